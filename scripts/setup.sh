@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian machine, only when it is missing.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+command -v sqlite3 >/dev/null || need+=(sqlite3)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi

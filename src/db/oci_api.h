@@ -1,0 +1,203 @@
+// The Oracle Call Interface as this program uses it: the scalar types, the constants and the 21
+// functions, declared here so that nothing links against an Oracle client. Every call goes
+// through an OciApi table, filled either from an Oracle client library loaded at run time or by
+// the embedded engine. This header owns the table and the choice of provider; it does not know
+// how either provider works inside.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rowflume {
+
+using ub1 = unsigned char;
+using sb1 = signed char;
+using ub2 = unsigned short;
+using sb2 = signed short;
+using ub4 = unsigned int;
+using sb4 = signed int;
+using sword = signed int;
+using OraText = unsigned char;
+
+// Handles and descriptors are opaque; only pointers to them cross the interface.
+struct OCIEnv;
+struct OCIError;
+struct OCIServer;
+struct OCISvcCtx;
+struct OCISession;
+struct OCIStmt;
+struct OCIBind;
+struct OCIDefine;
+struct OCIParam;
+struct OCISnapshot;
+struct OCILobLocator;
+
+// Return codes.
+constexpr sword OCI_SUCCESS = 0;
+constexpr sword OCI_SUCCESS_WITH_INFO = 1;
+constexpr sword OCI_NEED_DATA = 99;
+constexpr sword OCI_NO_DATA = 100;
+constexpr sword OCI_ERROR = -1;
+constexpr sword OCI_INVALID_HANDLE = -2;
+
+// Modes.
+constexpr ub4 OCI_DEFAULT = 0x00000000;
+constexpr ub4 OCI_THREADED = 0x00000001;
+constexpr ub4 OCI_COMMIT_ON_SUCCESS = 0x00000020;
+constexpr ub4 OCI_DESCRIBE_ONLY = 0x00000010;
+constexpr ub4 OCI_SYSDBA = 0x00000002;
+constexpr ub4 OCI_NTV_SYNTAX = 1;
+constexpr ub2 OCI_FETCH_NEXT = 0x02;
+constexpr ub1 OCI_LOB_READONLY = 1;
+constexpr ub1 OCI_FILE_READONLY = 1;
+constexpr ub4 OCI_CRED_RDBMS = 1;
+constexpr ub4 OCI_CRED_EXT = 2;
+
+// Handle and descriptor types.
+constexpr ub4 OCI_HTYPE_ENV = 1;
+constexpr ub4 OCI_HTYPE_ERROR = 2;
+constexpr ub4 OCI_HTYPE_SVCCTX = 3;
+constexpr ub4 OCI_HTYPE_STMT = 4;
+constexpr ub4 OCI_HTYPE_BIND = 5;
+constexpr ub4 OCI_HTYPE_DEFINE = 6;
+constexpr ub4 OCI_HTYPE_SERVER = 8;
+constexpr ub4 OCI_HTYPE_SESSION = 9;
+constexpr ub4 OCI_DTYPE_LOB = 50;
+constexpr ub4 OCI_DTYPE_PARAM = 53;
+constexpr ub4 OCI_DTYPE_FILE = 56;
+
+// Attributes (the handle type decides the meaning of a reused number).
+constexpr ub4 OCI_ATTR_DATA_SIZE = 1;   // param: ub2
+constexpr ub4 OCI_ATTR_DATA_TYPE = 2;   // param: ub2
+constexpr ub4 OCI_ATTR_NAME = 4;        // param: OraText* and ub4 length
+constexpr ub4 OCI_ATTR_PRECISION = 5;   // param: sb2
+constexpr ub4 OCI_ATTR_SCALE = 6;       // param: sb1
+constexpr ub4 OCI_ATTR_SERVER = 6;      // service context: the server handle itself
+constexpr ub4 OCI_ATTR_SESSION = 7;     // service context: the session handle itself
+constexpr ub4 OCI_ATTR_ROW_COUNT = 9;   // statement: ub4, cumulative rows fetched
+constexpr ub4 OCI_ATTR_PARAM_COUNT = 18;  // statement: ub4
+constexpr ub4 OCI_ATTR_USERNAME = 22;   // session: bytes and length
+constexpr ub4 OCI_ATTR_PASSWORD = 23;   // session: bytes and length
+constexpr ub4 OCI_ATTR_ROWS_FETCHED = 197;  // statement: ub4, rows of the last fetch
+
+// External and described data types.
+constexpr ub2 SQLT_CHR = 1;
+constexpr ub2 SQLT_NUM = 2;
+constexpr ub2 SQLT_INT = 3;
+constexpr ub2 SQLT_STR = 5;
+constexpr ub2 SQLT_VNU = 6;
+constexpr ub2 SQLT_LNG = 8;
+constexpr ub2 SQLT_RID = 11;
+constexpr ub2 SQLT_DAT = 12;
+constexpr ub2 SQLT_BIN = 23;
+constexpr ub2 SQLT_LBI = 24;
+constexpr ub2 SQLT_UIN = 68;
+constexpr ub2 SQLT_LVC = 94;
+constexpr ub2 SQLT_LVB = 95;
+constexpr ub2 SQLT_AFC = 96;
+constexpr ub2 SQLT_IBFLOAT = 100;
+constexpr ub2 SQLT_IBDOUBLE = 101;
+constexpr ub2 SQLT_RDD = 104;
+constexpr ub2 SQLT_CLOB = 112;
+constexpr ub2 SQLT_BLOB = 113;
+constexpr ub2 SQLT_BFILEE = 114;
+constexpr ub2 SQLT_ODT = 156;
+constexpr ub2 SQLT_TIMESTAMP = 187;
+constexpr ub2 SQLT_TIMESTAMP_TZ = 188;
+constexpr ub2 SQLT_INTERVAL_YM = 189;
+constexpr ub2 SQLT_INTERVAL_DS = 190;
+constexpr ub2 SQLT_TIMESTAMP_LTZ = 232;
+
+// The 21 client functions, with the C signatures of the client library.
+using OCIEnvNlsCreateFn = sword (*)(OCIEnv** envhpp, ub4 mode, void* ctxp,
+                                    void* (*malocfp)(void* ctxp, size_t size),
+                                    void* (*ralocfp)(void* ctxp, void* memptr, size_t newsize),
+                                    void (*mfreefp)(void* ctxp, void* memptr), size_t xtramem_sz,
+                                    void** usrmempp, ub2 charset, ub2 ncharset);
+using OCINlsCharSetNameToIdFn = ub2 (*)(void* envhp, const OraText* name);
+using OCIHandleAllocFn = sword (*)(const void* parenth, void** hndlpp, ub4 type,
+                                   size_t xtramem_sz, void** usrmempp);
+using OCIHandleFreeFn = sword (*)(void* hndlp, ub4 type);
+using OCIDescriptorAllocFn = sword (*)(const void* parenth, void** descpp, ub4 type,
+                                       size_t xtramem_sz, void** usrmempp);
+using OCIServerAttachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, const OraText* dblink,
+                                    sb4 dblink_len, ub4 mode);
+using OCIServerDetachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, ub4 mode);
+using OCIAttrSetFn = sword (*)(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size,
+                               ub4 attrtype, OCIError* errhp);
+using OCIAttrGetFn = sword (*)(const void* trgthndlp, ub4 trghndltyp, void* attributep,
+                               ub4* sizep, ub4 attrtype, OCIError* errhp);
+using OCISessionBeginFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
+                                    ub4 credt, ub4 mode);
+using OCISessionEndFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
+                                  ub4 mode);
+using OCIStmtPrepareFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt,
+                                   ub4 stmt_len, ub4 language, ub4 mode);
+using OCIStmtExecuteFn = sword (*)(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters,
+                                   ub4 rowoff, const OCISnapshot* snap_in, OCISnapshot* snap_out,
+                                   ub4 mode);
+using OCIBindByNameFn = sword (*)(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp,
+                                  const OraText* placeholder, sb4 placeh_len, void* valuep,
+                                  sb4 value_sz, ub2 dty, void* indp, ub2* alenp, ub2* rcodep,
+                                  ub4 maxarr_len, ub4* curelep, ub4 mode);
+using OCIParamGetFn = sword (*)(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp,
+                                ub4 pos);
+using OCIDefineByPosFn = sword (*)(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp,
+                                   ub4 position, void* valuep, sb4 value_sz, ub2 dty, void* indp,
+                                   ub2* rlenp, ub2* rcodep, ub4 mode);
+using OCIStmtFetchFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation,
+                                 ub4 mode);
+using OCILobOpenFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub1 mode);
+using OCILobReadFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp,
+                               ub4 offset, void* bufp, ub4 bufl, void* ctxp,
+                               sb4 (*cbfp)(void* ctxp, const void* bufp, ub4 len, ub1 piece),
+                               ub2 csid, ub1 csfrm);
+using OCILobCloseFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp);
+using OCIErrorGetFn = sword (*)(void* hndlp, ub4 recordno, OraText* sqlstate, sb4* errcodep,
+                                OraText* bufp, ub4 bufsiz, ub4 type);
+
+// One provider of the client functions. Every handle made through a table must only be passed
+// back to the same table.
+struct OciApi {
+  const char* provider;  // what fills the table: "embedded engine" or the client library's file
+  OCIEnvNlsCreateFn EnvNlsCreate;
+  OCINlsCharSetNameToIdFn NlsCharSetNameToId;
+  OCIHandleAllocFn HandleAlloc;
+  OCIHandleFreeFn HandleFree;
+  OCIDescriptorAllocFn DescriptorAlloc;
+  OCIServerAttachFn ServerAttach;
+  OCIServerDetachFn ServerDetach;
+  OCIAttrSetFn AttrSet;
+  OCIAttrGetFn AttrGet;
+  OCISessionBeginFn SessionBegin;
+  OCISessionEndFn SessionEnd;
+  OCIStmtPrepareFn StmtPrepare;
+  OCIStmtExecuteFn StmtExecute;
+  OCIBindByNameFn BindByName;
+  OCIParamGetFn ParamGet;
+  OCIDefineByPosFn DefineByPos;
+  OCIStmtFetchFn StmtFetch;
+  OCILobOpenFn LobOpen;
+  OCILobReadFn LobRead;
+  OCILobCloseFn LobClose;
+  OCIErrorGetFn ErrorGet;
+};
+
+// Connect identifiers with this prefix select the embedded engine; the rest names the database.
+constexpr char kEmbeddedPrefix[] = "sqlite:";
+
+// True when the connect identifier selects the embedded engine.
+bool IsEmbeddedConnect(const char* connect);
+
+// The table of the embedded engine; always available.
+const OciApi* EmbeddedApi();
+
+// The table of the Oracle client library, loaded on first use and kept for the process. On
+// failure returns null and writes one message into `message` naming every file tried, the
+// loader's own error text and what to do.
+const OciApi* ClientLibraryApi(char* message, size_t message_size);
+
+// The provider for one logon, chosen from its connect identifier.
+const OciApi* SelectProvider(const char* connect, char* message, size_t message_size);
+
+}  // namespace rowflume

@@ -1,0 +1,33 @@
+#include "job/job_record.h"
+
+#include <cstring>
+
+namespace rowflume {
+
+UnloadHandle* InitJobDefaults(UnloadHandle* job) {
+  std::memset(job, 0, sizeof(*job));
+  std::strcpy(job->mode, "INSERT");
+  job->field[0] = ',';
+  job->field_length = 1;
+  job->record[0] = '\n';
+  job->record_length = 1;
+  std::strcpy(job->file, "tarndata.%p.txt");
+  job->exec[0] = ';';
+  job->exec_length = 1;
+  job->escape = ' ';
+  job->rows = 1000000;
+  job->data = 1;
+  job->buffer = 2097152;
+  job->size = 0x0FFFFFFF;
+  job->lobdir = 8;
+  job->degree = 1;
+  job->retry = 3;
+  job->sleep = 3;
+  job->array = 1000;
+  job->long_limit = 32768;
+  job->run_status = 1;
+  job->piece = 1;
+  return job;
+}
+
+}  // namespace rowflume

@@ -1,0 +1,71 @@
+// The one place where the program meets the operating system: threads, pauses, output streams
+// to files and commands, directories, dynamic loading and the clock. Everything else is portable
+// C++ and calls only these functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rowflume {
+
+// ---- Threads -----------------------------------------------------------------------------------
+
+struct ThreadHandle;  // opaque
+
+// Starts fn(arg) on a new thread; null when the thread cannot be started.
+ThreadHandle* StartThread(void (*fn)(void*), void* arg);
+// Waits without time limit for the thread to end and releases the handle.
+void JoinThread(ThreadHandle* thread);
+void PauseMilliseconds(int milliseconds);
+
+// ---- Output streams ----------------------------------------------------------------------------
+
+// A byte stream written with plain system writes: a file, the standard input of a command, or
+// standard output. Writes loop over short writes and retry after interrupts; a broken pipe is a
+// failed write, never a signal that ends the program.
+struct OutputStream;  // opaque
+
+enum class OpenMode { kTruncate, kAppend };
+
+OutputStream* OpenFileStream(const char* path, OpenMode mode);
+// Runs the command through the platform's command processor with its standard input as stream.
+OutputStream* OpenCommandStream(const char* command);
+// The process's standard output; closing it only flushes.
+OutputStream* StdoutStream();
+
+// True when every byte was written.
+bool WriteAll(OutputStream* stream, const void* data, size_t count);
+// Closes the stream (a command is waited for). 0 on success; non-zero when the close failed or
+// the command failed or was killed. The stream is released in every case.
+int CloseStream(OutputStream* stream);
+
+// ---- Files and directories ---------------------------------------------------------------------
+
+// Creates one directory level; 0 when it was made or already exists.
+int MakeDirectory(const char* path);
+
+// ---- Dynamic loading ---------------------------------------------------------------------------
+
+// Loads a shared library by file name or path; null on failure with the loader's text in error.
+void* OpenSharedLibrary(const char* name, char* error, size_t error_size);
+void* FindSharedSymbol(void* library, const char* symbol);
+void CloseSharedLibrary(void* library);
+// The directory separator of the platform.
+char DirectorySeparator();
+
+// ---- Clock -------------------------------------------------------------------------------------
+
+struct LocalTime {
+  int year;     // e.g. 2013
+  int month;    // 1 to 12
+  int day;      // 1 to 31
+  int hour;     // 0 to 23
+  int minute;   // 0 to 59
+  int second;   // 0 to 60
+  int weekday;  // 0 Sunday to 6
+};
+
+int64_t CurrentTimeSeconds();
+LocalTime CurrentLocalTime();
+
+}  // namespace rowflume

@@ -1,0 +1,209 @@
+// POSIX implementation of the platform module.
+#include "platform/platform.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <thread>
+
+extern char** environ;
+
+namespace rowflume {
+
+// ---- Threads -----------------------------------------------------------------------------------
+
+struct ThreadHandle {
+  std::thread thread;
+};
+
+ThreadHandle* StartThread(void (*fn)(void*), void* arg) {
+  auto* handle = new (std::nothrow) ThreadHandle;
+  if (handle == nullptr) return nullptr;
+  try {
+    handle->thread = std::thread(fn, arg);
+  } catch (...) {
+    delete handle;
+    return nullptr;
+  }
+  return handle;
+}
+
+void JoinThread(ThreadHandle* thread) {
+  if (thread == nullptr) return;
+  if (thread->thread.joinable()) thread->thread.join();
+  delete thread;
+}
+
+void PauseMilliseconds(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec wait = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+// ---- Output streams ----------------------------------------------------------------------------
+
+struct OutputStream {
+  int fd;
+  pid_t child;     // the command reading the stream, or -1
+  bool is_stdout;  // standard output is never closed
+};
+
+OutputStream* OpenFileStream(const char* path, OpenMode mode) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::kAppend ? O_APPEND : O_TRUNC);
+  int fd;
+  do {
+    fd = open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  auto* stream = new (std::nothrow) OutputStream{fd, -1, false};
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+OutputStream* OpenCommandStream(const char* command) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return nullptr;
+  fcntl(pipe_fds[1], F_SETFD, FD_CLOEXEC);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  // The command must not inherit an ignored SIGPIPE from us.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char shell[] = "/bin/sh";
+  char dash_c[] = "-c";
+  char* argv[] = {shell, dash_c, const_cast<char*>(command), nullptr};
+  pid_t child = -1;
+  int spawned = posix_spawn(&child, "/bin/sh", &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(pipe_fds[0]);
+  if (spawned != 0) {
+    close(pipe_fds[1]);
+    return nullptr;
+  }
+  auto* stream = new (std::nothrow) OutputStream{pipe_fds[1], child, false};
+  if (stream == nullptr) {
+    close(pipe_fds[1]);
+    waitpid(child, nullptr, 0);
+  }
+  return stream;
+}
+
+OutputStream* StdoutStream() {
+  fflush(stdout);  // keep order with anything printed through the C library
+  return new (std::nothrow) OutputStream{STDOUT_FILENO, -1, true};
+}
+
+// A write into a pipe whose reader has gone raises SIGPIPE. It is blocked for this thread while
+// writing and a pending one is taken back afterwards, so the write simply fails with EPIPE even
+// when the program is a library inside somebody else's process.
+bool WriteAll(OutputStream* stream, const void* data, size_t count) {
+  if (stream == nullptr) return false;
+  sigset_t pipe_only, previous;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
+  const char* bytes = static_cast<const char*>(data);
+  bool ok = true;
+  bool broken_pipe = false;
+  while (count > 0) {
+    ssize_t written = write(stream->fd, bytes, count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      broken_pipe = (errno == EPIPE);
+      ok = false;
+      break;
+    }
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  if (broken_pipe && !sigismember(&previous, SIGPIPE)) {
+    struct timespec no_wait = {0, 0};
+    while (sigtimedwait(&pipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return ok;
+}
+
+int CloseStream(OutputStream* stream) {
+  if (stream == nullptr) return -1;
+  int result = 0;
+  if (stream->is_stdout) {
+    // Nothing is buffered on our side; standard output stays open.
+  } else {
+    if (close(stream->fd) != 0 && errno != EINTR) result = -1;
+    if (stream->child > 0) {
+      int status = 0;
+      pid_t waited;
+      do {
+        waited = waitpid(stream->child, &status, 0);
+      } while (waited < 0 && errno == EINTR);
+      if (waited < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = -1;
+    }
+  }
+  delete stream;
+  return result;
+}
+
+// ---- Files and directories ---------------------------------------------------------------------
+
+int MakeDirectory(const char* path) {
+  if (mkdir(path, 0777) == 0) return 0;
+  if (errno == EEXIST) {
+    struct stat info;
+    if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 0;
+  }
+  return -1;
+}
+
+// ---- Dynamic loading ---------------------------------------------------------------------------
+
+void* OpenSharedLibrary(const char* name, char* error, size_t error_size) {
+  void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr && error != nullptr && error_size > 0) {
+    const char* text = dlerror();
+    std::snprintf(error, error_size, "%s", text != nullptr ? text : "unknown loader error");
+  }
+  return library;
+}
+
+void* FindSharedSymbol(void* library, const char* symbol) { return dlsym(library, symbol); }
+
+void CloseSharedLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
+}
+
+char DirectorySeparator() { return '/'; }
+
+// ---- Clock -------------------------------------------------------------------------------------
+
+int64_t CurrentTimeSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+LocalTime CurrentLocalTime() {
+  time_t now = time(nullptr);
+  struct tm parts;
+  localtime_r(&now, &parts);
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     parts.tm_wday};
+}
+
+}  // namespace rowflume
