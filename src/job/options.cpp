@@ -1,0 +1,517 @@
+#include "job/options.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rowflume {
+namespace {
+
+// How an option stores its value.
+enum class OptionKind : uint8_t {
+  kCopied,      // text copied as it is
+  kDecoded,     // text with byte codes, see DecodeOptionText
+  kEscape,      // first byte of the decoded value
+  kNumber,      // decimal number, clamped
+  kErrorCode,   // number appended to the tolerated fetch errors
+  kYesNo,       // flag set by matching value prefixes
+  kFormPreset,  // items of the form layout when the value begins with YES
+  kFastPreset,  // session tuning items when the value begins with YES
+  kTextPreset,  // items of a named output layout
+};
+
+enum class FieldType : uint8_t { kInt32, kUint32, kUint16, kUint8 };
+
+constexpr int64_t kNoBound = INT64_MAX;
+constexpr int kNoLength = -1;
+constexpr int kNumberTextLimit = 254;  // characters of a value read as a number
+
+// Clamps of a number option, applied in this order to the value as the field's type sees it.
+struct NumberRule {
+  int64_t low = -kNoBound;           // values below low ...
+  int64_t below_low = 0;             // ... become this,
+  bool kilobytes_below_low = false;  // ... or, when set, are taken as kilobytes
+  int64_t high = kNoBound;           // values above high become high
+  int64_t scale = 1;                 // the stored value is the clamped one times scale
+};
+
+struct YesNoWord {
+  const char* word;  // a value matches when it begins with word, letter case ignored
+  int32_t result;
+};
+
+struct OptionSpec {
+  const char* name;
+  OptionKind kind;
+  size_t offset = 0;              // field in UnloadHandle
+  int capacity = 0;               // bytes of a text field
+  int limit = 0;                  // most characters (input characters when decoded) stored
+  int length_offset = kNoLength;  // length field of a decoded text
+  FieldType type = FieldType::kInt32;
+  NumberRule number = {};
+  int32_t fallback = 0;  // yes/no value before the words are tried
+  YesNoWord words[2] = {};
+  bool unique_sets_update = false;  // a non-empty value also switches `update` on
+};
+
+#define ROWFLUME_TEXT(member) offsetof(UnloadHandle, member), sizeof(UnloadHandle::member)
+#define ROWFLUME_LENGTH(member) static_cast<int>(offsetof(UnloadHandle, member))
+#define ROWFLUME_FIELD(member) offsetof(UnloadHandle, member)
+
+constexpr YesNoWord kYes[2] = {{"YES", 1}, {"ON", 1}};
+
+constexpr OptionSpec YesNo(const char* name, size_t offset, FieldType type) {
+  return {.name = name,
+          .kind = OptionKind::kYesNo,
+          .offset = offset,
+          .type = type,
+          .words = {kYes[0], kYes[1]}};
+}
+
+constexpr OptionSpec kOptions[] = {
+    {"user", OptionKind::kCopied, ROWFLUME_TEXT(user), 128},
+    {"query", OptionKind::kCopied, ROWFLUME_TEXT(query), 8191},
+    {"field", OptionKind::kDecoded, ROWFLUME_TEXT(field), 131, ROWFLUME_LENGTH(field_length)},
+    {"record", OptionKind::kDecoded, ROWFLUME_TEXT(record), 131, ROWFLUME_LENGTH(record_length)},
+    {"crack", OptionKind::kDecoded, ROWFLUME_TEXT(crack), 31},
+    {"uncrack", OptionKind::kDecoded, ROWFLUME_TEXT(uncrack), 31},
+    {"rowpre", OptionKind::kDecoded, ROWFLUME_TEXT(rowpre), 63, ROWFLUME_LENGTH(rowpre_length)},
+    {"rowsuf", OptionKind::kDecoded, ROWFLUME_TEXT(rowsuf), 63, ROWFLUME_LENGTH(rowsuf_length)},
+    {"colsep", OptionKind::kDecoded, ROWFLUME_TEXT(colsep), 63, ROWFLUME_LENGTH(colsep_length)},
+    {"null", OptionKind::kDecoded, ROWFLUME_TEXT(null), 127, ROWFLUME_LENGTH(null_length)},
+    {"prehead", OptionKind::kDecoded, ROWFLUME_TEXT(prehead), 63, ROWFLUME_LENGTH(prehead_length)},
+    {"exec", OptionKind::kDecoded, ROWFLUME_TEXT(exec), 60, ROWFLUME_LENGTH(exec_length)},
+    {"escf", OptionKind::kDecoded, ROWFLUME_TEXT(escf), 60},
+    {"esct", OptionKind::kDecoded, ROWFLUME_TEXT(esct), 60},
+    {"sedf", OptionKind::kDecoded, ROWFLUME_TEXT(sedf), 40},
+    {"sedt", OptionKind::kDecoded, ROWFLUME_TEXT(sedt), 40},
+    {"quote", OptionKind::kDecoded, ROWFLUME_TEXT(quote), 40},
+    {"sql", OptionKind::kCopied, ROWFLUME_TEXT(sql), 254},
+    {"file", OptionKind::kCopied, ROWFLUME_TEXT(file), 254},
+    {"control", OptionKind::kCopied, ROWFLUME_TEXT(control), 254},
+    {"log", OptionKind::kCopied, ROWFLUME_TEXT(log), 254},
+    {"hint", OptionKind::kCopied, ROWFLUME_TEXT(hint), 254},
+    {.name = "unique",
+     .kind = OptionKind::kCopied,
+     .offset = ROWFLUME_FIELD(unique),
+     .capacity = sizeof(UnloadHandle::unique),
+     .limit = 254,
+     .unique_sets_update = true},
+    {"table", OptionKind::kCopied, ROWFLUME_TEXT(table), 128},
+    {"mode", OptionKind::kCopied, ROWFLUME_TEXT(mode), 128},
+    {"split", OptionKind::kCopied, ROWFLUME_TEXT(split), 128},
+    {"part", OptionKind::kCopied, ROWFLUME_TEXT(part), 131},
+    {"charset", OptionKind::kCopied, ROWFLUME_TEXT(charset), 63},
+    {"ncharset", OptionKind::kCopied, ROWFLUME_TEXT(ncharset), 63},
+    {"width", OptionKind::kCopied, ROWFLUME_TEXT(width), 2047},
+    {"alter", OptionKind::kCopied, ROWFLUME_TEXT(alter), 2047},
+    {"presql", OptionKind::kCopied, ROWFLUME_TEXT(presql), 1023},
+    {"postsql", OptionKind::kCopied, ROWFLUME_TEXT(postsql), 1023},
+    // The decoded value lands in a scratch area of this many bytes; only its first byte is kept.
+    {"escape", OptionKind::kEscape, ROWFLUME_FIELD(escape), 132, 131},
+
+    {.name = "rows",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(rows),
+     .type = FieldType::kUint32,
+     .number = {.low = 1000, .below_low = 1000}},
+    {.name = "array",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(array),
+     .type = FieldType::kUint32,
+     .number = {.low = 5, .below_low = 5, .high = 2000}},
+    {.name = "long",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(long_limit),
+     .type = FieldType::kUint32,
+     .number = {.low = 1024, .kilobytes_below_low = true, .high = 2097152}},
+    {.name = "buffer",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(buffer),
+     .number = {.low = 8, .below_low = 8, .high = 100, .scale = 1048576}},
+    {.name = "hash",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(hash),
+     .number = {.low = 0, .below_low = 0, .high = 512}},
+    {.name = "sort",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(sort),
+     .number = {.low = 0, .below_low = 0, .high = 512}},
+    {.name = "read",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(read),
+     .number = {.low = 0, .below_low = 0, .high = 512}},
+    {.name = "degree",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(degree),
+     .number = {.low = 1, .below_low = 1, .high = 128}},
+    {.name = "lobdir",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(lobdir),
+     .number = {.low = 8, .below_low = 8, .high = 1024}},
+    {.name = "size",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(size),
+     .number = {.low = 0, .below_low = 268435455}},
+    {.name = "trace", .kind = OptionKind::kNumber, .offset = ROWFLUME_FIELD(trace)},
+    {.name = "retry",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(retry),
+     .type = FieldType::kUint16,
+     .number = {.high = 128}},
+    {.name = "sleep",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(sleep),
+     .type = FieldType::kUint16,
+     .number = {.high = 180}},
+    {.name = "error", .kind = OptionKind::kErrorCode},
+
+    YesNo("head", ROWFLUME_FIELD(head), FieldType::kInt32),
+    YesNo("batch", ROWFLUME_FIELD(batch), FieldType::kInt32),
+    YesNo("update", ROWFLUME_FIELD(update), FieldType::kInt32),
+    YesNo("safe", ROWFLUME_FIELD(safe), FieldType::kInt32),
+    YesNo("crypt", ROWFLUME_FIELD(crypt), FieldType::kInt32),
+    YesNo("client", ROWFLUME_FIELD(client), FieldType::kUint8),
+    YesNo("serial", ROWFLUME_FIELD(serial), FieldType::kInt32),
+    {.name = "help",
+     .kind = OptionKind::kYesNo,
+     .offset = ROWFLUME_FIELD(help),
+     .type = FieldType::kUint8,
+     .words = {{"YES", 1}}},
+    {.name = "data",
+     .kind = OptionKind::kYesNo,
+     .offset = ROWFLUME_FIELD(data),
+     .fallback = 1,
+     .words = {{"NO", 0}, {"OFF", 0}}},
+    {.name = "lob",
+     .kind = OptionKind::kYesNo,
+     .offset = ROWFLUME_FIELD(lob),
+     .words = {{"FILE", 1}}},
+    // Any value beginning with S and Q ("SQL") asks for Oracle INSERT statements.
+    {.name = "format",
+     .kind = OptionKind::kYesNo,
+     .offset = ROWFLUME_FIELD(format),
+     .words = {{"MYSQL", 1}, {"SQ", 2}}},
+
+    {.name = "form", .kind = OptionKind::kFormPreset},
+    {.name = "fast", .kind = OptionKind::kFastPreset},
+    {.name = "text", .kind = OptionKind::kTextPreset},
+};
+
+#undef ROWFLUME_TEXT
+#undef ROWFLUME_LENGTH
+#undef ROWFLUME_FIELD
+
+// Every text limit leaves room for the terminating NUL inside its field.
+constexpr bool TextLimitsFit() {
+  for (const OptionSpec& spec : kOptions) {
+    bool is_text = spec.kind == OptionKind::kCopied || spec.kind == OptionKind::kDecoded ||
+                   spec.kind == OptionKind::kEscape;
+    if (is_text && spec.limit + 1 > spec.capacity) return false;
+  }
+  return true;
+}
+static_assert(TextLimitsFit(), "an option limit does not fit its field");
+
+constexpr const char* kFormItems[] = {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a",
+                                      "FILE=-"};
+constexpr const char* kFastItems[] = {"READ=128", "HASH=128", "SORT=128", "ARRAY=2000",
+                                      "SERIAL=YES"};
+
+struct TextPreset {
+  const char* name;
+  const char* items[9];  // applied in this order; the list ends at the first null
+};
+
+constexpr TextPreset kTextPresets[] = {
+    {"MYSQL",
+     {"ESCAPE=0x5c", "FIELD=0x2c", "RECORD=0x0a", "ESCF=0x0d0x0a0x220x27", "ESCT=rn0x220x27",
+      "NULL=0x5cN", "QUOTE=0x22"}},
+    {"CSV", {"ESCAPE=0x22", "FIELD=0x2c", "RECORD=0x0a", "QUOTE=0x22", "HEAD=YES"}},
+    {"MYSQLINS",
+     {"ESCAPE=0x5c", "FIELD=0x2c", "RECORD=0x0a", "ESCF=0x0d0x0a0x220x27", "ESCT=rn0x220x27",
+      "NULL=null", "QUOTE=0x27", "FORMAT=mysql", "FILE=-"}},
+    {"ORACLEINS",
+     {"ESCAPE=0x27", "FIELD=0x2c", "RECORD=0x0a", "NULL=null", "QUOTE=0x27", "FORMAT=SQL",
+      "FILE=-"}},
+    {"FORM", {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a", "NULL=(null)", "FILE=-"}},
+    {"SEARCH",
+     {"COLSEP==", "FIELD=0x010x0a", "RECORD=0x010x0a", "ROWPRE=<DOC>0x010x0a",
+      "ROWSUF=0x010x0a</DOC>"}},
+};
+
+// The white space of the C library's isspace in the "C" locale.
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Equal over length characters, ignoring the letter case of A to Z only.
+bool EqualIgnoringCase(const char* a, const char* b, int length) {
+  for (int pos = 0; pos < length; ++pos) {
+    if (UpperAscii(a[pos]) != UpperAscii(b[pos])) return false;
+  }
+  return true;
+}
+
+// True when the value (of value_length characters) begins with word, letter case ignored.
+bool BeginsWith(const char* value, int value_length, const char* word) {
+  int word_length = static_cast<int>(std::strlen(word));
+  return value_length >= word_length && EqualIgnoringCase(value, word, word_length);
+}
+
+const OptionSpec* FindOption(const char* keyword, int keyword_length) {
+  for (const OptionSpec& spec : kOptions) {
+    if (static_cast<int>(std::strlen(spec.name)) == keyword_length &&
+        EqualIgnoringCase(spec.name, keyword, keyword_length)) {
+      return &spec;
+    }
+  }
+  return nullptr;
+}
+
+// Reads a decimal number as atoi does (leading white space, a sign, digits up to the first
+// other character), looking at no more than length characters. Values beyond the 32-bit range
+// saturate instead of overflowing.
+int32_t ReadDecimal(const char* text, int length) {
+  int pos = 0;
+  while (pos < length && IsSpace(text[pos])) ++pos;
+  bool negative = false;
+  if (pos < length && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  int64_t magnitude = 0;
+  for (; pos < length && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    if (magnitude <= INT32_MAX) magnitude = magnitude * 10 + (text[pos] - '0');
+  }
+  int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+char* FieldAt(UnloadHandle* job, size_t offset) {
+  return reinterpret_cast<char*>(job) + offset;
+}
+
+void StoreInt32(UnloadHandle* job, size_t offset, int32_t value) {
+  std::memcpy(FieldAt(job, offset), &value, sizeof(value));
+}
+
+// Stores value, already clamped into the field's range, into a field of the given type.
+void StoreNumber(UnloadHandle* job, size_t offset, FieldType type, int64_t value) {
+  char* field = FieldAt(job, offset);
+  switch (type) {
+    case FieldType::kInt32: {
+      int32_t stored = static_cast<int32_t>(value);
+      std::memcpy(field, &stored, sizeof(stored));
+      break;
+    }
+    case FieldType::kUint32: {
+      uint32_t stored = static_cast<uint32_t>(value);
+      std::memcpy(field, &stored, sizeof(stored));
+      break;
+    }
+    case FieldType::kUint16: {
+      uint16_t stored = static_cast<uint16_t>(value);
+      std::memcpy(field, &stored, sizeof(stored));
+      break;
+    }
+    case FieldType::kUint8: {
+      uint8_t stored = static_cast<uint8_t>(value);
+      std::memcpy(field, &stored, sizeof(stored));
+      break;
+    }
+  }
+}
+
+// The number as the field's type sees it: a negative number given for an unsigned field is a
+// large unsigned value, and a 16-bit field keeps the low 16 bits.
+int64_t AsFieldValue(int32_t number, FieldType type) {
+  switch (type) {
+    case FieldType::kUint32:
+      return static_cast<uint32_t>(number);
+    case FieldType::kUint16:
+      return static_cast<uint16_t>(number);
+    case FieldType::kUint8:
+      return static_cast<uint8_t>(number);
+    case FieldType::kInt32:
+      break;
+  }
+  return number;
+}
+
+void SetNumber(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+  int length = value_length < kNumberTextLimit ? value_length : kNumberTextLimit;
+  int64_t number = AsFieldValue(ReadDecimal(value, length), spec.type);
+  const NumberRule& rule = spec.number;
+  if (number < rule.low) number = rule.kilobytes_below_low ? number * 1024 : rule.below_low;
+  if (number > rule.high) number = rule.high;
+  StoreNumber(job, spec.offset, spec.type, number * rule.scale);
+}
+
+void AddErrorCode(UnloadHandle* job, const char* value, int value_length) {
+  int length = value_length < kNumberTextLimit ? value_length : kNumberTextLimit;
+  int32_t code = ReadDecimal(value, length);
+  for (int idx = 0; idx < job->error_count; ++idx) {
+    if (job->error_codes[idx] == code) return;
+  }
+  // The list has room for kMaxErrorCodes numbers; a further distinct number is dropped rather
+  // than written past the list.
+  if (job->error_count >= kMaxErrorCodes) return;
+  job->error_codes[job->error_count++] = code;
+}
+
+void SetYesNo(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+  int32_t flag = spec.fallback;
+  for (const YesNoWord& word : spec.words) {
+    if (word.word != nullptr && BeginsWith(value, value_length, word.word)) flag = word.result;
+  }
+  StoreNumber(job, spec.offset, spec.type, flag);
+}
+
+void SetText(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+  char* field = FieldAt(job, spec.offset);
+  std::memset(field, 0, static_cast<size_t>(spec.capacity));
+  int length = value_length < spec.limit ? value_length : spec.limit;
+  if (spec.kind == OptionKind::kCopied) {
+    std::memcpy(field, value, static_cast<size_t>(length));
+    if (spec.unique_sets_update && length > 0) job->update = 1;
+    return;
+  }
+  int decoded_length = DecodeOptionText(value, field, length);
+  if (spec.length_offset != kNoLength) {
+    StoreInt32(job, static_cast<size_t>(spec.length_offset), decoded_length);
+  }
+}
+
+void SetEscape(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+  // Skipped output positions keep the space, so a lone "0" leaves "no escaping".
+  char scratch[132];
+  std::memset(scratch, ' ', sizeof(scratch));
+  int length = value_length < spec.limit ? value_length : spec.limit;
+  DecodeOptionText(value, scratch, length);
+  job->escape = scratch[0];
+}
+
+void ApplyTextPreset(UnloadHandle* job, const char* value, int value_length) {
+  for (const TextPreset& preset : kTextPresets) {
+    if (static_cast<int>(std::strlen(preset.name)) != value_length ||
+        !EqualIgnoringCase(value, preset.name, value_length)) {
+      continue;
+    }
+    for (const char* item : preset.items) {
+      if (item == nullptr) break;
+      SetOption(job, item);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+int DecodeOptionText(const char* source, char* destination, int limit) {
+  int source_length = static_cast<int>(std::strlen(source));
+  int bound = limit < source_length ? limit : source_length;
+  int in = 0;
+  int out = 0;
+  while (in < bound) {
+    char c = source[in];
+    if (c != '0') {
+      destination[out++] = c;
+      ++in;
+      continue;
+    }
+    int rest = source_length - in - 1;  // characters after this "0"
+    if (rest == 0) {
+      ++out;  // position skipped: the caller's byte stays
+      ++in;
+    } else if (source[in + 1] != 'x' && source[in + 1] != 'X') {
+      destination[out++] = source[in + 1];
+      in += 2;
+    } else if (rest >= 3) {
+      destination[out++] =
+          static_cast<char>(HexDigitValue(source[in + 2]) * 16 + HexDigitValue(source[in + 3]));
+      in += 4;
+    } else if (rest == 2) {
+      destination[out++] = source[in + 2];
+      in += 3;
+    } else {
+      ++out;  // "0x" at the very end: position skipped
+      in += 2;
+    }
+  }
+  destination[out] = '\0';
+  return out;
+}
+
+KeywordValue SplitKeywordValue(const char* item) {
+  KeywordValue split = {};
+  int pos = 0;
+  while (item[pos] != '\0' && IsSpace(item[pos])) ++pos;
+  split.keyword_start = pos;
+  while (item[pos] != '\0' && item[pos] != '=') ++pos;
+  int keyword_end = pos;
+  while (keyword_end > split.keyword_start && IsSpace(item[keyword_end - 1])) --keyword_end;
+  split.keyword_length = keyword_end - split.keyword_start;
+  if (item[pos] == '=') {
+    ++pos;
+    while (item[pos] != '\0' && IsSpace(item[pos])) ++pos;
+  }
+  split.value_start = pos;
+  split.value_length = static_cast<int>(std::strlen(item + pos));
+  return split;
+}
+
+int SetOption(UnloadHandle* job, const char* item) {
+  KeywordValue split = SplitKeywordValue(item);
+  const OptionSpec* spec = FindOption(item + split.keyword_start, split.keyword_length);
+  if (spec == nullptr) return 0;
+  const char* value = item + split.value_start;
+  int value_length = split.value_length;
+  switch (spec->kind) {
+    case OptionKind::kCopied:
+    case OptionKind::kDecoded:
+      SetText(job, *spec, value, value_length);
+      break;
+    case OptionKind::kEscape:
+      SetEscape(job, *spec, value, value_length);
+      break;
+    case OptionKind::kNumber:
+      SetNumber(job, *spec, value, value_length);
+      break;
+    case OptionKind::kErrorCode:
+      AddErrorCode(job, value, value_length);
+      break;
+    case OptionKind::kYesNo:
+      SetYesNo(job, *spec, value, value_length);
+      break;
+    case OptionKind::kFormPreset:
+      if (BeginsWith(value, value_length, "YES")) {
+        for (const char* preset_item : kFormItems) SetOption(job, preset_item);
+      }
+      break;
+    case OptionKind::kFastPreset:
+      if (BeginsWith(value, value_length, "YES")) {
+        for (const char* preset_item : kFastItems) SetOption(job, preset_item);
+      }
+      break;
+    case OptionKind::kTextPreset:
+      ApplyTextPreset(job, value, value_length);
+      break;
+  }
+  return 1;
+}
+
+}  // namespace rowflume

@@ -1,0 +1,37 @@
+// The keyword parser: applies one keyword=value item to a job record, with the keyword table,
+// the value decoding of byte codes, the limits and clamps, and the presets form, fast and text.
+// Reading items from the command line or from files is the command-line module's business.
+#pragma once
+
+#include "job/job_record.h"
+
+namespace rowflume {
+
+// Where the keyword and the value lie inside an item (offsets from the item's start).
+struct KeywordValue {
+  int keyword_start;
+  int keyword_length;  // leading and trailing white space excluded
+  int value_start;
+  int value_length;  // to the end of the item; trailing white space is part of the value
+};
+
+// Splits "keyword = value". An item without "=" is all keyword with an empty value.
+KeywordValue SplitKeywordValue(const char* item);
+
+// Applies one item. Returns 1 when the keyword is known (even when its value is then ignored,
+// as an unknown text preset), 0 when it is not; the record changes only for a known keyword.
+// Values are cut to their option's limit and numbers clamped, without a message.
+int SetOption(UnloadHandle* job, const char* item);
+
+// Decodes source into destination, where "0x" with two hex digits stands for a byte, "0c" for
+// the character c, and a "0" (or "0x") at the very end of the source skips one output position
+// without writing it. Codes starting before min(limit, strlen(source)) are decoded whole.
+// Writes a NUL after the last output position and returns the count of output positions,
+// skipped ones included; that count never exceeds the bound, so destination needs bound + 1
+// bytes.
+int DecodeOptionText(const char* source, char* destination, int limit);
+
+// 0 to 15 for a hexadecimal digit of either case; 0 for any other character.
+int HexDigitValue(char c);
+
+}  // namespace rowflume

@@ -1,0 +1,416 @@
+#include "job/command_line.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "job/options.h"
+
+namespace rowflume {
+namespace {
+
+std::unique_ptr<UnloadHandle> NewJob() {
+  auto job = std::make_unique<UnloadHandle>();
+  InitJobDefaults(job.get());
+  return job;
+}
+
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "cl_" + name;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+// A stdio stream holding text, positioned at its start.
+FILE* StreamOf(const std::string& text) {
+  FILE* stream = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::rewind(stream);
+  return stream;
+}
+
+std::string ContentOf(FILE* stream) {
+  std::fflush(stream);
+  std::rewind(stream);
+  std::string text;
+  char block[4096];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof(block), stream)) > 0) text.append(block, got);
+  return text;
+}
+
+void ApplyItems(UnloadHandle* job, const std::string& text) {
+  FILE* stream = StreamOf(text);
+  ReadParameterItems(job, stream);
+  std::fclose(stream);
+}
+
+void RunPass1(UnloadHandle* job, std::vector<std::string> args) {
+  args.insert(args.begin(), "rowflume");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  ApplyOptionArguments(job, static_cast<int>(argv.size()), argv.data());
+  CollectBindArguments(job, static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLine, UserStringPositionsAndSilentLogon) {
+  auto job = NewJob();
+  RunPass1(job.get(), {"scott/tiger@db", "query=select 1"});
+  EXPECT_STREQ(job->user, "scott/tiger@db");
+  EXPECT_STREQ(job->query, "select 1");
+
+  job = NewJob();
+  RunPass1(job.get(), {"query=select 1", "scott/tiger@db"});
+  EXPECT_STREQ(job->user, "");
+
+  job = NewJob();
+  RunPass1(job.get(), {"user=a/b", "query=x", "-SI"});
+  EXPECT_STREQ(job->user, "/");
+  job = NewJob();
+  RunPass1(job.get(), {"-si", "user=a/b"});
+  EXPECT_STREQ(job->user, "a/b");
+  job = NewJob();
+  RunPass1(job.get(), {"-six"});  // not the switch: an unknown first argument
+  EXPECT_STREQ(job->user, "-six");
+
+  // A first argument of any length keeps 128 characters, the rest of the record intact.
+  job = NewJob();
+  RunPass1(job.get(), {std::string(300, 'u')});
+  EXPECT_EQ(std::strlen(job->user), 128u);
+  EXPECT_STREQ(job->table, "");
+}
+
+TEST(CommandLine, BindArguments) {
+  auto job = NewJob();
+  RunPass1(job.get(), {":id=42", ":name=", ":=", ":", ":x", "field=|", ":a=b=c"});
+  ASSERT_EQ(job->bind_count, 4);
+  EXPECT_STREQ(job->binds[0].name, "id");
+  EXPECT_EQ(job->binds[0].name_length, 2);
+  EXPECT_STREQ(job->binds[0].value, "42");
+  EXPECT_EQ(job->binds[0].value_length, 2);
+  EXPECT_STREQ(job->binds[1].name, "name");
+  EXPECT_EQ(job->binds[1].value_length, 0);
+  EXPECT_STREQ(job->binds[2].name, "x");
+  EXPECT_EQ(job->binds[2].value_length, 0);
+  EXPECT_STREQ(job->binds[3].value, "b=c");
+  // The first argument, unknown to the option parser, is also the user string.
+  EXPECT_STREQ(job->user, ":id=42");
+
+  job = NewJob();
+  std::string long_bind = ":" + std::string(40, 'n') + "=" + std::string(300, 'v');
+  RunPass1(job.get(), {"query=x", long_bind});
+  ASSERT_EQ(job->bind_count, 1);
+  EXPECT_EQ(job->binds[0].name_length, 30);
+  EXPECT_EQ(std::strlen(job->binds[0].name), 30u);
+  EXPECT_EQ(job->binds[0].value_length, 127);
+  EXPECT_EQ(std::strlen(job->binds[0].value), 127u);
+
+  job = NewJob();
+  std::vector<std::string> many;
+  for (int idx = 0; idx < 25; ++idx) many.push_back(":b" + std::to_string(idx) + "=v");
+  RunPass1(job.get(), many);
+  EXPECT_EQ(job->bind_count, kMaxCommandLineBinds);
+  EXPECT_STREQ(job->binds[17].name, "b17");
+  EXPECT_EQ(job->binds[18].name[0], '\0');
+}
+
+TEST(ParameterFile, ItemsContinuationLinesAndBlankLines) {
+  auto job = NewJob();
+  ApplyItems(job.get(), "file=out.txt\n\n   \nfield=|\n");
+  EXPECT_STREQ(job->file, "out.txt");
+  EXPECT_EQ(std::string(job->field, job->field_length), "|");
+
+  job = NewJob();
+  ApplyItems(job.get(), "file=out.txt\n  ,x\n");
+  EXPECT_STREQ(job->file, "out.txt  ,x");
+
+  job = NewJob();
+  ApplyItems(job.get(),
+             "query=select a, b\r\n  from t \t\r\n\twhere a > 0\r\n"
+             "# a comment is an unknown keyword\nparfile=other.par\nrows=5000");
+  EXPECT_STREQ(job->query, "select a, b  from t\twhere a > 0");
+  EXPECT_EQ(job->rows, 5000u);
+
+  // Parameter files hold no binds, switches or user strings.
+  job = NewJob();
+  ApplyItems(job.get(), "scott/tiger\n:id=1\n-si\n");
+  EXPECT_STREQ(job->user, "");
+  EXPECT_EQ(job->bind_count, 0);
+}
+
+TEST(ParameterFile, LongLinesAndItems) {
+  // A line is read in pieces of 510 characters: the second piece starts a new item unless it
+  // begins with white space.
+  auto job = NewJob();
+  ApplyItems(job.get(), "query=" + std::string(600, 'a') + "\nfield=|\n");
+  EXPECT_EQ(std::string(job->query), std::string(504, 'a'));
+  EXPECT_EQ(std::string(job->field, job->field_length), "|");
+
+  job = NewJob();
+  ApplyItems(job.get(), "query=" + std::string(504, 'a') + " b\n");
+  EXPECT_EQ(std::string(job->query), std::string(504, 'a') + " b");
+
+  // An item beyond 32767 characters keeps its beginning; the next item still applies.
+  std::string text = "alter=x";
+  for (int line = 0; line < 100; ++line) text += "\n " + std::string(500, 'c');
+  text += "\nfield=;\n";
+  job = NewJob();
+  ApplyItems(job.get(), text);
+  EXPECT_EQ(std::strlen(job->alter), 2047u);
+  EXPECT_EQ(std::string(job->field, job->field_length), ";");
+}
+
+// Reading a parameter file must not need write access. As root the permission bits do not
+// stop a writer, so the read then runs in a child process as an unprivileged user.
+TEST(ParameterFile, ReadOnlyFileIsRead) {
+  std::string path = TempPath("readonly.par");
+  unlink(path.c_str());
+  WriteFile(path, "user=scott/tiger\nfield=0x09\n");
+  ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+  if (geteuid() != 0) {
+    auto job = NewJob();
+    ReadParameterFile(job.get(), path.c_str());
+    EXPECT_STREQ(job->user, "scott/tiger");
+    return;
+  }
+  constexpr uid_t kNobody = 65534;
+  ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+    UnloadHandle job;
+    InitJobDefaults(&job);
+    ReadParameterFile(&job, path.c_str());
+    bool read = std::strcmp(job.user, "scott/tiger") == 0 && job.field_length == 1;
+    _exit(read ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the read-only parameter file was not read";
+  unlink(path.c_str());
+}
+
+TEST(ParameterFile, MissingFileAndParfileArgument) {
+  auto job = NewJob();
+  auto before = NewJob();
+  ReadParameterFile(job.get(), TempPath("does-not-exist.par").c_str());
+  EXPECT_EQ(std::memcmp(job.get(), before.get(), sizeof(UnloadHandle)), 0);
+
+  std::string path = TempPath("args.par");
+  WriteFile(path, "query=select 1\nrows=2000\n");
+  RunPass1(job.get(), {"PARFILE=" + path, "rows=3000"});
+  EXPECT_STREQ(job->query, "select 1");
+  EXPECT_EQ(job->rows, 3000u);
+  EXPECT_STREQ(job->user, "");  // a parfile in first position is no user string
+}
+
+TEST(SqlFile, StandardInputStopsAtSlashLine) {
+  auto job = NewJob();
+  FILE* input = StreamOf("select * from t\n/\nselect 1 from dual\n");
+  AppendSqlLines(job.get(), input, true);
+  std::fclose(input);
+  EXPECT_STREQ(job->query, "select * from t\n ");
+}
+
+TEST(SqlFile, AppendedWithoutSeparator) {
+  auto job = NewJob();
+  std::string path = TempPath("tail.sql");
+  WriteFile(path, "t\nwhere /x/ = 1");
+  SetOption(job.get(), "query=select a from");
+  SetOption(job.get(), ("sql=" + path).c_str());
+  AppendSqlFile(job.get());
+  EXPECT_STREQ(job->query, "select a fromt\n where /x/ = 1 ");
+
+  auto unchanged = NewJob();
+  SetOption(unchanged.get(), "query=q");
+  SetOption(unchanged.get(), ("sql=" + TempPath("missing.sql")).c_str());
+  AppendSqlFile(unchanged.get());
+  EXPECT_STREQ(unchanged->query, "q");
+}
+
+TEST(SqlFile, QueryCutAtItsLimit) {
+  auto job = NewJob();
+  SetOption(job.get(), ("query=" + std::string(8191, 'q')).c_str());
+  std::string text;
+  for (int line = 0; line < 40; ++line) text += std::string(1500, 's') + "\n";
+  FILE* input = StreamOf(text);
+  AppendSqlLines(job.get(), input, false);
+  std::fclose(input);
+  EXPECT_EQ(std::strlen(job->query), static_cast<size_t>(kQueryLimit));
+  EXPECT_EQ(job->query[8191], 's');
+}
+
+TEST(ContentScramble, ChunksAndFinalTail) {
+  const char* key = "K3y!abcd";
+  char buffer[32];
+  std::memcpy(buffer, "0123456789abcdef0123456789abcdef", 32);
+  EXPECT_EQ(ContentScramble(buffer, 8, key), 0);
+  EXPECT_EQ(std::memcmp(buffer, "01234567", 8), 0);
+  EXPECT_EQ(ContentScramble(buffer, 9, key), 8);
+  for (int pos = 0; pos < 8; ++pos) EXPECT_EQ(buffer[pos], "01234567"[pos] ^ key[pos]);
+  EXPECT_EQ(buffer[8], '8');
+  ContentScramble(buffer, 9, key);  // XOR twice restores
+  EXPECT_EQ(ContentScramble(buffer, 16, key), 8);
+  EXPECT_EQ(std::memcmp(buffer + 8, "89abcdef", 8), 0);
+  ContentScramble(buffer, 16, key);
+
+  EXPECT_EQ(ContentScramble(buffer, 32, ""), 32);
+  EXPECT_EQ(std::memcmp(buffer, "0123456789abcdef0123456789abcdef", 32), 0);
+
+  // A short key leaves the rest of every chunk alone (XOR with its NUL bytes).
+  char short_key[32] = "abc";
+  EXPECT_EQ(ContentScramble(buffer, 32, short_key), 24);
+  EXPECT_EQ(buffer[0], '0' ^ 'a');
+  EXPECT_EQ(std::memcmp(buffer + 3, "34567", 5), 0);
+  EXPECT_EQ(buffer[16], '0' ^ 'a');
+  EXPECT_EQ(std::memcmp(buffer + 19, "34567", 5), 0);
+}
+
+// Scrambles data as an output writer does: in writes of arbitrary sizes, each time processing
+// the tail left over from before in front of the new bytes, and writing the tail plain at the end.
+std::string ScrambleAsStream(const std::string& data, const char* key, std::mt19937& random) {
+  std::string scrambled;
+  std::string pending;
+  size_t pos = 0;
+  std::uniform_int_distribution<size_t> write_size(1, 5000);
+  while (pos < data.size()) {
+    size_t count = std::min(write_size(random), data.size() - pos);
+    pending.append(data, pos, count);
+    pos += count;
+    int processed = ContentScramble(pending.data(), static_cast<int>(pending.size()), key);
+    scrambled.append(pending, 0, static_cast<size_t>(processed));
+    pending.erase(0, static_cast<size_t>(processed));
+  }
+  return scrambled + pending;
+}
+
+TEST(Uncrack, RestoresScrambledStreamByteForByte) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (size_t size : {size_t{40000}, size_t{16384}, size_t{16392}, size_t{5}, size_t{0}}) {
+    std::string data(size, '\0');
+    for (char& c : data) c = static_cast<char>(byte(random));
+    char key[32] = {};
+    std::memcpy(key, "s3cr\0t", 6);  // a decoded key may hold NUL bytes; all 8 take part
+    std::string scrambled = ScrambleAsStream(data, key, random);
+    ASSERT_EQ(scrambled.size(), data.size());
+    if (size > 8) {
+      EXPECT_NE(scrambled, data);
+    }
+
+    std::string path = TempPath("scrambled.bin");
+    WriteFile(path, scrambled);
+    FILE* out = std::tmpfile();
+    EXPECT_EQ(UncrackFile(path.c_str(), key, out), 0);
+    EXPECT_TRUE(ContentOf(out) == data) << "size " << size;
+    std::fclose(out);
+  }
+  FILE* out = std::tmpfile();
+  EXPECT_EQ(UncrackFile(TempPath("missing.bin").c_str(), "key", out), -1);
+  EXPECT_EQ(ContentOf(out), "");
+  std::fclose(out);
+}
+
+TEST(Uncrack, WriteFailureIsReported) {
+  std::string path = TempPath("plain.bin");
+  WriteFile(path, std::string(50000, 'p'));
+  FILE* full = std::fopen("/dev/full", "wb");
+  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+  EXPECT_EQ(UncrackFile(path.c_str(), "key", full), -1);
+  std::fclose(full);
+}
+
+TEST(Usage, ExactText) {
+  const char* banner[3] = {"Banner one", "Banner two", "Banner three"};
+  const std::string head =
+      "\nBanner one\nBanner two\n\nBanner three\n\n"
+      "Usage: ROWFLUME keyword=value [,keyword=value,...]\n\n"
+      "Valid Keywords:\n"
+      "   user    = username/password@tnsname\n"
+      "   sql     = SQL file name\n"
+      "   query   = select statement\n"
+      "   field   = separator string between fields\n"
+      "   record  = separator string between records\n"
+      "   rows    = print progress for every given rows (default, 1000000) \n"
+      "   file    = output file name(default: tarndata.txt)\n"
+      "   log     = log file name, prefix with + to append mode\n"
+      "   fast    = auto tuning the session level parameters(YES)\n"
+      "   text    = output type (MYSQL, CSV, MYSQLINS, ORACLEINS, FORM, SEARCH).\n"
+      "   charset = character set name of the target database.\n"
+      "   ncharset= national character set name of the target database.\n"
+      "   parfile = read command option from parameter file \n";
+  const std::string every_keyword =
+      "   read    = set DB_FILE_MULTIBLOCK_READ_COUNT at session level\n"
+      "   sort    = set SORT_AREA_SIZE at session level (UNIT:MB) \n"
+      "   hash    = set HASH_AREA_SIZE at session level (UNIT:MB) \n"
+      "   array   = array fetch size\n"
+      "   head    = print row header(Yes|No)\n"
+      "   batch   = save to new file for every rows batch (Yes/No)\n"
+      "   size    = maximum output file piece size (UNIB:MB)\n"
+      "   serial  = set _serial_direct_read to TRUE at session level\n"
+      "   trace   = set event 10046 to given level at session level\n"
+      "   table   = table name in the sqlldr control file\n"
+      "   control = sqlldr control file and path.\n"
+      "   mode    = sqlldr option, INSERT or APPEND or REPLACE or TRUNCATE \n"
+      "   buffer  = sqlldr READSIZE and BINDSIZE, default 16 (MB)\n"
+      "   long    = maximum long field size\n"
+      "   width   = customized max column width (w1:w2:...) \n"
+      "   quote   = optional quote string \n"
+      "   data    = disable real data unload (NO, OFF) \n"
+      "   alter   = alter session SQLs to be execute before unload \n"
+      "   safe    = use large buffer to avoid ORA-24345 error (Yes|No) \n"
+      "   crypt   = encrypted user information only (Yes|No) \n"
+      "   sedf/t  = enable character translation function \n"
+      "   null    = replace null with given value \n"
+      "   escape  = escape character for special characters\n"
+      "   escf/t  = escape from/to characters list \n"
+      "   format  = MYSQL: MySQL Insert SQLs, SQL: Insert SQLs.\n"
+      "   exec    = the command to execute the SQLs.\n"
+      "   prehead = column name prefix for head line.\n"
+      "   rowpre  = row prefix string for each line.\n"
+      "   rowsuf  = row sufix string for each line.\n"
+      "   colsep  = separator string between column name and value.\n"
+      "   presql  = SQL or scripts to be executed before data unload.\n"
+      "   postsql = SQL or scripts to be executed after data unload.\n"
+      "   lob     = extract lob values to single file (FILE).\n"
+      "   lobdir  = subdirectory count to store lob files .\n"
+      "   split   = table name for automatically parallelization.\n"
+      "   degree  = parallelize data copy degree (2-128).\n"
+      "   hint    = MySQL SQL hint for the Insert, for example IGNORE.\n"
+      "   unique  = Unique Column List for the MySQL target table.\n"
+      "   update  = Enable MySQL ON DUPLICATE SQL statement(YES/NO).\n"
+      "   crack   = The crack key for the content protection.\n"
+      "   uncrack = The uncrack key for the content protection.\n";
+  // Backslashes here are characters of the text: a blank, "\r=0x0d", and so on.
+  const std::string tail =
+      "\n  for field and record, you can use '0x' to specify hex character code,\n"
+      "  \\r=0x0d \\n=0x0a |=0x7c ,=0x2c, \\t=0x09, :=0x3a, #=0x23, \"=0x22 '=0x27 \n"
+      "\n";
+
+  FILE* out = std::tmpfile();
+  WriteUsage(out, banner, false);
+  EXPECT_EQ(ContentOf(out), head + tail);
+  std::fclose(out);
+
+  out = std::tmpfile();
+  WriteUsage(out, banner, true);
+  EXPECT_EQ(ContentOf(out), head + every_keyword + tail);
+  std::fclose(out);
+}
+
+}  // namespace
+}  // namespace rowflume
