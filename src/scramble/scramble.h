@@ -3,13 +3,34 @@
 // form (the usage banner lines and the split queries).
 #pragma once
 
+#include "stored_text_ids.h"  // generated: enum StoredText, StoredTextBytes
+
 namespace rowflume {
 
-// Prints prefix and the scrambled user string in lower-case hex on standard output.
-void ScrambleUserString(const char* prefix, const char* user_string);
+// Bytes of the user field of the job record.
+inline constexpr int kUserFieldBytes = 132;
+// Longest user string whose scrambled form can be given back as a user value (128 digits).
+inline constexpr int kMaxScrambledUserChars = 64;
+// Largest stored text block.
+inline constexpr int kMaxStoredTextBytes = 512;
+
+// Formats prefix and the scrambled user string as ScrambleUserString prints it into out
+// (capacity bytes, NUL-terminated): lower-case hex of the string zero-padded to whole 8-byte
+// blocks, a line feed after the first 64 digits and one at the end. Returns the text length,
+// or -1 with out empty when the user string is longer than kMaxScrambledUserChars (only part of
+// it could be scrambled, and the rest would be shown as plain hex) or out is too small.
+int FormatScrambledUserString(const char* prefix, const char* user_string, char* out, int capacity);
+// Prints prefix and the scrambled user string on standard output. Returns 0; -1 when the user
+// string is too long to scramble, after printing a message that says so instead.
+int ScrambleUserString(const char* prefix, const char* user_string);
 // Replaces an all-hex user string (a 132-byte field) by its plain form; others stay untouched.
+// Every byte after the plain text is zero afterwards.
 void UnscrambleUserString(char* user_field);
 // Unscrambles unit_count units of 16 bytes of a stored text in place.
 void UnscrambleStoredText(unsigned char* buffer, int unit_count);
+// Copies the scrambled block of a stored text into out (StoredTextBytes(which) bytes) and
+// unscrambles it there: out then holds a NUL-terminated text. The caller owns out and should
+// clear it once done with the text.
+void LoadStoredText(StoredText which, unsigned char* out);
 
 }  // namespace rowflume
