@@ -1,7 +1,6 @@
 // Entry point of the command-line program.
-#include <cstdio>
+#include "main/driver.h"
 
-int main() {
-  std::puts("rowflume: not built yet");
-  return 1;
+int main(int argc, char** argv) {
+  return rowflume::RunCommandLine(argc, argv);
 }

@@ -330,7 +330,8 @@ TEST(Uncrack, WriteFailureIsReported) {
   WriteFile(path, std::string(50000, 'p'));
   FILE* full = std::fopen("/dev/full", "wb");
   if (full == nullptr) GTEST_SKIP() << "no /dev/full";
-  EXPECT_EQ(UncrackFile(path.c_str(), "key", full), -1);
+  char key[32] = "key";
+  EXPECT_EQ(UncrackFile(path.c_str(), key, full), -1);
   std::fclose(full);
 }
 

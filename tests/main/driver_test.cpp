@@ -1,0 +1,200 @@
+#include "main/driver.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "job/command_line.h"
+#include "scramble/scramble.h"
+
+namespace rowflume {
+namespace {
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "driver_" + name;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// Runs the built program with the arguments (each passed as one word) and the given standard
+// input, and collects its exit status and both output streams.
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = "") {
+  std::string in_path = TempPath("stdin");
+  std::string out_path = TempPath("stdout");
+  std::string err_path = TempPath("stderr");
+  WriteFile(in_path, input);
+  std::string command = ROWFLUME_BINARY;
+  for (const std::string& arg : args) {
+    command += " '";
+    for (char c : arg) command += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
+  command += " <" + in_path + " >" + out_path + " 2>" + err_path;
+  int raw = std::system(command.c_str());
+  ProgramRun run;
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = ReadFile(out_path);
+  run.err = ReadFile(err_path);
+  return run;
+}
+
+std::string BannerLine(StoredText which) {
+  unsigned char block[kMaxStoredTextBytes] = {};
+  LoadStoredText(which, block);
+  return reinterpret_cast<const char*>(block);
+}
+
+std::string UsageText(bool help) {
+  std::string lines[3] = {BannerLine(StoredText::kBannerLine1),
+                          BannerLine(StoredText::kBannerLine2),
+                          BannerLine(StoredText::kBannerLine3)};
+  const char* banner[3] = {lines[0].c_str(), lines[1].c_str(), lines[2].c_str()};
+  FILE* out = std::tmpfile();
+  WriteUsage(out, banner, help);
+  std::string text(static_cast<size_t>(std::ftell(out)), '\0');
+  std::rewind(out);
+  EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
+  std::fclose(out);
+  return text;
+}
+
+std::string CryptLine(const std::string& user) {
+  char line[256];
+  int length = FormatScrambledUserString("user=", user.c_str(), line, sizeof(line));
+  EXPECT_GT(length, 0);
+  return std::string(line, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+// Prepares a job in this process; only for arguments that neither print nor read stdin.
+int Prepare(UnloadHandle* job, std::vector<std::string> args) {
+  args.insert(args.begin(), "rowflume");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  return PrepareCommandLineJob(job, static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(Driver, UsageWithoutQueryOrSplit) {
+  for (const std::string& banner :
+       {BannerLine(StoredText::kBannerLine1), BannerLine(StoredText::kBannerLine2),
+        BannerLine(StoredText::kBannerLine3)}) {
+    ASSERT_FALSE(banner.empty());
+    for (char c : banner) ASSERT_TRUE(c >= 0x20 && c < 0x7f) << "banner not plain: " << banner;
+  }
+  ProgramRun run = RunProgram({});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, UsageText(false));
+  EXPECT_EQ(run.err, "");
+
+  run = RunProgram({"help=yes"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, UsageText(true));
+  EXPECT_NE(run.out.find("   uncrack = The uncrack key"), std::string::npos);
+
+  // The same item from a parameter file read on standard input.
+  run = RunProgram({"parfile=-"}, "help=yes\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, UsageText(true));
+
+  // A SQL text on standard input that is only the end line leaves the query empty.
+  run = RunProgram({"sql=-"}, "/\nselect 1 from dual\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, UsageText(false));
+}
+
+TEST(Driver, QueryGoesOnToTheDatabaseStep) {
+  ProgramRun run = RunProgram({"sql=-"}, "select 1 from dual\n/\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "rowflume: the database layer is not built yet\n");
+
+  auto job = std::make_unique<UnloadHandle>();
+  EXPECT_EQ(Prepare(job.get(), {"scott/tiger@db", "query=emp", ":id=7"}), 0);
+  EXPECT_STREQ(job->user, "scott/tiger@db");
+  EXPECT_STREQ(job->query, "emp");
+  EXPECT_EQ(job->bind_count, 1);
+
+  EXPECT_EQ(Prepare(job.get(), {"split=EMP"}), 0);
+  EXPECT_STREQ(job->user, "/");
+  EXPECT_STREQ(job->split, "EMP");
+}
+
+TEST(Driver, CryptPrintsOneLineAndStops) {
+  ProgramRun run = RunProgram({"crypt=yes", "user=scott/tiger@orcl", "query=emp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, CryptLine("scott/tiger@orcl"));
+  EXPECT_EQ(run.out.size(), 5u + 32u + 1u);  // 16 characters: two 8-byte blocks
+  EXPECT_EQ(run.err, "");
+
+  run = RunProgram({"crypt=on"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, CryptLine("/"));
+  EXPECT_EQ(run.out.size(), 5u + 16u + 1u);
+}
+
+TEST(Driver, CryptOutputGivenBackAsUser) {
+  const std::string user = "system/manager_password@dbhost:1521:ORCL";  // 40 characters
+  ProgramRun run = RunProgram({"user=" + user, "crypt=yes"});
+  ASSERT_EQ(run.status, 1);
+  ASSERT_EQ(run.out.rfind("user=", 0), 0u);
+  std::string digits;
+  for (char c : run.out.substr(5)) {
+    if (c != '\n') digits += c;
+  }
+  ASSERT_EQ(digits.size(), 80u);
+
+  auto job = std::make_unique<UnloadHandle>();
+  EXPECT_EQ(Prepare(job.get(), {"user=" + digits, "query=emp"}), 0);
+  EXPECT_STREQ(job->user, user.c_str());
+
+  std::string upper = digits;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_NE(upper, digits);
+  std::memset(job.get(), 0, sizeof(UnloadHandle));
+  EXPECT_EQ(Prepare(job.get(), {"user=" + upper, "query=emp"}), 0);
+  EXPECT_STREQ(job->user, user.c_str());
+
+  // Not all hex: used as it is.
+  EXPECT_EQ(Prepare(job.get(), {"user=abc/def", "query=emp"}), 0);
+  EXPECT_STREQ(job->user, "abc/def");
+}
+
+TEST(Driver, UncrackWritesThePlainFile) {
+  std::string plain;
+  for (int idx = 0; idx < 40000; ++idx) plain += static_cast<char>('a' + idx % 23);
+  std::string scrambled = plain;
+  char key[32] = "k3y";
+  int processed = ContentScramble(scrambled.data(), static_cast<int>(scrambled.size()), key);
+  ASSERT_EQ(processed, 39992);
+  std::string path = TempPath("scrambled.txt");
+  WriteFile(path, scrambled);
+
+  ProgramRun run = RunProgram({"uncrack=k3y", "file=" + path, "query=ignored"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out == plain);
+
+  run = RunProgram({"uncrack=k3y", "file=-"}, scrambled);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out == plain);
+}
+
+}  // namespace
+}  // namespace rowflume
