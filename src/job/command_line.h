@@ -50,9 +50,8 @@ void WriteUsage(FILE* out, const char* const banner_lines[3], bool help);
 int ContentScramble(char* buffer, int count, const char* key);
 
 // Writes the unscrambled content of the named file (standard input when the name begins with
-// "-") to out, restoring byte for byte a stream that was scrambled with the same key (given as
-// to ContentScramble). Returns 0,
-// or -1 when the file cannot be opened or a write to out fails.
+// "-") to out, restoring byte for byte a stream scrambled with the same key (8 readable bytes,
+// as for ContentScramble). Returns 0, or -1 when the file cannot be opened or a write fails.
 int UncrackFile(const char* name, const char* key, FILE* out);
 
 }  // namespace rowflume
