@@ -40,7 +40,7 @@ struct YesNoWord {
   int32_t result;
 };
 
-struct OptionSpec {
+struct KeywordEntry {
   const char* name;
   OptionKind kind;
   size_t offset = 0;              // field in UnloadHandle
@@ -60,7 +60,7 @@ struct OptionSpec {
 
 constexpr YesNoWord kYes[2] = {{"YES", 1}, {"ON", 1}};
 
-constexpr OptionSpec YesNo(const char* name, size_t offset, FieldType type) {
+constexpr KeywordEntry YesNo(const char* name, size_t offset, FieldType type) {
   return {.name = name,
           .kind = OptionKind::kYesNo,
           .offset = offset,
@@ -68,7 +68,7 @@ constexpr OptionSpec YesNo(const char* name, size_t offset, FieldType type) {
           .words = {kYes[0], kYes[1]}};
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr KeywordEntry kOptions[] = {
     {"user", OptionKind::kCopied, ROWFLUME_TEXT(user), 128},
     {"query", OptionKind::kCopied, ROWFLUME_TEXT(query), 8191},
     {"field", OptionKind::kDecoded, ROWFLUME_TEXT(field), 131, ROWFLUME_LENGTH(field_length)},
@@ -204,10 +204,10 @@ constexpr OptionSpec kOptions[] = {
 
 // Every text limit leaves room for the terminating NUL inside its field.
 constexpr bool TextLimitsFit() {
-  for (const OptionSpec& spec : kOptions) {
-    bool is_text = spec.kind == OptionKind::kCopied || spec.kind == OptionKind::kDecoded ||
-                   spec.kind == OptionKind::kEscape;
-    if (is_text && spec.limit + 1 > spec.capacity) return false;
+  for (const KeywordEntry& entry : kOptions) {
+    bool is_text = entry.kind == OptionKind::kCopied || entry.kind == OptionKind::kDecoded ||
+                   entry.kind == OptionKind::kEscape;
+    if (is_text && entry.limit + 1 > entry.capacity) return false;
   }
   return true;
 }
@@ -263,11 +263,11 @@ bool BeginsWith(const char* value, int value_length, const char* word) {
   return value_length >= word_length && EqualIgnoringCase(value, word, word_length);
 }
 
-const OptionSpec* FindOption(const char* keyword, int keyword_length) {
-  for (const OptionSpec& spec : kOptions) {
-    if (static_cast<int>(std::strlen(spec.name)) == keyword_length &&
-        EqualIgnoringCase(spec.name, keyword, keyword_length)) {
-      return &spec;
+const KeywordEntry* FindOption(const char* keyword, int keyword_length) {
+  for (const KeywordEntry& entry : kOptions) {
+    if (static_cast<int>(std::strlen(entry.name)) == keyword_length &&
+        EqualIgnoringCase(entry.name, keyword, keyword_length)) {
+      return &entry;
     }
   }
   return nullptr;
@@ -345,13 +345,13 @@ int64_t AsFieldValue(int32_t number, FieldType type) {
   return number;
 }
 
-void SetNumber(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+void SetNumber(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
   int length = value_length < kNumberTextLimit ? value_length : kNumberTextLimit;
-  int64_t number = AsFieldValue(ReadDecimal(value, length), spec.type);
-  const NumberRule& rule = spec.number;
+  int64_t number = AsFieldValue(ReadDecimal(value, length), entry.type);
+  const NumberRule& rule = entry.number;
   if (number < rule.low) number = rule.kilobytes_below_low ? number * 1024 : rule.below_low;
   if (number > rule.high) number = rule.high;
-  StoreNumber(job, spec.offset, spec.type, number * rule.scale);
+  StoreNumber(job, entry.offset, entry.type, number * rule.scale);
 }
 
 void AddErrorCode(UnloadHandle* job, const char* value, int value_length) {
@@ -366,34 +366,34 @@ void AddErrorCode(UnloadHandle* job, const char* value, int value_length) {
   job->error_codes[job->error_count++] = code;
 }
 
-void SetYesNo(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
-  int32_t flag = spec.fallback;
-  for (const YesNoWord& word : spec.words) {
+void SetYesNo(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
+  int32_t flag = entry.fallback;
+  for (const YesNoWord& word : entry.words) {
     if (word.word != nullptr && BeginsWith(value, value_length, word.word)) flag = word.result;
   }
-  StoreNumber(job, spec.offset, spec.type, flag);
+  StoreNumber(job, entry.offset, entry.type, flag);
 }
 
-void SetText(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
-  char* field = FieldAt(job, spec.offset);
-  std::memset(field, 0, static_cast<size_t>(spec.capacity));
-  int length = value_length < spec.limit ? value_length : spec.limit;
-  if (spec.kind == OptionKind::kCopied) {
+void SetText(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
+  char* field = FieldAt(job, entry.offset);
+  std::memset(field, 0, static_cast<size_t>(entry.capacity));
+  int length = value_length < entry.limit ? value_length : entry.limit;
+  if (entry.kind == OptionKind::kCopied) {
     std::memcpy(field, value, static_cast<size_t>(length));
-    if (spec.unique_sets_update && length > 0) job->update = 1;
+    if (entry.unique_sets_update && length > 0) job->update = 1;
     return;
   }
   int decoded_length = DecodeOptionText(value, field, length);
-  if (spec.length_offset != kNoLength) {
-    StoreInt32(job, static_cast<size_t>(spec.length_offset), decoded_length);
+  if (entry.length_offset != kNoLength) {
+    StoreInt32(job, static_cast<size_t>(entry.length_offset), decoded_length);
   }
 }
 
-void SetEscape(UnloadHandle* job, const OptionSpec& spec, const char* value, int value_length) {
+void SetEscape(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
   // Skipped output positions keep the space, so a lone "0" leaves "no escaping".
   char scratch[132];
   std::memset(scratch, ' ', sizeof(scratch));
-  int length = value_length < spec.limit ? value_length : spec.limit;
+  int length = value_length < entry.limit ? value_length : entry.limit;
   DecodeOptionText(value, scratch, length);
   job->escape = scratch[0];
 }
@@ -476,26 +476,26 @@ KeywordValue SplitKeywordValue(const char* item) {
 
 int SetOption(UnloadHandle* job, const char* item) {
   KeywordValue split = SplitKeywordValue(item);
-  const OptionSpec* spec = FindOption(item + split.keyword_start, split.keyword_length);
-  if (spec == nullptr) return 0;
+  const KeywordEntry* entry = FindOption(item + split.keyword_start, split.keyword_length);
+  if (entry == nullptr) return 0;
   const char* value = item + split.value_start;
   int value_length = split.value_length;
-  switch (spec->kind) {
+  switch (entry->kind) {
     case OptionKind::kCopied:
     case OptionKind::kDecoded:
-      SetText(job, *spec, value, value_length);
+      SetText(job, *entry, value, value_length);
       break;
     case OptionKind::kEscape:
-      SetEscape(job, *spec, value, value_length);
+      SetEscape(job, *entry, value, value_length);
       break;
     case OptionKind::kNumber:
-      SetNumber(job, *spec, value, value_length);
+      SetNumber(job, *entry, value, value_length);
       break;
     case OptionKind::kErrorCode:
       AddErrorCode(job, value, value_length);
       break;
     case OptionKind::kYesNo:
-      SetYesNo(job, *spec, value, value_length);
+      SetYesNo(job, *entry, value, value_length);
       break;
     case OptionKind::kFormPreset:
       if (BeginsWith(value, value_length, "YES")) {
