@@ -19,44 +19,6 @@ std::string Bytes(const char* text, int length) {
   return std::string(text, static_cast<size_t>(length));
 }
 
-TEST(JobRecord, DefaultsAndIndependentCopy) {
-  auto job = std::make_unique<UnloadHandle>();
-  std::memset(job.get(), 0x5a, sizeof(*job));  // defaults must not depend on prior contents
-  InitJobDefaults(job.get());
-  EXPECT_STREQ(job->mode, "INSERT");
-  EXPECT_EQ(Bytes(job->field, job->field_length), ",");
-  EXPECT_EQ(Bytes(job->record, job->record_length), "\n");
-  EXPECT_STREQ(job->file, "tarndata.%p.txt");
-  EXPECT_EQ(Bytes(job->exec, job->exec_length), ";");
-  EXPECT_EQ(job->escape, ' ');
-  EXPECT_EQ(job->rows, 1000000u);
-  EXPECT_EQ(job->buffer, 2097152);
-  EXPECT_EQ(job->size, 268435455);
-  EXPECT_EQ(job->array, 1000u);
-  EXPECT_EQ(job->long_limit, 32768u);
-  EXPECT_EQ(job->lobdir, 8);
-  EXPECT_EQ(job->degree, 1);
-  EXPECT_EQ(job->retry, 3);
-  EXPECT_EQ(job->sleep, 3);
-  EXPECT_EQ(job->data, 1);
-  EXPECT_EQ(job->piece, 1);
-  EXPECT_EQ(job->run_status, 1);
-  EXPECT_EQ(job->user[0], '\0');
-  EXPECT_EQ(job->query[sizeof(job->query) - 1], '\0');
-  EXPECT_EQ(job->charset_id, 0);
-  EXPECT_EQ(job->ncharset_id, 0);
-  EXPECT_EQ(job->null_length, 0);
-  EXPECT_EQ(job->bind_count, 0);
-  EXPECT_EQ(job->error_count, 0);
-  EXPECT_EQ(job->callback, nullptr);
-  EXPECT_EQ(job->callback_context, nullptr);
-
-  UnloadHandle copy;
-  std::memcpy(&copy, job.get(), sizeof(copy));
-  ASSERT_EQ(SetOption(&copy, "field=|"), 1);
-  EXPECT_EQ(Bytes(job->field, job->field_length), ",");
-}
-
 TEST(OptionSplit, KeywordAndValueBoundaries) {
   const char* item = "  FIELD \t=  0x09  ";
   KeywordValue split = SplitKeywordValue(item);
