@@ -24,8 +24,9 @@ std::unique_ptr<UnloadHandle> NewJob() {
   return job;
 }
 
+// Test cases may run as parallel processes: each process has files of its own.
 std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "cl_" + name;
+  return testing::TempDir() + "cl_" + std::to_string(getpid()) + "_" + name;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -183,6 +184,7 @@ TEST(ParameterFile, ReadOnlyFileIsRead) {
     auto job = NewJob();
     ReadParameterFile(job.get(), path.c_str());
     EXPECT_STREQ(job->user, "scott/tiger");
+    unlink(path.c_str());
     return;
   }
   constexpr uid_t kNobody = 65534;
@@ -216,6 +218,7 @@ TEST(ParameterFile, MissingFileAndParfileArgument) {
   EXPECT_STREQ(job->query, "select 1");
   EXPECT_EQ(job->rows, 3000u);
   EXPECT_STREQ(job->user, "");  // a parfile in first position is no user string
+  unlink(path.c_str());
 }
 
 TEST(SqlFile, StandardInputStopsAtSlashLine) {
@@ -234,6 +237,7 @@ TEST(SqlFile, AppendedWithoutSeparator) {
   SetOption(job.get(), ("sql=" + path).c_str());
   AppendSqlFile(job.get());
   EXPECT_STREQ(job->query, "select a fromt\n where /x/ = 1 ");
+  unlink(path.c_str());
 
   auto unchanged = NewJob();
   SetOption(unchanged.get(), "query=q");
@@ -318,6 +322,7 @@ TEST(Uncrack, RestoresScrambledStreamByteForByte) {
     EXPECT_EQ(UncrackFile(path.c_str(), key, out), 0);
     EXPECT_TRUE(ContentOf(out) == data) << "size " << size;
     std::fclose(out);
+    unlink(path.c_str());
   }
   FILE* out = std::tmpfile();
   EXPECT_EQ(UncrackFile(TempPath("missing.bin").c_str(), "key", out), -1);
@@ -333,6 +338,7 @@ TEST(Uncrack, WriteFailureIsReported) {
   char key[32] = "key";
   EXPECT_EQ(UncrackFile(path.c_str(), key, full), -1);
   std::fclose(full);
+  unlink(path.c_str());
 }
 
 TEST(Usage, ExactText) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -22,8 +23,9 @@ struct ProgramRun {
   std::string err;
 };
 
+// Test cases may run as parallel processes: each process has files of its own.
 std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "driver_" + name;
+  return testing::TempDir() + "driver_" + std::to_string(getpid()) + "_" + name;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -54,6 +56,7 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& i
   if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
   run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);
+  for (const std::string& path : {in_path, out_path, err_path}) unlink(path.c_str());
   return run;
 }
 
@@ -194,6 +197,7 @@ TEST(Driver, UncrackWritesThePlainFile) {
   run = RunProgram({"uncrack=k3y", "file=-"}, scrambled);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.out == plain);
+  unlink(path.c_str());
 }
 
 }  // namespace
