@@ -12,7 +12,6 @@ namespace {
 
 // Only the first four units of a user string are scrambled.
 constexpr int kUserUnits = 4;
-constexpr int kUserScrambledBytes = 16 * kUserUnits;
 
 // The same mapping as the option parser's: hex digits of either case, anything else 0.
 int HexDigitValue(char c) {
