@@ -82,7 +82,7 @@ int64_t EmitValue(FieldEncoder* enc, const char* value, int64_t length, int64_t 
   int64_t i = 0;
   while (i < length && produced < take) {
     uint8_t b = static_cast<uint8_t>(value[i]);
-    char two[2];
+    char two[2] = {0, 0};
     int k;
     if (i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
       two[0] = value[i];
@@ -141,6 +141,17 @@ void EmitFixed(OutputBuffer* out, const char* text, int64_t length, int64_t widt
   PutSpaces(out, width - take);
 }
 
+// A translation list read up to its NUL byte, with zeros after it: a from-list longer than the
+// to-list then maps its extra bytes to 0, and nothing is read past either text.
+struct TranslateList {
+  uint8_t bytes[kMaxEscapePairs + 1] = {};
+  explicit TranslateList(const char* text) {
+    for (int k = 0; k < kMaxEscapePairs && text[k] != '\0'; ++k) {
+      bytes[k] = static_cast<uint8_t>(text[k]);
+    }
+  }
+};
+
 }  // namespace
 
 bool IsDoubleBytePair(uint8_t first, uint8_t second) {
@@ -155,8 +166,11 @@ int CountEscapePairs(const char* escf, const char* esct) {
 }
 
 int CountTranslatePairs(const char* sedf, const char* sedt, int limit) {
+  TranslateList from(sedf);
+  TranslateList to(sedt);
+  if (limit > kMaxEscapePairs) limit = kMaxEscapePairs;
   int count = 0;
-  while (count < limit && sedf[count] != sedt[count]) ++count;
+  while (count < limit && from.bytes[count] != to.bytes[count]) ++count;
   return count;
 }
 
@@ -218,12 +232,14 @@ int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeT
 void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt) {
   for (int b = 0; b < 256; ++b) table->map[b] = static_cast<uint8_t>(b);
   int pairs = CountTranslatePairs(sedf, sedt, kMaxTranslatePairs);
+  TranslateList from(sedf);
+  TranslateList to(sedt);
   bool taken[256] = {};
   for (int k = 0; k < pairs; ++k) {
-    uint8_t from = static_cast<uint8_t>(sedf[k]);
-    if (taken[from]) continue;  // the first position naming a byte wins
-    taken[from] = true;
-    table->map[from] = static_cast<uint8_t>(sedt[k]);
+    uint8_t byte = from.bytes[k];
+    if (taken[byte]) continue;  // the first position naming a byte wins
+    taken[byte] = true;
+    table->map[byte] = to.bytes[k];
   }
 }
 
