@@ -338,6 +338,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   }
   enc->lob_writer = nullptr;
   enc->lob_context = nullptr;
+  enc->row_number = 0;
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -410,8 +411,8 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
     char name[256];
     int name_length = -1;
     if (enc->lob_writer != nullptr) {
-      name_length = enc->lob_writer(enc->lob_context, column, row_idx, position, name,
-                                    static_cast<int>(sizeof name));
+      name_length = enc->lob_writer(enc->lob_context, column, row_idx, enc->row_number, position,
+                                    name, static_cast<int>(sizeof name));
     }
     if (name_length < 0) name_length = 0;
     if (enc->fixed_layout) {

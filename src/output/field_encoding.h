@@ -60,10 +60,12 @@ int FormatOracleNumber(char* dest, const uint8_t* value, int length);
 // "YYYY-MM-DD HH:MI:SS" of an Oracle internal 7-byte DATE; 0 when fewer than 7 bytes.
 int FormatOracleDate(char* dest, const uint8_t* value, int length);
 
-// Writes the value of a LOB locator column to a file and puts the file's name into name
-// (capacity name_capacity). Returns the name length, or -1 when the value was not written.
-using LobFileWriter = int (*)(void* context, ColumnDesc* column, int row_idx, int position,
-                              char* name, int name_capacity);
+// Writes the value of a LOB locator column (at row_idx of the fetched array) to a file and puts
+// the file's name into name (capacity name_capacity). row_number counts the rows completed in
+// the current output file before this one; position is the 0-based select-list position.
+// Returns the name length, or -1 when the value was not written.
+using LobFileWriter = int (*)(void* context, ColumnDesc* column, int row_idx, uint64_t row_number,
+                              int position, char* name, int name_capacity);
 
 // Everything the encoder reads, set up once per run from the job options.
 struct FieldEncoder {
@@ -85,6 +87,7 @@ struct FieldEncoder {
   int longest_name;          // longest column name, for the aligned names of colsep layouts
   LobFileWriter lob_writer;  // none until LOB files are wired in: every LOB value then fails
   void* lob_context;
+  uint64_t row_number;  // rows completed in the current output file, set by the loop per row
 };
 
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,

@@ -319,6 +319,7 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
     }
     if (got > 0 && job->format == kMySqlFormat) OpenMySqlStatement(run);
     for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
+      run->encoder.row_number = run->row_count;
       AssembleRow(run, static_cast<int>(row_idx));
       if (run->out.failed) {
         ReportWriteFailure(run);

@@ -289,17 +289,46 @@ TEST(FieldEncoding, ClientConvertedNumbersAndDatesInFixedLayout) {
   EXPECT_EQ(Encode(job.get(), columns), "12.50   2013-01-02 03:04:05\n");
 }
 
-TEST(FieldEncoding, LobLocatorWithoutWriterGivesEmptyField) {
+int NameLobFile(void* context, ColumnDesc*, int row_idx, uint64_t row_number, int position,
+                char* name, int capacity) {
+  if (*static_cast<bool*>(context)) return -1;  // the write failed
+  return std::snprintf(name, static_cast<size_t>(capacity), "LOB%04x/%08x_%04x.dat",
+                       static_cast<unsigned>(row_number % 8),
+                       static_cast<unsigned>(row_number + static_cast<uint64_t>(row_idx)),
+                       static_cast<unsigned>(position));
+}
+
+TEST(FieldEncoding, LobLocatorFieldsNameTheirFiles) {
   JobPtr job(NewJob());
   SetText(job->quote, nullptr, "\"");
   Columns columns;
+  SetValue(columns.Number("ID"), 0, "1");
   ColumnDesc* lob = columns.Add("DOC", SQLT_BLOB, SQLT_BLOB, 8, true, false);
   lob->indicators[0] = 0;
-  SetValue(columns.Number("ID"), 0, "1");
-  EXPECT_EQ(Encode(job.get(), columns), "\"\",1\n");
-  SetText(job->field, &job->field_length, " ");
-  EXPECT_EQ(Encode(job.get(), columns),
-            std::string(kLobNameWidth, ' ') + "1" + std::string(21, ' ') + "\n");
+  // No writer wired in, or a failed write: an empty field, 30 spaces in the fixed layout.
+  EXPECT_EQ(Encode(job.get(), columns), "1,\"\"\n");
+
+  OutputBuffer out;
+  ASSERT_TRUE(OutputBufferInit(&out, 4096, ""));
+  FieldEncoder encoder;
+  bool fail = false;
+  for (const char* field : {",", " "}) {
+    SetText(job->field, &job->field_length, field);
+    InitFieldEncoder(&encoder, job.get(), &out, columns.head());
+    encoder.lob_writer = NameLobFile;
+    encoder.lob_context = &fail;
+    encoder.row_number = 9;
+    for (bool failing : {false, true}) {
+      fail = failing;
+      EncodeField(&encoder, lob, 0, 3);
+      Put(&out, "|", 1);
+    }
+  }
+  std::string name = "LOB0001/00000009_0003.dat";
+  std::string padded = name + std::string(kLobNameWidth - name.size(), ' ');
+  EXPECT_EQ(std::string(out.data, static_cast<size_t>(out.fill)),
+            ",\"" + name + "\"|,\"\"|" + padded + "|" + std::string(kLobNameWidth, ' ') + "|");
+  OutputBufferRelease(&out);
 }
 
 // Values far larger than the buffer are written in parts: a tiny buffer gives the same bytes
