@@ -236,7 +236,9 @@ TEST(FieldEncoding, FormatOracleNumberWritesWholePairs) {
   // A negative number of 20 mantissa bytes has no terminator.
   std::vector<int> twenty(20, 99);
   std::string nines = FormatNumber(OracleNumber(true, 20, twenty));
-  EXPECT_EQ(nines, "-" + std::string(40, '9'));
+  std::string expected_nines(41, '9');
+  expected_nines[0] = '-';
+  EXPECT_EQ(nines, expected_nines);
   // The most extreme exponents stay inside the scratch area.
   EXPECT_LT(FormatNumber(OracleNumber(true, -64, twenty)).size(), size_t{kNumberTextBytes});
 }

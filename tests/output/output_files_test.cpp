@@ -31,7 +31,10 @@ TEST(OutputNames, EveryFieldInEitherCase) {
   EXPECT_EQ(Expand("data_%Y%m%d_%b.txt", 1), "data_" + date + "_1.txt");
   EXPECT_EQ(Expand("data_%y%M%D_%B.txt", 3), "data_" + date + "_3.txt");
   EXPECT_EQ(Expand("x%p.%P", 1, 7), "x7.7");
-  EXPECT_EQ(Expand("w%w%W", 1), "w" + std::to_string(now.weekday) + std::to_string(now.weekday));
+  std::string weekdays = "w";
+  weekdays += std::to_string(now.weekday);
+  weekdays += std::to_string(now.weekday);
+  EXPECT_EQ(Expand("w%w%W", 1), weekdays);
   int64_t before = CurrentTimeSeconds();
   std::string stamped = Expand("t%T", 1);
   long long seconds = std::stoll(stamped.substr(1));
