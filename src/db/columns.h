@@ -1,0 +1,50 @@
+// The select-list columns of one executed query: their described and define types, widths,
+// flags and the array-fetch buffers the client library fills. Describing and freeing the list
+// belongs to the database side; the unload loop and the encoder only read it.
+#pragma once
+
+#include <cstdint>
+
+#include "db/oci_api.h"
+#include "db/session.h"
+#include "job/job_record.h"
+
+namespace rowflume {
+
+constexpr int kMaxColumns = 1023;    // select-list columns that are described
+constexpr int kMaxFetchRows = 2000;  // rows of one array fetch; size of the per-row arrays
+
+// One select-list column. The list starts at a head record whose only used field is next.
+struct ColumnDesc {
+  OCIDefine* define;       // from OCIDefineByPos
+  OCIParam* parameter;     // select-list parameter, used only while describing
+  uint8_t hex;             // character, long or raw data: written through unhex( for MySQL
+  uint8_t unique;          // named in the job's unique list
+  int16_t define_type;     // external type passed to OCIDefineByPos
+  int16_t described_type;  // OCI_ATTR_DATA_TYPE of the column
+  char name[32];           // column name, NUL-terminated, up to 30 bytes
+  OraText* name_text;      // the client library's name text, valid while describing
+  uint32_t name_length;    // bytes of name
+  int32_t define_width;    // bytes reserved per row in define_buffer
+  int32_t display_width;   // width in fixed-width output and in the control file
+  int16_t precision;       // OCI_ATTR_PRECISION
+  int16_t scale;           // OCI_ATTR_SCALE, sign-extended
+  int16_t quotable;        // 1 for every described type but the numeric ones (2 and 6)
+  uint32_t size_cache;     // worst-case encoded field size; 0 until the unload loop sets it
+  char* define_buffer;     // array rows x define_width bytes
+  int16_t indicators[kMaxFetchRows];         // -1 for a NULL value
+  uint16_t returned_lengths[kMaxFetchRows];  // bytes returned per row
+  uint16_t return_codes[kMaxFetchRows];      // column return code per row
+  ColumnDesc* next;  // next column in select-list order; none after the last
+};
+
+// Builds the column list after head for the executed statement, defines the fetch buffers and
+// lowers job->array to what they hold. Returns the column count, or -1 on failure (records
+// already linked are left for FreeColumns). fixed_width is true when `field` starts with a space.
+int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bool fixed_width,
+                    const char* width, UnloadHandle* job);
+
+// Frees every column after head with its define handle and buffer; head->next becomes none.
+void FreeColumns(DbSession* session, ColumnDesc* head);
+
+}  // namespace rowflume

@@ -1,0 +1,443 @@
+#include "output/field_encoding.h"
+
+#include <cstring>
+
+namespace rowflume {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kUnhexOpen[] = "unhex(";
+
+// Numeric, date, ROWID, raw, LOB and timestamp values never carry characters to escape.
+bool IsNeverEscaped(int described_type) {
+  switch (described_type) {
+    case 2:
+    case 6:
+    case 11:
+    case 12:
+    case 15:
+    case 23:
+    case 104:
+    case 112:
+    case 113:
+    case 114:
+    case 156:
+    case 180:
+    case 187:
+    case 181:
+    case 188:
+    case 232:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsLobLocator(int define_type) {
+  return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
+}
+
+// Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
+char* PutPair(char* p, int pair, bool leading) {
+  if (pair < 0) pair = 0;
+  if (pair > 99) pair = 99;
+  if (!leading || pair >= 10) *p++ = static_cast<char>('0' + pair / 10);
+  *p++ = static_cast<char>('0' + pair % 10);
+  return p;
+}
+
+char* PutDigits(char* p, int value, int digits) {
+  for (int k = digits - 1; k >= 0; --k) {
+    p[k] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + digits;
+}
+
+// Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
+// the bytes written. Values that do not fit the room left go through a small chunk so that the
+// buffer is never overrun.
+int64_t EmitValue(FieldEncoder* enc, const char* value, int64_t length, int64_t escapes,
+                  int64_t limit) {
+  OutputBuffer* out = enc->out;
+  int64_t full = length + escapes;
+  int64_t take = (limit >= 0 && limit < full) ? limit : full;
+  if (escapes == 0) {
+    Put(out, value, take);
+    return take;
+  }
+  if (out->fill + full <= out->capacity) {
+    int64_t written = CopyEscaped(out->data + out->fill, value, length, enc->escapes);
+    out->fill += static_cast<int>(take);
+    // A cut value leaves bytes past the fill length; the buffer keeps spaces there.
+    if (written > take)
+      std::memset(out->data + out->fill, ' ', static_cast<size_t>(written - take));
+    return take;
+  }
+  const EscapeTable& table = enc->escapes;
+  char chunk[4096];
+  int used = 0;
+  int64_t produced = 0;
+  int64_t i = 0;
+  while (i < length && produced < take) {
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    char two[2] = {0, 0};
+    int k;
+    if (i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+      two[0] = value[i];
+      two[1] = value[i + 1];
+      k = 2;
+      i += 2;
+    } else if (table.escaped[b]) {
+      two[0] = table.escape;
+      two[1] = static_cast<char>(table.replacement[b]);
+      k = 2;
+      ++i;
+    } else {
+      two[0] = value[i];
+      k = 1;
+      ++i;
+    }
+    if (produced + k > take) k = static_cast<int>(take - produced);
+    for (int j = 0; j < k; ++j) chunk[used++] = two[j];
+    produced += k;
+    if (used > static_cast<int>(sizeof chunk) - 2) {
+      Put(out, chunk, used);
+      used = 0;
+    }
+  }
+  Put(out, chunk, used);
+  return produced;
+}
+
+// Two lower-case hex digits per byte, high nibble first. Values that cannot fit the room left
+// check the buffer before every byte.
+void EmitHex(OutputBuffer* out, const char* value, int64_t length, int64_t worst_case) {
+  if (out->fill + 2 * length + worst_case < out->capacity) {
+    char* p = out->data + out->fill;
+    for (int64_t i = 0; i < length; ++i) {
+      uint8_t b = static_cast<uint8_t>(value[i]);
+      p[0] = kHexDigits[b >> 4];
+      p[1] = kHexDigits[b & 15];
+      p += 2;
+    }
+    out->fill += static_cast<int>(2 * length);
+    return;
+  }
+  for (int64_t i = 0; i < length; ++i) {
+    FlushIfNeeded(out, worst_case);
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    PutByte(out, kHexDigits[b >> 4]);
+    PutByte(out, kHexDigits[b & 15]);
+  }
+}
+
+// Text cut at width and padded with spaces to exactly width bytes.
+void EmitFixed(OutputBuffer* out, const char* text, int64_t length, int64_t width) {
+  if (width < 0) width = 0;
+  int64_t take = length < width ? length : width;
+  Put(out, text, take);
+  PutSpaces(out, width - take);
+}
+
+// A translation list read up to its NUL byte, with zeros after it: a from-list longer than the
+// to-list then maps its extra bytes to 0, and nothing is read past either text.
+struct TranslateList {
+  uint8_t bytes[kMaxEscapePairs + 1] = {};
+  explicit TranslateList(const char* text) {
+    for (int k = 0; k < kMaxEscapePairs && text[k] != '\0'; ++k) {
+      bytes[k] = static_cast<uint8_t>(text[k]);
+    }
+  }
+};
+
+}  // namespace
+
+bool IsDoubleBytePair(uint8_t first, uint8_t second) {
+  return first >= 0x81 && first <= 0xFE &&
+         ((second >= 0x40 && second <= 0x7E) || (second >= 0x80 && second <= 0xFE));
+}
+
+int CountEscapePairs(const char* escf, const char* esct) {
+  int count = 0;
+  while (count < kMaxEscapePairs && escf[count] != '\0' && esct[count] != '\0') ++count;
+  return count;
+}
+
+int CountTranslatePairs(const char* sedf, const char* sedt, int limit) {
+  TranslateList from(sedf);
+  TranslateList to(sedt);
+  if (limit > kMaxEscapePairs) limit = kMaxEscapePairs;
+  int count = 0;
+  while (count < limit && from.bytes[count] != to.bytes[count]) ++count;
+  return count;
+}
+
+void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const char* esct,
+                      int pair_count) {
+  table->escape = escape;
+  table->escaped.fill(0);
+  table->replacement.fill(0);
+  uint8_t e = static_cast<uint8_t>(escape);
+  table->escaped[e] = 1;
+  table->replacement[e] = e;
+  // The first matching position wins, and the escape character's own doubling wins over all.
+  for (int k = 0; k < pair_count; ++k) {
+    uint8_t from = static_cast<uint8_t>(escf[k]);
+    if (table->escaped[from]) continue;
+    table->escaped[from] = 1;
+    table->replacement[from] = static_cast<uint8_t>(esct[k]);
+  }
+}
+
+int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table) {
+  int64_t count = 0;
+  int64_t i = 0;
+  while (i < length) {
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+      i += 2;
+      continue;
+    }
+    count += table.escaped[b];
+    ++i;
+  }
+  return count;
+}
+
+int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table) {
+  char* p = dest;
+  int64_t i = 0;
+  while (i < length) {
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+      p[0] = value[i];
+      p[1] = value[i + 1];
+      p += 2;
+      i += 2;
+      continue;
+    }
+    if (table.escaped[b]) {
+      *p++ = table.escape;
+      *p++ = static_cast<char>(table.replacement[b]);
+    } else {
+      *p++ = value[i];
+    }
+    ++i;
+  }
+  return p - dest;
+}
+
+void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt) {
+  for (int b = 0; b < 256; ++b) table->map[b] = static_cast<uint8_t>(b);
+  int pairs = CountTranslatePairs(sedf, sedt, kMaxTranslatePairs);
+  TranslateList from(sedf);
+  TranslateList to(sedt);
+  bool taken[256] = {};
+  for (int k = 0; k < pairs; ++k) {
+    uint8_t byte = from.bytes[k];
+    if (taken[byte]) continue;  // the first position naming a byte wins
+    taken[byte] = true;
+    table->map[byte] = to.bytes[k];
+  }
+}
+
+void TranslateChars(char* value, int64_t length, const TranslateTable& table) {
+  for (int64_t i = 0; i < length; ++i) {
+    value[i] = static_cast<char>(table.map[static_cast<uint8_t>(value[i])]);
+  }
+}
+
+int FormatOracleNumber(char* dest, const uint8_t* value, int length) {
+  if (length <= 0) return 0;
+  char* p = dest;
+  if (value[0] == 0x80) {
+    *p++ = '0';
+    return static_cast<int>(p - dest);
+  }
+  bool negative = (value[0] & 0x80) == 0;
+  int exponent;
+  int end;  // one past the last mantissa byte
+  if (!negative) {
+    exponent = value[0] - 192;
+    end = length;
+  } else {
+    *p++ = '-';
+    exponent = 63 - value[0];
+    end = length - 1;  // the terminator 102 is not a digit
+    if (length >= 21 && value[20] != 102) end = length;
+  }
+  if (end > 21) end = 21;  // a NUMBER has at most 20 mantissa bytes
+  int pairs = end - 1;
+  if (exponent < 1) {
+    *p++ = '0';
+    *p++ = '.';
+    for (int k = 0; k < -exponent; ++k) {
+      *p++ = '0';
+      *p++ = '0';
+    }
+  }
+  for (int k = 1; k <= pairs; ++k) {
+    int pair = negative ? 101 - value[k] : value[k] - 1;
+    p = PutPair(p, pair, k == 1 && exponent >= 1);
+    if (k == exponent && k < pairs) *p++ = '.';
+  }
+  for (int k = exponent - pairs; k > 0; --k) {
+    *p++ = '0';
+    *p++ = '0';
+  }
+  return static_cast<int>(p - dest);
+}
+
+int FormatOracleDate(char* dest, const uint8_t* value, int length) {
+  if (length < 7) return 0;
+  int year = (value[0] - 100) * 100 + (value[1] - 100);
+  char* p = dest;
+  if (year < 0) {
+    *p++ = '-';
+    year = -year;
+  }
+  p = PutDigits(p, year % 10000, 4);
+  *p++ = '-';
+  p = PutDigits(p, value[2] % 100, 2);
+  *p++ = '-';
+  p = PutDigits(p, value[3] % 100, 2);
+  *p++ = ' ';
+  p = PutDigits(p, value[4] > 0 ? (value[4] - 1) % 100 : 0, 2);
+  *p++ = ':';
+  p = PutDigits(p, value[5] > 0 ? (value[5] - 1) % 100 : 0, 2);
+  *p++ = ':';
+  p = PutDigits(p, value[6] > 0 ? (value[6] - 1) % 100 : 0, 2);
+  return static_cast<int>(p - dest);
+}
+
+void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* out,
+                      const ColumnDesc* head) {
+  enc->out = out;
+  enc->field = job->field;
+  enc->field_length = job->field_length;
+  enc->colsep = job->colsep;
+  enc->colsep_length = job->colsep_length;
+  enc->null_text = job->null;
+  enc->null_length = job->null_length;
+  enc->quote = job->quote;
+  enc->quote_length = static_cast<int>(strnlen(job->quote, sizeof job->quote));
+  enc->escaping = job->escape != ' ';
+  BuildEscapeTable(&enc->escapes, job->escape, job->escf, job->esct,
+                   CountEscapePairs(job->escf, job->esct));
+  enc->translating = CountTranslatePairs(job->sedf, job->sedt, kMaxEscapePairs) > 0;
+  BuildTranslateTable(&enc->translation, job->sedf, job->sedt);
+  enc->format = job->format;
+  enc->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
+  enc->longest_name = 0;
+  for (const ColumnDesc* c = head != nullptr ? head->next : nullptr; c != nullptr; c = c->next) {
+    if (static_cast<int>(c->name_length) > enc->longest_name) {
+      enc->longest_name = static_cast<int>(c->name_length);
+    }
+  }
+  enc->lob_writer = nullptr;
+  enc->lob_context = nullptr;
+  enc->row_number = 0;
+}
+
+int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
+  if (column->size_cache == 0) {
+    int64_t size = static_cast<int64_t>(column->define_width) + enc.field_length +
+                   column->name_length + enc.colsep_length + 62;
+    column->size_cache = static_cast<uint32_t>(size);
+  }
+  return column->size_cache;
+}
+
+void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
+  OutputBuffer* out = enc->out;
+  const int define_type = column->define_type;
+  const bool is_null = column->indicators[row_idx] == -1;
+  const bool lob = IsLobLocator(define_type);
+  const bool long_value = define_type == SQLT_LVC || define_type == SQLT_LVB;
+  const int64_t width = column->define_width > 0 ? column->define_width : 0;
+  char* slot = column->define_buffer + static_cast<size_t>(row_idx) * static_cast<size_t>(width);
+
+  // The value bytes, never taken past the column's slot whatever length was reported.
+  char* value = slot;
+  int64_t length = 0;
+  if (!is_null && !lob && width > 0) {
+    if (long_value) {
+      uint32_t stored = 0;
+      if (width >= 4) std::memcpy(&stored, slot, 4);
+      value = slot + 4;
+      length = width >= 4 ? stored : 0;
+      if (length > width - 4) length = width >= 4 ? width - 4 : 0;
+    } else {
+      length = column->returned_lengths[row_idx];
+      if (length > width) length = width;
+    }
+  }
+
+  if (!is_null && enc->translating && column->quotable && !lob && define_type != SQLT_NUM &&
+      define_type != SQLT_DAT) {
+    TranslateChars(value, length, enc->translation);
+  }
+  const bool hex = enc->format == 1 && column->hex;
+  int64_t escapes = 0;
+  if (enc->escaping && !hex && !is_null && !IsNeverEscaped(column->described_type)) {
+    escapes = CountEscapes(value, length, enc->escapes);
+  }
+  const int64_t worst_case = WorstCaseFieldSize(*enc, column);
+  FlushIfNeeded(out, escapes + worst_case);
+
+  if (position > 0 && !enc->fixed_layout) Put(out, enc->field, enc->field_length);
+  if (enc->colsep_length > 0) {
+    Put(out, column->name, column->name_length);
+    if (enc->colsep[0] == ' ') PutSpaces(out, enc->longest_name - column->name_length);
+    Put(out, enc->colsep, enc->colsep_length);
+  }
+  const int64_t display = column->display_width > 0 ? column->display_width : 0;
+  if (is_null) {
+    if (enc->fixed_layout) {
+      EmitFixed(out, enc->null_text, enc->null_length, display);
+    } else {
+      Put(out, enc->null_text, enc->null_length);
+    }
+    return;
+  }
+
+  const bool quoted = enc->quote_length > 0 && column->quotable && !enc->fixed_layout;
+  if (hex) Put(out, kUnhexOpen, sizeof kUnhexOpen - 1);
+  if (quoted) Put(out, enc->quote, enc->quote_length);
+
+  if (lob) {
+    char name[256];
+    int name_length = -1;
+    if (enc->lob_writer != nullptr) {
+      name_length = enc->lob_writer(enc->lob_context, column, row_idx, enc->row_number, position,
+                                    name, static_cast<int>(sizeof name));
+    }
+    if (name_length < 0) name_length = 0;
+    if (enc->fixed_layout) {
+      EmitFixed(out, name, name_length, kLobNameWidth);
+    } else {
+      Put(out, name, name_length);
+    }
+  } else if (define_type == SQLT_NUM || define_type == SQLT_DAT) {
+    char text[kNumberTextBytes];
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(value);
+    int text_length = define_type == SQLT_NUM
+                          ? FormatOracleNumber(text, bytes, static_cast<int>(length))
+                          : FormatOracleDate(text, bytes, static_cast<int>(length));
+    Put(out, text, text_length);
+    if (enc->fixed_layout && text_length < display) PutSpaces(out, display - text_length);
+  } else if (hex) {
+    EmitHex(out, value, length, worst_case);
+  } else {
+    if (long_value) FlushIfNeeded(out, length + escapes + worst_case);
+    int64_t written = EmitValue(enc, value, length, escapes, enc->fixed_layout ? display : -1);
+    if (enc->fixed_layout && written < display) PutSpaces(out, display - written);
+  }
+
+  if (quoted) Put(out, enc->quote, enc->quote_length);
+  if (hex) Put(out, ")", 1);
+}
+
+}  // namespace rowflume

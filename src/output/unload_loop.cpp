@@ -1,0 +1,348 @@
+#include "output/unload_loop.h"
+
+#include <cstdio>
+#include <new>
+
+#include "db/job_run.h"
+#include "output/field_encoding.h"
+#include "output/output_buffer.h"
+#include "output/output_files.h"
+
+namespace rowflume {
+
+namespace {
+
+constexpr int kMySqlFormat = 1;
+constexpr int kOracleFormat = 2;
+
+// The state of one call of the loop; nothing of it survives the call.
+struct UnloadRun {
+  UnloadHandle* job;
+  DbSession* session;
+  OCIStmt* statement;
+  OutputBuffer out;
+  FieldEncoder encoder;
+  ColumnDesc* columns[kMaxColumns];
+  int column_count;
+  uint64_t row_count;     // rows completed in the current output file
+  int sequence;           // file sequence number, from 1
+  double size_threshold;  // MiB written after which the next row end switches files
+  bool stdout_mode;
+  bool fixed_layout;
+  char expanded[kExpandedNameBytes];
+  // INSERT head and MySQL duplicate-key tail. They are built by the INSERT texts module; until
+  // it is wired in both are empty and only the statement framing below is written.
+  const char* insert_head;
+  int insert_head_length;
+  const char* duplicate_tail;
+  int duplicate_tail_length;
+  bool statement_open;      // a MySQL statement has its head written and awaits its tail
+  bool first_in_statement;  // the next MySQL tuple is the first of its statement
+};
+
+void ReportWriteFailure(UnloadRun* run) {
+  char text[kExpandedNameBytes + 64];
+  std::snprintf(text, sizeof text, "ERROR -- Cannot write to file : %s\n",
+                run->stdout_mode ? "standard output" : run->expanded);
+  ReportMessage(run->session, text);
+}
+
+// Ends the run on a failure: no further writes or messages, the file closed, the buffer freed.
+void Stop(UnloadRun* run, int status) {
+  if (run->out.stream != nullptr) CloseStream(run->out.stream);
+  run->out.stream = nullptr;
+  OutputBufferRelease(&run->out);
+  run->session->status = status;
+}
+
+bool OpenNext(UnloadRun* run) {
+  OpenFailure failure = OpenFailure::kNone;
+  run->out.stream =
+      OpenOutput(run->job->file, run->expanded, run->sequence, run->job->piece, &failure);
+  if (run->out.stream != nullptr) return true;
+  ReportOpenFailure(run->session, run->expanded, failure);
+  return false;
+}
+
+void PutHeader(UnloadRun* run) {
+  const UnloadHandle* job = run->job;
+  OutputBuffer* out = &run->out;
+  Put(out, job->rowpre, job->rowpre_length);
+  for (int k = 0; k < run->column_count; ++k) {
+    if (k > 0) Put(out, job->field, job->field_length);
+    Put(out, job->prehead, job->prehead_length);
+    Put(out, run->columns[k]->name, run->columns[k]->name_length);
+  }
+  Put(out, job->rowsuf, job->rowsuf_length);
+  Put(out, job->record, job->record_length);
+}
+
+void OpenMySqlStatement(UnloadRun* run) {
+  FlushIfNeeded(&run->out, run->insert_head_length);
+  Put(&run->out, run->insert_head, run->insert_head_length);
+  run->statement_open = true;
+  run->first_in_statement = true;
+}
+
+void CloseMySqlStatement(UnloadRun* run) {
+  const UnloadHandle* job = run->job;
+  FlushIfNeeded(&run->out, job->exec_length + run->duplicate_tail_length + 2);
+  Put(&run->out, run->duplicate_tail, run->duplicate_tail_length);
+  Put(&run->out, job->exec, job->exec_length);
+  PutByte(&run->out, '\n');
+  run->statement_open = false;
+}
+
+void AssembleRow(UnloadRun* run, int row_idx) {
+  const UnloadHandle* job = run->job;
+  OutputBuffer* out = &run->out;
+  if (job->format == kOracleFormat) {
+    FlushIfNeeded(out, run->insert_head_length);
+    Put(out, run->insert_head, run->insert_head_length);
+  }
+  FlushIfNeeded(out, job->rowpre_length + 10);
+  if (job->format == kMySqlFormat) {
+    if (!run->first_in_statement) Put(out, ",\n", 2);
+    run->first_in_statement = false;
+    PutByte(out, '(');
+  } else if (job->format == kOracleFormat) {
+    PutByte(out, '(');
+  } else {
+    Put(out, job->rowpre, job->rowpre_length);
+  }
+  for (int k = 0; k < run->column_count; ++k) {
+    EncodeField(&run->encoder, run->columns[k], row_idx, k);
+  }
+  FlushIfNeeded(out, job->record_length + 16 + job->rowsuf_length + job->exec_length);
+  if (job->format == kMySqlFormat) {
+    PutByte(out, ')');
+  } else if (job->format == kOracleFormat) {
+    PutByte(out, ')');
+    Put(out, job->exec, job->exec_length);
+    PutByte(out, '\n');
+  } else {
+    Put(out, job->rowsuf, job->rowsuf_length);
+    Put(out, job->record, job->record_length);
+  }
+}
+
+// Ends the current file and opens the next one. more_rows tells whether rows of the current
+// MySQL statement follow, so that each file holds whole statements. False when the run stopped.
+bool SwitchFile(UnloadRun* run, bool more_rows) {
+  const UnloadHandle* job = run->job;
+  bool reopen_statement = job->format == kMySqlFormat && run->statement_open && more_rows;
+  if (job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
+  if (!WriteAllBuffered(&run->out)) {
+    ReportWriteFailure(run);
+    Stop(run, kRunWriteFailed);
+    return false;
+  }
+  ReportFileClosed(run->session, run->expanded, run->row_count, run->out.mb_written);
+  int closed = CloseStream(run->out.stream);
+  run->out.stream = nullptr;
+  if (closed != 0) {
+    char text[kExpandedNameBytes + 64];
+    std::snprintf(text, sizeof text, "ERROR -- Cannot close file : %s\n", run->expanded);
+    ReportMessage(run->session, text);
+    Stop(run, kRunWriteFailed);
+    return false;
+  }
+  run->sequence += 1;
+  run->size_threshold = static_cast<double>(job->size) * run->sequence;
+  if (!OpenNext(run)) {
+    Stop(run, kRunOpenFailed);
+    return false;
+  }
+  if (job->head && !run->fixed_layout) PutHeader(run);
+  run->row_count = 0;
+  if (reopen_statement) OpenMySqlStatement(run);
+  return true;
+}
+
+// Counts a closed row; reports progress and switches files. False when the run stopped.
+bool CountRow(UnloadRun* run, bool more_rows) {
+  const UnloadHandle* job = run->job;
+  run->row_count += 1;
+  if (run->stdout_mode) return true;
+  uint32_t rows = job->rows > 0 ? job->rows : 1;
+  bool at_mark = run->row_count % rows == 0;
+  bool over_size = run->out.mb_written > run->size_threshold;
+  if (!at_mark && !over_size) return true;
+  if (at_mark) ReportProgress(run->session, run->row_count, run->out.mb_written);
+  if ((job->batch && at_mark) || over_size) return SwitchFile(run, more_rows);
+  return true;
+}
+
+bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
+  UnloadHandle* job = run->job;
+  if (!OutputBufferInit(&run->out, buffer_bytes, job->crack)) {
+    ReportMessage(run->session, "ERROR -- Cannot allocate the output buffer\n");
+    Stop(run, kRunWriteFailed);
+    return false;
+  }
+  run->row_count = 0;
+  run->sequence = 1;
+  run->size_threshold = static_cast<double>(job->size);
+  run->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
+  InitFieldEncoder(&run->encoder, job, &run->out, head);
+  run->insert_head = "";
+  run->insert_head_length = 0;
+  run->duplicate_tail = "";
+  run->duplicate_tail_length = 0;
+  run->statement_open = false;
+  run->first_in_statement = true;
+  run->column_count = 0;
+  for (ColumnDesc* c = head->next; c != nullptr && run->column_count < kMaxColumns; c = c->next) {
+    run->columns[run->column_count++] = c;
+  }
+  run->expanded[0] = '\0';
+  run->stdout_mode = job->file[0] == '-' && job->file[1] == '\0';
+  if (run->stdout_mode) {
+    run->out.stream = StdoutStream();
+    if (run->out.stream == nullptr) {
+      ReportWriteFailure(run);
+      Stop(run, kRunWriteFailed);
+      return false;
+    }
+  } else if (!OpenNext(run)) {
+    Stop(run, kRunOpenFailed);
+    return false;
+  }
+  if (job->head && !run->fixed_layout) PutHeader(run);
+  if (!run->stdout_mode) ReportProgress(run->session, 0, 0.0);
+  return true;
+}
+
+// Rows delivered by a fetch that did not end with OCI_SUCCESS: the growth of the cumulative row
+// count since the last fetch, so that a partial array after a tolerated error does not shift
+// the count of later fetches.
+uint32_t RowsOfShortFetch(UnloadRun* run, uint64_t* delivered, uint32_t array) {
+  ub4 count = 0;
+  ub4 count_size = sizeof count;
+  sword got = run->session->oci->AttrGet(run->statement, OCI_HTYPE_STMT, &count, &count_size,
+                                         OCI_ATTR_ROW_COUNT, run->session->error);
+  if (got != OCI_SUCCESS) return 0;
+  if (count <= *delivered) return 0;
+  uint64_t rows = count - *delivered;
+  *delivered = count;
+  return rows < array ? static_cast<uint32_t>(rows) : array;
+}
+
+void FinishRun(UnloadRun* run) {
+  const UnloadHandle* job = run->job;
+  if (!WriteAllBuffered(&run->out)) {
+    ReportWriteFailure(run);
+    Stop(run, kRunWriteFailed);
+    return;
+  }
+  if (!run->stdout_mode) {
+    uint32_t rows = job->rows > 0 ? job->rows : 1;
+    if (run->row_count % rows != 0) {
+      ReportProgress(run->session, run->row_count, run->out.mb_written);
+    }
+    ReportFileClosed(run->session, run->expanded, run->row_count, run->out.mb_written);
+  }
+  int closed = CloseStream(run->out.stream);
+  run->out.stream = nullptr;
+  if (closed != 0 && !run->stdout_mode) {
+    char text[kExpandedNameBytes + 64];
+    std::snprintf(text, sizeof text, "ERROR -- Cannot close file : %s\n", run->expanded);
+    ReportMessage(run->session, text);
+    Stop(run, kRunWriteFailed);
+    return;
+  }
+  OutputBufferRelease(&run->out);
+}
+
+}  // namespace
+
+bool IsToleratedError(const UnloadHandle* job, int code) {
+  int count = job->error_count < kMaxErrorCodes ? job->error_count : kMaxErrorCodes;
+  for (int k = 0; k < count; ++k) {
+    if (job->error_codes[k] == code) return true;
+  }
+  return false;
+}
+
+void UnloadRows(UnloadHandle* job, DbSession* session, OCIStmt* statement, ColumnDesc* head) {
+  UnloadRowsWithBuffer(job, session, statement, head, kOutputBufferBytes);
+}
+
+void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statement,
+                          ColumnDesc* head, int buffer_bytes) {
+  auto* run = new (std::nothrow) UnloadRun{};
+  if (run == nullptr) {
+    ReportMessage(session, "ERROR -- Cannot allocate the output buffer\n");
+    session->status = kRunWriteFailed;
+    return;
+  }
+  run->job = job;
+  run->session = session;
+  run->statement = statement;
+  if (!StartRun(run, head, buffer_bytes)) {
+    delete run;
+    return;
+  }
+  const OciApi* oci = session->oci;
+  uint32_t array = job->array;
+  if (array < 1) array = 1;
+  if (array > kMaxFetchRows) array = kMaxFetchRows;
+  uint64_t delivered = 0;  // cumulative rows of all fetches so far
+  int empty_tolerated = 0;
+  for (;;) {
+    bool keep_going = true;
+    uint32_t got = array;
+    sword status = oci->StmtFetch(statement, session->error, array, OCI_FETCH_NEXT, OCI_DEFAULT);
+    if (status == OCI_SUCCESS) {
+      delivered += array;
+    } else {
+      if (status != OCI_NO_DATA) {
+        ReportError(session);
+        if (!IsToleratedError(job, session->last_error_code)) {
+          Stop(run, kRunFetchFailed);
+          delete run;
+          return;
+        }
+        keep_going = false;
+      }
+      got = RowsOfShortFetch(run, &delivered, array);
+      if (!keep_going) {
+        empty_tolerated = got == 0 ? empty_tolerated + 1 : 0;
+        if (empty_tolerated >= kMaxEmptyToleratedFetches) {
+          ReportMessage(session,
+                        "ERROR -- Fetch error repeated 100 times without rows, unload stopped\n");
+          Stop(run, kRunFetchFailed);
+          delete run;
+          return;
+        }
+      }
+    }
+    if (got > 0 && job->format == kMySqlFormat) OpenMySqlStatement(run);
+    for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
+      run->encoder.row_number = run->row_count;
+      AssembleRow(run, static_cast<int>(row_idx));
+      if (run->out.failed) {
+        ReportWriteFailure(run);
+        Stop(run, kRunWriteFailed);
+        delete run;
+        return;
+      }
+      if (!CountRow(run, row_idx + 1 < got)) {
+        delete run;
+        return;
+      }
+    }
+    if (got > 0 && job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
+    if (run->out.failed) {
+      ReportWriteFailure(run);
+      Stop(run, kRunWriteFailed);
+      delete run;
+      return;
+    }
+    if (got < array && keep_going) break;
+  }
+  FinishRun(run);
+  delete run;
+}
+
+}  // namespace rowflume

@@ -1,0 +1,363 @@
+#include "output/field_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "output/output_buffer.h"
+#include "output_test_support.h"
+
+namespace rowflume {
+namespace {
+
+using namespace testing_support;
+
+// Encodes rows [0, rows) of the columns with the job's options into an output buffer of
+// capacity bytes that writes to a temporary file, and returns the file's bytes. Rows end with
+// the job's record separator.
+std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1,
+                   int capacity = 1 << 20) {
+  static int serial = 0;
+  std::string path = ::testing::TempDir() + "encode_" + std::to_string(++serial) + ".out";
+  OutputBuffer out;
+  EXPECT_TRUE(OutputBufferInit(&out, capacity, job->crack));
+  out.stream = OpenFileStream(path.c_str(), OpenMode::kTruncate);
+  EXPECT_NE(out.stream, nullptr);
+  FieldEncoder encoder;
+  InitFieldEncoder(&encoder, job, &out, columns.head());
+  for (int row = 0; row < rows; ++row) {
+    for (int k = 0; k < columns.count(); ++k) EncodeField(&encoder, columns.at(k), row, k);
+    Put(&out, job->record, job->record_length);
+  }
+  EXPECT_TRUE(WriteAllBuffered(&out));
+  EXPECT_FALSE(out.failed);
+  EXPECT_EQ(CloseStream(out.stream), 0);
+  OutputBufferRelease(&out);
+  return ReadFile(path);
+}
+
+struct JobDeleter {
+  void operator()(UnloadHandle* job) const { delete job; }
+};
+using JobPtr = std::unique_ptr<UnloadHandle, JobDeleter>;
+
+TEST(FieldEncoding, CsvDoublesQuotesAndLeavesNumbersBare) {
+  JobPtr job(NewJob());
+  CsvOptions(job.get());
+  Columns columns;
+  SetValue(columns.Text("NAME"), 0, "ab\"c");
+  SetValue(columns.Number("ID"), 0, "42");
+  SetNull(columns.Text("NOTE"), 0);
+  EXPECT_EQ(Encode(job.get(), columns), "\"ab\"\"c\",42,\n");
+}
+
+TEST(FieldEncoding, MySqlLoadEscapesAndNull) {
+  JobPtr job(NewJob());
+  job->escape = '\\';
+  SetText(job->escf, nullptr, "\r\n\"'");
+  SetText(job->esct, nullptr, "rn\"'");
+  SetText(job->null, &job->null_length, "\\N");
+  SetText(job->quote, nullptr, "\"");
+  Columns columns;
+  SetValue(columns.Text("A"), 0, "x\ny\\z\"q'\r");
+  SetNull(columns.Text("B"), 0);
+  EXPECT_EQ(Encode(job.get(), columns), "\"x\\ny\\\\z\\\"q\\'\\r\",\\N\n");
+}
+
+TEST(FieldEncoding, DoubleByteSecondByteIsNotEscaped) {
+  JobPtr job(NewJob());
+  job->escape = '\\';
+  Columns columns;
+  // 0x81 0x5C is one GBK character; the lone backslash after it is still doubled. A lead byte
+  // at the very end has no partner and is copied as it is.
+  SetValue(columns.Text("A"), 0, std::string("\x81\x5C\\\xFE", 4));
+  EXPECT_EQ(Encode(job.get(), columns), std::string("\x81\x5C\\\\\xFE\n", 6));
+  EXPECT_TRUE(IsDoubleBytePair(0x81, 0x40));
+  EXPECT_TRUE(IsDoubleBytePair(0xFE, 0xFE));
+  EXPECT_FALSE(IsDoubleBytePair(0x80, 0x5C));
+  EXPECT_FALSE(IsDoubleBytePair(0xFF, 0x5C));
+  EXPECT_FALSE(IsDoubleBytePair(0x81, 0x7F));
+  EXPECT_FALSE(IsDoubleBytePair(0x81, 0x3F));
+}
+
+TEST(FieldEncoding, EscapeCountMatchesCopyAndEscapeCharWinsOverPairs) {
+  EscapeTable table;
+  // The escape character also listed in escf is still doubled, not replaced.
+  BuildEscapeTable(&table, '\\', "\\\n", "Xn", CountEscapePairs("\\\n", "Xn"));
+  std::string value = "a\\b\nc";
+  char dest[32];
+  int64_t written = CopyEscaped(dest, value.data(), static_cast<int64_t>(value.size()), table);
+  EXPECT_EQ(std::string(dest, static_cast<size_t>(written)), "a\\\\b\\nc");
+  EXPECT_EQ(CountEscapes(value.data(), static_cast<int64_t>(value.size()), table),
+            written - static_cast<int64_t>(value.size()));
+  // Pairs stop at the first position where either list ends.
+  EXPECT_EQ(CountEscapePairs("abc", "xy"), 2);
+  EXPECT_EQ(CountEscapePairs("", "xy"), 0);
+}
+
+TEST(FieldEncoding, MySqlFormatWritesHexColumnsThroughUnhex) {
+  JobPtr job(NewJob());
+  job->format = 1;
+  job->escape = '\\';
+  SetText(job->quote, nullptr, "'");
+  SetText(job->null, &job->null_length, "null");
+  Columns columns(2);
+  ColumnDesc* name = columns.Text("NAME");
+  ColumnDesc* when = columns.Add("WHEN", SQLT_DAT, SQLT_CHR, 19, true, false);
+  SetValue(name, 0, "AB");
+  SetValue(when, 0, "2013-01-02 03:04:05");
+  SetNull(name, 1);
+  SetNull(when, 1);
+  EXPECT_EQ(Encode(job.get(), columns, 2), "unhex('4142'),'2013-01-02 03:04:05'\nnull,null\n");
+}
+
+TEST(FieldEncoding, FormAlignsNamesAndSearchWrapsThem) {
+  JobPtr job(NewJob());
+  SetText(job->field, &job->field_length, "\n");
+  SetText(job->record, &job->record_length, "\n\n");
+  SetText(job->colsep, &job->colsep_length, " : ");
+  Columns columns;
+  SetValue(columns.Number("ID"), 0, "7");
+  SetValue(columns.Text("NAME"), 0, "Ann");
+  EXPECT_EQ(Encode(job.get(), columns), "ID   : 7\nNAME : Ann\n\n");
+
+  // A colsep that does not start with a space writes the names unpadded.
+  SetText(job->colsep, &job->colsep_length, "=");
+  SetText(job->field, &job->field_length, "\x01\n");
+  EXPECT_EQ(Encode(job.get(), columns), "ID=7\x01\nNAME=Ann\n\n");
+}
+
+TEST(FieldEncoding, FixedLayoutCutsAndPadsWhateverTheBufferHeld) {
+  JobPtr job(NewJob());
+  SetText(job->field, &job->field_length, " ");
+  SetText(job->null, &job->null_length, "NUL");
+  SetText(job->quote, nullptr, "\"");
+  job->escape = '"';
+  Columns columns(3);
+  ColumnDesc* a = columns.Add("A", SQLT_CHR, SQLT_CHR, 20, true, true, 5);
+  ColumnDesc* b = columns.Add("B", SQLT_CHR, SQLT_CHR, 20, true, true, 4);
+  SetValue(a, 0, "ABCDEFGH");
+  SetValue(b, 0, "x\"\"y");  // escaped to x""""y, cut to x"""
+  SetValue(a, 1, "x");
+  SetNull(b, 1);
+  SetValue(a, 2, "");
+  SetValue(b, 2, "\"");
+  // Encode into a buffer whose unused bytes are dirty, as if an older value had been there.
+  OutputBuffer out;
+  ASSERT_TRUE(OutputBufferInit(&out, 4096, ""));
+  std::memset(out.data, 'Z', 4096);
+  FieldEncoder encoder;
+  InitFieldEncoder(&encoder, job.get(), &out, columns.head());
+  for (int row = 0; row < 3; ++row) {
+    for (int k = 0; k < 2; ++k) EncodeField(&encoder, columns.at(k), row, k);
+    Put(&out, "\n", 1);
+  }
+  EXPECT_EQ(std::string(out.data, static_cast<size_t>(out.fill)),
+            "ABCDEx\"\"\"\nx    NUL \n     \"\"  \n");
+  OutputBufferRelease(&out);
+}
+
+TEST(FieldEncoding, TranslationPairsRuleAndQuotableOnly) {
+  JobPtr job(NewJob());
+  SetText(job->sedf, nullptr, "ab");
+  SetText(job->sedt, nullptr, "xy");
+  Columns columns;
+  SetValue(columns.Text("T"), 0, "abba");
+  ColumnDesc* number = columns.Number("N");
+  SetValue(number, 0, "ab");  // not quotable: left alone
+  EXPECT_EQ(Encode(job.get(), columns), "xyyx,ab\n");
+
+  // Equal first positions end the list: nothing is translated.
+  SetText(job->sedf, nullptr, "aq");
+  SetText(job->sedt, nullptr, "ab");
+  SetValue(columns.at(0), 0, "aqaq");
+  EXPECT_EQ(Encode(job.get(), columns), "aqaq,ab\n");
+
+  // One pass: a->b, b->a swaps rather than chaining; an extra from-byte maps to 0.
+  TranslateTable table;
+  BuildTranslateTable(&table, "abc", "ba");
+  char value[] = "abcd";
+  TranslateChars(value, 4, table);
+  EXPECT_EQ(std::string(value, 4), std::string("ba\0d", 4));
+}
+
+TEST(FieldEncoding, LongValueOfLength92IsEscapedLikeText) {
+  JobPtr job(NewJob());
+  job->escape = '\\';
+  SetText(job->quote, nullptr, "\"");
+  std::string value(92, 'a');
+  value[10] = '\\';
+  value[50] = '\\';
+  Columns as_long;
+  SetLongValue(as_long.Long("L", 4 + 200), 0, value);
+  Columns as_text;
+  SetValue(as_text.Text("L", 200), 0, value);
+  std::string long_out = Encode(job.get(), as_long);
+  EXPECT_EQ(long_out, Encode(job.get(), as_text));
+  EXPECT_EQ(long_out.size(), 92u + 2 + 2 + 1);
+}
+
+// Oracle NUMBER bytes made independently from a sign, base-100 exponent and digit pairs.
+std::vector<uint8_t> OracleNumber(bool negative, int exponent, const std::vector<int>& pairs) {
+  std::vector<uint8_t> bytes;
+  if (!negative) {
+    bytes.push_back(static_cast<uint8_t>(192 + exponent));
+    for (int pair : pairs) bytes.push_back(static_cast<uint8_t>(pair + 1));
+  } else {
+    bytes.push_back(static_cast<uint8_t>(63 - exponent));
+    for (int pair : pairs) bytes.push_back(static_cast<uint8_t>(101 - pair));
+    if (pairs.size() < 20) bytes.push_back(102);
+  }
+  return bytes;
+}
+
+std::string FormatNumber(const std::vector<uint8_t>& bytes) {
+  char text[kNumberTextBytes];
+  int n = FormatOracleNumber(text, bytes.data(), static_cast<int>(bytes.size()));
+  return std::string(text, static_cast<size_t>(n));
+}
+
+TEST(FieldEncoding, FormatOracleNumberWritesWholePairs) {
+  EXPECT_EQ(FormatNumber({0x80}), "0");
+  EXPECT_EQ(FormatNumber({}), "");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, 1, {12, 50})), "12.50");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, 0, {50})), "0.50");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, 0, {5})), "0.05");
+  EXPECT_EQ(FormatNumber(OracleNumber(true, 0, {5})), "-0.05");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, 2, {1})), "100");
+  EXPECT_EQ(FormatNumber(OracleNumber(true, 1, {5})), "-5");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, -1, {10})), "0.0010");
+  EXPECT_EQ(FormatNumber(OracleNumber(true, 2, {12, 34, 56, 78})), "-1234.5678");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, 5, {1, 2})), "102000000");
+  // A negative number of 20 mantissa bytes has no terminator.
+  std::vector<int> twenty(20, 99);
+  std::string nines = FormatNumber(OracleNumber(true, 20, twenty));
+  std::string expected_nines(41, '9');
+  expected_nines[0] = '-';
+  EXPECT_EQ(nines, expected_nines);
+  // The most extreme exponents stay inside the scratch area.
+  EXPECT_LT(FormatNumber(OracleNumber(true, -64, twenty)).size(), size_t{kNumberTextBytes});
+}
+
+TEST(FieldEncoding, FormatOracleNumberAgreesWithAnIndependentDecoder) {
+  std::mt19937 random(12345);
+  for (int trial = 0; trial < 2000; ++trial) {
+    bool negative = random() % 2 == 0;
+    int exponent = static_cast<int>(random() % 20) - 8;
+    int count = 1 + static_cast<int>(random() % 8);
+    std::vector<int> pairs;
+    for (int k = 0; k < count; ++k) pairs.push_back(static_cast<int>(random() % 100));
+    if (pairs[0] == 0) pairs[0] = 1;  // normalised: the first pair is never 0
+    long double expected = 0;
+    for (int k = 0; k < count; ++k) {
+      expected += pairs[static_cast<size_t>(k)] * std::pow(100.0L, exponent - 1 - k);
+    }
+    if (negative) expected = -expected;
+    std::string text = FormatNumber(OracleNumber(negative, exponent, pairs));
+    long double parsed = std::strtold(text.c_str(), nullptr);
+    ASSERT_NEAR(static_cast<double>(parsed / expected), 1.0, 1e-12) << text;
+    // Fractions come in whole pairs; integers carry no point.
+    size_t point = text.find('.');
+    if (point != std::string::npos) {
+      EXPECT_EQ((text.size() - point - 1) % 2, 0u) << text;
+    }
+    EXPECT_EQ(point == std::string::npos, exponent >= count) << text;
+  }
+}
+
+TEST(FieldEncoding, FormatOracleDate) {
+  const uint8_t date[7] = {120, 113, 1, 2, 4, 5, 6};
+  char text[kDateTextBytes];
+  ASSERT_EQ(FormatOracleDate(text, date, 7), 19);
+  EXPECT_EQ(std::string(text, 19), "2013-01-02 03:04:05");
+  EXPECT_EQ(FormatOracleDate(text, date, 6), 0);
+  const uint8_t midnight[7] = {119, 199, 12, 31, 1, 1, 1};
+  ASSERT_EQ(FormatOracleDate(text, midnight, 7), 19);
+  EXPECT_EQ(std::string(text, 19), "1999-12-31 00:00:00");
+}
+
+TEST(FieldEncoding, ClientConvertedNumbersAndDatesInFixedLayout) {
+  JobPtr job(NewJob());
+  SetText(job->field, &job->field_length, " ");
+  Columns columns;
+  ColumnDesc* n = columns.Add("N", SQLT_NUM, SQLT_NUM, 21, false, false, 8);
+  ColumnDesc* d = columns.Add("D", SQLT_DAT, SQLT_DAT, 7, true, false, 19);
+  SetBytes(n, 0, OracleNumber(false, 1, {12, 50}));
+  SetBytes(d, 0, {120, 113, 1, 2, 4, 5, 6});
+  EXPECT_EQ(Encode(job.get(), columns), "12.50   2013-01-02 03:04:05\n");
+}
+
+int NameLobFile(void* context, ColumnDesc*, int row_idx, uint64_t row_number, int position,
+                char* name, int capacity) {
+  if (*static_cast<bool*>(context)) return -1;  // the write failed
+  return std::snprintf(name, static_cast<size_t>(capacity), "LOB%04x/%08x_%04x.dat",
+                       static_cast<unsigned>(row_number % 8),
+                       static_cast<unsigned>(row_number + static_cast<uint64_t>(row_idx)),
+                       static_cast<unsigned>(position));
+}
+
+TEST(FieldEncoding, LobLocatorFieldsNameTheirFiles) {
+  JobPtr job(NewJob());
+  SetText(job->quote, nullptr, "\"");
+  Columns columns;
+  SetValue(columns.Number("ID"), 0, "1");
+  ColumnDesc* lob = columns.Add("DOC", SQLT_BLOB, SQLT_BLOB, 8, true, false);
+  lob->indicators[0] = 0;
+  // No writer wired in, or a failed write: an empty field, 30 spaces in the fixed layout.
+  EXPECT_EQ(Encode(job.get(), columns), "1,\"\"\n");
+
+  OutputBuffer out;
+  ASSERT_TRUE(OutputBufferInit(&out, 4096, ""));
+  FieldEncoder encoder;
+  bool fail = false;
+  for (const char* field : {",", " "}) {
+    SetText(job->field, &job->field_length, field);
+    InitFieldEncoder(&encoder, job.get(), &out, columns.head());
+    encoder.lob_writer = NameLobFile;
+    encoder.lob_context = &fail;
+    encoder.row_number = 9;
+    for (bool failing : {false, true}) {
+      fail = failing;
+      EncodeField(&encoder, lob, 0, 3);
+      Put(&out, "|", 1);
+    }
+  }
+  std::string name = "LOB0001/00000009_0003.dat";
+  std::string padded = name + std::string(kLobNameWidth - name.size(), ' ');
+  EXPECT_EQ(std::string(out.data, static_cast<size_t>(out.fill)),
+            ",\"" + name + "\"|,\"\"|" + padded + "|" + std::string(kLobNameWidth, ' ') + "|");
+  OutputBufferRelease(&out);
+}
+
+// Values far larger than the buffer are written in parts: a tiny buffer gives the same bytes
+// as a large one, and nothing is written past the buffer (checked under ASan).
+TEST(FieldEncoding, HugeValuesNeverOverrunTheBuffer) {
+  JobPtr job(NewJob());
+  job->escape = '\\';
+  std::string quote(40, 'q');
+  SetText(job->quote, nullptr, quote);
+  Columns columns(1);
+  const int big = 2 * 1024 * 1024;
+  ColumnDesc* escaped = columns.Long("E", 4 + big);
+  SetLongValue(escaped, 0, std::string(static_cast<size_t>(big), '\\'));
+  std::string expected_field = quote + std::string(2 * static_cast<size_t>(big), '\\') + quote;
+  std::string small = Encode(job.get(), columns, 1, 64);
+  EXPECT_EQ(small, expected_field + "\n");
+  EXPECT_EQ(small, Encode(job.get(), columns, 1, kOutputBufferBytes));
+
+  // A 40-byte quote around a hex-written value, with a buffer smaller than the quotes.
+  job->format = 1;
+  Columns hex_columns(1);
+  SetValue(hex_columns.Text("H", 300), 0, std::string(300, '\xAB'));
+  std::string hex_out = Encode(job.get(), hex_columns, 1, 64);
+  std::string digits;
+  for (int k = 0; k < 300; ++k) digits += "ab";
+  EXPECT_EQ(hex_out, "unhex(" + quote + digits + quote + ")\n");
+}
+
+}  // namespace
+}  // namespace rowflume
