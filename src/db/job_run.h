@@ -30,6 +30,11 @@ int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry);
 // Current user name into buffer (at least 30 bytes); the status of the last client call.
 int QueryCurrentUser(DbSession* session, char* buffer);
 
+// Normalises the query text before a run: trailing blanks, ";" and "/" go; a text that does
+// not start with WITH or SELECT is a table name and becomes "select * from NAME", which also
+// fills `table` when it is empty and the name has at most 30 characters.
+void PrepareQueryText(UnloadHandle* job);
+
 // Runs the job; the result code is also stored in job->run_status.
 int RunJob(UnloadHandle* job);
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "db/job_run.h"
+#include "db/session.h"
 #include "job/command_line.h"
 #include "scramble/scramble.h"
 
@@ -57,11 +59,36 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
 }
 
 int RunCommandLine(int argc, char** argv) {
+  // The driver's own session checks the credentials once before any output exists; the job run
+  // logs on again with a session of its own.
+  DbSession session;
+  SessionInit(&session);
   auto job = std::make_unique<UnloadHandle>();
   int status = PrepareCommandLineJob(job.get(), argc, argv);
   if (status != 0) return status;
-  std::fputs("rowflume: the database layer is not built yet\n", stderr);
-  return 1;
+
+  if (LogonUserString(&session, job->user) != 0) {
+    Logoff(&session);
+    return kOneShotStatus;
+  }
+  const OraText* charset = reinterpret_cast<const OraText*>(job->charset);
+  const OraText* ncharset = reinterpret_cast<const OraText*>(job->ncharset);
+  if (job->charset[0] != '\0') {
+    job->charset_id = session.oci->NlsCharSetNameToId(session.environment, charset);
+  }
+  if (job->ncharset[0] != '\0') {
+    job->ncharset_id = session.oci->NlsCharSetNameToId(session.environment, ncharset);
+  }
+  if (job->ncharset_id == 0) job->ncharset_id = job->charset_id;
+
+  if (job->degree > 1 && job->split[0] != '\0') {
+    SessionMessage(&session, "ERROR -- parallel unload is not available in this build\n");
+    status = kOneShotStatus;
+  } else {
+    status = RunJob(job.get());
+  }
+  Logoff(&session);
+  return status;
 }
 
 }  // namespace rowflume

@@ -1,0 +1,179 @@
+#include "db/job_run.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "db/columns.h"
+#include "output/output_files.h"
+#include "output/unload_loop.h"
+
+namespace rowflume {
+namespace {
+
+constexpr int kSettingBytes = 512;  // one session setting statement
+
+bool IsQueryTrailer(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) || c == ';' || c == '/';
+}
+
+bool StartsWithWord(const char* text, const char* word) {
+  for (; *word != '\0'; ++text, ++word) {
+    if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
+  }
+  return true;
+}
+
+// Sends one statement; a failure is reported (by the statement routines) and otherwise ignored.
+void SendSetting(DbSession* session, const char* text) {
+  OCIStmt* statement = nullptr;
+  ExecuteStatement(session, &statement, text);
+}
+
+void SendTwice(DbSession* session, const char* text) {
+  SendSetting(session, text);
+  SendSetting(session, text);
+}
+
+void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
+  char text[kSettingBytes];
+  SendSetting(session, "ALTER SESSION SET NLS_DATE_FORMAT='YYYY-MM-DD HH24:MI:SS'");
+  SendSetting(session, "ALTER SESSION SET NLS_TIMESTAMP_FORMAT='YYYY-MM-DD HH24:MI:SSXFF'");
+  SendSetting(session,
+              "ALTER SESSION SET NLS_TIMESTAMP_TZ_FORMAT='YYYY-MM-DD HH24:MI:SSXFF TZH:TZM'");
+  if (job->read != 0) {
+    std::snprintf(text, sizeof text, "ALTER SESSION SET DB_FILE_MULTIBLOCK_READ_COUNT=%d",
+                  job->read);
+    SendSetting(session, text);
+  }
+  if (job->hash != 0) {
+    SendSetting(session, "ALTER SESSION SET WORKAREA_SIZE_POLICY=MANUAL");
+    std::snprintf(text, sizeof text, "ALTER SESSION SET HASH_AREA_SIZE=%d", job->hash * 1048576);
+    SendTwice(session, text);
+    SendTwice(session, "ALTER SESSION SET \"_hash_multiblock_io_count\"=128");
+  }
+  if (job->serial != 0) SendSetting(session, "ALTER SESSION SET \"_serial_direct_read\"=TRUE");
+  if (job->sort != 0) {
+    SendSetting(session, "ALTER SESSION SET WORKAREA_SIZE_POLICY=MANUAL");
+    std::snprintf(text, sizeof text, "ALTER SESSION SET SORT_AREA_SIZE=%d", job->sort * 1048576);
+    SendTwice(session, text);
+    std::snprintf(text, sizeof text, "ALTER SESSION SET SORT_AREA_RETAINED_SIZE=%d",
+                  job->sort * 1048576);
+    SendTwice(session, text);
+    SendTwice(session, "ALTER SESSION SET \"_sort_multiblock_read_count\"=128");
+  }
+  if (job->trace != 0) {
+    std::snprintf(text, sizeof text,
+                  "ALTER SESSION SET EVENTS='10046 TRACE NAME CONTEXT FOREVER,LEVEL %d'",
+                  job->trace);
+    SendSetting(session, text);
+  }
+  // `alter`: every non-empty piece between semicolons becomes one ALTER SESSION statement. A
+  // piece that does not fit the statement is refused rather than sent cut.
+  const char* piece = job->alter;
+  while (*piece != '\0') {
+    const char* end = std::strchr(piece, ';');
+    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
+    if (length > 0) {
+      int written = std::snprintf(text, sizeof text, "ALTER SESSION %.*s",
+                                  static_cast<int>(length), piece);
+      if (written < 0 || written >= static_cast<int>(sizeof text)) {
+        SessionMessage(session, "ERROR -- ALTER SESSION clause longer than 497 characters, "
+                                "not sent\n");
+      } else {
+        SendSetting(session, text);
+      }
+    }
+    if (end == nullptr) break;
+    piece = end + 1;
+  }
+}
+
+}  // namespace
+
+void PrepareQueryText(UnloadHandle* job) {
+  char* query = job->query;
+  size_t length = std::strlen(query);
+  while (length > 0 && IsQueryTrailer(query[length - 1])) query[--length] = '\0';
+  const char* start = query;
+  while (*start != '\0' && std::isspace(static_cast<unsigned char>(*start))) ++start;
+  if (StartsWithWord(start, "with") || StartsWithWord(start, "select")) return;
+
+  char name[sizeof job->query];
+  std::snprintf(name, sizeof name, "%s", start);
+  const size_t name_length = std::strlen(name);
+  std::snprintf(query, sizeof job->query, "select * from %s", name);
+  if (job->table[0] == '\0' && name_length <= 30) {
+    std::memcpy(job->table, name, name_length + 1);
+  }
+}
+
+int RunJob(UnloadHandle* job) {
+  PrepareQueryText(job);
+
+  DbSession session;
+  SessionInit(&session);
+  ColumnDesc head;
+  std::memset(&head, 0, sizeof head);
+
+  OutputStream* log_stream = nullptr;
+  if (job->log[0] != '\0') {
+    char log_name[kExpandedNameBytes];
+    log_stream = OpenOutput(job->log, log_name, 0, job->piece);
+    session.messages = log_stream;  // none when it cannot be opened: messages are dropped
+  }
+  if (job->callback != nullptr) {
+    session.callback = job->callback;
+    session.callback_context = job->callback_context != nullptr ? job->callback_context : &session;
+  }
+  session.charset_id = job->charset_id;
+  session.ncharset_id = job->ncharset_id;
+
+  if (LogonUserString(&session, job->user) != 0) {
+    Logoff(&session);
+    if (log_stream != nullptr) CloseStream(log_stream);
+    job->run_status = kRunLogonFailed;
+    return kRunLogonFailed;
+  }
+  session.status = kRunOk;
+
+  ApplySessionSettings(&session, job);
+  if (job->presql[0] != '\0') {
+    OCIStmt* statement = nullptr;
+    if (ExecuteStatement(&session, &statement, job->presql) != 0) session.status = kRunPresqlFailed;
+  }
+  for (BindEntry& entry : job->binds) entry.bind = nullptr;
+
+  if (session.status == kRunOk) {
+    OCIStmt* statement = nullptr;
+    if (StmtPrepare(&session, &statement, job->query) != 0) {
+      session.status = kRunQueryFailed;
+    } else {
+      for (int i = 0; i < job->bind_count && i < kMaxBinds; ++i) {
+        BindByName(&session, statement, &job->binds[i]);
+      }
+      if (StmtExecuteQuery(&session, statement) != 0) {
+        session.status = kRunQueryFailed;
+      } else if (DescribeColumns(&session, statement, &head, job->field[0] == ' ', job->width,
+                                 job) <= 0) {
+        session.status = kRunDescribeFailed;
+      } else if (job->data != 0) {
+        UnloadRows(job, &session, statement, &head);
+      }
+    }
+    FreeColumns(&session, &head);
+    StmtFree(&session, statement);
+    if (session.status == kRunOk && job->postsql[0] != '\0') {
+      OCIStmt* post = nullptr;
+      if (ExecuteStatement(&session, &post, job->postsql) != 0) session.status = kRunPostsqlFailed;
+    }
+  }
+
+  const int result = session.status;
+  Logoff(&session);
+  if (log_stream != nullptr) CloseStream(log_stream);
+  job->run_status = result;
+  return result;
+}
+
+}  // namespace rowflume
