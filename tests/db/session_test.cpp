@@ -1,7 +1,9 @@
 #include "db/session.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "db/fake_oci.h"
+#include "db/job_run.h"
 
 namespace rowflume {
 namespace {
@@ -415,7 +418,26 @@ TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
   EXPECT_FALSE(IsEmbeddedConnect("orcl"));
   EXPECT_FALSE(IsEmbeddedConnect(nullptr));
   char message[2048];
+  ASSERT_NE(EmbeddedApi(), nullptr);
   EXPECT_EQ(SelectProvider("sqlite:demo.db", message, sizeof(message)), EmbeddedApi());
+
+  // External credentials keep the embedded file as the local default database.
+  std::string path = testing::TempDir() + "session_embedded.db";
+  std::remove(path.c_str());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_close(db);
+  for (const char* user : {"/@sqlite:", "sys/x@sqlite:"}) {
+    DbSession session;
+    SessionInit(&session);
+    ASSERT_EQ(LogonUserString(&session, (user + path).c_str()), 0) << user;
+    EXPECT_EQ(session.oci, EmbeddedApi());
+    char name[30];
+    EXPECT_EQ(QueryCurrentUser(&session, name), 0);
+    EXPECT_EQ(std::string(name).substr(0, 3), user[0] == '/' ? "OPS" : "SYS") << name;
+    Logoff(&session);
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace
