@@ -4,6 +4,7 @@
 // every Oracle error becomes a message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "db/oci_api.h"
@@ -13,20 +14,20 @@
 namespace rowflume {
 
 struct DbSession {
-  OCIEnv* environment;      // created by logon; none before
-  OCIError* error;          // passed to every client call that takes an error handle
-  OCIServer* server;        // the attached server
-  OCISvcCtx* service;       // service context
-  OCISession* user_session; // the authenticated session
-  int32_t last_error_code;  // Oracle error number of the last error report, 0 = none
+  OCIEnv* environment;        // created by logon; none before
+  OCIError* error;            // passed to every client call that takes an error handle
+  OCIServer* server;          // the attached server
+  OCISvcCtx* service;         // service context
+  OCISession* user_session;   // the authenticated session
+  int32_t last_error_code;    // Oracle error number of the last error report, 0 = none
   char last_error_text[512];  // text of the last error report
-  OutputStream* messages;   // where the default callback writes; standard output at creation
-  int32_t status;           // result code of the run using this session
-  uint16_t charset_id;      // character set given to the environment; 0 = client default
-  uint16_t ncharset_id;     // national character set; 0 = client default
-  void* callback_context;   // first argument of every callback call
-  RowCallback callback;     // message callback; the default one at creation
-  const OciApi* oci;        // provider of the client functions, chosen at logon
+  OutputStream* messages;     // where the default callback writes; standard output at creation
+  int32_t status;             // result code of the run using this session
+  uint16_t charset_id;        // character set given to the environment; 0 = client default
+  uint16_t ncharset_id;       // national character set; 0 = client default
+  void* callback_context;     // first argument of every callback call
+  RowCallback callback;       // message callback; the default one at creation
+  const OciApi* oci;          // provider of the client functions; chosen at logon unless preset
 };
 
 // Limits of the logon working values (bytes, without terminator).
@@ -34,25 +35,77 @@ constexpr int kMaxUserName = 131;
 constexpr int kMaxPassword = 131;
 constexpr int kMaxConnect = 255;
 
+// Sets the values of a new session: no handles, status 0, both character set ids 0, the
+// process's standard output as message stream and the default callback with the session itself
+// as its context (a default callback without context would stay silent).
 void SessionInit(DbSession* session);
-// Writes text to the session's message stream and flushes it; context is a DbSession.
+// The standard output stream every session starts with: one object for the whole process, never
+// closed, so a job run must not close a message stream equal to it.
+OutputStream* SessionStdout();
+// Writes text to the session's message stream (flushed at once: streams are unbuffered); context
+// is a DbSession. Without context or stream it does nothing.
 void DefaultCallback(void* context, const char* text);
 // Passes text to the session's callback, when one is set.
 void SessionMessage(DbSession* session, const char* text);
 
-// Parses the user string, resolves the connect identifier and logs on: 0, or -1 on failure.
+// The working values of one logon.
+struct LogonCredentials {
+  char user[kMaxUserName + 1];
+  char password[kMaxPassword + 1];
+  char connect[kMaxConnect + 1];  // resolved connect string; empty = local default database
+  uint32_t credential_type;       // OCI_CRED_RDBMS or OCI_CRED_EXT
+  uint32_t mode;                  // OCI_DEFAULT or OCI_SYSDBA
+};
+
+// Parses a user string, user[/password][@connect], into logon credentials.
+// - A double quote flips an inside-quotes flag and stays part of the text. The user name ends at
+//   the first slash (even inside quotes) or at the first at sign outside quotes; the password
+//   runs from that slash to the next at sign outside quotes; the connect identifier is the rest.
+// - An at sign before any slash ("scott@db") means a user without password at that connect
+//   identifier.
+// - An empty user name (empty string, "/...") gives external credentials; the name SYS in any
+//   letter case gives external credentials in SYSDBA mode. Both go to the local default
+//   database: password and connect identifier are dropped. Any other name gives database
+//   credentials.
+// - A connect identifier of the embedded engine ("sqlite:PATH") is kept whole, never rewritten
+//   (a path may hold colons), and is kept even with external credentials: there the named file
+//   is the local default database. Other identifiers go through ResolveConnect.
+// Returns 0, or -1 with a message ending in a line feed when a part that the logon would use
+// does not fit its limit (user name or password over 131 bytes, connect string over 255 bytes
+// after resolution); nothing is ever cut.
+int ParseUserString(const char* user_string, LogonCredentials* credentials, char* message,
+                    size_t message_size);
+
+// Parses the user string, resolves the connect identifier and logs on: 0, or -1 on failure. A
+// refused user string or a client library that cannot be loaded is reported through the
+// callback.
 int LogonUserString(DbSession* session, const char* user_string);
+// The logon sequence. The provider is the one already set on the session (so that a caller or a
+// test can supply its own table), otherwise the one chosen by the connect string.
 int LogonWith(DbSession* session, const char* user, const char* password, const char* connect,
               uint32_t credential_type, uint32_t mode);
-// Ends whatever the session holds; always 0. Safe after a partial logon.
+// Ends whatever the session holds and clears its handles and provider, so that calling it again
+// or logging on anew is safe; always 0. Safe after a partial logon.
 int Logoff(DbSession* session);
-// Fetches the current error, passes its text to the callback, returns the Oracle error number.
+// Fetches the current error, passes its text to the callback, returns the Oracle error number
+// (0 when there is no error record, and then nothing is passed on).
 int ReportError(DbSession* session);
 
-// Appends to out (capacity out_size, NUL-terminated) the connect identifier unchanged or the
-// descriptor built from hosts:port:sid. Returns false when the result would not fit.
+// The character set ids for the names given, looked up in the logged-on session's environment:
+// an empty or unknown name gives 0 (the client default); a national id of 0 takes the character
+// set id.
+void ResolveCharsetIds(DbSession* session, const char* charset, const char* ncharset,
+                       uint16_t* charset_id, uint16_t* ncharset_id);
+
+// Appends to out (capacity out_size, NUL-terminated) the connect identifier unchanged or, for
+// exactly two colons (hosts:port:sid), the connect descriptor built from it with one host picked
+// from the list. Returns false, leaving out as it was, when the result would not fit.
 bool ResolveConnect(char* out, int out_size, const char* connect);
-// Copies one host of a comma-separated list into out (no terminator) and returns its length.
-int PickHost(char* out, const char* hosts);
+// Copies one host of a comma-separated list into out (no terminator) and returns its length, or
+// -1 when that host is longer than out_size. The list ends at its terminator or at the first
+// colon. At most the first 10 entries count; a comma at the very end stays part of the last
+// entry. With several entries the C generator is seeded with the current time in seconds and
+// the entry rand() modulo their number is taken, so logons within one second pick alike.
+int PickHost(char* out, int out_size, const char* hosts);
 
 }  // namespace rowflume

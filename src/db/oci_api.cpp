@@ -1,0 +1,172 @@
+// The choice of provider and the run-time loading of the Oracle client library. This is the only
+// file that knows the client library's file names and symbol names; everything else sees an
+// OciApi table.
+#include "db/oci_api.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace rowflume {
+namespace {
+
+// Newest first, as installations keep only one version and the unversioned name is a
+// development symlink that an Instant Client zip does not always carry.
+#if defined(_WIN32)
+constexpr const char* kClientFiles[] = {"oci.dll"};
+constexpr const char* kPathAdvice =
+    "Install Oracle Instant Client and put its directory on the PATH";
+#elif defined(__APPLE__)
+constexpr const char* kClientFiles[] = {"libclntsh.dylib"};
+constexpr const char* kPathAdvice =
+    "Install Oracle Instant Client and put its directory on the library path "
+    "(DYLD_LIBRARY_PATH)";
+#else
+constexpr const char* kClientFiles[] = {
+    "libclntsh.so",      "libclntsh.so.23.1", "libclntsh.so.21.1", "libclntsh.so.20.1",
+    "libclntsh.so.19.1", "libclntsh.so.18.1", "libclntsh.so.12.1", "libclntsh.so.11.1"};
+constexpr const char* kPathAdvice =
+    "Install Oracle Instant Client and put its directory on the library path "
+    "(LD_LIBRARY_PATH)";
+#endif
+
+// Appends to a NUL-terminated text of fixed capacity; whatever does not fit is cut.
+void Append(char* out, size_t out_size, const char* text) {
+  if (out == nullptr || out_size == 0) return;
+  size_t used = strnlen(out, out_size - 1);
+  size_t room = out_size - 1 - used;
+  size_t count = strlen(text);
+  if (count > room) count = room;
+  memcpy(out + used, text, count);
+  out[used + count] = '\0';
+}
+
+void AppendFileList(char* out, size_t out_size, size_t tried) {
+  for (size_t file_idx = 0; file_idx < tried; ++file_idx) {
+    if (file_idx > 0) Append(out, out_size, ", ");
+    Append(out, out_size, kClientFiles[file_idx]);
+  }
+}
+
+// Resolves one symbol into its slot; a missing one is added to the list of missing names.
+template <typename Fn>
+void Resolve(void* library, const char* symbol, Fn* slot, char* missing, size_t missing_size) {
+  void* address = FindSharedSymbol(library, symbol);
+  // Object and function pointers share a representation on every platform with dynamic loading.
+  *slot = reinterpret_cast<Fn>(address);
+  if (address == nullptr) {
+    if (missing[0] != '\0') Append(missing, missing_size, ", ");
+    Append(missing, missing_size, symbol);
+  }
+}
+
+// Fills every slot of the table from the library; false with the missing names when any lacks.
+bool ResolveAll(void* library, OciApi* api, char* missing, size_t missing_size) {
+  missing[0] = '\0';
+  Resolve(library, "OCIEnvNlsCreate", &api->EnvNlsCreate, missing, missing_size);
+  Resolve(library, "OCINlsCharSetNameToId", &api->NlsCharSetNameToId, missing, missing_size);
+  Resolve(library, "OCIHandleAlloc", &api->HandleAlloc, missing, missing_size);
+  Resolve(library, "OCIHandleFree", &api->HandleFree, missing, missing_size);
+  Resolve(library, "OCIDescriptorAlloc", &api->DescriptorAlloc, missing, missing_size);
+  Resolve(library, "OCIServerAttach", &api->ServerAttach, missing, missing_size);
+  Resolve(library, "OCIServerDetach", &api->ServerDetach, missing, missing_size);
+  Resolve(library, "OCIAttrSet", &api->AttrSet, missing, missing_size);
+  Resolve(library, "OCIAttrGet", &api->AttrGet, missing, missing_size);
+  Resolve(library, "OCISessionBegin", &api->SessionBegin, missing, missing_size);
+  Resolve(library, "OCISessionEnd", &api->SessionEnd, missing, missing_size);
+  Resolve(library, "OCIStmtPrepare", &api->StmtPrepare, missing, missing_size);
+  Resolve(library, "OCIStmtExecute", &api->StmtExecute, missing, missing_size);
+  Resolve(library, "OCIBindByName", &api->BindByName, missing, missing_size);
+  Resolve(library, "OCIParamGet", &api->ParamGet, missing, missing_size);
+  Resolve(library, "OCIDefineByPos", &api->DefineByPos, missing, missing_size);
+  Resolve(library, "OCIStmtFetch", &api->StmtFetch, missing, missing_size);
+  Resolve(library, "OCILobOpen", &api->LobOpen, missing, missing_size);
+  Resolve(library, "OCILobRead", &api->LobRead, missing, missing_size);
+  Resolve(library, "OCILobClose", &api->LobClose, missing, missing_size);
+  Resolve(library, "OCIErrorGet", &api->ErrorGet, missing, missing_size);
+  return missing[0] == '\0';
+}
+
+// The loaded client, kept for the life of the process once complete. Workers of a parallel
+// unload log on at the same time, so the first load is serialised; a failed attempt keeps
+// nothing and is simply repeated by the next caller.
+std::mutex client_mutex;
+OciApi client_api;
+bool client_loaded = false;
+
+bool LoadClientLibrary(char* message, size_t message_size) {
+  char first_error[512] = "";
+  constexpr size_t kFileCount = sizeof(kClientFiles) / sizeof(kClientFiles[0]);
+  for (size_t file_idx = 0; file_idx < kFileCount; ++file_idx) {
+    char error[512] = "";
+    void* library = OpenSharedLibrary(kClientFiles[file_idx], error, sizeof(error));
+    if (library == nullptr) {
+      if (file_idx == 0) std::snprintf(first_error, sizeof(first_error), "%s", error);
+      continue;
+    }
+    OciApi api = {};
+    api.provider = kClientFiles[file_idx];
+    char missing[512];
+    if (ResolveAll(library, &api, missing, sizeof(missing))) {
+      client_api = api;
+      client_loaded = true;
+      return true;
+    }
+    // An incomplete library is not half used: it is closed and the failure names what lacks.
+    CloseSharedLibrary(library);
+    message[0] = '\0';
+    Append(message, message_size, "ERROR -- The Oracle client library ");
+    Append(message, message_size, kClientFiles[file_idx]);
+    Append(message, message_size, " lacks the functions ");
+    Append(message, message_size, missing);
+    Append(message, message_size, " (files tried: ");
+    AppendFileList(message, message_size, file_idx + 1);
+    if (file_idx > 0) {
+      Append(message, message_size, "; the loader said for ");
+      Append(message, message_size, kClientFiles[0]);
+      Append(message, message_size, ": ");
+      Append(message, message_size, first_error);
+    }
+    Append(message, message_size, "). ");
+    Append(message, message_size, kPathAdvice);
+    Append(message, message_size, ", or use a sqlite: connect identifier for the embedded engine.");
+    return false;
+  }
+  message[0] = '\0';
+  Append(message, message_size, "ERROR -- Cannot load the Oracle client library. Files tried: ");
+  AppendFileList(message, message_size, kFileCount);
+  Append(message, message_size, ". The loader said for ");
+  Append(message, message_size, kClientFiles[0]);
+  Append(message, message_size, ": ");
+  Append(message, message_size, first_error);
+  Append(message, message_size, ". ");
+  Append(message, message_size, kPathAdvice);
+  Append(message, message_size, ", or use a sqlite: connect identifier for the embedded engine.");
+  return false;
+}
+
+}  // namespace
+
+bool IsEmbeddedConnect(const char* connect) {
+  return connect != nullptr && strncmp(connect, kEmbeddedPrefix, sizeof(kEmbeddedPrefix) - 1) == 0;
+}
+
+const OciApi* ClientLibraryApi(char* message, size_t message_size) {
+  char scratch[1];
+  if (message == nullptr || message_size == 0) {
+    message = scratch;
+    message_size = sizeof(scratch);
+  }
+  std::lock_guard<std::mutex> lock(client_mutex);
+  if (client_loaded || LoadClientLibrary(message, message_size)) return &client_api;
+  return nullptr;
+}
+
+const OciApi* SelectProvider(const char* connect, char* message, size_t message_size) {
+  if (IsEmbeddedConnect(connect)) return EmbeddedApi();
+  return ClientLibraryApi(message, message_size);
+}
+
+}  // namespace rowflume

@@ -1,0 +1,109 @@
+// The statement routines every database conversation of the program uses.
+#include "db/job_run.h"
+
+#include <cstring>
+
+namespace rowflume {
+namespace {
+
+// Reports a failed client call once and gives the number to pass on. A failure that leaves no
+// error record still yields a non-zero result, so it can never pass for success.
+int ClientFailure(DbSession* session) {
+  int code = ReportError(session);
+  return code != 0 ? code : -1;
+}
+
+bool Usable(const DbSession* session) {
+  return session != nullptr && session->oci != nullptr && session->environment != nullptr;
+}
+
+}  // namespace
+
+int StmtPrepare(DbSession* session, OCIStmt** statement, const char* text) {
+  *statement = nullptr;
+  if (!Usable(session)) return -1;
+  const OciApi* oci = session->oci;
+  if (oci->HandleAlloc(session->environment, reinterpret_cast<void**>(statement), OCI_HTYPE_STMT, 0,
+                       nullptr) != OCI_SUCCESS) {
+    *statement = nullptr;
+    return -1;
+  }
+  if (oci->StmtPrepare(*statement, session->error, reinterpret_cast<const OraText*>(text),
+                       static_cast<ub4>(strlen(text)), OCI_NTV_SYNTAX,
+                       OCI_DEFAULT) != OCI_SUCCESS) {
+    return ClientFailure(session);
+  }
+  return 0;
+}
+
+int StmtExecuteOnce(DbSession* session, OCIStmt* statement) {
+  if (!Usable(session) || statement == nullptr) return -1;
+  if (session->oci->StmtExecute(session->service, statement, session->error, 1, 0, nullptr, nullptr,
+                                OCI_COMMIT_ON_SUCCESS) != OCI_SUCCESS) {
+    return ClientFailure(session);
+  }
+  return 0;
+}
+
+int StmtExecuteQuery(DbSession* session, OCIStmt* statement) {
+  if (!Usable(session) || statement == nullptr) return -1;
+  if (session->oci->StmtExecute(session->service, statement, session->error, 0, 0, nullptr, nullptr,
+                                OCI_DEFAULT) != OCI_SUCCESS) {
+    return ClientFailure(session);
+  }
+  return 0;
+}
+
+int StmtFree(DbSession* session, OCIStmt* statement) {
+  if (statement == nullptr) return 0;
+  if (session == nullptr || session->oci == nullptr) return -1;
+  return session->oci->HandleFree(statement, OCI_HTYPE_STMT) == OCI_SUCCESS ? 0 : -1;
+}
+
+int ExecuteStatement(DbSession* session, OCIStmt** statement, const char* text) {
+  int result = StmtPrepare(session, statement, text);
+  if (result == 0) result = StmtExecuteOnce(session, *statement);
+  int freed = StmtFree(session, *statement);
+  *statement = nullptr;
+  return result != 0 ? result : freed;
+}
+
+int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry) {
+  if (!Usable(session) || statement == nullptr) return -1;
+  // Lengths are clamped to the entry's arrays so that a damaged entry is never read past.
+  sb4 name_length = entry->name_length;
+  if (name_length < 0) name_length = 0;
+  if (name_length > static_cast<sb4>(sizeof(entry->name))) name_length = sizeof(entry->name);
+  sb4 value_length = entry->value_length;
+  if (value_length < 0) value_length = 0;
+  if (value_length > static_cast<sb4>(sizeof(entry->value))) value_length = sizeof(entry->value);
+  // A failed bind is not reported here: it shows up as the execute error of the query.
+  return session->oci->BindByName(statement, reinterpret_cast<OCIBind**>(&entry->bind),
+                                  session->error, reinterpret_cast<const OraText*>(entry->name),
+                                  name_length, entry->value, value_length, SQLT_CHR, nullptr,
+                                  nullptr, nullptr, 1, nullptr, OCI_DEFAULT);
+}
+
+int QueryCurrentUser(DbSession* session, char* buffer) {
+  constexpr sb4 kUserBytes = 30;  // at most 29 characters and a terminator
+  buffer[0] = '\0';
+  OCIStmt* statement = nullptr;
+  int status = StmtPrepare(session, &statement, "SELECT USER FROM DUAL");
+  if (status == 0) status = StmtExecuteQuery(session, statement);
+  if (status == 0) {
+    const OciApi* oci = session->oci;
+    OCIDefine* define = nullptr;
+    status = oci->DefineByPos(statement, &define, session->error, 1, buffer, kUserBytes, SQLT_STR,
+                              nullptr, nullptr, nullptr, OCI_DEFAULT);
+    if (status == OCI_SUCCESS) {
+      status = oci->StmtFetch(statement, session->error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+    }
+    if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
+    // A failed fetch leaves no name behind, whatever the buffer received.
+    if (status != OCI_SUCCESS) buffer[0] = '\0';
+  }
+  StmtFree(session, statement);
+  return status;
+}
+
+}  // namespace rowflume

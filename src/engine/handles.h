@@ -1,0 +1,205 @@
+// Internals of the embedded engine shared by its source files: the handle records behind the
+// opaque OCI pointers, error records and the helpers every entry point uses. Not for use outside
+// src/engine.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/oci_api.h"
+#include "engine/sql_text.h"
+#include "engine/values.h"
+
+namespace rowflume::engine {
+
+constexpr uint32_t kHandleMagic = 0x52464c45;  // marks live engine handles
+constexpr ub4 kHtypeParam = OCI_DTYPE_PARAM;
+
+struct Env;
+
+// Common head of every handle and descriptor. Handles sit in their environment's list so that
+// freeing the environment frees everything allocated from it.
+struct Handle {
+  explicit Handle(ub4 handle_type, Env* owner) : type(handle_type), env(owner) {}
+  virtual ~Handle();
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  uint32_t magic = kHandleMagic;
+  ub4 type;
+  Env* env;
+  Handle* prev = nullptr;  // environment list links
+  Handle* next = nullptr;
+  bool listed = false;
+};
+
+// One error record as OCIErrorGet returns it.
+struct ErrorRecord {
+  sb4 code = 0;
+  std::string text;  // "ORA-nnnnn: message\n"
+};
+
+struct Env : Handle {
+  Env() : Handle(OCI_HTYPE_ENV, this) {}
+  ~Env() override;
+  ErrorRecord error;
+  ub2 charset = 0;
+  ub2 ncharset = 0;
+  Handle* first = nullptr;  // every handle allocated from this environment
+};
+
+struct Error : Handle {
+  explicit Error(Env* owner) : Handle(OCI_HTYPE_ERROR, owner) {}
+  ErrorRecord record;
+};
+
+struct Session;
+
+struct Server : Handle {
+  explicit Server(Env* owner) : Handle(OCI_HTYPE_SERVER, owner) {}
+  ~Server() override;
+  sqlite3* db = nullptr;
+  bool read_only = false;
+  sqlite3_stmt* set_clock = nullptr;  // refreshes DUAL's SYSDATE
+};
+
+struct Session : Handle {
+  explicit Session(Env* owner);
+  std::string username;
+  std::string password;
+  std::string user;  // the session user once begun
+  bool begun = false;
+  DateFormat date_format;
+  DateFormat timestamp_format;
+  DateFormat timestamp_tz_format;
+};
+
+struct SvcCtx : Handle {
+  explicit SvcCtx(Env* owner) : Handle(OCI_HTYPE_SVCCTX, owner) {}
+  Server* server = nullptr;
+  Session* session = nullptr;
+};
+
+struct Stmt;
+
+// How one define turns a column value into the caller's buffer; chosen at fetch start.
+enum class Conversion : uint8_t {
+  kText,     // text forms (SQLT_CHR, SQLT_STR, SQLT_AFC, SQLT_LNG, SQLT_LVC)
+  kBytes,    // raw bytes (SQLT_BIN, SQLT_LBI, SQLT_LVB)
+  kNumber,   // Oracle NUMBER bytes (SQLT_NUM, SQLT_VNU)
+  kDate,     // Oracle DATE bytes (SQLT_DAT)
+  kInteger,  // host integers (SQLT_INT, SQLT_UIN)
+  kDouble,   // host floating point (SQLT_FLT, SQLT_BDOUBLE, SQLT_IBDOUBLE)
+  kLocator,  // LOB locators (SQLT_CLOB, SQLT_BLOB, SQLT_BFILEE)
+};
+
+// How the converted bytes are placed into one row's slot.
+enum class Framing : uint8_t {
+  kPlain,       // bytes only
+  kTerminated,  // bytes and a NUL (SQLT_STR)
+  kLength4,     // 4-byte host-order length, then bytes (SQLT_LVC, SQLT_LVB)
+  kLength1,     // 1-byte length, then bytes (SQLT_VNU)
+  kFixed,       // exactly value_sz bytes (integers, doubles, locators)
+};
+
+struct Define : Handle {
+  Define(Env* owner, Stmt* parent) : Handle(OCI_HTYPE_DEFINE, owner), stmt(parent) {}
+  ~Define() override;  // leaves its statement's list
+  Stmt* stmt;
+  ub4 position = 0;
+  char* buffer = nullptr;
+  sb4 value_sz = 0;
+  ub2 dty = 0;
+  sb2* indicators = nullptr;
+  ub2* lengths = nullptr;
+  ub2* codes = nullptr;
+  Conversion conversion = Conversion::kText;
+  Framing framing = Framing::kPlain;
+  size_t stride = 0;  // bytes between rows in the buffer
+  // Resolved against the described column when a fetch starts.
+  Family family = Family::kText;
+  uint8_t fraction_digits = 0;
+  const DateFormat* date_format = nullptr;  // session format for text of dates and timestamps
+};
+
+struct Bind : Handle {
+  Bind(Env* owner, Stmt* parent) : Handle(OCI_HTYPE_BIND, owner), stmt(parent) {}
+  ~Bind() override;  // leaves its statement's list
+  Stmt* stmt;
+  std::string name;  // without the colon
+  void* value = nullptr;
+  sb4 value_sz = 0;
+  ub2 dty = 0;
+  sb2* indicator = nullptr;
+  ub2* length = nullptr;
+};
+
+struct Param : Handle {
+  explicit Param(Env* owner) : Handle(OCI_DTYPE_PARAM, owner) {}
+  ColumnType column{};
+  std::string name;
+};
+
+struct Lob : Handle {
+  Lob(Env* owner, ub4 descriptor_type) : Handle(descriptor_type, owner) {}
+  std::string data;  // the value the locator was last fetched with
+  bool has_value = false;
+  bool is_open = false;
+  bool polling = false;  // a piecewise read is in progress
+  size_t poll_pos = 0;   // next byte of a piecewise read
+  size_t poll_end = 0;   // end of a piecewise read
+};
+
+struct Stmt : Handle {
+  explicit Stmt(Env* owner) : Handle(OCI_HTYPE_STMT, owner) {}
+  ~Stmt() override;
+  void Finalize();
+
+  StatementPlan plan;
+  bool prepared = false;
+  sqlite3_stmt* st = nullptr;
+  Server* server = nullptr;
+  Session* session = nullptr;
+  bool executed = false;  // executed as a query and describable
+  bool is_query = false;
+  bool row_pending = false;  // a row was stepped and not yet delivered
+  bool finished = false;     // the result has been read to its end
+  bool plan_ready = false;   // defines have their conversions for this execution
+  std::vector<ColumnType> columns;
+  std::vector<std::string> names;
+  std::vector<std::unique_ptr<Param>> params;
+  std::vector<Define*> defines;  // by position - 1
+  std::vector<Bind*> binds;
+  ub4 row_count = 0;
+  ub4 rows_fetched = 0;
+  char scratch[kDateTextMax > kNumberTextMax ? kDateTextMax : kNumberTextMax];
+  std::string wide;  // hexadecimal text of binary values, reused from row to row
+};
+
+// Checks that a pointer is a live engine handle of the given type.
+template <typename T>
+T* Cast(const void* pointer, ub4 type) {
+  auto* handle = static_cast<Handle*>(const_cast<void*>(pointer));
+  if (handle == nullptr || handle->magic != kHandleMagic || handle->type != type) return nullptr;
+  return static_cast<T*>(handle);
+}
+
+// Records an Oracle error in the error handle (when there is one) and returns OCI_ERROR.
+sword Fail(Error* error, int code, const char* message);
+// Same with printf-style arguments for the message.
+sword FailFormat(Error* error, int code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// Records a SQLite failure as the Oracle error that fits it.
+sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql);
+void ClearError(Error* error);
+
+// Per-connection setup: DUAL and anything later statements need from the connection.
+int SetupConnection(Server* server);
+// Gives DUAL the session's user.
+int SetDualUser(Server* server, const std::string& user);
+
+}  // namespace rowflume::engine

@@ -1,0 +1,81 @@
+// What the embedded engine reads from SQL text: the one place where statement text is inspected
+// (and, where needed, rewritten) before SQLite sees it, the session settings of ALTER SESSION,
+// and the Oracle description of a declared column type.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/oci_api.h"
+
+namespace rowflume::engine {
+
+// Oracle's statement type codes (OCI_ATTR_STMT_TYPE).
+constexpr ub2 kStmtUnknown = 0;
+constexpr ub2 kStmtSelect = 1;
+constexpr ub2 kStmtUpdate = 2;
+constexpr ub2 kStmtDelete = 3;
+constexpr ub2 kStmtInsert = 4;
+constexpr ub2 kStmtCreate = 5;
+constexpr ub2 kStmtDrop = 6;
+constexpr ub2 kStmtAlter = 7;
+constexpr ub2 kStmtBegin = 8;
+constexpr ub2 kStmtDeclare = 9;
+
+enum class StatementKind : uint8_t {
+  kSql,           // handed to SQLite
+  kAlterSession,  // handled by the engine itself
+};
+
+// One NAME=VALUE pair of ALTER SESSION SET that the engine keeps.
+struct SessionSetting {
+  enum Which : uint8_t { kDateFormat, kTimestampFormat, kTimestampTzFormat };
+  Which which;
+  std::string value;  // the format model, quotes removed
+};
+
+struct StatementPlan {
+  StatementKind kind = StatementKind::kSql;
+  ub2 stmt_type = kStmtUnknown;
+  std::string sql;            // text to prepare (kSql)
+  bool uses_sysdate = false;  // refresh the clock of DUAL before running
+  int error_code = 0;         // ALTER SESSION refused: the Oracle error raised at execute
+  std::string error_text;     // its message, without the "ORA-nnnnn: " prefix
+  std::vector<SessionSetting> settings;  // ALTER SESSION settings to apply at execute
+};
+
+// Classifies statement text and prepares what execute needs. Never fails: errors that Oracle
+// would raise at execute are kept in the plan.
+void InspectStatement(const char* text, size_t len, StatementPlan* plan);
+
+// How the engine converts a column's values: the family of its Oracle type.
+enum class Family : uint8_t {
+  kNumber,
+  kDate,
+  kTimestamp,
+  kTimestampTz,
+  kTimestampLtz,
+  kText,
+  kBinary,
+};
+
+// What describe reports for one select-list column.
+struct ColumnType {
+  ub2 data_type;     // OCI_ATTR_DATA_TYPE
+  ub2 data_size;     // OCI_ATTR_DATA_SIZE, bytes
+  sb2 precision;     // OCI_ATTR_PRECISION
+  sb1 scale;         // OCI_ATTR_SCALE
+  ub1 charset_form;  // 1 database character set, 2 national, 0 none
+  Family family;
+  uint8_t fraction_digits;  // what FF prints for this column
+};
+
+// The description of a declared type written with Oracle's or SQLite's type names; false when
+// there is no declared type (null or empty), so that the value decides.
+bool TypeFromDeclared(const char* declared, ColumnType* out);
+// The description of an expression by the storage class of its first value (SQLITE_INTEGER...,
+// 0 when there is no row).
+ColumnType TypeFromStorage(int storage_class);
+
+}  // namespace rowflume::engine

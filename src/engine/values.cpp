@@ -1,0 +1,676 @@
+#include "engine/values.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace rowflume::engine {
+namespace {
+
+// Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+bool IsDigit(char ch) {
+  return ch >= '0' && ch <= '9';
+}
+
+size_t FormatUnsigned(uint64_t value, char* out) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* pos = end;
+  while (value >= 100) {
+    unsigned pair = static_cast<unsigned>(value % 100) * 2;
+    value /= 100;
+    *--pos = kDigitPairs[pair + 1];
+    *--pos = kDigitPairs[pair];
+  }
+  if (value >= 10) {
+    unsigned pair = static_cast<unsigned>(value) * 2;
+    *--pos = kDigitPairs[pair + 1];
+    *--pos = kDigitPairs[pair];
+  } else {
+    *--pos = static_cast<char>('0' + value);
+  }
+  size_t len = static_cast<size_t>(end - pos);
+  std::memcpy(out, pos, len);
+  return len;
+}
+
+void StripTrailingZeros(Decimal* value) {
+  while (value->ndigits > 0 && value->digits[value->ndigits - 1] == 0) --value->ndigits;
+  if (value->ndigits == 0) {
+    value->negative = false;
+    value->exp10 = 0;
+  }
+}
+
+// Rounds half away from zero to the digits a NUMBER keeps: 20 base-100 digits, which are 40
+// decimal digits when the first base-100 digit is full and 39 when it holds one digit only.
+void RoundToNumber(Decimal* value) {
+  int allowed = (value->exp10 & 1) ? 39 : 40;
+  if (value->ndigits > allowed) {
+    bool up = value->digits[allowed] >= 5;
+    value->ndigits = allowed;
+    if (up) {
+      int idx = allowed - 1;
+      while (idx >= 0 && value->digits[idx] == 9) {
+        value->digits[idx] = 0;
+        --idx;
+      }
+      if (idx < 0) {
+        value->digits[0] = 1;
+        value->ndigits = 1;
+        value->exp10 += 1;
+      } else {
+        ++value->digits[idx];
+      }
+    }
+  }
+  StripTrailingZeros(value);
+  // Below the smallest positive NUMBER (1E-130) the value is zero.
+  if (value->ndigits > 0 && value->exp10 < -129) {
+    value->ndigits = 0;
+    value->negative = false;
+    value->exp10 = 0;
+  }
+}
+
+// Reads the output of std::to_chars in scientific form ("d.ddde+XX").
+void DecimalFromScientific(const char* text, size_t len, Decimal* out) {
+  out->negative = false;
+  out->ndigits = 0;
+  out->exp10 = 0;
+  size_t pos = 0;
+  if (pos < len && text[pos] == '-') {
+    out->negative = true;
+    ++pos;
+  }
+  int exponent = 0;
+  for (; pos < len; ++pos) {
+    char ch = text[pos];
+    if (ch >= '0' && ch <= '9') {
+      if (out->ndigits < 48) out->digits[out->ndigits++] = static_cast<uint8_t>(ch - '0');
+    } else if (ch == 'e' || ch == 'E') {
+      size_t epos = pos + 1;
+      bool negative = epos < len && text[epos] == '-';
+      if (epos < len && (text[epos] == '-' || text[epos] == '+')) ++epos;
+      for (; epos < len && IsDigit(text[epos]); ++epos)
+        exponent = exponent * 10 + (text[epos] - '0');
+      if (negative) exponent = -exponent;
+      break;
+    }
+  }
+  // Leading zeros only arise for the value zero.
+  int lead = 0;
+  while (lead < out->ndigits && out->digits[lead] == 0) ++lead;
+  if (lead == out->ndigits) {
+    out->ndigits = 0;
+    out->negative = false;
+    return;
+  }
+  out->exp10 = exponent + 1;
+  StripTrailingZeros(out);
+}
+
+const char* const kMonthNames[12] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                     "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                     "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
+const char* const kDayNames[7] = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
+                                  "THURSDAY", "FRIDAY", "SATURDAY"};
+
+char* PutTwo(char* out, int value) {
+  unsigned pair = static_cast<unsigned>(value % 100) * 2;
+  out[0] = kDigitPairs[pair];
+  out[1] = kDigitPairs[pair + 1];
+  return out + 2;
+}
+
+char* PutDigits(char* out, int value, int width) {
+  for (int idx = width - 1; idx >= 0; --idx) {
+    out[idx] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+// Copies a name in the letter case of its format element, padding to `pad` characters.
+char* PutName(char* out, const char* name, size_t take, int letter_case, size_t pad) {
+  size_t len = std::strlen(name);
+  if (take < len) len = take;
+  for (size_t idx = 0; idx < len; ++idx) {
+    char ch = name[idx];
+    bool lower = letter_case == 2 || (letter_case == 1 && idx > 0);
+    if (lower && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    out[idx] = ch;
+  }
+  for (size_t idx = len; idx < pad; ++idx) out[idx] = ' ';
+  return out + (pad > len ? pad : len);
+}
+
+// Day of the week (0 = Sunday) of a proleptic Gregorian date.
+int DayOfWeek(int year, int month, int day) {
+  static const int offsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  if (month < 3) --year;
+  int dow = (year + year / 4 - year / 100 + year / 400 + offsets[(month - 1) % 12] + day) % 7;
+  return dow < 0 ? dow + 7 : dow;
+}
+
+// Reads between min_digits and max_digits digits.
+bool ReadNumber(const char* text, size_t len, size_t* pos, int min_digits, int max_digits,
+                int* value) {
+  int count = 0;
+  int result = 0;
+  while (*pos < len && count < max_digits && IsDigit(text[*pos])) {
+    result = result * 10 + (text[*pos] - '0');
+    ++*pos;
+    ++count;
+  }
+  *value = result;
+  return count >= min_digits;
+}
+
+char Upper(char ch) {
+  return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
+}
+
+bool StartsWith(const char* text, size_t len, size_t pos, const char* word) {
+  size_t wlen = std::strlen(word);
+  if (pos + wlen > len) return false;
+  for (size_t idx = 0; idx < wlen; ++idx) {
+    if (Upper(text[pos + idx]) != word[idx]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t FormatInteger(int64_t value, char* out) {
+  if (value < 0) {
+    out[0] = '-';
+    return 1 + FormatUnsigned(0 - static_cast<uint64_t>(value), out + 1);
+  }
+  return FormatUnsigned(static_cast<uint64_t>(value), out);
+}
+
+size_t FormatDouble(double value, char* out) {
+  if (std::isnan(value)) {
+    std::memcpy(out, "Nan", 3);
+    return 3;
+  }
+  if (std::isinf(value)) {
+    if (value < 0) {
+      std::memcpy(out, "-Inf", 4);
+      return 4;
+    }
+    std::memcpy(out, "Inf", 3);
+    return 3;
+  }
+  Decimal dec;
+  DecimalFromDouble(value, &dec);
+  return FormatDecimal(dec, out);
+}
+
+bool DecimalFromDouble(double value, Decimal* out) {
+  if (!std::isfinite(value)) return false;
+  char buf[40];
+  auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  DecimalFromScientific(buf, static_cast<size_t>(result.ptr - buf), out);
+  return true;
+}
+
+void DecimalFromInteger(int64_t value, Decimal* out) {
+  out->negative = value < 0;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  char buf[24];
+  size_t len = FormatUnsigned(magnitude, buf);
+  out->ndigits = static_cast<int>(len);
+  out->exp10 = static_cast<int>(len);
+  for (size_t idx = 0; idx < len; ++idx) out->digits[idx] = static_cast<uint8_t>(buf[idx] - '0');
+  StripTrailingZeros(out);
+}
+
+bool ParseDecimal(const char* text, size_t len, Decimal* out) {
+  out->negative = false;
+  out->ndigits = 0;
+  out->exp10 = 0;
+  size_t pos = 0;
+  while (pos < len && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos < len && (text[pos] == '-' || text[pos] == '+')) {
+    out->negative = text[pos] == '-';
+    ++pos;
+  }
+  bool any_digit = false;
+  bool seen_point = false;
+  int int_digits = 0;  // significant digits before the point
+  int lead_zeros = 0;  // zeros after the point before the first significant digit
+  bool significant = false;
+  for (; pos < len; ++pos) {
+    char ch = text[pos];
+    if (IsDigit(ch)) {
+      any_digit = true;
+      if (!significant && ch == '0') {
+        if (seen_point) ++lead_zeros;
+        continue;
+      }
+      significant = true;
+      // Digits past 41 cannot change a value rounded half-up at digit 40.
+      if (out->ndigits < 42) out->digits[out->ndigits++] = static_cast<uint8_t>(ch - '0');
+      if (!seen_point) ++int_digits;
+    } else if (ch == '.' && !seen_point) {
+      seen_point = true;
+    } else {
+      break;
+    }
+  }
+  if (!any_digit) return false;
+  long exponent = 0;
+  if (pos < len && (text[pos] == 'e' || text[pos] == 'E')) {
+    ++pos;
+    bool exp_negative = false;
+    if (pos < len && (text[pos] == '-' || text[pos] == '+')) {
+      exp_negative = text[pos] == '-';
+      ++pos;
+    }
+    if (pos >= len || !IsDigit(text[pos])) return false;
+    while (pos < len && IsDigit(text[pos])) {
+      if (exponent < 100000) exponent = exponent * 10 + (text[pos] - '0');
+      ++pos;
+    }
+    if (exp_negative) exponent = -exponent;
+  }
+  while (pos < len && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos != len) return false;
+  if (out->ndigits == 0) {
+    out->negative = false;
+    return true;
+  }
+  out->exp10 = static_cast<int>((int_digits > 0 ? int_digits : -lead_zeros) + exponent);
+  RoundToNumber(out);
+  return true;
+}
+
+size_t FormatDecimal(const Decimal& value, char* out) {
+  if (value.ndigits == 0) {
+    out[0] = '0';
+    return 1;
+  }
+  char* pos = out;
+  if (value.negative) *pos++ = '-';
+  int ndigits = value.ndigits;
+  int exp10 = value.exp10;
+  if (exp10 <= 0) {
+    *pos++ = '.';
+    // Clamped so that absurd exponents from text cannot overrun the caller's buffer.
+    int zeros = -exp10;
+    if (zeros > 300) zeros = 300;
+    std::memset(pos, '0', static_cast<size_t>(zeros));
+    pos += zeros;
+    for (int idx = 0; idx < ndigits; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+  } else if (exp10 < ndigits) {
+    for (int idx = 0; idx < exp10; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+    *pos++ = '.';
+    for (int idx = exp10; idx < ndigits; ++idx) {
+      *pos++ = static_cast<char>('0' + value.digits[idx]);
+    }
+  } else {
+    for (int idx = 0; idx < ndigits; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+    int zeros = exp10 - ndigits;
+    if (zeros > 320) zeros = 320;
+    std::memset(pos, '0', static_cast<size_t>(zeros));
+    pos += zeros;
+  }
+  return static_cast<size_t>(pos - out);
+}
+
+size_t EncodeNumber(const Decimal& input, uint8_t* out) {
+  Decimal value = input;
+  RoundToNumber(&value);
+  if (value.ndigits == 0) {
+    out[0] = 0x80;
+    return 1;
+  }
+  if (value.exp10 > 126) return 0;
+  // Align the digits to base-100 pairs: an odd decimal exponent gets a leading zero digit.
+  uint8_t aligned[44];
+  int count = 0;
+  int exp10 = value.exp10;
+  if (exp10 & 1) {
+    aligned[count++] = 0;
+    ++exp10;
+  }
+  for (int idx = 0; idx < value.ndigits; ++idx) aligned[count++] = value.digits[idx];
+  if (count & 1) aligned[count++] = 0;
+  int pairs = count / 2;
+  int exponent = exp10 / 2 - 1;  // base-100 exponent of the first pair
+  size_t len = 0;
+  if (!value.negative) {
+    out[len++] = static_cast<uint8_t>(193 + exponent);
+    for (int idx = 0; idx < pairs; ++idx) {
+      out[len++] = static_cast<uint8_t>(aligned[2 * idx] * 10 + aligned[2 * idx + 1] + 1);
+    }
+  } else {
+    out[len++] = static_cast<uint8_t>(62 - exponent);
+    for (int idx = 0; idx < pairs; ++idx) {
+      out[len++] = static_cast<uint8_t>(101 - (aligned[2 * idx] * 10 + aligned[2 * idx + 1]));
+    }
+    if (pairs < 20) out[len++] = 102;
+  }
+  return len;
+}
+
+bool ParseDateTime(const char* text, size_t len, DateTime* out) {
+  *out = DateTime{};
+  out->month = 1;
+  out->day = 1;
+  size_t pos = 0;
+  while (pos < len && text[pos] == ' ') ++pos;
+  bool negative_year = false;
+  if (pos < len && text[pos] == '-') {
+    negative_year = true;
+    ++pos;
+  }
+  if (!ReadNumber(text, len, &pos, 4, 4, &out->year)) return false;
+  if (negative_year) out->year = -out->year;
+  if (pos >= len || text[pos] != '-') return false;
+  ++pos;
+  if (!ReadNumber(text, len, &pos, 1, 2, &out->month)) return false;
+  if (pos >= len || text[pos] != '-') return false;
+  ++pos;
+  if (!ReadNumber(text, len, &pos, 1, 2, &out->day)) return false;
+  if (out->month < 1 || out->month > 12 || out->day < 1 || out->day > 31) return false;
+  if (pos < len && (text[pos] == ' ' || text[pos] == 'T') && pos + 1 < len &&
+      IsDigit(text[pos + 1])) {
+    ++pos;
+    if (!ReadNumber(text, len, &pos, 1, 2, &out->hour)) return false;
+    if (pos >= len || text[pos] != ':') return false;
+    ++pos;
+    if (!ReadNumber(text, len, &pos, 2, 2, &out->minute)) return false;
+    if (pos < len && text[pos] == ':') {
+      ++pos;
+      if (!ReadNumber(text, len, &pos, 2, 2, &out->second)) return false;
+      if (pos < len && text[pos] == '.') {
+        ++pos;
+        int digits = 0;
+        int nanos = 0;
+        while (pos < len && IsDigit(text[pos])) {
+          if (digits < 9) {
+            nanos = nanos * 10 + (text[pos] - '0');
+            ++digits;
+          }
+          ++pos;
+        }
+        for (; digits < 9; ++digits) nanos *= 10;
+        out->nanos = nanos;
+      }
+    }
+    if (out->hour > 23 || out->minute > 59 || out->second > 59) return false;
+  }
+  while (pos < len && text[pos] == ' ') ++pos;
+  if (pos < len && (text[pos] == 'Z' || text[pos] == 'z')) {
+    out->has_tz = true;
+    ++pos;
+  } else if (pos < len && (text[pos] == '+' || text[pos] == '-')) {
+    bool west = text[pos] == '-';
+    ++pos;
+    int hours = 0;
+    int minutes = 0;
+    if (!ReadNumber(text, len, &pos, 2, 2, &hours)) return false;
+    if (pos < len && text[pos] == ':') ++pos;
+    if (pos < len && IsDigit(text[pos]) && !ReadNumber(text, len, &pos, 2, 2, &minutes)) {
+      return false;
+    }
+    if (hours > 14 || minutes > 59) return false;
+    out->has_tz = true;
+    out->tz_minutes = (west ? -1 : 1) * (hours * 60 + minutes);
+  }
+  while (pos < len && text[pos] == ' ') ++pos;
+  return pos == len;
+}
+
+bool EncodeDate(const DateTime& value, uint8_t* out) {
+  if (value.year == 0 || value.year < -4712 || value.year > 9999) return false;
+  // Century and year of century are the truncated quotient and remainder, each plus 100; the
+  // same formula serves years before Christ.
+  out[0] = static_cast<uint8_t>(value.year / 100 + 100);
+  out[1] = static_cast<uint8_t>(value.year % 100 + 100);
+  out[2] = static_cast<uint8_t>(value.month);
+  out[3] = static_cast<uint8_t>(value.day);
+  out[4] = static_cast<uint8_t>(value.hour + 1);
+  out[5] = static_cast<uint8_t>(value.minute + 1);
+  out[6] = static_cast<uint8_t>(value.second + 1);
+  return true;
+}
+
+bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
+  out->count = 0;
+  out->literal_used = 0;
+  auto add = [out](DateFormat::Element element, uint8_t arg, uint8_t letter_case) {
+    if (out->count >= DateFormat::kMaxItems) return false;
+    out->items[out->count++] = DateFormat::Item{element, arg, letter_case, 0, 0};
+    return true;
+  };
+  auto add_literal = [out](const char* bytes, size_t n) {
+    if (out->literal_used + n > DateFormat::kMaxLiteral) return false;
+    DateFormat::Item* last = out->count > 0 ? &out->items[out->count - 1] : nullptr;
+    if (last == nullptr || last->element != DateFormat::kLiteral || last->literal_len + n > 255) {
+      if (out->count >= DateFormat::kMaxItems) return false;
+      out->items[out->count++] =
+          DateFormat::Item{DateFormat::kLiteral, 0, 0, 0, static_cast<uint16_t>(out->literal_used)};
+      last = &out->items[out->count - 1];
+    }
+    std::memcpy(out->literal + out->literal_used, bytes, n);
+    out->literal_used += static_cast<int>(n);
+    last->literal_len = static_cast<uint8_t>(last->literal_len + n);
+    return true;
+  };
+  size_t pos = 0;
+  while (pos < len) {
+    char ch = text[pos];
+    // Letter case of names follows the first two letters of the element, as Oracle does.
+    uint8_t letter_case = 0;
+    if (ch >= 'a' && ch <= 'z') {
+      letter_case = 2;
+    } else if (pos + 1 < len && text[pos + 1] >= 'a' && text[pos + 1] <= 'z') {
+      letter_case = 1;
+    }
+    bool ok = true;
+    if (ch == '"') {
+      size_t end = pos + 1;
+      while (end < len && text[end] != '"') ++end;
+      if (end >= len) return false;
+      ok = add_literal(text + pos + 1, end - pos - 1);
+      pos = end + 1;
+    } else if (ch == '-' || ch == '/' || ch == ',' || ch == '.' || ch == ';' || ch == ':' ||
+               ch == ' ') {
+      ok = add_literal(&ch, 1);
+      ++pos;
+    } else if (StartsWith(text, len, pos, "A.M.") || StartsWith(text, len, pos, "P.M.")) {
+      ok = add(DateFormat::kAM, 1, letter_case);
+      pos += 4;
+    } else if (StartsWith(text, len, pos, "AM") || StartsWith(text, len, pos, "PM")) {
+      ok = add(DateFormat::kAM, 0, letter_case);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "YYYY")) {
+      ok = add(DateFormat::kYYYY, 0, 0);
+      pos += 4;
+    } else if (StartsWith(text, len, pos, "YYY")) {
+      ok = add(DateFormat::kYYY, 0, 0);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "YY")) {
+      ok = add(DateFormat::kYY, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "Y")) {
+      ok = add(DateFormat::kY, 0, 0);
+      pos += 1;
+    } else if (StartsWith(text, len, pos, "RRRR")) {
+      ok = add(DateFormat::kRRRR, 0, 0);
+      pos += 4;
+    } else if (StartsWith(text, len, pos, "RR")) {
+      ok = add(DateFormat::kRR, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "MONTH")) {
+      ok = add(DateFormat::kMONTH, 0, letter_case);
+      pos += 5;
+    } else if (StartsWith(text, len, pos, "MON")) {
+      ok = add(DateFormat::kMON, 0, letter_case);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "MM")) {
+      ok = add(DateFormat::kMM, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "MI")) {
+      ok = add(DateFormat::kMI, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "DD")) {
+      ok = add(DateFormat::kDD, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "DAY")) {
+      ok = add(DateFormat::kDAY, 0, letter_case);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "DY")) {
+      ok = add(DateFormat::kDY, 0, letter_case);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "HH24")) {
+      ok = add(DateFormat::kHH24, 0, 0);
+      pos += 4;
+    } else if (StartsWith(text, len, pos, "HH12")) {
+      ok = add(DateFormat::kHH12, 0, 0);
+      pos += 4;
+    } else if (StartsWith(text, len, pos, "HH")) {
+      ok = add(DateFormat::kHH12, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "SS")) {
+      ok = add(DateFormat::kSS, 0, 0);
+      pos += 2;
+    } else if (StartsWith(text, len, pos, "FF")) {
+      uint8_t digits = 0;
+      pos += 2;
+      if (pos < len && text[pos] >= '1' && text[pos] <= '9') {
+        digits = static_cast<uint8_t>(text[pos] - '0');
+        ++pos;
+      }
+      ok = add(DateFormat::kFF, digits, 0);
+    } else if (StartsWith(text, len, pos, "X")) {
+      ok = add_literal(".", 1);
+      pos += 1;
+    } else if (StartsWith(text, len, pos, "TZH")) {
+      ok = add(DateFormat::kTZH, 0, 0);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "TZM")) {
+      ok = add(DateFormat::kTZM, 0, 0);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "TZR")) {
+      ok = add(DateFormat::kTZR, 0, 0);
+      pos += 3;
+    } else if (StartsWith(text, len, pos, "FM") || StartsWith(text, len, pos, "FX")) {
+      pos += 2;  // fill-mode modifiers: accepted, padding stays as it is
+    } else {
+      return false;
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fraction_digits,
+                      char* out) {
+  char* pos = out;
+  int year = value.year < 0 ? -value.year : value.year;
+  for (int idx = 0; idx < format.count; ++idx) {
+    const DateFormat::Item& item = format.items[idx];
+    switch (item.element) {
+      case DateFormat::kLiteral:
+        std::memcpy(pos, format.literal + item.literal_pos, item.literal_len);
+        pos += item.literal_len;
+        break;
+      case DateFormat::kYYYY:
+      case DateFormat::kRRRR:
+        pos = PutDigits(pos, year % 10000, 4);
+        break;
+      case DateFormat::kYYY:
+        pos = PutDigits(pos, year % 1000, 3);
+        break;
+      case DateFormat::kYY:
+      case DateFormat::kRR:
+        pos = PutTwo(pos, year % 100);
+        break;
+      case DateFormat::kY:
+        pos = PutDigits(pos, year % 10, 1);
+        break;
+      case DateFormat::kMM:
+        pos = PutTwo(pos, value.month);
+        break;
+      case DateFormat::kMON:
+        pos = PutName(pos, kMonthNames[(value.month + 11) % 12], 3, item.letter_case, 3);
+        break;
+      case DateFormat::kMONTH:
+        pos = PutName(pos, kMonthNames[(value.month + 11) % 12], 9, item.letter_case, 9);
+        break;
+      case DateFormat::kDD:
+        pos = PutTwo(pos, value.day);
+        break;
+      case DateFormat::kDY:
+        pos = PutName(pos, kDayNames[DayOfWeek(value.year, value.month, value.day)], 3,
+                      item.letter_case, 3);
+        break;
+      case DateFormat::kDAY:
+        pos = PutName(pos, kDayNames[DayOfWeek(value.year, value.month, value.day)], 9,
+                      item.letter_case, 9);
+        break;
+      case DateFormat::kHH24:
+        pos = PutTwo(pos, value.hour);
+        break;
+      case DateFormat::kHH12:
+        pos = PutTwo(pos, value.hour % 12 == 0 ? 12 : value.hour % 12);
+        break;
+      case DateFormat::kMI:
+        pos = PutTwo(pos, value.minute);
+        break;
+      case DateFormat::kSS:
+        pos = PutTwo(pos, value.second);
+        break;
+      case DateFormat::kFF: {
+        int digits = item.arg != 0 ? item.arg : fraction_digits;
+        if (digits > 9) digits = 9;
+        if (digits > 0) {
+          char nine[9];
+          PutDigits(nine, value.nanos, 9);
+          std::memcpy(pos, nine, static_cast<size_t>(digits));
+          pos += digits;
+        }
+        break;
+      }
+      case DateFormat::kAM: {
+        const char* text =
+            value.hour < 12 ? (item.arg ? "A.M." : "AM") : (item.arg ? "P.M." : "PM");
+        pos = PutName(pos, text, 4, item.letter_case == 2 ? 2 : 0, 0);
+        break;
+      }
+      case DateFormat::kTZH: {
+        int minutes = value.tz_minutes;
+        *pos++ = minutes < 0 ? '-' : '+';
+        pos = PutTwo(pos, (minutes < 0 ? -minutes : minutes) / 60);
+        break;
+      }
+      case DateFormat::kTZM: {
+        int minutes = value.tz_minutes < 0 ? -value.tz_minutes : value.tz_minutes;
+        pos = PutTwo(pos, minutes % 60);
+        break;
+      }
+      case DateFormat::kTZR: {
+        int minutes = value.tz_minutes;
+        *pos++ = minutes < 0 ? '-' : '+';
+        if (minutes < 0) minutes = -minutes;
+        pos = PutTwo(pos, minutes / 60);
+        *pos++ = ':';
+        pos = PutTwo(pos, minutes % 60);
+        break;
+      }
+    }
+  }
+  return static_cast<size_t>(pos - out);
+}
+
+}  // namespace rowflume::engine

@@ -1,0 +1,444 @@
+#include "db/session.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/fake_oci.h"
+#include "db/job_run.h"
+
+namespace rowflume {
+namespace {
+
+using testing_oci::CallLog;
+using testing_oci::Fake;
+using testing_oci::ResetFake;
+
+std::string Descriptor(const std::string& host, const std::string& port, const std::string& sid) {
+  return "(DESCRIPTION=(ADDRESS_LIST=(ADDRESS=(HOST=" + host + ")(PROTOCOL=TCP)(PORT=" + port +
+         ")))(CONNECT_DATA=(SID=" + sid + ")(SERVER=DEDICATED)))";
+}
+
+struct Parsed {
+  int result;
+  LogonCredentials credentials;
+  std::string message;
+};
+
+Parsed Parse(const std::string& user_string) {
+  Parsed parsed;
+  char message[256];
+  parsed.result =
+      ParseUserString(user_string.c_str(), &parsed.credentials, message, sizeof(message));
+  parsed.message = message;
+  return parsed;
+}
+
+void ExpectCredentials(const std::string& user_string, uint32_t type, uint32_t mode,
+                       const std::string& user, const std::string& password,
+                       const std::string& connect) {
+  SCOPED_TRACE("user string: " + user_string);
+  Parsed parsed = Parse(user_string);
+  ASSERT_EQ(parsed.result, 0) << parsed.message;
+  EXPECT_EQ(parsed.credentials.credential_type, type);
+  EXPECT_EQ(parsed.credentials.mode, mode);
+  EXPECT_EQ(parsed.credentials.user, user);
+  EXPECT_EQ(parsed.credentials.password, password);
+  EXPECT_EQ(parsed.credentials.connect, connect);
+}
+
+TEST(UserString, DatabaseCredentials) {
+  ExpectCredentials("scott/tiger@orcl", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "tiger", "orcl");
+  ExpectCredentials("scott/tiger", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "tiger", "");
+  ExpectCredentials("scott", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "", "");
+  ExpectCredentials("scott/", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "", "");
+  // An at sign before any slash: a user without password at that connect identifier.
+  ExpectCredentials("scott@orcl", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "", "orcl");
+  ExpectCredentials("SYSTEM/manager@orcl", OCI_CRED_RDBMS, OCI_DEFAULT, "SYSTEM", "manager",
+                    "orcl");
+  ExpectCredentials("sysadm/x", OCI_CRED_RDBMS, OCI_DEFAULT, "sysadm", "x", "");
+}
+
+TEST(UserString, ExternalCredentialsDropPasswordAndConnect) {
+  for (const char* text : {"", "/", "/@svc", "/secret@svc", "@svc"}) {
+    ExpectCredentials(text, OCI_CRED_EXT, OCI_DEFAULT, "", "", "");
+  }
+  for (const char* text : {"SYS", "sys", "SyS/pw", "sys/pw@db1,db2:1521:ORCL", "sys@orcl"}) {
+    ExpectCredentials(text, OCI_CRED_EXT, OCI_SYSDBA, "", "", "");
+  }
+}
+
+TEST(UserString, QuotesProtectAtSignsButNotSlashes) {
+  ExpectCredentials("scott/\"ti@ger\"@orcl", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "\"ti@ger\"",
+                    "orcl");
+  ExpectCredentials("scott/\"ti@ger\"", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "\"ti@ger\"", "");
+  // The slash inside quotes ends the name; the open quote carries over into the password, so
+  // the next at sign outside quotes is the one after the closing quote.
+  ExpectCredentials("\"sc/ott\"@x\"@db", OCI_CRED_RDBMS, OCI_DEFAULT, "\"sc", "ott\"", "x\"@db");
+  ExpectCredentials("\"a@b\"/pw@db", OCI_CRED_RDBMS, OCI_DEFAULT, "\"a@b\"", "pw", "db");
+}
+
+TEST(UserString, ConnectIdentifierResolution) {
+  ExpectCredentials("u/p@dbhost:1521/svc", OCI_CRED_RDBMS, OCI_DEFAULT, "u", "p",
+                    "dbhost:1521/svc");
+  ExpectCredentials("u/p@a:1:b:c", OCI_CRED_RDBMS, OCI_DEFAULT, "u", "p", "a:1:b:c");
+  ExpectCredentials("u/p@dbhost:1521:ORCL", OCI_CRED_RDBMS, OCI_DEFAULT, "u", "p",
+                    Descriptor("dbhost", "1521", "ORCL"));
+  Parsed parsed = Parse("u/p@db1,db2:1521:ORCL");
+  ASSERT_EQ(parsed.result, 0);
+  std::string connect = parsed.credentials.connect;
+  EXPECT_TRUE(connect == Descriptor("db1", "1521", "ORCL") ||
+              connect == Descriptor("db2", "1521", "ORCL"))
+      << connect;
+}
+
+TEST(UserString, EmbeddedIdentifierIsKeptWhole) {
+  ExpectCredentials("scott/tiger@sqlite:/tmp/a:b:c.db", OCI_CRED_RDBMS, OCI_DEFAULT, "scott",
+                    "tiger", "sqlite:/tmp/a:b:c.db");
+  // With external credentials the named file is the local default database.
+  ExpectCredentials("/@sqlite:demo.db", OCI_CRED_EXT, OCI_DEFAULT, "", "", "sqlite:demo.db");
+  ExpectCredentials("sys/x@sqlite:demo.db", OCI_CRED_EXT, OCI_SYSDBA, "", "", "sqlite:demo.db");
+}
+
+TEST(UserString, OverLongPartsAreRefusedNeverCut) {
+  const std::string name131(131, 'u'), pass131(131, 'p');
+  ExpectCredentials(name131 + "/" + pass131, OCI_CRED_RDBMS, OCI_DEFAULT, name131, pass131, "");
+
+  Parsed parsed = Parse(name131 + "u/pw");
+  EXPECT_EQ(parsed.result, -1);
+  EXPECT_NE(parsed.message.find("user name is longer than 131 bytes"), std::string::npos);
+  EXPECT_EQ(parsed.message.back(), '\n');
+
+  parsed = Parse("scott/" + pass131 + "p@db");
+  EXPECT_EQ(parsed.result, -1);
+  EXPECT_NE(parsed.message.find("password is longer than 131 bytes"), std::string::npos);
+
+  // A password that external credentials never use is not checked.
+  EXPECT_EQ(Parse("/" + pass131 + "p").result, 0);
+
+  // The descriptor around host, port and SID takes 109 bytes: 146 bytes of SID fill 255.
+  const size_t frame = Descriptor("h", "1", "").size();
+  const std::string sid(255 - frame, 'S');
+  ExpectCredentials("u/p@h:1:" + sid, OCI_CRED_RDBMS, OCI_DEFAULT, "u", "p",
+                    Descriptor("h", "1", sid));
+  parsed = Parse("u/p@h:1:" + sid + "S");
+  EXPECT_EQ(parsed.result, -1);
+  EXPECT_NE(parsed.message.find("connect string is longer than 255 bytes"), std::string::npos);
+  EXPECT_EQ(Parse("u/p@" + std::string(256, 'n')).result, -1);
+  EXPECT_EQ(Parse("u/p@sqlite:" + std::string(250, 'f')).result, -1);
+}
+
+// Reproduces the host choice: the generator seeded with the second of the call. Retries when
+// the second changed during the call.
+std::string PickAndPredict(const char* hosts, const std::vector<std::string>& entries,
+                           std::string* predicted) {
+  for (;;) {
+    int64_t before = CurrentTimeSeconds();
+    char out[64];
+    int length = PickHost(out, sizeof(out), hosts);
+    if (CurrentTimeSeconds() != before) continue;
+    srand(static_cast<unsigned>(before));
+    *predicted = entries[static_cast<size_t>(rand()) % entries.size()];
+    return length < 0 ? "<none>" : std::string(out, static_cast<size_t>(length));
+  }
+}
+
+TEST(HostChoice, EntriesAndSeededChoice) {
+  std::string predicted;
+  EXPECT_EQ(PickAndPredict("a,b,", {"a", "b,"}, &predicted), predicted);
+  EXPECT_EQ(
+      PickAndPredict("h1,h2,h3,h4,h5,h6,h7,h8,h9,h10,h11,h12:1521:X",
+                     {"h1", "h2", "h3", "h4", "h5", "h6", "h7", "h8", "h9", "h10"}, &predicted),
+      predicted);
+  char out[8];
+  EXPECT_EQ(PickHost(out, sizeof(out), "only,"), 5);
+  EXPECT_EQ(std::string(out, 5), "only,");
+  EXPECT_EQ(PickHost(out, sizeof(out), "single:1521:X"), 6);
+  EXPECT_EQ(std::string(out, 6), "single");
+  EXPECT_EQ(PickHost(out, 4, "toolong"), -1);
+}
+
+TEST(HostChoice, ResolveConnectAppendsOrLeavesOutputAlone) {
+  char out[40] = "pre:";
+  EXPECT_TRUE(ResolveConnect(out, sizeof(out), "svc"));
+  EXPECT_STREQ(out, "pre:svc");
+  EXPECT_FALSE(ResolveConnect(out, sizeof(out), "h:1:S"));
+  EXPECT_STREQ(out, "pre:svc");
+  char exact[8] = "";
+  EXPECT_TRUE(ResolveConnect(exact, sizeof(exact), "1234567"));
+  EXPECT_FALSE(ResolveConnect(exact, sizeof(exact), "x"));
+  EXPECT_STREQ(exact, "1234567");
+}
+
+// ---- Messages -------------------------------------------------------------------------------
+
+struct Captured {
+  std::vector<std::string> texts;
+};
+
+void Capture(void* context, const char* text) {
+  static_cast<Captured*>(context)->texts.push_back(text);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(SessionMessages, DefaultCallbackWritesToTheSessionStream) {
+  DbSession session;
+  SessionInit(&session);
+  EXPECT_EQ(session.messages, SessionStdout());
+  EXPECT_EQ(session.callback, &DefaultCallback);
+  EXPECT_EQ(session.callback_context, &session);
+  EXPECT_EQ(session.status, 0);
+  EXPECT_EQ(session.oci, nullptr);
+
+  std::string path = testing::TempDir() + "session_messages.txt";
+  session.messages = OpenFileStream(path.c_str(), OpenMode::kTruncate);
+  ASSERT_NE(session.messages, nullptr);
+  SessionMessage(&session, "first\n");
+  SessionMessage(&session, "second\n");
+  // Written through at once, before the stream is closed.
+  EXPECT_EQ(ReadFile(path), "first\nsecond\n");
+  ASSERT_EQ(CloseStream(session.messages), 0);
+
+  session.messages = nullptr;
+  SessionMessage(&session, "dropped\n");  // no stream: silent
+  DefaultCallback(nullptr, "dropped\n");  // no context: silent
+  EXPECT_EQ(ReadFile(path), "first\nsecond\n");
+}
+
+// ---- Logon through the recording provider ----------------------------------------------------
+
+class FakeLogon : public testing::Test {
+ protected:
+  void SetUp() override {
+    SessionInit(&session_);
+    session_.callback = Capture;
+    session_.callback_context = &captured_;
+    session_.oci = ResetFake();
+  }
+  DbSession session_;
+  Captured captured_;
+};
+
+constexpr char kFullLogon[] =
+    "EnvNlsCreate HandleAlloc(2) HandleAlloc(8) HandleAlloc(3) ServerAttach AttrSet(6) "
+    "HandleAlloc(9) AttrSet(22) AttrSet(23) SessionBegin AttrSet(7)";
+
+TEST_F(FakeLogon, SequenceAndArguments) {
+  session_.charset_id = 873;
+  session_.ncharset_id = 2000;
+  ASSERT_EQ(LogonUserString(&session_, "scott/tiger@db1:1521:ORCL"), 0);
+  EXPECT_EQ(CallLog(), kFullLogon);
+  EXPECT_EQ(Fake().attach_connect, Descriptor("db1", "1521", "ORCL"));
+  EXPECT_EQ(Fake().username, "scott");
+  EXPECT_EQ(Fake().password, "tiger");
+  EXPECT_EQ(Fake().credential_type, OCI_CRED_RDBMS);
+  EXPECT_EQ(Fake().session_mode, OCI_DEFAULT);
+  EXPECT_EQ(Fake().charset_id, 873);
+  EXPECT_EQ(Fake().ncharset_id, 2000);
+  EXPECT_NE(session_.user_session, nullptr);
+  EXPECT_TRUE(captured_.texts.empty());
+
+  Fake().calls.clear();
+  EXPECT_EQ(Logoff(&session_), 0);
+  EXPECT_EQ(CallLog(), "SessionEnd ServerDetach HandleFree(1)");
+  EXPECT_EQ(session_.environment, nullptr);
+  EXPECT_EQ(session_.oci, nullptr);
+  Fake().calls.clear();
+  EXPECT_EQ(Logoff(&session_), 0);  // a second logoff touches nothing
+  EXPECT_EQ(CallLog(), "");
+}
+
+TEST_F(FakeLogon, SysdbaLogonGoesToTheLocalDatabase) {
+  ASSERT_EQ(LogonUserString(&session_, "Sys/pw@orcl"), 0);
+  EXPECT_EQ(Fake().attach_connect, "");
+  EXPECT_EQ(Fake().username, "");
+  EXPECT_EQ(Fake().password, "");
+  EXPECT_EQ(Fake().credential_type, OCI_CRED_EXT);
+  EXPECT_EQ(Fake().session_mode, OCI_SYSDBA);
+  Logoff(&session_);
+}
+
+TEST_F(FakeLogon, HandleCreationFailureIsSilent) {
+  struct Step {
+    const char* call;
+    const char* logoff;  // what the logoff after the failure releases
+  };
+  const Step steps[] = {{"EnvNlsCreate", ""},
+                        {"HandleAlloc(2)", "HandleFree(1)"},
+                        {"HandleAlloc(8)", "HandleFree(1)"},
+                        {"HandleAlloc(3)", "ServerDetach HandleFree(1)"}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.call);
+    session_.oci = ResetFake();
+    Fake().fail_call = step.call;
+    Fake().error_code = 1017;  // must not be asked for
+    Fake().error_text = "ORA-01017: invalid username/password; logon denied\n";
+    EXPECT_EQ(LogonUserString(&session_, "scott/tiger@orcl"), -1);
+    EXPECT_EQ(CallLog().find("ErrorGet"), std::string::npos);
+    EXPECT_TRUE(captured_.texts.empty());
+    Fake().calls.clear();
+    Logoff(&session_);
+    EXPECT_EQ(CallLog(), step.logoff);
+  }
+}
+
+TEST_F(FakeLogon, LaterFailuresReportTheOracleTextOnceAndLogoffCleansUp) {
+  const char* kText = "ORA-01017: invalid username/password; logon denied\n";
+  struct Step {
+    const char* call;
+    int occurrence;
+    const char* logoff;
+  };
+  const Step steps[] = {
+      {"ServerAttach", 1, "ServerDetach HandleFree(1)"},
+      {"AttrSet(6)", 1, "ServerDetach HandleFree(1)"},
+      {"HandleAlloc(9)", 1, "ServerDetach HandleFree(1)"},
+      {"AttrSet(22)", 1, "SessionEnd ServerDetach HandleFree(1)"},
+      {"AttrSet(23)", 1, "SessionEnd ServerDetach HandleFree(1)"},
+      {"SessionBegin", 1, "SessionEnd ServerDetach HandleFree(1)"},
+      {"AttrSet(7)", 1, "SessionEnd ServerDetach HandleFree(1)"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.call);
+    session_.oci = ResetFake();
+    captured_.texts.clear();
+    Fake().fail_call = step.call;
+    Fake().fail_occurrence = step.occurrence;
+    Fake().error_code = 1017;
+    Fake().error_text = kText;
+    EXPECT_EQ(LogonUserString(&session_, "scott/wrong@orcl"), -1);
+    ASSERT_EQ(captured_.texts.size(), 1u);
+    EXPECT_EQ(captured_.texts[0], kText);
+    EXPECT_EQ(session_.last_error_code, 1017);
+    // Nothing after the failing step was attempted.
+    std::string log = CallLog();
+    EXPECT_EQ(log.substr(log.size() - strlen("ErrorGet")), "ErrorGet");
+    Fake().calls.clear();
+    Logoff(&session_);
+    EXPECT_EQ(CallLog(), step.logoff);
+  }
+}
+
+TEST_F(FakeLogon, RefusedUserStringMakesNoClientCall) {
+  EXPECT_EQ(LogonUserString(&session_, (std::string(140, 'u') + "/pw").c_str()), -1);
+  ASSERT_EQ(captured_.texts.size(), 1u);
+  EXPECT_NE(captured_.texts[0].find("logon refused"), std::string::npos);
+  EXPECT_EQ(CallLog(), "");
+}
+
+TEST_F(FakeLogon, ReportErrorPassesTheTextVerbatim) {
+  ASSERT_EQ(LogonUserString(&session_, "scott/tiger"), 0);
+  // No record: nothing passed on, 0.
+  EXPECT_EQ(ReportError(&session_), 0);
+  EXPECT_TRUE(captured_.texts.empty());
+
+  Fake().error_code = 942;
+  Fake().error_text = "ORA-00942: table or view does not exist\n";
+  EXPECT_EQ(ReportError(&session_), 942);
+  EXPECT_EQ(ReportError(&session_), 942);  // reported twice, printed twice
+  ASSERT_EQ(captured_.texts.size(), 2u);
+  EXPECT_EQ(captured_.texts[0], "ORA-00942: table or view does not exist\n");
+  EXPECT_EQ(captured_.texts[1], captured_.texts[0]);
+
+  // A text that fills the whole buffer reaches the callback terminated.
+  Fake().error_text_fills_buffer = true;
+  EXPECT_EQ(ReportError(&session_), 942);
+  EXPECT_EQ(captured_.texts.back(), std::string(511, 'x'));
+
+  // The fields are cleared by the next fetch that finds nothing.
+  Fake().error_code = 0;
+  EXPECT_EQ(ReportError(&session_), 0);
+  EXPECT_EQ(session_.last_error_code, 0);
+  EXPECT_EQ(session_.last_error_text[0], '\0');
+  Logoff(&session_);
+}
+
+TEST_F(FakeLogon, CharacterSetIds) {
+  uint16_t charset_id = 1, ncharset_id = 1;
+  ResolveCharsetIds(&session_, "AL32UTF8", "", &charset_id, &ncharset_id);
+  EXPECT_EQ(charset_id, 0);  // not logged on: client default
+  ASSERT_EQ(LogonUserString(&session_, "scott/tiger"), 0);
+  ResolveCharsetIds(&session_, "AL32UTF8", "", &charset_id, &ncharset_id);
+  EXPECT_EQ(charset_id, 873);
+  EXPECT_EQ(ncharset_id, 873);  // an empty national name takes the character set id
+  ResolveCharsetIds(&session_, "NOSUCH", "AL32UTF8", &charset_id, &ncharset_id);
+  EXPECT_EQ(charset_id, 0);
+  EXPECT_EQ(ncharset_id, 873);
+  Logoff(&session_);
+}
+
+// ---- The client library loader -----------------------------------------------------------------
+
+TEST(ClientLoader, MissingClientGivesOneMessageNamingEveryFile) {
+  char message[2048];
+  const OciApi* api = ClientLibraryApi(message, sizeof(message));
+  if (api != nullptr) GTEST_SKIP() << "an Oracle client library is installed: " << api->provider;
+  std::string text = message;
+  for (const char* file :
+       {"libclntsh.so,", "libclntsh.so.23.1", "libclntsh.so.21.1", "libclntsh.so.20.1",
+        "libclntsh.so.19.1", "libclntsh.so.18.1", "libclntsh.so.12.1", "libclntsh.so.11.1"}) {
+    EXPECT_NE(text.find(file), std::string::npos) << file << " missing from: " << text;
+  }
+  EXPECT_NE(text.find("Instant Client"), std::string::npos) << text;
+  EXPECT_NE(text.find("LD_LIBRARY_PATH"), std::string::npos) << text;
+  EXPECT_NE(text.find("sqlite:"), std::string::npos) << text;
+  // The loader's own words for the first file.
+  EXPECT_NE(text.find("libclntsh.so: cannot open shared object file"), std::string::npos) << text;
+
+  // A logon that needs the client passes the same message, with a line feed, and fails.
+  DbSession session;
+  SessionInit(&session);
+  Captured captured;
+  session.callback = Capture;
+  session.callback_context = &captured;
+  EXPECT_EQ(LogonUserString(&session, "scott/tiger@orcl"), -1);
+  ASSERT_EQ(captured.texts.size(), 1u);
+  EXPECT_EQ(captured.texts[0], text + "\n");
+  EXPECT_EQ(session.environment, nullptr);
+  EXPECT_EQ(Logoff(&session), 0);
+}
+
+TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
+  EXPECT_TRUE(IsEmbeddedConnect("sqlite:demo.db"));
+  EXPECT_TRUE(IsEmbeddedConnect("sqlite:"));
+  EXPECT_FALSE(IsEmbeddedConnect("SQLITE:demo.db"));
+  EXPECT_FALSE(IsEmbeddedConnect("orcl"));
+  EXPECT_FALSE(IsEmbeddedConnect(nullptr));
+  char message[2048];
+  ASSERT_NE(EmbeddedApi(), nullptr);
+  EXPECT_EQ(SelectProvider("sqlite:demo.db", message, sizeof(message)), EmbeddedApi());
+
+  // External credentials keep the embedded file as the local default database.
+  std::string path = testing::TempDir() + "session_embedded.db";
+  std::remove(path.c_str());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_close(db);
+  for (const char* user : {"/@sqlite:", "sys/x@sqlite:"}) {
+    DbSession session;
+    SessionInit(&session);
+    ASSERT_EQ(LogonUserString(&session, (user + path).c_str()), 0) << user;
+    EXPECT_EQ(session.oci, EmbeddedApi());
+    char name[30];
+    EXPECT_EQ(QueryCurrentUser(&session, name), 0);
+    EXPECT_EQ(std::string(name).substr(0, 3), user[0] == '/' ? "OPS" : "SYS") << name;
+    Logoff(&session);
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace rowflume
