@@ -102,7 +102,14 @@ void PrepareQueryText(UnloadHandle* job) {
   char name[sizeof job->query];
   std::snprintf(name, sizeof name, "%s", start);
   const size_t name_length = std::strlen(name);
-  std::snprintf(query, sizeof job->query, "select * from %s", name);
+  // A name too long for the field is cut with it: the server then refuses the table.
+  static const char kPrefix[] = "select * from ";
+  const size_t prefix_length = sizeof kPrefix - 1;
+  const size_t room = sizeof job->query - 1 - prefix_length;
+  const size_t copied = name_length < room ? name_length : room;
+  std::memcpy(query, kPrefix, prefix_length);
+  std::memcpy(query + prefix_length, name, copied);
+  query[prefix_length + copied] = '\0';
   if (job->table[0] == '\0' && name_length <= 30) {
     std::memcpy(job->table, name, name_length + 1);
   }

@@ -124,10 +124,16 @@ TEST(Driver, UsageWithoutQueryOrSplit) {
 }
 
 TEST(Driver, QueryGoesOnToTheDatabaseStep) {
-  ProgramRun run = RunProgram({"sql=-"}, "select 1 from dual\n/\n");
+  // Without an Oracle client on the machine the logon check fails with one clear message and
+  // status 1, before any output file exists.
+  ProgramRun run = RunProgram({"scott/tiger@orcl", "sql=-", "file=never_written.txt"},
+                              "select 1 from dual\n/\n");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "rowflume: the database layer is not built yet\n");
+  EXPECT_EQ(run.out.rfind("ERROR -- Cannot load the Oracle client library.", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("libclntsh.so.19.1"), std::string::npos);
+  EXPECT_NE(run.out.find("sqlite:"), std::string::npos);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(std::fopen("never_written.txt", "rb"), nullptr);
 
   auto job = std::make_unique<UnloadHandle>();
   EXPECT_EQ(Prepare(job.get(), {"scott/tiger@db", "query=emp", ":id=7"}), 0);
