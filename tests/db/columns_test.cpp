@@ -1,0 +1,319 @@
+// Column description against the embedded engine, and the query text normalisation of the job
+// run.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/columns.h"
+#include "db/job_run.h"
+#include "job/options.h"
+
+namespace rowflume {
+namespace {
+
+std::string MakeDatabase(const std::string& name, const std::string& sql) {
+  std::string path = testing::TempDir() + "columns_" + std::to_string(getpid()) + "_" + name + ".db";
+  std::remove(path.c_str());
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+      << (message != nullptr ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
+  return path;
+}
+
+void Capture(void* context, const char* text) {
+  static_cast<std::vector<std::string>*>(context)->push_back(text);
+}
+
+// One logged-on session on a database, a job with defaults, and the described column list of
+// the last query.
+class Describe : public testing::Test {
+ protected:
+  void Open(const std::string& sql) {
+    path_ = MakeDatabase(testing::UnitTest::GetInstance()->current_test_info()->name(), sql);
+    SessionInit(&session_);
+    session_.callback = Capture;
+    session_.callback_context = &messages_;
+    ASSERT_EQ(LogonUserString(&session_, ("scott/tiger@sqlite:" + path_).c_str()), 0);
+    InitJobDefaults(job_.get());
+  }
+  void TearDown() override {
+    Release();
+    Logoff(&session_);
+    if (!path_.empty()) std::remove(path_.c_str());
+  }
+  void Set(const char* item) { ASSERT_EQ(SetOption(job_.get(), item), 1) << item; }
+
+  // Describes the query; returns DescribeColumns' result.
+  int Run(const std::string& query) {
+    Release();
+    if (StmtPrepare(&session_, &statement_, query.c_str()) != 0) return -100;
+    if (StmtExecuteQuery(&session_, statement_) != 0) return -101;
+    return DescribeColumns(&session_, statement_, &head_, job_->field[0] == ' ', job_->width,
+                           job_.get());
+  }
+  void Release() {
+    FreeColumns(&session_, &head_);
+    if (statement_ != nullptr) StmtFree(&session_, statement_);
+    statement_ = nullptr;
+  }
+  std::vector<ColumnDesc*> Columns() {
+    std::vector<ColumnDesc*> list;
+    for (ColumnDesc* c = head_.next; c != nullptr; c = c->next) list.push_back(c);
+    return list;
+  }
+
+  std::string path_;
+  DbSession session_{};
+  std::vector<std::string> messages_;
+  std::unique_ptr<UnloadHandle> job_ = std::make_unique<UnloadHandle>();
+  OCIStmt* statement_ = nullptr;
+  ColumnDesc head_{};
+};
+
+struct Want {
+  const char* name;
+  int described;
+  int define;
+  int define_width;
+  int display_width;
+  int hex;
+  int quotable;
+};
+
+void ExpectColumns(const std::vector<ColumnDesc*>& got, const std::vector<Want>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) {
+    SCOPED_TRACE(want[k].name);
+    EXPECT_EQ(std::string(got[k]->name, got[k]->name_length), want[k].name);
+    EXPECT_EQ(got[k]->described_type, want[k].described);
+    EXPECT_EQ(got[k]->define_type, want[k].define);
+    EXPECT_EQ(got[k]->define_width, want[k].define_width);
+    EXPECT_EQ(got[k]->display_width, want[k].display_width);
+    EXPECT_EQ(got[k]->hex, want[k].hex);
+    EXPECT_EQ(got[k]->quotable, want[k].quotable);
+    EXPECT_EQ(got[k]->size_cache, 0u);
+    EXPECT_NE(got[k]->define_buffer, nullptr);
+  }
+}
+
+constexpr char kTypes[] =
+    "CREATE TABLE t(n102 NUMBER(10,2), n NUMBER, n4 NUMBER(4), v VARCHAR2(4000), "
+    "v100 VARCHAR2(100), d DATE, ts TIMESTAMP, tz TIMESTAMP WITH TIME ZONE, rw RAW(16), "
+    "lg LONG, cl CLOB, bl BLOB, rid ROWID, c CHAR(5));";
+
+TEST_F(Describe, TypeTableWidthsAndFlags) {
+  Open(kTypes);
+  const char* query = "select * from t";
+  ASSERT_EQ(Run(query), 14);
+  ExpectColumns(Columns(), {
+                               {"N102", 2, SQLT_CHR, 13, 13, 0, 0},
+                               {"N", 2, SQLT_CHR, 46, 46, 0, 0},
+                               {"N4", 2, SQLT_CHR, 6, 6, 0, 0},
+                               {"V", 1, SQLT_CHR, 4000, 4000, 1, 1},
+                               {"V100", 1, SQLT_CHR, 100, 100, 1, 1},
+                               {"D", 12, SQLT_CHR, 19, 19, 0, 1},
+                               {"TS", 187, SQLT_CHR, 26, 26, 0, 1},
+                               {"TZ", 188, SQLT_CHR, 33, 33, 0, 1},
+                               {"RW", 23, 23, 16, 16, 1, 1},
+                               {"LG", 8, SQLT_LVC, 32768, 32768, 1, 1},
+                               {"CL", 112, SQLT_LVC, 32768, 32768, 1, 1},
+                               {"BL", 113, SQLT_LVB, 32768, 32768, 1, 1},
+                               {"RID", 104, SQLT_CHR, 18, 18, 0, 1},
+                               {"C", 96, SQLT_CHR, 5, 5, 1, 1},
+                           });
+  // Inline long values reserve their whole width: a row of 1 + 102585 + 1 (the record
+  // separator) bytes leaves 10 MiB / 102587 = 102 rows.
+  EXPECT_EQ(job_->array, 102u);
+
+  // safe: numbers and dates gain 10, text doubles but stays within 4000.
+  Set("safe=yes");
+  ASSERT_EQ(Run(query), 14);
+  std::vector<ColumnDesc*> safe = Columns();
+  EXPECT_EQ(safe[0]->define_width, 23);
+  EXPECT_EQ(safe[1]->define_width, 56);
+  EXPECT_EQ(safe[3]->define_width, 4000);
+  EXPECT_EQ(safe[4]->define_width, 200);
+  EXPECT_EQ(safe[5]->define_width, 29);
+  EXPECT_EQ(safe[8]->define_width, 26);
+  EXPECT_EQ(safe[9]->define_width, 32768);  // long values take `long`, never more
+
+  // client: raw Oracle numbers and dates, with the text widths kept for the display.
+  Set("safe=no");
+  Set("client=yes");
+  ASSERT_EQ(Run(query), 14);
+  std::vector<ColumnDesc*> client = Columns();
+  EXPECT_EQ(client[0]->define_type, SQLT_NUM);
+  EXPECT_EQ(client[0]->define_width, 21);
+  EXPECT_EQ(client[0]->display_width, 13);
+  EXPECT_EQ(client[1]->display_width, 46);
+  EXPECT_EQ(client[5]->define_type, SQLT_DAT);
+  EXPECT_EQ(client[5]->define_width, 7);
+  EXPECT_EQ(client[5]->display_width, 19);
+}
+
+TEST_F(Describe, WidthListAndLongLimit) {
+  Open(kTypes);
+  Set("width=5:0:12");
+  ASSERT_EQ(Run("select n102, n, v100, v from t"), 4);
+  std::vector<ColumnDesc*> got = Columns();
+  EXPECT_EQ(got[0]->define_width, 5);
+  EXPECT_EQ(got[1]->define_width, 46);  // 0 leaves the computed width
+  EXPECT_EQ(got[2]->define_width, 12);
+  EXPECT_EQ(got[3]->define_width, 4000);
+
+  // Empty pieces are skipped: 10::20 names positions 1 and 2. An entry over 1048576 is cut to
+  // it and then to `long`.
+  Set("width=10::20");
+  Set("long=100");
+  ASSERT_EQ(Run("select v100, v, lg from t"), 3);
+  got = Columns();
+  EXPECT_EQ(got[0]->define_width, 10);
+  EXPECT_EQ(got[1]->define_width, 20);
+  EXPECT_EQ(got[2]->define_width, 102400);
+  Set("width=5000000");
+  Set("long=2097152");
+  ASSERT_EQ(Run("select lg from t"), 1);
+  EXPECT_EQ(Columns()[0]->define_width, 1048576);
+  Set("long=64");
+  ASSERT_EQ(Run("select lg from t"), 1);
+  EXPECT_EQ(Columns()[0]->define_width, 65536);
+  // A long value over the 10 MiB fetch budget still gets the floor of 5 rows.
+  Set("width=");
+  Set("long=2097152");
+  Set("array=2000");
+  ASSERT_EQ(Run("select lg, cl, bl from t"), 3);
+  EXPECT_EQ(job_->array, 5u);
+}
+
+TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
+  std::string create = "CREATE TABLE wide(";
+  std::string select = "select ";
+  for (int k = 1; k <= 40; ++k) {
+    create += (k > 1 ? ", c" : "c") + std::to_string(k) + " VARCHAR2(4000)";
+    select += (k > 1 ? ", c" : "c") + std::to_string(k);
+  }
+  Open(create + "); CREATE TABLE narrow(a NUMBER(4));");
+  // 1 + 40 x 4000 + a record separator of one byte: 160002 bytes, so 65 rows fit 10 MiB.
+  ASSERT_EQ(Run(select + " from wide"), 40);
+  EXPECT_EQ(job_->array, 65u);
+  // The separator's length counts.
+  Set("record=0x0d0x0a");
+  Set("array=1000");
+  ASSERT_EQ(Run(select + " from wide"), 40);
+  EXPECT_EQ(job_->array, 65u);  // 160003 still gives 65
+  Set("width=10000");
+  Set("array=2000");
+  ASSERT_EQ(Run("select a from narrow"), 1);
+  EXPECT_EQ(Columns()[0]->define_width, 10000);
+  EXPECT_EQ(job_->array, 1048u);  // 10485760 / (1 + 10000 + 2)
+  Set("width=");
+  Set("array=2000");
+  ASSERT_EQ(Run("select a from narrow"), 1);
+  EXPECT_EQ(job_->array, 2000u);
+}
+
+TEST_F(Describe, UniqueFlags) {
+  Open("CREATE TABLE u(id NUMBER, name VARCHAR2(10), code VARCHAR2(5), idx NUMBER);");
+  Set("unique=ID,Code");
+  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  std::vector<ColumnDesc*> got = Columns();
+  EXPECT_EQ(got[0]->unique, 1);
+  EXPECT_EQ(got[1]->unique, 0);
+  EXPECT_EQ(got[2]->unique, 1);
+  EXPECT_EQ(got[3]->unique, 0);  // a longer name with the same start is another column
+  // A space counts as part of the entry, and the first empty entry ends the list.
+  Set("unique=name, code");
+  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  got = Columns();
+  EXPECT_EQ(got[1]->unique, 1);
+  EXPECT_EQ(got[2]->unique, 0);
+  Set("unique=id,,code");
+  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  got = Columns();
+  EXPECT_EQ(got[0]->unique, 1);
+  EXPECT_EQ(got[2]->unique, 0);
+}
+
+TEST_F(Describe, LobLocators) {
+  Open("CREATE TABLE l(id NUMBER(4), bl BLOB, cl CLOB); INSERT INTO l VALUES (1, x'00ff', 'c');");
+  Set("lob=file");
+  Set("long=2097152");
+  ASSERT_EQ(Run("select id, bl, cl from l"), 3);
+  std::vector<ColumnDesc*> got = Columns();
+  EXPECT_EQ(got[1]->define_type, SQLT_BLOB);
+  EXPECT_EQ(got[2]->define_type, SQLT_CLOB);
+  EXPECT_EQ(got[1]->hex, 0);
+  EXPECT_EQ(got[1]->quotable, 1);
+  // A locator per row; the row counts 30 for each LOB, so the long limit does not bite.
+  auto** slots = reinterpret_cast<OCILobLocator**>(got[1]->define_buffer);
+  for (uint32_t row = 0; row < job_->array; ++row) ASSERT_NE(slots[row], nullptr) << row;
+  EXPECT_EQ(job_->array, 1000u);
+
+  EXPECT_TRUE(messages_.empty());
+}
+
+// PrepareQueryText on a fresh job holding the query text.
+struct Prepared {
+  std::string query;
+  std::string table;
+};
+
+Prepared Prepare(const std::string& query, const std::string& table = "") {
+  auto job = std::make_unique<UnloadHandle>();
+  InitJobDefaults(job.get());
+  std::snprintf(job->query, sizeof job->query, "%s", query.c_str());
+  std::snprintf(job->table, sizeof job->table, "%s", table.c_str());
+  PrepareQueryText(job.get());
+  return {job->query, job->table};
+}
+
+TEST(QueryText, TableNamesBecomeSelects) {
+  Prepared p = Prepare("emp;");
+  EXPECT_EQ(p.query, "select * from emp");
+  EXPECT_EQ(p.table, "emp");
+  p = Prepare("  scott.emp ;\n/\n");
+  EXPECT_EQ(p.query, "select * from scott.emp");
+  EXPECT_EQ(p.table, "scott.emp");
+  // A table already named stays.
+  p = Prepare("emp", "EMP_COPY");
+  EXPECT_EQ(p.query, "select * from emp");
+  EXPECT_EQ(p.table, "EMP_COPY");
+  // 31 characters do not fill `table`; 30 do.
+  p = Prepare(std::string(31, 'T'));
+  EXPECT_EQ(p.query, "select * from " + std::string(31, 'T'));
+  EXPECT_EQ(p.table, "");
+  p = Prepare(std::string(30, 'T'));
+  EXPECT_EQ(p.table, std::string(30, 'T'));
+  // Nothing left: a select from nothing, which the server refuses.
+  p = Prepare(" ;/ ");
+  EXPECT_EQ(p.query, "select * from ");
+  EXPECT_EQ(p.table, "");
+}
+
+TEST(QueryText, QueriesStayAsWritten) {
+  Prepared p = Prepare("   SELECT * FROM EMP /");
+  EXPECT_EQ(p.query, "   SELECT * FROM EMP");
+  EXPECT_EQ(p.table, "");
+  p = Prepare("With x as (select 1 from dual) select * from x;\n");
+  EXPECT_EQ(p.query, "With x as (select 1 from dual) select * from x");
+  // Only the start of the word is looked at: a table called SELECTIONS is taken as a query.
+  p = Prepare("SELECTIONS");
+  EXPECT_EQ(p.query, "SELECTIONS");
+  EXPECT_EQ(p.table, "");
+  // A slash inside the statement stays; only the trailing run goes.
+  p = Prepare("select a/b from t;;  //");
+  EXPECT_EQ(p.query, "select a/b from t");
+}
+
+}  // namespace
+}  // namespace rowflume
