@@ -1,0 +1,432 @@
+// The built program run on a demo database made by tools/make_demo_db.sh: exact output bytes
+// against golden files, CSV read back by a strict reader, file splitting and naming, messages,
+// the scrambled output and the result codes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace rowflume {
+namespace {
+
+constexpr int kOrdersRows = 60000;  // about 5.5 MiB of CSV: more than one output buffer
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string Quoted(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs a shell command line in dir and collects its exit status and output streams.
+ProgramRun RunShell(const std::string& dir, const std::string& command_line) {
+  std::string out_path = dir + "/.stdout";
+  std::string err_path = dir + "/.stderr";
+  std::string command =
+      "cd " + Quoted(dir) + " && " + command_line + " >" + out_path + " 2>" + err_path;
+  int raw = std::system(command.c_str());
+  ProgramRun run;
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = ReadFile(out_path);
+  run.err = ReadFile(err_path);
+  unlink(out_path.c_str());
+  unlink(err_path.c_str());
+  return run;
+}
+
+ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args) {
+  std::string line = Quoted(ROWFLUME_BINARY);
+  for (const std::string& arg : args) line += " " + Quoted(arg);
+  return RunShell(dir, line + " </dev/null");
+}
+
+// Messages with their local date and time replaced by "@".
+std::string Normalised(const std::string& messages) {
+  static const std::regex kTime("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  return std::regex_replace(messages, kTime, "@");
+}
+
+std::string Progress(unsigned long long rows, int mb) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%12llu rows exported at @, size %d MB.\n", rows, mb);
+  return line;
+}
+
+// MiB as the messages print them.
+int RoundedMb(size_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(bytes) / 1048576.0);
+  return std::atoi(text);
+}
+
+std::string Closed(const std::string& name, unsigned long long rows, int mb) {
+  return "         output file " + name + " closed at " + std::to_string(rows) + " rows, size " +
+         std::to_string(mb) + " MB.\n";
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local;
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
+
+void Sql(const std::string& database, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+      << (message != nullptr ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
+}
+
+int CountRows(const std::string& database, const std::string& table) {
+  sqlite3* db = nullptr;
+  sqlite3_open(database.c_str(), &db);
+  sqlite3_stmt* statement = nullptr;
+  int count = -1;
+  if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &statement, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    count = sqlite3_column_int(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return count;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  // One working folder per test program run, with the demo database, a table of awkward CSV
+  // values and a copy of the demo database whose logon needs a password.
+  static void SetUpTestSuite() {
+    dir_ = new std::string(testing::TempDir() + "rowflume_e2e_" + std::to_string(getpid()));
+    ASSERT_EQ(RunShell(testing::TempDir(), "rm -rf " + Quoted(*dir_) + " && mkdir " + Quoted(*dir_))
+                  .status,
+              0);
+    std::string tool = Quoted(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh");
+    ProgramRun made = RunShell(*dir_, "(" + tool + " demo.db " + std::to_string(kOrdersRows) +
+                                          " && " + tool + " accounts.db)");
+    ASSERT_EQ(made.status, 0) << made.out << made.err;
+    Sql(*dir_ + "/demo.db",
+        "CREATE TABLE TRICKY(ID NUMBER(4), TXT VARCHAR2(4000), NUM NUMBER);"
+        "INSERT INTO TRICKY VALUES (1, '\"', 0.5), (2, '\"\"', -0.001), (3, ',', 1e20),"
+        " (4, 'a' || char(13, 10) || 'b', 123456789012345678), (5, char(13), 3.141592653589793),"
+        " (6, ' lead and trail ', -7), (7, 'ünïcödé €', NULL), (8, 'x\"y,z' || char(10), 0),"
+        " (9, replace(hex(zeroblob(1000)), '0', 'q\"'), 1 / 3.0), (10, NULL, 2.5e-10),"
+        " (11, '', -123.456);");
+    Sql(*dir_ + "/accounts.db",
+        "CREATE TABLE rowflume_accounts(username, password);"
+        "INSERT INTO rowflume_accounts VALUES ('scott', 'tiger');");
+  }
+  static void TearDownTestSuite() {
+    RunShell(testing::TempDir(), "rm -rf " + Quoted(*dir_));
+    delete dir_;
+  }
+
+  static std::string Path(const std::string& name) { return *dir_ + "/" + name; }
+  static ProgramRun Unload(std::vector<std::string> args) {
+    args.insert(args.begin(), "user=scott/tiger@sqlite:demo.db");
+    return RunProgram(*dir_, args);
+  }
+  // The whole ORDERS table as CSV without header, to compare split outputs with.
+  static std::string PlainOrders() {
+    ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=-"});
+    EXPECT_EQ(run.status, 0);
+    return run.out;
+  }
+
+  static std::string* dir_;
+};
+
+std::string* EndToEnd::dir_ = nullptr;
+
+TEST_F(EndToEnd, TheTypicalUnloadWritesCsvAndReports) {
+  std::string before = Today();
+  ProgramRun run = Unload({"query=emp", "text=CSV", "file=emp_%Y%m%d.csv"});
+  std::string after = Today();
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::string name = "emp_" + before + ".csv";
+  if (!Exists(Path(name))) name = "emp_" + after + ".csv";
+  ASSERT_TRUE(Exists(Path(name))) << name;
+  EXPECT_EQ(ReadFile(Path(name)),
+            ReadFile(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/golden/emp_csv.txt"));
+  EXPECT_EQ(Normalised(run.out), Progress(0, 0) + Progress(14, 0) + Closed(name, 14, 0));
+  EXPECT_EQ(run.err, "");
+  // The progress lines carry the local date of the run.
+  std::string date = run.out.substr(run.out.find(" at ") + 4, 10);
+  date.erase(7, 1);
+  date.erase(4, 1);
+  EXPECT_TRUE(date == before || date == after) << run.out;
+  unlink(Path(name).c_str());
+}
+
+TEST_F(EndToEnd, LayoutsMatchTheirGoldens) {
+  struct Case {
+    const char* golden;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"emp_default.txt", {"query=emp"}},
+      {"emp_csv.txt", {"query=emp", "text=CSV"}},
+      {"emp_mysql.txt", {"query=emp", "text=MYSQL"}},
+      {"emp_form.txt", {"query=select * from emp where deptno = 10", "text=FORM"}},
+      {"emp_search.txt",
+       {"query=select empno, ename, comm, remarks from emp where deptno = 10", "text=SEARCH"}},
+      {"emp_fixed.txt",
+       {"query=select empno, ename, comm, hiredate, substr(remarks, 1, 12) remarks from emp "
+        "where deptno = 20",
+        "field=0x20", "width=6:8:6:19:12", "null=NA"}},
+      {"dept_fixed.txt", {"query=dept", "field=0x20", "record=0x0d0x0a"}},
+      {"emp_client.txt",
+       {"query=select empno, sal, -sal neg, comm, hiredate from emp where deptno in (10, 30)",
+        "client=yes", "head=yes", "null=NULL"}},
+      {"emp_escape.txt",
+       {"query=select ename, remarks from emp where remarks is not null", "escape=0x5c",
+        "escf=0x0a0x090x2c", "esct=nt,"}},
+      {"emp_sed.txt",
+       {"query=select empno, ename, job, hiredate, remarks from emp where deptno = 30",
+        "sedf=AEa0x39", "sedt=ae@#", "null=NULL", "field=|"}},
+      {"dept_affixes.txt",
+       {"query=select deptno, dname, loc from dept", "rowpre=[", "rowsuf=]", "prehead=#",
+        "head=yes", "field=;", "quote=0x27", "record=0x0d0x0a"}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.golden);
+    std::string golden =
+        ReadFile(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/golden/" + c.golden);
+    ASSERT_FALSE(golden.empty());
+    // Standard output mode: the rows and nothing else.
+    c.args.push_back("file=-");
+    ProgramRun run = Unload(c.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out == golden) << run.out;
+    EXPECT_EQ(run.err, "");
+    // The same bytes through a file, at the smallest fetch array.
+    c.args.back() = "file=layout.txt";
+    c.args.push_back("array=5");
+    run = Unload(c.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(ReadFile(Path("layout.txt")) == golden);
+  }
+}
+
+TEST_F(EndToEnd, CsvReadBackEqualsTheSource) {
+  std::string command = "python3 " +
+                        Quoted(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/csv_roundtrip.py") +
+                        " " + Quoted(ROWFLUME_BINARY) + " " + Quoted(Path("demo.db")) + " " +
+                        Quoted(*dir_) + " EMP DEPT TRICKY ORDERS";
+  ProgramRun run = RunShell(*dir_, command);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(EndToEnd, BatchFilesEachHoldRowsAndAHeader) {
+  const std::string query = "query=select * from orders where order_id <= 2500";
+  ProgramRun plain = Unload({query, "text=CSV", "head=no", "file=-"});
+  ASSERT_EQ(plain.status, 0);
+  ProgramRun run = Unload({query, "text=CSV", "rows=1000", "batch=yes", "file=part_%b.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(Normalised(run.out),
+            Progress(0, 0) + Progress(1000, 0) + Closed("part_1.csv", 1000, 0) + Progress(1000, 0) +
+                Closed("part_2.csv", 1000, 0) + Progress(500, 0) + Closed("part_3.csv", 500, 0));
+  const std::string header = "ORDER_ID,AMOUNT,RATIO,CODE,NOTE,STATUS,CREATED\n";
+  std::string joined;
+  for (int k = 1; k <= 3; ++k) {
+    std::string piece = ReadFile(Path("part_" + std::to_string(k) + ".csv"));
+    ASSERT_EQ(piece.compare(0, header.size(), header), 0) << k;
+    joined += piece.substr(header.size());
+  }
+  EXPECT_TRUE(joined == plain.out);
+  EXPECT_FALSE(Exists(Path("part_4.csv")));
+
+  // Without %b every later file gets its number before the extension instead of emptying the
+  // first one.
+  run = Unload({query, "rows=1000", "batch=yes", "file=same.txt"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find(Closed("same.txt", 1000, 0)), std::string::npos);
+  EXPECT_NE(run.out.find(Closed("same_2.txt", 1000, 0)), std::string::npos);
+  EXPECT_NE(run.out.find(Closed("same_3.txt", 500, 0)), std::string::npos);
+  // rows alone only reports.
+  run = Unload({query, "rows=1000", "file=one.txt"});
+  EXPECT_EQ(Normalised(run.out), Progress(0, 0) + Progress(1000, 0) + Progress(2000, 0) +
+                                     Progress(2500, 0) + Closed("one.txt", 2500, 0));
+}
+
+TEST_F(EndToEnd, SizeSwitchesFilesAfterABufferWrite) {
+  std::string plain = PlainOrders();
+  ASSERT_GT(plain.size(), 5u << 20);
+  ASSERT_LT(plain.size(), 8u << 20);
+  ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "size=3", "file=sz_%b.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  // The first write, just under 4 MiB, passes 3 MiB: the next row end switches files; the
+  // threshold is then 6 MiB, which the rest never reaches.
+  std::string first = ReadFile(Path("sz_1.csv"));
+  std::string second = ReadFile(Path("sz_2.csv"));
+  EXPECT_FALSE(Exists(Path("sz_3.csv")));
+  EXPECT_TRUE(first + second == plain);
+  EXPECT_GT(first.size(), (4u << 20) - 4096);
+  EXPECT_LE(first.size(), (4u << 20) + 4096);
+  EXPECT_EQ(first.back(), '\n');
+  std::smatch closed;
+  std::string messages = Normalised(run.out);
+  ASSERT_TRUE(std::regex_search(messages, closed, std::regex("sz_1.csv closed at ([0-9]+) rows")));
+  const unsigned long long first_rows = std::stoull(closed[1]);
+  // The second file starts with the row after the last one of the first.
+  EXPECT_EQ(second.compare(0, std::to_string(first_rows + 1).size() + 1,
+                           std::to_string(first_rows + 1) + ","),
+            0);
+  const int total_mb = RoundedMb(plain.size());
+  EXPECT_EQ(messages, Progress(0, 0) + Closed("sz_1.csv", first_rows, 4) +
+                          Progress(kOrdersRows - first_rows, total_mb) +
+                          Closed("sz_2.csv", kOrdersRows - first_rows, total_mb));
+}
+
+TEST_F(EndToEnd, AppendCommandStdoutAndLog) {
+  std::string plain = PlainOrders();
+  unlink(Path("app.txt").c_str());
+  for (int k = 0; k < 2; ++k) {
+    ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=+app.txt"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find(Closed("+app.txt", kOrdersRows, RoundedMb(plain.size()))),
+              std::string::npos)
+        << run.out;
+  }
+  EXPECT_TRUE(ReadFile(Path("app.txt")) == plain + plain);
+
+  ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=-cat > piped.txt"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find(Closed("-cat > piped.txt", kOrdersRows, RoundedMb(plain.size()))),
+            std::string::npos);
+  EXPECT_TRUE(ReadFile(Path("piped.txt")) == plain);
+
+  // A log file takes every message; standard output stays empty. "+" appends to it.
+  unlink(Path("run.log").c_str());
+  run = Unload({"query=dept", "file=dept.txt", "log=run.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  run = Unload({"query=nosuch", "file=dept.txt", "log=+run.log"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Normalised(ReadFile(Path("run.log"))), Progress(0, 0) + Progress(4, 0) +
+                                                       Closed("dept.txt", 4, 0) +
+                                                       "ORA-00942: table or view does not exist\n");
+  run = Unload({"query=dept", "file=dept.txt", "log=run.log"});
+  EXPECT_EQ(Normalised(ReadFile(Path("run.log"))),
+            Progress(0, 0) + Progress(4, 0) + Closed("dept.txt", 4, 0));
+}
+
+TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
+  std::string plain = PlainOrders();
+  ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=crk.csv", "crack=k3y!"});
+  ASSERT_EQ(run.status, 0);
+  std::string cracked = ReadFile(Path("crk.csv"));
+  ASSERT_EQ(cracked.size(), plain.size());
+  EXPECT_NE(cracked.substr(0, 4096), plain.substr(0, 4096));
+  // The last 1 to 8 bytes stay plain; everything before is scrambled in 8-byte chunks.
+  size_t tail = plain.size() % 8 == 0 ? 8 : plain.size() % 8;
+  EXPECT_EQ(cracked.substr(cracked.size() - tail), plain.substr(plain.size() - tail));
+  run = RunProgram(*dir_, {"uncrack=k3y!", "file=crk.csv"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out == plain);
+  // Through standard output too, and through a pipe into the unscramble tool.
+  ProgramRun piped = RunShell(
+      *dir_, Quoted(ROWFLUME_BINARY) +
+                 " user=a/b@sqlite:demo.db query=orders text=CSV head=no file=- crack=k3y! | " +
+                 Quoted(ROWFLUME_BINARY) + " uncrack=k3y! file=-");
+  EXPECT_TRUE(piped.out == plain);
+  // Every file of a split run is scrambled from its own start.
+  run = Unload({"query=dept", "rows=1000", "batch=yes", "file=crk_%b.txt", "crack=k3y!"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(RunProgram(*dir_, {"uncrack=k3y!", "file=crk_1.txt"}).out,
+            "10,ACCOUNTING,NEW YORK\n20,RESEARCH,DALLAS\n30,SALES,CHICAGO\n40,OPERATIONS,BOSTON\n");
+}
+
+TEST_F(EndToEnd, ResultCodes) {
+  ProgramRun run = Unload({"query=nosuch", "file=never.txt"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, "ORA-00942: table or view does not exist\n");
+  EXPECT_FALSE(Exists(Path("never.txt")));
+
+  run = Unload({"query=emp", "file=no/such/dir/emp.txt"});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.out, "ERROR -- Cannot write to file : no/such/dir/emp.txt\n");
+
+  run = Unload({"query=orders", "file=/dev/full"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find("ERROR -- Cannot write to file : /dev/full\n"), std::string::npos);
+  EXPECT_EQ(run.out.find("closed at"), std::string::npos) << run.out;
+
+  run = Unload({"query=emp", "file=never.txt", "presql=delete from nosuch", "postsql=x"});
+  EXPECT_EQ(run.status, 8);
+  EXPECT_EQ(run.out, "ORA-00942: table or view does not exist\n");
+  EXPECT_FALSE(Exists(Path("never.txt")));
+
+  run = Unload({"query=dept", "file=post.txt", "postsql=delete from nosuch"});
+  EXPECT_EQ(run.status, 9);
+  EXPECT_EQ(Normalised(run.out), Progress(0, 0) + Progress(4, 0) + Closed("post.txt", 4, 0) +
+                                     "ORA-00942: table or view does not exist\n");
+  EXPECT_EQ(ReadFile(Path("post.txt")),
+            "10,ACCOUNTING,NEW YORK\n20,RESEARCH,DALLAS\n30,SALES,CHICAGO\n40,OPERATIONS,BOSTON\n");
+
+  // Both statements run, before and after the rows.
+  run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
+                "postsql=insert into marker values (1)"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(CountRows(Path("demo.db"), "marker"), 1);
+
+  // A value longer than its fetch width stops the fetch, unless that error is tolerated.
+  run = Unload({"query=select ename, remarks from emp", "width=10:5", "file=-"});
+  EXPECT_EQ(run.status, 7);
+  EXPECT_NE(run.out.find("ORA-24345"), std::string::npos);
+  run = Unload({"query=select ename, remarks from emp where deptno = 10", "width=10:5", "file=-",
+                "error=24345"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("CLARK,\nKING,The b\nMILLER,Ends \n"), std::string::npos) << run.out;
+
+  // A refused logon ends at the driver's own check: status 1, the Oracle text once, no file.
+  run = RunProgram(*dir_, {"user=scott/wrong@sqlite:accounts.db", "query=emp", "file=refused.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "ORA-01017: invalid username/password; logon denied\n");
+  EXPECT_FALSE(Exists(Path("refused.txt")));
+  run = RunProgram(*dir_, {"user=SCOTT/tiger@sqlite:accounts.db", "query=dept", "file=-"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "10,ACCOUNTING,NEW YORK\n20,RESEARCH,DALLAS\n30,SALES,CHICAGO\n40,OPERATIONS,BOSTON\n");
+}
+
+TEST_F(EndToEnd, EmptyResultKeepsTheHeaderOnly) {
+  ProgramRun run = Unload({"query=select * from dept where 1 = 0", "text=CSV", "file=empty.csv"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(Path("empty.csv")), "DEPTNO,DNAME,LOC\n");
+  EXPECT_EQ(Normalised(run.out), Progress(0, 0) + Closed("empty.csv", 0, 0));
+}
+
+}  // namespace
+}  // namespace rowflume
