@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and runs its main job.
+# Installs what is missing, builds the program, creates the demo database in build/demo/ and runs
+# the typical unload: the EMP table as CSV into a file named with today's date, then shows it.
+# Extra arguments are added to the unload's items, e.g. scripts/demo.sh text=MYSQL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target rowflume
-build/release/rowflume "$@" || true
+mkdir -p build/demo
+tools/make_demo_db.sh build/demo/demo.db
+rm -f build/demo/emp_*.csv
+build/release/rowflume user=scott/tiger@sqlite:build/demo/demo.db query=emp text=CSV \
+  file=build/demo/emp_%Y%m%d.csv "$@"
+for output in build/demo/emp_*.csv; do
+  echo "== $output"
+  cat "$output"
+done
