@@ -38,6 +38,25 @@ bool IsLobLocator(int define_type) {
   return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
 }
 
+constexpr uint64_t kLowBytes = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+uint64_t LoadWord(const char* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// True when no byte of the word has its top bit set or equals an escaped byte.
+bool IsPlainWord(uint64_t word, const EscapeTable& table) {
+  if ((word & kHighBits) != 0) return false;
+  for (int k = 0; k < table.word_count; ++k) {
+    uint64_t diff = word ^ table.words[k];  // a zero byte where the word holds the escaped byte
+    if (((diff - kLowBytes) & ~diff & kHighBits) != 0) return false;
+  }
+  return true;
+}
+
 // Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
 char* PutPair(char* p, int pair, bool leading) {
   if (pair < 0) pair = 0;
@@ -189,12 +208,27 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
     table->escaped[from] = 1;
     table->replacement[from] = static_cast<uint8_t>(esct[k]);
   }
+  table->word_count = 0;
+  for (int b = 0; b < 256; ++b) {
+    if (!table->escaped[b]) continue;
+    if (b >= 0x80) {
+      table->word_count = -1;
+      break;
+    }
+    table->words[table->word_count++] = kLowBytes * static_cast<uint64_t>(b);
+  }
 }
 
 int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table) {
   int64_t count = 0;
   int64_t i = 0;
   while (i < length) {
+    // Whole words with no escaped byte and no byte of 0x80 or above are passed over: no escape
+    // and no double-byte character starts in them.
+    if (table.word_count >= 0) {
+      while (i + 8 <= length && IsPlainWord(LoadWord(value + i), table)) i += 8;
+      if (i >= length) break;
+    }
     uint8_t b = static_cast<uint8_t>(value[i]);
     if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
       i += 2;

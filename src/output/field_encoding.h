@@ -25,6 +25,10 @@ struct EscapeTable {
   char escape;
   std::array<uint8_t, 256> escaped;
   std::array<uint8_t, 256> replacement;
+  // The escaped bytes, each repeated over a 64-bit word, for scanning eight bytes at a time;
+  // word_count is -1 when an escaped byte is 0x80 or above (the byte-wise scan is used then).
+  uint64_t words[kMaxEscapePairs + 1];
+  int word_count;
 };
 
 // Translation map built once per run; identity for bytes that are not translated.
