@@ -18,7 +18,8 @@ namespace rowflume {
 namespace {
 
 std::string MakeDatabase(const std::string& name, const std::string& sql) {
-  std::string path = testing::TempDir() + "columns_" + std::to_string(getpid()) + "_" + name + ".db";
+  std::string path =
+      testing::TempDir() + "columns_" + std::to_string(getpid()) + "_" + name + ".db";
   std::remove(path.c_str());
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
