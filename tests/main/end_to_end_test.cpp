@@ -203,7 +203,8 @@ TEST_F(EndToEnd, LayoutsMatchTheirGoldens) {
        {"query=select empno, ename, comm, hiredate, substr(remarks, 1, 12) remarks from emp "
         "where deptno = 20",
         "field=0x20", "width=6:8:6:19:12", "null=NA"}},
-      {"dept_fixed.txt", {"query=dept", "field=0x20", "record=0x0d0x0a"}},
+      // The fixed layout has no header line, even when asked for.
+      {"dept_fixed.txt", {"query=dept", "field=0x20", "record=0x0d0x0a", "head=yes"}},
       {"emp_client.txt",
        {"query=select empno, sal, -sal neg, comm, hiredate from emp where deptno in (10, 30)",
         "client=yes", "head=yes", "null=NULL"}},
@@ -340,6 +341,12 @@ TEST_F(EndToEnd, AppendCommandStdoutAndLog) {
   run = Unload({"query=dept", "file=dept.txt", "log=run.log"});
   EXPECT_EQ(Normalised(ReadFile(Path("run.log"))),
             Progress(0, 0) + Progress(4, 0) + Closed("dept.txt", 4, 0));
+  // A log that cannot be opened drops the messages; the unload goes on.
+  run = Unload({"query=dept", "file=dept.txt", "log=no/such/dir/run.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(ReadFile(Path("dept.txt")),
+            "10,ACCOUNTING,NEW YORK\n20,RESEARCH,DALLAS\n30,SALES,CHICAGO\n40,OPERATIONS,BOSTON\n");
 }
 
 TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
@@ -382,6 +389,9 @@ TEST_F(EndToEnd, ResultCodes) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("ERROR -- Cannot write to file : /dev/full\n"), std::string::npos);
   EXPECT_EQ(run.out.find("closed at"), std::string::npos) << run.out;
+  ProgramRun full = RunShell(*dir_, "(" + Quoted(ROWFLUME_BINARY) +
+                                        " user=a/b@sqlite:demo.db query=orders file=- >/dev/full)");
+  EXPECT_EQ(full.status, 2);
 
   run = Unload({"query=emp", "file=never.txt", "presql=delete from nosuch", "postsql=x"});
   EXPECT_EQ(run.status, 8);
