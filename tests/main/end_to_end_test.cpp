@@ -60,7 +60,7 @@ ProgramRun RunShell(const std::string& dir, const std::string& command_line) {
 
 ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args) {
   std::string line = Quoted(ROWFLUME_BINARY);
-  for (const std::string& arg : args) line += " " + Quoted(arg);
+  for (const std::string& arg : args) line.append(1, ' ').append(Quoted(arg));
   return RunShell(dir, line + " </dev/null");
 }
 
