@@ -107,8 +107,10 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
     case SQLT_BLOB:
       if (lob_files) {
         // One locator per row; the slot holds the locator's address, whatever the pointer size.
+        // In the data the value stands as its LOB file name, so a fixed-width record reserves
+        // the name's width for it, a NULL value included.
         column->define_width = static_cast<int32_t>(sizeof(OCILobLocator*));
-        column->display_width = column->define_width;
+        column->display_width = kLobNameWidth;
         return;
       }
       column->define_type = column->described_type == SQLT_BLOB ? SQLT_LVB : SQLT_LVC;

@@ -36,8 +36,8 @@ struct UnloadRun {
   int insert_head_length;
   char duplicate_tail[kDuplicateTailBytes];
   int duplicate_tail_length;  // 0 unless MySQL statements with `update`
-  bool statement_open;      // a MySQL statement has its head written and awaits its tail
-  bool first_in_statement;  // the next MySQL tuple is the first of its statement
+  bool statement_open;        // a MySQL statement has its head written and awaits its tail
+  bool first_in_statement;    // the next MySQL tuple is the first of its statement
 };
 
 void ReportWriteFailure(UnloadRun* run) {
@@ -189,8 +189,8 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->piece);
   run->encoder.lob_writer = WriteLobValue;
   run->encoder.lob_context = &run->lob_files;
-  run->insert_head_length = BuildInsertHead(head, run->insert_head, kInsertHeadBytes, job->table,
-                                            job->format, job->hint);
+  run->insert_head_length =
+      BuildInsertHead(head, run->insert_head, kInsertHeadBytes, job->table, job->format, job->hint);
   run->duplicate_tail[0] = '\0';
   run->duplicate_tail_length = 0;
   if (job->format == kMySqlFormat && job->update) {
