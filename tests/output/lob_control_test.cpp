@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "db/job_run.h"
 #include "program_support.h"
 #include "scramble/scramble.h"
 
@@ -282,6 +283,57 @@ TEST_F(ControlFiles, FixedWidthUnload) {
   EXPECT_EQ(data.substr(140, 30), LobName(0, 6, 8) + " ");
   EXPECT_EQ(data.substr(170, 12), "text        ");
   EXPECT_EQ(ReadFile(dir_ + "/" + LobName(0, 6, 8)), std::string("\0\xff", 2));
+}
+
+// Describes a query on the engine with the job given, as the job run does; the column list is
+// handed to check and freed afterwards.
+template <typename Check>
+void Describe(const std::string& user, const char* query, UnloadHandle* job, Check check) {
+  DbSession session;
+  SessionInit(&session);
+  session.callback = nullptr;
+  ASSERT_EQ(LogonUserString(&session, user.c_str()), 0);
+  OCIStmt* statement = nullptr;
+  ASSERT_EQ(StmtPrepare(&session, &statement, query), 0);
+  ASSERT_EQ(StmtExecuteQuery(&session, statement), 0);
+  ColumnDesc head;
+  std::memset(&head, 0, sizeof head);
+  EXPECT_GT(DescribeColumns(&session, statement, &head, job->field[0] == ' ', job->width, job), 0);
+  check(head.next);
+  FreeColumns(&session, &head);
+  StmtFree(&session, statement);
+  Logoff(&session);
+}
+
+// Only the first piece of an unload writes the control file, and the unique list flags the
+// columns it names exactly (letter case aside), up to its first empty entry.
+TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
+  std::unique_ptr<UnloadHandle> job(NewJob());
+  const std::string control = dir_ + "/piece.ctl";
+  SetText(job->control, nullptr, control);
+  SetText(job->table, nullptr, "CT");
+  job->piece = 2;
+  SetText(job->unique, nullptr, "amount, n5");
+  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+    EXPECT_EQ(c->unique, 1);
+    EXPECT_EQ(c->next->unique, 0) << "a blank after the comma is part of the name";
+  });
+  EXPECT_FALSE(FileExists(control));
+
+  job->piece = 1;
+  SetText(job->unique, nullptr, "v,Amount,,n5");
+  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+    EXPECT_EQ(c->unique, 1);
+    EXPECT_EQ(c->next->unique, 0) << "the empty entry ends the list";
+    EXPECT_EQ(c->next->next->unique, 1);
+  });
+  EXPECT_TRUE(FileExists(control));
+
+  // The loader control file is not written for INSERT statements.
+  std::filesystem::remove(control);
+  job->format = 2;
+  Describe(db_->user(), "select AMOUNT from CT", job.get(), [](ColumnDesc*) {});
+  EXPECT_FALSE(FileExists(control));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ case "$action" in
     done
     server=$(command -v mariadbd || echo /usr/sbin/mariadbd)
     mkdir -p "$dir/data" "$dir/tmp"
-    mariadb-install-db --no-defaults --datadir="$dir/data" "${user_args[@]}" \
+    # A private tmpdir: concurrent installs would otherwise clash over temporary tables in /tmp.
+    mariadb-install-db --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" "${user_args[@]}" \
       --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1 || {
       cat "$dir/install.log" >&2
       exit 1
