@@ -285,6 +285,23 @@ TEST_F(ControlFiles, FixedWidthUnload) {
   EXPECT_EQ(ReadFile(dir_ + "/" + LobName(0, 6, 8)), std::string("\0\xff", 2));
 }
 
+// LOBs fetched inline stand in the record as text of their display width, and the clauses say
+// so: no LOB file is read for them.
+TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
+  ProgramRun run = RunRowflume(dir_, {db_->user(), "query=select V, C from CT", "table=CT",
+                                      "field=0x20", "long=2000", "file=inline.dat"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::string control = ReadFile(dir_ + "/CT_sqlldr.ctl");
+  EXPECT_NE(control.find("INFILE 'inline.dat' \"FIX 2013\"\n"), std::string::npos) << control;
+  EXPECT_NE(control.find("  \"C\" POSITION(13:2012) CHAR(2000) NULLIF \"C\"=BLANKS\n)\n"),
+            std::string::npos)
+      << control;
+  EXPECT_EQ(control.find("LOBFILE"), std::string::npos);
+  const std::string data = ReadFile(dir_ + "/inline.dat");
+  ASSERT_EQ(data.size(), 3 * 2013u);
+  EXPECT_EQ(data.substr(12, 5), "clob ");
+}
+
 // Describes a query on the engine with the job given, as the job run does; the column list is
 // handed to check and freed afterwards.
 template <typename Check>
