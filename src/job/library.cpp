@@ -1,6 +1,7 @@
 // The exported functions of the shared library: the C face of one job record. Every entry point
 // catches everything, so that no C++ exception ever reaches a C caller, and accepts a null
 // handle without touching memory.
+#include <cstring>
 #include <new>
 
 #include "job/library.h"
@@ -48,14 +49,22 @@ ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* 
 
 ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
   if (handle == nullptr) return kNoHandleResult;
+  rowflume::UnloadHandle& job = handle->job;
+  // A run given a bare table name fills an empty `table` with it. That name belongs to this
+  // run only: kept, it would label the next run's control file and INSERT statements after a
+  // table the caller has since replaced with another query.
+  const bool table_from_query = job.table[0] == '\0';
+  int result;
   try {
-    return rowflume::RunJob(&handle->job);
+    result = rowflume::RunJob(&job);
   } catch (...) {
     // Nothing in the run is meant to throw; should anything still escape (memory exhaustion in
     // the standard library), the job did not complete and must not look as if it had.
-    handle->job.run_status = rowflume::kRunLogonFailed;
-    return rowflume::kRunLogonFailed;
+    result = rowflume::kRunLogonFailed;
+    job.run_status = result;
   }
+  if (table_from_query) std::memset(job.table, 0, sizeof(job.table));
+  return result;
 }
 
 ROWFLUME_API void ROWFLUMEHandleFree(ROWFLUMEHandle handle) {

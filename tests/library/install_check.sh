@@ -23,6 +23,10 @@ export PKG_CONFIG_PATH
 PKG_CONFIG_PATH=$(dirname "$pc")
 libdir=$(pkg-config --variable=libdir rowflume)
 [ -e "$libdir/librowflume.so" ] || { echo "librowflume.so is not in $libdir" >&2; exit 1; }
+# The five functions are the library's whole interface; nothing of the C++ runtime leaks.
+exported=$(nm -D --defined-only "$libdir/librowflume.so" | awk '{print $NF}' | sort | tr '\n' ' ')
+expected="ROWFLUMEHandleAlloc ROWFLUMEHandleCallback ROWFLUMEHandleExecute ROWFLUMEHandleFree ROWFLUMEHandleSetAttr "
+[ "$exported" = "$expected" ] || { echo "exported symbols: $exported" >&2; exit 1; }
 
 cat >"$work/use.c" <<'C'
 #include <stdio.h>

@@ -72,5 +72,34 @@ TEST(LibraryRecord, RunStatusFollowsTheLatestExecution) {
   EXPECT_EQ(handle->job.callback_context, &calls);
 }
 
+TEST(LibraryRecord, TableNamedByABareQueryDoesNotOutliveItsRun) {
+  const char* path = "record_tables.db";
+  std::remove(path);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE EMP (X NUMBER); CREATE TABLE DEPT (Y NUMBER);", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  OwnedHandle handle = Allocate();
+  ASSERT_NE(handle, nullptr);
+  ROWFLUMEHandleCallback(handle.get(), nullptr, [](void*, const char*) {});
+  ROWFLUMEHandleSetAttr(handle.get(), "user=a/b@sqlite:record_tables.db");
+  ROWFLUMEHandleSetAttr(handle.get(), "file=record_tables.txt");
+  ROWFLUMEHandleSetAttr(handle.get(), "query=emp");
+  ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
+  EXPECT_STREQ(handle->job.table, "");
+  ROWFLUMEHandleSetAttr(handle.get(), "query=dept");
+  ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
+  EXPECT_STREQ(handle->job.query, "select * from dept");
+  EXPECT_STREQ(handle->job.table, "");
+
+  // A table the caller names stays for every run.
+  ROWFLUMEHandleSetAttr(handle.get(), "table=target");
+  ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
+  EXPECT_STREQ(handle->job.table, "target");
+}
+
 }  // namespace
 }  // namespace rowflume
