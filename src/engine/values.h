@@ -100,6 +100,10 @@ struct DateFormat {
   Item items[kMaxItems];
   char literal[kMaxLiteral];
   int literal_used;
+  // The model is "YYYY-MM-DD HH24:MI:SS" (kCanonicalDate) or that followed by "XFF"
+  // (kCanonicalTimestamp), the forms the stored text already has: such values are copied.
+  enum Canonical : uint8_t { kNotCanonical, kCanonicalDate, kCanonicalTimestamp };
+  Canonical canonical;
 };
 
 // Compiles a format model; false when it holds an element this engine does not know.
@@ -109,5 +113,9 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out);
 constexpr size_t kDateTextMax = 1024;
 size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fraction_digits,
                       char* out);
+// The text of a stored value under a canonical format, copied without parsing; 0 when the
+// format is not canonical or the text is not plainly 'YYYY-MM-DD[ HH:MM:SS[.f...]]'.
+size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
+                             int fraction_digits, char* out);
 
 }  // namespace rowflume::engine

@@ -462,3 +462,56 @@ TEST(EngineFetch, StatementsThatAreNotQueries) {
 
 }  // namespace
 }  // namespace rowflume::enginetest
+
+namespace rowflume::enginetest {
+namespace {
+
+TEST(EngineFetch, CopiedAndFormattedDatesAgree) {
+  // The formats the job run sets are served by copying the stored text; an equivalent model
+  // written differently goes through the full parse and format. Both must give the same text.
+  const char* stored[] = {"2026-03-04 21:05:06.123456",
+                          "2026-03-04 21:05:06",
+                          "2026-03-04",
+                          "2026-03-04T21:05:06.5",
+                          "2026-03-04 21:05:06.1234567891",
+                          "2026-03-04 21:05",
+                          "2026-03-04 21:05:06 +02:00",
+                          "2026-13-45 99:99:99",
+                          "2026-03-04 21:05:06.",
+                          "garbage",
+                          "2026-03-04 21:05:06.12x"};
+  std::string sql = "CREATE TABLE t(id INTEGER, ts TIMESTAMP, ts0 TIMESTAMP(0), d DATE);";
+  int id = 0;
+  for (const char* text : stored) {
+    sql += "INSERT INTO t VALUES (" + std::to_string(id++) + ", '" + text + "', '" + text + "', '" +
+           text + "');";
+  }
+  std::string path = MakeDatabase("canonical", sql);
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  auto run = [&](const char* date_format, const char* timestamp_format) {
+    EXPECT_EQ(conn.Execute(std::string("ALTER SESSION SET NLS_DATE_FORMAT='") + date_format + "'"),
+              OCI_SUCCESS);
+    EXPECT_EQ(conn.Execute(std::string("ALTER SESSION SET NLS_TIMESTAMP_FORMAT='") +
+                           timestamp_format + "'"),
+              OCI_SUCCESS);
+    std::vector<std::string> all = conn.Column("select ts from t order by id");
+    for (const std::string& text : conn.Column("select ts0 from t order by id")) {
+      all.push_back(text);
+    }
+    for (const std::string& text : conn.Column("select d from t order by id")) {
+      all.push_back(text);
+    }
+    return all;
+  };
+  std::vector<std::string> copied = run("YYYY-MM-DD HH24:MI:SS", "YYYY-MM-DD HH24:MI:SSXFF");
+  std::vector<std::string> formatted = run("YYYY-MM-DD HH24:MI:SS\"\"", "YYYY-MM-DD HH24:MI:SS.FF");
+  EXPECT_EQ(copied, formatted);
+  ASSERT_EQ(copied.size(), 33u);
+  EXPECT_EQ(copied[3], "2026-03-04 21:05:06.500000");
+  EXPECT_EQ(copied[11 + 0], "2026-03-04 21:05:06.");
+  EXPECT_EQ(copied[22 + 2], "2026-03-04 00:00:00");
+}
+
+}  // namespace
+}  // namespace rowflume::enginetest
