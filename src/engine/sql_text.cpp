@@ -35,6 +35,8 @@ class Scanner {
 
   enum Kind { kEnd, kWord, kQuotedName, kString, kPunct, kBad };
 
+  size_t Position() const { return pos_; }
+
   Kind Next(std::string* token) {
     token->clear();
     SkipBlanks();
@@ -258,6 +260,15 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
     }
   }
   plan->sql.assign(text, len);
+  // TRUNCATE TABLE name empties the table; SQLite spells that DELETE FROM name.
+  if (kind == Scanner::kWord && EqualsNoCase(token, "TRUNCATE")) {
+    Scanner after_truncate = scanner;
+    std::string second;
+    if (after_truncate.Next(&second) == Scanner::kWord && EqualsNoCase(second, "TABLE")) {
+      plan->sql = "DELETE FROM " + std::string(text + after_truncate.Position(), text + len);
+      plan->stmt_type = kStmtDelete;
+    }
+  }
   // SYSDATE is a column of DUAL whose clock is set before a statement that names it runs.
   Scanner words(text, len);
   while ((kind = words.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {

@@ -297,8 +297,9 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
       *len = text_len;
       if (define->family == Family::kNumber) {
         // Decimal text in a NUMBER column reads back normalised: '123.4500' is 123.45.
+        // Text beyond what a NUMBER holds (1E126 and up) is no number; it passes unchanged.
         Decimal dec;
-        if (ParseDecimal(text, text_len, &dec)) {
+        if (ParseDecimal(text, text_len, &dec) && dec.exp10 <= 126) {
           *len = FormatDecimal(dec, scratch);
           *bytes = scratch;
         }
@@ -471,7 +472,11 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
         len = static_cast<size_t>(sqlite3_value_bytes(value));
       }
       // The locator keeps its own copy; assign reuses its capacity from row to row.
-      lob->data.assign(static_cast<const char*>(bytes), len);
+      if (len == 0) {
+        lob->data.clear();
+      } else {
+        lob->data.assign(static_cast<const char*>(bytes), len);
+      }
       lob->has_value = true;
       lob->is_open = false;
       lob->polling = false;

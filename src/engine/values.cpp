@@ -218,6 +218,12 @@ bool DecimalFromDouble(double value, Decimal* out) {
   char buf[40];
   auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
   DecimalFromScientific(buf, static_cast<size_t>(result.ptr - buf), out);
+  // Below the smallest positive NUMBER (1E-130) a value reads as zero, as it would be stored.
+  if (out->ndigits > 0 && out->exp10 < -129) {
+    out->ndigits = 0;
+    out->negative = false;
+    out->exp10 = 0;
+  }
   return true;
 }
 

@@ -189,13 +189,14 @@ TEST(EngineFetch, NumbersInOracleDefaultText) {
       "INSERT INTO t VALUES (1, 0), (2, 0.5), (3, -0.05), (4, 12.5), (5, '12.50'), (6, 100),"
       "(7, 1e40), (8, '1E-130'), (9, -123433), (10, 9223372036854775807),"
       "(11, -9223372036854775808), (12, 0.1), (13, 1e-5), (14, 1.2345678901234568e20),"
-      "(15, ' -007.50 '), (16, 'n/a'), (17, 1.0), (18, 1.0/3);"
+      "(15, ' -007.50 '), (16, 'n/a'), (17, 1.0), (18, 1.0/3), (19, 4.9e-324), (20, -1.5e300);"
       "CREATE TABLE x(id INTEGER, n 'NUMBER AS TEXT');"
       "INSERT INTO x VALUES (1, '1E40'),"
       "(2, '0.33333333333333333333333333333333333333333333333333'), (3, '123.4500'),"
       "(4, '0.66666666666666666666666666666666666666666666666'),"
       "(5, '3.33333333333333333333333333333333333333333333'), (6, '-0'), (7, '-000.0500'),"
-      "(8, '99999999999999999999999999999999999999999.5'), (9, '+12E-3');");
+      "(8, '99999999999999999999999999999999999999999.5'), (9, '+12E-3'), (10, '1E999'),"
+      "(11, '1E-999');");
   Connection conn;
   ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
   std::vector<std::string> want = {
@@ -217,6 +218,8 @@ TEST(EngineFetch, NumbersInOracleDefaultText) {
       "n/a",  // text that is no number passes unchanged
       "1",
       ".3333333333333333",  // a double prints its shortest round-trip digits
+      "0",
+      "-15" + std::string(299, '0'),
   };
   EXPECT_EQ(conn.Column("select n from t order by id"), want);
   want = {
@@ -229,6 +232,8 @@ TEST(EngineFetch, NumbersInOracleDefaultText) {
       "-.05",
       "1" + std::string(41, '0'),  // rounding carries into a new digit
       ".012",
+      "1E999",  // beyond NUMBER: passed on as stored
+      "0",      // below NUMBER: zero
   };
   EXPECT_EQ(conn.Column("select n from x order by id"), want);
 }
@@ -454,6 +459,9 @@ TEST(EngineFetch, StatementsThatAreNotQueries) {
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
   EXPECT_EQ(conn.Execute("create table u as select * from t"), OCI_SUCCESS);
   EXPECT_EQ(conn.Execute("delete from u where a > 1"), OCI_SUCCESS);
+  EXPECT_EQ(conn.Execute("create table v as select * from t"), OCI_SUCCESS);
+  EXPECT_EQ(conn.Execute("Truncate Table v"), OCI_SUCCESS);
+  EXPECT_EQ(conn.One("select count(*) from v"), "0");
   // Committed: a second connection sees the change.
   Connection other;
   ASSERT_EQ(other.Logon(path), OCI_SUCCESS);
