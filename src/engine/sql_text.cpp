@@ -231,7 +231,7 @@ ub2 ClampSize(long value) {
 
 ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form, Family family,
                 uint8_t fraction_digits = 0) {
-  return ColumnType{type, size, precision, scale, form, family, fraction_digits};
+  return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0};
 }
 
 ColumnType UnconstrainedNumber() {
@@ -404,6 +404,7 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
     if (!Consume(&cursor, "VARYING")) {
       int values = ReadParens(&cursor, &first, &second, &char_unit);
       *out = Make(SQLT_AFC, ClampSize(2L * (values ? first : 1)), 0, 0, 2, Family::kText);
+      out->char_length = ClampSize(values ? first : 1);
       return true;
     }
   } else if (Consume(&cursor, "VARCHAR2") || Consume(&cursor, "VARCHAR")) {
@@ -416,6 +417,7 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
       else if (char_unit)
         size *= 4;
       *out = Make(SQLT_AFC, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
+      out->char_length = ClampSize(values ? first : 1);
       return true;
     }
   } else {

@@ -69,6 +69,7 @@ struct ColumnType {
   ub1 charset_form;  // 1 database character set, 2 national, 0 none
   Family family;
   uint8_t fraction_digits;  // what FF prints for this column
+  ub2 char_length;          // CHAR and NCHAR: the length in characters values are padded to
 };
 
 // The description of a declared type written with Oracle's or SQLite's type names; false when

@@ -170,6 +170,10 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     const ColumnType& column = stmt->columns[define->position - 1];
     define->family = column.family;
     define->fraction_digits = column.fraction_digits;
+    define->rounds =
+        column.family == Family::kNumber && column.precision > 0 && column.scale != -127;
+    define->round_scale = column.scale;
+    define->pad_chars = column.char_length;
     Session* session = stmt->session;
     switch (column.family) {
       case Family::kDate:
@@ -283,13 +287,27 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
   char* scratch = stmt->scratch;
   switch (storage) {
     case SQLITE_INTEGER:
-      *len = FormatInteger(sqlite3_value_int64(value), scratch);
+      if (define->rounds && define->round_scale < 0) {
+        Decimal dec;
+        DecimalFromInteger(sqlite3_value_int64(value), &dec);
+        RoundToScale(&dec, define->round_scale);
+        *len = FormatDecimal(dec, scratch);
+      } else {
+        *len = FormatInteger(sqlite3_value_int64(value), scratch);
+      }
       *bytes = scratch;
       return;
-    case SQLITE_FLOAT:
-      *len = FormatDouble(sqlite3_value_double(value), scratch);
+    case SQLITE_FLOAT: {
+      Decimal dec;
+      if (define->rounds && DecimalFromDouble(sqlite3_value_double(value), &dec)) {
+        RoundToScale(&dec, define->round_scale);
+        *len = FormatDecimal(dec, scratch);
+      } else {
+        *len = FormatDouble(sqlite3_value_double(value), scratch);
+      }
       *bytes = scratch;
       return;
+    }
     case SQLITE_TEXT: {
       const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
       size_t text_len = static_cast<size_t>(sqlite3_value_bytes(value));
@@ -300,6 +318,7 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
         // Text beyond what a NUMBER holds (1E126 and up) is no number; it passes unchanged.
         Decimal dec;
         if (ParseDecimal(text, text_len, &dec) && dec.exp10 <= 126) {
+          if (define->rounds) RoundToScale(&dec, define->round_scale);
           *len = FormatDecimal(dec, scratch);
           *bytes = scratch;
         }
@@ -315,6 +334,18 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
         if (ParseDateTime(text, text_len, &moment)) {
           *len = FormatDateTime(*define->date_format, moment, define->fraction_digits, scratch);
           *bytes = scratch;
+        }
+      } else if (define->pad_chars != 0) {
+        // CHAR(n) values are stored blank-padded to n characters.
+        size_t chars = 0;
+        for (size_t idx = 0; idx < text_len; ++idx) {
+          if ((static_cast<unsigned char>(text[idx]) & 0xC0) != 0x80) ++chars;
+        }
+        if (chars < define->pad_chars) {
+          stmt->wide.assign(text, text_len);
+          stmt->wide.append(define->pad_chars - chars, ' ');
+          *bytes = stmt->wide.data();
+          *len = stmt->wide.size();
         }
       }
       return;
@@ -388,6 +419,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
           return 1722;
         }
       }
+      if (define->rounds) RoundToScale(&dec, define->round_scale);
       auto* out = reinterpret_cast<uint8_t*>(stmt->scratch);
       len = EncodeNumber(dec, out);
       if (len == 0) return 1426;

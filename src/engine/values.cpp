@@ -298,6 +298,35 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out) {
   return true;
 }
 
+void RoundToScale(Decimal* value, int scale) {
+  if (value->ndigits == 0) return;
+  int keep = value->exp10 + scale;
+  if (keep >= value->ndigits) return;
+  if (keep < 0) {
+    *value = Decimal{};
+    return;
+  }
+  bool up = value->digits[keep] >= 5;
+  value->ndigits = keep;
+  if (up) {
+    int idx = keep - 1;
+    while (idx >= 0 && value->digits[idx] == 9) {
+      value->digits[idx] = 0;
+      --idx;
+    }
+    if (idx < 0) {
+      // All kept digits were nines (or none were kept): the value becomes one unit of the
+      // last kept place.
+      value->digits[0] = 1;
+      value->ndigits = 1;
+      value->exp10 = keep == 0 ? 1 - scale : value->exp10 + 1;
+    } else {
+      ++value->digits[idx];
+    }
+  }
+  StripTrailingZeros(value);
+}
+
 size_t FormatDecimal(const Decimal& value, char* out) {
   if (value.ndigits == 0) {
     out[0] = '0';

@@ -36,6 +36,9 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out);
 // Decimal from a double (shortest round-trip digits); false for non-finite values.
 bool DecimalFromDouble(double value, Decimal* out);
 void DecimalFromInteger(int64_t value, Decimal* out);
+// Rounds half away from zero to `scale` digits after the point (before it when negative), the
+// way a NUMBER(p,s) column stores a value.
+void RoundToScale(Decimal* value, int scale);
 // Positional text of a decimal; returns the length (at most kNumberTextMax).
 size_t FormatDecimal(const Decimal& value, char* out);
 // Oracle NUMBER bytes of a decimal; returns the length, or 0 when the magnitude is outside what

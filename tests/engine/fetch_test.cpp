@@ -523,3 +523,46 @@ TEST(EngineFetch, CopiedAndFormattedDatesAgree) {
 
 }  // namespace
 }  // namespace rowflume::enginetest
+
+namespace rowflume::enginetest {
+namespace {
+
+TEST(EngineFetch, ValuesAsTheDeclaredTypeStoresThem) {
+  // NUMBER(p,s) holds its values rounded to the scale and CHAR(n) blank-padded, whatever
+  // SQLite kept; a fetch shows them that way.
+  std::string path = MakeDatabase(
+      "declared",
+      "CREATE TABLE t(id INTEGER, m NUMBER(10,2), h 'NUMBER(5,-2)', w NUMBER(3), c CHAR(5),"
+      " nc NCHAR(3), v VARCHAR2(5));"
+      "INSERT INTO t VALUES (1, 0.1 + 0.2, 12345, 2.5, 'ab', 'é', 'ab'),"
+      "(2, 2.675, 12355, -2.5, 'abcde', 'xyz', ''),"
+      "(3, '1.005', '-149', 7, NULL, NULL, NULL), (4, -0.004, 49, 0.4, '', 'a', 'a');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  EXPECT_EQ(conn.Column("select m from t order by id"),
+            (std::vector<std::string>{".3", "2.68", "1.01", "0"}));
+  EXPECT_EQ(conn.Column("select h from t order by id"),
+            (std::vector<std::string>{"12300", "12400", "-100", "0"}));
+  EXPECT_EQ(conn.Column("select w from t order by id"),
+            (std::vector<std::string>{"3", "-3", "7", "0"}));
+  EXPECT_EQ(conn.Column("select c from t order by id"),
+            (std::vector<std::string>{"ab   ", "abcde", "<null>", "     "}));
+  EXPECT_EQ(conn.Column("select nc from t order by id"),
+            (std::vector<std::string>{"é  ", "xyz", "<null>", "a  "}));
+  EXPECT_EQ(conn.Column("select v from t order by id"),
+            (std::vector<std::string>{"ab", "", "<null>", "a"}));
+  // The internal NUMBER form is rounded the same way.
+  OCIStmt* stmt = conn.Query("select m from t where id = 1");
+  ASSERT_NE(stmt, nullptr);
+  unsigned char bytes[21];
+  ub2 len = 0;
+  OCIDefine* def = nullptr;
+  conn.api->DefineByPos(stmt, &def, conn.err, 1, bytes, 21, SQLT_NUM, nullptr, &len, nullptr,
+                        OCI_DEFAULT);
+  ASSERT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  EXPECT_EQ(std::vector<int>(bytes, bytes + len), (std::vector<int>{192, 31}));
+  conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+}  // namespace
+}  // namespace rowflume::enginetest
