@@ -37,9 +37,12 @@ class Scanner {
 
   size_t Position() const { return pos_; }
 
+  size_t TokenStart() const { return start_; }
+
   Kind Next(std::string* token) {
     token->clear();
     SkipBlanks();
+    start_ = pos_;
     if (pos_ >= len_) return kEnd;
     char ch = text_[pos_];
     if (IsIdentChar(ch)) {
@@ -87,6 +90,7 @@ class Scanner {
   const char* text_;
   size_t len_;
   size_t pos_ = 0;
+  size_t start_ = 0;
 };
 
 // Settings the job run sends to tune a server; they mean nothing to SQLite and are accepted.
@@ -277,6 +281,33 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       break;
     }
   }
+}
+
+std::string SqlForSession(const StatementPlan& plan, const std::string& user) {
+  if (user.empty()) return plan.sql;
+  const char* text = plan.sql.data();
+  size_t len = plan.sql.size();
+  std::string out;
+  size_t copied = 0;
+  Scanner scanner(text, len);
+  std::string token;
+  std::string previous;
+  Scanner::Kind kind;
+  while ((kind = scanner.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
+    size_t end = scanner.Position();
+    bool owner = (kind == Scanner::kWord && EqualsNoCase(token, user.c_str())) ||
+                 (kind == Scanner::kQuotedName && token == user);
+    // "USER.name" names the session's own schema, which is the database itself; a name after
+    // a dot is a column or object name, not an owner.
+    if (owner && end < len && text[end] == '.' && previous != ".") {
+      out.append(text + copied, scanner.TokenStart() - copied);
+      copied = end + 1;
+    }
+    previous = kind == Scanner::kPunct ? token : std::string();
+  }
+  if (copied == 0) return plan.sql;
+  out.append(text + copied, len - copied);
+  return out;
 }
 
 bool TypeFromDeclared(const char* declared, ColumnType* out) {

@@ -49,6 +49,10 @@ struct StatementPlan {
 // would raise at execute are kept in the plan.
 void InspectStatement(const char* text, size_t len, StatementPlan* plan);
 
+// The text to run for a session: names qualified with the session user's own schema
+// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the database itself.
+std::string SqlForSession(const StatementPlan& plan, const std::string& user);
+
 // How the engine converts a column's values: the family of its Oracle type.
 enum class Family : uint8_t {
   kNumber,

@@ -732,17 +732,17 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     sqlite3_step(server->set_clock);
     sqlite3_reset(server->set_clock);
   }
+  const std::string sql = SqlForSession(plan, session->user);
   const char* tail = nullptr;
   sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(server->db, plan.sql.data(), static_cast<int>(plan.sql.size()), &st,
-                              &tail);
+  int rc = sqlite3_prepare_v2(server->db, sql.data(), static_cast<int>(sql.size()), &st, &tail);
   if (rc != SQLITE_OK) {
     sqlite3_finalize(st);
     return FailSqlite(error, session, rc, sqlite3_errmsg(server->db), plan.sql.c_str());
   }
   if (st == nullptr) return Fail(error, 900, "invalid SQL statement");
   // One statement per execute: anything after it but blanks and semicolons is refused.
-  const char* end = plan.sql.data() + plan.sql.size();
+  const char* end = sql.data() + sql.size();
   for (const char* pos = tail; pos && pos < end; ++pos) {
     if (*pos != ' ' && *pos != '\t' && *pos != '\n' && *pos != '\r' && *pos != ';') {
       sqlite3_finalize(st);

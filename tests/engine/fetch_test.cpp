@@ -566,3 +566,26 @@ TEST(EngineFetch, ValuesAsTheDeclaredTypeStoresThem) {
 
 }  // namespace
 }  // namespace rowflume::enginetest
+
+namespace rowflume::enginetest {
+namespace {
+
+TEST(EngineFetch, OwnSchemaQualifiersAreTheDatabase) {
+  std::string path = MakeDatabase(
+      "owner", "CREATE TABLE emp(name TEXT, scott TEXT); INSERT INTO emp VALUES ('KING', 'x');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path, "Scott", "tiger"), OCI_SUCCESS);
+  EXPECT_EQ(conn.One("select name from SCOTT.EMP"), "KING");
+  EXPECT_EQ(conn.One("select scott.emp.name from scott.emp"), "KING");
+  EXPECT_EQ(conn.One("select e.scott || ' scott.emp' from \"SCOTT\".emp e"), "x scott.emp");
+  EXPECT_EQ(conn.One("select scott from emp"), "x");
+  // Another owner's schema does not exist here.
+  OCIStmt* stmt = conn.Prepare("select name from hr.emp");
+  EXPECT_EQ(conn.api->StmtExecute(conn.svc, stmt, conn.err, 0, 0, nullptr, nullptr, OCI_DEFAULT),
+            OCI_ERROR);
+  EXPECT_EQ(conn.ErrorText(), "ORA-00942: table or view does not exist\n");
+  conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+}  // namespace
+}  // namespace rowflume::enginetest
