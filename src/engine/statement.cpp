@@ -146,11 +146,14 @@ void Describe(Stmt* stmt) {
       type = TypeFromStorage(stmt->row_pending ? sqlite3_column_type(st, col) : 0);
     }
     stmt->columns[static_cast<size_t>(col)] = type;
-    // Unquoted Oracle identifiers are shown upper-cased.
+    // Unquoted Oracle identifiers are shown upper-cased; an alias written in double quotes
+    // keeps its letters as written.
     const char* name = sqlite3_column_name(st, col);
     std::string upper = name ? name : "";
-    for (char& ch : upper) {
-      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    if (stmt->plan.sql.find('"' + upper + '"') == std::string::npos) {
+      for (char& ch : upper) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+      }
     }
     Param* param = stmt->params[static_cast<size_t>(col)].get();
     param->column = type;
