@@ -75,6 +75,16 @@ sword DeliverPiece(Lob* lob, ub4* amtp, void* bufp, ub4 bufl) {
   return OCI_SUCCESS;
 }
 
+// A statement whose connection or session goes away: its result ends and it must be
+// executed again before anything is fetched.
+void Detach(Stmt* stmt) {
+  stmt->Finalize();
+  stmt->executed = false;
+  stmt->plan_ready = false;
+  stmt->server = nullptr;
+  stmt->session = nullptr;
+}
+
 }  // namespace
 
 Handle::~Handle() {
@@ -340,9 +350,10 @@ sword HandleFree(void* hndlp, ub4 type) {
             if (svc->server == handle) svc->server = nullptr;
             if (svc->session == handle) svc->session = nullptr;
           }
-          if (type == OCI_HTYPE_SERVER && other->type == OCI_HTYPE_STMT &&
-              static_cast<Stmt*>(other)->server == handle) {
-            static_cast<Stmt*>(other)->Finalize();
+          // Statements running on it end: nothing may reach the freed handle through them.
+          if (other->type == OCI_HTYPE_STMT) {
+            auto* stmt = static_cast<Stmt*>(other);
+            if (stmt->server == handle || stmt->session == handle) Detach(stmt);
           }
         }
       }
@@ -410,7 +421,7 @@ sword ServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 /*mode*/) {
   if (server->db == nullptr) return Fail(error, 24324, "service handle not initialized");
   for (Handle* other = server->env->first; other; other = other->next) {
     if (other->type == OCI_HTYPE_STMT && static_cast<Stmt*>(other)->server == server) {
-      static_cast<Stmt*>(other)->Finalize();
+      Detach(static_cast<Stmt*>(other));
     }
   }
   if (server->set_clock) sqlite3_finalize(server->set_clock);

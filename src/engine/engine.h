@@ -12,6 +12,11 @@
 // - operating-system credentials (OCI_CRED_EXT): always accepted; the session user is "SYS" in
 //   OCI_SYSDBA mode, otherwise "OPS$" followed by the upper-cased USER environment variable, or
 //   "OPS$ROWFLUME" when that variable is not set.
+// SQL is SQLite's, with these Oracle forms added: DUAL (with DUMMY, USER and SYSDATE), ALTER
+// SESSION for the date and timestamp formats and the tuning settings (accepted, without effect),
+// TRUNCATE TABLE, and names qualified with the session user's schema. Columns are described
+// from their declared Oracle type names; SQLite keeps number-like text of a NUMBER column only
+// to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that need all 40.
 #pragma once
 
 #include "db/oci_api.h"

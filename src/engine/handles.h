@@ -124,6 +124,9 @@ struct Define : Handle {
   Family family = Family::kText;
   uint8_t fraction_digits = 0;
   const DateFormat* date_format = nullptr;  // session format for text of dates and timestamps
+  bool rounds = false;  // NUMBER(p,s): values are rounded to the scale, as stored by Oracle
+  sb1 round_scale = 0;
+  ub2 pad_chars = 0;  // CHAR(n): values are padded with blanks to n characters
 };
 
 struct Bind : Handle {

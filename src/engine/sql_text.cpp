@@ -35,9 +35,14 @@ class Scanner {
 
   enum Kind { kEnd, kWord, kQuotedName, kString, kPunct, kBad };
 
+  size_t Position() const { return pos_; }
+
+  size_t TokenStart() const { return start_; }
+
   Kind Next(std::string* token) {
     token->clear();
     SkipBlanks();
+    start_ = pos_;
     if (pos_ >= len_) return kEnd;
     char ch = text_[pos_];
     if (IsIdentChar(ch)) {
@@ -85,6 +90,7 @@ class Scanner {
   const char* text_;
   size_t len_;
   size_t pos_ = 0;
+  size_t start_ = 0;
 };
 
 // Settings the job run sends to tune a server; they mean nothing to SQLite and are accepted.
@@ -229,7 +235,7 @@ ub2 ClampSize(long value) {
 
 ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form, Family family,
                 uint8_t fraction_digits = 0) {
-  return ColumnType{type, size, precision, scale, form, family, fraction_digits};
+  return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0};
 }
 
 ColumnType UnconstrainedNumber() {
@@ -258,6 +264,15 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
     }
   }
   plan->sql.assign(text, len);
+  // TRUNCATE TABLE name empties the table; SQLite spells that DELETE FROM name.
+  if (kind == Scanner::kWord && EqualsNoCase(token, "TRUNCATE")) {
+    Scanner after_truncate = scanner;
+    std::string second;
+    if (after_truncate.Next(&second) == Scanner::kWord && EqualsNoCase(second, "TABLE")) {
+      plan->sql = "DELETE FROM " + std::string(text + after_truncate.Position(), text + len);
+      plan->stmt_type = kStmtDelete;
+    }
+  }
   // SYSDATE is a column of DUAL whose clock is set before a statement that names it runs.
   Scanner words(text, len);
   while ((kind = words.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
@@ -266,6 +281,33 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       break;
     }
   }
+}
+
+std::string SqlForSession(const StatementPlan& plan, const std::string& user) {
+  if (user.empty()) return plan.sql;
+  const char* text = plan.sql.data();
+  size_t len = plan.sql.size();
+  std::string out;
+  size_t copied = 0;
+  Scanner scanner(text, len);
+  std::string token;
+  std::string previous;
+  Scanner::Kind kind;
+  while ((kind = scanner.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
+    size_t end = scanner.Position();
+    bool owner = (kind == Scanner::kWord && EqualsNoCase(token, user.c_str())) ||
+                 (kind == Scanner::kQuotedName && token == user);
+    // "USER.name" names the session's own schema, which is the database itself; a name after
+    // a dot is a column or object name, not an owner.
+    if (owner && end < len && text[end] == '.' && previous != ".") {
+      out.append(text + copied, scanner.TokenStart() - copied);
+      copied = end + 1;
+    }
+    previous = kind == Scanner::kPunct ? token : std::string();
+  }
+  if (copied == 0) return plan.sql;
+  out.append(text + copied, len - copied);
+  return out;
 }
 
 bool TypeFromDeclared(const char* declared, ColumnType* out) {
@@ -393,6 +435,7 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
     if (!Consume(&cursor, "VARYING")) {
       int values = ReadParens(&cursor, &first, &second, &char_unit);
       *out = Make(SQLT_AFC, ClampSize(2L * (values ? first : 1)), 0, 0, 2, Family::kText);
+      out->char_length = ClampSize(values ? first : 1);
       return true;
     }
   } else if (Consume(&cursor, "VARCHAR2") || Consume(&cursor, "VARCHAR")) {
@@ -405,6 +448,7 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
       else if (char_unit)
         size *= 4;
       *out = Make(SQLT_AFC, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
+      out->char_length = ClampSize(values ? first : 1);
       return true;
     }
   } else {

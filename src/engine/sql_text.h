@@ -49,6 +49,10 @@ struct StatementPlan {
 // would raise at execute are kept in the plan.
 void InspectStatement(const char* text, size_t len, StatementPlan* plan);
 
+// The text to run for a session: names qualified with the session user's own schema
+// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the database itself.
+std::string SqlForSession(const StatementPlan& plan, const std::string& user);
+
 // How the engine converts a column's values: the family of its Oracle type.
 enum class Family : uint8_t {
   kNumber,
@@ -69,6 +73,7 @@ struct ColumnType {
   ub1 charset_form;  // 1 database character set, 2 national, 0 none
   Family family;
   uint8_t fraction_digits;  // what FF prints for this column
+  ub2 char_length;          // CHAR and NCHAR: the length in characters values are padded to
 };
 
 // The description of a declared type written with Oracle's or SQLite's type names; false when

@@ -146,11 +146,14 @@ void Describe(Stmt* stmt) {
       type = TypeFromStorage(stmt->row_pending ? sqlite3_column_type(st, col) : 0);
     }
     stmt->columns[static_cast<size_t>(col)] = type;
-    // Unquoted Oracle identifiers are shown upper-cased.
+    // Unquoted Oracle identifiers are shown upper-cased; an alias written in double quotes
+    // keeps its letters as written.
     const char* name = sqlite3_column_name(st, col);
     std::string upper = name ? name : "";
-    for (char& ch : upper) {
-      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    if (stmt->plan.sql.find('"' + upper + '"') == std::string::npos) {
+      for (char& ch : upper) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+      }
     }
     Param* param = stmt->params[static_cast<size_t>(col)].get();
     param->column = type;
@@ -170,6 +173,10 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     const ColumnType& column = stmt->columns[define->position - 1];
     define->family = column.family;
     define->fraction_digits = column.fraction_digits;
+    define->rounds =
+        column.family == Family::kNumber && column.precision > 0 && column.scale != -127;
+    define->round_scale = column.scale;
+    define->pad_chars = column.char_length;
     Session* session = stmt->session;
     switch (column.family) {
       case Family::kDate:
@@ -261,59 +268,94 @@ bool DecimalToDouble(const Decimal& value, double* out) {
 }
 
 // The numeric value of a column as a double; false when its text is not a number.
-bool ColumnDouble(sqlite3_stmt* st, int col, int storage, double* out) {
+bool ColumnDouble(sqlite3_value* value, int storage, double* out) {
   if (storage == SQLITE_INTEGER) {
-    *out = static_cast<double>(sqlite3_column_int64(st, col));
+    *out = static_cast<double>(sqlite3_value_int64(value));
     return true;
   }
   if (storage == SQLITE_FLOAT) {
-    *out = sqlite3_column_double(st, col);
+    *out = sqlite3_value_double(value);
     return true;
   }
   Decimal dec;
-  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-  if (!ParseDecimal(text, static_cast<size_t>(sqlite3_column_bytes(st, col)), &dec)) return false;
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  if (!ParseDecimal(text, static_cast<size_t>(sqlite3_value_bytes(value)), &dec)) return false;
   return DecimalToDouble(dec, out);
 }
 
 // Text of a value in its Oracle form: numbers positional, dates in the session's format,
 // binary values of binary columns as hexadecimal, everything else as stored.
-void ValueText(Stmt* stmt, Define* define, int col, int storage, const void** bytes, size_t* len) {
-  sqlite3_stmt* st = stmt->st;
+void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, const void** bytes,
+               size_t* len) {
   char* scratch = stmt->scratch;
   switch (storage) {
     case SQLITE_INTEGER:
-      *len = FormatInteger(sqlite3_column_int64(st, col), scratch);
+      if (define->rounds && define->round_scale < 0) {
+        Decimal dec;
+        DecimalFromInteger(sqlite3_value_int64(value), &dec);
+        RoundToScale(&dec, define->round_scale);
+        *len = FormatDecimal(dec, scratch);
+      } else {
+        *len = FormatInteger(sqlite3_value_int64(value), scratch);
+      }
       *bytes = scratch;
       return;
-    case SQLITE_FLOAT:
-      *len = FormatDouble(sqlite3_column_double(st, col), scratch);
+    case SQLITE_FLOAT: {
+      Decimal dec;
+      if (define->rounds && DecimalFromDouble(sqlite3_value_double(value), &dec)) {
+        RoundToScale(&dec, define->round_scale);
+        *len = FormatDecimal(dec, scratch);
+      } else {
+        *len = FormatDouble(sqlite3_value_double(value), scratch);
+      }
       *bytes = scratch;
       return;
+    }
     case SQLITE_TEXT: {
-      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-      size_t text_len = static_cast<size_t>(sqlite3_column_bytes(st, col));
+      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      size_t text_len = static_cast<size_t>(sqlite3_value_bytes(value));
       *bytes = text;
       *len = text_len;
       if (define->family == Family::kNumber) {
         // Decimal text in a NUMBER column reads back normalised: '123.4500' is 123.45.
+        // Text beyond what a NUMBER holds (1E126 and up) is no number; it passes unchanged.
         Decimal dec;
-        if (ParseDecimal(text, text_len, &dec)) {
+        if (ParseDecimal(text, text_len, &dec) && dec.exp10 <= 126) {
+          if (define->rounds) RoundToScale(&dec, define->round_scale);
           *len = FormatDecimal(dec, scratch);
           *bytes = scratch;
         }
       } else if (define->date_format != nullptr) {
-        DateTime value;
-        if (ParseDateTime(text, text_len, &value)) {
-          *len = FormatDateTime(*define->date_format, value, define->fraction_digits, scratch);
+        size_t copied = CopyCanonicalDateTime(*define->date_format, text, text_len,
+                                              define->fraction_digits, scratch);
+        if (copied != 0) {
+          *len = copied;
           *bytes = scratch;
+          return;
+        }
+        DateTime moment;
+        if (ParseDateTime(text, text_len, &moment)) {
+          *len = FormatDateTime(*define->date_format, moment, define->fraction_digits, scratch);
+          *bytes = scratch;
+        }
+      } else if (define->pad_chars != 0) {
+        // CHAR(n) values are stored blank-padded to n characters.
+        size_t chars = 0;
+        for (size_t idx = 0; idx < text_len; ++idx) {
+          if ((static_cast<unsigned char>(text[idx]) & 0xC0) != 0x80) ++chars;
+        }
+        if (chars < define->pad_chars) {
+          stmt->wide.assign(text, text_len);
+          stmt->wide.append(define->pad_chars - chars, ' ');
+          *bytes = stmt->wide.data();
+          *len = stmt->wide.size();
         }
       }
       return;
     }
     default: {
-      const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(st, col));
-      size_t blob_len = static_cast<size_t>(sqlite3_column_bytes(st, col));
+      const auto* blob = static_cast<const unsigned char*>(sqlite3_value_blob(value));
+      size_t blob_len = static_cast<size_t>(sqlite3_value_bytes(value));
       if (define->family != Family::kBinary || define->conversion != Conversion::kText) {
         *bytes = blob;
         *len = blob_len;
@@ -336,9 +378,10 @@ void ValueText(Stmt* stmt, Define* define, int col, int storage, const void** by
 // Converts one value into one row of one define. Returns 0, kTruncated, kNullNoIndicator or
 // the Oracle error number of a value that cannot be converted.
 int DeliverValue(Stmt* stmt, Define* define, size_t row) {
-  sqlite3_stmt* st = stmt->st;
-  int col = static_cast<int>(define->position - 1);
-  int storage = sqlite3_column_type(st, col);
+  // One value object per column: its accessors skip the per-call checks of the column
+  // accessors, which matters at millions of values. The connection is used by one thread only.
+  sqlite3_value* value = sqlite3_column_value(stmt->st, static_cast<int>(define->position - 1));
+  int storage = sqlite3_value_type(value);
   if (storage == SQLITE_NULL) {
     if (define->lengths) define->lengths[row] = 0;
     if (define->codes) define->codes[row] = kNullNoIndicator;
@@ -357,28 +400,29 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
   size_t len = 0;
   switch (define->conversion) {
     case Conversion::kText:
-      ValueText(stmt, define, col, storage, &bytes, &len);
+      ValueText(stmt, define, value, storage, &bytes, &len);
       return Frame(define, row, bytes, len);
     case Conversion::kBytes:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        ValueText(stmt, define, col, storage, &bytes, &len);
+        ValueText(stmt, define, value, storage, &bytes, &len);
       } else {
-        bytes = sqlite3_column_blob(st, col);
-        len = static_cast<size_t>(sqlite3_column_bytes(st, col));
+        bytes = sqlite3_value_blob(value);
+        len = static_cast<size_t>(sqlite3_value_bytes(value));
       }
       return Frame(define, row, bytes, len);
     case Conversion::kNumber: {
       Decimal dec;
       if (storage == SQLITE_INTEGER) {
-        DecimalFromInteger(sqlite3_column_int64(st, col), &dec);
+        DecimalFromInteger(sqlite3_value_int64(value), &dec);
       } else if (storage == SQLITE_FLOAT) {
-        if (!DecimalFromDouble(sqlite3_column_double(st, col), &dec)) return 1426;
+        if (!DecimalFromDouble(sqlite3_value_double(value), &dec)) return 1426;
       } else {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-        if (!ParseDecimal(text, static_cast<size_t>(sqlite3_column_bytes(st, col)), &dec)) {
+        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        if (!ParseDecimal(text, static_cast<size_t>(sqlite3_value_bytes(value)), &dec)) {
           return 1722;
         }
       }
+      if (define->rounds) RoundToScale(&dec, define->round_scale);
       auto* out = reinterpret_cast<uint8_t*>(stmt->scratch);
       len = EncodeNumber(dec, out);
       if (len == 0) return 1426;
@@ -386,22 +430,22 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
     }
     case Conversion::kDate: {
       if (storage != SQLITE_TEXT) return 932;
-      DateTime value;
-      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-      if (!ParseDateTime(text, static_cast<size_t>(sqlite3_column_bytes(st, col)), &value)) {
+      DateTime moment;
+      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      if (!ParseDateTime(text, static_cast<size_t>(sqlite3_value_bytes(value)), &moment)) {
         return 1861;
       }
       uint8_t out[7];
-      if (!EncodeDate(value, out)) return 1841;
+      if (!EncodeDate(moment, out)) return 1841;
       return Frame(define, row, out, sizeof out);
     }
     case Conversion::kInteger: {
       int64_t number = 0;
       if (storage == SQLITE_INTEGER) {
-        number = sqlite3_column_int64(st, col);
+        number = sqlite3_value_int64(value);
       } else {
         double real = 0;
-        if (!ColumnDouble(st, col, storage, &real)) return 1722;
+        if (!ColumnDouble(value, storage, &real)) return 1722;
         real = std::round(real);
         if (!(real >= -9.2e18 && real <= 9.2e18)) return 1455;
         number = static_cast<int64_t>(real);
@@ -443,7 +487,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
     }
     case Conversion::kDouble: {
       double real = 0;
-      if (!ColumnDouble(st, col, storage, &real)) return 1722;
+      if (!ColumnDouble(value, storage, &real)) return 1722;
       if (define->value_sz == 4) {
         auto single = static_cast<float>(real);
         return FrameFixed(define, row, &single);
@@ -457,13 +501,17 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
       if (lob == nullptr) lob = Cast<Lob>(handle, OCI_DTYPE_FILE);
       if (lob == nullptr) return 22275;
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        ValueText(stmt, define, col, storage, &bytes, &len);
+        ValueText(stmt, define, value, storage, &bytes, &len);
       } else {
-        bytes = sqlite3_column_blob(st, col);
-        len = static_cast<size_t>(sqlite3_column_bytes(st, col));
+        bytes = sqlite3_value_blob(value);
+        len = static_cast<size_t>(sqlite3_value_bytes(value));
       }
       // The locator keeps its own copy; assign reuses its capacity from row to row.
-      lob->data.assign(static_cast<const char*>(bytes), len);
+      if (len == 0) {
+        lob->data.clear();
+      } else {
+        lob->data.assign(static_cast<const char*>(bytes), len);
+      }
       lob->has_value = true;
       lob->is_open = false;
       lob->polling = false;
@@ -687,17 +735,17 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     sqlite3_step(server->set_clock);
     sqlite3_reset(server->set_clock);
   }
+  const std::string sql = SqlForSession(plan, session->user);
   const char* tail = nullptr;
   sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(server->db, plan.sql.data(), static_cast<int>(plan.sql.size()), &st,
-                              &tail);
+  int rc = sqlite3_prepare_v2(server->db, sql.data(), static_cast<int>(sql.size()), &st, &tail);
   if (rc != SQLITE_OK) {
     sqlite3_finalize(st);
     return FailSqlite(error, session, rc, sqlite3_errmsg(server->db), plan.sql.c_str());
   }
   if (st == nullptr) return Fail(error, 900, "invalid SQL statement");
   // One statement per execute: anything after it but blanks and semicolons is refused.
-  const char* end = plan.sql.data() + plan.sql.size();
+  const char* end = sql.data() + sql.size();
   for (const char* pos = tail; pos && pos < end; ++pos) {
     if (*pos != ' ' && *pos != '\t' && *pos != '\n' && *pos != '\r' && *pos != ';') {
       sqlite3_finalize(st);

@@ -218,6 +218,12 @@ bool DecimalFromDouble(double value, Decimal* out) {
   char buf[40];
   auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
   DecimalFromScientific(buf, static_cast<size_t>(result.ptr - buf), out);
+  // Below the smallest positive NUMBER (1E-130) a value reads as zero, as it would be stored.
+  if (out->ndigits > 0 && out->exp10 < -129) {
+    out->ndigits = 0;
+    out->negative = false;
+    out->exp10 = 0;
+  }
   return true;
 }
 
@@ -290,6 +296,35 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out) {
   out->exp10 = static_cast<int>((int_digits > 0 ? int_digits : -lead_zeros) + exponent);
   RoundToNumber(out);
   return true;
+}
+
+void RoundToScale(Decimal* value, int scale) {
+  if (value->ndigits == 0) return;
+  int keep = value->exp10 + scale;
+  if (keep >= value->ndigits) return;
+  if (keep < 0) {
+    *value = Decimal{};
+    return;
+  }
+  bool up = value->digits[keep] >= 5;
+  value->ndigits = keep;
+  if (up) {
+    int idx = keep - 1;
+    while (idx >= 0 && value->digits[idx] == 9) {
+      value->digits[idx] = 0;
+      --idx;
+    }
+    if (idx < 0) {
+      // All kept digits were nines (or none were kept): the value becomes one unit of the
+      // last kept place.
+      value->digits[0] = 1;
+      value->ndigits = 1;
+      value->exp10 = keep == 0 ? 1 - scale : value->exp10 + 1;
+    } else {
+      ++value->digits[idx];
+    }
+  }
+  StripTrailingZeros(value);
 }
 
 size_t FormatDecimal(const Decimal& value, char* out) {
@@ -447,6 +482,14 @@ bool EncodeDate(const DateTime& value, uint8_t* out) {
 bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
   out->count = 0;
   out->literal_used = 0;
+  out->canonical = DateFormat::kNotCanonical;
+  static const char kDate[] = "YYYY-MM-DD HH24:MI:SS";
+  if (len >= sizeof kDate - 1 && StartsWith(text, len, 0, kDate)) {
+    if (len == sizeof kDate - 1) out->canonical = DateFormat::kCanonicalDate;
+    if (len == sizeof kDate + 2 && StartsWith(text, len, sizeof kDate - 1, "XFF")) {
+      out->canonical = DateFormat::kCanonicalTimestamp;
+    }
+  }
   auto add = [out](DateFormat::Element element, uint8_t arg, uint8_t letter_case) {
     if (out->count >= DateFormat::kMaxItems) return false;
     out->items[out->count++] = DateFormat::Item{element, arg, letter_case, 0, 0};
@@ -572,6 +615,47 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
     if (!ok) return false;
   }
   return true;
+}
+
+size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
+                             int fraction_digits, char* out) {
+  if (format.canonical == DateFormat::kNotCanonical) return 0;
+  // Anything the full parse would refuse (and pass on as stored) is left to it.
+  if (len < 10 || text[4] != '-' || text[7] != '-') return 0;
+  size_t head = 10;
+  if (len > 10) {
+    if (len < 19 || (text[10] != ' ' && text[10] != 'T') || text[13] != ':' || text[16] != ':') {
+      return 0;
+    }
+    head = 19;
+  }
+  static const uint8_t kDigitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+  for (uint8_t at : kDigitPositions) {
+    if (at < head && !IsDigit(text[at])) return 0;
+  }
+  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  int month = two(5);
+  int day = two(8);
+  if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
+  if (head == 19 && (two(11) > 23 || two(14) > 59 || two(17) > 59)) return 0;
+  size_t fraction_len = 0;
+  if (len > head) {
+    if (text[head] != '.') return 0;
+    for (size_t idx = head + 1; idx < len; ++idx) {
+      if (!IsDigit(text[idx])) return 0;
+    }
+    fraction_len = len - head - 1;
+  }
+  std::memcpy(out, text, head);
+  if (head == 10) std::memcpy(out + 10, " 00:00:00", 9);
+  out[10] = ' ';
+  if (format.canonical == DateFormat::kCanonicalDate) return 19;
+  out[19] = '.';
+  size_t digits = static_cast<size_t>(fraction_digits);
+  size_t take = fraction_len < digits ? fraction_len : digits;
+  std::memcpy(out + 20, text + head + 1, take);
+  std::memset(out + 20 + take, '0', digits - take);
+  return 20 + digits;
 }
 
 size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fraction_digits,

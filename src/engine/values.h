@@ -36,6 +36,9 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out);
 // Decimal from a double (shortest round-trip digits); false for non-finite values.
 bool DecimalFromDouble(double value, Decimal* out);
 void DecimalFromInteger(int64_t value, Decimal* out);
+// Rounds half away from zero to `scale` digits after the point (before it when negative), the
+// way a NUMBER(p,s) column stores a value.
+void RoundToScale(Decimal* value, int scale);
 // Positional text of a decimal; returns the length (at most kNumberTextMax).
 size_t FormatDecimal(const Decimal& value, char* out);
 // Oracle NUMBER bytes of a decimal; returns the length, or 0 when the magnitude is outside what
@@ -100,6 +103,10 @@ struct DateFormat {
   Item items[kMaxItems];
   char literal[kMaxLiteral];
   int literal_used;
+  // The model is "YYYY-MM-DD HH24:MI:SS" (kCanonicalDate) or that followed by "XFF"
+  // (kCanonicalTimestamp), the forms the stored text already has: such values are copied.
+  enum Canonical : uint8_t { kNotCanonical, kCanonicalDate, kCanonicalTimestamp };
+  Canonical canonical;
 };
 
 // Compiles a format model; false when it holds an element this engine does not know.
@@ -109,5 +116,9 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out);
 constexpr size_t kDateTextMax = 1024;
 size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fraction_digits,
                       char* out);
+// The text of a stored value under a canonical format, copied without parsing; 0 when the
+// format is not canonical or the text is not plainly 'YYYY-MM-DD[ HH:MM:SS[.f...]]'.
+size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
+                             int fraction_digits, char* out);
 
 }  // namespace rowflume::engine

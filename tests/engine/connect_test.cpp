@@ -188,8 +188,9 @@ TEST(EngineConnect, FreeingTheEnvironmentReleasesOpenStatementsAndLocators) {
   EXPECT_EQ(conn.api->HandleFree(def, OCI_HTYPE_DEFINE), OCI_SUCCESS);
   EXPECT_EQ(conn.api->SessionEnd(conn.svc, conn.err, conn.ses, OCI_DEFAULT), OCI_SUCCESS);
   EXPECT_EQ(conn.api->ServerDetach(conn.srv, conn.err, OCI_DEFAULT), OCI_SUCCESS);
-  // The statement outlived its connection: fetching from it delivers nothing and does not crash.
-  EXPECT_NE(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  // The statement outlived its connection: fetching from it is refused.
+  EXPECT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(conn.ErrorText(), "ORA-24338: statement handle not executed\n");
 }
 
 }  // namespace

@@ -119,8 +119,9 @@ TEST(EngineDescribe, ExpressionsTakeTheTypeOfTheirFirstValue) {
   std::string path = MakeDatabase("exprs", "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (3);");
   Connection conn;
   ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
-  OCIStmt* stmt =
-      conn.Query("select a + 1, a * 1.5, 'x' || a, x'00ff', null, count(*) as total from t");
+  OCIStmt* stmt = conn.Query(
+      "select a + 1, a * 1.5, 'x' || a, x'00ff', null, count(*) as total, a \"Mixed\" "
+      "from t");
   ASSERT_NE(stmt, nullptr);
   Described plus = DescribeColumn(conn, stmt, 1);
   EXPECT_EQ(plus.name, "A + 1");
@@ -136,6 +137,7 @@ TEST(EngineDescribe, ExpressionsTakeTheTypeOfTheirFirstValue) {
   EXPECT_EQ(raw.size, 2000);
   EXPECT_EQ(DescribeColumn(conn, stmt, 5).type, 1);
   EXPECT_EQ(DescribeColumn(conn, stmt, 6).name, "TOTAL");
+  EXPECT_EQ(DescribeColumn(conn, stmt, 7).name, "Mixed");
   // The row stepped for the description is still delivered by the first fetch.
   char value[8];
   ub2 len = 0;

@@ -28,14 +28,14 @@ inline std::string MakeDatabase(const std::string& name, const std::string& sql)
 }
 
 struct Connection {
-  const OciApi* api = EmbeddedApi();
+  const OciApi* api;
   OCIEnv* env = nullptr;
   OCIError* err = nullptr;
   OCIServer* srv = nullptr;
   OCISvcCtx* svc = nullptr;
   OCISession* ses = nullptr;
 
-  Connection() {
+  explicit Connection(const OciApi* table = EmbeddedApi()) : api(table) {
     EXPECT_EQ(
         api->EnvNlsCreate(&env, OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, 0),
         OCI_SUCCESS);

@@ -110,7 +110,8 @@ TEST(CommandLine, BindArguments) {
   EXPECT_STREQ(job->user, ":id=42");
 
   job = NewJob();
-  std::string long_bind = ":" + std::string(40, 'n') + "=" + std::string(300, 'v');
+  std::string long_bind(1, ':');
+  long_bind.append(40, 'n').append(1, '=').append(300, 'v');
   RunPass1(job.get(), {"query=x", long_bind});
   ASSERT_EQ(job->bind_count, 1);
   EXPECT_EQ(job->binds[0].name_length, 30);

@@ -1,0 +1,74 @@
+// The exported functions of the shared library: the C face of one job record. Every entry point
+// catches everything, so that no C++ exception ever reaches a C caller, and accepts a null
+// handle without touching memory.
+#include <cstring>
+#include <new>
+
+#include "job/library.h"
+
+#include "db/job_run.h"
+#include "job/options.h"
+
+namespace {
+
+constexpr int kNoHandleResult = rowflume::kRunLogonFailed;  // a run without a job logs on nowhere
+
+}  // namespace
+
+extern "C" {
+
+ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle) {
+  ROWFLUMEHandle created = nullptr;
+  try {
+    created = new (std::nothrow) ROWFLUMEHandleRecord;
+    if (created != nullptr) rowflume::InitJobDefaults(&created->job);
+  } catch (...) {
+    delete created;
+    created = nullptr;
+  }
+  if (handle != nullptr) *handle = created;
+  return created;
+}
+
+ROWFLUME_API int ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item) {
+  if (handle == nullptr || item == nullptr) return 0;
+  try {
+    return rowflume::SetOption(&handle->job, item);
+  } catch (...) {
+    return 0;
+  }
+}
+
+ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* context,
+                                                   ROWFLUMECallback callback) {
+  if (handle == nullptr) return nullptr;
+  handle->job.callback_context = context;
+  handle->job.callback = callback;
+  return handle;
+}
+
+ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
+  if (handle == nullptr) return kNoHandleResult;
+  rowflume::UnloadHandle& job = handle->job;
+  // A run given a bare table name fills an empty `table` with it. That name belongs to this
+  // run only: kept, it would label the next run's control file and INSERT statements after a
+  // table the caller has since replaced with another query.
+  const bool table_from_query = job.table[0] == '\0';
+  int result;
+  try {
+    result = rowflume::RunJob(&job);
+  } catch (...) {
+    // Nothing in the run is meant to throw; should anything still escape (memory exhaustion in
+    // the standard library), the job did not complete and must not look as if it had.
+    result = rowflume::kRunLogonFailed;
+    job.run_status = result;
+  }
+  if (table_from_query) std::memset(job.table, 0, sizeof(job.table));
+  return result;
+}
+
+ROWFLUME_API void ROWFLUMEHandleFree(ROWFLUMEHandle handle) {
+  delete handle;
+}
+
+}  // extern "C"
