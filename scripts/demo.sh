@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the program, creates the demo database in build/demo/ and runs
-# the typical unload: the EMP table as CSV into a file named with today's date, then shows it.
+# the typical unload: the EMP table as CSV into a file named with today's date (and its loader
+# control file emp_sqlldr.ctl), then shows the data file.
 # Extra arguments are added to the unload's items, e.g. scripts/demo.sh text=MYSQL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,8 @@ tools/make_demo_db.sh build/demo/demo.db
 rm -f build/demo/emp_*.csv
 build/release/rowflume user=scott/tiger@sqlite:build/demo/demo.db query=emp text=CSV \
   file=build/demo/emp_%Y%m%d.csv "$@"
+# The loader control file is written beside the program's working folder; keep it with the data.
+[ -f emp_sqlldr.ctl ] && mv emp_sqlldr.ctl build/demo/
 for output in build/demo/emp_*.csv; do
   echo "== $output"
   cat "$output"
