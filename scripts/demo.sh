@@ -11,10 +11,9 @@ cmake --build build/release -j "$(nproc)" --target rowflume
 mkdir -p build/demo
 tools/make_demo_db.sh build/demo/demo.db
 rm -f build/demo/emp_*.csv
-build/release/rowflume user=scott/tiger@sqlite:build/demo/demo.db query=emp text=CSV \
-  file=build/demo/emp_%Y%m%d.csv "$@"
-# The loader control file is written beside the program's working folder; keep it with the data.
-[ -f emp_sqlldr.ctl ] && mv emp_sqlldr.ctl build/demo/
+# Run inside build/demo so that the loader control file emp_sqlldr.ctl lands beside the data.
+(cd build/demo && ../release/rowflume user=scott/tiger@sqlite:demo.db query=emp text=CSV \
+  file=emp_%Y%m%d.csv "$@")
 for output in build/demo/emp_*.csv; do
   echo "== $output"
   cat "$output"
