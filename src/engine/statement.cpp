@@ -302,11 +302,15 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
       return;
     case SQLITE_FLOAT: {
       Decimal dec;
-      if (define->rounds && DecimalFromDouble(sqlite3_value_double(value), &dec)) {
+      const double number = sqlite3_value_double(value);
+      if (define->rounds && define->round_scale > 0 &&
+          (*len = FormatDoubleAtScale(number, define->round_scale, scratch)) > 0) {
+        // the common NUMBER(p,s) amount, written without a decimal expansion
+      } else if (define->rounds && DecimalFromDouble(number, &dec)) {
         RoundToScale(&dec, define->round_scale);
         *len = FormatDecimal(dec, scratch);
       } else {
-        *len = FormatDouble(sqlite3_value_double(value), scratch);
+        *len = FormatDouble(number, scratch);
       }
       *bytes = scratch;
       return;

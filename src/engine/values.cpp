@@ -208,9 +208,64 @@ size_t FormatDouble(double value, char* out) {
     std::memcpy(out, "Inf", 3);
     return 3;
   }
+  // Common magnitudes: the shortest round-trip digits written positionally in one pass, with
+  // the leading zero of a fraction dropped (".5", "-.05"), which is the form FormatDecimal gives.
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e-20 && magnitude < 1e15) {  // above, fixed form prints all binary digits
+    char* first = out;
+    auto result = std::to_chars(out, out + 64, value, std::chars_format::fixed);
+    if (result.ec == std::errc()) {
+      size_t length = static_cast<size_t>(result.ptr - out);
+      if (*first == '-') ++first;
+      if (first[0] == '0' && first[1] == '.') {
+        std::memmove(first, first + 1, length - static_cast<size_t>(first + 1 - out));
+        --length;
+      }
+      return length;
+    }
+  }
   Decimal dec;
   DecimalFromDouble(value, &dec);
   return FormatDecimal(dec, out);
+}
+
+size_t FormatDoubleAtScale(double value, int scale, char* out) {
+  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
+  // the answer, so no decimal expansion is needed.
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (scale < 1 || scale > 9 || !std::isfinite(value)) return 0;
+  const double scaled = value * kPowers[scale];
+  // Below 1e9 the spacing of doubles is under 1.2e-7, so the shortest decimal of value rounds
+  // the same way as value itself whenever value is more than 1e-6 away from a tie.
+  if (std::fabs(scaled) >= 1e9) return 0;
+  const double rounded = std::nearbyint(scaled);
+  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return 0;
+  int64_t units = static_cast<int64_t>(std::fabs(rounded));
+  if (units == 0) {
+    out[0] = '0';
+    return 1;
+  }
+  char digits[24];
+  size_t count = 0;
+  while (units > 0) {
+    digits[count++] = static_cast<char>('0' + units % 10);
+    units /= 10;
+  }
+  // digits hold the number least significant first; drop the fraction's trailing zeros.
+  size_t skip = 0;
+  while (skip < static_cast<size_t>(scale) && digits[skip] == '0') ++skip;
+  const size_t fraction = static_cast<size_t>(scale) - skip;
+  char* pos = out;
+  if (value < 0) *pos++ = '-';
+  const size_t integer_digits = count > static_cast<size_t>(scale) ? count - scale : 0;
+  for (size_t idx = 0; idx < integer_digits; ++idx) *pos++ = digits[count - 1 - idx];
+  if (fraction > 0) {
+    *pos++ = '.';
+    for (size_t place = static_cast<size_t>(scale); place-- > skip;) {
+      *pos++ = place < count ? digits[place] : '0';
+    }
+  }
+  return static_cast<size_t>(pos - out);
 }
 
 bool DecimalFromDouble(double value, Decimal* out) {

@@ -29,6 +29,9 @@ size_t FormatInteger(int64_t value, char* out);
 // Writes the shortest text that reads back as the same double, in positional notation without
 // a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
 size_t FormatDouble(double value, char* out);
+// value rounded to scale (1 to 9) fraction digits in NUMBER text; 0 when the fast form does not
+// apply (then round the decimal expansion instead).
+size_t FormatDoubleAtScale(double value, int scale, char* out);
 
 // Parses decimal text ([+-]digits[.digits][e[+-]digits], surrounding blanks allowed) and rounds
 // it to what an Oracle NUMBER holds (20 base-100 digits). False when the text is not a number.

@@ -43,7 +43,6 @@ void FlushBuffer(OutputBuffer* out) {
   out->mb_written += done / 1048576.0;
   int rest = out->fill - done;
   std::memmove(out->data, out->data + done, static_cast<size_t>(rest));
-  std::memset(out->data + rest, ' ', static_cast<size_t>(out->capacity - rest));
   out->fill = rest;
 }
 
@@ -53,7 +52,6 @@ bool WriteAllBuffered(OutputBuffer* out) {
   ContentScramble(out->data, out->fill, out->crack);
   bool ok = WriteAll(out->stream, out->data, static_cast<size_t>(out->fill));
   if (ok) out->mb_written += out->fill / 1048576.0;
-  std::memset(out->data, ' ', static_cast<size_t>(out->capacity));
   out->fill = 0;
   if (!ok) out->failed = true;
   return ok;
