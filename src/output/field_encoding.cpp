@@ -209,6 +209,13 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
     table->replacement[from] = static_cast<uint8_t>(esct[k]);
   }
   table->word_count = 0;
+  table->lone_byte = -1;
+  int escaped_count = 0;
+  for (int b = 0; b < 256; ++b) {
+    if (!table->escaped[b]) continue;
+    if (++escaped_count == 1 && b < 0x40) table->lone_byte = b;
+  }
+  if (escaped_count != 1) table->lone_byte = -1;
   for (int b = 0; b < 256; ++b) {
     if (!table->escaped[b]) continue;
     if (b >= 0x80) {
@@ -221,6 +228,17 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
 
 int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table) {
   int64_t count = 0;
+  if (table.lone_byte >= 0) {
+    const char* at = value;
+    const char* end = value + length;
+    while (at < end && (at = static_cast<const char*>(
+                            std::memchr(at, table.lone_byte, static_cast<size_t>(end - at)))) !=
+                           nullptr) {
+      ++count;
+      ++at;
+    }
+    return count;
+  }
   int64_t i = 0;
   while (i < length) {
     // Whole words with no escaped byte and no byte of 0x80 or above are passed over: no escape
@@ -373,6 +391,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_writer = nullptr;
   enc->lob_context = nullptr;
   enc->row_number = 0;
+  enc->text_plan.fill(0);
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -384,7 +403,90 @@ int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
   return column->size_cache;
 }
 
+namespace {
+
+constexpr uint8_t kPlanReady = 1;
+constexpr uint8_t kPlanQuoted = 2;
+constexpr uint8_t kPlanEscaped = 4;
+constexpr uint8_t kPlanTranslated = 8;
+
+uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
+  uint8_t& plan = enc->text_plan[static_cast<size_t>(position)];
+  if (plan == 0) {
+    plan = kPlanReady;
+    if (enc->quote_length > 0 && column->quotable) plan |= kPlanQuoted;
+    if (enc->escaping && !IsNeverEscaped(column->described_type)) plan |= kPlanEscaped;
+    if (enc->translating && column->quotable) plan |= kPlanTranslated;
+  }
+  return plan;
+}
+
+// The common field: a value fetched as text in a delimited layout without column names. Its
+// exact size is known before anything is written, so it is copied in one pass after at most one
+// flush. Returns false, having written nothing, when the field is not of that kind or is too
+// large for one buffer; the general path then takes it.
+bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
+  if (enc->fixed_layout || enc->colsep_length > 0 || column->define_type != SQLT_CHR ||
+      (enc->format == 1 && column->hex) || position >= kMaxColumns ||
+      column->define_width <= 0) {
+    return false;
+  }
+  OutputBuffer* out = enc->out;
+  const int64_t separator = position > 0 ? enc->field_length : 0;
+  const int64_t room = out->capacity - 8;  // a flush may keep up to 8 scrambled bytes
+  if (column->indicators[row_idx] == -1) {
+    const int64_t need = separator + enc->null_length;
+    if (need > room) return false;
+    if (out->fill + need > out->capacity) FlushBuffer(out);
+    char* p = out->data + out->fill;
+    std::memcpy(p, enc->field, static_cast<size_t>(separator));
+    std::memcpy(p + separator, enc->null_text, static_cast<size_t>(enc->null_length));
+    out->fill += static_cast<int>(need);
+    return true;
+  }
+  const uint8_t plan = TextPlan(enc, column, position);
+  char* value = column->define_buffer + static_cast<size_t>(row_idx) * column->define_width;
+  int64_t length = column->returned_lengths[row_idx];
+  if (length > column->define_width) length = column->define_width;
+  if (plan & kPlanTranslated) TranslateChars(value, length, enc->translation);
+  const int64_t escapes = (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes) : 0;
+  const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
+  const int64_t need = separator + 2 * quote + length + escapes;
+  if (need > room) return false;
+  if (out->fill + need > out->capacity) FlushBuffer(out);
+  char* p = out->data + out->fill;
+  if (separator == 1) {
+    *p++ = enc->field[0];
+  } else {
+    std::memcpy(p, enc->field, static_cast<size_t>(separator));
+    p += separator;
+  }
+  if (quote == 1) {
+    *p++ = enc->quote[0];
+  } else if (quote > 0) {
+    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+    p += quote;
+  }
+  if (escapes > 0) {
+    p += CopyEscaped(p, value, length, enc->escapes);
+  } else {
+    std::memcpy(p, value, static_cast<size_t>(length));
+    p += length;
+  }
+  if (quote == 1) {
+    *p++ = enc->quote[0];
+  } else if (quote > 0) {
+    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+    p += quote;
+  }
+  out->fill = static_cast<int>(p - out->data);
+  return true;
+}
+
+}  // namespace
+
 void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
+  if (EncodeTextField(enc, column, row_idx, position)) return;
   OutputBuffer* out = enc->out;
   const int define_type = column->define_type;
   const bool is_null = column->indicators[row_idx] == -1;

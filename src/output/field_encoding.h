@@ -29,6 +29,9 @@ struct EscapeTable {
   // word_count is -1 when an escaped byte is 0x80 or above (the byte-wise scan is used then).
   uint64_t words[kMaxEscapePairs + 1];
   int word_count;
+  // The only escaped byte when there is exactly one and it lies below 0x40, else -1. Such a
+  // byte is never part of a double-byte character, so its escapes are simply its occurrences.
+  int lone_byte;
 };
 
 // Translation map built once per run; identity for bytes that are not translated.
@@ -93,6 +96,9 @@ struct FieldEncoder {
   LobFileWriter lob_writer;  // set by the loop; without one every LOB value fails
   void* lob_context;
   uint64_t row_number;  // rows the job completed before this row, set by the loop per row
+  // Per select-list position, what the common text field needs (quote, escapes, translation),
+  // worked out on its first use; 0 until then.
+  std::array<uint8_t, kMaxColumns> text_plan;
 };
 
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,
