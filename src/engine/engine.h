@@ -20,8 +20,8 @@
 //   root page, 64 rows a block, 2^22 blocks a file, so ROWID order is rowid order). ROWID in a
 //   select list reads as that text, and orders by rowid in ORDER BY; "ROWID op :bind" and
 //   "ROWID op 'text'" (op one of = <> != < <= > >=, also [NOT] BETWEEN) compare rowids with
-//   the bound decoded once per execution, so a ROWID range is read by a rowid range search. An invalid ROWID text raises ORA-01410. The data
-//   object part of a bound is not compared.
+//   the bound decoded once per execution, so a ROWID range is read by a rowid range search.
+//   An invalid ROWID text raises ORA-01410. The data object part of a bound is not compared.
 // - DBMS_ROWID.ROWID_CREATE(1, object, file, block, slot) gives the ROWID text.
 // - DBA_OBJECTS lists every table as OBJECT_TYPE 'TABLE' owned by the session user, with its
 //   root page as OBJECT_ID and DATA_OBJECT_ID. DBA_EXTENTS lists each table's extents: runs of
