@@ -11,6 +11,9 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The MySQL output formats are checked by loading them into a private MariaDB server.
+command -v mariadbd >/dev/null || [ -x /usr/sbin/mariadbd ] || need+=(mariadb-server)
+command -v mariadb >/dev/null || need+=(mariadb-client)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/control_file.h"
+#include "output/insert_text.h"
+
 namespace rowflume {
 namespace {
 
@@ -104,8 +107,10 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
     case SQLT_BLOB:
       if (lob_files) {
         // One locator per row; the slot holds the locator's address, whatever the pointer size.
+        // In the data the value stands as its LOB file name, so a fixed-width record reserves
+        // the name's width for it, a NULL value included.
         column->define_width = static_cast<int32_t>(sizeof(OCILobLocator*));
-        column->display_width = column->define_width;
+        column->display_width = kLobNameWidth;
         return;
       }
       column->define_type = column->described_type == SQLT_BLOB ? SQLT_LVB : SQLT_LVC;
@@ -146,19 +151,18 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
 }
 
 // Flags every column named in the comma-separated `unique` list; the first empty entry ends it.
-void FlagUniqueColumns(ColumnDesc* head, const char* unique) {
-  const char* token = unique;
-  while (*token != '\0') {
-    const char* end = std::strchr(token, ',');
-    size_t length = end != nullptr ? static_cast<size_t>(end - token) : std::strlen(token);
-    if (length == 0) break;
+// Entries are taken exactly: a blank after a comma belongs to the next name.
+void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes) {
+  TokenCursor tokens;
+  StartTokens(&tokens, unique, static_cast<int>(strnlen(unique, unique_bytes)));
+  for (int length = NextToken(&tokens); length > 0; length = NextToken(&tokens)) {
+    const char* token = unique + tokens.start;
     for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
-      if (column->name_length == length && SameIgnoringCase(column->name, token, length)) {
+      if (column->name_length == static_cast<uint32_t>(length) &&
+          SameIgnoringCase(column->name, token, static_cast<size_t>(length))) {
         column->unique = 1;
       }
     }
-    if (end == nullptr) break;
-    token = end + 1;
   }
 }
 
@@ -166,7 +170,6 @@ void FlagUniqueColumns(ColumnDesc* head, const char* unique) {
 
 int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bool fixed_width,
                     const char* width, UnloadHandle* job) {
-  (void)fixed_width;  // the control file uses it
   const OciApi* oci = session->oci;
   int32_t widths[kMaxColumns] = {0};
   ParseWidthList(width, widths);
@@ -264,7 +267,12 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
     column->define = static_cast<OCIDefine*>(define);
   }
 
-  if (job->unique[0] != '\0') FlagUniqueColumns(head, job->unique);
+  if (job->unique[0] != '\0') FlagUniqueColumns(head, job->unique, sizeof job->unique);
+  // The loader control file goes with text unloads, once per unload (from its first piece).
+  if (job->table[0] != '\0' && job->format != kMySqlFormat && job->format != kOracleFormat &&
+      job->piece == 1) {
+    WriteControlFile(head, fixed_width, job);
+  }
   return static_cast<int>(count);
 }
 

@@ -381,7 +381,11 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   }
   const bool hex = enc->format == 1 && column->hex;
   int64_t escapes = 0;
-  if (enc->escaping && !hex && !is_null && !IsNeverEscaped(column->described_type)) {
+  // A LOB fetched inline is text or bytes like a LONG value and is escaped like one: left
+  // unescaped, a quote inside a CLOB would end its CSV field early. Only a LOB written to a
+  // file of its own (its field is the file name) is exempt.
+  if (enc->escaping && !hex && !is_null &&
+      (long_value || !IsNeverEscaped(column->described_type))) {
     escapes = CountEscapes(value, length, enc->escapes);
   }
   const int64_t worst_case = WorstCaseFieldSize(*enc, column);

@@ -61,8 +61,9 @@ int FormatOracleNumber(char* dest, const uint8_t* value, int length);
 int FormatOracleDate(char* dest, const uint8_t* value, int length);
 
 // Writes the value of a LOB locator column (at row_idx of the fetched array) to a file and puts
-// the file's name into name (capacity name_capacity). row_number counts the rows completed in
-// the current output file before this one; position is the 0-based select-list position.
+// the file's name into name (capacity name_capacity). row_number counts the rows the job
+// completed before this one, over all its output files, so that it names each row once;
+// position is the 0-based select-list position.
 // Returns the name length, or -1 when the value was not written.
 using LobFileWriter = int (*)(void* context, ColumnDesc* column, int row_idx, uint64_t row_number,
                               int position, char* name, int name_capacity);
@@ -85,9 +86,9 @@ struct FieldEncoder {
   int format;                // 0 text, 1 MySQL INSERT, 2 Oracle INSERT
   bool fixed_layout;         // `field` starts with a space
   int longest_name;          // longest column name, for the aligned names of colsep layouts
-  LobFileWriter lob_writer;  // none until LOB files are wired in: every LOB value then fails
+  LobFileWriter lob_writer;  // set by the loop; without one every LOB value fails
   void* lob_context;
-  uint64_t row_number;  // rows completed in the current output file, set by the loop per row
+  uint64_t row_number;  // rows the job completed before this row, set by the loop per row
 };
 
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,

@@ -5,15 +5,14 @@
 
 #include "db/job_run.h"
 #include "output/field_encoding.h"
+#include "output/insert_text.h"
+#include "output/lob_files.h"
 #include "output/output_buffer.h"
 #include "output/output_files.h"
 
 namespace rowflume {
 
 namespace {
-
-constexpr int kMySqlFormat = 1;
-constexpr int kOracleFormat = 2;
 
 // The state of one call of the loop; nothing of it survives the call.
 struct UnloadRun {
@@ -25,19 +24,20 @@ struct UnloadRun {
   ColumnDesc* columns[kMaxColumns];
   int column_count;
   uint64_t row_count;     // rows completed in the current output file
+  uint64_t job_rows;      // rows completed by the run over all its files: names LOB files
   int sequence;           // file sequence number, from 1
   double size_threshold;  // MiB written after which the next row end switches files
   bool stdout_mode;
   bool fixed_layout;
   char expanded[kExpandedNameBytes];
-  // INSERT head and MySQL duplicate-key tail. They are built by the INSERT texts module; until
-  // it is wired in both are empty and only the statement framing below is written.
-  const char* insert_head;
+  LobFileSink lob_files;  // LOB values written to files of their own
+  // INSERT head and MySQL duplicate-key tail, built once per run; sized for the longest lists.
+  char insert_head[kInsertHeadBytes];
   int insert_head_length;
-  const char* duplicate_tail;
-  int duplicate_tail_length;
-  bool statement_open;      // a MySQL statement has its head written and awaits its tail
-  bool first_in_statement;  // the next MySQL tuple is the first of its statement
+  char duplicate_tail[kDuplicateTailBytes];
+  int duplicate_tail_length;  // 0 unless MySQL statements with `update`
+  bool statement_open;        // a MySQL statement has its head written and awaits its tail
+  bool first_in_statement;    // the next MySQL tuple is the first of its statement
 };
 
 void ReportWriteFailure(UnloadRun* run) {
@@ -181,14 +181,22 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
     return false;
   }
   run->row_count = 0;
+  run->job_rows = 0;
   run->sequence = 1;
   run->size_threshold = static_cast<double>(job->size);
   run->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
   InitFieldEncoder(&run->encoder, job, &run->out, head);
-  run->insert_head = "";
-  run->insert_head_length = 0;
-  run->duplicate_tail = "";
+  InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->piece);
+  run->encoder.lob_writer = WriteLobValue;
+  run->encoder.lob_context = &run->lob_files;
+  run->insert_head_length =
+      BuildInsertHead(head, run->insert_head, kInsertHeadBytes, job->table, job->format, job->hint);
+  run->duplicate_tail[0] = '\0';
   run->duplicate_tail_length = 0;
+  if (job->format == kMySqlFormat && job->update) {
+    run->duplicate_tail_length =
+        BuildDuplicateUpdate(head, run->duplicate_tail, kDuplicateTailBytes);
+  }
   run->statement_open = false;
   run->first_in_statement = true;
   run->column_count = 0;
@@ -319,8 +327,9 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
     }
     if (got > 0 && job->format == kMySqlFormat) OpenMySqlStatement(run);
     for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
-      run->encoder.row_number = run->row_count;
+      run->encoder.row_number = run->job_rows;
       AssembleRow(run, static_cast<int>(row_idx));
+      run->job_rows += 1;
       if (run->out.failed) {
         ReportWriteFailure(run);
         Stop(run, kRunWriteFailed);
@@ -342,6 +351,9 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
     if (got < array && keep_going) break;
   }
   FinishRun(run);
+  // A LOB value that could not be written (each one already reported) fails the run once all
+  // rows are out, so that nothing else of the unload is lost on its account.
+  if (run->lob_files.failures > 0 && session->status == kRunOk) session->status = kRunWriteFailed;
   delete run;
 }
 

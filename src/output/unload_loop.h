@@ -16,9 +16,11 @@ constexpr int kMaxEmptyToleratedFetches = 100;
 bool IsToleratedError(const UnloadHandle* job, int code);
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on
-// success, 2 when a write or close of the output failed, 6 when an output file could not be
-// opened, 7 when a fetch failed with an error that is not tolerated (or a tolerated one kept
-// repeating without rows). On every stop the buffer is released and the open file closed.
+// success, 2 when a write or close of the output failed or a LOB value could not be written to
+// its file (reported, its field left empty, the unload carried on to the end), 6 when an output
+// file could not be opened, 7 when a fetch failed with an error that is not tolerated (or a
+// tolerated one kept repeating without rows). On every stop the buffer is released and the open
+// file closed.
 void UnloadRows(UnloadHandle* job, DbSession* session, OCIStmt* statement, ColumnDesc* head);
 
 // The same loop with an output buffer of buffer_bytes (at least 64), so that tests can drive

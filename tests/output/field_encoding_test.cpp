@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "job/options.h"
 #include "output/output_buffer.h"
 #include "output_test_support.h"
 
@@ -199,6 +200,19 @@ TEST(FieldEncoding, LongValueOfLength92IsEscapedLikeText) {
   std::string long_out = Encode(job.get(), as_long);
   EXPECT_EQ(long_out, Encode(job.get(), as_text));
   EXPECT_EQ(long_out.size(), 92u + 2 + 2 + 1);
+}
+
+TEST(FieldEncoding, InlineLobValuesAreEscapedLikeLongValues) {
+  // CSV: a CLOB fetched inline with a quote inside must stay one field when read back.
+  JobPtr job(NewJob());
+  ASSERT_EQ(SetOption(job.get(), "text=csv"), 1);
+  job->head = 0;
+  Columns clob;
+  SetLongValue(clob.Add("DOC", SQLT_CLOB, SQLT_LVC, 4 + 100, true, true), 0, "say \"hi\"");
+  EXPECT_EQ(Encode(job.get(), clob), "\"say \"\"hi\"\"\"\n");
+  Columns blob;
+  SetLongValue(blob.Add("BIN", SQLT_BLOB, SQLT_LVB, 4 + 100, true, true), 0, "a\"b");
+  EXPECT_EQ(Encode(job.get(), blob), "\"a\"\"b\"\n");
 }
 
 // Oracle NUMBER bytes made independently from a sign, base-100 exponent and digit pairs.

@@ -505,11 +505,14 @@ TEST_F(UnloadLoop, MySqlStatementsPerFetch) {
     else
       SetNull(c, slot);
   };
+  SetText(job_->table, nullptr, "T");
   EXPECT_EQ(Run(7), 0);
+  const std::string head = "INSERT  INTO `T` (`ID`,`NAME`,`NOTE`) VALUES \n";
   EXPECT_EQ(ReadFile(Path("emp.csv")),
-            "(1,unhex('41'),null),\n(2,unhex('41'),null),\n(3,unhex('41'),null),\n"
-            "(4,unhex('41'),null),\n(5,unhex('41'),null);\n"
-            "(6,unhex('41'),null),\n(7,unhex('41'),null);\n");
+            head +
+                "(1,unhex('41'),null),\n(2,unhex('41'),null),\n(3,unhex('41'),null),\n"
+                "(4,unhex('41'),null),\n(5,unhex('41'),null);\n" +
+                head + "(6,unhex('41'),null),\n(7,unhex('41'),null);\n");
 
   messages_.clear();
   job_->batch = 1;
@@ -517,10 +520,17 @@ TEST_F(UnloadLoop, MySqlStatementsPerFetch) {
   cursor_.next_row = 0;
   cursor_.row_count = 0;
   cursor_.fetch_calls = 0;
+  // With the duplicate-key tail, a statement cut by a file switch is closed with its tail in
+  // the first file and opened again with its head in the next.
+  job_->update = 1;
+  const std::string tail =
+      "\nON DUPLICATE KEY UPDATE \n    `ID`=VALUES(`ID`), `NAME`=VALUES(`NAME`), "
+      "`NOTE`=VALUES(`NOTE`);\n";
   EXPECT_EQ(Run(5), 0);
   EXPECT_EQ(ReadFile(Path("emp.csv")),
-            "(1,unhex('41'),null),\n(2,unhex('41'),null),\n(3,unhex('41'),null);\n");
-  EXPECT_EQ(ReadFile(Path("emp_2.csv")), "(4,unhex('41'),null),\n(5,unhex('41'),null);\n");
+            head + "(1,unhex('41'),null),\n(2,unhex('41'),null),\n(3,unhex('41'),null)" + tail);
+  EXPECT_EQ(ReadFile(Path("emp_2.csv")),
+            head + "(4,unhex('41'),null),\n(5,unhex('41'),null)" + tail);
 }
 
 }  // namespace

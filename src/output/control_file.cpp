@@ -1,0 +1,241 @@
+#include "output/control_file.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "scramble/scramble.h"
+
+namespace rowflume {
+namespace {
+
+constexpr int kLobFileNameWidth = 30;  // a LOB file name stands in the data in its place
+constexpr int kWriterBytes = 8192;     // far more than one clause, the longest being ~400 bytes
+
+// Buffered writing of the control file through the platform stream. The file is not part of
+// the unload's result, so a failed write only stops the writing.
+struct ControlWriter {
+  OutputStream* stream;
+  char data[kWriterBytes];
+  int fill;
+  bool failed;
+
+  void Flush() {
+    if (!failed && fill > 0 && !WriteAll(stream, data, static_cast<size_t>(fill))) failed = true;
+    fill = 0;
+  }
+
+  __attribute__((format(printf, 2, 3))) void Printf(const char* format, ...) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const int room = kWriterBytes - fill;
+      va_list args;
+      va_start(args, format);
+      const int written = std::vsnprintf(data + fill, static_cast<size_t>(room), format, args);
+      va_end(args);
+      if (written < 0) return;
+      if (written < room) {
+        fill += written;
+        return;
+      }
+      Flush();  // did not fit: write what is there and format once more into the empty buffer
+    }
+  }
+
+  // Two lower-case hex digits per byte.
+  void Hex(const char* bytes, int count) {
+    for (int k = 0; k < count; ++k) Printf("%02x", static_cast<unsigned char>(bytes[k]));
+  }
+};
+
+bool IsLobLocator(int define_type) {
+  return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
+}
+
+// A CLOB or BLOB whose value the unload writes to a LOB file.
+bool ReadsFromLobFile(const ColumnDesc* column) {
+  return (column->described_type == SQLT_CLOB || column->described_type == SQLT_BLOB) &&
+         IsLobLocator(column->define_type);
+}
+
+void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHandle* job) {
+  out->Printf("--  CREATE TABLE %s (\n", job->table);
+  bool first = true;
+  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+    if (!first) out->Printf(",\n");
+    first = false;
+    const char* name = c->name;
+    switch (c->described_type) {
+      case SQLT_NUM:
+      case SQLT_VNU:
+        if (c->scale > 0 && c->scale < c->precision) {
+          out->Printf("--    %s NUMBER(%d,%d)", name, c->precision, c->scale);
+        } else if (c->precision < 1) {
+          out->Printf("--    %s NUMBER", name);
+        } else {
+          out->Printf("--    %s NUMBER(%d)", name, c->precision);
+        }
+        break;
+      case SQLT_DAT:
+      case SQLT_ODT:
+        out->Printf("--    %s DATE", name);
+        break;
+      case SQLT_CLOB:
+        out->Printf("--    %s CLOB", name);
+        break;
+      case SQLT_BLOB:
+        out->Printf("--    %s BLOB", name);
+        break;
+      case 180:
+      case SQLT_TIMESTAMP:
+        if (c->precision < 1) {
+          out->Printf("--    %s TIMESTAMP", name);
+        } else {
+          out->Printf("--    %s TIMESTAMP(%d)", name, c->precision);
+        }
+        break;
+      case 181:
+      case SQLT_TIMESTAMP_TZ:
+        if (c->precision < 1) {
+          out->Printf("--    %s TIMESTAMP WITH TIME ZONE", name);
+        } else {
+          out->Printf("--    %s TIMESTAMP(%d) WITH TIME ZONE", name, c->precision);
+        }
+        break;
+      case SQLT_TIMESTAMP_LTZ:
+        if (c->precision < 1) {
+          out->Printf("--    %s TIMESTAMP WITH LOCAL TIME ZONE", name);
+        } else {
+          out->Printf("--    %s TIMESTAMP(%d) WITH LOCAL TIME ZONE", name, c->precision);
+        }
+        break;
+      default:
+        out->Printf("--    %s VARCHAR2(%d)", name, c->define_width);
+        break;
+    }
+  }
+  out->Printf("\n--  );\n--\n");
+}
+
+void WriteFieldList(ControlWriter* out, const ColumnDesc* head, bool fixed_width) {
+  int position = 1;
+  bool first = true;
+  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+    if (!first) out->Printf(",\n");
+    first = false;
+    const char* name = c->name;
+    const int width = RecordFieldWidth(c);
+    const int start = position;
+    const int end = start + width - 1;
+    const char* mask = nullptr;
+    const char* kind = nullptr;
+    switch (c->described_type) {
+      case SQLT_DAT:
+      case SQLT_ODT:
+        kind = "DATE";
+        mask = "YYYY-MM-DD HH24:MI:SS";
+        break;
+      case 180:
+      case SQLT_TIMESTAMP:
+        kind = "TIMESTAMP";
+        mask = "YYYY-MM-DD HH24:MI:SSXFF";
+        break;
+      case 181:
+      case SQLT_TIMESTAMP_TZ:
+      case SQLT_TIMESTAMP_LTZ:
+        kind = "TIMESTAMP WITH TIME ZONE";
+        mask = "YYYY-MM-DD HH24:MI:SSXFF TZH:TZM";
+        break;
+      default:
+        break;
+    }
+    if (ReadsFromLobFile(c)) {
+      if (fixed_width) {
+        out->Printf("  \"LOBF_%s\" FILLER POSITION(%d:%d) CHAR(%d) ,\n", name, start,
+                    start + kLobFileNameWidth - 1, kLobFileNameWidth);
+      } else {
+        out->Printf("  \"LOBF_%s\" FILLER CHAR(%d) ,\n", name, kLobFileNameWidth);
+      }
+      out->Printf("  \"%s\" LOBFILE(\"LOBF_%s\") TERMINATED BY EOF", name, name);
+    } else if (kind != nullptr) {
+      if (fixed_width) {
+        out->Printf("  \"%s\" POSITION(%d:%d) %s \"%s\" NULLIF \"%s\"=BLANKS", name, start, end,
+                    kind, mask, name);
+      } else {
+        out->Printf("  \"%s\" %s \"%s\" NULLIF \"%s\"=BLANKS", name, kind, mask, name);
+      }
+    } else if (fixed_width) {
+      out->Printf("  \"%s\" POSITION(%d:%d) CHAR(%d) NULLIF \"%s\"=BLANKS", name, start, end, width,
+                  name);
+    } else {
+      out->Printf("  \"%s\" CHAR(%d) NULLIF \"%s\"=BLANKS", name, width, name);
+    }
+    position += width;
+  }
+}
+
+}  // namespace
+
+int RecordFieldWidth(const ColumnDesc* column) {
+  return IsLobLocator(column->define_type) ? kLobFileNameWidth : column->display_width;
+}
+
+int FixedRecordLength(const ColumnDesc* head, const UnloadHandle* job) {
+  int length = job->record_length;
+  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) length += RecordFieldWidth(c);
+  return length;
+}
+
+void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHandle* job) {
+  char name[kControlNameBytes];
+  if (job->control[0] != '\0') {
+    std::snprintf(name, sizeof name, "%s", job->control);
+  } else {
+    std::snprintf(name, sizeof name, "%s_sqlldr.ctl", job->table);
+  }
+  OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
+  if (stream == nullptr) return;
+  ControlWriter writer;
+  writer.stream = stream;
+  writer.fill = 0;
+  writer.failed = false;
+  ControlWriter* out = &writer;
+
+  // The comment names the program and its release with the banner's own first line.
+  unsigned char release[kMaxStoredTextBytes] = {};
+  LoadStoredText(StoredText::kBannerLine1, release);
+  out->Printf("--\n-- %s\n-- Loader control file written with the unload of %s\n--\n",
+              reinterpret_cast<const char*>(release), job->table);
+  std::memset(release, 0, sizeof release);
+
+  WriteTableSketch(out, head, job);
+  if (job->head && !fixed_width) {
+    out->Printf("OPTIONS(BINDSIZE=%d,READSIZE=%d,SKIP=1,ERRORS=-1,ROWS=50000)\n", job->buffer,
+                job->buffer);
+  } else {
+    out->Printf("OPTIONS(BINDSIZE=%d,READSIZE=%d,ERRORS=-1,ROWS=50000)\n", job->buffer,
+                job->buffer);
+  }
+  out->Printf("LOAD DATA\n");
+  if (fixed_width) {
+    out->Printf("INFILE '%s' \"FIX %d\"\n", job->file, FixedRecordLength(head, job));
+  } else {
+    out->Printf("INFILE '%s' \"STR X'", job->file);
+    out->Hex(job->record, job->record_length);
+    out->Printf("'\"\n");
+  }
+  out->Printf("%s INTO TABLE %s\n", job->mode, job->table);
+  out->Printf("FIELDS TERMINATED BY X'");
+  out->Hex(job->field, static_cast<int>(strnlen(job->field, sizeof job->field)));
+  out->Printf("'");
+  if (!fixed_width && job->quote[0] != '\0') {
+    out->Printf(" OPTIONALLY ENCLOSED BY '%s' ", job->quote);
+  }
+  out->Printf(" TRAILING NULLCOLS \n(\n");
+  WriteFieldList(out, head, fixed_width);
+  out->Printf("\n)\n");
+  out->Flush();
+  CloseStream(stream);
+}
+
+}  // namespace rowflume

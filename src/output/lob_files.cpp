@@ -1,0 +1,141 @@
+#include "output/lob_files.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "output/output_files.h"
+#include "platform/platform.h"
+
+namespace rowflume {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+char* PutHex(char* p, uint64_t value, int digits) {
+  for (int k = digits - 1; k >= 0; --k) {
+    p[k] = kHexDigits[value & 15];
+    value >>= 4;
+  }
+  return p + digits;
+}
+
+void ReportCannotWrite(DbSession* session, const char* name) {
+  char text[kLobNameBytes + 64];
+  std::snprintf(text, sizeof text, "ERROR -- Cannot write to file : %s\n", name);
+  ReportMessage(session, text);
+}
+
+// A client failure is reported once, here; without an error record the file name is named, so
+// that no value is lost in silence.
+sword ReportClientFailure(DbSession* session, sword status, const char* name) {
+  if (ReportError(session) == 0) ReportCannotWrite(session, name);
+  return status;
+}
+
+OutputStream* OpenLobFile(const char* name) {
+  OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
+  if (stream != nullptr) return stream;
+  char directory[kLobDirectoryLength + 1];
+  std::memcpy(directory, name, kLobDirectoryLength);
+  directory[kLobDirectoryLength] = '\0';
+  // Another worker may have made it meanwhile; the second open decides either way.
+  MakeDirectory(directory);
+  return OpenFileStream(name, OpenMode::kTruncate);
+}
+
+}  // namespace
+
+int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t row_number,
+                      int position) {
+  if (capacity < kLobNameLength + 1) return -1;
+  if (lobdir < 1) lobdir = 1;
+  char* p = dest;
+  std::memcpy(p, "LOB", 3);
+  p = PutHex(p + 3, row_number % static_cast<uint64_t>(lobdir), 4);
+  *p++ = DirectorySeparator();
+  p = PutHex(p, static_cast<uint64_t>(piece) & 0xff, 2);
+  p = PutHex(p, row_number, 10);
+  *p++ = '_';
+  p = PutHex(p, static_cast<uint64_t>(position), 4);
+  std::memcpy(p, ".dat", 4);
+  p += 4;
+  *p = '\0';
+  return static_cast<int>(p - dest);
+}
+
+int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
+  const OciApi* oci = session->oci;
+  sword status = oci->LobOpen(session->service, session->error, locator, OCI_LOB_READONLY);
+  if (status != OCI_SUCCESS) return ReportClientFailure(session, status, name);
+
+  int result = 0;
+  OutputStream* file = OpenLobFile(name);
+  if (file == nullptr) {
+    ReportCannotWrite(session, name);
+    result = -1;
+  } else {
+    static_assert(kLobReadBytes <= 65536, "the read buffer lives on the stack");
+    char buffer[kLobReadBytes];
+    std::memset(buffer, 0, sizeof buffer);
+    ub4 offset = 1;
+    bool written = true;
+    do {
+      ub4 amount = 0;  // 0: read on to the end of the value, piece by piece
+      status = oci->LobRead(session->service, session->error, locator, &amount, offset, buffer,
+                            kLobReadBytes, nullptr, nullptr, 0, 0);
+      if (status != OCI_SUCCESS && status != OCI_NEED_DATA) break;
+      if (amount > static_cast<ub4>(kLobReadBytes)) amount = kLobReadBytes;
+      if (written && !WriteAll(file, buffer, amount)) written = false;
+      offset += amount;
+    } while (status == OCI_NEED_DATA);
+    const bool closed = CloseStream(file) == 0;
+    if (status != OCI_SUCCESS) {
+      result = ReportClientFailure(session, status, name);
+    } else if (!written || !closed) {
+      ReportCannotWrite(session, name);
+      result = -1;
+    }
+  }
+
+  sword close_status = oci->LobClose(session->service, session->error, locator);
+  if (close_status != OCI_SUCCESS && result == 0) {
+    result = ReportClientFailure(session, close_status, name);
+  }
+  return result;
+}
+
+void InitLobFileSink(LobFileSink* sink, DbSession* session, int lobdir, int piece) {
+  sink->session = session;
+  sink->lobdir = lobdir > 0 ? lobdir : 1;
+  sink->piece = piece;
+  sink->failures = 0;
+}
+
+int WriteLobValue(void* context, ColumnDesc* column, int row_idx, uint64_t row_number, int position,
+                  char* name, int name_capacity) {
+  auto* sink = static_cast<LobFileSink*>(context);
+  char file_name[kLobNameBytes];
+  int length = FormatLobFileName(file_name, sizeof file_name, sink->lobdir, sink->piece, row_number,
+                                 position);
+  if (length < 0 || length >= name_capacity) {
+    sink->failures += 1;
+    return -1;
+  }
+  // Each row's slot of the define buffer holds that row's locator reference.
+  OCILobLocator* locator = nullptr;
+  const size_t slot = static_cast<size_t>(column->define_width);
+  if (slot < sizeof locator) {
+    sink->failures += 1;
+    return -1;
+  }
+  std::memcpy(&locator, column->define_buffer + static_cast<size_t>(row_idx) * slot,
+              sizeof locator);
+  if (WriteLobFile(sink->session, locator, file_name) != 0) {
+    sink->failures += 1;
+    return -1;
+  }
+  std::memcpy(name, file_name, static_cast<size_t>(length) + 1);
+  return length;
+}
+
+}  // namespace rowflume

@@ -1,0 +1,59 @@
+// LOB values written to files of their own (`lob`=FILE): the file names, the piecewise read of
+// one value through its locator into its file, and the hook through which the field encoder
+// writes a value and puts the file's name into the data file.
+//
+// File names: "LOB<dddd>/<pp><rrrrrrrrrr>_<cccc>.dat", lower-case hexadecimal, where
+//   dddd        the subdirectory: the row number modulo `lobdir`;
+//   pp          the job's piece number (1 for a serial unload, the range number of a parallel
+//               worker), low 8 bits;
+//   rrrrrrrrrr  the row number: rows completed by the job before this one, over all its output
+//               files (it does not restart with a new file), low 40 bits;
+//   cccc        the column's 0-based select-list position.
+// The separator is the platform's directory separator. A name has 29 characters, within the
+// 30 the fixed layout reserves. Counting rows over the whole job and naming the piece keeps
+// every name unique over a whole unload, parallel pieces included, so no LOB file replaces
+// another; a failed piece that is run again writes the same names over its own earlier files.
+#pragma once
+
+#include <cstdint>
+
+#include "db/columns.h"
+#include "db/session.h"
+
+namespace rowflume {
+
+constexpr int kLobReadBytes = 32768;    // one piece of a LOB read
+constexpr int kLobNameBytes = 512;      // area a LOB file name is built in
+constexpr int kLobNameLength = 29;      // characters of every LOB file name
+constexpr int kLobDirectoryLength = 7;  // "LOB" and 4 hexadecimal digits: the name's directory
+
+// Builds the name above into dest (capacity bytes, NUL-terminated). Returns its length, or -1
+// when it does not fit.
+int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t row_number,
+                      int position);
+
+// Reads the whole value behind locator and writes it to the file name (created or emptied; its
+// subdirectory is created when the first open fails). Returns 0 when the whole value was read
+// and written; otherwise the status of the client call that failed (its error reported through
+// ReportError), or -1 when the file could not be opened, written or closed (reported as
+// "ERROR -- Cannot write to file : <name>"). The LOB is closed whenever it was opened. Bytes
+// are written as the client library delivers them, untranslated.
+int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name);
+
+// The job-side state of the encoder's LOB hook.
+struct LobFileSink {
+  DbSession* session;
+  int lobdir;    // subdirectories, 1 or more
+  int piece;     // the job's piece number
+  int failures;  // values that could not be written; the run then ends with a failed write
+};
+
+void InitLobFileSink(LobFileSink* sink, DbSession* session, int lobdir, int piece);
+
+// The encoder's LobFileWriter: context is a LobFileSink, row_number the rows completed by the
+// job before this row. Writes the value of column at row_idx of the fetched array and returns
+// the name's length, or -1 (the failure counted and already reported).
+int WriteLobValue(void* context, ColumnDesc* column, int row_idx, uint64_t row_number, int position,
+                  char* name, int name_capacity);
+
+}  // namespace rowflume

@@ -1,0 +1,357 @@
+// LOB files and the loader control file, through the built program on the embedded engine:
+// file contents byte for byte, names unique over a whole unload, failures reported, and control
+// files whose text and record length match what the unload wrote.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/job_run.h"
+#include "program_support.h"
+#include "scramble/scramble.h"
+
+namespace rowflume {
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  if (!line.empty() && line.back() == ',') fields.push_back("");
+  return fields;
+}
+
+// The name the program gives the LOB file of a row and a column (the scheme of lob_files.h).
+std::string LobName(uint64_t row, int position, int lobdir, int piece = 1) {
+  char name[64];
+  std::snprintf(name, sizeof name, "LOB%04x/%02x%010llx_%04x.dat",
+                static_cast<unsigned>(row % static_cast<uint64_t>(lobdir)), piece,
+                static_cast<unsigned long long>(row), position);
+  return name;
+}
+
+size_t CountFiles(const std::string& dir) {
+  size_t count = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().filename().string().rfind("LOB", 0) != 0 &&
+        entry.path().extension() == ".dat") {
+      ++count;
+    }
+  }
+  return count;
+}
+
+class LobFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+    db_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string dir_;
+  std::unique_ptr<SqliteFile> db_;
+};
+
+// Every value lands whole in its own file: more than 32 KiB in several pieces, an empty LOB as
+// an empty file, a NULL as no file at all; lobdir spreads the rows over its subdirectories.
+TEST_F(LobFiles, ValuesArriveWholeInTheirFiles) {
+  ASSERT_TRUE(db_->Exec("CREATE TABLE DOCS (ID NUMBER(4), PIC BLOB, BODY CLOB);"));
+  std::vector<std::string> blobs, clobs;
+  for (int id = 0; id < 20; ++id) {
+    blobs.push_back(PatternBytes(id == 3 ? 100000 : static_cast<size_t>(id * 37), id));
+    clobs.push_back(id == 5 ? std::string(70000, 'x') + "end"
+                            : "text of row " + std::to_string(id));
+    ASSERT_TRUE(db_->Exec("INSERT INTO DOCS VALUES (" + std::to_string(id) + ", NULL, '" +
+                          clobs.back() + "')"));
+    ASSERT_TRUE(db_->ExecWithBlob("UPDATE DOCS SET PIC = ?1 WHERE ID = " + std::to_string(id),
+                                  blobs.back()));
+  }
+  ASSERT_TRUE(db_->Exec("UPDATE DOCS SET PIC = NULL, BODY = NULL WHERE ID = 7"));
+
+  ProgramRun run = RunRowflume(dir_, {db_->user(), "query=select * from DOCS order by ID",
+                                      "lob=FILE", "file=docs.csv", "null=NULL"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::vector<std::string> lines = Lines(ReadFile(dir_ + "/docs.csv"));
+  ASSERT_EQ(lines.size(), 20u);
+  for (int id = 0; id < 20; ++id) {
+    std::vector<std::string> fields = Fields(lines[static_cast<size_t>(id)]);
+    ASSERT_EQ(fields.size(), 3u) << lines[static_cast<size_t>(id)];
+    EXPECT_EQ(fields[0], std::to_string(id));
+    if (id == 7) {
+      EXPECT_EQ(fields[1], "NULL");
+      EXPECT_EQ(fields[2], "NULL");
+      EXPECT_FALSE(FileExists(dir_ + "/" + LobName(7, 1, 8)));
+      EXPECT_FALSE(FileExists(dir_ + "/" + LobName(7, 2, 8)));
+      continue;
+    }
+    EXPECT_EQ(fields[1], LobName(static_cast<uint64_t>(id), 1, 8));
+    EXPECT_EQ(fields[2], LobName(static_cast<uint64_t>(id), 2, 8));
+    ASSERT_TRUE(FileExists(dir_ + "/" + fields[1])) << fields[1];
+    EXPECT_TRUE(ReadFile(dir_ + "/" + fields[1]) == blobs[static_cast<size_t>(id)]) << "row " << id;
+    EXPECT_EQ(ReadFile(dir_ + "/" + fields[2]), clobs[static_cast<size_t>(id)]);
+  }
+  EXPECT_EQ(fs::file_size(dir_ + "/" + LobName(0, 1, 8)), 0u) << "an empty LOB, an empty file";
+  std::set<std::string> directories;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    if (entry.is_directory()) directories.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(directories, (std::set<std::string>{"LOB0000", "LOB0001", "LOB0002", "LOB0003",
+                                                "LOB0004", "LOB0005", "LOB0006", "LOB0007"}));
+}
+
+// The row number of a name counts over the whole job: files switched by `batch` (whose own row
+// counts restart) never reuse a name, and each data file names exactly the file of its value.
+TEST_F(LobFiles, NamesStayUniqueAcrossOutputFiles) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE MANY (ID NUMBER(6), PIC BLOB);"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500)"
+                " INSERT INTO MANY SELECT i, CAST('value ' || i AS BLOB) FROM n;"));
+  ProgramRun run =
+      RunRowflume(dir_, {db_->user(), "query=select * from MANY order by ID", "lob=FILE",
+                         "lobdir=10", "rows=1000", "batch=YES", "file=many.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::set<std::string> names;
+  int rows = 0;
+  for (const char* file : {"many.csv", "many_2.csv", "many_3.csv"}) {
+    for (const std::string& line : Lines(ReadFile(dir_ + "/" + file))) {
+      std::vector<std::string> fields = Fields(line);
+      ASSERT_EQ(fields.size(), 2u);
+      EXPECT_EQ(fields[1], LobName(static_cast<uint64_t>(rows), 1, 10));
+      EXPECT_EQ(ReadFile(dir_ + "/" + fields[1]), "value " + fields[0]);
+      names.insert(fields[1]);
+      ++rows;
+    }
+  }
+  EXPECT_EQ(rows, 2500);
+  EXPECT_EQ(names.size(), 2500u);
+  EXPECT_EQ(CountFiles(dir_), 2500u);
+}
+
+// A value that cannot be written is reported, its field stays empty, the unload goes on to the
+// end and the run ends with a failed write.
+TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE DOCS (ID NUMBER(4), PIC BLOB);"
+                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9)"
+                " INSERT INTO DOCS SELECT i, CAST('pic ' || i AS BLOB) FROM n;"));
+  // A plain file where the subdirectory of rows 1 and 9 belongs.
+  std::ofstream(dir_ + "/LOB0001") << "in the way";
+  ProgramRun run = RunRowflume(
+      dir_, {db_->user(), "query=select * from DOCS order by ID", "lob=FILE", "file=docs.csv"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  for (uint64_t row : {1, 9}) {
+    EXPECT_NE(run.out.find("ERROR -- Cannot write to file : " + LobName(row, 1, 8) + "\n"),
+              std::string::npos)
+        << run.out;
+  }
+  std::vector<std::string> lines = Lines(ReadFile(dir_ + "/docs.csv"));
+  ASSERT_EQ(lines.size(), 10u);
+  for (uint64_t row = 0; row < 10; ++row) {
+    std::vector<std::string> fields = Fields(lines[row]);
+    ASSERT_EQ(fields.size(), 2u);
+    if (row % 8 == 1) {
+      EXPECT_EQ(fields[1], "");
+    } else {
+      EXPECT_EQ(ReadFile(dir_ + "/" + fields[1]), "pic " + std::to_string(row));
+    }
+  }
+  EXPECT_NE(run.out.find("closed at 10 rows"), std::string::npos) << run.out;
+}
+
+class ControlFiles : public LobFiles {
+ protected:
+  void SetUp() override {
+    LobFiles::SetUp();
+    ASSERT_TRUE(db_->Exec(
+        "CREATE TABLE CT (AMOUNT NUMBER(8,2), N NUMBER, N5 'NUMBER(5,5)', D DATE, TS TIMESTAMP,"
+        " C CLOB, B BLOB, V VARCHAR2(12));"
+        "INSERT INTO CT VALUES (12.5, 42, 0.12345, '2020-01-02 03:04:05',"
+        " '2020-01-02 03:04:05.123456', 'clob', x'00ff', 'text');"
+        "INSERT INTO CT VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);"
+        "INSERT INTO CT VALUES (-1, 3.25, 0, '1999-12-31 23:59:59', NULL, '', x'', "
+        "'abcdefghijkl');"));
+    unsigned char banner[kMaxStoredTextBytes] = {};
+    LoadStoredText(StoredText::kBannerLine1, banner);
+    head_ = std::string("--\n-- ") + reinterpret_cast<const char*>(banner) +
+            "\n-- Loader control file written with the unload of CT\n--\n"
+            "--  CREATE TABLE CT (\n"
+            "--    AMOUNT NUMBER(8,2),\n"
+            "--    N NUMBER,\n"
+            "--    N5 NUMBER(5),\n"
+            "--    D DATE,\n"
+            "--    TS TIMESTAMP,\n"
+            "--    C CLOB,\n"
+            "--    B BLOB,\n"
+            "--    V VARCHAR2(12)\n"
+            "--  );\n"
+            "--\n";
+  }
+
+  std::string head_;
+};
+
+TEST_F(ControlFiles, DelimitedUnload) {
+  ProgramRun run = RunRowflume(
+      dir_, {db_->user(), "query=CT", "text=CSV", "lob=FILE", "file=ct_%p.csv", "buffer=16"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir_ + "/CT_sqlldr.ctl"),
+            head_ +
+                "OPTIONS(BINDSIZE=16777216,READSIZE=16777216,SKIP=1,ERRORS=-1,ROWS=50000)\n"
+                "LOAD DATA\n"
+                "INFILE 'ct_%p.csv' \"STR X'0a'\"\n"
+                "INSERT INTO TABLE CT\n"
+                "FIELDS TERMINATED BY X'2c' OPTIONALLY ENCLOSED BY '\"'  TRAILING NULLCOLS \n"
+                "(\n"
+                "  \"AMOUNT\" CHAR(11) NULLIF \"AMOUNT\"=BLANKS,\n"
+                "  \"N\" CHAR(46) NULLIF \"N\"=BLANKS,\n"
+                "  \"N5\" CHAR(8) NULLIF \"N5\"=BLANKS,\n"
+                "  \"D\" DATE \"YYYY-MM-DD HH24:MI:SS\" NULLIF \"D\"=BLANKS,\n"
+                "  \"TS\" TIMESTAMP \"YYYY-MM-DD HH24:MI:SSXFF\" NULLIF \"TS\"=BLANKS,\n"
+                "  \"LOBF_C\" FILLER CHAR(30) ,\n"
+                "  \"C\" LOBFILE(\"LOBF_C\") TERMINATED BY EOF,\n"
+                "  \"LOBF_B\" FILLER CHAR(30) ,\n"
+                "  \"B\" LOBFILE(\"LOBF_B\") TERMINATED BY EOF,\n"
+                "  \"V\" CHAR(12) NULLIF \"V\"=BLANKS\n"
+                ")\n");
+
+  // The INSERT formats and a job without a table write none.
+  fs::remove(dir_ + "/CT_sqlldr.ctl");
+  run = RunRowflume(dir_, {db_->user(), "query=CT", "format=MYSQL", "file=ct.sql"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  run = RunRowflume(dir_,
+                    {db_->user(), "query=select * from CT", "control=named.ctl", "file=ct.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(FileExists(dir_ + "/CT_sqlldr.ctl"));
+  EXPECT_FALSE(FileExists(dir_ + "/named.ctl"));
+}
+
+// Fixed-width records: positions follow the display widths (30 for LOB file names), and FIX is
+// the length of every record the unload wrote.
+TEST_F(ControlFiles, FixedWidthUnload) {
+  ProgramRun run =
+      RunRowflume(dir_, {db_->user(), "query=CT", "field=0x20", "lob=FILE", "record=0x0d0x0a",
+                         "file=ct.dat", "control=ct.ctl", "head=YES"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir_ + "/ct.ctl"),
+            head_ +
+                "OPTIONS(BINDSIZE=2097152,READSIZE=2097152,ERRORS=-1,ROWS=50000)\n"
+                "LOAD DATA\n"
+                "INFILE 'ct.dat' \"FIX 184\"\n"
+                "INSERT INTO TABLE CT\n"
+                "FIELDS TERMINATED BY X'20' TRAILING NULLCOLS \n"
+                "(\n"
+                "  \"AMOUNT\" POSITION(1:11) CHAR(11) NULLIF \"AMOUNT\"=BLANKS,\n"
+                "  \"N\" POSITION(12:57) CHAR(46) NULLIF \"N\"=BLANKS,\n"
+                "  \"N5\" POSITION(58:65) CHAR(8) NULLIF \"N5\"=BLANKS,\n"
+                "  \"D\" POSITION(66:84) DATE \"YYYY-MM-DD HH24:MI:SS\" NULLIF \"D\"=BLANKS,\n"
+                "  \"TS\" POSITION(85:110) TIMESTAMP \"YYYY-MM-DD HH24:MI:SSXFF\" NULLIF "
+                "\"TS\"=BLANKS,\n"
+                "  \"LOBF_C\" FILLER POSITION(111:140) CHAR(30) ,\n"
+                "  \"C\" LOBFILE(\"LOBF_C\") TERMINATED BY EOF,\n"
+                "  \"LOBF_B\" FILLER POSITION(141:170) CHAR(30) ,\n"
+                "  \"B\" LOBFILE(\"LOBF_B\") TERMINATED BY EOF,\n"
+                "  \"V\" POSITION(171:182) CHAR(12) NULLIF \"V\"=BLANKS\n"
+                ")\n");
+  const std::string data = ReadFile(dir_ + "/ct.dat");
+  constexpr size_t kRecord = 184;
+  ASSERT_EQ(data.size(), 3 * kRecord);
+  for (size_t row = 0; row < 3; ++row) {
+    std::string record = data.substr(row * kRecord, kRecord);
+    EXPECT_EQ(record.substr(kRecord - 2), "\r\n") << "row " << row;
+    EXPECT_EQ(record.find('\n'), kRecord - 1) << "row " << row;
+  }
+  // Each field sits at its position: the date of the first row at 66, its LOB names at 111 and
+  // 141 (1-based), padded to 30.
+  EXPECT_EQ(data.substr(65, 19), "2020-01-02 03:04:05");
+  EXPECT_EQ(data.substr(110, 30), LobName(0, 5, 8) + " ");
+  EXPECT_EQ(data.substr(140, 30), LobName(0, 6, 8) + " ");
+  EXPECT_EQ(data.substr(170, 12), "text        ");
+  EXPECT_EQ(ReadFile(dir_ + "/" + LobName(0, 6, 8)), std::string("\0\xff", 2));
+}
+
+// LOBs fetched inline stand in the record as text of their display width, and the clauses say
+// so: no LOB file is read for them.
+TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
+  ProgramRun run = RunRowflume(dir_, {db_->user(), "query=select V, C from CT", "table=CT",
+                                      "field=0x20", "long=2000", "file=inline.dat"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::string control = ReadFile(dir_ + "/CT_sqlldr.ctl");
+  EXPECT_NE(control.find("INFILE 'inline.dat' \"FIX 2013\"\n"), std::string::npos) << control;
+  EXPECT_NE(control.find("  \"C\" POSITION(13:2012) CHAR(2000) NULLIF \"C\"=BLANKS\n)\n"),
+            std::string::npos)
+      << control;
+  EXPECT_EQ(control.find("LOBFILE"), std::string::npos);
+  const std::string data = ReadFile(dir_ + "/inline.dat");
+  ASSERT_EQ(data.size(), 3 * 2013u);
+  EXPECT_EQ(data.substr(12, 5), "clob ");
+}
+
+// Describes a query on the engine with the job given, as the job run does; the column list is
+// handed to check and freed afterwards.
+template <typename Check>
+void Describe(const std::string& user, const char* query, UnloadHandle* job, Check check) {
+  DbSession session;
+  SessionInit(&session);
+  session.callback = nullptr;
+  ASSERT_EQ(LogonUserString(&session, user.c_str()), 0);
+  OCIStmt* statement = nullptr;
+  ASSERT_EQ(StmtPrepare(&session, &statement, query), 0);
+  ASSERT_EQ(StmtExecuteQuery(&session, statement), 0);
+  ColumnDesc head;
+  std::memset(&head, 0, sizeof head);
+  EXPECT_GT(DescribeColumns(&session, statement, &head, job->field[0] == ' ', job->width, job), 0);
+  check(head.next);
+  FreeColumns(&session, &head);
+  StmtFree(&session, statement);
+  Logoff(&session);
+}
+
+// Only the first piece of an unload writes the control file, and the unique list flags the
+// columns it names exactly (letter case aside), up to its first empty entry.
+TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
+  std::unique_ptr<UnloadHandle> job(NewJob());
+  const std::string control = dir_ + "/piece.ctl";
+  SetText(job->control, nullptr, control);
+  SetText(job->table, nullptr, "CT");
+  job->piece = 2;
+  SetText(job->unique, nullptr, "amount, n5");
+  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+    EXPECT_EQ(c->unique, 1);
+    EXPECT_EQ(c->next->unique, 0) << "a blank after the comma is part of the name";
+  });
+  EXPECT_FALSE(FileExists(control));
+
+  job->piece = 1;
+  SetText(job->unique, nullptr, "v,Amount,,n5");
+  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+    EXPECT_EQ(c->unique, 1);
+    EXPECT_EQ(c->next->unique, 0) << "the empty entry ends the list";
+    EXPECT_EQ(c->next->next->unique, 1);
+  });
+  EXPECT_TRUE(FileExists(control));
+
+  // The loader control file is not written for INSERT statements.
+  std::filesystem::remove(control);
+  job->format = 2;
+  Describe(db_->user(), "select AMOUNT from CT", job.get(), [](ColumnDesc*) {});
+  EXPECT_FALSE(FileExists(control));
+}
+
+}  // namespace
+}  // namespace rowflume
