@@ -149,6 +149,18 @@ sword FailSqlite(Error* error, Session* session, int rc, const char* message, co
   if (message == nullptr) message = "";
   std::string user = session ? session->user : std::string();
   int primary = rc & 0xff;
+  // Errors the engine raises itself inside SQLite (its functions and views) carry their Oracle
+  // form: "ORA-nnnnn: text".
+  if (StartsWith(message, "ORA-") && std::strlen(message) > 11 && message[9] == ':' &&
+      message[10] == ' ') {
+    int code = 0;
+    bool digits = true;
+    for (int idx = 4; idx < 9; ++idx) {
+      if (message[idx] < '0' || message[idx] > '9') digits = false;
+      code = code * 10 + (message[idx] - '0');
+    }
+    if (digits) return Fail(error, code, message + 11);
+  }
   if (StartsWith(message, "no such table: "))
     return Fail(error, 942, "table or view does not exist");
   if (StartsWith(message, "no such column: ")) {
@@ -222,6 +234,7 @@ int SetupConnection(Server* server) {
       "CREATE TEMP TABLE dual(dummy VARCHAR2(1), \"USER\" VARCHAR2(128), sysdate DATE);"
       "INSERT INTO temp.dual VALUES('X', NULL, NULL);";
   int rc = sqlite3_exec(server->db, setup, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = RegisterDictionary(server->db);
   if (rc != SQLITE_OK) return rc;
   return sqlite3_prepare_v2(server->db,
                             "UPDATE temp.dual SET sysdate = datetime('now', 'localtime')", -1,

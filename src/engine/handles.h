@@ -202,6 +202,9 @@ void ClearError(Error* error);
 
 // Per-connection setup: DUAL and anything later statements need from the connection.
 int SetupConnection(Server* server);
+// Adds the dictionary views, DBMS_ROWID.ROWID_CREATE, NVL and the ROWID conversions to a
+// connection (dictionary.cpp).
+int RegisterDictionary(sqlite3* db);
 // Gives DUAL the session's user.
 int SetDualUser(Server* server, const std::string& user);
 

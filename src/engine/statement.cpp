@@ -132,6 +132,44 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
   return OCI_SUCCESS;
 }
 
+// The fault hook described in engine.h: a statement bound with a MINRID value that the
+// database lists in rowflume_faults with remaining runs fails once per listed run.
+sword InjectedFault(Stmt* stmt, Server* server, Error* error) {
+  const Bind* minrid = nullptr;
+  for (const Bind* bind : stmt->binds) {
+    if (bind != nullptr && EqualsNoCase("MINRID", 6, bind->name)) minrid = bind;
+  }
+  if (minrid == nullptr || minrid->value == nullptr) return OCI_SUCCESS;
+  const char* value = static_cast<const char*>(minrid->value);
+  size_t len = minrid->dty == SQLT_STR ? strnlen(value, static_cast<size_t>(minrid->value_sz))
+               : minrid->length        ? *minrid->length
+                                       : static_cast<size_t>(minrid->value_sz);
+  // Looked up before anything is written, so that runs without a listed fault never write.
+  sqlite3_stmt* probe = nullptr;
+  if (sqlite3_prepare_v2(server->db,
+                         "SELECT 1 FROM main.rowflume_faults WHERE minrid = ?1 AND remaining > 0",
+                         -1, &probe, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(probe);
+    return OCI_SUCCESS;
+  }
+  sqlite3_bind_text(probe, 1, value, static_cast<int>(len), SQLITE_TRANSIENT);
+  bool listed = sqlite3_step(probe) == SQLITE_ROW;
+  sqlite3_finalize(probe);
+  if (!listed) return OCI_SUCCESS;
+  sqlite3_stmt* take = nullptr;
+  bool taken = false;
+  if (sqlite3_prepare_v2(server->db,
+                         "UPDATE main.rowflume_faults SET remaining = remaining - 1 "
+                         "WHERE minrid = ?1 AND remaining > 0",
+                         -1, &take, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(take, 1, value, static_cast<int>(len), SQLITE_TRANSIENT);
+    taken = sqlite3_step(take) == SQLITE_DONE && sqlite3_changes(server->db) > 0;
+  }
+  sqlite3_finalize(take);
+  if (!taken) return OCI_SUCCESS;
+  return Fail(error, 1555, "snapshot too old: rollback segment number  with name \"\" too small");
+}
+
 void Describe(Stmt* stmt) {
   sqlite3_stmt* st = stmt->st;
   int count = sqlite3_column_count(st);
@@ -735,6 +773,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     return OCI_SUCCESS;
   }
 
+  if (plan.error_code != 0) return Fail(error, plan.error_code, plan.error_text.c_str());
   if (plan.uses_sysdate && server->set_clock) {
     sqlite3_step(server->set_clock);
     sqlite3_reset(server->set_clock);
@@ -759,6 +798,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   stmt->st = st;
   stmt->finished = false;
   sword status = ApplyBinds(stmt, error);
+  if (status == OCI_SUCCESS) status = InjectedFault(stmt, server, error);
   if (status != OCI_SUCCESS) {
     stmt->Finalize();
     return status;

@@ -7,6 +7,7 @@
 #include "db/job_run.h"
 #include "db/session.h"
 #include "job/command_line.h"
+#include "main/parallel_run.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
@@ -82,8 +83,7 @@ int RunCommandLine(int argc, char** argv) {
   if (job->ncharset_id == 0) job->ncharset_id = job->charset_id;
 
   if (job->degree > 1 && job->split[0] != '\0') {
-    SessionMessage(&session, "ERROR -- parallel unload is not available in this build\n");
-    status = kOneShotStatus;
+    status = RunParallel(job.get(), &session);
   } else {
     status = RunJob(job.get());
   }

@@ -1,0 +1,605 @@
+// The Oracle dictionary and ROWID forms the embedded engine adds to each connection: the
+// DBA_OBJECTS and DBA_EXTENTS views, DBMS_ROWID.ROWID_CREATE, NVL and the conversions between
+// SQLite rowids and 18-character ROWID texts.
+#include <sqlite3.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/handles.h"
+
+namespace rowflume::engine {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr int64_t kMaxFile = 1023;
+constexpr int64_t kMaxBlock = (int64_t{1} << kRowidBlockBits) - 1;
+constexpr int64_t kMaxSlot = 65535;
+constexpr int64_t kMaxObject = 0xFFFFFFFFLL;
+constexpr int64_t kBlocksPerExtent = 128;
+constexpr int64_t kBlockBytes = 8192;
+
+int DigitValue(char ch) {
+  if (ch >= 'A' && ch <= 'Z') return ch - 'A';
+  if (ch >= 'a' && ch <= 'z') return ch - 'a' + 26;
+  if (ch >= '0' && ch <= '9') return ch - '0' + 52;
+  if (ch == '+') return 62;
+  if (ch == '/') return 63;
+  return -1;
+}
+
+void PutDigits(uint64_t value, int count, char* out) {
+  for (int idx = count - 1; idx >= 0; --idx) {
+    out[idx] = kAlphabet[value & 63];
+    value >>= 6;
+  }
+}
+
+bool ReadDigits(const char* text, int count, int64_t* value) {
+  int64_t result = 0;
+  for (int idx = 0; idx < count; ++idx) {
+    int digit = DigitValue(text[idx]);
+    if (digit < 0) return false;
+    result = result * 64 + digit;
+  }
+  *value = result;
+  return true;
+}
+
+// ---- SQL functions ------------------------------------------------------------------------------
+
+void RaiseInvalidRowid(sqlite3_context* context) {
+  sqlite3_result_error(context, "ORA-01410: invalid ROWID", -1);
+}
+
+// rowflume_rowid_create(type, object, file, block, slot): DBMS_ROWID.ROWID_CREATE.
+void RowidCreateFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  int64_t parts[5];
+  for (int idx = 0; idx < argc && idx < 5; ++idx) {
+    if (sqlite3_value_type(argv[idx]) == SQLITE_NULL) {
+      sqlite3_result_null(context);
+      return;
+    }
+    parts[idx] = sqlite3_value_int64(argv[idx]);
+  }
+  RowidParts rowid{parts[1], parts[2], parts[3], parts[4]};
+  char text[kRowidTextChars + 1];
+  if (parts[0] != 1 || !EncodeRowid(rowid, text)) {
+    sqlite3_result_error(context, "ORA-06502: PL/SQL: numeric or value error", -1);
+    return;
+  }
+  sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);
+}
+
+// rowflume_rowid_number(text, operator): the rowid bound that makes "rowid OP bound" select
+// the same rows as "ROWID OP text" would; NULL when no rowid equals the text.
+void RowidNumberFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const char* op = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+  RowidParts parts;
+  if (text == nullptr || op == nullptr ||
+      !DecodeRowid(text, static_cast<size_t>(sqlite3_value_bytes(argv[0])), &parts)) {
+    RaiseInvalidRowid(context);
+    return;
+  }
+  int64_t bound = 0;
+  if (!RowidBound(parts, op, &bound)) {
+    sqlite3_result_null(context);
+    return;
+  }
+  sqlite3_result_int64(context, bound);
+}
+
+// rowflume_rowid_text(table, rowid): the ROWID text of a row of the named table.
+void RowidTextFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  // The table's data object number is looked up once per statement.
+  auto* cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
+  if (cached == nullptr) {
+    auto* object = static_cast<int64_t*>(sqlite3_malloc(sizeof(int64_t)));
+    if (object == nullptr) {
+      sqlite3_result_error_nomem(context);
+      return;
+    }
+    *object = 0;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(sqlite3_context_db_handle(context),
+                           "SELECT rootpage FROM main.sqlite_master WHERE type = 'table' AND "
+                           "name = ?1 COLLATE NOCASE",
+                           -1, &st, nullptr) == SQLITE_OK) {
+      sqlite3_bind_value(st, 1, argv[0]);
+      if (sqlite3_step(st) == SQLITE_ROW) *object = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+    sqlite3_set_auxdata(context, 0, object, sqlite3_free);
+    cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
+    if (cached == nullptr) cached = object;  // not kept: still valid for this call
+  }
+  char text[kRowidTextChars + 1];
+  if (!RowidText(*cached, sqlite3_value_int64(argv[1]), text)) {
+    sqlite3_result_null(context);
+    return;
+  }
+  sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);
+}
+
+void NvlFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
+  sqlite3_result_value(context, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
+}
+
+// ---- Dictionary views ---------------------------------------------------------------------------
+
+struct Cell {
+  bool null = true;
+  bool text = false;
+  int64_t number = 0;
+  std::string value;
+};
+using Row = std::vector<Cell>;
+
+Cell Text(const std::string& value) {
+  Cell cell;
+  cell.null = false;
+  cell.text = true;
+  cell.value = value;
+  return cell;
+}
+Cell Number(int64_t value) {
+  Cell cell;
+  cell.null = false;
+  cell.number = value;
+  return cell;
+}
+Cell FromColumn(sqlite3_stmt* st, int col) {
+  switch (sqlite3_column_type(st, col)) {
+    case SQLITE_NULL:
+      return Cell();
+    case SQLITE_INTEGER:
+      return Number(sqlite3_column_int64(st, col));
+    default:
+      return Text(reinterpret_cast<const char*>(sqlite3_column_text(st, col)));
+  }
+}
+
+bool EqualsNoCase(const std::string& left, const char* right) {
+  size_t len = std::strlen(right);
+  if (left.size() != len) return false;
+  return sqlite3_strnicmp(left.c_str(), right, static_cast<int>(len)) == 0;
+}
+
+struct DictTable;
+// Fills rows; name, when given, restricts the rows to that object (compared without case).
+using FillFunction = int (*)(sqlite3* db, const char* name, std::vector<Row>* rows,
+                             std::string* error);
+
+struct DictTable {
+  sqlite3_vtab base;
+  sqlite3* db;
+  FillFunction fill;
+  int name_column;  // the column an equality constraint may narrow to one object
+};
+
+struct DictCursor {
+  sqlite3_vtab_cursor base;
+  std::vector<Row> rows;
+  size_t position = 0;
+};
+
+bool QueryText(sqlite3* db, const char* sql, std::string* out) {
+  sqlite3_stmt* st = nullptr;
+  bool found = false;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL) {
+    *out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    found = true;
+  }
+  sqlite3_finalize(st);
+  return found;
+}
+
+bool HasTable(sqlite3* db, const char* name) {
+  sqlite3_stmt* st = nullptr;
+  bool found = false;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?1 "
+                         "COLLATE NOCASE",
+                         -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, name, -1, SQLITE_STATIC);
+    found = sqlite3_step(st) == SQLITE_ROW;
+  }
+  sqlite3_finalize(st);
+  return found;
+}
+
+// Rows a database states for itself in one of its own tables (see engine.h).
+int AppendStatedRows(sqlite3* db, const char* sql, const char* name, std::vector<Row>* rows,
+                     std::string* error) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return rc;
+  }
+  if (name != nullptr) {
+    sqlite3_bind_text(st, 1, name, -1, SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(st, 1);
+  }
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    Row row;
+    for (int col = 0; col < sqlite3_column_count(st); ++col) row.push_back(FromColumn(st, col));
+    rows->push_back(std::move(row));
+  }
+  sqlite3_finalize(st);
+  if (rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    return rc;
+  }
+  return SQLITE_OK;
+}
+
+// The tables of the database with their root pages, restricted to name when given.
+int ListTables(sqlite3* db, const char* name, std::vector<std::pair<std::string, int64_t>>* out,
+               std::string* error) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db,
+                              "SELECT name, rootpage FROM main.sqlite_master WHERE type = 'table' "
+                              "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                              "AND (?1 IS NULL OR name = ?1 COLLATE NOCASE) ORDER BY rootpage",
+                              -1, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return rc;
+  }
+  if (name != nullptr) sqlite3_bind_text(st, 1, name, -1, SQLITE_TRANSIENT);
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    out->emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                      sqlite3_column_int64(st, 1));
+  }
+  sqlite3_finalize(st);
+  if (rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    return rc;
+  }
+  return SQLITE_OK;
+}
+
+std::string SessionUser(sqlite3* db) {
+  std::string user;
+  QueryText(db, "SELECT \"USER\" FROM temp.dual", &user);
+  return user;
+}
+
+int FillObjects(sqlite3* db, const char* name, std::vector<Row>* rows, std::string* error) {
+  std::vector<std::pair<std::string, int64_t>> tables;
+  int rc = ListTables(db, name, &tables, error);
+  if (rc != SQLITE_OK) return rc;
+  std::string owner = SessionUser(db);
+  for (const auto& [table, root] : tables) {
+    rows->push_back({Text(owner), Text(table), Cell(), Number(root), Number(root), Text("TABLE")});
+  }
+  if (HasTable(db, "rowflume_objects")) {
+    return AppendStatedRows(db,
+                            "SELECT owner, object_name, subobject_name, object_id, "
+                            "data_object_id, object_type FROM main.rowflume_objects "
+                            "WHERE ?1 IS NULL OR object_name = ?1 COLLATE NOCASE",
+                            name, rows, error);
+  }
+  return SQLITE_OK;
+}
+
+std::string QuotedName(const std::string& name) {
+  std::string out = "\"";
+  for (char ch : name) {
+    out.push_back(ch);
+    if (ch == '"') out.push_back('"');
+  }
+  out.push_back('"');
+  return out;
+}
+
+// The extents of one table: runs of 128 blocks that hold at least one row, found by seeking
+// from one run to the next, so a sparse table costs one seek per run that has rows.
+int TableExtents(sqlite3* db, const std::string& owner, const std::string& table,
+                 std::vector<Row>* rows, std::string* error) {
+  std::string quoted = QuotedName(table);
+  // One aggregate a statement: SQLite answers a lone min() or max() by one seek.
+  std::string sql = "SELECT max(rowid) FROM main." + quoted;
+  sqlite3_stmt* seek = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &seek, nullptr) != SQLITE_OK) {
+    // A table without rowids, like an index-organized table, has no ROWID extents.
+    sqlite3_finalize(seek);
+    return SQLITE_OK;
+  }
+  int64_t last = sqlite3_step(seek) == SQLITE_ROW ? sqlite3_column_int64(seek, 0) : 0;
+  sqlite3_finalize(seek);
+  seek = nullptr;
+  sql = "SELECT min(rowid) FROM main." + quoted + " WHERE rowid >= ?1";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &seek, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    sqlite3_finalize(seek);
+    return SQLITE_ERROR;
+  }
+  int64_t from = INT64_MIN;
+  int64_t extent_id = 0;
+  int rc = SQLITE_OK;
+  for (;;) {
+    sqlite3_bind_int64(seek, 1, from);
+    rc = sqlite3_step(seek);
+    if (rc != SQLITE_ROW) break;
+    if (sqlite3_column_type(seek, 0) == SQLITE_NULL) {
+      rc = SQLITE_DONE;
+      break;
+    }
+    int64_t first = sqlite3_column_int64(seek, 0);
+    sqlite3_reset(seek);
+    if (first < 0 || last > kMaxRowidPosition) {
+      *error = "ORA-01410: invalid ROWID (table " + table +
+               " has rowids outside 0 to 274609471487, which ROWID texts cannot hold)";
+      sqlite3_finalize(seek);
+      return SQLITE_ERROR;
+    }
+    int64_t start_block = (first / kRowidRowsPerBlock) / kBlocksPerExtent * kBlocksPerExtent;
+    rows->push_back({Text(owner), Text(table), Cell(), Text("TABLE"), Text("USERS"),
+                     Number(extent_id++), Number(1 + (start_block >> kRowidBlockBits)),
+                     Number(start_block & kMaxBlock), Number(kBlocksPerExtent * kBlockBytes),
+                     Number(kBlocksPerExtent), Number(1 + (start_block >> kRowidBlockBits))});
+    from = (start_block + kBlocksPerExtent) * kRowidRowsPerBlock;
+  }
+  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
+  sqlite3_finalize(seek);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int FillExtents(sqlite3* db, const char* name, std::vector<Row>* rows, std::string* error) {
+  // Segments the database states extents for take those instead of computed ones.
+  bool stated = HasTable(db, "rowflume_extents");
+  if (stated) {
+    int rc = AppendStatedRows(db,
+                              "SELECT owner, segment_name, partition_name, segment_type, "
+                              "'USERS', 0, relative_fno, block_id, blocks * 8192, blocks, "
+                              "relative_fno FROM main.rowflume_extents "
+                              "WHERE ?1 IS NULL OR segment_name = ?1 COLLATE NOCASE",
+                              name, rows, error);
+    if (rc != SQLITE_OK) return rc;
+  }
+  std::vector<std::pair<std::string, int64_t>> tables;
+  int rc = ListTables(db, name, &tables, error);
+  if (rc != SQLITE_OK) return rc;
+  std::string owner = SessionUser(db);
+  size_t stated_rows = rows->size();
+  for (const auto& table : tables) {
+    bool overridden = false;
+    for (size_t idx = 0; idx < stated_rows; ++idx) {
+      const Cell& segment = (*rows)[idx][1];
+      if (!segment.null && EqualsNoCase(segment.value, table.first.c_str())) overridden = true;
+    }
+    if (overridden) continue;
+    rc = TableExtents(db, owner, table.first, rows, error);
+    if (rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
+}
+
+int DictConnect(sqlite3* db, void* aux, int /*argc*/, const char* const* argv, sqlite3_vtab** out,
+                char** /*error*/) {
+  const bool extents = std::strcmp(argv[0], "dba_extents") == 0;
+  int rc = sqlite3_declare_vtab(
+      db, extents ? "CREATE TABLE x(OWNER TEXT COLLATE NOCASE, SEGMENT_NAME TEXT COLLATE NOCASE, "
+                    "PARTITION_NAME TEXT COLLATE NOCASE, SEGMENT_TYPE TEXT, TABLESPACE_NAME TEXT, "
+                    "EXTENT_ID INTEGER, FILE_ID INTEGER, BLOCK_ID INTEGER, BYTES INTEGER, "
+                    "BLOCKS INTEGER, RELATIVE_FNO INTEGER)"
+                  : "CREATE TABLE x(OWNER TEXT COLLATE NOCASE, OBJECT_NAME TEXT COLLATE NOCASE, "
+                    "SUBOBJECT_NAME TEXT COLLATE NOCASE, OBJECT_ID INTEGER, DATA_OBJECT_ID "
+                    "INTEGER, OBJECT_TYPE TEXT)");
+  if (rc != SQLITE_OK) return rc;
+  auto* table = new (std::nothrow) DictTable{};
+  if (table == nullptr) return SQLITE_NOMEM;
+  table->db = db;
+  table->fill = reinterpret_cast<FillFunction>(aux);
+  table->name_column = 1;
+  *out = &table->base;
+  return SQLITE_OK;
+}
+
+int DictDisconnect(sqlite3_vtab* vtab) {
+  delete reinterpret_cast<DictTable*>(vtab);
+  return SQLITE_OK;
+}
+
+// An equality on the object name narrows the listing to one object: much cheaper than listing
+// every table's extents.
+int DictBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
+  auto* table = reinterpret_cast<DictTable*>(vtab);
+  info->idxNum = 0;
+  info->estimatedCost = 1e6;
+  for (int idx = 0; idx < info->nConstraint; ++idx) {
+    const auto& constraint = info->aConstraint[idx];
+    if (constraint.usable && constraint.iColumn == table->name_column &&
+        constraint.op == SQLITE_INDEX_CONSTRAINT_EQ) {
+      info->aConstraintUsage[idx].argvIndex = 1;
+      info->aConstraintUsage[idx].omit = 0;  // SQLite checks it again with the column's collation
+      info->idxNum = 1;
+      info->estimatedCost = 10;
+      break;
+    }
+  }
+  return SQLITE_OK;
+}
+
+int DictOpen(sqlite3_vtab* /*vtab*/, sqlite3_vtab_cursor** out) {
+  auto* cursor = new (std::nothrow) DictCursor{};
+  if (cursor == nullptr) return SQLITE_NOMEM;
+  *out = &cursor->base;
+  return SQLITE_OK;
+}
+
+int DictClose(sqlite3_vtab_cursor* cursor) {
+  delete reinterpret_cast<DictCursor*>(cursor);
+  return SQLITE_OK;
+}
+
+int DictFilter(sqlite3_vtab_cursor* base, int idx_num, const char* /*idx_str*/, int argc,
+               sqlite3_value** argv) {
+  auto* cursor = reinterpret_cast<DictCursor*>(base);
+  auto* table = reinterpret_cast<DictTable*>(base->pVtab);
+  cursor->rows.clear();
+  cursor->position = 0;
+  std::string name;
+  const char* wanted = nullptr;
+  if (idx_num == 1 && argc == 1) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return SQLITE_OK;
+    name = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    wanted = name.c_str();
+  }
+  std::string error;
+  int rc = table->fill(table->db, wanted, &cursor->rows, &error);
+  if (rc != SQLITE_OK) {
+    sqlite3_free(table->base.zErrMsg);
+    table->base.zErrMsg = sqlite3_mprintf("%s", error.c_str());
+    cursor->rows.clear();
+  }
+  return rc;
+}
+
+int DictNext(sqlite3_vtab_cursor* base) {
+  ++reinterpret_cast<DictCursor*>(base)->position;
+  return SQLITE_OK;
+}
+
+int DictEof(sqlite3_vtab_cursor* base) {
+  auto* cursor = reinterpret_cast<DictCursor*>(base);
+  return cursor->position >= cursor->rows.size();
+}
+
+int DictColumn(sqlite3_vtab_cursor* base, sqlite3_context* context, int col) {
+  auto* cursor = reinterpret_cast<DictCursor*>(base);
+  const Row& row = cursor->rows[cursor->position];
+  if (col < 0 || static_cast<size_t>(col) >= row.size() || row[static_cast<size_t>(col)].null) {
+    sqlite3_result_null(context);
+    return SQLITE_OK;
+  }
+  const Cell& cell = row[static_cast<size_t>(col)];
+  if (cell.text) {
+    sqlite3_result_text(context, cell.value.data(), static_cast<int>(cell.value.size()),
+                        SQLITE_TRANSIENT);
+  } else {
+    sqlite3_result_int64(context, cell.number);
+  }
+  return SQLITE_OK;
+}
+
+int DictRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
+  *rowid = static_cast<sqlite3_int64>(reinterpret_cast<DictCursor*>(base)->position);
+  return SQLITE_OK;
+}
+
+// Eponymous-only: the view exists in every connection under the module's name.
+const sqlite3_module kDictModule = {0,               // iVersion
+                                    nullptr,         // xCreate
+                                    DictConnect,     // xConnect
+                                    DictBestIndex,   // xBestIndex
+                                    DictDisconnect,  // xDisconnect
+                                    nullptr,         // xDestroy
+                                    DictOpen,        // xOpen
+                                    DictClose,       // xClose
+                                    DictFilter,      // xFilter
+                                    DictNext,        // xNext
+                                    DictEof,         // xEof
+                                    DictColumn,      // xColumn
+                                    DictRowid,       // xRowid
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr};
+
+}  // namespace
+
+bool EncodeRowid(const RowidParts& parts, char* text) {
+  if (parts.object < 0 || parts.object > kMaxObject || parts.file < 0 || parts.file > kMaxFile ||
+      parts.block < 0 || parts.block > kMaxBlock || parts.slot < 0 || parts.slot > kMaxSlot) {
+    return false;
+  }
+  PutDigits(static_cast<uint64_t>(parts.object), 6, text);
+  PutDigits(static_cast<uint64_t>(parts.file), 3, text + 6);
+  PutDigits(static_cast<uint64_t>(parts.block), 6, text + 9);
+  PutDigits(static_cast<uint64_t>(parts.slot), 3, text + 15);
+  text[kRowidTextChars] = '\0';
+  return true;
+}
+
+bool DecodeRowid(const char* text, size_t len, RowidParts* parts) {
+  if (len != kRowidTextChars) return false;
+  if (!ReadDigits(text, 6, &parts->object) || !ReadDigits(text + 6, 3, &parts->file) ||
+      !ReadDigits(text + 9, 6, &parts->block) || !ReadDigits(text + 15, 3, &parts->slot)) {
+    return false;
+  }
+  return parts->object <= kMaxObject && parts->file <= kMaxFile && parts->block <= kMaxBlock &&
+         parts->slot <= kMaxSlot;
+}
+
+bool RowidText(int64_t object, int64_t rowid, char* text) {
+  if (rowid < 0 || rowid > kMaxRowidPosition) return false;
+  int64_t block = rowid / kRowidRowsPerBlock;
+  RowidParts parts{object, 1 + (block >> kRowidBlockBits), block & kMaxBlock,
+                   rowid % kRowidRowsPerBlock};
+  return EncodeRowid(parts, text);
+}
+
+bool RowidBound(const RowidParts& parts, const char* op, int64_t* bound) {
+  // Slots past the last row of a block lie between that block and the next: "<" and ">=" treat
+  // them as the next block's first row, "<=" and ">" as the block's last row.
+  int64_t base = ((parts.file - 1) * (kMaxBlock + 1) + parts.block) * kRowidRowsPerBlock;
+  bool inclusive_side = std::strcmp(op, "<=") == 0 || std::strcmp(op, ">") == 0;
+  bool equality = std::strcmp(op, "=") == 0;
+  if (parts.slot >= kRowidRowsPerBlock) {
+    if (equality) return false;
+    *bound = base + (inclusive_side ? kRowidRowsPerBlock - 1 : kRowidRowsPerBlock);
+    return true;
+  }
+  *bound = base + parts.slot;
+  return true;
+}
+
+int RegisterDictionary(sqlite3* db) {
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  int rc = sqlite3_create_function(db, "rowflume_rowid_create", 5, flags, nullptr,
+                                   RowidCreateFunction, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(db, "rowflume_rowid_number", 2, flags, nullptr,
+                                 RowidNumberFunction, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(db, "rowflume_rowid_text", 2, flags, nullptr, RowidTextFunction,
+                                 nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(db, "nvl", 2, flags, nullptr, NvlFunction, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_module(db, "dba_objects", &kDictModule,
+                               reinterpret_cast<void*>(&FillObjects));
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_module(db, "dba_extents", &kDictModule,
+                               reinterpret_cast<void*>(&FillExtents));
+  }
+  return rc;
+}
+
+}  // namespace rowflume::engine

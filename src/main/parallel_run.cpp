@@ -1,0 +1,331 @@
+#include "main/parallel_run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "db/job_run.h"
+#include "parallel/rowid_split.h"
+#include "platform/platform.h"
+
+namespace rowflume {
+namespace {
+
+constexpr int kNameBytes = 132;        // the name fields of the job record
+constexpr size_t kMaxNameChars = 128;  // longest Oracle identifier
+constexpr int kMessageBytes = 512;
+
+static_assert(sizeof(UnloadHandle::split) == kNameBytes &&
+                  sizeof(UnloadHandle::split_owner) == kNameBytes &&
+                  sizeof(UnloadHandle::part) == kNameBytes,
+              "split names share one capacity");
+
+// Position of the first ch outside double quotes, or -1.
+int FindOutsideQuotes(const char* text, char ch) {
+  bool quoted = false;
+  for (int pos = 0; text[pos] != '\0'; ++pos) {
+    if (text[pos] == '"') quoted = !quoted;
+    if (!quoted && text[pos] == ch) return pos;
+  }
+  return -1;
+}
+
+// Splits field at its first separator outside double quotes, unless that is its first or last
+// character. With other_is_head the part before goes to other and field keeps the part after;
+// otherwise field keeps the part before and other receives the part after.
+void SplitAt(char* field, char separator, char* other, bool other_is_head) {
+  int pos = FindOutsideQuotes(field, separator);
+  int length = static_cast<int>(std::strlen(field));
+  if (pos <= 0 || pos >= length - 1) return;
+  char before[kNameBytes];
+  char after[kNameBytes];
+  std::snprintf(before, sizeof before, "%.*s", pos, field);
+  std::snprintf(after, sizeof after, "%s", field + pos + 1);
+  std::snprintf(other, kNameBytes, "%s", other_is_head ? before : after);
+  std::snprintf(field, kNameBytes, "%s", other_is_head ? after : before);
+}
+
+bool IsLetter(char ch) {
+  return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+}
+
+bool IsNameChar(char ch) {
+  return IsLetter(ch) || (ch >= '0' && ch <= '9') || ch == '_' || ch == '$' || ch == '#';
+}
+
+bool HasPieceField(const char* pattern) {
+  for (const char* pos = pattern; *pos != '\0'; ++pos) {
+    if (*pos != '%') continue;
+    if (pos[1] == 'p' || pos[1] == 'P') return true;
+    if (pos[1] == '\0') break;
+    ++pos;  // "%x" stands for x
+  }
+  return false;
+}
+
+bool IsFaithfulExitStatus(long long status) {
+  return (status >= 1 && status <= 255) || (status >= -255 && status <= -1);
+}
+
+// Everything a piece's copy is made from, prepared once before any piece starts.
+struct PieceTemplate {
+  const UnloadHandle* job;
+  char query[sizeof(UnloadHandle::query)];  // the pieces' query
+  char file[sizeof(UnloadHandle::file)];    // output pattern with a piece field
+  char log[sizeof(UnloadHandle::log)];      // log pattern with a piece field
+  bool ranged;                              // pieces read ROWID ranges through MINRID and MAXRID
+};
+
+void AddBind(UnloadHandle* copy, const char* name, const char* rowid) {
+  BindEntry& entry = copy->binds[copy->bind_count++];
+  std::memset(&entry, 0, sizeof entry);
+  std::snprintf(entry.name, sizeof entry.name, "%s", name);
+  entry.name_length = static_cast<int32_t>(std::strlen(entry.name));
+  std::snprintf(entry.value, sizeof entry.value, "%s", rowid);
+  entry.value_length = static_cast<int32_t>(std::strlen(entry.value));
+}
+
+// A new heap copy of the job for one piece; none when memory is short.
+UnloadHandle* MakePieceCopy(const PieceTemplate& base, const RowidRange* range, int piece) {
+  auto* copy = new (std::nothrow) UnloadHandle;
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, base.job, sizeof *copy);
+  copy->run_status = 0;
+  std::memcpy(copy->query, base.query, sizeof copy->query);
+  std::memcpy(copy->file, base.file, sizeof copy->file);
+  std::memcpy(copy->log, base.log, sizeof copy->log);
+  if (copy->table[0] == '\0') std::memcpy(copy->table, copy->split, sizeof copy->split);
+  if (base.ranged) {
+    AddBind(copy, "MINRID", range->min_rowid);
+    AddBind(copy, "MAXRID", range->max_rowid);
+  }
+  copy->piece = piece;
+  return copy;
+}
+
+void ReportNotStarted(DbSession* session, int piece) {
+  char message[kMessageBytes];
+  std::snprintf(message, sizeof message,
+                "ERROR -- Parallel piece %d could not be started (no memory or thread)\n", piece);
+  SessionMessage(session, message);
+}
+
+// Runs the pieces, one thread each, then re-runs failed ones one at a time; frees every copy.
+int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count,
+              DbSession* session) {
+  UnloadHandle* copies[kMaxRowidRanges] = {};
+  ThreadHandle* threads[kMaxRowidRanges] = {};
+  int statuses[kMaxRowidRanges] = {};
+  auto piece_number = [&](int idx) {
+    return ranges != nullptr ? static_cast<int>(ranges->ranges[idx].seq) : idx + 1;
+  };
+  auto range_of = [&](int idx) { return ranges != nullptr ? &ranges->ranges[idx] : nullptr; };
+
+  for (int idx = 0; idx < count; ++idx) {
+    copies[idx] = MakePieceCopy(base, range_of(idx), piece_number(idx));
+    if (copies[idx] != nullptr) threads[idx] = StartThread(WorkerMain, copies[idx]);
+    if (threads[idx] == nullptr) {
+      statuses[idx] = kParallelFailed;
+      ReportNotStarted(session, piece_number(idx));
+    }
+  }
+  // Every thread has ended before any copy's result is read.
+  for (int idx = 0; idx < count; ++idx) JoinThread(threads[idx]);
+  for (int idx = 0; idx < count; ++idx) {
+    if (threads[idx] != nullptr) statuses[idx] = copies[idx]->run_status;
+  }
+
+  bool any_succeeded = false;
+  for (int idx = 0; idx < count; ++idx) any_succeeded = any_succeeded || statuses[idx] == 0;
+  uint32_t reruns = 0;
+  // When every piece failed, the cause is common to all of them: nothing is re-run.
+  while (any_succeeded && reruns < base.job->retry) {
+    bool any_failed = false;
+    for (int idx = 0; idx < count; ++idx) {
+      if (statuses[idx] == 0) continue;
+      any_failed = true;
+      if (base.job->sleep != 0) PauseTenths(base.job->sleep);
+      if (copies[idx] == nullptr)
+        copies[idx] = MakePieceCopy(base, range_of(idx), piece_number(idx));
+      ThreadHandle* thread =
+          copies[idx] != nullptr ? StartThread(WorkerMain, copies[idx]) : nullptr;
+      if (thread != nullptr) {
+        JoinThread(thread);
+        statuses[idx] = copies[idx]->run_status;
+      } else {
+        statuses[idx] = kParallelFailed;
+        ReportNotStarted(session, piece_number(idx));
+      }
+      ++reruns;
+    }
+    if (!any_failed) break;
+  }
+
+  for (int idx = 0; idx < count; ++idx) delete copies[idx];
+  return CombinePieceStatuses(statuses, count);
+}
+
+}  // namespace
+
+void WorkerMain(void* copy) {
+  RunJob(static_cast<UnloadHandle*>(copy));
+}
+
+void PauseTenths(int tenths) {
+  for (int tenth = 0; tenth < tenths; ++tenth) PauseMilliseconds(100);
+}
+
+void SplitPartitionName(UnloadHandle* job) {
+  SplitAt(job->split, ':', job->part, false);
+}
+
+void SplitOwnerName(UnloadHandle* job) {
+  SplitAt(job->split, '.', job->split_owner, true);
+}
+
+bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name) {
+  size_t length = std::strlen(text);
+  if (length >= 2 && text[0] == '"' && text[length - 1] == '"') {
+    size_t inner = length - 2;
+    if (inner == 0 || inner > kMaxNameChars) return false;
+    for (size_t pos = 1; pos + 1 < length; ++pos) {
+      auto ch = static_cast<unsigned char>(text[pos]);
+      if (ch < 0x20 || ch == 0x7f || ch == '"' || ch == '\'') return false;
+    }
+    std::snprintf(dictionary_name, kNameBytes, "%.*s", static_cast<int>(inner), text + 1);
+    std::snprintf(sql_name, kNameBytes, "%s", text);
+    return true;
+  }
+  if (length == 0 || length > kMaxNameChars || !IsLetter(text[0])) return false;
+  for (size_t pos = 0; pos < length; ++pos) {
+    if (!IsNameChar(text[pos])) return false;
+  }
+  for (size_t pos = 0; pos <= length; ++pos) {
+    char ch = text[pos];
+    dictionary_name[pos] = (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
+  }
+  std::memcpy(sql_name, dictionary_name, length + 1);
+  return true;
+}
+
+bool PiecePattern(char* pattern, size_t capacity) {
+  if (pattern[0] == '-' || HasPieceField(pattern)) return true;
+  size_t length = std::strlen(pattern);
+  if (length == 0) return true;
+  size_t base = pattern[0] == '+' ? 1 : 0;  // an appended file is named after the "+"
+  for (size_t pos = 0; pos < length; ++pos) {
+    if (pattern[pos] == '/' || pattern[pos] == DirectorySeparator()) base = pos + 1;
+  }
+  size_t at = length;
+  for (size_t pos = length; pos-- > base + 1;) {  // a leading dot names a file, not an extension
+    if (pattern[pos] == '.') {
+      at = pos;
+      break;
+    }
+  }
+  static const char kField[] = "_%p";
+  const size_t field_length = sizeof kField - 1;
+  if (length + field_length + 1 > capacity) return false;
+  std::memmove(pattern + at + field_length, pattern + at, length - at + 1);
+  std::memcpy(pattern + at, kField, field_length);
+  return true;
+}
+
+int CombinePieceStatuses(const int* statuses, int count) {
+  long long sum = 0;
+  bool positive = false;
+  bool negative = false;
+  for (int idx = 0; idx < count; ++idx) {
+    sum += statuses[idx];
+    positive = positive || statuses[idx] > 0;
+    negative = negative || statuses[idx] < 0;
+  }
+  if (!positive && !negative) return 0;
+  if (positive && negative) return kParallelFailed;
+  return IsFaithfulExitStatus(sum) ? static_cast<int>(sum) : kParallelFailed;
+}
+
+int RunParallel(UnloadHandle* job, DbSession* session) {
+  SplitPartitionName(job);
+  SplitOwnerName(job);
+
+  // Every name is checked before it goes into a dictionary query or a statement.
+  char table[kNameBytes];
+  char table_sql[kNameBytes];
+  char owner[kNameBytes] = "";
+  char owner_sql[kNameBytes];
+  char partition[kNameBytes] = "";
+  char partition_sql[kNameBytes] = "";
+  bool valid =
+      CheckSplitName(job->split, table, table_sql) &&
+      (job->split_owner[0] == '\0' || CheckSplitName(job->split_owner, owner, owner_sql)) &&
+      (job->part[0] == '\0' || CheckSplitName(job->part, partition, partition_sql));
+  if (!valid) {
+    char message[kMessageBytes];
+    std::snprintf(message, sizeof message,
+                  "ERROR -- split=%s%s%s%s%s is not [OWNER.]TABLE[:PARTITION] made of valid "
+                  "names; nothing unloaded\n",
+                  job->split_owner, job->split_owner[0] ? "." : "", job->split,
+                  job->part[0] ? ":" : "", job->part);
+    SessionMessage(session, message);
+    return kSplitRefused;
+  }
+  std::memcpy(job->split, table_sql, sizeof job->split);
+  std::memcpy(job->part, partition, sizeof job->part);
+  if (owner[0] == '\0') {
+    QueryCurrentUser(session, owner);
+    if (std::strchr(owner, '\'') != nullptr) owner[0] = '\0';  // never pasted into a literal
+  }
+  std::memcpy(job->split_owner, owner, sizeof job->split_owner);
+
+  PieceTemplate base;
+  base.job = job;
+  std::memcpy(base.file, job->file, sizeof base.file);
+  std::memcpy(base.log, job->log, sizeof base.log);
+  if (!PiecePattern(base.file, sizeof base.file) || !PiecePattern(base.log, sizeof base.log)) {
+    SessionMessage(session,
+                   "ERROR -- The file or log pattern has no room for the piece number (%p); "
+                   "nothing unloaded\n");
+    return kParallelFailed;
+  }
+  if (job->bind_count < 0 || job->bind_count > kMaxBinds - 2) {
+    SessionMessage(session, "ERROR -- A parallel unload takes at most 18 bind variables\n");
+    return kParallelFailed;
+  }
+
+  auto ranges = std::make_unique<RowidRangeList>();
+  int status = SplitRowidRanges(session, owner, table, partition,
+                                static_cast<uint32_t>(job->degree), ranges.get());
+  if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
+
+  const bool user_query = job->query[0] != '\0';
+  std::memcpy(base.query, job->query, sizeof base.query);
+  if (ranges->count == 0) {
+    // Nothing to cut (an empty or missing table, or one without ROWIDs): never report success
+    // without reading it.
+    if (user_query) {
+      char message[kMessageBytes];
+      std::snprintf(message, sizeof message,
+                    "ERROR -- split=%s found no ROWID range; the query was not run\n", job->split);
+      SessionMessage(session, message);
+      return kParallelFailed;
+    }
+    if (partition[0] != '\0') {
+      std::snprintf(base.query, sizeof base.query, "SELECT * FROM %s PARTITION (%s)", table_sql,
+                    partition_sql);
+    } else {
+      std::snprintf(base.query, sizeof base.query, "SELECT * FROM %s", table_sql);
+    }
+    base.ranged = false;
+    return RunPieces(base, nullptr, 1, session);
+  }
+  if (!user_query) {
+    std::snprintf(base.query, sizeof base.query,
+                  "SELECT * FROM %s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_sql);
+  }
+  base.ranged = true;
+  return RunPieces(base, ranges.get(), static_cast<int>(ranges->count), session);
+}
+
+}  // namespace rowflume

@@ -1,0 +1,58 @@
+// The parallel unload of one table: the `split` value taken apart and checked, its ROWID ranges,
+// one worker thread per range on a copy of the job of its own, the re-runs of failed pieces and
+// the exit status. Runs on the driver's logged-on session; the library interface never gets here.
+#pragma once
+
+#include <cstddef>
+
+#include "db/session.h"
+#include "job/job_record.h"
+
+namespace rowflume {
+
+// Statuses of a parallel run beside the pieces' own result codes.
+constexpr int kSplitRefused = 1;     // the split value is not [OWNER.]TABLE[:PARTITION]
+constexpr int kParallelFailed = 10;  // a failure that no faithful sum of result codes can carry
+
+// Status of a parallel run:
+// - the split value (or `part`) is not made of valid names: kSplitRefused, before any query;
+// - the ROWID split fails: its status when that is a faithful exit status (1 to 255 or -255 to
+//   -1), otherwise kParallelFailed;
+// - no range with the default query: the table is unloaded by one piece reading it whole (an
+//   empty table gives its empty file, a missing table its error); with a query of the user's:
+//   a message and kParallelFailed;
+// - otherwise the pieces' final result codes combined by CombinePieceStatuses.
+// A piece whose job copy cannot be allocated or whose thread cannot be started never runs
+// without its copy: it counts as failed with kParallelFailed and is retried like any failed
+// piece.
+int RunParallel(UnloadHandle* job, DbSession* session);
+
+// Thread entry of one piece: runs the job copy, whose run status then holds the result.
+void WorkerMain(void* copy);
+// Waits tenths times 100 milliseconds.
+void PauseTenths(int tenths);
+
+// "TABLE:PART" leaves TABLE in `split` and PART in `part`; "OWNER.TABLE" leaves TABLE in `split`
+// and OWNER in `split_owner`. Only the first separator outside double quotes counts, and one in
+// the first or last position does not split.
+void SplitPartitionName(UnloadHandle* job);
+void SplitOwnerName(UnloadHandle* job);
+
+// Checks one name: unquoted, a letter followed by letters, digits, "_", "$" and "#", at most
+// 128 characters, stored upper-cased; in double quotes, 1 to 128 characters without quotes or
+// control characters, kept as written. dictionary_name receives the name as the dictionary
+// stores it, sql_name the name as a statement writes it (both at least 132 bytes). False when
+// text is no valid name.
+bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name);
+
+// Gives a name pattern a piece field so that pieces never write one file: a pattern with %p, or
+// one that feeds a command, is kept; otherwise "_%p" goes before the last extension of its file
+// part, or at its end. False, leaving pattern as it was, when the result does not fit capacity.
+bool PiecePattern(char* pattern, size_t capacity);
+
+// The exit status of the pieces' result codes: 0 when all are 0; their sum when every non-zero
+// code has the same sign and the sum stays within 1 to 255 (or -255 to -1), so that the exit
+// status cannot wrap to 0 or cancel out; kParallelFailed otherwise.
+int CombinePieceStatuses(const int* statuses, int count);
+
+}  // namespace rowflume

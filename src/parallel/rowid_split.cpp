@@ -1,0 +1,188 @@
+#include "parallel/rowid_split.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "db/job_run.h"
+#include "scramble/scramble.h"
+
+namespace rowflume {
+namespace {
+
+constexpr int kQueryTextBytes = 512;  // one stored query text
+constexpr int kSqlBytes = 1024;       // the query with its names filled in
+constexpr ub4 kStretchRowsPerFetch = 100;
+constexpr int kRowidChars = 18;
+
+static_assert(StoredTextBytes(StoredText::kSplitTotalTable) == kQueryTextBytes &&
+                  StoredTextBytes(StoredText::kSplitTotalPartition) == kQueryTextBytes &&
+                  StoredTextBytes(StoredText::kSplitStretchTable) == kQueryTextBytes &&
+                  StoredTextBytes(StoredText::kSplitStretchPartition) == kQueryTextBytes,
+              "split queries are 512-byte blocks");
+
+// Fills sql from the table or partition form of a stored query. The plain texts live only for
+// this call. False when the names make the text longer than the buffer: it is never run cut.
+bool FormatSplitQuery(StoredText table_form, StoredText partition_form, const char* owner,
+                      const char* table, const char* partition, char* sql) {
+  unsigned char table_text[kQueryTextBytes];
+  unsigned char partition_text[kQueryTextBytes];
+  LoadStoredText(table_form, table_text);
+  LoadStoredText(partition_form, partition_text);
+  std::memset(sql, 0, kSqlBytes);
+  int written;
+  if (partition != nullptr && partition[0] != '\0') {
+    written = std::snprintf(sql, kSqlBytes, reinterpret_cast<const char*>(partition_text), owner,
+                            table, partition);
+  } else {
+    written =
+        std::snprintf(sql, kSqlBytes, reinterpret_cast<const char*>(table_text), owner, table);
+  }
+  std::memset(table_text, 0, sizeof table_text);
+  std::memset(partition_text, 0, sizeof partition_text);
+  return written > 0 && written < kSqlBytes;
+}
+
+// Failures of client calls made here directly are reported here, once; a failure without an
+// error record still gives a non-zero status.
+int ReportedFailure(DbSession* session, int status) {
+  ReportError(session);
+  return status != 0 ? status : -1;
+}
+
+// Closes a range from start to end. Once the list is full, further stretches extend its last
+// range instead, so none is lost and nothing is written past the list.
+void CloseRange(RowidRangeList* ranges, const char* start, const char* end) {
+  if (ranges->count < kMaxRowidRanges) {
+    RowidRange& range = ranges->ranges[ranges->count];
+    range.seq = ranges->count + 1;
+    std::memcpy(range.min_rowid, start, kRowidTextBytes);
+    std::memcpy(range.max_rowid, end, kRowidTextBytes);
+    ++ranges->count;
+    return;
+  }
+  std::memcpy(ranges->ranges[kMaxRowidRanges - 1].max_rowid, end, kRowidTextBytes);
+}
+
+}  // namespace
+
+int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t* total) {
+  *total = 0;
+  char sql[kSqlBytes];
+  if (!FormatSplitQuery(StoredText::kSplitTotalTable, StoredText::kSplitTotalPartition, owner,
+                        table, partition, sql)) {
+    SessionMessage(session, "ERROR -- split names too long for the dictionary query\n");
+    return -1;
+  }
+  OCIStmt* statement = nullptr;
+  OCIDefine* define = nullptr;
+  int status = StmtPrepare(session, &statement, sql);
+  if (status == 0) status = StmtExecuteQuery(session, statement);
+  if (status == 0) {
+    const OciApi* oci = session->oci;
+    status = oci->DefineByPos(statement, &define, session->error, 1, total, sizeof *total, SQLT_UIN,
+                              nullptr, nullptr, nullptr, OCI_DEFAULT);
+    if (status != OCI_SUCCESS) {
+      status = ReportedFailure(session, status);
+    } else {
+      status = oci->StmtFetch(statement, session->error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+      if (status != OCI_SUCCESS) {
+        *total = 0;
+        status = ReportedFailure(session, status);
+      }
+    }
+    if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
+  }
+  StmtFree(session, statement);
+  return status;
+}
+
+int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t threshold, RowidRangeList* ranges) {
+  ranges->count = 0;
+  char sql[kSqlBytes];
+  if (!FormatSplitQuery(StoredText::kSplitStretchTable, StoredText::kSplitStretchPartition, owner,
+                        table, partition, sql)) {
+    SessionMessage(session, "ERROR -- split names too long for the dictionary query\n");
+    return -1;
+  }
+  OCIStmt* statement = nullptr;
+  int status = StmtPrepare(session, &statement, sql);
+  if (status == 0) status = StmtExecuteQuery(session, statement);
+  if (status != 0) {
+    StmtFree(session, statement);
+    return status;
+  }
+
+  // Fetch buffers of one array fetch; the indicators are required by the client, not read.
+  char low[kStretchRowsPerFetch][kRowidTextBytes];
+  char high[kStretchRowsPerFetch][kRowidTextBytes];
+  uint32_t weights[kStretchRowsPerFetch];
+  sb2 low_nulls[kStretchRowsPerFetch];
+  sb2 high_nulls[kStretchRowsPerFetch];
+  const OciApi* oci = session->oci;
+  OCIDefine* defines[3] = {nullptr, nullptr, nullptr};
+  int define_status =
+      oci->DefineByPos(statement, &defines[0], session->error, 1, low, kRowidTextBytes, SQLT_STR,
+                       low_nulls, nullptr, nullptr, OCI_DEFAULT);
+  define_status +=
+      oci->DefineByPos(statement, &defines[1], session->error, 2, high, kRowidTextBytes, SQLT_STR,
+                       high_nulls, nullptr, nullptr, OCI_DEFAULT);
+  define_status +=
+      oci->DefineByPos(statement, &defines[2], session->error, 3, weights, sizeof weights[0],
+                       SQLT_UIN, nullptr, nullptr, nullptr, OCI_DEFAULT);
+  if (define_status != 0) {
+    status = ReportedFailure(session, define_status);
+  } else {
+    char start[kRowidTextBytes] = {};
+    char end[kRowidTextBytes] = {};
+    uint32_t sum = 0;
+    uint32_t open = 0;
+    for (;;) {
+      ub4 delivered = kStretchRowsPerFetch;
+      sword fetched = oci->StmtFetch(statement, session->error, kStretchRowsPerFetch,
+                                     OCI_FETCH_NEXT, OCI_DEFAULT);
+      if (fetched == OCI_NO_DATA) {
+        ub4 row_count = 0;
+        oci->AttrGet(statement, OCI_HTYPE_STMT, &row_count, nullptr, OCI_ATTR_ROW_COUNT,
+                     session->error);
+        delivered = row_count % kStretchRowsPerFetch;
+      } else if (fetched != OCI_SUCCESS) {
+        status = ReportedFailure(session, fetched);
+        break;
+      }
+      for (ub4 row_idx = 0; row_idx < delivered; ++row_idx) {
+        if (open == 0) std::memcpy(start, low[row_idx], kRowidChars);
+        std::memcpy(end, high[row_idx], kRowidChars);
+        sum += weights[row_idx];  // wraps, as unsigned arithmetic does
+        if (sum > threshold) {
+          CloseRange(ranges, start, end);
+          sum = 0;
+          open = 0;
+        } else {
+          ++open;
+        }
+      }
+      if (delivered < kStretchRowsPerFetch || fetched == OCI_NO_DATA) break;
+    }
+    if (open > 0) CloseRange(ranges, start, end);
+  }
+  for (OCIDefine* define : defines) {
+    if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
+  }
+  StmtFree(session, statement);
+  return status;
+}
+
+int SplitRowidRanges(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t degree, RowidRangeList* ranges) {
+  if (degree < 2) degree = 2;
+  if (degree > kMaxRowidRanges) degree = kMaxRowidRanges;
+  ranges->count = 0;
+  uint32_t total = 0;
+  int status = QueryTotalWeight(session, owner, table, partition, &total);
+  if (status != 0) return status;
+  return BuildRowidRanges(session, owner, table, partition, total / degree, ranges);
+}
+
+}  // namespace rowflume

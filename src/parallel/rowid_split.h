@@ -1,0 +1,46 @@
+// Cutting one table (or one partition of it) into ROWID ranges of about equal weight for the
+// workers of a parallel unload. The two dictionary queries it runs exist in the program only in
+// scrambled form; it neither validates names (its caller does) nor runs the workers.
+#pragma once
+
+#include <cstdint>
+
+#include "db/session.h"
+
+namespace rowflume {
+
+constexpr int kMaxRowidRanges = 128;  // also the largest degree
+constexpr int kRowidTextBytes = 20;   // 18 characters, a NUL and a spare byte
+
+struct RowidRange {
+  uint32_t seq;                     // 1, 2, ... in the order made; the worker's piece number
+  char min_rowid[kRowidTextBytes];  // inclusive lower bound, 18 characters
+  char max_rowid[kRowidTextBytes];  // exclusive upper bound, 18 characters
+};
+
+struct RowidRangeList {
+  uint32_t count;  // valid entries, in ascending ROWID order
+  RowidRange ranges[kMaxRowidRanges];
+};
+
+// Splits the table into at most degree ranges (degree clamped to 2..128): total weight first,
+// then the stretches walked in ROWID order, each range closed once its weight exceeds
+// total / degree. 0 on success (a count of 0 is possible: no stretch), otherwise the status of
+// the failing step; every failure has been reported through the session once.
+// owner, table and partition are dictionary names pasted into the queries: the caller must
+// have checked them. An empty partition selects the whole table.
+int SplitRowidRanges(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t degree, RowidRangeList* ranges);
+
+// The total weight of the table or partition; total is 0 unless the query yields a row. 100
+// when it yields none.
+int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t* total);
+
+// Walks the stretches and cuts them into ranges heavier than threshold. Stretches that add up to
+// more than the list can hold are merged into its last range, so the list never overflows and
+// no stretch is left out.
+int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
+                     const char* partition, uint32_t threshold, RowidRangeList* ranges);
+
+}  // namespace rowflume

@@ -1,0 +1,350 @@
+// The parallel run: the split value and piece file names, the status of the pieces, and whole
+// parallel unloads by the built program on the embedded engine, compared with the serial unload.
+#include "main/parallel_run.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/sql_text.h"
+
+namespace rowflume {
+namespace {
+
+TEST(ParallelNames, SplitValueTakenApart) {
+  auto job = std::make_unique<UnloadHandle>();
+  auto split = [&](const char* value) {
+    InitJobDefaults(job.get());
+    std::snprintf(job->split, sizeof job->split, "%s", value);
+    SplitPartitionName(job.get());
+    SplitOwnerName(job.get());
+    return std::string(job->split_owner) + "|" + job->split + "|" + job->part;
+  };
+  EXPECT_EQ(split("SCOTT.EMP:P2023"), "SCOTT|EMP|P2023");
+  EXPECT_EQ(split("EMP:P2023"), "|EMP|P2023");
+  EXPECT_EQ(split(".EMP"), "|.EMP|");
+  EXPECT_EQ(split("EMP:"), "|EMP:|");
+  EXPECT_EQ(split("A.B.C"), "A|B.C|");
+  EXPECT_EQ(split("\"a.b\".\"T:1\":P"), "\"a.b\"|\"T:1\"|P");
+
+  char stored[132];
+  char sql[132];
+  ASSERT_TRUE(CheckSplitName("scott", stored, sql));
+  EXPECT_STREQ(stored, "SCOTT");
+  EXPECT_STREQ(sql, "SCOTT");
+  ASSERT_TRUE(CheckSplitName("\"Mixed Case\"", stored, sql));
+  EXPECT_STREQ(stored, "Mixed Case");
+  EXPECT_STREQ(sql, "\"Mixed Case\"");
+  ASSERT_TRUE(CheckSplitName("T$1#_x", stored, sql));
+  EXPECT_STREQ(stored, "T$1#_X");
+  for (const char* bad : {"", "1EMP", "EMP;DROP", "EMP'", "E MP", "\"\"", "\"it's\"", "\"a\"b\"",
+                          "B.C", "\"unterminated"}) {
+    EXPECT_FALSE(CheckSplitName(bad, stored, sql)) << bad;
+  }
+  std::string longest(128, 'A');
+  EXPECT_TRUE(CheckSplitName(longest.c_str(), stored, sql));
+  EXPECT_FALSE(CheckSplitName((longest + "A").c_str(), stored, sql));
+}
+
+TEST(ParallelNames, EveryPieceGetsAFileOfItsOwn) {
+  auto pattern = [](const char* text, size_t capacity = 255) {
+    char buffer[300];
+    std::snprintf(buffer, sizeof buffer, "%s", text);
+    bool fits = PiecePattern(buffer, capacity);
+    return std::string(fits ? "" : "!") + buffer;
+  };
+  EXPECT_EQ(pattern("data.txt"), "data_%p.txt");
+  EXPECT_EQ(pattern("out.tar.gz"), "out.tar_%p.gz");
+  EXPECT_EQ(pattern("dir.d/data"), "dir.d/data_%p");
+  EXPECT_EQ(pattern(".hidden"), ".hidden_%p");
+  EXPECT_EQ(pattern("+all.csv"), "+all_%p.csv");
+  EXPECT_EQ(pattern("tarndata.%p.txt"), "tarndata.%p.txt");
+  EXPECT_EQ(pattern("x_%P"), "x_%P");
+  EXPECT_EQ(pattern("-gzip -c"), "-gzip -c");
+  EXPECT_EQ(pattern("%%p.txt"), "%%p_%p.txt");  // "%%p" is a literal p, not the field
+  EXPECT_EQ(pattern(""), "");
+  EXPECT_EQ(pattern("abcdef.txt", 14), "abcdef_%p.txt");
+  EXPECT_EQ(pattern("abcdef.txt", 13), "!abcdef.txt");
+}
+
+TEST(ParallelStatus, NeverZeroWhenAPieceFailed) {
+  auto combine = [](std::vector<int> codes) {
+    return CombinePieceStatuses(codes.data(), static_cast<int>(codes.size()));
+  };
+  EXPECT_EQ(combine({0, 0, 0}), 0);
+  EXPECT_EQ(combine({0, 3, 0}), 3);
+  EXPECT_EQ(combine({3, 3, 2}), 8);
+  EXPECT_EQ(combine({-1, -1}), -2);
+  EXPECT_EQ(combine({-1, -1, 2}), kParallelFailed);               // would cancel to 0
+  EXPECT_EQ(combine(std::vector<int>(128, 2)), kParallelFailed);  // 256 wraps to 0
+  EXPECT_EQ(combine(std::vector<int>(85, 3)), 255);
+  EXPECT_EQ(combine(std::vector<int>(86, 3)), kParallelFailed);
+}
+
+// ---- Whole runs of the program ------------------------------------------------------------------
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args) {
+  std::string command = "cd '" + dir + "' && " ROWFLUME_BINARY;
+  for (const std::string& arg : args) {
+    command += " '";
+    for (char c : arg) command += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
+  command += " </dev/null >stdout.txt 2>stderr.txt";
+  int raw = std::system(command.c_str());
+  ProgramRun run;
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = ReadFile(dir + "/stdout.txt");
+  run.err = ReadFile(dir + "/stderr.txt");
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class ParallelUnload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ::testing::TempDir() + "parallel_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    db_ = dir_ + "/big.db";
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &handle), SQLITE_OK);
+    // WAL lets the fault hook write while other pieces read.
+    ASSERT_EQ(sqlite3_exec(handle,
+                           "PRAGMA journal_mode=WAL;"
+                           "CREATE TABLE BIG(ID INTEGER, NAME VARCHAR2(30), AMOUNT NUMBER(10,2));"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 100000) INSERT INTO BIG SELECT i, 'name ' || (i * 7 % 1000), "
+                           "CASE WHEN i % 9 = 0 THEN NULL ELSE i / 4.0 END FROM n;"
+                           "CREATE TABLE EMPTY_T(A INTEGER, B VARCHAR2(5));"
+                           "CREATE TABLE rowflume_faults(minrid TEXT, remaining INTEGER);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(handle, "SELECT rootpage FROM sqlite_master WHERE name = 'BIG'", -1, &st,
+                       nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    big_object_ = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_close(handle);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  ProgramRun Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "user=scott/tiger@sqlite:" + db_);
+    return RunProgram(dir_, args);
+  }
+  void Sql(const std::string& sql) {
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &handle), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(handle);
+  }
+  std::string One(const std::string& sql) {
+    sqlite3* handle = nullptr;
+    sqlite3_open(db_.c_str(), &handle);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(handle, sql.c_str(), -1, &st, nullptr);
+    std::string value = sqlite3_step(st) == SQLITE_ROW
+                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
+                            : "<none>";
+    sqlite3_finalize(st);
+    sqlite3_close(handle);
+    return value;
+  }
+  // The first ROWID of the extent that starts at that rowid: the lower bound of the range that
+  // starts there.
+  std::string RangeStart(int64_t rowid) {
+    char text[32] = {};
+    int64_t block = rowid / 64;
+    EXPECT_TRUE(engine::EncodeRowid({big_object_, 1, block, 0}, text));
+    return text;
+  }
+  std::vector<std::string> Files(const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      std::string name = entry.path().filename().string();
+      if (name.rfind(prefix, 0) == 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<std::string> SortedRows(const std::vector<std::string>& files) {
+    std::vector<std::string> rows;
+    for (const std::string& name : files) {
+      std::vector<std::string> lines = Lines(ReadFile(dir_ + "/" + name));
+      rows.insert(rows.end(), lines.begin(), lines.end());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  std::vector<std::string> SerialRows() {
+    ProgramRun run = Run({"query=BIG", "file=serial.txt"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    return SortedRows({"serial.txt"});
+  }
+
+  std::string dir_;
+  std::string db_;
+  int64_t big_object_ = 0;
+};
+
+TEST_F(ParallelUnload, PiecesTogetherEqualTheSerialUnload) {
+  std::vector<std::string> serial = SerialRows();
+  ASSERT_EQ(serial.size(), 100000u);
+  for (int degree : {2, 4, 16}) {
+    std::string prefix = "d" + std::to_string(degree) + "_";
+    std::filesystem::remove(dir_ + "/BIG_sqlldr.ctl");
+    ProgramRun run =
+        Run({"split=BIG", "degree=" + std::to_string(degree), "file=" + prefix + "%p.txt"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    // 100000 rows are 13 extents of 8192 rows: degree 16 gets one piece per extent.
+    std::vector<std::string> files = Files(prefix);
+    size_t expected = degree == 16 ? 13 : static_cast<size_t>(degree);
+    EXPECT_EQ(files.size(), expected) << degree;
+    EXPECT_EQ(Count(run.out, " closed at "), expected);
+    for (const std::string& name : files) {
+      EXPECT_GT(std::filesystem::file_size(dir_ + "/" + name), 0u) << name;
+    }
+    EXPECT_TRUE(SortedRows(files) == serial) << "degree " << degree;
+    // The pieces load back into the split table: the first piece writes its control file.
+    EXPECT_NE(ReadFile(dir_ + "/BIG_sqlldr.ctl").find("BIG"), std::string::npos) << degree;
+  }
+}
+
+TEST_F(ParallelUnload, NamesWithoutPieceFieldGetOne) {
+  ProgramRun run = Run({"split=scott.big", "degree=3", "file=plain.txt", "log=run.log"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(Files("plain"),
+            (std::vector<std::string>{"plain_1.txt", "plain_2.txt", "plain_3.txt"}));
+  for (int piece = 1; piece <= 3; ++piece) {
+    std::string log = ReadFile(dir_ + "/run_" + std::to_string(piece) + ".log");
+    EXPECT_EQ(Count(log, "output file plain_" + std::to_string(piece) + ".txt closed"), 1u) << log;
+  }
+  EXPECT_TRUE(SortedRows(Files("plain")) == SerialRows());
+}
+
+TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
+  // Degree 2 cuts 13 extents after the 7th: the second range starts at rowid 57344.
+  Sql("INSERT INTO rowflume_faults VALUES('" + RangeStart(57344) + "', 1)");
+  ProgramRun run = Run({"split=BIG", "degree=2", "file=f_%p.txt", "sleep=1"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(Count(run.out, "ORA-01555: snapshot too old"), 1u) << run.out;
+  EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
+  EXPECT_TRUE(SortedRows(Files("f_")) == SerialRows());
+
+  // Without re-runs the failure stands: its status, and no file for that piece.
+  Sql("UPDATE rowflume_faults SET remaining = 1");
+  run = Run({"split=BIG", "degree=2", "file=g_%p.txt", "retry=0"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_EQ(Files("g_"), std::vector<std::string>{"g_1.txt"});
+  EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
+
+  // A piece that keeps failing is run once and re-run `retry` times.
+  Sql("UPDATE rowflume_faults SET remaining = 10");
+  run = Run({"split=BIG", "degree=2", "file=h_%p.txt", "retry=2", "sleep=0"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "7");
+}
+
+TEST_F(ParallelUnload, EveryPieceFailingIsNotRerun) {
+  Sql("INSERT INTO rowflume_faults VALUES('" + RangeStart(0) + "', 5), ('" + RangeStart(57344) +
+      "', 5)");
+  ProgramRun run = Run({"split=BIG", "degree=2", "file=f_%p.txt"});
+  EXPECT_EQ(run.status, 6) << run.out;  // 3 + 3
+  EXPECT_EQ(Count(run.out, "ORA-01555"), 2u);
+  EXPECT_EQ(One("SELECT SUM(remaining) FROM rowflume_faults"), "8");
+  EXPECT_TRUE(Files("f_").empty());
+}
+
+TEST_F(ParallelUnload, SplitValuesAreCheckedBeforeAnyQuery) {
+  for (const char* bad : {"BIG;DELETE FROM BIG", "BIG' OR '1'='1", "1BIG", "scott.BIG:'x'"}) {
+    ProgramRun run = Run({std::string("split=") + bad, "degree=2", "file=x_%p.txt"});
+    EXPECT_EQ(run.status, kSplitRefused) << bad;
+    EXPECT_NE(run.out.find("is not [OWNER.]TABLE[:PARTITION] made of valid names"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(Files("x_").empty());
+  }
+  EXPECT_EQ(One("SELECT COUNT(*) FROM BIG"), "100000");
+  // Quoted names are kept as written; SQLite's names match in any letter case.
+  ProgramRun run = Run({"split=\"SCOTT\".\"BIG\"", "degree=2", "file=q_%p.txt"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(Files("q_").size(), 2u);
+}
+
+TEST_F(ParallelUnload, NoRangeFallsBackToOnePiece) {
+  // An empty table is unloaded by one piece: its file holds the header.
+  ProgramRun run = Run({"split=EMPTY_T", "degree=4", "file=e_%p.txt", "head=yes"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir_ + "/e_1.txt"), "A,B\n");
+  // A missing table gives its Oracle error and the query failure status.
+  run = Run({"split=MISSING", "degree=4", "file=m_%p.txt"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(run.out.find("ORA-00942: table or view does not exist"), std::string::npos);
+  // A partition without extents is read as that partition, never as the whole table.
+  run = Run({"split=BIG:P1", "degree=4", "file=p_%p.txt"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(run.out.find("ORA-02149"), std::string::npos) << run.out;
+  // A query of the user's cannot be run without its range.
+  run = Run({"split=EMPTY_T", "degree=4", "file=u_%p.txt",
+             "query=SELECT * FROM EMPTY_T WHERE ROWID >= :minrid AND ROWID < :maxrid"});
+  EXPECT_EQ(run.status, kParallelFailed) << run.out;
+  EXPECT_NE(run.out.find("found no ROWID range"), std::string::npos) << run.out;
+  EXPECT_TRUE(Files("u_").empty());
+}
+
+TEST_F(ParallelUnload, UserQueryReadsItsRange) {
+  ProgramRun run =
+      Run({"split=BIG", "degree=2", "file=u_%p.txt",
+           "query=select ID from BIG where ROWID >= :minrid and ROWID < :maxrid and ID > 99990"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(SortedRows(Files("u_")),
+            (std::vector<std::string>{"100000", "99991", "99992", "99993", "99994", "99995",
+                                      "99996", "99997", "99998", "99999"}));
+}
+
+}  // namespace
+}  // namespace rowflume
