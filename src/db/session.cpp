@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace rowflume {
 namespace {
@@ -99,8 +100,10 @@ int PickHost(char* out, int out_size, const char* hosts) {
   }
   int chosen = 0;
   if (count > 1) {
-    srand(static_cast<unsigned>(CurrentTimeSeconds()));
-    chosen = rand() % count;
+    // A generator of our own, seeded with the time in whole seconds on every call: logons in the
+    // same second choose the same host, and parallel workers share no generator state.
+    std::minstd_rand generator(static_cast<unsigned>(CurrentTimeSeconds()));
+    chosen = static_cast<int>(generator() % static_cast<unsigned>(count));
   }
   if (lengths[chosen] > static_cast<size_t>(out_size)) return -1;
   memcpy(out, hosts + starts[chosen], lengths[chosen]);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -144,8 +145,8 @@ std::string PickAndPredict(const char* hosts, const std::vector<std::string>& en
     char out[64];
     int length = PickHost(out, sizeof(out), hosts);
     if (CurrentTimeSeconds() != before) continue;
-    srand(static_cast<unsigned>(before));
-    *predicted = entries[static_cast<size_t>(rand()) % entries.size()];
+    std::minstd_rand generator(static_cast<unsigned>(before));
+    *predicted = entries[static_cast<size_t>(generator()) % entries.size()];
     return length < 0 ? "<none>" : std::string(out, static_cast<size_t>(length));
   }
 }
