@@ -174,9 +174,12 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
   int32_t widths[kMaxColumns] = {0};
   ParseWidthList(width, widths);
 
+  // A client failure here ends the run with the describe result; its error is reported, so the
+  // run never fails without saying why.
   ub4 count = 0;
   if (oci->AttrGet(statement, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_PARAM_COUNT,
                    session->error) != OCI_SUCCESS) {
+    ReportError(session);
     return -1;
   }
   const int described = count > static_cast<ub4>(kMaxColumns) ? kMaxColumns : static_cast<int>(count);
@@ -204,6 +207,7 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
                      session->error) != OCI_SUCCESS ||
         oci->AttrGet(parameter, OCI_DTYPE_PARAM, &scale, nullptr, OCI_ATTR_SCALE,
                      session->error) != OCI_SUCCESS) {
+      ReportError(session);
       std::free(column);
       return -1;
     }
@@ -251,7 +255,14 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
           column->define_type == SQLT_BFILEE ? OCI_DTYPE_FILE : OCI_DTYPE_LOB;
       for (uint32_t row = 0; row < job->array; ++row) {
         void* locator_handle = nullptr;
-        oci->DescriptorAlloc(session->environment, &locator_handle, descriptor_type, 0, nullptr);
+        // A fetch into a slot without a locator would fail later or worse; the locators made
+        // so far go with the environment at logoff.
+        if (oci->DescriptorAlloc(session->environment, &locator_handle, descriptor_type, 0,
+                                 nullptr) != OCI_SUCCESS ||
+            locator_handle == nullptr) {
+          SessionMessage(session, "ERROR -- Cannot allocate a LOB locator\n");
+          return -1;
+        }
         slots[row] = static_cast<OCILobLocator*>(locator_handle);
       }
     }

@@ -3,6 +3,7 @@
 // OciApi table.
 #include "db/oci_api.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -96,6 +97,8 @@ std::mutex client_mutex;
 OciApi client_api;
 bool client_loaded = false;
 
+std::atomic<ProviderFilter> provider_filter{nullptr};
+
 bool LoadClientLibrary(char* message, size_t message_size) {
   char first_error[512] = "";
   constexpr size_t kFileCount = sizeof(kClientFiles) / sizeof(kClientFiles[0]);
@@ -165,8 +168,15 @@ const OciApi* ClientLibraryApi(char* message, size_t message_size) {
 }
 
 const OciApi* SelectProvider(const char* connect, char* message, size_t message_size) {
-  if (IsEmbeddedConnect(connect)) return EmbeddedApi();
-  return ClientLibraryApi(message, message_size);
+  const OciApi* chosen =
+      IsEmbeddedConnect(connect) ? EmbeddedApi() : ClientLibraryApi(message, message_size);
+  ProviderFilter filter = provider_filter.load(std::memory_order_acquire);
+  if (chosen != nullptr && filter != nullptr) chosen = filter(chosen);
+  return chosen;
+}
+
+void SetProviderFilter(ProviderFilter filter) {
+  provider_filter.store(filter, std::memory_order_release);
 }
 
 }  // namespace rowflume

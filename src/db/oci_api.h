@@ -197,7 +197,16 @@ const OciApi* EmbeddedApi();
 // loader's own error text and what to do.
 const OciApi* ClientLibraryApi(char* message, size_t message_size);
 
-// The provider for one logon, chosen from its connect identifier.
+// The provider for one logon, chosen from its connect identifier, then passed through the
+// provider filter when one is set.
 const OciApi* SelectProvider(const char* connect, char* message, size_t message_size);
+
+// A seam for fault-injection tests: a process-wide filter that SelectProvider applies to every
+// table it chooses, e.g. to hand out a wrapper whose calls fail on demand. The filter returns
+// the table the logon uses (the chosen one to leave it alone). Null, the default, removes it.
+// Read once per logon, never on the row path; safe to set while other threads log on, but the
+// tables it returns must stay valid for as long as sessions made with them live.
+using ProviderFilter = const OciApi* (*)(const OciApi* chosen);
+void SetProviderFilter(ProviderFilter filter);
 
 }  // namespace rowflume

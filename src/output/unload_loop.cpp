@@ -224,16 +224,25 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
 // Rows delivered by a fetch that did not end with OCI_SUCCESS: the growth of the cumulative row
 // count since the last fetch, so that a partial array after a tolerated error does not shift
 // the count of later fetches.
-uint32_t RowsOfShortFetch(UnloadRun* run, uint64_t* delivered, uint32_t array) {
+// False when the count cannot be read: the rows of that fetch are then unknown, and taking none
+// would drop them in silence.
+bool RowsOfShortFetch(UnloadRun* run, uint64_t* delivered, uint32_t array, uint32_t* rows_out) {
+  *rows_out = 0;
   ub4 count = 0;
   ub4 count_size = sizeof count;
   sword got = run->session->oci->AttrGet(run->statement, OCI_HTYPE_STMT, &count, &count_size,
                                          OCI_ATTR_ROW_COUNT, run->session->error);
-  if (got != OCI_SUCCESS) return 0;
-  if (count <= *delivered) return 0;
+  if (got != OCI_SUCCESS) {
+    if (ReportError(run->session) == 0) {
+      ReportMessage(run->session, "ERROR -- Cannot read the row count of the last fetch\n");
+    }
+    return false;
+  }
+  if (count <= *delivered) return true;
   uint64_t rows = count - *delivered;
   *delivered = count;
-  return rows < array ? static_cast<uint32_t>(rows) : array;
+  *rows_out = rows < array ? static_cast<uint32_t>(rows) : array;
+  return true;
 }
 
 void FinishRun(UnloadRun* run) {
@@ -313,7 +322,11 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
         }
         keep_going = false;
       }
-      got = RowsOfShortFetch(run, &delivered, array);
+      if (!RowsOfShortFetch(run, &delivered, array, &got)) {
+        Stop(run, kRunFetchFailed);
+        delete run;
+        return;
+      }
       if (!keep_going) {
         empty_tolerated = got == 0 ? empty_tolerated + 1 : 0;
         if (empty_tolerated >= kMaxEmptyToleratedFetches) {
