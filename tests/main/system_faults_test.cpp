@@ -1,0 +1,185 @@
+// The built program when the system fails it: a disk that fills up under a later batch file, a
+// LOB file or the log, an output command that ends at once, and the program killed in the
+// middle of a batch unload. A failure must end the run with its result code and a message, and
+// whatever was finished before it must stay whole.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/program_support.h"
+
+namespace rowflume {
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+bool HasFullDevice() {
+  return access("/dev/full", W_OK) == 0;
+}
+
+class SystemFaults : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+    db_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
+    ASSERT_TRUE(
+        db_->Exec("CREATE TABLE T (ID NUMBER(8), NAME VARCHAR2(30), AMOUNT NUMBER(10,2), DOC BLOB);"
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500)"
+                  " INSERT INTO T SELECT i, 'name ' || i, i * 1.25,"
+                  " CASE WHEN i <= 10 THEN CAST('doc ' || i AS BLOB) END FROM n;"));
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  ProgramRun Unload(std::vector<std::string> args) {
+    args.insert(args.begin(), db_->user());
+    return RunRowflume(dir_, args);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::string dir_;
+  std::unique_ptr<SqliteFile> db_;
+};
+
+TEST_F(SystemFaults, DiskFullUnderALaterBatchFile) {
+  if (!HasFullDevice()) GTEST_SKIP() << "no /dev/full";
+  const std::string query = "query=select id, name, amount from T order by id";
+  ProgramRun plain = Unload({query, "file=-"});
+  ASSERT_EQ(plain.status, 0);
+  // The second file of the run lands on a full disk.
+  fs::create_symlink("/dev/full", Path("part_2.txt"));
+  ProgramRun run = Unload({query, "rows=1000", "batch=yes", "file=part_%b.txt"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Cannot write to file : part_2.txt\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("output file part_1.txt closed at 1000 rows"), std::string::npos);
+  EXPECT_EQ(run.out.find("part_2.txt closed"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(Path("part_3.txt")));
+  // The first file holds its thousand rows, whole.
+  std::string first = ReadFile(Path("part_1.txt"));
+  EXPECT_TRUE(first == plain.out.substr(0, first.size()));
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1000);
+}
+
+TEST_F(SystemFaults, DiskFullUnderOneLobFile) {
+  if (!HasFullDevice()) GTEST_SKIP() << "no /dev/full";
+  // Row 3 (row number 2) goes to subdirectory 2, as the value at position 2 of piece 1.
+  const std::string victim = "LOB0002/010000000002_0002.dat";
+  fs::create_directory(Path("LOB0002"));
+  fs::create_symlink("/dev/full", Path(victim));
+  ProgramRun run = Unload({"query=select id, name, doc from T where id <= 10 order by id",
+                           "lob=FILE", "file=docs.txt"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Cannot write to file : " + victim + "\n"), std::string::npos)
+      << run.out;
+  // Every row is in the data file; only the value that could not be written lacks its name.
+  std::string data = ReadFile(Path("docs.txt"));
+  std::istringstream lines(data);
+  int row = 0;
+  for (std::string line; std::getline(lines, line); ++row) {
+    std::string name = line.substr(line.rfind(',') + 1);
+    if (row == 2) {
+      EXPECT_EQ(name, "");
+    } else {
+      EXPECT_EQ(ReadFile(Path(name)), "doc " + std::to_string(row + 1)) << line;
+    }
+  }
+  EXPECT_EQ(row, 10);
+}
+
+TEST_F(SystemFaults, LogThatCannotTakeMessages) {
+  if (!HasFullDevice()) GTEST_SKIP() << "no /dev/full";
+  const std::string query = "query=select id, name, amount from T order by id";
+  ProgramRun plain = Unload({query, "file=-"});
+  // Lost messages do not cost data, nor hide a failure in the result code.
+  for (const char* log : {"log=/dev/full", "log=no/such/folder/run.log"}) {
+    SCOPED_TRACE(log);
+    ProgramRun run = Unload({query, "file=t.txt", log});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(ReadFile(Path("t.txt")) == plain.out);
+    EXPECT_EQ(Unload({"query=select * from nosuch", "file=t.txt", log}).status, 3);
+    EXPECT_EQ(Unload({query, "file=no/such/folder/t.txt", log}).status, 6);
+  }
+}
+
+TEST_F(SystemFaults, OutputCommandThatEndsAtOnce) {
+  const std::string query = "query=select id, name, amount from T, (select 1 union all select 2)";
+  // Far more than a pipe holds: the writes meet a closed pipe.
+  ProgramRun run = Unload({query, "file=-exit 0"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Cannot write to file : -exit 0\n"), std::string::npos)
+      << run.out;
+  // A command that fails fails the run even when everything fitted into the pipe.
+  run = Unload({"query=select id from T where id = 1", "file=-exit 4"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Cannot close file : -exit 4\n"), std::string::npos) << run.out;
+}
+
+// Killed without warning in the middle of a batch unload, the program leaves every file it had
+// finished exactly as a complete run writes it, and the file it was writing a beginning of it.
+TEST_F(SystemFaults, KilledInTheMiddleOfABatchUnload) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE BIG (ID NUMBER(10), TXT VARCHAR2(200));"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000)"
+                " INSERT INTO BIG SELECT i, printf('%0120d', i * 7919) FROM n;"));
+  const std::vector<std::string> args = {db_->user(), "query=select * from BIG order by id",
+                                         "text=CSV", "rows=1000", "batch=yes"};
+  fs::create_directory(Path("whole"));
+  fs::create_directory(Path("killed"));
+  std::vector<std::string> whole_args = args;
+  whole_args.push_back("file=whole/part_%b.csv");
+  ASSERT_EQ(RunRowflume(dir_, whole_args).status, 0);
+
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(127);
+    int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    std::vector<std::string> child_args = args;
+    child_args.push_back("file=killed/part_%b.csv");
+    std::vector<char*> argv = {const_cast<char*>(ROWFLUME_BINARY)};
+    for (std::string& arg : child_args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(ROWFLUME_BINARY, argv.data());
+    _exit(127);
+  }
+  // Killed once a good number of files are done, well before the last one.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(Path("killed/part_40.csv")) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the unload ended before it was killed";
+
+  int highest = 0;
+  while (fs::exists(Path("killed/part_" + std::to_string(highest + 1) + ".csv"))) ++highest;
+  ASSERT_GE(highest, 40);
+  ASSERT_TRUE(fs::exists(Path("whole/part_" + std::to_string(highest + 1) + ".csv")))
+      << "the killed run had reached its last file";
+  for (int k = 1; k <= highest; ++k) {
+    SCOPED_TRACE(k);
+    std::string name = "part_" + std::to_string(k) + ".csv";
+    std::string killed = ReadFile(Path("killed/" + name));
+    std::string whole = ReadFile(Path("whole/" + name));
+    if (k < highest) {
+      EXPECT_TRUE(killed == whole);
+    } else {
+      EXPECT_TRUE(whole.compare(0, killed.size(), killed) == 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rowflume
