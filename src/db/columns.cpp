@@ -1,5 +1,6 @@
 #include "db/columns.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +14,7 @@ constexpr int kMaxWidthEntry = 1048576;
 constexpr uint32_t kFetchBufferBytes = 10485760;  // define buffers of one fetch, all columns
 constexpr uint32_t kMinArray = 5;
 constexpr int kLobNameWidth = 30;  // a LOB file name stands in the data file in its place
+constexpr int kLongLengthBytes = 4;  // the length word in front of a long value
 
 // Splits the `width` text at ":" (empty pieces skipped) into per-position widths.
 void ParseWidthList(const char* text, int32_t* widths) {
@@ -182,7 +184,16 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
     ReportError(session);
     return -1;
   }
-  const int described = count > static_cast<ub4>(kMaxColumns) ? kMaxColumns : static_cast<int>(count);
+  // Columns past the limit would be dropped from every row without a trace: refused instead.
+  if (count > static_cast<ub4>(kMaxColumns)) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "ERROR -- The query has %u columns; at most %d can be unloaded\n", count,
+                  kMaxColumns);
+    SessionMessage(session, text);
+    return -1;
+  }
+  const int described = static_cast<int>(count);
   ColumnDesc* last = head;
   uint32_t row_width = 1;
   for (int position = 1; position <= described; ++position) {
@@ -230,6 +241,11 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
                      column->define_width == 0)) {
       column->define_width = static_cast<int32_t>(job->long_limit);
       column->display_width = column->define_width;
+    }
+    // A long value's slot starts with its 4-byte length, so the slot is that much wider than
+    // the largest value: a value of exactly `long` bytes is then fetched whole.
+    if (column->define_type == SQLT_LVC || column->define_type == SQLT_LVB) {
+      column->define_width += kLongLengthBytes;
     }
     // A LOB fetched through a locator stands as a file name in the row; every other column,
     // LOBs fetched inline included, takes its whole define width in the fetch buffers.

@@ -110,7 +110,10 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
         }
         break;
       default:
-        out->Printf("--    %s VARCHAR2(%d)", name, c->define_width);
+        // A long value's slot also holds its length word; the display width is the value's.
+        out->Printf("--    %s VARCHAR2(%d)", name,
+                    c->define_type == SQLT_LVC || c->define_type == SQLT_LVB ? c->display_width
+                                                                             : c->define_width);
         break;
     }
   }

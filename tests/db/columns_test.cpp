@@ -126,14 +126,14 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
                                {"TS", 187, SQLT_CHR, 26, 26, 0, 1},
                                {"TZ", 188, SQLT_CHR, 33, 33, 0, 1},
                                {"RW", 23, 23, 16, 16, 1, 1},
-                               {"LG", 8, SQLT_LVC, 32768, 32768, 1, 1},
-                               {"CL", 112, SQLT_LVC, 32768, 32768, 1, 1},
-                               {"BL", 113, SQLT_LVB, 32768, 32768, 1, 1},
+                               {"LG", 8, SQLT_LVC, 32772, 32768, 1, 1},
+                               {"CL", 112, SQLT_LVC, 32772, 32768, 1, 1},
+                               {"BL", 113, SQLT_LVB, 32772, 32768, 1, 1},
                                {"RID", 104, SQLT_CHR, 18, 18, 0, 1},
                                {"C", 96, SQLT_CHR, 5, 5, 1, 1},
                            });
-  // Inline long values reserve their whole width: a row of 1 + 102585 + 1 (the record
-  // separator) bytes leaves 10 MiB / 102587 = 102 rows.
+  // Inline long values reserve their whole width and length word: a row of 1 + 102597 + 1
+  // (the record separator) bytes leaves 10 MiB / 102599 = 102 rows.
   EXPECT_EQ(job_->array, 102u);
 
   // safe: numbers and dates gain 10, text doubles but stays within 4000.
@@ -146,7 +146,7 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
   EXPECT_EQ(safe[4]->define_width, 200);
   EXPECT_EQ(safe[5]->define_width, 29);
   EXPECT_EQ(safe[8]->define_width, 26);
-  EXPECT_EQ(safe[9]->define_width, 32768);  // long values take `long`, never more
+  EXPECT_EQ(safe[9]->define_width, 32772);  // long values take `long` and the length word
 
   // client: raw Oracle numbers and dates, with the text widths kept for the display.
   Set("safe=no");
@@ -180,14 +180,17 @@ TEST_F(Describe, WidthListAndLongLimit) {
   got = Columns();
   EXPECT_EQ(got[0]->define_width, 10);
   EXPECT_EQ(got[1]->define_width, 20);
-  EXPECT_EQ(got[2]->define_width, 102400);
+  EXPECT_EQ(got[2]->display_width, 102400);
+  EXPECT_EQ(got[2]->define_width, 102400 + 4);  // and the length word of a long value
   Set("width=5000000");
   Set("long=2097152");
   ASSERT_EQ(Run("select lg from t"), 1);
-  EXPECT_EQ(Columns()[0]->define_width, 1048576);
+  EXPECT_EQ(Columns()[0]->display_width, 1048576);
+  EXPECT_EQ(Columns()[0]->define_width, 1048576 + 4);
   Set("long=64");
   ASSERT_EQ(Run("select lg from t"), 1);
-  EXPECT_EQ(Columns()[0]->define_width, 65536);
+  EXPECT_EQ(Columns()[0]->display_width, 65536);
+  EXPECT_EQ(Columns()[0]->define_width, 65536 + 4);
   // A long value over the 10 MiB fetch budget still gets the floor of 5 rows.
   Set("width=");
   Set("long=2097152");
