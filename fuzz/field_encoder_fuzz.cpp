@@ -40,18 +40,16 @@ struct ColumnKind {
 
 // Described and define types as the describe step pairs them.
 const ColumnKind kKinds[] = {
-    {SQLT_CHR, SQLT_CHR},   // text
-    {SQLT_NUM, SQLT_CHR},   // NUMBER converted by the server
-    {SQLT_NUM, SQLT_NUM},   // NUMBER converted here
-    {SQLT_DAT, SQLT_DAT},   // DATE converted here
-    {SQLT_BIN, SQLT_BIN},   // RAW
-    {SQLT_LNG, SQLT_LVC},   // LONG
-    {SQLT_CLOB, SQLT_LVC},  // CLOB fetched inline
-    {SQLT_BLOB, SQLT_LVB},  // BLOB fetched inline
-    {SQLT_CLOB, SQLT_CLOB}, // CLOB written to a file
-    {SQLT_TIMESTAMP, SQLT_CHR},
-    {SQLT_RID, SQLT_CHR},
-    {SQLT_AFC, SQLT_CHR},
+    {SQLT_CHR, SQLT_CHR},    // text
+    {SQLT_NUM, SQLT_CHR},    // NUMBER converted by the server
+    {SQLT_NUM, SQLT_NUM},    // NUMBER converted here
+    {SQLT_DAT, SQLT_DAT},    // DATE converted here
+    {SQLT_BIN, SQLT_BIN},    // RAW
+    {SQLT_LNG, SQLT_LVC},    // LONG
+    {SQLT_CLOB, SQLT_LVC},   // CLOB fetched inline
+    {SQLT_BLOB, SQLT_LVB},   // BLOB fetched inline
+    {SQLT_CLOB, SQLT_CLOB},  // CLOB written to a file
+    {SQLT_TIMESTAMP, SQLT_CHR}, {SQLT_RID, SQLT_CHR}, {SQLT_AFC, SQLT_CHR},
 };
 
 bool IsNeverEscaped(int described) {
@@ -61,8 +59,12 @@ bool IsNeverEscaped(int described) {
   return false;
 }
 
-bool IsLob(int define) { return define == SQLT_CLOB || define == SQLT_BLOB || define == SQLT_BFILEE; }
-bool IsLong(int define) { return define == SQLT_LVC || define == SQLT_LVB; }
+bool IsLob(int define) {
+  return define == SQLT_CLOB || define == SQLT_BLOB || define == SQLT_BFILEE;
+}
+bool IsLong(int define) {
+  return define == SQLT_LVC || define == SQLT_LVB;
+}
 
 struct Column {
   ColumnDesc desc;
@@ -133,8 +135,12 @@ Escaping ReadEscaping(const UnloadHandle& job) {
   return e;
 }
 
-bool IsLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
-bool IsTrail(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFE); }
+bool IsLead(uint8_t b) {
+  return b >= 0x81 && b <= 0xFE;
+}
+bool IsTrail(uint8_t b) {
+  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFE);
+}
 
 // Undoes the escaping; false when the text is not one the escaping can produce.
 bool Unescape(const std::string& text, const Escaping& e, std::string* out) {
@@ -290,9 +296,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     bytes.data(), bytes.size());
       }
       if (IsLong(c.define_type) && c.define_width >= 4) {
-        uint32_t stored = input.Flag() ? static_cast<uint32_t>(input.Int(0, 65535)) << 8
-                                       : static_cast<uint32_t>(bytes.size() > 4 ? bytes.size() - 4 : 0);
-        std::memcpy(column->original.data() + static_cast<size_t>(row) * c.define_width, &stored, 4);
+        uint32_t stored = input.Flag()
+                              ? static_cast<uint32_t>(input.Int(0, 65535)) << 8
+                              : static_cast<uint32_t>(bytes.size() > 4 ? bytes.size() - 4 : 0);
+        std::memcpy(column->original.data() + static_cast<size_t>(row) * c.define_width, &stored,
+                    4);
       }
     }
     // Exactly the define buffer's size, so that a read past a slot is caught.
@@ -342,7 +350,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       if (job->colsep_length > 0) {
         FUZZ_CHECK(Take(&text, std::string(c.name, c.name_length)));
-        if (job->colsep[0] == ' ') FUZZ_CHECK(Take(&text, std::string(longest_name - c.name_length, ' ')));
+        if (job->colsep[0] == ' ')
+          FUZZ_CHECK(Take(&text, std::string(longest_name - c.name_length, ' ')));
         FUZZ_CHECK(Take(&text, std::string(job->colsep, static_cast<size_t>(job->colsep_length))));
       }
       const int64_t display = c.display_width > 0 ? c.display_width : 0;

@@ -75,8 +75,8 @@ inline void CheckJobRecord(const UnloadHandle& job) {
   FUZZ_CHECK(job.format >= 0 && job.format <= 2);
   FUZZ_CHECK(job.error_count >= 0 && job.error_count <= kMaxErrorCodes);
   FUZZ_CHECK(job.bind_count >= 0 && job.bind_count <= kMaxBinds);
-  for (int32_t flag : {job.data, job.batch, job.head, job.safe, job.crypt, job.update, job.lob,
-                       job.serial}) {
+  for (int32_t flag :
+       {job.data, job.batch, job.head, job.safe, job.crypt, job.update, job.lob, job.serial}) {
     FUZZ_CHECK(flag == 0 || flag == 1);
   }
   FUZZ_CHECK(job.client <= 1 && job.help <= 1);

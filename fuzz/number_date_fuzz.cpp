@@ -66,7 +66,8 @@ std::string ReferenceNumber(const Pairs& number) {
   std::string text = number.negative ? "-" : "";
   int power = top;
   while (power > 0 && digit[static_cast<size_t>(power - bottom)] == 0) --power;
-  for (; power >= 0; --power) text += static_cast<char>('0' + digit[static_cast<size_t>(power - bottom)]);
+  for (; power >= 0; --power)
+    text += static_cast<char>('0' + digit[static_cast<size_t>(power - bottom)]);
   if (bottom < 0) {
     text += '.';
     for (power = -1; power >= bottom; --power) {
@@ -98,7 +99,8 @@ void CheckNumber(const std::vector<uint8_t>& bytes) {
 void CheckDate(const std::vector<uint8_t>& bytes) {
   auto value = std::make_unique<uint8_t[]>(bytes.size() + 1);
   if (!bytes.empty()) std::memcpy(value.get(), bytes.data(), bytes.size());
-  auto text = std::make_unique<char[]>(kDateTextBytes + 1);  // one more for a leading sign
+  // The area the documented size gives: a date before year 0 takes all 20 bytes, no NUL is written.
+  auto text = std::make_unique<char[]>(kDateTextBytes);
   int length = FormatOracleDate(text.get(), value.get(), static_cast<int>(bytes.size()));
   if (bytes.size() < 7) {
     FUZZ_CHECK(length == 0);
@@ -118,9 +120,9 @@ void CheckDate(const std::vector<uint8_t>& bytes) {
   // A date Oracle can hold (years -4712 to 9999) must be read back field by field.
   int year = (bytes[0] - 100) * 100 + (bytes[1] - 100);
   bool valid = bytes[0] >= 53 && bytes[1] >= 100 && bytes[1] <= 199 && year >= -4712 &&
-               year <= 9999 && bytes[2] >= 1 && bytes[2] <= 12 && bytes[3] >= 1 &&
-               bytes[3] <= 31 && bytes[4] >= 1 && bytes[4] <= 24 && bytes[5] >= 1 &&
-               bytes[5] <= 60 && bytes[6] >= 1 && bytes[6] <= 60;
+               year <= 9999 && bytes[2] >= 1 && bytes[2] <= 12 && bytes[3] >= 1 && bytes[3] <= 31 &&
+               bytes[4] >= 1 && bytes[4] <= 24 && bytes[5] >= 1 && bytes[5] <= 60 &&
+               bytes[6] >= 1 && bytes[6] <= 60;
   if (!valid) return;
   auto field = [&](size_t pos, size_t digits) { return std::stoi(body.substr(pos, digits)); };
   FUZZ_CHECK((year < 0) == (length == 20));

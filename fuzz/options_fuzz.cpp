@@ -87,7 +87,7 @@ struct TextOption {
 };
 
 #define TEXT(name, member, limit, decoded, length) \
-  {name, offsetof(UnloadHandle, member), sizeof(UnloadHandle::member), limit, decoded, length}
+  { name, offsetof(UnloadHandle, member), sizeof(UnloadHandle::member), limit, decoded, length }
 #define LENGTH(member) static_cast<int>(offsetof(UnloadHandle, member))
 
 const TextOption kTextOptions[] = {
@@ -157,13 +157,15 @@ void CheckTextItem(const UnloadHandle& job, const std::string& item) {
   for (const TextOption& option : kTextOptions) {
     if (!SameKeyword(keyword, option.name)) continue;
     const char* field = reinterpret_cast<const char*>(&job) + option.offset;
-    size_t cut = value.size() < static_cast<size_t>(option.limit) ? value.size()
-                                                                   : static_cast<size_t>(option.limit);
+    size_t cut = value.size() < static_cast<size_t>(option.limit)
+                     ? value.size()
+                     : static_cast<size_t>(option.limit);
     std::vector<int> expected;
     if (option.decoded) {
       expected = ReferenceDecode(value, cut);
     } else {
-      for (size_t pos = 0; pos < cut; ++pos) expected.push_back(static_cast<unsigned char>(value[pos]));
+      for (size_t pos = 0; pos < cut; ++pos)
+        expected.push_back(static_cast<unsigned char>(value[pos]));
     }
     FUZZ_CHECK(expected.size() < static_cast<size_t>(option.capacity));
     for (size_t pos = 0; pos < static_cast<size_t>(option.capacity); ++pos) {

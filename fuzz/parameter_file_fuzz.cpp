@@ -119,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string query(query_length, 'q');
   std::string head = input.Bytes(static_cast<size_t>(input.Byte()));
   query.replace(0, head.size() < query.size() ? head.size() : query.size(), head);
-  if (query.size() > static_cast<size_t>(rowflume::kQueryLimit)) query.resize(rowflume::kQueryLimit);
+  if (query.size() > static_cast<size_t>(rowflume::kQueryLimit))
+    query.resize(rowflume::kQueryLimit);
   CheckSqlFile(query, input.Rest(), mode == 2);
   return 0;
 }

@@ -21,7 +21,8 @@ bool RunFile(const std::filesystem::path& path) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
     return false;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   // A copy of exactly the input's size, so that a read past its end is caught by AddressSanitizer.
   auto* exact = new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)];
   std::copy(bytes.begin(), bytes.end(), exact);

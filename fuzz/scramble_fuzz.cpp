@@ -33,7 +33,9 @@ std::string MakeScratch() {
 
 std::string scratch_path;
 
-void RemoveScratch() { std::remove(scratch_path.c_str()); }
+void RemoveScratch() {
+  std::remove(scratch_path.c_str());
+}
 
 const std::string& ScratchPath() {
   if (scratch_path.empty()) {
@@ -87,7 +89,8 @@ std::string ScrambleInWrites(const std::string& stream, const char* key,
                  pending.size() - static_cast<size_t>(done) <= 8);
     }
     // Bytes past the processed part are untouched.
-    FUZZ_CHECK(std::memcmp(buffer.data() + done, pending.data() + done, pending.size() - done) == 0);
+    FUZZ_CHECK(std::memcmp(buffer.data() + done, pending.data() + done, pending.size() - done) ==
+               0);
     out.append(buffer.data(), static_cast<size_t>(done));
     pending.erase(0, static_cast<size_t>(done));
   }
@@ -116,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     flush_after.push_back(input.Flag());
   }
   std::vector<size_t> resplit;
-  for (int k = input.Int(0, 40); k > 0; --k) resplit.push_back(static_cast<size_t>(input.Int(0, 700)));
+  for (int k = input.Int(0, 40); k > 0; --k)
+    resplit.push_back(static_cast<size_t>(input.Int(0, 700)));
   std::string stream = input.Rest();
 
   // Through the output buffer to a file.

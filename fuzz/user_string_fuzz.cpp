@@ -68,7 +68,8 @@ void CheckPickHost(int out_size, const std::string& hosts) {
   if (length < 0) {
     FUZZ_CHECK(length == -1);
     bool some_too_long = false;
-    for (const std::string& entry : entries) some_too_long |= entry.size() > static_cast<size_t>(out_size);
+    for (const std::string& entry : entries)
+      some_too_long |= entry.size() > static_cast<size_t>(out_size);
     FUZZ_CHECK(some_too_long);
     return;
   }
@@ -161,8 +162,8 @@ void CheckParseUserString(size_t message_size, const std::string& text) {
   LogonCredentials credentials;
   std::memset(&credentials, '#', sizeof credentials);
   auto message = std::make_unique<char[]>(message_size + 1);
-  int result = ParseUserString(text.c_str(), &credentials, message_size > 0 ? message.get() : nullptr,
-                               message_size);
+  int result = ParseUserString(text.c_str(), &credentials,
+                               message_size > 0 ? message.get() : nullptr, message_size);
   FUZZ_CHECK(result == 0 || result == -1);
   if (message_size > 0) FUZZ_CHECK(strnlen(message.get(), message_size) < message_size);
 
