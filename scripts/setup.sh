@@ -11,6 +11,10 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The fuzz step builds with clang and its libFuzzer runtime.
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+  need+=(libclang-rt-14-dev)
 # The MySQL output formats are checked by loading them into a private MariaDB server.
 command -v mariadbd >/dev/null || [ -x /usr/sbin/mariadbd ] || need+=(mariadb-server)
 command -v mariadb >/dev/null || need+=(mariadb-client)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer build, and runs every test in
-# both; then a ThreadSanitizer build runs the tests of the parallel unload. Build folders:
-# build/release, build/asan and build/tsan.
+# both (the fuzz corpus replay included); then a ThreadSanitizer build runs the tests of the
+# parallel unload, and each fuzz target runs for a short while with clang. Build folders:
+# build/release, build/asan, build/tsan and build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,3 +26,31 @@ cmake --build "$dir" -j "$jobs" --target rowflume test_parallel
 echo "== tests: tsan build (parallel)"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L parallel
+
+# Bounded fuzzing: each target runs 20 seconds on a copy of its corpus, so that nothing is ever
+# written into the repository's corpus. Inputs that fail are kept in build/fuzz/artifacts.
+echo "== fuzz: 20 seconds per target"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DROWFLUME_FUZZ=ON -DROWFLUME_TESTS=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs" --target fuzz_targets
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p build/fuzz/artifacts
+failed=()
+for corpus in fuzz/corpus/*/; do
+  name=$(basename "$corpus")
+  mkdir -p "$work/$name"
+  cp "$corpus"* "$work/$name/"
+  if timeout 120 "build/fuzz/fuzz/${name}_fuzz" -max_total_time=20 -timeout=10 \
+      -artifact_prefix="build/fuzz/artifacts/${name}-" "$work/$name" >"$work/$name.log" 2>&1; then
+    echo "$name: $(grep -E '^#[0-9]+.*DONE' "$work/$name.log" | tail -n 1)"
+  else
+    echo "$name: FAILED"
+    tail -n 40 "$work/$name.log"
+    failed+=("$name")
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz targets failed: ${failed[*]}"
+  exit 1
+fi

@@ -534,6 +534,38 @@ bool EncodeDate(const DateTime& value, uint8_t* out) {
   return true;
 }
 
+namespace {
+
+// Format elements that take no argument, longest spelling first where one is a prefix of
+// another (YYYY before YY, MONTH before MON, HH24 before HH).
+struct SimpleElement {
+  const char* spelling;
+  uint8_t length;
+  DateFormat::Element element;
+  bool named;  // written as a name, so its letter case follows the element's
+};
+
+constexpr SimpleElement kSimpleElements[] = {
+    {"YYYY", 4, DateFormat::kYYYY, false}, {"YYY", 3, DateFormat::kYYY, false},
+    {"YY", 2, DateFormat::kYY, false},     {"Y", 1, DateFormat::kY, false},
+    {"RRRR", 4, DateFormat::kRRRR, false}, {"RR", 2, DateFormat::kRR, false},
+    {"MONTH", 5, DateFormat::kMONTH, true}, {"MON", 3, DateFormat::kMON, true},
+    {"MM", 2, DateFormat::kMM, false},     {"MI", 2, DateFormat::kMI, false},
+    {"DD", 2, DateFormat::kDD, false},     {"DAY", 3, DateFormat::kDAY, true},
+    {"DY", 2, DateFormat::kDY, true},      {"HH24", 4, DateFormat::kHH24, false},
+    {"HH12", 4, DateFormat::kHH12, false}, {"HH", 2, DateFormat::kHH12, false},
+    {"SS", 2, DateFormat::kSS, false},
+};
+
+const SimpleElement* MatchSimpleElement(const char* text, size_t len, size_t pos) {
+  for (const SimpleElement& candidate : kSimpleElements) {
+    if (StartsWith(text, len, pos, candidate.spelling)) return &candidate;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
   out->count = 0;
   out->literal_used = 0;
@@ -591,57 +623,9 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
     } else if (StartsWith(text, len, pos, "AM") || StartsWith(text, len, pos, "PM")) {
       ok = add(DateFormat::kAM, 0, letter_case);
       pos += 2;
-    } else if (StartsWith(text, len, pos, "YYYY")) {
-      ok = add(DateFormat::kYYYY, 0, 0);
-      pos += 4;
-    } else if (StartsWith(text, len, pos, "YYY")) {
-      ok = add(DateFormat::kYYY, 0, 0);
-      pos += 3;
-    } else if (StartsWith(text, len, pos, "YY")) {
-      ok = add(DateFormat::kYY, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "Y")) {
-      ok = add(DateFormat::kY, 0, 0);
-      pos += 1;
-    } else if (StartsWith(text, len, pos, "RRRR")) {
-      ok = add(DateFormat::kRRRR, 0, 0);
-      pos += 4;
-    } else if (StartsWith(text, len, pos, "RR")) {
-      ok = add(DateFormat::kRR, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "MONTH")) {
-      ok = add(DateFormat::kMONTH, 0, letter_case);
-      pos += 5;
-    } else if (StartsWith(text, len, pos, "MON")) {
-      ok = add(DateFormat::kMON, 0, letter_case);
-      pos += 3;
-    } else if (StartsWith(text, len, pos, "MM")) {
-      ok = add(DateFormat::kMM, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "MI")) {
-      ok = add(DateFormat::kMI, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "DD")) {
-      ok = add(DateFormat::kDD, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "DAY")) {
-      ok = add(DateFormat::kDAY, 0, letter_case);
-      pos += 3;
-    } else if (StartsWith(text, len, pos, "DY")) {
-      ok = add(DateFormat::kDY, 0, letter_case);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "HH24")) {
-      ok = add(DateFormat::kHH24, 0, 0);
-      pos += 4;
-    } else if (StartsWith(text, len, pos, "HH12")) {
-      ok = add(DateFormat::kHH12, 0, 0);
-      pos += 4;
-    } else if (StartsWith(text, len, pos, "HH")) {
-      ok = add(DateFormat::kHH12, 0, 0);
-      pos += 2;
-    } else if (StartsWith(text, len, pos, "SS")) {
-      ok = add(DateFormat::kSS, 0, 0);
-      pos += 2;
+    } else if (const SimpleElement* simple = MatchSimpleElement(text, len, pos)) {
+      ok = add(simple->element, 0, simple->named ? letter_case : 0);
+      pos += simple->length;
     } else if (StartsWith(text, len, pos, "FF")) {
       uint8_t digits = 0;
       pos += 2;

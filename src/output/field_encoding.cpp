@@ -34,6 +34,11 @@ bool IsNeverEscaped(int described_type) {
   }
 }
 
+bool IsBinaryType(int described_type) {
+  return described_type == 15 || described_type == SQLT_BIN || described_type == SQLT_LBI ||
+         described_type == SQLT_BLOB;
+}
+
 bool IsLobLocator(int define_type) {
   return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
 }
@@ -515,7 +520,12 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
       define_type != SQLT_DAT) {
     TranslateChars(value, length, enc->translation);
   }
-  const bool hex = enc->format == 1 && column->hex;
+  // MySQL statements carry character and binary data as unhex('...'). Oracle statements carry
+  // binary data (RAW, LONG RAW, a BLOB fetched inline) as hexadecimal text, which Oracle turns
+  // back into the bytes; the raw bytes inside a string literal would break the statement.
+  const bool mysql_hex = enc->format == 1 && column->hex;
+  const bool oracle_hex = enc->format == 2 && !lob && IsBinaryType(column->described_type);
+  const bool hex = mysql_hex || oracle_hex;
   int64_t escapes = 0;
   // A LOB fetched inline is text or bytes like a LONG value and is escaped like one: left
   // unescaped, a quote inside a CLOB would end its CSV field early. Only a LOB written to a
@@ -544,7 +554,7 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   }
 
   const bool quoted = enc->quote_length > 0 && column->quotable && !enc->fixed_layout;
-  if (hex) Put(out, kUnhexOpen, sizeof kUnhexOpen - 1);
+  if (mysql_hex) Put(out, kUnhexOpen, sizeof kUnhexOpen - 1);
   if (quoted) Put(out, enc->quote, enc->quote_length);
 
   if (lob) {
@@ -577,7 +587,7 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   }
 
   if (quoted) Put(out, enc->quote, enc->quote_length);
-  if (hex) Put(out, ")", 1);
+  if (mysql_hex) Put(out, ")", 1);
 }
 
 }  // namespace rowflume

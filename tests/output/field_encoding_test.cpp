@@ -161,6 +161,17 @@ TEST(FieldEncoding, MySqlFormatWritesHexColumnsThroughUnhex) {
   EXPECT_EQ(Encode(job.get(), columns, 2), "unhex('4142'),'2013-01-02 03:04:05'\nnull,null\n");
 }
 
+TEST(FieldEncoding, OracleFormatWritesBinaryValuesAsHexText) {
+  // text=ORACLEINS: an apostrophe among RAW bytes must not end the string literal; Oracle turns
+  // the hexadecimal text back into the bytes. Character values are escaped as before.
+  JobPtr job(NewJob());
+  ASSERT_EQ(SetOption(job.get(), "text=oracleins"), 1);
+  Columns columns;
+  SetValue(columns.Add("BIN", SQLT_BIN, SQLT_BIN, 8, true, true), 0, std::string("A'\0\xff", 4));
+  SetValue(columns.Text("NAME"), 0, "O'Hara");
+  EXPECT_EQ(Encode(job.get(), columns), "'412700ff','O''Hara'\n");
+}
+
 TEST(FieldEncoding, FormAlignsNamesAndSearchWrapsThem) {
   JobPtr job(NewJob());
   SetText(job->field, &job->field_length, "\n");
