@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
+echo "== format: every C and C++ file as .clang-format says"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
 for kind in release asan; do
   dir=build/$kind
   if [ "$kind" = release ]; then

@@ -13,7 +13,7 @@ namespace {
 constexpr int kMaxWidthEntry = 1048576;
 constexpr uint32_t kFetchBufferBytes = 10485760;  // define buffers of one fetch, all columns
 constexpr uint32_t kMinArray = 5;
-constexpr int kLobNameWidth = 30;  // a LOB file name stands in the data file in its place
+constexpr int kLobNameWidth = 30;    // a LOB file name stands in the data file in its place
 constexpr int kLongLengthBytes = 4;  // the length word in front of a long value
 
 // Splits the `width` text at ":" (empty pieces skipped) into per-position widths.
@@ -61,7 +61,8 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
     case SQLT_NUM:
     case SQLT_VNU: {
       column->quotable = 0;
-      int32_t text_width = column->precision == 0 ? 46 : column->precision + 2 + (column->scale != 0);
+      int32_t text_width =
+          column->precision == 0 ? 46 : column->precision + 2 + (column->scale != 0);
       text_width = safe_width(listed(text_width));
       if (client) {
         column->define_type = SQLT_NUM;
@@ -216,8 +217,8 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
                      session->error) != OCI_SUCCESS ||
         oci->AttrGet(parameter, OCI_DTYPE_PARAM, &precision, nullptr, OCI_ATTR_PRECISION,
                      session->error) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &scale, nullptr, OCI_ATTR_SCALE,
-                     session->error) != OCI_SUCCESS) {
+        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &scale, nullptr, OCI_ATTR_SCALE, session->error) !=
+            OCI_SUCCESS) {
       ReportError(session);
       std::free(column);
       return -1;
@@ -284,9 +285,9 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
     }
     void* define = nullptr;
     if (oci->DefineByPos(statement, reinterpret_cast<OCIDefine**>(&define), session->error,
-                         static_cast<ub4>(position), column->define_buffer,
-                         column->define_width, static_cast<ub2>(column->define_type),
-                         column->indicators, column->returned_lengths, column->return_codes,
+                         static_cast<ub4>(position), column->define_buffer, column->define_width,
+                         static_cast<ub2>(column->define_type), column->indicators,
+                         column->returned_lengths, column->return_codes,
                          OCI_DEFAULT) != OCI_SUCCESS) {
       ReportError(session);
       return -1;

@@ -75,11 +75,12 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
     const char* end = std::strchr(piece, ';');
     size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
     if (length > 0) {
-      int written = std::snprintf(text, sizeof text, "ALTER SESSION %.*s",
-                                  static_cast<int>(length), piece);
+      int written =
+          std::snprintf(text, sizeof text, "ALTER SESSION %.*s", static_cast<int>(length), piece);
       if (written < 0 || written >= static_cast<int>(sizeof text)) {
-        SessionMessage(session, "ERROR -- ALTER SESSION clause longer than 497 characters, "
-                                "not sent\n");
+        SessionMessage(session,
+                       "ERROR -- ALTER SESSION clause longer than 497 characters, "
+                       "not sent\n");
       } else {
         SendSetting(session, text);
       }

@@ -67,17 +67,17 @@ constexpr ub4 OCI_DTYPE_PARAM = 53;
 constexpr ub4 OCI_DTYPE_FILE = 56;
 
 // Attributes (the handle type decides the meaning of a reused number).
-constexpr ub4 OCI_ATTR_DATA_SIZE = 1;   // param: ub2
-constexpr ub4 OCI_ATTR_DATA_TYPE = 2;   // param: ub2
-constexpr ub4 OCI_ATTR_NAME = 4;        // param: OraText* and ub4 length
-constexpr ub4 OCI_ATTR_PRECISION = 5;   // param: sb2
-constexpr ub4 OCI_ATTR_SCALE = 6;       // param: sb1
-constexpr ub4 OCI_ATTR_SERVER = 6;      // service context: the server handle itself
-constexpr ub4 OCI_ATTR_SESSION = 7;     // service context: the session handle itself
-constexpr ub4 OCI_ATTR_ROW_COUNT = 9;   // statement: ub4, cumulative rows fetched
-constexpr ub4 OCI_ATTR_PARAM_COUNT = 18;  // statement: ub4
-constexpr ub4 OCI_ATTR_USERNAME = 22;   // session: bytes and length
-constexpr ub4 OCI_ATTR_PASSWORD = 23;   // session: bytes and length
+constexpr ub4 OCI_ATTR_DATA_SIZE = 1;       // param: ub2
+constexpr ub4 OCI_ATTR_DATA_TYPE = 2;       // param: ub2
+constexpr ub4 OCI_ATTR_NAME = 4;            // param: OraText* and ub4 length
+constexpr ub4 OCI_ATTR_PRECISION = 5;       // param: sb2
+constexpr ub4 OCI_ATTR_SCALE = 6;           // param: sb1
+constexpr ub4 OCI_ATTR_SERVER = 6;          // service context: the server handle itself
+constexpr ub4 OCI_ATTR_SESSION = 7;         // service context: the session handle itself
+constexpr ub4 OCI_ATTR_ROW_COUNT = 9;       // statement: ub4, cumulative rows fetched
+constexpr ub4 OCI_ATTR_PARAM_COUNT = 18;    // statement: ub4
+constexpr ub4 OCI_ATTR_USERNAME = 22;       // session: bytes and length
+constexpr ub4 OCI_ATTR_PASSWORD = 23;       // session: bytes and length
 constexpr ub4 OCI_ATTR_ROWS_FETCHED = 197;  // statement: ub4, rows of the last fetch
 
 // External and described data types.
@@ -115,8 +115,8 @@ using OCIEnvNlsCreateFn = sword (*)(OCIEnv** envhpp, ub4 mode, void* ctxp,
                                     void (*mfreefp)(void* ctxp, void* memptr), size_t xtramem_sz,
                                     void** usrmempp, ub2 charset, ub2 ncharset);
 using OCINlsCharSetNameToIdFn = ub2 (*)(void* envhp, const OraText* name);
-using OCIHandleAllocFn = sword (*)(const void* parenth, void** hndlpp, ub4 type,
-                                   size_t xtramem_sz, void** usrmempp);
+using OCIHandleAllocFn = sword (*)(const void* parenth, void** hndlpp, ub4 type, size_t xtramem_sz,
+                                   void** usrmempp);
 using OCIHandleFreeFn = sword (*)(void* hndlp, ub4 type);
 using OCIDescriptorAllocFn = sword (*)(const void* parenth, void** descpp, ub4 type,
                                        size_t xtramem_sz, void** usrmempp);
@@ -125,12 +125,11 @@ using OCIServerAttachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, const Ora
 using OCIServerDetachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, ub4 mode);
 using OCIAttrSetFn = sword (*)(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size,
                                ub4 attrtype, OCIError* errhp);
-using OCIAttrGetFn = sword (*)(const void* trgthndlp, ub4 trghndltyp, void* attributep,
-                               ub4* sizep, ub4 attrtype, OCIError* errhp);
-using OCISessionBeginFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
-                                    ub4 credt, ub4 mode);
-using OCISessionEndFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
-                                  ub4 mode);
+using OCIAttrGetFn = sword (*)(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* sizep,
+                               ub4 attrtype, OCIError* errhp);
+using OCISessionBeginFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 credt,
+                                    ub4 mode);
+using OCISessionEndFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 mode);
 using OCIStmtPrepareFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt,
                                    ub4 stmt_len, ub4 language, ub4 mode);
 using OCIStmtExecuteFn = sword (*)(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters,
@@ -142,9 +141,9 @@ using OCIBindByNameFn = sword (*)(OCIStmt* stmtp, OCIBind** bindp, OCIError* err
                                   ub4 maxarr_len, ub4* curelep, ub4 mode);
 using OCIParamGetFn = sword (*)(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp,
                                 ub4 pos);
-using OCIDefineByPosFn = sword (*)(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp,
-                                   ub4 position, void* valuep, sb4 value_sz, ub2 dty, void* indp,
-                                   ub2* rlenp, ub2* rcodep, ub4 mode);
+using OCIDefineByPosFn = sword (*)(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 position,
+                                   void* valuep, sb4 value_sz, ub2 dty, void* indp, ub2* rlenp,
+                                   ub2* rcodep, ub4 mode);
 using OCIStmtFetchFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation,
                                  ub4 mode);
 using OCILobOpenFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub1 mode);

@@ -546,14 +546,14 @@ struct SimpleElement {
 };
 
 constexpr SimpleElement kSimpleElements[] = {
-    {"YYYY", 4, DateFormat::kYYYY, false}, {"YYY", 3, DateFormat::kYYY, false},
-    {"YY", 2, DateFormat::kYY, false},     {"Y", 1, DateFormat::kY, false},
-    {"RRRR", 4, DateFormat::kRRRR, false}, {"RR", 2, DateFormat::kRR, false},
+    {"YYYY", 4, DateFormat::kYYYY, false},  {"YYY", 3, DateFormat::kYYY, false},
+    {"YY", 2, DateFormat::kYY, false},      {"Y", 1, DateFormat::kY, false},
+    {"RRRR", 4, DateFormat::kRRRR, false},  {"RR", 2, DateFormat::kRR, false},
     {"MONTH", 5, DateFormat::kMONTH, true}, {"MON", 3, DateFormat::kMON, true},
-    {"MM", 2, DateFormat::kMM, false},     {"MI", 2, DateFormat::kMI, false},
-    {"DD", 2, DateFormat::kDD, false},     {"DAY", 3, DateFormat::kDAY, true},
-    {"DY", 2, DateFormat::kDY, true},      {"HH24", 4, DateFormat::kHH24, false},
-    {"HH12", 4, DateFormat::kHH12, false}, {"HH", 2, DateFormat::kHH12, false},
+    {"MM", 2, DateFormat::kMM, false},      {"MI", 2, DateFormat::kMI, false},
+    {"DD", 2, DateFormat::kDD, false},      {"DAY", 3, DateFormat::kDAY, true},
+    {"DY", 2, DateFormat::kDY, true},       {"HH24", 4, DateFormat::kHH24, false},
+    {"HH12", 4, DateFormat::kHH12, false},  {"HH", 2, DateFormat::kHH12, false},
     {"SS", 2, DateFormat::kSS, false},
 };
 

@@ -236,9 +236,8 @@ int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table
   if (table.lone_byte >= 0) {
     const char* at = value;
     const char* end = value + length;
-    while (at < end && (at = static_cast<const char*>(
-                            std::memchr(at, table.lone_byte, static_cast<size_t>(end - at)))) !=
-                           nullptr) {
+    while (at < end && (at = static_cast<const char*>(std::memchr(
+                            at, table.lone_byte, static_cast<size_t>(end - at)))) != nullptr) {
       ++count;
       ++at;
     }
@@ -432,8 +431,7 @@ uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
 // large for one buffer; the general path then takes it.
 bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
   if (enc->fixed_layout || enc->colsep_length > 0 || column->define_type != SQLT_CHR ||
-      (enc->format == 1 && column->hex) || position >= kMaxColumns ||
-      column->define_width <= 0) {
+      (enc->format == 1 && column->hex) || position >= kMaxColumns || column->define_width <= 0) {
     return false;
   }
   OutputBuffer* out = enc->out;

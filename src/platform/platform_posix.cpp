@@ -186,17 +186,23 @@ void* OpenSharedLibrary(const char* name, char* error, size_t error_size) {
   return library;
 }
 
-void* FindSharedSymbol(void* library, const char* symbol) { return dlsym(library, symbol); }
+void* FindSharedSymbol(void* library, const char* symbol) {
+  return dlsym(library, symbol);
+}
 
 void CloseSharedLibrary(void* library) {
   if (library != nullptr) dlclose(library);
 }
 
-char DirectorySeparator() { return '/'; }
+char DirectorySeparator() {
+  return '/';
+}
 
 // ---- Clock -------------------------------------------------------------------------------------
 
-int64_t CurrentTimeSeconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t CurrentTimeSeconds() {
+  return static_cast<int64_t>(time(nullptr));
+}
 
 LocalTime CurrentLocalTime() {
   time_t now = time(nullptr);

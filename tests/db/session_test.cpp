@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 

@@ -67,7 +67,9 @@ TEST(PlatformFiles, MakeDirectoryIsIdempotent) {
   EXPECT_NE(MakeDirectory(file.c_str()), 0);
 }
 
-void Increment(void* arg) { ++*static_cast<int*>(arg); }
+void Increment(void* arg) {
+  ++*static_cast<int*>(arg);
+}
 
 TEST(PlatformThreads, StartAndJoin) {
   int counters[4] = {0, 0, 0, 0};

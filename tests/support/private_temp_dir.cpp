@@ -18,8 +18,8 @@ struct PrivateTempDir {
 
   PrivateTempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/rowflume-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/rowflume-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return;
     path = pattern;
     // Tests that drop privileges in a child still reach their own files by name.
