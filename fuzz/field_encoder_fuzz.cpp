@@ -356,7 +356,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       const int64_t display = c.display_width > 0 ? c.display_width : 0;
       const bool is_null = c.indicators[row] == -1;
-      const bool hex = job->format == 1 && c.hex;
+      // MySQL statements write hex columns through unhex(); Oracle statements write binary
+      // values (RAW, LONG RAW, a BLOB fetched inline) as bare hexadecimal text.
+      const bool mysql_hex = job->format == 1 && c.hex;
+      const bool oracle_hex = job->format == 2 && !IsLob(c.define_type) &&
+                              (c.described_type == 15 || c.described_type == SQLT_BIN ||
+                               c.described_type == SQLT_LBI || c.described_type == SQLT_BLOB);
+      const bool hex = mysql_hex || oracle_hex;
       if (is_null) {
         std::string null_text(job->null, static_cast<size_t>(job->null_length));
         if (fixed) {
@@ -366,7 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         continue;
       }
       const bool quoted = quote_length > 0 && c.quotable && !fixed;
-      if (hex) FUZZ_CHECK(Take(&text, "unhex(") && TakeTail(&text, ")"));
+      if (mysql_hex) FUZZ_CHECK(Take(&text, "unhex(") && TakeTail(&text, ")"));
       if (quoted) FUZZ_CHECK(Take(&text, quote) && TakeTail(&text, quote));
 
       const std::string value = ValueOf(c, row);
