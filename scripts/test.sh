@@ -29,7 +29,8 @@ echo "== tests: tsan build (parallel)"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L parallel
 
-# Bounded fuzzing: each target runs 20 seconds on a copy of its corpus, so that nothing is ever
+# Bounded fuzzing: each target runs 20 seconds from a fixed seed (so a finding can be replayed)
+# on a copy of its corpus, so that nothing is ever
 # written into the repository's corpus. Inputs that fail are kept in build/fuzz/artifacts.
 echo "== fuzz: 20 seconds per target"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -43,7 +44,7 @@ for corpus in fuzz/corpus/*/; do
   name=$(basename "$corpus")
   mkdir -p "$work/$name"
   cp "$corpus"* "$work/$name/"
-  if timeout 120 "build/fuzz/fuzz/${name}_fuzz" -max_total_time=20 -timeout=10 \
+  if timeout 120 "build/fuzz/fuzz/${name}_fuzz" -max_total_time=20 -seed=1 -timeout=10 \
       -artifact_prefix="build/fuzz/artifacts/${name}-" "$work/$name" >"$work/$name.log" 2>&1; then
     echo "$name: $(grep -E '^#[0-9]+.*DONE' "$work/$name.log" | tail -n 1)"
   else
