@@ -29,9 +29,9 @@ echo "== tests: tsan build (parallel)"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L parallel
 
-# Bounded fuzzing: each target runs 20 seconds from a fixed seed (so a finding can be replayed)
-# on a copy of its corpus, so that nothing is ever
-# written into the repository's corpus. Inputs that fail are kept in build/fuzz/artifacts.
+# Bounded fuzzing: each target runs 20 seconds from a fixed seed (so a finding can be replayed) on
+# a copy of its corpus, so that nothing is ever written into the repository's corpus. Inputs that
+# fail are kept in build/fuzz/artifacts.
 echo "== fuzz: 20 seconds per target"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DROWFLUME_FUZZ=ON -DROWFLUME_TESTS=OFF >/dev/null
