@@ -47,28 +47,28 @@ void StripTrailingZeros(Decimal* value) {
   }
 }
 
+// Keeps the first keep digits (keep < ndigits), rounding half away from zero. A carry out of
+// the first digit (all kept digits nines, or none kept) leaves one unit of the next higher place.
+static void RoundDigits(Decimal* value, int keep) {
+  const bool up = value->digits[keep] >= 5;
+  value->ndigits = keep;
+  if (!up) return;
+  int idx = keep - 1;
+  while (idx >= 0 && value->digits[idx] == 9) value->digits[idx--] = 0;
+  if (idx < 0) {
+    value->digits[0] = 1;
+    value->ndigits = 1;
+    value->exp10 += 1;
+  } else {
+    ++value->digits[idx];
+  }
+}
+
 // Rounds half away from zero to the digits a NUMBER keeps: 20 base-100 digits, which are 40
 // decimal digits when the first base-100 digit is full and 39 when it holds one digit only.
 void RoundToNumber(Decimal* value) {
   int allowed = (value->exp10 & 1) ? 39 : 40;
-  if (value->ndigits > allowed) {
-    bool up = value->digits[allowed] >= 5;
-    value->ndigits = allowed;
-    if (up) {
-      int idx = allowed - 1;
-      while (idx >= 0 && value->digits[idx] == 9) {
-        value->digits[idx] = 0;
-        --idx;
-      }
-      if (idx < 0) {
-        value->digits[0] = 1;
-        value->ndigits = 1;
-        value->exp10 += 1;
-      } else {
-        ++value->digits[idx];
-      }
-    }
-  }
+  if (value->ndigits > allowed) RoundDigits(value, allowed);
   StripTrailingZeros(value);
   // Below the smallest positive NUMBER (1E-130) the value is zero.
   if (value->ndigits > 0 && value->exp10 < -129) {
@@ -361,24 +361,7 @@ void RoundToScale(Decimal* value, int scale) {
     *value = Decimal{};
     return;
   }
-  bool up = value->digits[keep] >= 5;
-  value->ndigits = keep;
-  if (up) {
-    int idx = keep - 1;
-    while (idx >= 0 && value->digits[idx] == 9) {
-      value->digits[idx] = 0;
-      --idx;
-    }
-    if (idx < 0) {
-      // All kept digits were nines (or none were kept): the value becomes one unit of the
-      // last kept place.
-      value->digits[0] = 1;
-      value->ndigits = 1;
-      value->exp10 = keep == 0 ? 1 - scale : value->exp10 + 1;
-    } else {
-      ++value->digits[idx];
-    }
-  }
+  RoundDigits(value, keep);
   StripTrailingZeros(value);
 }
 
