@@ -66,27 +66,10 @@ void Resolve(void* library, const char* symbol, Fn* slot, char* missing, size_t 
 // Fills every slot of the table from the library; false with the missing names when any lacks.
 bool ResolveAll(void* library, OciApi* api, char* missing, size_t missing_size) {
   missing[0] = '\0';
-  Resolve(library, "OCIEnvNlsCreate", &api->EnvNlsCreate, missing, missing_size);
-  Resolve(library, "OCINlsCharSetNameToId", &api->NlsCharSetNameToId, missing, missing_size);
-  Resolve(library, "OCIHandleAlloc", &api->HandleAlloc, missing, missing_size);
-  Resolve(library, "OCIHandleFree", &api->HandleFree, missing, missing_size);
-  Resolve(library, "OCIDescriptorAlloc", &api->DescriptorAlloc, missing, missing_size);
-  Resolve(library, "OCIServerAttach", &api->ServerAttach, missing, missing_size);
-  Resolve(library, "OCIServerDetach", &api->ServerDetach, missing, missing_size);
-  Resolve(library, "OCIAttrSet", &api->AttrSet, missing, missing_size);
-  Resolve(library, "OCIAttrGet", &api->AttrGet, missing, missing_size);
-  Resolve(library, "OCISessionBegin", &api->SessionBegin, missing, missing_size);
-  Resolve(library, "OCISessionEnd", &api->SessionEnd, missing, missing_size);
-  Resolve(library, "OCIStmtPrepare", &api->StmtPrepare, missing, missing_size);
-  Resolve(library, "OCIStmtExecute", &api->StmtExecute, missing, missing_size);
-  Resolve(library, "OCIBindByName", &api->BindByName, missing, missing_size);
-  Resolve(library, "OCIParamGet", &api->ParamGet, missing, missing_size);
-  Resolve(library, "OCIDefineByPos", &api->DefineByPos, missing, missing_size);
-  Resolve(library, "OCIStmtFetch", &api->StmtFetch, missing, missing_size);
-  Resolve(library, "OCILobOpen", &api->LobOpen, missing, missing_size);
-  Resolve(library, "OCILobRead", &api->LobRead, missing, missing_size);
-  Resolve(library, "OCILobClose", &api->LobClose, missing, missing_size);
-  Resolve(library, "OCIErrorGet", &api->ErrorGet, missing, missing_size);
+#define ROWFLUME_OCI_RESOLVE(result, name, parameters, arguments) \
+  Resolve(library, "OCI" #name, &api->name, missing, missing_size);
+  ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_RESOLVE)
+#undef ROWFLUME_OCI_RESOLVE
   return missing[0] == '\0';
 }
 

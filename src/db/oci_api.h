@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "db/oci_functions.h"
+
 namespace rowflume {
 
 using ub1 = unsigned char;
@@ -108,78 +110,25 @@ constexpr ub2 SQLT_INTERVAL_YM = 189;
 constexpr ub2 SQLT_INTERVAL_DS = 190;
 constexpr ub2 SQLT_TIMESTAMP_LTZ = 232;
 
-// The 21 client functions, with the C signatures of the client library.
-using OCIEnvNlsCreateFn = sword (*)(OCIEnv** envhpp, ub4 mode, void* ctxp,
-                                    void* (*malocfp)(void* ctxp, size_t size),
-                                    void* (*ralocfp)(void* ctxp, void* memptr, size_t newsize),
-                                    void (*mfreefp)(void* ctxp, void* memptr), size_t xtramem_sz,
-                                    void** usrmempp, ub2 charset, ub2 ncharset);
-using OCINlsCharSetNameToIdFn = ub2 (*)(void* envhp, const OraText* name);
-using OCIHandleAllocFn = sword (*)(const void* parenth, void** hndlpp, ub4 type, size_t xtramem_sz,
-                                   void** usrmempp);
-using OCIHandleFreeFn = sword (*)(void* hndlp, ub4 type);
-using OCIDescriptorAllocFn = sword (*)(const void* parenth, void** descpp, ub4 type,
-                                       size_t xtramem_sz, void** usrmempp);
-using OCIServerAttachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, const OraText* dblink,
-                                    sb4 dblink_len, ub4 mode);
-using OCIServerDetachFn = sword (*)(OCIServer* srvhp, OCIError* errhp, ub4 mode);
-using OCIAttrSetFn = sword (*)(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size,
-                               ub4 attrtype, OCIError* errhp);
-using OCIAttrGetFn = sword (*)(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* sizep,
-                               ub4 attrtype, OCIError* errhp);
-using OCISessionBeginFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 credt,
-                                    ub4 mode);
-using OCISessionEndFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 mode);
-using OCIStmtPrepareFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt,
-                                   ub4 stmt_len, ub4 language, ub4 mode);
-using OCIStmtExecuteFn = sword (*)(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters,
-                                   ub4 rowoff, const OCISnapshot* snap_in, OCISnapshot* snap_out,
-                                   ub4 mode);
-using OCIBindByNameFn = sword (*)(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp,
-                                  const OraText* placeholder, sb4 placeh_len, void* valuep,
-                                  sb4 value_sz, ub2 dty, void* indp, ub2* alenp, ub2* rcodep,
-                                  ub4 maxarr_len, ub4* curelep, ub4 mode);
-using OCIParamGetFn = sword (*)(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp,
-                                ub4 pos);
-using OCIDefineByPosFn = sword (*)(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 position,
-                                   void* valuep, sb4 value_sz, ub2 dty, void* indp, ub2* rlenp,
-                                   ub2* rcodep, ub4 mode);
-using OCIStmtFetchFn = sword (*)(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation,
-                                 ub4 mode);
-using OCILobOpenFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub1 mode);
-using OCILobReadFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp,
-                               ub4 offset, void* bufp, ub4 bufl, void* ctxp,
-                               sb4 (*cbfp)(void* ctxp, const void* bufp, ub4 len, ub1 piece),
-                               ub2 csid, ub1 csfrm);
-using OCILobCloseFn = sword (*)(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp);
-using OCIErrorGetFn = sword (*)(void* hndlp, ub4 recordno, OraText* sqlstate, sb4* errcodep,
-                                OraText* bufp, ub4 bufsiz, ub4 type);
+// The client functions, with the C signatures of the client library: one pointer type
+// OCI<Name>Fn for each entry of the list in db/oci_functions.h.
+#define ROWFLUME_OCI_POINTER_TYPE(result, name, parameters, arguments) \
+  using OCI##name##Fn = result(*) parameters;
+ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_POINTER_TYPE)
+#undef ROWFLUME_OCI_POINTER_TYPE
 
-// One provider of the client functions. Every handle made through a table must only be passed
-// back to the same table.
+// The number of client functions the program calls.
+#define ROWFLUME_OCI_COUNT_ONE(result, name, parameters, arguments) +1
+constexpr int kOciFunctionCount = 0 ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_COUNT_ONE);
+#undef ROWFLUME_OCI_COUNT_ONE
+
+// One provider of the client functions: a member named after each function of the list. Every
+// handle made through a table must only be passed back to the same table.
 struct OciApi {
   const char* provider;  // what fills the table: "embedded engine" or the client library's file
-  OCIEnvNlsCreateFn EnvNlsCreate;
-  OCINlsCharSetNameToIdFn NlsCharSetNameToId;
-  OCIHandleAllocFn HandleAlloc;
-  OCIHandleFreeFn HandleFree;
-  OCIDescriptorAllocFn DescriptorAlloc;
-  OCIServerAttachFn ServerAttach;
-  OCIServerDetachFn ServerDetach;
-  OCIAttrSetFn AttrSet;
-  OCIAttrGetFn AttrGet;
-  OCISessionBeginFn SessionBegin;
-  OCISessionEndFn SessionEnd;
-  OCIStmtPrepareFn StmtPrepare;
-  OCIStmtExecuteFn StmtExecute;
-  OCIBindByNameFn BindByName;
-  OCIParamGetFn ParamGet;
-  OCIDefineByPosFn DefineByPos;
-  OCIStmtFetchFn StmtFetch;
-  OCILobOpenFn LobOpen;
-  OCILobReadFn LobRead;
-  OCILobCloseFn LobClose;
-  OCIErrorGetFn ErrorGet;
+#define ROWFLUME_OCI_MEMBER(result, name, parameters, arguments) OCI##name##Fn name;
+  ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_MEMBER)
+#undef ROWFLUME_OCI_MEMBER
 };
 
 // Connect identifiers with this prefix select the embedded engine; the rest names the database.

@@ -5,15 +5,10 @@
 namespace rowflume {
 
 const OciApi* EmbeddedApi() {
-  static const OciApi kTable = {
-      "embedded engine",    engine::EnvNlsCreate, engine::NlsCharSetNameToId,
-      engine::HandleAlloc,  engine::HandleFree,   engine::DescriptorAlloc,
-      engine::ServerAttach, engine::ServerDetach, engine::AttrSet,
-      engine::AttrGet,      engine::SessionBegin, engine::SessionEnd,
-      engine::StmtPrepare,  engine::StmtExecute,  engine::BindByName,
-      engine::ParamGet,     engine::DefineByPos,  engine::StmtFetch,
-      engine::LobOpen,      engine::LobRead,      engine::LobClose,
-      engine::ErrorGet,
+  static const OciApi kTable = {.provider = "embedded engine",
+#define ROWFLUME_ENGINE_ENTRY(result, name, parameters, arguments) .name = engine::name,
+                                ROWFLUME_OCI_FUNCTIONS(ROWFLUME_ENGINE_ENTRY)
+#undef ROWFLUME_ENGINE_ENTRY
   };
   return &kTable;
 }

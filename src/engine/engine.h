@@ -46,40 +46,9 @@
 
 namespace rowflume::engine {
 
-sword EnvNlsCreate(OCIEnv** envhpp, ub4 mode, void* ctxp, void* (*malocfp)(void*, size_t),
-                   void* (*ralocfp)(void*, void*, size_t), void (*mfreefp)(void*, void*),
-                   size_t xtramem_sz, void** usrmempp, ub2 charset, ub2 ncharset);
-ub2 NlsCharSetNameToId(void* envhp, const OraText* name);
-sword HandleAlloc(const void* parenth, void** hndlpp, ub4 type, size_t xtramem_sz, void** usrmempp);
-sword HandleFree(void* hndlp, ub4 type);
-sword DescriptorAlloc(const void* parenth, void** descpp, ub4 type, size_t xtramem_sz,
-                      void** usrmempp);
-sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4 dblink_len,
-                   ub4 mode);
-sword ServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 mode);
-sword AttrSet(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size, ub4 attrtype,
-              OCIError* errhp);
-sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* sizep, ub4 attrtype,
-              OCIError* errhp);
-sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 credt, ub4 mode);
-sword SessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 mode);
-sword StmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt, ub4 stmt_len, ub4 language,
-                  ub4 mode);
-sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, ub4 rowoff,
-                  const OCISnapshot* snap_in, OCISnapshot* snap_out, ub4 mode);
-sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText* placeholder,
-                 sb4 placeh_len, void* valuep, sb4 value_sz, ub2 dty, void* indp, ub2* alenp,
-                 ub2* rcodep, ub4 maxarr_len, ub4* curelep, ub4 mode);
-sword ParamGet(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp, ub4 pos);
-sword DefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 position, void* valuep,
-                  sb4 value_sz, ub2 dty, void* indp, ub2* rlenp, ub2* rcodep, ub4 mode);
-sword StmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation, ub4 mode);
-sword LobOpen(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub1 mode);
-sword LobRead(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp, ub4 offset,
-              void* bufp, ub4 bufl, void* ctxp,
-              sb4 (*cbfp)(void* ctxp, const void* bufp, ub4 len, ub1 piece), ub2 csid, ub1 csfrm);
-sword LobClose(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp);
-sword ErrorGet(void* hndlp, ub4 recordno, OraText* sqlstate, sb4* errcodep, OraText* bufp,
-               ub4 bufsiz, ub4 type);
+// One function for each entry of the client function list, under the same name.
+#define ROWFLUME_ENGINE_DECLARE(result, name, parameters, arguments) result name parameters;
+ROWFLUME_OCI_FUNCTIONS(ROWFLUME_ENGINE_DECLARE)
+#undef ROWFLUME_ENGINE_DECLARE
 
 }  // namespace rowflume::engine
