@@ -16,6 +16,7 @@
 #include "job/command_line.h"
 #include "output/output_buffer.h"
 #include "platform/platform.h"
+#include "scramble/scramble.h"
 
 namespace rowflume::fuzz {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/control_file.h"
-#include "output/insert_text.h"
+#include "common/messages.h"
+#include "db/oracle_types.h"
 
 namespace rowflume {
 namespace {
@@ -13,7 +13,6 @@ namespace {
 constexpr int kMaxWidthEntry = 1048576;
 constexpr uint32_t kFetchBufferBytes = 10485760;  // define buffers of one fetch, all columns
 constexpr uint32_t kMinArray = 5;
-constexpr int kLobNameWidth = 30;    // a LOB file name stands in the data file in its place
 constexpr int kLongLengthBytes = 4;  // the length word in front of a long value
 
 // Splits the `width` text at ":" (empty pieces skipped) into per-position widths.
@@ -34,145 +33,87 @@ void ParseWidthList(const char* text, int32_t* widths) {
   }
 }
 
-bool SameIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-    char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
-bool IsLobLocator(int type) {
-  return type == SQLT_CLOB || type == SQLT_BLOB || type == SQLT_BFILEE;
-}
-
-// Chooses the define type, widths and flags of one described column.
+// Chooses the define type, widths and flags of one described column from its row of the type
+// table; listed_width is the column's `width` entry, 0 when none.
 void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle* job) {
+  const OracleType& type = LookupType(column->described_type);
   const bool safe = job->safe != 0;
   const bool client = job->client != 0;
-  const bool lob_files = job->lob != 0;
   const int32_t long_bytes = static_cast<int32_t>(job->long_limit);
   auto listed = [&](int32_t width) { return listed_width > 0 ? listed_width : width; };
-  auto safe_width = [&](int32_t width) { return safe ? width + 10 : width; };
+  auto grown = [&](int32_t width) {
+    return safe && type.grows_when_safe ? width + kSafeMargin : width;
+  };
   int32_t width = column->define_width;  // the described data size
-  column->quotable = 1;
-  switch (column->described_type) {
-    case SQLT_NUM:
-    case SQLT_VNU: {
-      column->quotable = 0;
+  column->quotable = type.quotable ? 1 : 0;
+  column->hex = type.mysql_hex ? 1 : 0;
+  column->define_type =
+      static_cast<int16_t>(type.define_type != 0 ? type.define_type : column->described_type);
+  switch (type.family) {
+    case TypeFamily::kNumber: {
       int32_t text_width =
           column->precision == 0 ? 46 : column->precision + 2 + (column->scale != 0);
-      text_width = safe_width(listed(text_width));
+      text_width = grown(listed(text_width));
       if (client) {
         column->define_type = SQLT_NUM;
         column->define_width = 21;
         column->display_width = text_width;
         return;  // the final limit applies to what is fetched, not to the display width
       }
-      column->define_type = SQLT_CHR;
       width = text_width;
       break;
     }
-    case SQLT_LNG:
-      column->define_type = SQLT_LVC;
-      width = listed(long_bytes);
-      column->hex = 1;
-      break;
-    case SQLT_RID:
-    case SQLT_RDD:
-      column->define_type = SQLT_CHR;
-      width = safe_width(listed(18));
-      break;
-    case SQLT_DAT:
-    case SQLT_ODT:
+    case TypeFamily::kDate:
       if (client) {
         column->define_type = SQLT_DAT;
         column->define_width = 7;
         column->display_width = 19;
         return;
       }
-      column->define_type = SQLT_CHR;
-      width = safe_width(listed(19));
+      width = grown(listed(type.text_width));
       break;
-    case 15:
-    case SQLT_BIN:
-      width = safe_width(listed(width));
-      column->hex = 1;
-      break;
-    case SQLT_LBI:
-      column->define_type = SQLT_LVB;
-      width = listed(long_bytes);
-      column->hex = 1;
-      break;
-    case SQLT_CLOB:
-    case SQLT_BFILEE:
-    case SQLT_BLOB:
-      if (lob_files) {
+    case TypeFamily::kLob:
+      if (job->lob != 0 && type.lob) {
         // One locator per row; the slot holds the locator's address, whatever the pointer size.
         // In the data the value stands as its LOB file name, so a fixed-width record reserves
         // the name's width for it, a NULL value included.
+        column->define_type = column->described_type;
+        column->hex = 0;
         column->define_width = static_cast<int32_t>(sizeof(OCILobLocator*));
         column->display_width = kLobNameWidth;
         return;
       }
-      column->define_type = column->described_type == SQLT_BLOB ? SQLT_LVB : SQLT_LVC;
       width = listed(long_bytes);
-      column->hex = 1;
       break;
-    case 180:
-    case SQLT_TIMESTAMP:
-      column->define_type = SQLT_CHR;
-      width = safe_width(listed(26));
+    case TypeFamily::kLong:
+    case TypeFamily::kLongRaw:
+      width = listed(long_bytes);
       break;
-    case 181:
-    case SQLT_TIMESTAMP_TZ:
-    case SQLT_TIMESTAMP_LTZ:
-      column->define_type = SQLT_CHR;
-      width = safe_width(listed(33));
+    case TypeFamily::kRaw:
+      width = grown(listed(width));
       break;
-    case 182:
-    case SQLT_INTERVAL_YM:
-      column->define_type = SQLT_CHR;
-      width = listed(20);
-      break;
-    case 183:
-    case SQLT_INTERVAL_DS:
-      column->define_type = SQLT_CHR;
-      width = listed(30);
-      break;
-    default:
-      column->define_type = SQLT_CHR;
-      width = listed(width == 0 ? 4000 : width);
+    case TypeFamily::kText:
+      // Character columns: `safe` doubles the width (a character may take more bytes in the
+      // client's character set than in the server's), never beyond the largest column.
+      width = listed(width == 0 ? kMaxTextWidth : width);
       if (safe) width *= 2;
-      if (width > 4000) width = 4000;
-      column->hex = 1;
+      if (width > kMaxTextWidth) width = kMaxTextWidth;
+      break;
+    case TypeFamily::kRowid:
+    case TypeFamily::kTimestamp:
+    case TypeFamily::kTimestampTz:
+    case TypeFamily::kInterval:
+      width = grown(listed(type.text_width));
       break;
   }
   column->define_width = width;
   column->display_width = width;
 }
 
-// Flags every column named in the comma-separated `unique` list; the first empty entry ends it.
-// Entries are taken exactly: a blank after a comma belongs to the next name.
-void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes) {
-  TokenCursor tokens;
-  StartTokens(&tokens, unique, static_cast<int>(strnlen(unique, unique_bytes)));
-  for (int length = NextToken(&tokens); length > 0; length = NextToken(&tokens)) {
-    const char* token = unique + tokens.start;
-    for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
-      if (column->name_length == static_cast<uint32_t>(length) &&
-          SameIgnoringCase(column->name, token, static_cast<size_t>(length))) {
-        column->unique = 1;
-      }
-    }
-  }
-}
-
 }  // namespace
 
-int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bool fixed_width,
-                    const char* width, UnloadHandle* job) {
+int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
+                    UnloadHandle* job) {
   const OciApi* oci = session->oci;
   int32_t widths[kMaxColumns] = {0};
   ParseWidthList(width, widths);
@@ -187,11 +128,7 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
   }
   // Columns past the limit would be dropped from every row without a trace: refused instead.
   if (count > static_cast<ub4>(kMaxColumns)) {
-    char text[128];
-    std::snprintf(text, sizeof text,
-                  "ERROR -- The query has %u columns; at most %d can be unloaded\n", count,
-                  kMaxColumns);
-    SessionMessage(session, text);
+    SessionMessageFormat(session, messages::kTooManyColumns, count, kMaxColumns);
     return -1;
   }
   const int described = static_cast<int>(count);
@@ -277,7 +214,7 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
         if (oci->DescriptorAlloc(session->environment, &locator_handle, descriptor_type, 0,
                                  nullptr) != OCI_SUCCESS ||
             locator_handle == nullptr) {
-          SessionMessage(session, "ERROR -- Cannot allocate a LOB locator\n");
+          SessionMessage(session, messages::kNoLobLocator);
           return -1;
         }
         slots[row] = static_cast<OCILobLocator*>(locator_handle);
@@ -293,13 +230,6 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bo
       return -1;
     }
     column->define = static_cast<OCIDefine*>(define);
-  }
-
-  if (job->unique[0] != '\0') FlagUniqueColumns(head, job->unique, sizeof job->unique);
-  // The loader control file goes with text unloads, once per unload (from its first piece).
-  if (job->table[0] != '\0' && job->format != kMySqlFormat && job->format != kOracleFormat &&
-      job->piece == 1) {
-    WriteControlFile(head, fixed_width, job);
   }
   return static_cast<int>(count);
 }

@@ -29,7 +29,7 @@ struct ColumnDesc {
   int32_t display_width;   // width in fixed-width output and in the control file
   int16_t precision;       // OCI_ATTR_PRECISION
   int16_t scale;           // OCI_ATTR_SCALE, sign-extended
-  int16_t quotable;        // 1 for every described type but the numeric ones (2 and 6)
+  int16_t quotable;        // 1 for every described type but the numeric ones
   uint32_t size_cache;     // worst-case encoded field size; 0 until the unload loop sets it
   char* define_buffer;     // array rows x define_width bytes
   int16_t indicators[kMaxFetchRows];         // -1 for a NULL value
@@ -38,11 +38,13 @@ struct ColumnDesc {
   ColumnDesc* next;  // next column in select-list order; none after the last
 };
 
-// Builds the column list after head for the executed statement, defines the fetch buffers and
-// lowers job->array to what they hold. Returns the column count, or -1 on failure (records
-// already linked are left for FreeColumns). fixed_width is true when `field` starts with a space.
-int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, bool fixed_width,
-                    const char* width, UnloadHandle* job);
+// Builds the column list after head for the executed statement, with the define types and widths
+// of the type table (db/oracle_types.h) and the `width` list, defines the fetch buffers and
+// lowers job->array to what they hold. Describing only describes: the control file and the
+// unique flags are the run's next steps. Returns the column count, or -1 on failure, reported
+// (records already linked are left for FreeColumns).
+int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
+                    UnloadHandle* job);
 
 // Frees every column after head with its define handle and buffer; head->next becomes none.
 void FreeColumns(DbSession* session, ColumnDesc* head);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/messages.h"
 #include "platform/platform.h"
 
 namespace rowflume {
@@ -102,34 +103,21 @@ bool LoadClientLibrary(char* message, size_t message_size) {
     }
     // An incomplete library is not half used: it is closed and the failure names what lacks.
     CloseSharedLibrary(library);
-    message[0] = '\0';
-    Append(message, message_size, "ERROR -- The Oracle client library ");
-    Append(message, message_size, kClientFiles[file_idx]);
-    Append(message, message_size, " lacks the functions ");
-    Append(message, message_size, missing);
-    Append(message, message_size, " (files tried: ");
-    AppendFileList(message, message_size, file_idx + 1);
+    char files[512] = "";
+    AppendFileList(files, sizeof files, file_idx + 1);
+    char loader_said[640] = "";
     if (file_idx > 0) {
-      Append(message, message_size, "; the loader said for ");
-      Append(message, message_size, kClientFiles[0]);
-      Append(message, message_size, ": ");
-      Append(message, message_size, first_error);
+      std::snprintf(loader_said, sizeof loader_said, messages::kClientLoaderSaid, kClientFiles[0],
+                    first_error);
     }
-    Append(message, message_size, "). ");
-    Append(message, message_size, kPathAdvice);
-    Append(message, message_size, ", or use a sqlite: connect identifier for the embedded engine.");
+    std::snprintf(message, message_size, messages::kClientIncomplete, kClientFiles[file_idx],
+                  missing, files, loader_said, kPathAdvice);
     return false;
   }
-  message[0] = '\0';
-  Append(message, message_size, "ERROR -- Cannot load the Oracle client library. Files tried: ");
-  AppendFileList(message, message_size, kFileCount);
-  Append(message, message_size, ". The loader said for ");
-  Append(message, message_size, kClientFiles[0]);
-  Append(message, message_size, ": ");
-  Append(message, message_size, first_error);
-  Append(message, message_size, ". ");
-  Append(message, message_size, kPathAdvice);
-  Append(message, message_size, ", or use a sqlite: connect identifier for the embedded engine.");
+  char files[512] = "";
+  AppendFileList(files, sizeof files, kFileCount);
+  std::snprintf(message, message_size, messages::kClientNotLoaded, files, kClientFiles[0],
+                first_error, kPathAdvice);
   return false;
 }
 

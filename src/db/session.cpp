@@ -2,22 +2,28 @@
 // routine that turns a client error into a message.
 #include "db/session.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include "common/ascii.h"
+#include "common/messages.h"
 
 namespace rowflume {
 namespace {
 
 constexpr int kMaxHosts = 10;  // entries of a host list that are considered
 
-// Copies text into a message buffer of fixed capacity, cutting what does not fit.
-void SetMessage(char* message, size_t message_size, const char* text) {
+// Formats a refusal into a message buffer of fixed capacity, cutting what does not fit.
+__attribute__((format(printf, 3, 4))) void SetMessage(char* message, size_t message_size,
+                                                      const char* format, ...) {
   if (message == nullptr || message_size == 0) return;
-  size_t count = strlen(text);
-  if (count >= message_size) count = message_size - 1;
-  memcpy(message, text, count);
-  message[count] = '\0';
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, message_size, format, args);
+  va_end(args);
 }
 
 // Copies count bytes and a terminator into out when they fit its capacity.
@@ -42,8 +48,7 @@ bool Put(char* out, int out_size, int* used, const char* text) {
 
 // True for a user name of exactly SYS in any letter case.
 bool IsSysName(const char* text, size_t length) {
-  return length == 3 && (text[0] == 'S' || text[0] == 's') && (text[1] == 'Y' || text[1] == 'y') &&
-         (text[2] == 'S' || text[2] == 's');
+  return length == 3 && EqualIgnoringCase(text, "SYS", 3);
 }
 
 }  // namespace
@@ -73,6 +78,15 @@ void SessionMessage(DbSession* session, const char* text) {
   if (session != nullptr && session->callback != nullptr) {
     session->callback(session->callback_context, text);
   }
+}
+
+void SessionMessageFormat(DbSession* session, const char* format, ...) {
+  char text[kMaxMessageBytes];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  SessionMessage(session, text);
 }
 
 // ---- User string and connect identifier ---------------------------------------------------------
@@ -149,7 +163,7 @@ bool ResolveConnect(char* out, int out_size, const char* connect) {
 int ParseUserString(const char* user_string, LogonCredentials* credentials, char* message,
                     size_t message_size) {
   memset(credentials, 0, sizeof(*credentials));
-  SetMessage(message, message_size, "");
+  if (message != nullptr && message_size > 0) message[0] = '\0';
   const char* text = user_string != nullptr ? user_string : "";
   const size_t length = strlen(text);
 
@@ -183,14 +197,12 @@ int ParseUserString(const char* user_string, LogonCredentials* credentials, char
     credentials->credential_type = OCI_CRED_RDBMS;
     credentials->mode = OCI_DEFAULT;
     if (!CopyBounded(credentials->user, sizeof(credentials->user), text, user_length)) {
-      SetMessage(message, message_size,
-                 "ERROR -- The user name is longer than 131 bytes; logon refused.\n");
+      SetMessage(message, message_size, messages::kUserNameTooLong, kMaxUserName);
       return -1;
     }
     if (!CopyBounded(credentials->password, sizeof(credentials->password), text + password_start,
                      password_length)) {
-      SetMessage(message, message_size,
-                 "ERROR -- The password is longer than 131 bytes; logon refused.\n");
+      SetMessage(message, message_size, messages::kPasswordTooLong, kMaxPassword);
       return -1;
     }
   }
@@ -203,8 +215,7 @@ int ParseUserString(const char* user_string, LogonCredentials* credentials, char
     connect_fits = ResolveConnect(credentials->connect, sizeof(credentials->connect), connect);
   }
   if (!connect_fits) {
-    SetMessage(message, message_size,
-               "ERROR -- The connect string is longer than 255 bytes; logon refused.\n");
+    SetMessage(message, message_size, messages::kConnectTooLong, kMaxConnect);
     return -1;
   }
   return 0;
@@ -235,10 +246,8 @@ int LogonWith(DbSession* session, const char* user, const char* password, const 
     char message[2048] = "";
     session->oci = SelectProvider(connect, message, sizeof(message) - 1);
     if (session->oci == nullptr) {
-      if (message[0] == '\0') {
-        SetMessage(message, sizeof(message) - 1,
-                   "ERROR -- No client functions are available for this connect identifier.");
-      }
+      if (message[0] == '\0')
+        std::snprintf(message, sizeof(message) - 1, "%s", messages::kNoProvider);
       strcat(message, "\n");  // one byte was kept free for the line feed
       SessionMessage(session, message);
       return -1;

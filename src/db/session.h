@@ -45,8 +45,14 @@ OutputStream* SessionStdout();
 // Writes text to the session's message stream (flushed at once: streams are unbuffered); context
 // is a DbSession. Without context or stream it does nothing.
 void DefaultCallback(void* context, const char* text);
-// Passes text to the session's callback, when one is set.
+// Passes text to the session's callback, when one is set: the one way every message of a run
+// leaves the program.
 void SessionMessage(DbSession* session, const char* text);
+// The same with the text made from a printf format of the message table (common/messages.h);
+// texts past kMaxMessageBytes - 1 bytes are cut.
+void SessionMessageFormat(DbSession* session, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+constexpr int kMaxMessageBytes = 2048;
 
 // The working values of one logon.
 struct LogonCredentials {

@@ -1,5 +1,4 @@
-// The statement routines every database conversation of the program uses.
-#include "db/job_run.h"
+#include "db/statement.h"
 
 #include <cstring>
 
@@ -11,6 +10,12 @@ namespace {
 int ClientFailure(DbSession* session) {
   int code = ReportError(session);
   return code != 0 ? code : -1;
+}
+
+// A failed call that is not a statement routine's: reported once, its status passed on.
+sword Reported(DbSession* session, sword status) {
+  if (status != OCI_SUCCESS) ReportError(session);
+  return status;
 }
 
 bool Usable(const DbSession* session) {
@@ -104,6 +109,52 @@ int QueryCurrentUser(DbSession* session, char* buffer) {
   }
   StmtFree(session, statement);
   return status;
+}
+
+sword DefineColumn(DbSession* session, OCIStmt* statement, int position, void* buffer,
+                   sb4 value_size, ub2 type, sb2* indicators, ub2* lengths, ub2* codes,
+                   OCIDefine** define) {
+  *define = nullptr;
+  return Reported(session, session->oci->DefineByPos(
+                               statement, define, session->error, static_cast<ub4>(position),
+                               buffer, value_size, type, indicators, lengths, codes, OCI_DEFAULT));
+}
+
+void FreeDefine(DbSession* session, OCIDefine* define) {
+  if (define != nullptr) session->oci->HandleFree(define, OCI_HTYPE_DEFINE);
+}
+
+sword FetchRows(DbSession* session, OCIStmt* statement, ub4 rows) {
+  sword status =
+      session->oci->StmtFetch(statement, session->error, rows, OCI_FETCH_NEXT, OCI_DEFAULT);
+  if (status != OCI_SUCCESS && status != OCI_NO_DATA) ReportError(session);
+  return status;
+}
+
+sword StatementRowCount(DbSession* session, OCIStmt* statement, ub4* count) {
+  *count = 0;
+  ub4 count_size = sizeof *count;
+  sword status = session->oci->AttrGet(statement, OCI_HTYPE_STMT, count, &count_size,
+                                       OCI_ATTR_ROW_COUNT, session->error);
+  if (status != OCI_SUCCESS) *count = 0;
+  return Reported(session, status);
+}
+
+sword OpenLob(DbSession* session, OCILobLocator* locator) {
+  return Reported(
+      session, session->oci->LobOpen(session->service, session->error, locator, OCI_LOB_READONLY));
+}
+
+sword ReadLobPiece(DbSession* session, OCILobLocator* locator, ub4* amount, ub4 offset,
+                   void* buffer, ub4 buffer_size) {
+  sword status = session->oci->LobRead(session->service, session->error, locator, amount, offset,
+                                       buffer, buffer_size, nullptr, nullptr, 0, 0);
+  if (status != OCI_SUCCESS && status != OCI_NEED_DATA) ReportError(session);
+  return status;
+}
+
+sword CloseLob(DbSession* session, OCILobLocator* locator) {
+  return Reported(session, session->oci->LobClose(session->service, session->error, locator));
 }
 
 }  // namespace rowflume

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <memory>
 
+#include "common/ascii.h"
 #include "job/options.h"
+#include "scramble/scramble.h"
 
 namespace rowflume {
 namespace {
@@ -16,22 +18,6 @@ constexpr int kBindTextLimit = 256;        // characters after the colon that ar
 constexpr int kBindNameLimit = 30;
 constexpr int kBindValueLimit = 127;
 constexpr int kUncrackBlock = 16384;
-constexpr int kScrambleChunk = 8;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t pos = 0; pos < length; ++pos) {
-    char x = a[pos];
-    char y = b[pos];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 void SetUserString(UnloadHandle* job, const char* text) {
   std::memset(job->user, 0, sizeof(job->user));
@@ -128,7 +114,7 @@ void ReadParameterItems(UnloadHandle* job, FILE* input) {
   while (std::fgets(line, kParameterPieceChars + 1, input) != nullptr) {
     size_t line_length = TrimLineEnd(line);
     if (line_length == 0) continue;
-    if (!IsSpace(line[0])) {
+    if (!IsAsciiSpace(line[0])) {
       if (item_length > 0) SetOption(job, item.get());
       item_length = 0;
       item[0] = '\0';
@@ -235,22 +221,12 @@ void WriteUsage(FILE* out, const char* const banner_lines[3], bool help) {
   std::fputs("\n", out);
 }
 
-int ContentScramble(char* buffer, int count, const char* key) {
-  if (key[0] == '\0') return count;
-  int processed = 0;
-  while (processed + kScrambleChunk < count) {
-    for (int k = 0; k < kScrambleChunk; ++k) buffer[processed + k] ^= key[k];
-    processed += kScrambleChunk;
-  }
-  return processed;
-}
-
 int UncrackFile(const char* name, const char* key, FILE* out) {
   bool from_stdin = name[0] == '-';
   FILE* input = from_stdin ? stdin : std::fopen(name, "rb");
   if (input == nullptr) return -1;
   // The tail left over from one block (at most one chunk) goes in front of the next block.
-  auto buffer = std::make_unique<char[]>(kScrambleChunk + kUncrackBlock);
+  auto buffer = std::make_unique<char[]>(kContentScrambleChunk + kUncrackBlock);
   size_t carried = 0;
   bool write_failed = false;
   for (;;) {

@@ -42,16 +42,10 @@ void AppendSqlLines(UnloadHandle* job, FILE* input, bool stop_at_slash);
 // and the hints on byte codes.
 void WriteUsage(FILE* out, const char* const banner_lines[3], bool help);
 
-// Scrambles or unscrambles buffer in place: an XOR of every 8-byte chunk but the last 1 to 8
-// bytes with the first 8 bytes of key. key must have 8 readable bytes (a `crack` or `uncrack`
-// field, NUL-padded). Returns how many leading bytes were processed: count when the key is
-// empty, otherwise a multiple of 8 below count. A stream keeps the unprocessed tail and
-// processes it again in front of its next bytes, so chunks count from the stream start.
-int ContentScramble(char* buffer, int count, const char* key);
-
 // Writes the unscrambled content of the named file (standard input when the name begins with
 // "-") to out, restoring byte for byte a stream scrambled with the same key (8 readable bytes,
-// as for ContentScramble). Returns 0, or -1 when the file cannot be opened or a write fails.
+// as for ContentScramble in scramble/scramble.h). Returns 0, or -1 when the file cannot be opened
+// or a write fails.
 int UncrackFile(const char* name, const char* key, FILE* out);
 
 }  // namespace rowflume

@@ -14,6 +14,22 @@ constexpr int kMaxBinds = 20;             // 18 from the command line, 2 added p
 constexpr int kMaxCommandLineBinds = 18;  // bind arguments taken from the command line
 constexpr int kMaxErrorCodes = 32;        // tolerated fetch error numbers
 
+// Values of `format`: what the rows are written as.
+constexpr int32_t kTextFormat = 0;    // delimited text and its relatives
+constexpr int32_t kMySqlFormat = 1;   // MySQL INSERT statements
+constexpr int32_t kOracleFormat = 2;  // Oracle INSERT statements
+
+// Result codes of a job run, kept in `run_status` and passed on as the exit status.
+constexpr int kRunOk = 0;
+constexpr int kRunLogonFailed = -1;
+constexpr int kRunWriteFailed = 2;     // an output, LOB file or output command failed
+constexpr int kRunQueryFailed = 3;     // the query failed to prepare or execute
+constexpr int kRunDescribeFailed = 5;  // the select list could not be described or defined
+constexpr int kRunOpenFailed = 6;      // an output file could not be opened
+constexpr int kRunFetchFailed = 7;     // a fetch error that is not tolerated
+constexpr int kRunPresqlFailed = 8;
+constexpr int kRunPostsqlFailed = 9;
+
 struct BindEntry {
   void* bind;            // OCIBind handle; none until the job run binds it
   char name[32];         // placeholder without the colon, up to 30 characters
@@ -75,7 +91,7 @@ struct UnloadHandle {
   int32_t safe;    // large fetch buffers
   int32_t crypt;   // only print the scrambled user string
   int32_t null_length;
-  int32_t format;  // 0 text, 1 MySQL INSERT statements, 2 Oracle INSERT statements
+  int32_t format;  // kTextFormat, kMySqlFormat or kOracleFormat
   int32_t update;  // MySQL ON DUPLICATE KEY UPDATE tail
   int32_t size;    // output file piece size in megabytes
   int32_t colsep_length;

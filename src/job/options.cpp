@@ -191,7 +191,7 @@ constexpr KeywordEntry kOptions[] = {
     {.name = "format",
      .kind = OptionKind::kYesNo,
      .offset = ROWFLUME_FIELD(format),
-     .words = {{"MYSQL", 1}, {"SQ", 2}}},
+     .words = {{"MYSQL", kMySqlFormat}, {"SQ", kOracleFormat}}},
 
     {.name = "form", .kind = OptionKind::kFormPreset},
     {.name = "fast", .kind = OptionKind::kFastPreset},
@@ -240,23 +240,6 @@ constexpr TextPreset kTextPresets[] = {
       "ROWSUF=0x010x0a</DOC>"}},
 };
 
-// The white space of the C library's isspace in the "C" locale.
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Equal over length characters, ignoring the letter case of A to Z only.
-bool EqualIgnoringCase(const char* a, const char* b, int length) {
-  for (int pos = 0; pos < length; ++pos) {
-    if (UpperAscii(a[pos]) != UpperAscii(b[pos])) return false;
-  }
-  return true;
-}
-
 // True when the value (of value_length characters) begins with word, letter case ignored.
 bool BeginsWith(const char* value, int value_length, const char* word) {
   int word_length = static_cast<int>(std::strlen(word));
@@ -278,7 +261,7 @@ const KeywordEntry* FindOption(const char* keyword, int keyword_length) {
 // saturate instead of overflowing.
 int32_t ReadDecimal(const char* text, int length) {
   int pos = 0;
-  while (pos < length && IsSpace(text[pos])) ++pos;
+  while (pos < length && IsAsciiSpace(text[pos])) ++pos;
   bool negative = false;
   if (pos < length && (text[pos] == '+' || text[pos] == '-')) {
     negative = text[pos] == '-';
@@ -414,13 +397,6 @@ void ApplyTextPreset(UnloadHandle* job, const char* value, int value_length) {
 
 }  // namespace
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
-}
-
 int DecodeOptionText(const char* source, char* destination, int limit) {
   int source_length = static_cast<int>(std::strlen(source));
   int bound = limit < source_length ? limit : source_length;
@@ -459,15 +435,15 @@ int DecodeOptionText(const char* source, char* destination, int limit) {
 KeywordValue SplitKeywordValue(const char* item) {
   KeywordValue split = {};
   int pos = 0;
-  while (item[pos] != '\0' && IsSpace(item[pos])) ++pos;
+  while (item[pos] != '\0' && IsAsciiSpace(item[pos])) ++pos;
   split.keyword_start = pos;
   while (item[pos] != '\0' && item[pos] != '=') ++pos;
   int keyword_end = pos;
-  while (keyword_end > split.keyword_start && IsSpace(item[keyword_end - 1])) --keyword_end;
+  while (keyword_end > split.keyword_start && IsAsciiSpace(item[keyword_end - 1])) --keyword_end;
   split.keyword_length = keyword_end - split.keyword_start;
   if (item[pos] == '=') {
     ++pos;
-    while (item[pos] != '\0' && IsSpace(item[pos])) ++pos;
+    while (item[pos] != '\0' && IsAsciiSpace(item[pos])) ++pos;
   }
   split.value_start = pos;
   split.value_length = static_cast<int>(std::strlen(item + pos));

@@ -3,6 +3,7 @@
 // Reading items from the command line or from files is the command-line module's business.
 #pragma once
 
+#include "common/ascii.h"  // HexDigitValue, which option texts decode with
 #include "job/job_record.h"
 
 namespace rowflume {
@@ -30,8 +31,5 @@ int SetOption(UnloadHandle* job, const char* item);
 // skipped ones included; that count never exceeds the bound, so destination needs bound + 1
 // bytes.
 int DecodeOptionText(const char* source, char* destination, int limit);
-
-// 0 to 15 for a hexadecimal digit of either case; 0 for any other character.
-int HexDigitValue(char c);
 
 }  // namespace rowflume

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include "db/job_run.h"
 #include "db/session.h"
 #include "job/command_line.h"
-#include "main/parallel_run.h"
+#include "run/job_run.h"
+#include "run/parallel_run.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
@@ -72,15 +72,7 @@ int RunCommandLine(int argc, char** argv) {
     Logoff(&session);
     return kOneShotStatus;
   }
-  const OraText* charset = reinterpret_cast<const OraText*>(job->charset);
-  const OraText* ncharset = reinterpret_cast<const OraText*>(job->ncharset);
-  if (job->charset[0] != '\0') {
-    job->charset_id = session.oci->NlsCharSetNameToId(session.environment, charset);
-  }
-  if (job->ncharset[0] != '\0') {
-    job->ncharset_id = session.oci->NlsCharSetNameToId(session.environment, ncharset);
-  }
-  if (job->ncharset_id == 0) job->ncharset_id = job->charset_id;
+  ResolveCharsetIds(&session, job->charset, job->ncharset, &job->charset_id, &job->ncharset_id);
 
   if (job->degree > 1 && job->split[0] != '\0') {
     status = RunParallel(job.get(), &session);

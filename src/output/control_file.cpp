@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/oracle_types.h"
 #include "platform/platform.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
 namespace {
 
-constexpr int kLobFileNameWidth = 30;  // a LOB file name stands in the data in its place
-constexpr int kWriterBytes = 8192;     // far more than one clause, the longest being ~400 bytes
+constexpr int kWriterBytes = 8192;  // far more than one clause, the longest being ~400 bytes
 
 // Buffered writing of the control file through the platform stream. The file is not part of
 // the unload's result, so a failed write only stops the writing.
@@ -48,73 +48,40 @@ struct ControlWriter {
   }
 };
 
-bool IsLobLocator(int define_type) {
-  return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
-}
-
 // A CLOB or BLOB whose value the unload writes to a LOB file.
 bool ReadsFromLobFile(const ColumnDesc* column) {
-  return (column->described_type == SQLT_CLOB || column->described_type == SQLT_BLOB) &&
-         IsLobLocator(column->define_type);
+  return LookupType(column->described_type).lob_file_clause && IsLobLocator(column->define_type);
 }
 
 void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHandle* job) {
+  static constexpr char kTimestampWord[] = "TIMESTAMP";
   out->Printf("--  CREATE TABLE %s (\n", job->table);
   bool first = true;
   for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
     if (!first) out->Printf(",\n");
     first = false;
     const char* name = c->name;
-    switch (c->described_type) {
-      case SQLT_NUM:
-      case SQLT_VNU:
-        if (c->scale > 0 && c->scale < c->precision) {
-          out->Printf("--    %s NUMBER(%d,%d)", name, c->precision, c->scale);
-        } else if (c->precision < 1) {
-          out->Printf("--    %s NUMBER", name);
-        } else {
-          out->Printf("--    %s NUMBER(%d)", name, c->precision);
-        }
-        break;
-      case SQLT_DAT:
-      case SQLT_ODT:
-        out->Printf("--    %s DATE", name);
-        break;
-      case SQLT_CLOB:
-        out->Printf("--    %s CLOB", name);
-        break;
-      case SQLT_BLOB:
-        out->Printf("--    %s BLOB", name);
-        break;
-      case 180:
-      case SQLT_TIMESTAMP:
-        if (c->precision < 1) {
-          out->Printf("--    %s TIMESTAMP", name);
-        } else {
-          out->Printf("--    %s TIMESTAMP(%d)", name, c->precision);
-        }
-        break;
-      case 181:
-      case SQLT_TIMESTAMP_TZ:
-        if (c->precision < 1) {
-          out->Printf("--    %s TIMESTAMP WITH TIME ZONE", name);
-        } else {
-          out->Printf("--    %s TIMESTAMP(%d) WITH TIME ZONE", name, c->precision);
-        }
-        break;
-      case SQLT_TIMESTAMP_LTZ:
-        if (c->precision < 1) {
-          out->Printf("--    %s TIMESTAMP WITH LOCAL TIME ZONE", name);
-        } else {
-          out->Printf("--    %s TIMESTAMP(%d) WITH LOCAL TIME ZONE", name, c->precision);
-        }
-        break;
-      default:
-        // A long value's slot also holds its length word; the display width is the value's.
-        out->Printf("--    %s VARCHAR2(%d)", name,
-                    c->define_type == SQLT_LVC || c->define_type == SQLT_LVB ? c->display_width
-                                                                             : c->define_width);
-        break;
+    const OracleType& type = LookupType(c->described_type);
+    if (type.family == TypeFamily::kNumber) {
+      if (c->scale > 0 && c->scale < c->precision) {
+        out->Printf("--    %s NUMBER(%d,%d)", name, c->precision, c->scale);
+      } else if (c->precision < 1) {
+        out->Printf("--    %s NUMBER", name);
+      } else {
+        out->Printf("--    %s NUMBER(%d)", name, c->precision);
+      }
+    } else if ((type.family == TypeFamily::kTimestamp || type.family == TypeFamily::kTimestampTz) &&
+               c->precision >= 1) {
+      // The fractional precision goes after the word TIMESTAMP, before any time zone words.
+      out->Printf("--    %s %s(%d)%s", name, kTimestampWord, c->precision,
+                  type.sketch + sizeof kTimestampWord - 1);
+    } else if (type.sketch != nullptr) {
+      out->Printf("--    %s %s", name, type.sketch);
+    } else {
+      // A long value's slot also holds its length word; the display width is the value's.
+      out->Printf("--    %s VARCHAR2(%d)", name,
+                  c->define_type == SQLT_LVC || c->define_type == SQLT_LVB ? c->display_width
+                                                                           : c->define_width);
     }
   }
   out->Printf("\n--  );\n--\n");
@@ -132,32 +99,28 @@ void WriteFieldList(ControlWriter* out, const ColumnDesc* head, bool fixed_width
     const int end = start + width - 1;
     const char* mask = nullptr;
     const char* kind = nullptr;
-    switch (c->described_type) {
-      case SQLT_DAT:
-      case SQLT_ODT:
+    switch (LookupType(c->described_type).load) {
+      case LoadClause::kDate:
         kind = "DATE";
-        mask = "YYYY-MM-DD HH24:MI:SS";
+        mask = kDateMask;
         break;
-      case 180:
-      case SQLT_TIMESTAMP:
+      case LoadClause::kTimestamp:
         kind = "TIMESTAMP";
-        mask = "YYYY-MM-DD HH24:MI:SSXFF";
+        mask = kTimestampMask;
         break;
-      case 181:
-      case SQLT_TIMESTAMP_TZ:
-      case SQLT_TIMESTAMP_LTZ:
+      case LoadClause::kTimestampTz:
         kind = "TIMESTAMP WITH TIME ZONE";
-        mask = "YYYY-MM-DD HH24:MI:SSXFF TZH:TZM";
+        mask = kTimestampTzMask;
         break;
-      default:
+      case LoadClause::kChar:
         break;
     }
     if (ReadsFromLobFile(c)) {
       if (fixed_width) {
         out->Printf("  \"LOBF_%s\" FILLER POSITION(%d:%d) CHAR(%d) ,\n", name, start,
-                    start + kLobFileNameWidth - 1, kLobFileNameWidth);
+                    start + kLobNameWidth - 1, kLobNameWidth);
       } else {
-        out->Printf("  \"LOBF_%s\" FILLER CHAR(%d) ,\n", name, kLobFileNameWidth);
+        out->Printf("  \"LOBF_%s\" FILLER CHAR(%d) ,\n", name, kLobNameWidth);
       }
       out->Printf("  \"%s\" LOBFILE(\"LOBF_%s\") TERMINATED BY EOF", name, name);
     } else if (kind != nullptr) {
@@ -180,7 +143,7 @@ void WriteFieldList(ControlWriter* out, const ColumnDesc* head, bool fixed_width
 }  // namespace
 
 int RecordFieldWidth(const ColumnDesc* column) {
-  return IsLobLocator(column->define_type) ? kLobFileNameWidth : column->display_width;
+  return IsLobLocator(column->define_type) ? kLobNameWidth : column->display_width;
 }
 
 int FixedRecordLength(const ColumnDesc* head, const UnloadHandle* job) {

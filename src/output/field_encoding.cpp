@@ -2,45 +2,25 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
+#include "db/oracle_types.h"
+
 namespace rowflume {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kUnhexOpen[] = "unhex(";
+// Room planned for the bytes around a value: a pair of short quotes, "unhex(" and ")", the
+// padding of a fixed field. Only a flush decision rests on it: every append still checks the
+// room it needs, so longer quotes or number texts merely take the path that flushes on the way.
+constexpr int kFieldAffixRoom = 62;
 
-// Numeric, date, ROWID, raw, LOB and timestamp values never carry characters to escape.
-bool IsNeverEscaped(int described_type) {
-  switch (described_type) {
-    case 2:
-    case 6:
-    case 11:
-    case 12:
-    case 15:
-    case 23:
-    case 104:
-    case 112:
-    case 113:
-    case 114:
-    case 156:
-    case 180:
-    case 187:
-    case 181:
-    case 188:
-    case 232:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool IsBinaryType(int described_type) {
-  return described_type == 15 || described_type == SQLT_BIN || described_type == SQLT_LBI ||
-         described_type == SQLT_BLOB;
-}
-
-bool IsLobLocator(int define_type) {
-  return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
+// Whether a value of the column may hold bytes to escape. A value fetched as a long value (a
+// LONG, or a LOB fetched inline) is text or bytes like any and is escaped: left unescaped, a quote
+// inside a CLOB would end its CSV field early. Only a LOB written to a file of its own (its field
+// is the file name) is exempt.
+bool MayNeedEscapes(const ColumnDesc* column, bool long_value) {
+  return long_value || LookupType(column->described_type).escaped;
 }
 
 constexpr uint64_t kLowBytes = 0x0101010101010101ULL;
@@ -142,8 +122,8 @@ void EmitHex(OutputBuffer* out, const char* value, int64_t length, int64_t worst
     char* p = out->data + out->fill;
     for (int64_t i = 0; i < length; ++i) {
       uint8_t b = static_cast<uint8_t>(value[i]);
-      p[0] = kHexDigits[b >> 4];
-      p[1] = kHexDigits[b & 15];
+      p[0] = kLowerHexDigits[b >> 4];
+      p[1] = kLowerHexDigits[b & 15];
       p += 2;
     }
     out->fill += static_cast<int>(2 * length);
@@ -152,8 +132,8 @@ void EmitHex(OutputBuffer* out, const char* value, int64_t length, int64_t worst
   for (int64_t i = 0; i < length; ++i) {
     FlushIfNeeded(out, worst_case);
     uint8_t b = static_cast<uint8_t>(value[i]);
-    PutByte(out, kHexDigits[b >> 4]);
-    PutByte(out, kHexDigits[b & 15]);
+    PutByte(out, kLowerHexDigits[b >> 4]);
+    PutByte(out, kLowerHexDigits[b & 15]);
   }
 }
 
@@ -401,7 +381,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
   if (column->size_cache == 0) {
     int64_t size = static_cast<int64_t>(column->define_width) + enc.field_length +
-                   column->name_length + enc.colsep_length + 62;
+                   column->name_length + enc.colsep_length + kFieldAffixRoom;
     column->size_cache = static_cast<uint32_t>(size);
   }
   return column->size_cache;
@@ -419,7 +399,7 @@ uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
   if (plan == 0) {
     plan = kPlanReady;
     if (enc->quote_length > 0 && column->quotable) plan |= kPlanQuoted;
-    if (enc->escaping && !IsNeverEscaped(column->described_type)) plan |= kPlanEscaped;
+    if (enc->escaping && MayNeedEscapes(column, false)) plan |= kPlanEscaped;
     if (enc->translating && column->quotable) plan |= kPlanTranslated;
   }
   return plan;
@@ -431,7 +411,8 @@ uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
 // large for one buffer; the general path then takes it.
 bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
   if (enc->fixed_layout || enc->colsep_length > 0 || column->define_type != SQLT_CHR ||
-      (enc->format == 1 && column->hex) || position >= kMaxColumns || column->define_width <= 0) {
+      (enc->format == kMySqlFormat && column->hex) || position >= kMaxColumns ||
+      column->define_width <= 0) {
     return false;
   }
   OutputBuffer* out = enc->out;
@@ -521,15 +502,12 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   // MySQL statements carry character and binary data as unhex('...'). Oracle statements carry
   // binary data (RAW, LONG RAW, a BLOB fetched inline) as hexadecimal text, which Oracle turns
   // back into the bytes; the raw bytes inside a string literal would break the statement.
-  const bool mysql_hex = enc->format == 1 && column->hex;
-  const bool oracle_hex = enc->format == 2 && !lob && IsBinaryType(column->described_type);
+  const bool mysql_hex = enc->format == kMySqlFormat && column->hex;
+  const bool oracle_hex =
+      enc->format == kOracleFormat && !lob && LookupType(column->described_type).binary;
   const bool hex = mysql_hex || oracle_hex;
   int64_t escapes = 0;
-  // A LOB fetched inline is text or bytes like a LONG value and is escaped like one: left
-  // unescaped, a quote inside a CLOB would end its CSV field early. Only a LOB written to a
-  // file of its own (its field is the file name) is exempt.
-  if (enc->escaping && !hex && !is_null &&
-      (long_value || !IsNeverEscaped(column->described_type))) {
+  if (enc->escaping && !hex && !is_null && MayNeedEscapes(column, long_value)) {
     escapes = CountEscapes(value, length, enc->escapes);
   }
   const int64_t worst_case = WorstCaseFieldSize(*enc, column);

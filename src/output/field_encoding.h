@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "db/columns.h"
+#include "db/oracle_types.h"
 #include "job/job_record.h"
 #include "output/output_buffer.h"
 
@@ -17,7 +18,6 @@ constexpr int kMaxEscapePairs = 20;     // leading escf/esct positions taken
 constexpr int kMaxTranslatePairs = 10;  // leading sedf/sedt positions translated
 constexpr int kNumberTextBytes = 256;   // scratch for FormatOracleNumber; the longest text is 173
 constexpr int kDateTextBytes = 20;      // 19 characters and a NUL
-constexpr int kLobNameWidth = 30;       // width of a LOB file name in the fixed layout
 
 // Byte classes for escaping, built once per run: escaped[b] is non-zero when b is written as
 // the escape character followed by replacement[b] (the escape character maps to itself).
@@ -90,7 +90,7 @@ struct FieldEncoder {
   EscapeTable escapes;
   bool translating;  // sedf and sedt differ in a leading position
   TranslateTable translation;
-  int format;                // 0 text, 1 MySQL INSERT, 2 Oracle INSERT
+  int format;                // the job's `format`: kTextFormat, kMySqlFormat or kOracleFormat
   bool fixed_layout;         // `field` starts with a space
   int longest_name;          // longest column name, for the aligned names of colsep layouts
   LobFileWriter lob_writer;  // set by the loop; without one every LOB value fails

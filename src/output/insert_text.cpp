@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace rowflume {
 namespace {
 
@@ -91,6 +93,20 @@ int NextToken(TokenCursor* cursor) {
   cursor->start = start;
   cursor->end = end;
   return end - start;
+}
+
+void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes) {
+  TokenCursor tokens;
+  StartTokens(&tokens, unique, static_cast<int>(strnlen(unique, unique_bytes)));
+  for (int length = NextToken(&tokens); length > 0; length = NextToken(&tokens)) {
+    const char* token = unique + tokens.start;
+    for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
+      if (column->name_length == static_cast<uint32_t>(length) &&
+          EqualIgnoringCase(column->name, token, static_cast<size_t>(length))) {
+        column->unique = 1;
+      }
+    }
+  }
 }
 
 }  // namespace rowflume

@@ -1,5 +1,5 @@
 // The fixed texts of the INSERT statement formats: the statement head with the table and column
-// names, the MySQL duplicate-key tail, and the tokenizer of the `unique` key list. Where the
+// names, the MySQL duplicate-key tail, and the `unique` key list with its tokenizer. Where the
 // texts go between the rows belongs to the unload loop.
 #pragma once
 
@@ -8,9 +8,6 @@
 #include "db/columns.h"
 
 namespace rowflume {
-
-constexpr int kMySqlFormat = 1;   // `format` value of MySQL INSERT statements
-constexpr int kOracleFormat = 2;  // `format` value of Oracle INSERT statements
 
 // Longest column name a ColumnDesc holds: its 32-byte field less the terminator.
 constexpr int kMaxInsertName = 31;
@@ -46,5 +43,10 @@ struct TokenCursor {
 
 void StartTokens(TokenCursor* cursor, const char* text, int length);
 int NextToken(TokenCursor* cursor);
+
+// Flags every column named in the comma-separated `unique` list (unique_bytes its field's size),
+// the names compared without regard to letter case; the first empty entry ends the list.
+// Entries are taken exactly: a blank after a comma belongs to the next name.
+void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes);
 
 }  // namespace rowflume

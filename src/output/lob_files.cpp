@@ -1,34 +1,31 @@
 #include "output/lob_files.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "output/output_files.h"
+#include "common/ascii.h"
+#include "common/messages.h"
+#include "db/statement.h"
 #include "platform/platform.h"
 
 namespace rowflume {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 char* PutHex(char* p, uint64_t value, int digits) {
   for (int k = digits - 1; k >= 0; --k) {
-    p[k] = kHexDigits[value & 15];
+    p[k] = kLowerHexDigits[value & 15];
     value >>= 4;
   }
   return p + digits;
 }
 
 void ReportCannotWrite(DbSession* session, const char* name) {
-  char text[kLobNameBytes + 64];
-  std::snprintf(text, sizeof text, "ERROR -- Cannot write to file : %s\n", name);
-  ReportMessage(session, text);
+  SessionMessageFormat(session, messages::kCannotWriteFile, name);
 }
 
-// A client failure is reported once, here; without an error record the file name is named, so
-// that no value is lost in silence.
-sword ReportClientFailure(DbSession* session, sword status, const char* name) {
-  if (ReportError(session) == 0) ReportCannotWrite(session, name);
+// A client failure has been reported by the call; when the client kept no error record to
+// report, the file name is named instead, so that no value is lost in silence.
+sword ClientFailure(DbSession* session, sword status, const char* name) {
+  if (session->last_error_code == 0) ReportCannotWrite(session, name);
   return status;
 }
 
@@ -64,9 +61,8 @@ int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t 
 }
 
 int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
-  const OciApi* oci = session->oci;
-  sword status = oci->LobOpen(session->service, session->error, locator, OCI_LOB_READONLY);
-  if (status != OCI_SUCCESS) return ReportClientFailure(session, status, name);
+  sword status = OpenLob(session, locator);
+  if (status != OCI_SUCCESS) return ClientFailure(session, status, name);
 
   int result = 0;
   OutputStream* file = OpenLobFile(name);
@@ -81,8 +77,7 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
     bool written = true;
     do {
       ub4 amount = 0;  // 0: read on to the end of the value, piece by piece
-      status = oci->LobRead(session->service, session->error, locator, &amount, offset, buffer,
-                            kLobReadBytes, nullptr, nullptr, 0, 0);
+      status = ReadLobPiece(session, locator, &amount, offset, buffer, kLobReadBytes);
       if (status != OCI_SUCCESS && status != OCI_NEED_DATA) break;
       if (amount > static_cast<ub4>(kLobReadBytes)) amount = kLobReadBytes;
       if (written && !WriteAll(file, buffer, amount)) written = false;
@@ -90,16 +85,16 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
     } while (status == OCI_NEED_DATA);
     const bool closed = CloseStream(file) == 0;
     if (status != OCI_SUCCESS) {
-      result = ReportClientFailure(session, status, name);
+      result = ClientFailure(session, status, name);
     } else if (!written || !closed) {
       ReportCannotWrite(session, name);
       result = -1;
     }
   }
 
-  sword close_status = oci->LobClose(session->service, session->error, locator);
+  sword close_status = CloseLob(session, locator);
   if (close_status != OCI_SUCCESS && result == 0) {
-    result = ReportClientFailure(session, close_status, name);
+    result = ClientFailure(session, close_status, name);
   }
   return result;
 }

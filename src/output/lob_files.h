@@ -18,13 +18,15 @@
 #include <cstdint>
 
 #include "db/columns.h"
+#include "db/oracle_types.h"
 #include "db/session.h"
 
 namespace rowflume {
 
-constexpr int kLobReadBytes = 32768;    // one piece of a LOB read
-constexpr int kLobNameBytes = 512;      // area a LOB file name is built in
-constexpr int kLobNameLength = 29;      // characters of every LOB file name
+constexpr int kLobReadBytes = 32768;  // one piece of a LOB read
+constexpr int kLobNameBytes = 512;    // area a LOB file name is built in
+constexpr int kLobNameLength = 29;    // characters of every LOB file name
+static_assert(kLobNameLength <= kLobNameWidth, "a LOB file name fits the width reserved for it");
 constexpr int kLobDirectoryLength = 7;  // "LOB" and 4 hexadecimal digits: the name's directory
 
 // Builds the name above into dest (capacity bytes, NUL-terminated). Returns its length, or -1

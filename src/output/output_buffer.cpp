@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "job/command_line.h"
+#include "scramble/scramble.h"
 
 namespace rowflume {
 

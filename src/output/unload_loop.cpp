@@ -1,9 +1,10 @@
 #include "output/unload_loop.h"
 
-#include <cstdio>
+#include <memory>
 #include <new>
 
-#include "db/job_run.h"
+#include "common/messages.h"
+#include "db/statement.h"
 #include "output/field_encoding.h"
 #include "output/insert_text.h"
 #include "output/lob_files.h"
@@ -13,6 +14,12 @@
 namespace rowflume {
 
 namespace {
+
+// Room checked for before a row: `rowpre`, or the ",\n(" that opens a MySQL tuple, with slack.
+constexpr int kRowOpenMargin = 10;
+// Room checked for after a row: `rowsuf` and `record`, or the ")", `exec` and line feed that
+// close an INSERT tuple, with slack.
+constexpr int kRowCloseMargin = 16;
 
 // The state of one call of the loop; nothing of it survives the call.
 struct UnloadRun {
@@ -41,10 +48,8 @@ struct UnloadRun {
 };
 
 void ReportWriteFailure(UnloadRun* run) {
-  char text[kExpandedNameBytes + 64];
-  std::snprintf(text, sizeof text, "ERROR -- Cannot write to file : %s\n",
-                run->stdout_mode ? "standard output" : run->expanded);
-  ReportMessage(run->session, text);
+  SessionMessageFormat(run->session, messages::kCannotWriteFile,
+                       run->stdout_mode ? messages::kStandardOutput : run->expanded);
 }
 
 // Ends the run on a failure: no further writes or messages, the file closed, the buffer freed.
@@ -100,7 +105,7 @@ void AssembleRow(UnloadRun* run, int row_idx) {
     FlushIfNeeded(out, run->insert_head_length);
     Put(out, run->insert_head, run->insert_head_length);
   }
-  FlushIfNeeded(out, job->rowpre_length + 10);
+  FlushIfNeeded(out, job->rowpre_length + kRowOpenMargin);
   if (job->format == kMySqlFormat) {
     if (!run->first_in_statement) Put(out, ",\n", 2);
     run->first_in_statement = false;
@@ -113,7 +118,7 @@ void AssembleRow(UnloadRun* run, int row_idx) {
   for (int k = 0; k < run->column_count; ++k) {
     EncodeField(&run->encoder, run->columns[k], row_idx, k);
   }
-  FlushIfNeeded(out, job->record_length + 16 + job->rowsuf_length + job->exec_length);
+  FlushIfNeeded(out, job->record_length + kRowCloseMargin + job->rowsuf_length + job->exec_length);
   if (job->format == kMySqlFormat) {
     PutByte(out, ')');
   } else if (job->format == kOracleFormat) {
@@ -141,9 +146,7 @@ bool SwitchFile(UnloadRun* run, bool more_rows) {
   int closed = CloseStream(run->out.stream);
   run->out.stream = nullptr;
   if (closed != 0) {
-    char text[kExpandedNameBytes + 64];
-    std::snprintf(text, sizeof text, "ERROR -- Cannot close file : %s\n", run->expanded);
-    ReportMessage(run->session, text);
+    SessionMessageFormat(run->session, messages::kCannotCloseFile, run->expanded);
     Stop(run, kRunWriteFailed);
     return false;
   }
@@ -176,7 +179,7 @@ bool CountRow(UnloadRun* run, bool more_rows) {
 bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   UnloadHandle* job = run->job;
   if (!OutputBufferInit(&run->out, buffer_bytes, job->crack)) {
-    ReportMessage(run->session, "ERROR -- Cannot allocate the output buffer\n");
+    SessionMessage(run->session, messages::kNoOutputBuffer);
     Stop(run, kRunWriteFailed);
     return false;
   }
@@ -229,13 +232,8 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
 bool RowsOfShortFetch(UnloadRun* run, uint64_t* delivered, uint32_t array, uint32_t* rows_out) {
   *rows_out = 0;
   ub4 count = 0;
-  ub4 count_size = sizeof count;
-  sword got = run->session->oci->AttrGet(run->statement, OCI_HTYPE_STMT, &count, &count_size,
-                                         OCI_ATTR_ROW_COUNT, run->session->error);
-  if (got != OCI_SUCCESS) {
-    if (ReportError(run->session) == 0) {
-      ReportMessage(run->session, "ERROR -- Cannot read the row count of the last fetch\n");
-    }
+  if (StatementRowCount(run->session, run->statement, &count) != OCI_SUCCESS) {
+    if (run->session->last_error_code == 0) SessionMessage(run->session, messages::kNoRowCount);
     return false;
   }
   if (count <= *delivered) return true;
@@ -262,9 +260,7 @@ void FinishRun(UnloadRun* run) {
   int closed = CloseStream(run->out.stream);
   run->out.stream = nullptr;
   if (closed != 0 && !run->stdout_mode) {
-    char text[kExpandedNameBytes + 64];
-    std::snprintf(text, sizeof text, "ERROR -- Cannot close file : %s\n", run->expanded);
-    ReportMessage(run->session, text);
+    SessionMessageFormat(run->session, messages::kCannotCloseFile, run->expanded);
     Stop(run, kRunWriteFailed);
     return;
   }
@@ -285,22 +281,21 @@ void UnloadRows(UnloadHandle* job, DbSession* session, OCIStmt* statement, Colum
   UnloadRowsWithBuffer(job, session, statement, head, kOutputBufferBytes);
 }
 
-void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statement,
-                          ColumnDesc* head, int buffer_bytes) {
-  auto* run = new (std::nothrow) UnloadRun{};
-  if (run == nullptr) {
-    ReportMessage(session, "ERROR -- Cannot allocate the output buffer\n");
-    session->status = kRunWriteFailed;
-    return;
-  }
-  run->job = job;
-  run->session = session;
-  run->statement = statement;
-  if (!StartRun(run, head, buffer_bytes)) {
-    delete run;
-    return;
-  }
-  const OciApi* oci = session->oci;
+namespace {
+
+// Stops the run on a failed write of the buffer; true while the run goes on.
+bool WriteOk(UnloadRun* run) {
+  if (!run->out.failed) return true;
+  ReportWriteFailure(run);
+  Stop(run, kRunWriteFailed);
+  return false;
+}
+
+// Fetches arrays of rows to the end of the data and writes them. False when the run stopped,
+// its status set.
+bool UnloadAllRows(UnloadRun* run) {
+  UnloadHandle* job = run->job;
+  DbSession* session = run->session;
   uint32_t array = job->array;
   if (array < 1) array = 1;
   if (array > kMaxFetchRows) array = kMaxFetchRows;
@@ -309,32 +304,27 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
   for (;;) {
     bool keep_going = true;
     uint32_t got = array;
-    sword status = oci->StmtFetch(statement, session->error, array, OCI_FETCH_NEXT, OCI_DEFAULT);
+    sword status = FetchRows(session, run->statement, array);
     if (status == OCI_SUCCESS) {
       delivered += array;
     } else {
       if (status != OCI_NO_DATA) {
-        ReportError(session);
         if (!IsToleratedError(job, session->last_error_code)) {
           Stop(run, kRunFetchFailed);
-          delete run;
-          return;
+          return false;
         }
         keep_going = false;
       }
       if (!RowsOfShortFetch(run, &delivered, array, &got)) {
         Stop(run, kRunFetchFailed);
-        delete run;
-        return;
+        return false;
       }
       if (!keep_going) {
         empty_tolerated = got == 0 ? empty_tolerated + 1 : 0;
         if (empty_tolerated >= kMaxEmptyToleratedFetches) {
-          ReportMessage(session,
-                        "ERROR -- Fetch error repeated 100 times without rows, unload stopped\n");
+          SessionMessageFormat(session, messages::kFetchErrorRepeated, kMaxEmptyToleratedFetches);
           Stop(run, kRunFetchFailed);
-          delete run;
-          return;
+          return false;
         }
       }
     }
@@ -343,31 +333,32 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
       run->encoder.row_number = run->job_rows;
       AssembleRow(run, static_cast<int>(row_idx));
       run->job_rows += 1;
-      if (run->out.failed) {
-        ReportWriteFailure(run);
-        Stop(run, kRunWriteFailed);
-        delete run;
-        return;
-      }
-      if (!CountRow(run, row_idx + 1 < got)) {
-        delete run;
-        return;
-      }
+      if (!WriteOk(run) || !CountRow(run, row_idx + 1 < got)) return false;
     }
     if (got > 0 && job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
-    if (run->out.failed) {
-      ReportWriteFailure(run);
-      Stop(run, kRunWriteFailed);
-      delete run;
-      return;
-    }
-    if (got < array && keep_going) break;
+    if (!WriteOk(run)) return false;
+    if (got < array && keep_going) return true;
   }
-  FinishRun(run);
+}
+
+}  // namespace
+
+void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statement,
+                          ColumnDesc* head, int buffer_bytes) {
+  std::unique_ptr<UnloadRun> run(new (std::nothrow) UnloadRun{});
+  if (run == nullptr) {
+    SessionMessage(session, messages::kNoOutputBuffer);
+    session->status = kRunWriteFailed;
+    return;
+  }
+  run->job = job;
+  run->session = session;
+  run->statement = statement;
+  if (!StartRun(run.get(), head, buffer_bytes) || !UnloadAllRows(run.get())) return;
+  FinishRun(run.get());
   // A LOB value that could not be written (each one already reported) fails the run once all
   // rows are out, so that nothing else of the unload is lost on its account.
   if (run->lob_files.failures > 0 && session->status == kRunOk) session->status = kRunWriteFailed;
-  delete run;
 }
 
 }  // namespace rowflume

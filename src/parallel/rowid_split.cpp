@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "db/job_run.h"
+#include "common/messages.h"
+#include "db/statement.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
@@ -42,13 +43,6 @@ bool FormatSplitQuery(StoredText table_form, StoredText partition_form, const ch
   return written > 0 && written < kSqlBytes;
 }
 
-// Failures of client calls made here directly are reported here, once; a failure without an
-// error record still gives a non-zero status.
-int ReportedFailure(DbSession* session, int status) {
-  ReportError(session);
-  return status != 0 ? status : -1;
-}
-
 // Closes a range from start to end. Once the list is full, further stretches extend its last
 // range instead, so none is lost and nothing is written past the list.
 void CloseRange(RowidRangeList* ranges, const char* start, const char* end) {
@@ -71,7 +65,7 @@ int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
   char sql[kSqlBytes];
   if (!FormatSplitQuery(StoredText::kSplitTotalTable, StoredText::kSplitTotalPartition, owner,
                         table, partition, sql)) {
-    SessionMessage(session, "ERROR -- split names too long for the dictionary query\n");
+    SessionMessage(session, messages::kSplitNamesTooLong);
     return -1;
   }
   OCIStmt* statement = nullptr;
@@ -79,19 +73,17 @@ int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
   int status = StmtPrepare(session, &statement, sql);
   if (status == 0) status = StmtExecuteQuery(session, statement);
   if (status == 0) {
-    const OciApi* oci = session->oci;
-    status = oci->DefineByPos(statement, &define, session->error, 1, total, sizeof *total, SQLT_UIN,
-                              nullptr, nullptr, nullptr, OCI_DEFAULT);
-    if (status != OCI_SUCCESS) {
-      status = ReportedFailure(session, status);
-    } else {
-      status = oci->StmtFetch(statement, session->error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+    status = DefineColumn(session, statement, 1, total, sizeof *total, SQLT_UIN, nullptr, nullptr,
+                          nullptr, &define);
+    if (status == OCI_SUCCESS) {
+      status = FetchRows(session, statement, 1);
       if (status != OCI_SUCCESS) {
         *total = 0;
-        status = ReportedFailure(session, status);
+        // The query always yields one row; none is a failure too, and says so.
+        if (status == OCI_NO_DATA) ReportError(session);
       }
     }
-    if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
+    FreeDefine(session, define);
   }
   StmtFree(session, statement);
   return status;
@@ -103,7 +95,7 @@ int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
   char sql[kSqlBytes];
   if (!FormatSplitQuery(StoredText::kSplitStretchTable, StoredText::kSplitStretchPartition, owner,
                         table, partition, sql)) {
-    SessionMessage(session, "ERROR -- split names too long for the dictionary query\n");
+    SessionMessage(session, messages::kSplitNamesTooLong);
     return -1;
   }
   OCIStmt* statement = nullptr;
@@ -120,35 +112,33 @@ int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
   uint32_t weights[kStretchRowsPerFetch];
   sb2 low_nulls[kStretchRowsPerFetch];
   sb2 high_nulls[kStretchRowsPerFetch];
-  const OciApi* oci = session->oci;
   OCIDefine* defines[3] = {nullptr, nullptr, nullptr};
-  int define_status =
-      oci->DefineByPos(statement, &defines[0], session->error, 1, low, kRowidTextBytes, SQLT_STR,
-                       low_nulls, nullptr, nullptr, OCI_DEFAULT);
-  define_status +=
-      oci->DefineByPos(statement, &defines[1], session->error, 2, high, kRowidTextBytes, SQLT_STR,
-                       high_nulls, nullptr, nullptr, OCI_DEFAULT);
-  define_status +=
-      oci->DefineByPos(statement, &defines[2], session->error, 3, weights, sizeof weights[0],
-                       SQLT_UIN, nullptr, nullptr, nullptr, OCI_DEFAULT);
-  if (define_status != 0) {
-    status = ReportedFailure(session, define_status);
-  } else {
+  status = DefineColumn(session, statement, 1, low, kRowidTextBytes, SQLT_STR, low_nulls, nullptr,
+                        nullptr, &defines[0]);
+  if (status == OCI_SUCCESS) {
+    status = DefineColumn(session, statement, 2, high, kRowidTextBytes, SQLT_STR, high_nulls,
+                          nullptr, nullptr, &defines[1]);
+  }
+  if (status == OCI_SUCCESS) {
+    status = DefineColumn(session, statement, 3, weights, sizeof weights[0], SQLT_UIN, nullptr,
+                          nullptr, nullptr, &defines[2]);
+  }
+  if (status == OCI_SUCCESS) {
     char start[kRowidTextBytes] = {};
     char end[kRowidTextBytes] = {};
     uint32_t sum = 0;
     uint32_t open = 0;
     for (;;) {
       ub4 delivered = kStretchRowsPerFetch;
-      sword fetched = oci->StmtFetch(statement, session->error, kStretchRowsPerFetch,
-                                     OCI_FETCH_NEXT, OCI_DEFAULT);
+      sword fetched = FetchRows(session, statement, kStretchRowsPerFetch);
       if (fetched == OCI_NO_DATA) {
+        // The last rows come with the end of the data: the total count tells how many.
         ub4 row_count = 0;
-        oci->AttrGet(statement, OCI_HTYPE_STMT, &row_count, nullptr, OCI_ATTR_ROW_COUNT,
-                     session->error);
+        status = StatementRowCount(session, statement, &row_count);
+        if (status != OCI_SUCCESS) break;
         delivered = row_count % kStretchRowsPerFetch;
       } else if (fetched != OCI_SUCCESS) {
-        status = ReportedFailure(session, fetched);
+        status = fetched;
         break;
       }
       for (ub4 row_idx = 0; row_idx < delivered; ++row_idx) {
@@ -165,11 +155,9 @@ int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
       }
       if (delivered < kStretchRowsPerFetch || fetched == OCI_NO_DATA) break;
     }
-    if (open > 0) CloseRange(ranges, start, end);
+    if (status == OCI_SUCCESS && open > 0) CloseRange(ranges, start, end);
   }
-  for (OCIDefine* define : defines) {
-    if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
-  }
+  for (OCIDefine* define : defines) FreeDefine(session, define);
   StmtFree(session, statement);
   return status;
 }

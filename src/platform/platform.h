@@ -17,6 +17,10 @@ ThreadHandle* StartThread(void (*fn)(void*), void* arg);
 // Waits without time limit for the thread to end and releases the handle.
 void JoinThread(ThreadHandle* thread);
 void PauseMilliseconds(int milliseconds);
+// Waits tenths times 100 milliseconds (`sleep` is given in tenths of a second).
+inline void PauseTenths(int tenths) {
+  for (int tenth = 0; tenth < tenths; ++tenth) PauseMilliseconds(100);
+}
 
 // ---- Output streams ----------------------------------------------------------------------------
 

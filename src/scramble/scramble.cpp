@@ -1,7 +1,10 @@
 #include "scramble/scramble.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "common/ascii.h"
+#include "common/messages.h"
 #include "platform/platform.h"
 #include "scramble/des3.h"
 #include "scramble/keys.h"
@@ -12,18 +15,6 @@ namespace {
 
 // Only the first four units of a user string are scrambled.
 constexpr int kUserUnits = 4;
-
-// The same mapping as the option parser's: hex digits of either case, anything else 0.
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
-}
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 // Length of the text in a user field, never looking past its last byte that can be text.
 size_t UserTextLength(const char* user_field) {
@@ -84,9 +75,10 @@ int ScrambleUserString(const char* prefix, const char* user_string) {
   OutputStream* out = StdoutStream();
   int length = FormatScrambledUserString("", user_string, line, sizeof line);
   if (length < 0) {
-    static const char kTooLong[] =
-        "ERROR -- User string too long to scramble: at most 64 characters can be given back\n";
-    WriteAll(out, kTooLong, sizeof kTooLong - 1);
+    char refusal[128];
+    int refusal_length = std::snprintf(refusal, sizeof refusal, messages::kUserTooLongToScramble,
+                                       kMaxScrambledUserChars);
+    WriteAll(out, refusal, static_cast<size_t>(refusal_length));
     CloseStream(out);
     return -1;
   }
@@ -131,6 +123,16 @@ void LoadStoredText(StoredText which, unsigned char* out) {
   int block_bytes = StoredTextBytes(which);
   memcpy(out, kStoredTextBlocks[static_cast<int>(which)], static_cast<size_t>(block_bytes));
   UnscrambleStoredText(out, block_bytes / 16);
+}
+
+int ContentScramble(char* buffer, int count, const char* key) {
+  if (key[0] == '\0') return count;
+  int processed = 0;
+  while (processed + kContentScrambleChunk < count) {
+    for (int k = 0; k < kContentScrambleChunk; ++k) buffer[processed + k] ^= key[k];
+    processed += kContentScrambleChunk;
+  }
+  return processed;
 }
 
 }  // namespace rowflume

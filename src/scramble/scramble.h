@@ -1,6 +1,7 @@
 // The uses of the cipher under the two keys built into the program: the scrambled user string
 // that `crypt` prints and `user` accepts back, and texts kept in the program only in scrambled
-// form (the usage banner lines and the split queries).
+// form (the usage banner lines and the split queries). Also the content scramble of the output
+// under a key of the user's (`crack`, `uncrack`).
 #pragma once
 
 #include "stored_text_ids.h"  // generated: enum StoredText, StoredTextBytes
@@ -32,5 +33,15 @@ void UnscrambleStoredText(unsigned char* buffer, int unit_count);
 // unscrambles it there: out then holds a NUL-terminated text. The caller owns out and should
 // clear it once done with the text.
 void LoadStoredText(StoredText which, unsigned char* out);
+
+// Bytes of one chunk of the content scramble.
+inline constexpr int kContentScrambleChunk = 8;
+
+// Scrambles or unscrambles buffer in place: an XOR of every 8-byte chunk but the last 1 to 8
+// bytes with the first 8 bytes of key. key must have 8 readable bytes (a `crack` or `uncrack`
+// field, NUL-padded). Returns how many leading bytes were processed: count when the key is
+// empty, otherwise a multiple of 8 below count. A stream keeps the unprocessed tail and
+// processes it again in front of its next bytes, so chunks count from the stream start.
+int ContentScramble(char* buffer, int count, const char* key);
 
 }  // namespace rowflume

@@ -21,9 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include "db/job_run.h"
+#include "db/statement.h"
 #include "job/options.h"
 #include "main/driver.h"
+#include "run/job_run.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>

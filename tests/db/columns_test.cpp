@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "db/columns.h"
-#include "db/job_run.h"
+#include "db/statement.h"
 #include "job/options.h"
+#include "output/insert_text.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {
@@ -59,8 +61,7 @@ class Describe : public testing::Test {
     Release();
     if (StmtPrepare(&session_, &statement_, query.c_str()) != 0) return -100;
     if (StmtExecuteQuery(&session_, statement_) != 0) return -101;
-    return DescribeColumns(&session_, statement_, &head_, job_->field[0] == ' ', job_->width,
-                           job_.get());
+    return DescribeColumns(&session_, statement_, &head_, job_->width, job_.get());
   }
   void Release() {
     FreeColumns(&session_, &head_);
@@ -226,10 +227,12 @@ TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
   EXPECT_EQ(job_->array, 2000u);
 }
 
+// The run flags the columns of the unique list once they are described.
 TEST_F(Describe, UniqueFlags) {
   Open("CREATE TABLE u(id NUMBER, name VARCHAR2(10), code VARCHAR2(5), idx NUMBER);");
   Set("unique=ID,Code");
   ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
   std::vector<ColumnDesc*> got = Columns();
   EXPECT_EQ(got[0]->unique, 1);
   EXPECT_EQ(got[1]->unique, 0);
@@ -238,11 +241,13 @@ TEST_F(Describe, UniqueFlags) {
   // A space counts as part of the entry, and the first empty entry ends the list.
   Set("unique=name, code");
   ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
   got = Columns();
   EXPECT_EQ(got[1]->unique, 1);
   EXPECT_EQ(got[2]->unique, 0);
   Set("unique=id,,code");
   ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
+  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
   got = Columns();
   EXPECT_EQ(got[0]->unique, 1);
   EXPECT_EQ(got[2]->unique, 0);

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "db/fake_oci.h"
-#include "db/job_run.h"
+#include "db/statement.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {

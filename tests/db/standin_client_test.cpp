@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "db/job_run.h"
+#include "db/statement.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {

@@ -1,4 +1,5 @@
 #include "job/command_line.h"
+#include "scramble/scramble.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

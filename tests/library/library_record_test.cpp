@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "job/library.h"
+#include "run/library.h"
 
 namespace rowflume {
 namespace {

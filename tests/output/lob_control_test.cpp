@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "db/job_run.h"
+#include "db/statement.h"
+#include "output/insert_text.h"
 #include "program_support.h"
+#include "run/job_run.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
@@ -302,8 +304,8 @@ TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
   EXPECT_EQ(data.substr(12, 5), "clob ");
 }
 
-// Describes a query on the engine with the job given, as the job run does; the column list is
-// handed to check and freed afterwards.
+// Describes a query on the engine with the job given and flags its unique columns, as the job
+// run does; the column list is handed to check and freed afterwards.
 template <typename Check>
 void Describe(const std::string& user, const char* query, UnloadHandle* job, Check check) {
   DbSession session;
@@ -315,11 +317,21 @@ void Describe(const std::string& user, const char* query, UnloadHandle* job, Che
   ASSERT_EQ(StmtExecuteQuery(&session, statement), 0);
   ColumnDesc head;
   std::memset(&head, 0, sizeof head);
-  EXPECT_GT(DescribeColumns(&session, statement, &head, job->field[0] == ' ', job->width, job), 0);
+  EXPECT_GT(DescribeColumns(&session, statement, &head, job->width, job), 0);
+  FlagUniqueColumns(&head, job->unique, sizeof job->unique);
   check(head.next);
   FreeColumns(&session, &head);
   StmtFree(&session, statement);
   Logoff(&session);
+}
+
+// A job run that describes and fetches nothing (data=no): only its control file is written.
+int RunDescribeOnly(const std::string& user, const char* query, UnloadHandle* job) {
+  SetText(job->user, nullptr, user);
+  SetText(job->query, nullptr, query);
+  job->data = 0;
+  job->callback = [](void*, const char*) {};
+  return RunJob(job);
 }
 
 // Only the first piece of an unload writes the control file, and the unique list flags the
@@ -335,6 +347,7 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
     EXPECT_EQ(c->unique, 1);
     EXPECT_EQ(c->next->unique, 0) << "a blank after the comma is part of the name";
   });
+  EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT, N5, V from CT", job.get()), 0);
   EXPECT_FALSE(FileExists(control));
 
   job->piece = 1;
@@ -344,12 +357,13 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
     EXPECT_EQ(c->next->unique, 0) << "the empty entry ends the list";
     EXPECT_EQ(c->next->next->unique, 1);
   });
+  EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT, N5, V from CT", job.get()), 0);
   EXPECT_TRUE(FileExists(control));
 
   // The loader control file is not written for INSERT statements.
   std::filesystem::remove(control);
-  job->format = 2;
-  Describe(db_->user(), "select AMOUNT from CT", job.get(), [](ColumnDesc*) {});
+  job->format = kOracleFormat;
+  EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT from CT", job.get()), 0);
   EXPECT_FALSE(FileExists(control));
 }
 

@@ -1,4 +1,5 @@
 #include "output/unload_loop.h"
+#include "scramble/scramble.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "db/job_run.h"
+#include "db/statement.h"
 #include "job/command_line.h"
 #include "output/output_buffer.h"
 #include "output_test_support.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {

@@ -1,6 +1,7 @@
 // The parallel run: the split value and piece file names, the status of the pieces, and whole
 // parallel unloads by the built program on the embedded engine, compared with the serial unload.
-#include "main/parallel_run.h"
+#include "run/parallel_run.h"
+#include "output/name_pattern.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

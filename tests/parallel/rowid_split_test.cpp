@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "db/job_run.h"
+#include "db/statement.h"
 #include "engine/sql_text.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {

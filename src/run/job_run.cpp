@@ -1,10 +1,16 @@
-#include "db/job_run.h"
+#include "run/job_run.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
+#include "common/ascii.h"
+#include "common/messages.h"
 #include "db/columns.h"
+#include "db/oracle_types.h"
+#include "db/session.h"
+#include "db/statement.h"
+#include "output/control_file.h"
+#include "output/insert_text.h"
 #include "output/output_files.h"
 #include "output/unload_loop.h"
 
@@ -12,16 +18,10 @@ namespace rowflume {
 namespace {
 
 constexpr int kSettingBytes = 512;  // one session setting statement
+constexpr char kAlterPrefix[] = "ALTER SESSION ";
 
 bool IsQueryTrailer(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) || c == ';' || c == '/';
-}
-
-bool StartsWithWord(const char* text, const char* word) {
-  for (; *word != '\0'; ++text, ++word) {
-    if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
-  }
-  return true;
+  return IsAsciiSpace(c) || c == ';' || c == '/';
 }
 
 // Sends one statement; a failure is reported (by the statement routines) and otherwise ignored.
@@ -37,10 +37,14 @@ void SendTwice(DbSession* session, const char* text) {
 
 void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
   char text[kSettingBytes];
-  SendSetting(session, "ALTER SESSION SET NLS_DATE_FORMAT='YYYY-MM-DD HH24:MI:SS'");
-  SendSetting(session, "ALTER SESSION SET NLS_TIMESTAMP_FORMAT='YYYY-MM-DD HH24:MI:SSXFF'");
-  SendSetting(session,
-              "ALTER SESSION SET NLS_TIMESTAMP_TZ_FORMAT='YYYY-MM-DD HH24:MI:SSXFF TZH:TZM'");
+  // The formats the control file's masks name (db/oracle_types.h).
+  std::snprintf(text, sizeof text, "ALTER SESSION SET NLS_DATE_FORMAT='%s'", kDateMask);
+  SendSetting(session, text);
+  std::snprintf(text, sizeof text, "ALTER SESSION SET NLS_TIMESTAMP_FORMAT='%s'", kTimestampMask);
+  SendSetting(session, text);
+  std::snprintf(text, sizeof text, "ALTER SESSION SET NLS_TIMESTAMP_TZ_FORMAT='%s'",
+                kTimestampTzMask);
+  SendSetting(session, text);
   if (job->read != 0) {
     std::snprintf(text, sizeof text, "ALTER SESSION SET DB_FILE_MULTIBLOCK_READ_COUNT=%d",
                   job->read);
@@ -76,11 +80,10 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
     size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
     if (length > 0) {
       int written =
-          std::snprintf(text, sizeof text, "ALTER SESSION %.*s", static_cast<int>(length), piece);
+          std::snprintf(text, sizeof text, "%s%.*s", kAlterPrefix, static_cast<int>(length), piece);
       if (written < 0 || written >= static_cast<int>(sizeof text)) {
-        SessionMessage(session,
-                       "ERROR -- ALTER SESSION clause longer than 497 characters, "
-                       "not sent\n");
+        SessionMessageFormat(session, messages::kAlterTooLong,
+                             kSettingBytes - 1 - static_cast<int>(sizeof kAlterPrefix - 1));
       } else {
         SendSetting(session, text);
       }
@@ -97,8 +100,8 @@ void PrepareQueryText(UnloadHandle* job) {
   size_t length = std::strlen(query);
   while (length > 0 && IsQueryTrailer(query[length - 1])) query[--length] = '\0';
   const char* start = query;
-  while (*start != '\0' && std::isspace(static_cast<unsigned char>(*start))) ++start;
-  if (StartsWithWord(start, "with") || StartsWithWord(start, "select")) return;
+  while (*start != '\0' && IsAsciiSpace(*start)) ++start;
+  if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return;
 
   char name[sizeof job->query];
   std::snprintf(name, sizeof name, "%s", start);
@@ -162,11 +165,16 @@ int RunJob(UnloadHandle* job) {
       }
       if (StmtExecuteQuery(&session, statement) != 0) {
         session.status = kRunQueryFailed;
-      } else if (DescribeColumns(&session, statement, &head, job->field[0] == ' ', job->width,
-                                 job) <= 0) {
+      } else if (DescribeColumns(&session, statement, &head, job->width, job) <= 0) {
         session.status = kRunDescribeFailed;
-      } else if (job->data != 0) {
-        UnloadRows(job, &session, statement, &head);
+      } else {
+        if (job->unique[0] != '\0') FlagUniqueColumns(&head, job->unique, sizeof job->unique);
+        // The loader control file goes with text unloads, once per unload (from its first
+        // piece).
+        if (job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1) {
+          WriteControlFile(&head, job->field[0] == ' ', job);
+        }
+        if (job->data != 0) UnloadRows(job, &session, statement, &head);
       }
     }
     FreeColumns(&session, &head);

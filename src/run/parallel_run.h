@@ -1,6 +1,8 @@
 // The parallel unload of one table: the `split` value taken apart and checked, its ROWID ranges,
 // one worker thread per range on a copy of the job of its own, the re-runs of failed pieces and
 // the exit status. Runs on the driver's logged-on session; the library interface never gets here.
+// The pieces' file and log patterns get their piece field through PiecePattern
+// (output/name_pattern.h).
 #pragma once
 
 #include <cstddef>
@@ -29,8 +31,6 @@ int RunParallel(UnloadHandle* job, DbSession* session);
 
 // Thread entry of one piece: runs the job copy, whose run status then holds the result.
 void WorkerMain(void* copy);
-// Waits tenths times 100 milliseconds.
-void PauseTenths(int tenths);
 
 // "TABLE:PART" leaves TABLE in `split` and PART in `part`; "OWNER.TABLE" leaves TABLE in `split`
 // and OWNER in `split_owner`. Only the first separator outside double quotes counts, and one in
@@ -44,11 +44,6 @@ void SplitOwnerName(UnloadHandle* job);
 // stores it, sql_name the name as a statement writes it (both at least 132 bytes). False when
 // text is no valid name.
 bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name);
-
-// Gives a name pattern a piece field so that pieces never write one file: a pattern with %p, or
-// one that feeds a command, is kept; otherwise "_%p" goes before the last extension of its file
-// part, or at its end. False, leaving pattern as it was, when the result does not fit capacity.
-bool PiecePattern(char* pattern, size_t capacity);
 
 // The exit status of the pieces' result codes: 0 when all are 0; their sum when every non-zero
 // code has the same sign and the sum stays within 1 to 255 (or -255 to -1), so that the exit

@@ -1,20 +1,25 @@
-#include "main/parallel_run.h"
+#include "run/parallel_run.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "db/job_run.h"
+#include "common/ascii.h"
+#include "common/messages.h"
+#include "db/statement.h"
+#include "output/name_pattern.h"
 #include "parallel/rowid_split.h"
 #include "platform/platform.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 namespace {
 
 constexpr int kNameBytes = 132;        // the name fields of the job record
 constexpr size_t kMaxNameChars = 128;  // longest Oracle identifier
-constexpr int kMessageBytes = 512;
+
+constexpr int kPieceBinds = 2;  // MINRID and MAXRID, added to every piece's binds
 
 static_assert(sizeof(UnloadHandle::split) == kNameBytes &&
                   sizeof(UnloadHandle::split_owner) == kNameBytes &&
@@ -46,22 +51,8 @@ void SplitAt(char* field, char separator, char* other, bool other_is_head) {
   std::snprintf(field, kNameBytes, "%s", other_is_head ? after : before);
 }
 
-bool IsLetter(char ch) {
-  return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
-}
-
 bool IsNameChar(char ch) {
-  return IsLetter(ch) || (ch >= '0' && ch <= '9') || ch == '_' || ch == '$' || ch == '#';
-}
-
-bool HasPieceField(const char* pattern) {
-  for (const char* pos = pattern; *pos != '\0'; ++pos) {
-    if (*pos != '%') continue;
-    if (pos[1] == 'p' || pos[1] == 'P') return true;
-    if (pos[1] == '\0') break;
-    ++pos;  // "%x" stands for x
-  }
-  return false;
+  return IsAsciiLetter(ch) || IsAsciiDigit(ch) || ch == '_' || ch == '$' || ch == '#';
 }
 
 bool IsFaithfulExitStatus(long long status) {
@@ -105,10 +96,7 @@ UnloadHandle* MakePieceCopy(const PieceTemplate& base, const RowidRange* range, 
 }
 
 void ReportNotStarted(DbSession* session, int piece) {
-  char message[kMessageBytes];
-  std::snprintf(message, sizeof message,
-                "ERROR -- Parallel piece %d could not be started (no memory or thread)\n", piece);
-  SessionMessage(session, message);
+  SessionMessageFormat(session, messages::kPieceNotStarted, piece);
 }
 
 // Runs the pieces, one thread each, then re-runs failed ones one at a time; frees every copy.
@@ -172,10 +160,6 @@ void WorkerMain(void* copy) {
   RunJob(static_cast<UnloadHandle*>(copy));
 }
 
-void PauseTenths(int tenths) {
-  for (int tenth = 0; tenth < tenths; ++tenth) PauseMilliseconds(100);
-}
-
 void SplitPartitionName(UnloadHandle* job) {
   SplitAt(job->split, ':', job->part, false);
 }
@@ -197,38 +181,12 @@ bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name) {
     std::snprintf(sql_name, kNameBytes, "%s", text);
     return true;
   }
-  if (length == 0 || length > kMaxNameChars || !IsLetter(text[0])) return false;
+  if (length == 0 || length > kMaxNameChars || !IsAsciiLetter(text[0])) return false;
   for (size_t pos = 0; pos < length; ++pos) {
     if (!IsNameChar(text[pos])) return false;
   }
-  for (size_t pos = 0; pos <= length; ++pos) {
-    char ch = text[pos];
-    dictionary_name[pos] = (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-  }
+  for (size_t pos = 0; pos <= length; ++pos) dictionary_name[pos] = AsciiUpper(text[pos]);
   std::memcpy(sql_name, dictionary_name, length + 1);
-  return true;
-}
-
-bool PiecePattern(char* pattern, size_t capacity) {
-  if (pattern[0] == '-' || HasPieceField(pattern)) return true;
-  size_t length = std::strlen(pattern);
-  if (length == 0) return true;
-  size_t base = pattern[0] == '+' ? 1 : 0;  // an appended file is named after the "+"
-  for (size_t pos = 0; pos < length; ++pos) {
-    if (pattern[pos] == '/' || pattern[pos] == DirectorySeparator()) base = pos + 1;
-  }
-  size_t at = length;
-  for (size_t pos = length; pos-- > base + 1;) {  // a leading dot names a file, not an extension
-    if (pattern[pos] == '.') {
-      at = pos;
-      break;
-    }
-  }
-  static const char kField[] = "_%p";
-  const size_t field_length = sizeof kField - 1;
-  if (length + field_length + 1 > capacity) return false;
-  std::memmove(pattern + at + field_length, pattern + at, length - at + 1);
-  std::memcpy(pattern + at, kField, field_length);
   return true;
 }
 
@@ -262,13 +220,9 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
       (job->split_owner[0] == '\0' || CheckSplitName(job->split_owner, owner, owner_sql)) &&
       (job->part[0] == '\0' || CheckSplitName(job->part, partition, partition_sql));
   if (!valid) {
-    char message[kMessageBytes];
-    std::snprintf(message, sizeof message,
-                  "ERROR -- split=%s%s%s%s%s is not [OWNER.]TABLE[:PARTITION] made of valid "
-                  "names; nothing unloaded\n",
-                  job->split_owner, job->split_owner[0] ? "." : "", job->split,
-                  job->part[0] ? ":" : "", job->part);
-    SessionMessage(session, message);
+    SessionMessageFormat(session, messages::kSplitRefused, job->split_owner,
+                         job->split_owner[0] ? "." : "", job->split, job->part[0] ? ":" : "",
+                         job->part);
     return kSplitRefused;
   }
   std::memcpy(job->split, table_sql, sizeof job->split);
@@ -284,13 +238,11 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   std::memcpy(base.file, job->file, sizeof base.file);
   std::memcpy(base.log, job->log, sizeof base.log);
   if (!PiecePattern(base.file, sizeof base.file) || !PiecePattern(base.log, sizeof base.log)) {
-    SessionMessage(session,
-                   "ERROR -- The file or log pattern has no room for the piece number (%p); "
-                   "nothing unloaded\n");
+    SessionMessageFormat(session, messages::kNoRoomForPiece);
     return kParallelFailed;
   }
-  if (job->bind_count < 0 || job->bind_count > kMaxBinds - 2) {
-    SessionMessage(session, "ERROR -- A parallel unload takes at most 18 bind variables\n");
+  if (job->bind_count < 0 || job->bind_count > kMaxBinds - kPieceBinds) {
+    SessionMessageFormat(session, messages::kTooManyParallelBinds, kMaxBinds - kPieceBinds);
     return kParallelFailed;
   }
 
@@ -305,10 +257,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     // Nothing to cut (an empty or missing table, or one without ROWIDs): never report success
     // without reading it.
     if (user_query) {
-      char message[kMessageBytes];
-      std::snprintf(message, sizeof message,
-                    "ERROR -- split=%s found no ROWID range; the query was not run\n", job->split);
-      SessionMessage(session, message);
+      SessionMessageFormat(session, messages::kNoRowidRange, job->split);
       return kParallelFailed;
     }
     if (partition[0] != '\0') {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
-#include "job/library.h"
+#include "run/library.h"
 
-#include "db/job_run.h"
 #include "job/options.h"
+#include "run/job_run.h"
 
 namespace {
 

@@ -1,0 +1,77 @@
+// The program's own message texts, in one table: what failed, on what, and what to do. Oracle
+// error texts are passed on verbatim and are not here. Texts with arguments are printf formats;
+// the compiler checks every use against them. Each ends with a line feed unless its user adds
+// one.
+#pragma once
+
+namespace rowflume::messages {
+
+// ---- Progress and output files ------------------------------------------------------------------
+
+inline constexpr char kProgress[] =
+    "%12llu rows exported at %04d-%02d-%02d %02d:%02d:%02d, size %.0f MB.\n";
+inline constexpr char kFileClosed[] =
+    "         output file %s closed at %llu rows, size %.0f MB.\n";
+inline constexpr char kCannotWriteFile[] = "ERROR -- Cannot write to file : %s\n";
+inline constexpr char kCannotCloseFile[] = "ERROR -- Cannot close file : %s\n";
+inline constexpr char kNameTooLong[] =
+    "ERROR -- Output file name longer than %d characters, not opened\n";
+inline constexpr char kStandardOutput[] = "standard output";  // the name of file=- in messages
+
+// ---- The unload
+// -----------------------------------------------------------------------------------
+
+inline constexpr char kNoOutputBuffer[] = "ERROR -- Cannot allocate the output buffer\n";
+inline constexpr char kNoRowCount[] = "ERROR -- Cannot read the row count of the last fetch\n";
+inline constexpr char kFetchErrorRepeated[] =
+    "ERROR -- Fetch error repeated %d times without rows, unload stopped\n";
+inline constexpr char kTooManyColumns[] =
+    "ERROR -- The query has %u columns; at most %d can be unloaded\n";
+inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
+inline constexpr char kAlterTooLong[] =
+    "ERROR -- ALTER SESSION clause longer than %d characters, not sent\n";
+
+// ---- Logon
+// ----------------------------------------------------------------------------------------
+
+inline constexpr char kUserNameTooLong[] =
+    "ERROR -- The user name is longer than %d bytes; logon refused.\n";
+inline constexpr char kPasswordTooLong[] =
+    "ERROR -- The password is longer than %d bytes; logon refused.\n";
+inline constexpr char kConnectTooLong[] =
+    "ERROR -- The connect string is longer than %d bytes; logon refused.\n";
+inline constexpr char kNoProvider[] =
+    "ERROR -- No client functions are available for this connect identifier.";
+inline constexpr char kClientNotLoaded[] =
+    "ERROR -- Cannot load the Oracle client library. Files tried: %s. The loader said for %s: "
+    "%s. %s, or use a sqlite: connect identifier for the embedded engine.";
+inline constexpr char kClientIncomplete[] =
+    "ERROR -- The Oracle client library %s lacks the functions %s (files tried: %s%s). %s, or "
+    "use a sqlite: connect identifier for the embedded engine.";
+inline constexpr char kClientLoaderSaid[] = "; the loader said for %s: %s";
+
+// ---- Parallel unload
+// ------------------------------------------------------------------------------
+
+inline constexpr char kSplitRefused[] =
+    "ERROR -- split=%s%s%s%s%s is not [OWNER.]TABLE[:PARTITION] made of valid names; nothing "
+    "unloaded\n";
+inline constexpr char kSplitNamesTooLong[] =
+    "ERROR -- split names too long for the dictionary query\n";
+inline constexpr char kNoRoomForPiece[] =
+    "ERROR -- The file or log pattern has no room for the piece number (%%p); nothing "
+    "unloaded\n";
+inline constexpr char kTooManyParallelBinds[] =
+    "ERROR -- A parallel unload takes at most %d bind variables\n";
+inline constexpr char kNoRowidRange[] =
+    "ERROR -- split=%s found no ROWID range; the query was not run\n";
+inline constexpr char kPieceNotStarted[] =
+    "ERROR -- Parallel piece %d could not be started (no memory or thread)\n";
+
+// ---- One-shot modes
+// -------------------------------------------------------------------------------
+
+inline constexpr char kUserTooLongToScramble[] =
+    "ERROR -- User string too long to scramble: at most %d characters can be given back\n";
+
+}  // namespace rowflume::messages

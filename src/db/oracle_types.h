@@ -1,0 +1,86 @@
+// The one table of the Oracle types the program unloads, keyed by the type describe reports:
+// how a column of the type is fetched (define type, width and its growth under `safe`), how its
+// values are written (quoted, escaped, hex for MySQL, binary), whether it can be read through a
+// LOB locator, and how the loader control file declares it. Describe, the field encoder and the
+// control file all read their rules here; none keeps a list of type codes of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "db/oci_api.h"
+
+namespace rowflume {
+
+// Described codes beside the SQLT_ ones of db/oci_api.h: the binary type in length-prefixed
+// form, and the server's internal codes of the datetime and interval types, which some servers
+// report for them instead of the external ones.
+constexpr ub2 SQLT_VBI = 15;
+constexpr ub2 kInternalTimestamp = 180;
+constexpr ub2 kInternalTimestampTz = 181;
+constexpr ub2 kInternalIntervalYm = 182;
+constexpr ub2 kInternalIntervalDs = 183;
+
+// Width of a LOB value read through its locator in a data record: it stands there as the name of
+// its LOB file, whose 29 characters this reserves with room for one more.
+constexpr int kLobNameWidth = 30;
+
+// What a type's values are fetched as.
+enum class TypeFamily : uint8_t {
+  kText,         // character data, fetched as text of the described size
+  kNumber,       // NUMBER: text, or the 21 internal bytes with client=yes
+  kDate,         // DATE: text, or the 7 internal bytes with client=yes
+  kRowid,        // ROWID text
+  kRaw,          // RAW bytes of the described size
+  kLong,         // LONG: a long value of up to `long` bytes
+  kLongRaw,      // LONG RAW: a long value of bytes
+  kLob,          // CLOB, BLOB, BFILE: a locator with lob=yes, otherwise a long value
+  kTimestamp,    // datetime text in the session's timestamp format
+  kTimestampTz,  // the same with its time zone
+  kInterval,     // interval text
+};
+
+// How the loader control file reads a field of the type from the data file.
+enum class LoadClause : uint8_t {
+  kChar,         // CHAR(width)
+  kDate,         // DATE with the session's date mask
+  kTimestamp,    // TIMESTAMP with the session's timestamp mask
+  kTimestampTz,  // TIMESTAMP WITH TIME ZONE with its mask
+};
+
+struct OracleType {
+  ub2 code;  // the described type
+  TypeFamily family;
+  ub2 define_type;       // external type fetched when not fetched through a locator or as
+                         // internal bytes; 0: the described type itself
+  int32_t text_width;    // width of the text fetched when no `width` entry is given: 0 for the
+                         // described size (text and raw), -1 for `long` (long values); unused by
+                         // numbers, whose width follows precision and scale
+  bool grows_when_safe;  // `safe` makes the width kSafeMargin characters larger
+  bool quotable;         // written between `quote` texts
+  bool escaped;          // may hold bytes that `escape` escapes
+  bool binary;           // bytes, written as hexadecimal text in Oracle INSERT statements
+  bool mysql_hex;        // written as unhex('...') in MySQL INSERT statements
+  bool lob;              // read through a LOB locator with lob=yes
+  bool lob_file_clause;  // a locator value is loaded from its LOB file (BFILE is not)
+  const char* sketch;    // type name in the control file's table sketch; null: VARCHAR2(width)
+  LoadClause load;       // field clause of the control file
+};
+
+constexpr int32_t kSafeMargin = 10;      // characters `safe` adds to a fixed-format text
+constexpr int32_t kLongWidth = -1;       // text_width of long values: the job's `long` limit
+constexpr int32_t kMaxTextWidth = 4000;  // largest character column, `safe` doubling included
+
+// The row of the described type; character types and codes without a row of their own share the
+// text row (its code is SQLT_CHR).
+const OracleType& LookupType(int described_type);
+
+// True for the define types of LOB locators: a column defined so is read value by value through
+// the locator its slot holds.
+bool IsLobLocator(int define_type);
+
+// The session formats the job run sets, which the control file's masks must match.
+inline constexpr char kDateMask[] = "YYYY-MM-DD HH24:MI:SS";
+inline constexpr char kTimestampMask[] = "YYYY-MM-DD HH24:MI:SSXFF";
+inline constexpr char kTimestampTzMask[] = "YYYY-MM-DD HH24:MI:SSXFF TZH:TZM";
+
+}  // namespace rowflume
