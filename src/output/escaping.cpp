@@ -1,0 +1,167 @@
+#include "output/escaping.h"
+
+#include <cstring>
+
+namespace rowflume {
+namespace {
+
+constexpr uint64_t kLowBytes = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+uint64_t LoadWord(const char* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// True when no byte of the word has its top bit set or equals an escaped byte.
+bool IsPlainWord(uint64_t word, const EscapeTable& table) {
+  if ((word & kHighBits) != 0) return false;
+  for (int k = 0; k < table.word_count; ++k) {
+    uint64_t diff = word ^ table.words[k];  // a zero byte where the word holds the escaped byte
+    if (((diff - kLowBytes) & ~diff & kHighBits) != 0) return false;
+  }
+  return true;
+}
+
+// A translation list read up to its NUL byte, with zeros after it: a from-list longer than the
+// to-list then maps its extra bytes to 0, and nothing is read past either text.
+struct TranslateList {
+  uint8_t bytes[kMaxEscapePairs + 1] = {};
+  explicit TranslateList(const char* text) {
+    for (int k = 0; k < kMaxEscapePairs && text[k] != '\0'; ++k) {
+      bytes[k] = static_cast<uint8_t>(text[k]);
+    }
+  }
+};
+
+}  // namespace
+
+bool IsDoubleBytePair(uint8_t first, uint8_t second) {
+  return first >= 0x81 && first <= 0xFE &&
+         ((second >= 0x40 && second <= 0x7E) || (second >= 0x80 && second <= 0xFE));
+}
+
+int CountEscapePairs(const char* escf, const char* esct) {
+  int count = 0;
+  while (count < kMaxEscapePairs && escf[count] != '\0' && esct[count] != '\0') ++count;
+  return count;
+}
+
+int CountTranslatePairs(const char* sedf, const char* sedt, int limit) {
+  TranslateList from(sedf);
+  TranslateList to(sedt);
+  if (limit > kMaxEscapePairs) limit = kMaxEscapePairs;
+  int count = 0;
+  while (count < limit && from.bytes[count] != to.bytes[count]) ++count;
+  return count;
+}
+
+void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const char* esct,
+                      int pair_count) {
+  table->escape = escape;
+  table->escaped.fill(0);
+  table->replacement.fill(0);
+  uint8_t e = static_cast<uint8_t>(escape);
+  table->escaped[e] = 1;
+  table->replacement[e] = e;
+  // The first matching position wins, and the escape character's own doubling wins over all.
+  for (int k = 0; k < pair_count; ++k) {
+    uint8_t from = static_cast<uint8_t>(escf[k]);
+    if (table->escaped[from]) continue;
+    table->escaped[from] = 1;
+    table->replacement[from] = static_cast<uint8_t>(esct[k]);
+  }
+  table->word_count = 0;
+  table->lone_byte = -1;
+  int escaped_count = 0;
+  for (int b = 0; b < 256; ++b) {
+    if (!table->escaped[b]) continue;
+    if (++escaped_count == 1 && b < 0x40) table->lone_byte = b;
+  }
+  if (escaped_count != 1) table->lone_byte = -1;
+  for (int b = 0; b < 256; ++b) {
+    if (!table->escaped[b]) continue;
+    if (b >= 0x80) {
+      table->word_count = -1;
+      break;
+    }
+    table->words[table->word_count++] = kLowBytes * static_cast<uint64_t>(b);
+  }
+}
+
+int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table) {
+  int64_t count = 0;
+  if (table.lone_byte >= 0) {
+    const char* at = value;
+    const char* end = value + length;
+    while (at < end && (at = static_cast<const char*>(std::memchr(
+                            at, table.lone_byte, static_cast<size_t>(end - at)))) != nullptr) {
+      ++count;
+      ++at;
+    }
+    return count;
+  }
+  int64_t i = 0;
+  while (i < length) {
+    // Whole words with no escaped byte and no byte of 0x80 or above are passed over: no escape
+    // and no double-byte character starts in them.
+    if (table.word_count >= 0) {
+      while (i + 8 <= length && IsPlainWord(LoadWord(value + i), table)) i += 8;
+      if (i >= length) break;
+    }
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+      i += 2;
+      continue;
+    }
+    count += table.escaped[b];
+    ++i;
+  }
+  return count;
+}
+
+int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table) {
+  char* p = dest;
+  int64_t i = 0;
+  while (i < length) {
+    uint8_t b = static_cast<uint8_t>(value[i]);
+    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+      p[0] = value[i];
+      p[1] = value[i + 1];
+      p += 2;
+      i += 2;
+      continue;
+    }
+    if (table.escaped[b]) {
+      *p++ = table.escape;
+      *p++ = static_cast<char>(table.replacement[b]);
+    } else {
+      *p++ = value[i];
+    }
+    ++i;
+  }
+  return p - dest;
+}
+
+void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt) {
+  for (int b = 0; b < 256; ++b) table->map[b] = static_cast<uint8_t>(b);
+  int pairs = CountTranslatePairs(sedf, sedt, kMaxTranslatePairs);
+  TranslateList from(sedf);
+  TranslateList to(sedt);
+  bool taken[256] = {};
+  for (int k = 0; k < pairs; ++k) {
+    uint8_t byte = from.bytes[k];
+    if (taken[byte]) continue;  // the first position naming a byte wins
+    taken[byte] = true;
+    table->map[byte] = to.bytes[k];
+  }
+}
+
+void TranslateChars(char* value, int64_t length, const TranslateTable& table) {
+  for (int64_t i = 0; i < length; ++i) {
+    value[i] = static_cast<char>(table.map[static_cast<uint8_t>(value[i])]);
+  }
+}
+
+}  // namespace rowflume

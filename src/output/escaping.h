@@ -1,0 +1,56 @@
+// Escaping and character translation of field values: the byte tables built once per run from
+// `escape`, `escf`/`esct` and `sedf`/`sedt`, and the counting and copying passes the encoder makes
+// over each value. Pairs of double-byte characters are never split by an escape.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace rowflume {
+
+constexpr int kMaxEscapePairs = 20;     // leading escf/esct positions taken
+constexpr int kMaxTranslatePairs = 10;  // leading sedf/sedt positions translated
+
+// Byte classes for escaping, built once per run: escaped[b] is non-zero when b is written as
+// the escape character followed by replacement[b] (the escape character maps to itself).
+struct EscapeTable {
+  char escape;
+  std::array<uint8_t, 256> escaped;
+  std::array<uint8_t, 256> replacement;
+  // The escaped bytes, each repeated over a 64-bit word, for scanning eight bytes at a time;
+  // word_count is -1 when an escaped byte is 0x80 or above (the byte-wise scan is used then).
+  uint64_t words[kMaxEscapePairs + 1];
+  int word_count;
+  // The only escaped byte when there is exactly one and it lies below 0x40, else -1. Such a
+  // byte is never part of a double-byte character, so its escapes are simply its occurrences.
+  int lone_byte;
+};
+
+// Translation map built once per run; identity for bytes that are not translated.
+struct TranslateTable {
+  std::array<uint8_t, 256> map;
+};
+
+// True when the two bytes form one double-byte character (GBK and relatives): the first 0x81 to
+// 0xFE, the second 0x40 to 0x7E or 0x80 to 0xFE. Such pairs are never escaped.
+bool IsDoubleBytePair(uint8_t first, uint8_t second);
+
+// Leading positions, at most kMaxEscapePairs, at which both lists hold a non-zero byte.
+int CountEscapePairs(const char* escf, const char* esct);
+// Leading positions, at most limit, at which the two lists differ (equal bytes, both ends of
+// the texts included, end the list). A from-list longer than the to-list maps to the byte 0.
+int CountTranslatePairs(const char* sedf, const char* sedt, int limit);
+
+// The escape character is always doubled; escf[k] becomes the escape character and esct[k].
+void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const char* esct,
+                      int pair_count);
+// Bytes that escaping adds to the value.
+int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table);
+// Writes the escaped value to dest (room for length + CountEscapes bytes); returns bytes written.
+int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table);
+
+void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt);
+// Replaces every byte in place, in one pass (a replaced byte is not translated again).
+void TranslateChars(char* value, int64_t length, const TranslateTable& table);
+
+}  // namespace rowflume
