@@ -8,12 +8,12 @@ command -v g++ >/dev/null || need+=(g++)
 command -v sqlite3 >/dev/null || need+=(sqlite3)
 command -v python3 >/dev/null || need+=(python3)
 command -v pkg-config >/dev/null || need+=(pkg-config)
-command -v clang-format >/dev/null || need+=(clang-format)
+# The format check and the fuzzers use one pinned clang: its clang-format and its libFuzzer.
+command -v clang-format-14 >/dev/null || need+=(clang-format-14)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-# The fuzz step builds with clang and its libFuzzer runtime.
-command -v clang++ >/dev/null || need+=(clang)
+command -v clang++-14 >/dev/null || need+=(clang-14)
 ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
   need+=(libclang-rt-14-dev)
 # The MySQL output formats are checked by loading them into a private MariaDB server.

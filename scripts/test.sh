@@ -7,35 +7,30 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
-echo "== format: every C and C++ file as .clang-format says"
-git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
+echo "== format: every C and C++ file as .clang-format says (clang-format 14)"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format-14 --dry-run -Werror
+echo "== layers: no folder of src/ includes a higher one"
+python3 tools/check_layers.py
+# The builds are the presets of CMakePresets.json.
 for kind in release asan; do
-  dir=build/$kind
-  if [ "$kind" = release ]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  else
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROWFLUME_SANITIZE=ON >/dev/null
-  fi
-  cmake --build "$dir" -j "$jobs"
+  cmake --preset "$kind" >/dev/null
+  cmake --build --preset "$kind" -j "$jobs"
   echo "== tests: $kind build"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --preset "$kind" -j "$jobs"
 done
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
 # program and in the program it runs (a race there ends it with status 66 and a report).
-dir=build/tsan
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROWFLUME_TSAN=ON >/dev/null
-cmake --build "$dir" -j "$jobs" --target rowflume test_parallel
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
 echo "== tests: tsan build (parallel)"
-TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L parallel
+ctest --preset tsan -j "$jobs"
 
 # Bounded fuzzing: each target runs 20 seconds from a fixed seed (so a finding can be replayed) on
 # a copy of its corpus, so that nothing is ever written into the repository's corpus. Inputs that
 # fail are kept in build/fuzz/artifacts.
 echo "== fuzz: 20 seconds per target"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DROWFLUME_FUZZ=ON -DROWFLUME_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzz_targets
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts

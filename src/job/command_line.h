@@ -1,5 +1,5 @@
 // The command line and everything read before the logon: parameter files, bind arguments, the
-// SQL file, the usage text, and the content scramble with its one-shot unscramble tool. Nothing
+// SQL file, the usage text, and the one-shot tool that unscrambles scrambled output. Nothing
 // here reports anything: unreadable files are skipped and unknown keywords ignored.
 #pragma once
 

@@ -268,7 +268,7 @@ int32_t ReadDecimal(const char* text, int length) {
     ++pos;
   }
   int64_t magnitude = 0;
-  for (; pos < length && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+  for (; pos < length && IsAsciiDigit(text[pos]); ++pos) {
     if (magnitude <= INT32_MAX) magnitude = magnitude * 10 + (text[pos] - '0');
   }
   int64_t value = negative ? -magnitude : magnitude;

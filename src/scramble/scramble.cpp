@@ -38,7 +38,6 @@ void UserStringUnits(unsigned char* work, bool encrypt) {
 
 int FormatScrambledUserString(const char* prefix, const char* user_string, char* out,
                               int capacity) {
-  static const char kDigits[] = "0123456789abcdef";
   if (capacity <= 0) return -1;
   out[0] = '\0';
   size_t length = UserTextLength(user_string);
@@ -59,8 +58,8 @@ int FormatScrambledUserString(const char* prefix, const char* user_string, char*
   memcpy(next, prefix, prefix_length);
   next += prefix_length;
   for (int pos = 0; pos < blocks * 8; ++pos) {
-    *next++ = kDigits[work[pos] >> 4];
-    *next++ = kDigits[work[pos] & 15];
+    *next++ = kLowerHexDigits[work[pos] >> 4];
+    *next++ = kLowerHexDigits[work[pos] & 15];
     if (pos == 31) *next++ = '\n';
   }
   *next++ = '\n';
