@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "db/oci_api.h"
+#include "engine/date_time.h"
+#include "engine/number.h"
 #include "engine/sql_text.h"
-#include "engine/values.h"
 
 namespace rowflume::engine {
 
