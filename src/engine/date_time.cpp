@@ -1,13 +1,12 @@
 #include "engine/date_time.h"
 
 #include <cstring>
+#include <string_view>
+
+#include "common/ascii.h"
 
 namespace rowflume::engine {
 namespace {
-
-bool IsDigit(char ch) {
-  return ch >= '0' && ch <= '9';
-}
 
 const char* const kMonthNames[12] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
                                      "MAY",       "JUNE",     "JULY",     "AUGUST",
@@ -36,7 +35,7 @@ char* PutName(char* out, const char* name, size_t take, int letter_case, size_t 
   for (size_t idx = 0; idx < len; ++idx) {
     char ch = name[idx];
     bool lower = letter_case == 2 || (letter_case == 1 && idx > 0);
-    if (lower && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    if (lower) ch = AsciiLower(ch);
     out[idx] = ch;
   }
   for (size_t idx = len; idx < pad; ++idx) out[idx] = ' ';
@@ -56,26 +55,13 @@ bool ReadNumber(const char* text, size_t len, size_t* pos, int min_digits, int m
                 int* value) {
   int count = 0;
   int result = 0;
-  while (*pos < len && count < max_digits && IsDigit(text[*pos])) {
+  while (*pos < len && count < max_digits && IsAsciiDigit(text[*pos])) {
     result = result * 10 + (text[*pos] - '0');
     ++*pos;
     ++count;
   }
   *value = result;
   return count >= min_digits;
-}
-
-char Upper(char ch) {
-  return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-}
-
-bool StartsWith(const char* text, size_t len, size_t pos, const char* word) {
-  size_t wlen = std::strlen(word);
-  if (pos + wlen > len) return false;
-  for (size_t idx = 0; idx < wlen; ++idx) {
-    if (Upper(text[pos + idx]) != word[idx]) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -101,7 +87,7 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   if (!ReadNumber(text, len, &pos, 1, 2, &out->day)) return false;
   if (out->month < 1 || out->month > 12 || out->day < 1 || out->day > 31) return false;
   if (pos < len && (text[pos] == ' ' || text[pos] == 'T') && pos + 1 < len &&
-      IsDigit(text[pos + 1])) {
+      IsAsciiDigit(text[pos + 1])) {
     ++pos;
     if (!ReadNumber(text, len, &pos, 1, 2, &out->hour)) return false;
     if (pos >= len || text[pos] != ':') return false;
@@ -114,7 +100,7 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
         ++pos;
         int digits = 0;
         int nanos = 0;
-        while (pos < len && IsDigit(text[pos])) {
+        while (pos < len && IsAsciiDigit(text[pos])) {
           if (digits < 9) {
             nanos = nanos * 10 + (text[pos] - '0');
             ++digits;
@@ -138,7 +124,7 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
     int minutes = 0;
     if (!ReadNumber(text, len, &pos, 2, 2, &hours)) return false;
     if (pos < len && text[pos] == ':') ++pos;
-    if (pos < len && IsDigit(text[pos]) && !ReadNumber(text, len, &pos, 2, 2, &minutes)) {
+    if (pos < len && IsAsciiDigit(text[pos]) && !ReadNumber(text, len, &pos, 2, 2, &minutes)) {
       return false;
     }
     if (hours > 14 || minutes > 59) return false;
@@ -186,9 +172,9 @@ constexpr SimpleElement kSimpleElements[] = {
     {"SS", 2, DateFormat::kSS, false},
 };
 
-const SimpleElement* MatchSimpleElement(const char* text, size_t len, size_t pos) {
+const SimpleElement* MatchSimpleElement(std::string_view rest) {
   for (const SimpleElement& candidate : kSimpleElements) {
-    if (StartsWith(text, len, pos, candidate.spelling)) return &candidate;
+    if (StartsWithIgnoringCase(rest, candidate.spelling)) return &candidate;
   }
   return nullptr;
 }
@@ -200,9 +186,10 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
   out->literal_used = 0;
   out->canonical = DateFormat::kNotCanonical;
   static const char kDate[] = "YYYY-MM-DD HH24:MI:SS";
-  if (len >= sizeof kDate - 1 && StartsWith(text, len, 0, kDate)) {
+  const std::string_view model(text, len);
+  if (StartsWithIgnoringCase(model, kDate)) {
     if (len == sizeof kDate - 1) out->canonical = DateFormat::kCanonicalDate;
-    if (len == sizeof kDate + 2 && StartsWith(text, len, sizeof kDate - 1, "XFF")) {
+    if (len == sizeof kDate + 2 && StartsWithIgnoringCase(model.substr(sizeof kDate - 1), "XFF")) {
       out->canonical = DateFormat::kCanonicalTimestamp;
     }
   }
@@ -228,6 +215,7 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
   size_t pos = 0;
   while (pos < len) {
     char ch = text[pos];
+    const std::string_view rest = model.substr(pos);
     // Letter case of names follows the first two letters of the element, as Oracle does.
     uint8_t letter_case = 0;
     if (ch >= 'a' && ch <= 'z') {
@@ -246,16 +234,16 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
                ch == ' ') {
       ok = add_literal(&ch, 1);
       ++pos;
-    } else if (StartsWith(text, len, pos, "A.M.") || StartsWith(text, len, pos, "P.M.")) {
+    } else if (StartsWithIgnoringCase(rest, "A.M.") || StartsWithIgnoringCase(rest, "P.M.")) {
       ok = add(DateFormat::kAM, 1, letter_case);
       pos += 4;
-    } else if (StartsWith(text, len, pos, "AM") || StartsWith(text, len, pos, "PM")) {
+    } else if (StartsWithIgnoringCase(rest, "AM") || StartsWithIgnoringCase(rest, "PM")) {
       ok = add(DateFormat::kAM, 0, letter_case);
       pos += 2;
-    } else if (const SimpleElement* simple = MatchSimpleElement(text, len, pos)) {
+    } else if (const SimpleElement* simple = MatchSimpleElement(rest)) {
       ok = add(simple->element, 0, simple->named ? letter_case : 0);
       pos += simple->length;
-    } else if (StartsWith(text, len, pos, "FF")) {
+    } else if (StartsWithIgnoringCase(rest, "FF")) {
       uint8_t digits = 0;
       pos += 2;
       if (pos < len && text[pos] >= '1' && text[pos] <= '9') {
@@ -263,19 +251,19 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
         ++pos;
       }
       ok = add(DateFormat::kFF, digits, 0);
-    } else if (StartsWith(text, len, pos, "X")) {
+    } else if (StartsWithIgnoringCase(rest, "X")) {
       ok = add_literal(".", 1);
       pos += 1;
-    } else if (StartsWith(text, len, pos, "TZH")) {
+    } else if (StartsWithIgnoringCase(rest, "TZH")) {
       ok = add(DateFormat::kTZH, 0, 0);
       pos += 3;
-    } else if (StartsWith(text, len, pos, "TZM")) {
+    } else if (StartsWithIgnoringCase(rest, "TZM")) {
       ok = add(DateFormat::kTZM, 0, 0);
       pos += 3;
-    } else if (StartsWith(text, len, pos, "TZR")) {
+    } else if (StartsWithIgnoringCase(rest, "TZR")) {
       ok = add(DateFormat::kTZR, 0, 0);
       pos += 3;
-    } else if (StartsWith(text, len, pos, "FM") || StartsWith(text, len, pos, "FX")) {
+    } else if (StartsWithIgnoringCase(rest, "FM") || StartsWithIgnoringCase(rest, "FX")) {
       pos += 2;  // fill-mode modifiers: accepted, padding stays as it is
     } else {
       return false;
@@ -299,7 +287,7 @@ size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t 
   }
   static const uint8_t kDigitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
   for (uint8_t at : kDigitPositions) {
-    if (at < head && !IsDigit(text[at])) return 0;
+    if (at < head && !IsAsciiDigit(text[at])) return 0;
   }
   auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
   int month = two(5);
@@ -310,7 +298,7 @@ size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t 
   if (len > head) {
     if (text[head] != '.') return 0;
     for (size_t idx = head + 1; idx < len; ++idx) {
-      if (!IsDigit(text[idx])) return 0;
+      if (!IsAsciiDigit(text[idx])) return 0;
     }
     fraction_len = len - head - 1;
   }

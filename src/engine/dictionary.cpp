@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "engine/handles.h"
 
 namespace rowflume::engine {
@@ -167,12 +168,6 @@ Cell FromColumn(sqlite3_stmt* st, int col) {
     default:
       return Text(reinterpret_cast<const char*>(sqlite3_column_text(st, col)));
   }
-}
-
-bool EqualsNoCase(const std::string& left, const char* right) {
-  size_t len = std::strlen(right);
-  if (left.size() != len) return false;
-  return sqlite3_strnicmp(left.c_str(), right, static_cast<int>(len)) == 0;
 }
 
 struct DictTable;
@@ -380,7 +375,7 @@ int FillExtents(sqlite3* db, const char* name, std::vector<Row>* rows, std::stri
     bool overridden = false;
     for (size_t idx = 0; idx < stated_rows; ++idx) {
       const Cell& segment = (*rows)[idx][1];
-      if (!segment.null && EqualsNoCase(segment.value, table.first.c_str())) overridden = true;
+      if (!segment.null && EqualIgnoringCase(segment.value, table.first)) overridden = true;
     }
     if (overridden) continue;
     rc = TableExtents(db, owner, table.first, rows, error);

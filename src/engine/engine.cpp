@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
+#include "common/ascii.h"
 #include "engine/handles.h"
 
 namespace rowflume::engine {
@@ -26,16 +28,9 @@ T* Track(T* handle) {
   return handle;
 }
 
-std::string Upper(const std::string& text) {
-  std::string out = text;
-  for (char& ch : out) {
-    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-  }
-  return out;
-}
-
-bool StartsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+std::string UpperCased(std::string text) {
+  for (char& ch : text) ch = AsciiUpper(ch);
+  return text;
 }
 
 // "a.b" becomes "A"."B", the way Oracle quotes the identifier it could not resolve.
@@ -45,9 +40,7 @@ std::string QuoteIdentifier(const char* name) {
     if (*pos == '.') {
       out += "\".\"";
     } else {
-      char ch = *pos;
-      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-      out.push_back(ch);
+      out.push_back(AsciiUpper(*pos));
     }
   }
   out += "\"";
@@ -55,7 +48,7 @@ std::string QuoteIdentifier(const char* name) {
 }
 
 std::string NameAfter(const char* message, const char* prefix) {
-  std::string name = Upper(message + std::strlen(prefix));
+  std::string name = UpperCased(message + std::strlen(prefix));
   while (!name.empty() && (name.back() == ' ' || name.back() == '\n')) name.pop_back();
   return name;
 }
@@ -149,57 +142,56 @@ sword FailSqlite(Error* error, Session* session, int rc, const char* message, co
   if (message == nullptr) message = "";
   std::string user = session ? session->user : std::string();
   int primary = rc & 0xff;
+  const std::string_view said(message);
   // Errors the engine raises itself inside SQLite (its functions and views) carry their Oracle
   // form: "ORA-nnnnn: text".
-  if (StartsWith(message, "ORA-") && std::strlen(message) > 11 && message[9] == ':' &&
-      message[10] == ' ') {
+  if (said.starts_with("ORA-") && said.size() > 11 && message[9] == ':' && message[10] == ' ') {
     int code = 0;
     bool digits = true;
     for (int idx = 4; idx < 9; ++idx) {
-      if (message[idx] < '0' || message[idx] > '9') digits = false;
+      if (!IsAsciiDigit(message[idx])) digits = false;
       code = code * 10 + (message[idx] - '0');
     }
     if (digits) return Fail(error, code, message + 11);
   }
-  if (StartsWith(message, "no such table: "))
-    return Fail(error, 942, "table or view does not exist");
-  if (StartsWith(message, "no such column: ")) {
+  if (said.starts_with("no such table: ")) return Fail(error, 942, "table or view does not exist");
+  if (said.starts_with("no such column: ")) {
     return FailFormat(error, 904, "%s: invalid identifier",
                       QuoteIdentifier(message + std::strlen("no such column: ")).c_str());
   }
-  if (StartsWith(message, "no such function: ")) {
+  if (said.starts_with("no such function: ")) {
     return FailFormat(error, 904, "%s: invalid identifier",
                       QuoteIdentifier(message + std::strlen("no such function: ")).c_str());
   }
-  if (StartsWith(message, "wrong number of arguments")) {
+  if (said.starts_with("wrong number of arguments")) {
     return Fail(error, 909, "invalid number of arguments");
   }
-  if (StartsWith(message, "ambiguous column name")) {
+  if (said.starts_with("ambiguous column name")) {
     return Fail(error, 918, "column ambiguously defined");
   }
-  if (StartsWith(message, "no tables specified")) {
+  if (said.starts_with("no tables specified")) {
     return Fail(error, 923, "FROM keyword not found where expected");
   }
   if (std::strstr(message, "already exists")) {
     return Fail(error, 955, "name is already used by an existing object");
   }
-  if (StartsWith(message, "UNIQUE constraint failed: ")) {
+  if (said.starts_with("UNIQUE constraint failed: ")) {
     std::string name = NameAfter(message, "UNIQUE constraint failed: ");
     for (char& ch : name) {
       if (ch == '.') ch = '_';
     }
     return FailFormat(error, 1, "unique constraint (%s.%s) violated", user.c_str(), name.c_str());
   }
-  if (StartsWith(message, "NOT NULL constraint failed: ")) {
+  if (said.starts_with("NOT NULL constraint failed: ")) {
     std::string name = NameAfter(message, "NOT NULL constraint failed: ");
     return FailFormat(error, 1400, "cannot insert NULL into (\"%s\".%s)", user.c_str(),
                       QuoteIdentifier(name.c_str()).c_str());
   }
-  if (StartsWith(message, "CHECK constraint failed")) {
+  if (said.starts_with("CHECK constraint failed")) {
     return FailFormat(error, 2290, "check constraint (%s.%s) violated", user.c_str(),
                       NameAfter(message, "CHECK constraint failed: ").c_str());
   }
-  if (StartsWith(message, "FOREIGN KEY constraint failed")) {
+  if (said.starts_with("FOREIGN KEY constraint failed")) {
     return Fail(error, 2291, "integrity constraint violated - parent key not found");
   }
   if (primary == SQLITE_READONLY) return Fail(error, 16000, "database open for read-only access");
@@ -210,7 +202,7 @@ sword FailSqlite(Error* error, Session* session, int rc, const char* message, co
   if (primary == SQLITE_INTERRUPT) {
     return Fail(error, 1013, "user requested cancel of current operation");
   }
-  if (StartsWith(message, "datatype mismatch")) return Fail(error, 932, "inconsistent datatypes");
+  if (said.starts_with("datatype mismatch")) return Fail(error, 932, "inconsistent datatypes");
   if (std::strstr(message, "syntax error") || std::strstr(message, "incomplete input") ||
       std::strstr(message, "unrecognized token")) {
     // The classic first line; SQLite's own words follow on a second one.
@@ -287,9 +279,8 @@ ub2 NlsCharSetNameToId(void* /*envhp*/, const OraText* name) {
       {"ZHT16HKSCS", 868},     {"UTF8", 871},         {"AL32UTF8", 873},
       {"UTF16", 1000},         {"AL16UTF16", 2000},
   };
-  std::string wanted = Upper(reinterpret_cast<const char*>(name));
   for (const auto& entry : kCharsets) {
-    if (wanted == entry.name) return entry.id;
+    if (EqualIgnoringCase(reinterpret_cast<const char*>(name), entry.name)) return entry.id;
   }
   return 0;
 }
@@ -508,7 +499,7 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
       user = "SYS";
     } else {
       const char* os_user = std::getenv("USER");
-      user = "OPS$" + Upper(os_user && *os_user ? os_user : "ROWFLUME");
+      user = "OPS$" + UpperCased(os_user && *os_user ? os_user : "ROWFLUME");
     }
   } else if (credt == OCI_CRED_RDBMS) {
     sqlite3_stmt* st = nullptr;
@@ -535,7 +526,7 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
       sqlite3_finalize(st);
       if (!match) return Fail(error, 1017, "invalid username/password; logon denied");
     }
-    user = Upper(session->username);
+    user = UpperCased(session->username);
   } else {
     return Fail(error, 1017, "invalid username/password; logon denied");
   }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace rowflume::engine {
 namespace {
 
@@ -12,10 +14,6 @@ constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
-
-bool IsDigit(char ch) {
-  return ch >= '0' && ch <= '9';
-}
 
 size_t FormatUnsigned(uint64_t value, char* out) {
   char buf[24];
@@ -91,13 +89,13 @@ void DecimalFromScientific(const char* text, size_t len, Decimal* out) {
   int exponent = 0;
   for (; pos < len; ++pos) {
     char ch = text[pos];
-    if (ch >= '0' && ch <= '9') {
+    if (IsAsciiDigit(ch)) {
       if (out->ndigits < 48) out->digits[out->ndigits++] = static_cast<uint8_t>(ch - '0');
     } else if (ch == 'e' || ch == 'E') {
       size_t epos = pos + 1;
       bool negative = epos < len && text[epos] == '-';
       if (epos < len && (text[epos] == '-' || text[epos] == '+')) ++epos;
-      for (; epos < len && IsDigit(text[epos]); ++epos)
+      for (; epos < len && IsAsciiDigit(text[epos]); ++epos)
         exponent = exponent * 10 + (text[epos] - '0');
       if (negative) exponent = -exponent;
       break;
@@ -240,7 +238,7 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out) {
   bool significant = false;
   for (; pos < len; ++pos) {
     char ch = text[pos];
-    if (IsDigit(ch)) {
+    if (IsAsciiDigit(ch)) {
       any_digit = true;
       if (!significant && ch == '0') {
         if (seen_point) ++lead_zeros;
@@ -265,8 +263,8 @@ bool ParseDecimal(const char* text, size_t len, Decimal* out) {
       exp_negative = text[pos] == '-';
       ++pos;
     }
-    if (pos >= len || !IsDigit(text[pos])) return false;
-    while (pos < len && IsDigit(text[pos])) {
+    if (pos >= len || !IsAsciiDigit(text[pos])) return false;
+    while (pos < len && IsAsciiDigit(text[pos])) {
       if (exponent < 100000) exponent = exponent * 10 + (text[pos] - '0');
       ++pos;
     }

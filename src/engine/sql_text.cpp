@@ -4,33 +4,19 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace rowflume::engine {
 namespace {
 
+// The blanks between words of SQL text and of declared type names: blank, tab, line feed,
+// carriage return and form feed. Unlike IsAsciiSpace, a vertical tab is not one of them: it stays
+// a character of its own, so "NUMBER\v(5)" is an unconstrained NUMBER.
 bool IsSpace(char ch) {
   return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\f';
 }
 bool IsIdentChar(char ch) {
-  return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-         ch == '_' || ch == '$' || ch == '#';
-}
-char Upper(char ch) {
-  return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-}
-
-std::string Upper(const std::string& text) {
-  std::string out = text;
-  for (char& ch : out) ch = Upper(ch);
-  return out;
-}
-
-bool EqualsNoCase(const std::string& word, const char* upper) {
-  size_t len = std::strlen(upper);
-  if (word.size() != len) return false;
-  for (size_t idx = 0; idx < len; ++idx) {
-    if (Upper(word[idx]) != upper[idx]) return false;
-  }
-  return true;
+  return IsAsciiLetter(ch) || IsAsciiDigit(ch) || ch == '_' || ch == '$' || ch == '#';
 }
 
 // A small tokenizer for the head of a statement: words, quoted names, strings and single
@@ -109,7 +95,7 @@ bool IsTuningParameter(const std::string& name, bool quoted) {
                                        "SORT_AREA_RETAINED_SIZE",
                                        "EVENTS"};
   for (const char* known : kNames) {
-    if (EqualsNoCase(name, known)) return true;
+    if (EqualIgnoringCase(name, known)) return true;
   }
   return false;
 }
@@ -124,7 +110,7 @@ void Refuse(StatementPlan* plan, int code, const char* text) {
 void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
   std::string token;
   Scanner::Kind kind = scanner->Next(&token);
-  if (kind != Scanner::kWord || !EqualsNoCase(token, "SET")) {
+  if (kind != Scanner::kWord || !EqualIgnoringCase(token, "SET")) {
     Refuse(plan, 2248, "invalid option for ALTER SESSION");
     return;
   }
@@ -149,12 +135,12 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
       return;
     }
     ++pairs;
-    if (!quoted &&
-        (EqualsNoCase(name, "NLS_DATE_FORMAT") || EqualsNoCase(name, "NLS_TIMESTAMP_FORMAT") ||
-         EqualsNoCase(name, "NLS_TIMESTAMP_TZ_FORMAT"))) {
+    if (!quoted && (EqualIgnoringCase(name, "NLS_DATE_FORMAT") ||
+                    EqualIgnoringCase(name, "NLS_TIMESTAMP_FORMAT") ||
+                    EqualIgnoringCase(name, "NLS_TIMESTAMP_TZ_FORMAT"))) {
       SessionSetting setting;
-      setting.which = EqualsNoCase(name, "NLS_DATE_FORMAT") ? SessionSetting::kDateFormat
-                      : EqualsNoCase(name, "NLS_TIMESTAMP_FORMAT")
+      setting.which = EqualIgnoringCase(name, "NLS_DATE_FORMAT") ? SessionSetting::kDateFormat
+                      : EqualIgnoringCase(name, "NLS_TIMESTAMP_FORMAT")
                           ? SessionSetting::kTimestampFormat
                           : SessionSetting::kTimestampTzFormat;
       setting.value = token;
@@ -176,7 +162,7 @@ ub2 StatementType(const std::string& word) {
                 {"DROP", kStmtDrop},      {"ALTER", kStmtAlter},   {"BEGIN", kStmtBegin},
                 {"DECLARE", kStmtDeclare}};
   for (const auto& entry : kTypes) {
-    if (EqualsNoCase(word, entry.word)) return entry.type;
+    if (EqualIgnoringCase(word, entry.word)) return entry.type;
   }
   return kStmtUnknown;
 }
@@ -198,9 +184,9 @@ int ReadParens(const char** cursor, int* first, int* second, bool* char_unit) {
     } else {
       bool negative = false;
       if (*pos == '-' || *pos == '+') negative = *pos++ == '-';
-      if (*pos < '0' || *pos > '9') break;
+      if (!IsAsciiDigit(*pos)) break;
       int value = 0;
-      while (*pos >= '0' && *pos <= '9') {
+      while (IsAsciiDigit(*pos)) {
         if (value < 1000000) value = value * 10 + (*pos - '0');
         ++pos;
       }
@@ -256,7 +242,7 @@ struct Token {
 };
 
 bool IsWord(const Token& token, const char* upper) {
-  return token.kind == Scanner::kWord && EqualsNoCase(token.text, upper);
+  return token.kind == Scanner::kWord && EqualIgnoringCase(token.text, upper);
 }
 bool IsPunct(const Token& token, char ch) {
   return token.kind == Scanner::kPunct && token.text.size() == 1 && token.text[0] == ch;
@@ -331,11 +317,11 @@ std::string RowidTable(const std::vector<Token>& tokens, const std::string& qual
       if (IsWord(tokens[idx], "FROM")) return table;
       continue;
     }
-    if (EqualsNoCase(table, Upper(qualifier).c_str()) || table == qualifier) return table;
+    if (EqualIgnoringCase(table, qualifier.c_str()) || table == qualifier) return table;
     size_t alias = pos + 1;
     if (alias < tokens.size() && IsWord(tokens[alias], "AS")) ++alias;
     if (alias < tokens.size() && IsName(tokens[alias]) &&
-        (EqualsNoCase(tokens[alias].text, Upper(qualifier).c_str()) ||
+        (EqualIgnoringCase(tokens[alias].text, qualifier.c_str()) ||
          tokens[alias].text == qualifier)) {
       return table;
     }
@@ -483,7 +469,7 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
   if (plan->stmt_type == kStmtAlter) {
     Scanner after_alter = scanner;
     std::string second;
-    if (after_alter.Next(&second) == Scanner::kWord && EqualsNoCase(second, "SESSION")) {
+    if (after_alter.Next(&second) == Scanner::kWord && EqualIgnoringCase(second, "SESSION")) {
       plan->kind = StatementKind::kAlterSession;
       InspectAlterSession(&after_alter, plan);
       return;
@@ -491,10 +477,10 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
   }
   plan->sql.assign(text, len);
   // TRUNCATE TABLE name empties the table; SQLite spells that DELETE FROM name.
-  if (kind == Scanner::kWord && EqualsNoCase(token, "TRUNCATE")) {
+  if (kind == Scanner::kWord && EqualIgnoringCase(token, "TRUNCATE")) {
     Scanner after_truncate = scanner;
     std::string second;
-    if (after_truncate.Next(&second) == Scanner::kWord && EqualsNoCase(second, "TABLE")) {
+    if (after_truncate.Next(&second) == Scanner::kWord && EqualIgnoringCase(second, "TABLE")) {
       plan->sql = "DELETE FROM " + std::string(text + after_truncate.Position(), text + len);
       plan->stmt_type = kStmtDelete;
     }
@@ -506,7 +492,7 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
   // SYSDATE is a column of DUAL whose clock is set before a statement that names it runs.
   Scanner words(text, len);
   while ((kind = words.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
-    if (kind == Scanner::kWord && EqualsNoCase(token, "SYSDATE")) {
+    if (kind == Scanner::kWord && EqualIgnoringCase(token, "SYSDATE")) {
       plan->uses_sysdate = true;
       break;
     }
@@ -525,7 +511,7 @@ std::string SqlForSession(const StatementPlan& plan, const std::string& user) {
   Scanner::Kind kind;
   while ((kind = scanner.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
     size_t end = scanner.Position();
-    bool owner = (kind == Scanner::kWord && EqualsNoCase(token, user.c_str())) ||
+    bool owner = (kind == Scanner::kWord && EqualIgnoringCase(token, user.c_str())) ||
                  (kind == Scanner::kQuotedName && token == user);
     // "USER.name" names the session's own schema, which is the database itself; a name after
     // a dot is a column or object name, not an owner.
@@ -552,7 +538,7 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
       blank = true;
       continue;
     }
-    buf[used++] = Upper(*pos);
+    buf[used++] = AsciiUpper(*pos);
     blank = false;
   }
   while (used > 0 && buf[used - 1] == ' ') --used;

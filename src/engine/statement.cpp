@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
+#include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/handles.h"
 
@@ -19,18 +21,6 @@ constexpr ub2 SQLT_FLT = 4;
 constexpr ub2 SQLT_BFLOAT = 21;
 constexpr ub2 SQLT_BDOUBLE = 22;
 constexpr ub2 SQLT_IBFLOAT_ = 100;
-
-bool EqualsNoCase(const char* left, size_t left_len, const std::string& right) {
-  if (left_len != right.size()) return false;
-  for (size_t idx = 0; idx < left_len; ++idx) {
-    char a = left[idx];
-    char b = right[idx];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 void ResetResult(Stmt* stmt) {
   stmt->Finalize();
@@ -56,8 +46,7 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
       const char* name = sqlite3_bind_parameter_name(st, idx);
       // Oracle names are matched without regard to case; SQLite keeps :a and :A apart, so every
       // spelling of the name gets the value.
-      if (name == nullptr || name[0] == '?' ||
-          !EqualsNoCase(name + 1, std::strlen(name + 1), bind->name)) {
+      if (name == nullptr || name[0] == '?' || !EqualIgnoringCase(name + 1, bind->name)) {
         continue;
       }
       matched = true;
@@ -137,7 +126,7 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
 sword InjectedFault(Stmt* stmt, Server* server, Error* error) {
   const Bind* minrid = nullptr;
   for (const Bind* bind : stmt->binds) {
-    if (bind != nullptr && EqualsNoCase("MINRID", 6, bind->name)) minrid = bind;
+    if (bind != nullptr && EqualIgnoringCase("MINRID", bind->name)) minrid = bind;
   }
   if (minrid == nullptr || minrid->value == nullptr) return OCI_SUCCESS;
   const char* value = static_cast<const char*>(minrid->value);
@@ -189,9 +178,7 @@ void Describe(Stmt* stmt) {
     const char* name = sqlite3_column_name(st, col);
     std::string upper = name ? name : "";
     if (stmt->plan.sql.find('"' + upper + '"') == std::string::npos) {
-      for (char& ch : upper) {
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-      }
+      for (char& ch : upper) ch = AsciiUpper(ch);
     }
     Param* param = stmt->params[static_cast<size_t>(col)].get();
     param->column = type;
@@ -718,7 +705,7 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
   if (len == 0) return Fail(error, 1036, "illegal variable name/number");
   Bind* bind = nullptr;
   for (Bind* existing : stmt->binds) {
-    if (existing && EqualsNoCase(name, len, existing->name)) bind = existing;
+    if (existing && EqualIgnoringCase(std::string_view(name, len), existing->name)) bind = existing;
   }
   if (bind == nullptr) {
     bind = new Bind(stmt->env, stmt);
