@@ -8,6 +8,7 @@
 
 #include "common/ascii.h"
 #include "engine/engine.h"
+#include "engine/errors.h"
 #include "engine/handles.h"
 
 namespace rowflume::engine {
@@ -417,8 +418,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
     if (define->conversion == Conversion::kLocator) {
       Handle* handle = nullptr;
       std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
-      Lob* lob = Cast<Lob>(handle, OCI_DTYPE_LOB);
-      if (lob == nullptr) lob = Cast<Lob>(handle, OCI_DTYPE_FILE);
+      Lob* lob = CastLob(handle);
       if (lob != nullptr) lob->has_value = false;
     }
     if (define->indicators == nullptr) return kNullNoIndicator;
@@ -526,8 +526,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
     case Conversion::kLocator: {
       Handle* handle = nullptr;
       std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
-      Lob* lob = Cast<Lob>(handle, OCI_DTYPE_LOB);
-      if (lob == nullptr) lob = Cast<Lob>(handle, OCI_DTYPE_FILE);
+      Lob* lob = CastLob(handle);
       if (lob == nullptr) return 22275;
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
         ValueText(stmt, define, value, storage, &bytes, &len);
@@ -632,48 +631,6 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
 
 }  // namespace
 
-Define::~Define() {
-  if (stmt != nullptr && position >= 1 && position <= stmt->defines.size() &&
-      stmt->defines[position - 1] == this) {
-    stmt->defines[position - 1] = nullptr;
-  }
-}
-
-Bind::~Bind() {
-  if (stmt != nullptr) {
-    for (auto& slot : stmt->binds) {
-      if (slot == this) slot = nullptr;
-    }
-  }
-}
-
-Stmt::~Stmt() {
-  Finalize();
-  for (auto& slot : defines) {
-    Define* define = slot;
-    slot = nullptr;
-    if (define) {
-      define->stmt = nullptr;
-      delete define;
-    }
-  }
-  for (auto& slot : binds) {
-    Bind* bind = slot;
-    slot = nullptr;
-    if (bind) {
-      bind->stmt = nullptr;
-      delete bind;
-    }
-  }
-}
-
-void Stmt::Finalize() {
-  if (st) sqlite3_finalize(st);
-  st = nullptr;
-  row_pending = false;
-  finished = true;
-}
-
 sword StmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* text, ub4 stmt_len,
                   ub4 /*language*/, ub4 /*mode*/) {
   Stmt* stmt = Cast<Stmt>(stmtp, OCI_HTYPE_STMT);
@@ -708,12 +665,7 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
     if (existing && EqualIgnoringCase(std::string_view(name, len), existing->name)) bind = existing;
   }
   if (bind == nullptr) {
-    bind = new Bind(stmt->env, stmt);
-    Env* env = stmt->env;
-    bind->next = env->first;
-    if (env->first) env->first->prev = bind;
-    env->first = bind;
-    bind->listed = true;
+    bind = Track(new Bind(stmt->env, stmt));
     stmt->binds.push_back(bind);
     bind->name.assign(name, len);
   }
@@ -925,12 +877,7 @@ sword DefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 positi
   if (stmt->defines.size() < position) stmt->defines.resize(position, nullptr);
   Define* define = stmt->defines[position - 1];
   if (define == nullptr) {
-    define = new Define(stmt->env, stmt);
-    Env* env = stmt->env;
-    define->next = env->first;
-    if (env->first) env->first->prev = define;
-    env->first = define;
-    define->listed = true;
+    define = Track(new Define(stmt->env, stmt));
     define->position = position;
     stmt->defines[position - 1] = define;
   }

@@ -1,0 +1,177 @@
+// Errors of the embedded engine: recording them in error handles, reading them back (ErrorGet),
+// and SQLite's failures read as the Oracle errors that fit them.
+#include "engine/errors.h"
+
+#include <sqlite3.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "common/ascii.h"
+#include "engine/engine.h"
+#include "engine/handles.h"
+
+namespace rowflume::engine {
+namespace {
+
+// "a.b" becomes "A"."B", the way Oracle quotes the identifier it could not resolve.
+std::string QuoteIdentifier(const char* name) {
+  std::string out = "\"";
+  for (const char* pos = name; *pos; ++pos) {
+    if (*pos == '.') {
+      out += "\".\"";
+    } else {
+      out.push_back(AsciiUpper(*pos));
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::string NameAfter(const char* message, const char* prefix) {
+  std::string name = message + std::strlen(prefix);
+  for (char& ch : name) ch = AsciiUpper(ch);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\n')) name.pop_back();
+  return name;
+}
+
+}  // namespace
+
+void ClearError(Error* error) {
+  if (error) {
+    error->record.code = 0;
+    error->record.text.clear();
+  }
+}
+
+sword Fail(Error* error, int code, const char* message) {
+  if (error) {
+    char head[16];
+    std::snprintf(head, sizeof head, "ORA-%05d: ", code);
+    error->record.code = code;
+    error->record.text = head;
+    error->record.text += message;
+    error->record.text += "\n";
+  }
+  return OCI_ERROR;
+}
+
+sword FailFormat(Error* error, int code, const char* format, ...) {
+  char message[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  return Fail(error, code, message);
+}
+
+sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql) {
+  if (message == nullptr) message = "";
+  std::string user = session ? session->user : std::string();
+  int primary = rc & 0xff;
+  const std::string_view said(message);
+  // Errors the engine raises itself inside SQLite (its functions and views) carry their Oracle
+  // form: "ORA-nnnnn: text".
+  if (said.starts_with("ORA-") && said.size() > 11 && message[9] == ':' && message[10] == ' ') {
+    int code = 0;
+    bool digits = true;
+    for (int idx = 4; idx < 9; ++idx) {
+      if (!IsAsciiDigit(message[idx])) digits = false;
+      code = code * 10 + (message[idx] - '0');
+    }
+    if (digits) return Fail(error, code, message + 11);
+  }
+  if (said.starts_with("no such table: ")) return Fail(error, 942, "table or view does not exist");
+  if (said.starts_with("no such column: ")) {
+    return FailFormat(error, 904, "%s: invalid identifier",
+                      QuoteIdentifier(message + std::strlen("no such column: ")).c_str());
+  }
+  if (said.starts_with("no such function: ")) {
+    return FailFormat(error, 904, "%s: invalid identifier",
+                      QuoteIdentifier(message + std::strlen("no such function: ")).c_str());
+  }
+  if (said.starts_with("wrong number of arguments")) {
+    return Fail(error, 909, "invalid number of arguments");
+  }
+  if (said.starts_with("ambiguous column name")) {
+    return Fail(error, 918, "column ambiguously defined");
+  }
+  if (said.starts_with("no tables specified")) {
+    return Fail(error, 923, "FROM keyword not found where expected");
+  }
+  if (std::strstr(message, "already exists")) {
+    return Fail(error, 955, "name is already used by an existing object");
+  }
+  if (said.starts_with("UNIQUE constraint failed: ")) {
+    std::string name = NameAfter(message, "UNIQUE constraint failed: ");
+    for (char& ch : name) {
+      if (ch == '.') ch = '_';
+    }
+    return FailFormat(error, 1, "unique constraint (%s.%s) violated", user.c_str(), name.c_str());
+  }
+  if (said.starts_with("NOT NULL constraint failed: ")) {
+    std::string name = NameAfter(message, "NOT NULL constraint failed: ");
+    return FailFormat(error, 1400, "cannot insert NULL into (\"%s\".%s)", user.c_str(),
+                      QuoteIdentifier(name.c_str()).c_str());
+  }
+  if (said.starts_with("CHECK constraint failed")) {
+    return FailFormat(error, 2290, "check constraint (%s.%s) violated", user.c_str(),
+                      NameAfter(message, "CHECK constraint failed: ").c_str());
+  }
+  if (said.starts_with("FOREIGN KEY constraint failed")) {
+    return Fail(error, 2291, "integrity constraint violated - parent key not found");
+  }
+  if (primary == SQLITE_READONLY) return Fail(error, 16000, "database open for read-only access");
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+    return Fail(error, 54, "resource busy and acquire with NOWAIT specified or timeout expired");
+  }
+  if (primary == SQLITE_NOMEM) return Fail(error, 4030, "out of process memory");
+  if (primary == SQLITE_INTERRUPT) {
+    return Fail(error, 1013, "user requested cancel of current operation");
+  }
+  if (said.starts_with("datatype mismatch")) return Fail(error, 932, "inconsistent datatypes");
+  if (std::strstr(message, "syntax error") || std::strstr(message, "incomplete input") ||
+      std::strstr(message, "unrecognized token")) {
+    // The classic first line; SQLite's own words follow on a second one.
+    StatementPlan plan;
+    InspectStatement(sql ? sql : "", sql ? std::strlen(sql) : 0, &plan);
+    if (plan.stmt_type == kStmtUnknown) {
+      return FailFormat(error, 900, "invalid SQL statement\n%s", message);
+    }
+    if (std::strstr(message, "incomplete input")) {
+      return FailFormat(error, 921, "unexpected end of SQL command\n%s", message);
+    }
+    return FailFormat(error, 933, "SQL command not properly ended\n%s", message);
+  }
+  return FailFormat(error, 600, "internal error code, arguments: [%d], [%s]", rc, message);
+}
+
+sword ErrorGet(void* hndlp, ub4 recordno, OraText* /*sqlstate*/, sb4* errcodep, OraText* bufp,
+               ub4 bufsiz, ub4 type) {
+  const ErrorRecord* record = nullptr;
+  if (type == OCI_HTYPE_ERROR) {
+    Error* error = Cast<Error>(hndlp, OCI_HTYPE_ERROR);
+    if (error == nullptr) return OCI_INVALID_HANDLE;
+    record = &error->record;
+  } else if (type == OCI_HTYPE_ENV) {
+    Env* env = Cast<Env>(hndlp, OCI_HTYPE_ENV);
+    if (env == nullptr) return OCI_INVALID_HANDLE;
+    record = &env->error;
+  } else {
+    return OCI_INVALID_HANDLE;
+  }
+  if (recordno != 1 || record->code == 0) return OCI_NO_DATA;
+  if (errcodep) *errcodep = record->code;
+  if (bufp && bufsiz > 0) {
+    size_t len = record->text.size();
+    if (len > bufsiz - 1) len = bufsiz - 1;
+    std::memcpy(bufp, record->text.data(), len);
+    bufp[len] = '\0';
+  }
+  return OCI_SUCCESS;
+}
+
+}  // namespace rowflume::engine
