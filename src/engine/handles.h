@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/oci_api.h"
+#include "engine/column_types.h"
 #include "engine/date_time.h"
 #include "engine/number.h"
 #include "engine/sql_text.h"

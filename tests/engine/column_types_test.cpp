@@ -3,7 +3,7 @@
 // units, names left to SQLite's affinity rules and the bytes that count as blanks.
 #include <gtest/gtest.h>
 
-#include "engine/sql_text.h"
+#include "engine/column_types.h"
 
 namespace rowflume::engine {
 namespace {
