@@ -68,13 +68,179 @@ ub2 ClampSize(long value) {
   return value > 65535 ? 65535 : static_cast<ub2>(value);
 }
 
-ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form, Family family,
-                uint8_t fraction_digits = 0) {
+constexpr ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form, Family family,
+                          uint8_t fraction_digits = 0) {
   return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0};
 }
 
 ColumnType UnconstrainedNumber() {
   return Make(SQLT_NUM, 22, 0, -127, 0, Family::kNumber);
+}
+
+// What may follow a declared type name, and so how the rest of the declaration is read.
+enum class Shape : uint8_t {
+  kFixed,      // nothing that matters: the name's description as it stands
+  kNumber,     // [(precision[, scale])]
+  kFloat,      // [(binary precision)]
+  kInterval,   // YEAR[(digits)] TO MONTH, or [DAY][(digits)] [TO SECOND[(fraction digits)]]
+  kTimestamp,  // [(fraction digits)] [WITH [LOCAL] TIME ZONE]
+  kLong,       // [RAW]
+  kRaw,        // [(bytes)]
+  kVarying,    // [(length [BYTE | CHAR])]: characters of varying length
+  kCharacter,  // [(length [BYTE | CHAR])] of fixed length, or VARYING and the rest of kVarying
+};
+
+// One declared type name. Character types (kVarying and kCharacter) may follow NATIONAL.
+struct DeclaredName {
+  const char* name;
+  Shape shape;
+  bool national = false;  // a national character type whatever precedes it
+  ColumnType fixed{};     // kFixed: the description
+};
+
+// Every declared type name the engine describes by itself; other names are left to SQLite's
+// affinity rules. A name matches only as a whole word.
+constexpr DeclaredName kDeclaredNames[] = {
+    {"NUMBER", Shape::kNumber},
+    {"NUMERIC", Shape::kNumber},
+    {"DECIMAL", Shape::kNumber},
+    {"DEC", Shape::kNumber},
+    {"FLOAT", Shape::kFloat},
+    {"INTERVAL", Shape::kInterval},
+    {"TIMESTAMP", Shape::kTimestamp},
+    {"DATE", Shape::kFixed, false, Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate)},
+    {"DATETIME", Shape::kFixed, false, Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate)},
+    {"LONG", Shape::kLong},
+    {"RAW", Shape::kRaw},
+    {"ROWID", Shape::kFixed, false, Make(SQLT_RDD, 10, 0, 0, 0, Family::kText)},
+    {"UROWID", Shape::kFixed, false, Make(SQLT_RDD, 10, 0, 0, 0, Family::kText)},
+    {"NCLOB", Shape::kFixed, false, Make(SQLT_CLOB, 4000, 0, 0, 2, Family::kText)},
+    {"CLOB", Shape::kFixed, false, Make(SQLT_CLOB, 4000, 0, 0, 1, Family::kText)},
+    {"BLOB", Shape::kFixed, false, Make(SQLT_BLOB, 4000, 0, 0, 0, Family::kBinary)},
+    {"BFILE", Shape::kFixed, false, Make(SQLT_BFILEE, 530, 0, 0, 0, Family::kBinary)},
+    {"TEXT", Shape::kFixed, false, Make(SQLT_CHR, 4000, 0, 0, 1, Family::kText)},
+    {"NVARCHAR2", Shape::kVarying, true},
+    {"NVARCHAR", Shape::kVarying, true},
+    {"NCHAR", Shape::kCharacter, true},
+    {"VARCHAR2", Shape::kVarying},
+    {"VARCHAR", Shape::kVarying},
+    {"CHARACTER", Shape::kCharacter},
+    {"CHAR", Shape::kCharacter},
+};
+
+const DeclaredName* MatchName(const char** cursor) {
+  for (const DeclaredName& candidate : kDeclaredNames) {
+    if (Consume(cursor, candidate.name)) return &candidate;
+  }
+  return nullptr;
+}
+
+bool IsCharacter(Shape shape) {
+  return shape == Shape::kVarying || shape == Shape::kCharacter;
+}
+
+ColumnType ReadInterval(const char** cursor) {
+  int first = -1;
+  int second = -1;
+  bool char_unit = false;
+  if (Consume(cursor, "YEAR")) {
+    int values = ReadParens(cursor, &first, &second, &char_unit);
+    return Make(SQLT_INTERVAL_YM, 5, static_cast<sb2>(values ? first : 2), 0, 0, Family::kText);
+  }
+  Consume(cursor, "DAY");
+  int values = ReadParens(cursor, &first, &second, &char_unit);
+  sb2 leading = static_cast<sb2>(values ? first : 2);
+  int fraction = 6;
+  if (Consume(cursor, "TO") && Consume(cursor, "SECOND") &&
+      ReadParens(cursor, &first, &second, &char_unit)) {
+    fraction = first;
+  }
+  return Make(SQLT_INTERVAL_DS, 11, leading, static_cast<sb1>(fraction), 0, Family::kText);
+}
+
+ColumnType ReadTimestamp(const char** cursor) {
+  int first = -1;
+  int second = -1;
+  bool char_unit = false;
+  int values = ReadParens(cursor, &first, &second, &char_unit);
+  int fraction = values ? first : 6;
+  if (fraction < 0) fraction = 0;
+  if (fraction > 9) fraction = 9;
+  auto digits = static_cast<uint8_t>(fraction);
+  if (!Consume(cursor, "WITH")) {
+    return Make(SQLT_TIMESTAMP, 11, 0, static_cast<sb1>(fraction), 0, Family::kTimestamp, digits);
+  }
+  if (Consume(cursor, "LOCAL")) {
+    return Make(SQLT_TIMESTAMP_LTZ, 11, 0, static_cast<sb1>(fraction), 0, Family::kTimestampLtz,
+                digits);
+  }
+  return Make(SQLT_TIMESTAMP_TZ, 13, 0, static_cast<sb1>(fraction), 0, Family::kTimestampTz,
+              digits);
+}
+
+// Character types: the national ones count two bytes a character, a CHAR length unit four.
+ColumnType ReadCharacter(const char** cursor, bool national, bool varying) {
+  int first = -1;
+  int second = -1;
+  bool char_unit = false;
+  int values = ReadParens(cursor, &first, &second, &char_unit);
+  long size = values ? first : varying ? 4000 : 1;
+  if (national)
+    size *= 2;
+  else if (char_unit)
+    size *= 4;
+  ColumnType type =
+      Make(varying ? SQLT_CHR : SQLT_AFC, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
+  // Values of fixed length are padded to it.
+  if (!varying) type.char_length = ClampSize(values ? first : 1);
+  return type;
+}
+
+ColumnType Describe(const DeclaredName& name, bool national, const char** cursor) {
+  int first = -1;
+  int second = -1;
+  bool char_unit = false;
+  switch (name.shape) {
+    case Shape::kFixed:
+      return name.fixed;
+    case Shape::kNumber: {
+      int values = ReadParens(cursor, &first, &second, &char_unit);
+      if (values == 0) return UnconstrainedNumber();
+      return Make(SQLT_NUM, 22, static_cast<sb2>(first), static_cast<sb1>(values == 2 ? second : 0),
+                  0, Family::kNumber);
+    }
+    case Shape::kFloat: {
+      int values = ReadParens(cursor, &first, &second, &char_unit);
+      return Make(SQLT_NUM, 22, static_cast<sb2>(values ? first : 126), -127, 0, Family::kNumber);
+    }
+    case Shape::kInterval:
+      return ReadInterval(cursor);
+    case Shape::kTimestamp:
+      return ReadTimestamp(cursor);
+    case Shape::kLong:
+      if (Consume(cursor, "RAW")) return Make(SQLT_LBI, 0, 0, 0, 0, Family::kBinary);
+      return Make(SQLT_LNG, 0, 0, 0, 1, Family::kText);
+    case Shape::kRaw: {
+      int values = ReadParens(cursor, &first, &second, &char_unit);
+      return Make(SQLT_BIN, ClampSize(values ? first : 2000), 0, 0, 0, Family::kBinary);
+    }
+    case Shape::kVarying:
+      return ReadCharacter(cursor, national, true);
+    case Shape::kCharacter:
+      return ReadCharacter(cursor, national, Consume(cursor, "VARYING"));
+  }
+  return UnconstrainedNumber();
+}
+
+// Names the table does not know, by SQLite's own affinity rules.
+ColumnType ByAffinity(const char* declared) {
+  if (std::strstr(declared, "INT")) return Make(SQLT_NUM, 22, 38, 0, 0, Family::kNumber);
+  if (std::strstr(declared, "CHAR") || std::strstr(declared, "CLOB") ||
+      std::strstr(declared, "TEXT")) {
+    return Make(SQLT_CHR, 4000, 0, 0, 1, Family::kText);
+  }
+  if (std::strstr(declared, "BLOB")) return Make(SQLT_BLOB, 4000, 0, 0, 0, Family::kBinary);
+  return UnconstrainedNumber();
 }
 
 }  // namespace
@@ -99,147 +265,15 @@ bool TypeFromDeclared(const char* declared, ColumnType* out) {
   if (used == 0) return false;
 
   const char* cursor = buf;
-  int first = -1;
-  int second = -1;
-  bool char_unit = false;
-  if (Consume(&cursor, "NUMBER") || Consume(&cursor, "NUMERIC") || Consume(&cursor, "DECIMAL") ||
-      Consume(&cursor, "DEC")) {
-    int values = ReadParens(&cursor, &first, &second, &char_unit);
-    if (values == 0) {
-      *out = UnconstrainedNumber();
-    } else {
-      *out = Make(SQLT_NUM, 22, static_cast<sb2>(first), static_cast<sb1>(values == 2 ? second : 0),
-                  0, Family::kNumber);
-    }
-    return true;
-  }
-  if (Consume(&cursor, "FLOAT")) {
-    int values = ReadParens(&cursor, &first, &second, &char_unit);
-    *out = Make(SQLT_NUM, 22, static_cast<sb2>(values ? first : 126), -127, 0, Family::kNumber);
-    return true;
-  }
-  if (Consume(&cursor, "INTERVAL")) {
-    if (Consume(&cursor, "YEAR")) {
-      int values = ReadParens(&cursor, &first, &second, &char_unit);
-      *out = Make(SQLT_INTERVAL_YM, 5, static_cast<sb2>(values ? first : 2), 0, 0, Family::kText);
-    } else {
-      Consume(&cursor, "DAY");
-      int values = ReadParens(&cursor, &first, &second, &char_unit);
-      sb2 leading = static_cast<sb2>(values ? first : 2);
-      int fraction = 6;
-      if (Consume(&cursor, "TO") && Consume(&cursor, "SECOND") &&
-          ReadParens(&cursor, &first, &second, &char_unit)) {
-        fraction = first;
-      }
-      *out = Make(SQLT_INTERVAL_DS, 11, leading, static_cast<sb1>(fraction), 0, Family::kText);
-    }
-    return true;
-  }
-  if (Consume(&cursor, "TIMESTAMP")) {
-    int values = ReadParens(&cursor, &first, &second, &char_unit);
-    int fraction = values ? first : 6;
-    if (fraction < 0) fraction = 0;
-    if (fraction > 9) fraction = 9;
-    auto digits = static_cast<uint8_t>(fraction);
-    if (Consume(&cursor, "WITH")) {
-      if (Consume(&cursor, "LOCAL")) {
-        *out = Make(SQLT_TIMESTAMP_LTZ, 11, 0, static_cast<sb1>(fraction), 0, Family::kTimestampLtz,
-                    digits);
-      } else {
-        *out = Make(SQLT_TIMESTAMP_TZ, 13, 0, static_cast<sb1>(fraction), 0, Family::kTimestampTz,
-                    digits);
-      }
-    } else {
-      *out = Make(SQLT_TIMESTAMP, 11, 0, static_cast<sb1>(fraction), 0, Family::kTimestamp, digits);
-    }
-    return true;
-  }
-  if (Consume(&cursor, "DATE") || Consume(&cursor, "DATETIME")) {
-    *out = Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate);
-    return true;
-  }
-  if (Consume(&cursor, "LONG")) {
-    if (Consume(&cursor, "RAW")) {
-      *out = Make(SQLT_LBI, 0, 0, 0, 0, Family::kBinary);
-    } else {
-      *out = Make(SQLT_LNG, 0, 0, 0, 1, Family::kText);
-    }
-    return true;
-  }
-  if (Consume(&cursor, "RAW")) {
-    int values = ReadParens(&cursor, &first, &second, &char_unit);
-    *out = Make(SQLT_BIN, ClampSize(values ? first : 2000), 0, 0, 0, Family::kBinary);
-    return true;
-  }
-  if (Consume(&cursor, "ROWID") || Consume(&cursor, "UROWID")) {
-    *out = Make(SQLT_RDD, 10, 0, 0, 0, Family::kText);
-    return true;
-  }
-  if (Consume(&cursor, "NCLOB")) {
-    *out = Make(SQLT_CLOB, 4000, 0, 0, 2, Family::kText);
-    return true;
-  }
-  if (Consume(&cursor, "CLOB")) {
-    *out = Make(SQLT_CLOB, 4000, 0, 0, 1, Family::kText);
-    return true;
-  }
-  if (Consume(&cursor, "BLOB")) {
-    *out = Make(SQLT_BLOB, 4000, 0, 0, 0, Family::kBinary);
-    return true;
-  }
-  if (Consume(&cursor, "BFILE")) {
-    *out = Make(SQLT_BFILEE, 530, 0, 0, 0, Family::kBinary);
-    return true;
-  }
-  if (Consume(&cursor, "TEXT")) {
-    *out = Make(SQLT_CHR, 4000, 0, 0, 1, Family::kText);
-    return true;
-  }
-  // Character types: the national ones count two bytes a character, a CHAR length unit four.
-  bool national = Consume(&cursor, "NATIONAL");
-  if (Consume(&cursor, "NVARCHAR2") || Consume(&cursor, "NVARCHAR"))
+  const DeclaredName* name = MatchName(&cursor);
+  bool national = false;
+  // NATIONAL comes only before a character type.
+  if (name == nullptr && Consume(&cursor, "NATIONAL")) {
     national = true;
-  else if (Consume(&cursor, "NCHAR")) {
-    national = true;
-    if (!Consume(&cursor, "VARYING")) {
-      int values = ReadParens(&cursor, &first, &second, &char_unit);
-      *out = Make(SQLT_AFC, ClampSize(2L * (values ? first : 1)), 0, 0, 2, Family::kText);
-      out->char_length = ClampSize(values ? first : 1);
-      return true;
-    }
-  } else if (Consume(&cursor, "VARCHAR2") || Consume(&cursor, "VARCHAR")) {
-  } else if (Consume(&cursor, "CHARACTER") || Consume(&cursor, "CHAR")) {
-    if (!Consume(&cursor, "VARYING")) {
-      int values = ReadParens(&cursor, &first, &second, &char_unit);
-      long size = values ? first : 1;
-      if (national)
-        size *= 2;
-      else if (char_unit)
-        size *= 4;
-      *out = Make(SQLT_AFC, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
-      out->char_length = ClampSize(values ? first : 1);
-      return true;
-    }
-  } else {
-    // Anything else by SQLite's own affinity rules.
-    if (std::strstr(buf, "INT")) {
-      *out = Make(SQLT_NUM, 22, 38, 0, 0, Family::kNumber);
-    } else if (std::strstr(buf, "CHAR") || std::strstr(buf, "CLOB") || std::strstr(buf, "TEXT")) {
-      *out = Make(SQLT_CHR, 4000, 0, 0, 1, Family::kText);
-    } else if (std::strstr(buf, "BLOB")) {
-      *out = Make(SQLT_BLOB, 4000, 0, 0, 0, Family::kBinary);
-    } else {
-      *out = UnconstrainedNumber();
-    }
-    return true;
+    name = MatchName(&cursor);
+    if (name != nullptr && !IsCharacter(name->shape)) name = nullptr;
   }
-  int values = ReadParens(&cursor, &first, &second, &char_unit);
-  long size = values ? first : 4000;
-  if (national)
-    size *= 2;
-  else if (char_unit)
-    size *= 4;
-  *out = Make(SQLT_CHR, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
+  *out = name != nullptr ? Describe(*name, national || name->national, &cursor) : ByAffinity(buf);
   return true;
 }
 
