@@ -53,14 +53,14 @@ sword AttrSet(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size, ub4 a
       if (trgthndlp == nullptr) return OCI_INVALID_HANDLE;
       break;
   }
-  return Fail(error, 24315, "illegal attribute type");
+  return Fail(error, ora::kIllegalAttributeType);
 }
 
 sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* sizep, ub4 attrtype,
               OCIError* errhp) {
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   ClearError(error);
-  if (attributep == nullptr) return Fail(error, 24315, "illegal attribute type");
+  if (attributep == nullptr) return Fail(error, ora::kIllegalAttributeType);
   // Every value is written with exactly its attribute's width: callers pass variables of
   // that size.
   auto put_ub4 = [&](ub4 value) {
@@ -174,7 +174,7 @@ sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* size
       if (trgthndlp == nullptr) return OCI_INVALID_HANDLE;
       break;
   }
-  return Fail(error, 24315, "illegal attribute type");
+  return Fail(error, ora::kIllegalAttributeType);
 }
 
 }  // namespace rowflume::engine

@@ -69,19 +69,19 @@ sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (server == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (server->db != nullptr) return Fail(error, 24309, "already connected to a server");
+  if (server->db != nullptr) return Fail(error, ora::kAlreadyConnected);
   const char* text = reinterpret_cast<const char*>(dblink);
   size_t len = text == nullptr ? 0 : dblink_len < 0 ? std::strlen(text) : size_t(dblink_len);
   std::string path(text ? text : "", len);
   if (path.compare(0, sizeof kEmbeddedPrefix - 1, kEmbeddedPrefix) == 0) {
     path.erase(0, sizeof kEmbeddedPrefix - 1);
   }
-  const char* refused = "TNS:could not resolve the connect identifier specified";
-  if (path.empty() || path.find('\0') != std::string::npos) return Fail(error, 12154, refused);
+  if (path.empty() || path.find('\0') != std::string::npos)
+    return Fail(error, ora::kConnectIdentifierNotResolved);
   // The file must exist and be readable; it is never created. Without write access it is opened
   // read-only so that unloading from it still works.
   std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (probe == nullptr) return Fail(error, 12154, refused);
+  if (probe == nullptr) return Fail(error, ora::kConnectIdentifierNotResolved);
   std::fclose(probe);
   probe = std::fopen(path.c_str(), "r+b");
   bool writable = probe != nullptr;
@@ -96,7 +96,7 @@ sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4
   }
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(db);
-    return Fail(error, 12154, refused);
+    return Fail(error, ora::kConnectIdentifierNotResolved);
   }
   server->db = db;
   server->read_only = !writable;
@@ -117,7 +117,7 @@ sword ServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 /*mode*/) {
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (server == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (server->db == nullptr) return Fail(error, 24324, "service handle not initialized");
+  if (server->db == nullptr) return Fail(error, ora::kServiceHandleNotInitialized);
   for (Handle* other = server->env->first; other; other = other->next) {
     if (other->type == OCI_HTYPE_STMT && static_cast<Stmt*>(other)->server == server) {
       static_cast<Stmt*>(other)->Detach();
@@ -138,7 +138,7 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
   ClearError(error);
   Server* server = svc->server;
   if (server == nullptr || server->db == nullptr) {
-    return Fail(error, 3114, "not connected to ORACLE");
+    return Fail(error, ora::kNotConnected);
   }
   std::string user;
   if (credt == OCI_CRED_EXT) {
@@ -171,11 +171,11 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
         match = sqlite3_step(st) == SQLITE_ROW;
       }
       sqlite3_finalize(st);
-      if (!match) return Fail(error, 1017, "invalid username/password; logon denied");
+      if (!match) return Fail(error, ora::kLogonDenied);
     }
     user = UpperCased(session->username);
   } else {
-    return Fail(error, 1017, "invalid username/password; logon denied");
+    return Fail(error, ora::kLogonDenied);
   }
   int rc = SetDualUser(server, user);
   if (rc != SQLITE_OK) return FailSqlite(error, nullptr, rc, sqlite3_errmsg(server->db), nullptr);
@@ -192,7 +192,7 @@ sword SessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 /*mod
   ClearError(error);
   Session* session = usrhp ? Cast<Session>(usrhp, OCI_HTYPE_SESSION) : svc->session;
   if (session == nullptr || !session->begun) {
-    return Fail(error, 1012, "not logged on");
+    return Fail(error, ora::kNotLoggedOn);
   }
   session->begun = false;
   if (svc->session == session) svc->session = nullptr;

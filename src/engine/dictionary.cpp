@@ -8,6 +8,7 @@
 
 #include "common/ascii.h"
 #include "engine/handles.h"
+#include "engine/ora_errors.h"
 #include "engine/rowid.h"
 
 namespace rowflume::engine {
@@ -219,7 +220,7 @@ int TableExtents(sqlite3* db, const std::string& owner, const std::string& table
     int64_t first = sqlite3_column_int64(seek, 0);
     sqlite3_reset(seek);
     if (first < 0 || last > kMaxRowidPosition) {
-      *error = "ORA-01410: invalid ROWID (table " + table +
+      *error = OraMessage(ora::kInvalidRowid) + " (table " + table +
                " has rowids outside 0 to 274609471487, which ROWID texts cannot hold)";
       sqlite3_finalize(seek);
       return SQLITE_ERROR;

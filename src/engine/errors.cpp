@@ -38,7 +38,27 @@ std::string NameAfter(const char* message, const char* prefix) {
   return name;
 }
 
+// "ORA-nnnnn: text", the form every error takes.
+std::string Message(int code, const char* text) {
+  char head[16];
+  std::snprintf(head, sizeof head, "ORA-%05d: ", code);
+  return head + std::string(text);
+}
+
+// Every recorded error ends here: its number, and its message as a line.
+sword FailWithText(Error* error, int code, const char* text) {
+  if (error) {
+    error->record.code = code;
+    error->record.text = Message(code, text) + "\n";
+  }
+  return OCI_ERROR;
+}
+
 }  // namespace
+
+std::string OraMessage(const OraError& error) {
+  return Message(error.code, error.text);
+}
 
 void ClearError(Error* error) {
   if (error) {
@@ -47,25 +67,21 @@ void ClearError(Error* error) {
   }
 }
 
-sword Fail(Error* error, int code, const char* message) {
-  if (error) {
-    char head[16];
-    std::snprintf(head, sizeof head, "ORA-%05d: ", code);
-    error->record.code = code;
-    error->record.text = head;
-    error->record.text += message;
-    error->record.text += "\n";
-  }
-  return OCI_ERROR;
+sword Fail(Error* error, const OraError& what) {
+  return FailWithText(error, what.code, what.text);
 }
 
-sword FailFormat(Error* error, int code, const char* format, ...) {
+sword FailFormatted(Error* error, int code, const char* format, ...) {
   char message[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  return Fail(error, code, message);
+  return FailWithText(error, code, message);
+}
+
+sword FailWithDetail(Error* error, const OraError& what, const char* detail) {
+  return FailFormatted(error, what.code, "%s\n%s", what.text, detail);
 }
 
 sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql) {
@@ -82,71 +98,71 @@ sword FailSqlite(Error* error, Session* session, int rc, const char* message, co
       if (!IsAsciiDigit(message[idx])) digits = false;
       code = code * 10 + (message[idx] - '0');
     }
-    if (digits) return Fail(error, code, message + 11);
+    if (digits) return FailWithText(error, code, message + 11);
   }
-  if (said.starts_with("no such table: ")) return Fail(error, 942, "table or view does not exist");
+  if (said.starts_with("no such table: ")) return Fail(error, ora::kTableOrViewDoesNotExist);
   if (said.starts_with("no such column: ")) {
-    return FailFormat(error, 904, "%s: invalid identifier",
-                      QuoteIdentifier(message + std::strlen("no such column: ")).c_str());
+    return FailFormat<ora::InvalidIdentifier>(
+        error, QuoteIdentifier(message + std::strlen("no such column: ")).c_str());
   }
   if (said.starts_with("no such function: ")) {
-    return FailFormat(error, 904, "%s: invalid identifier",
-                      QuoteIdentifier(message + std::strlen("no such function: ")).c_str());
+    return FailFormat<ora::InvalidIdentifier>(
+        error, QuoteIdentifier(message + std::strlen("no such function: ")).c_str());
   }
   if (said.starts_with("wrong number of arguments")) {
-    return Fail(error, 909, "invalid number of arguments");
+    return Fail(error, ora::kInvalidNumberOfArguments);
   }
   if (said.starts_with("ambiguous column name")) {
-    return Fail(error, 918, "column ambiguously defined");
+    return Fail(error, ora::kColumnAmbiguouslyDefined);
   }
   if (said.starts_with("no tables specified")) {
-    return Fail(error, 923, "FROM keyword not found where expected");
+    return Fail(error, ora::kFromKeywordNotFound);
   }
   if (std::strstr(message, "already exists")) {
-    return Fail(error, 955, "name is already used by an existing object");
+    return Fail(error, ora::kNameAlreadyUsed);
   }
   if (said.starts_with("UNIQUE constraint failed: ")) {
     std::string name = NameAfter(message, "UNIQUE constraint failed: ");
     for (char& ch : name) {
       if (ch == '.') ch = '_';
     }
-    return FailFormat(error, 1, "unique constraint (%s.%s) violated", user.c_str(), name.c_str());
+    return FailFormat<ora::UniqueConstraintViolated>(error, user.c_str(), name.c_str());
   }
   if (said.starts_with("NOT NULL constraint failed: ")) {
     std::string name = NameAfter(message, "NOT NULL constraint failed: ");
-    return FailFormat(error, 1400, "cannot insert NULL into (\"%s\".%s)", user.c_str(),
-                      QuoteIdentifier(name.c_str()).c_str());
+    return FailFormat<ora::CannotInsertNull>(error, user.c_str(),
+                                             QuoteIdentifier(name.c_str()).c_str());
   }
   if (said.starts_with("CHECK constraint failed")) {
-    return FailFormat(error, 2290, "check constraint (%s.%s) violated", user.c_str(),
-                      NameAfter(message, "CHECK constraint failed: ").c_str());
+    return FailFormat<ora::CheckConstraintViolated>(
+        error, user.c_str(), NameAfter(message, "CHECK constraint failed: ").c_str());
   }
   if (said.starts_with("FOREIGN KEY constraint failed")) {
-    return Fail(error, 2291, "integrity constraint violated - parent key not found");
+    return Fail(error, ora::kParentKeyNotFound);
   }
-  if (primary == SQLITE_READONLY) return Fail(error, 16000, "database open for read-only access");
+  if (primary == SQLITE_READONLY) return Fail(error, ora::kReadOnlyDatabase);
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-    return Fail(error, 54, "resource busy and acquire with NOWAIT specified or timeout expired");
+    return Fail(error, ora::kResourceBusy);
   }
-  if (primary == SQLITE_NOMEM) return Fail(error, 4030, "out of process memory");
+  if (primary == SQLITE_NOMEM) return Fail(error, ora::kOutOfProcessMemory);
   if (primary == SQLITE_INTERRUPT) {
-    return Fail(error, 1013, "user requested cancel of current operation");
+    return Fail(error, ora::kUserRequestedCancel);
   }
-  if (said.starts_with("datatype mismatch")) return Fail(error, 932, "inconsistent datatypes");
+  if (said.starts_with("datatype mismatch")) return Fail(error, ora::kInconsistentDatatypes);
   if (std::strstr(message, "syntax error") || std::strstr(message, "incomplete input") ||
       std::strstr(message, "unrecognized token")) {
     // The classic first line; SQLite's own words follow on a second one.
     StatementPlan plan;
     InspectStatement(sql ? sql : "", sql ? std::strlen(sql) : 0, &plan);
     if (plan.stmt_type == kStmtUnknown) {
-      return FailFormat(error, 900, "invalid SQL statement\n%s", message);
+      return FailWithDetail(error, ora::kInvalidSqlStatement, message);
     }
     if (std::strstr(message, "incomplete input")) {
-      return FailFormat(error, 921, "unexpected end of SQL command\n%s", message);
+      return FailWithDetail(error, ora::kUnexpectedEndOfCommand, message);
     }
-    return FailFormat(error, 933, "SQL command not properly ended\n%s", message);
+    return FailWithDetail(error, ora::kCommandNotProperlyEnded, message);
   }
-  return FailFormat(error, 600, "internal error code, arguments: [%d], [%s]", rc, message);
+  return FailFormat<ora::InternalError>(error, rc, message);
 }
 
 sword ErrorGet(void* hndlp, ub4 recordno, OraText* /*sqlstate*/, sb4* errcodep, OraText* bufp,

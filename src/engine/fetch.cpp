@@ -18,7 +18,7 @@ sword PlanDefines(Stmt* stmt, Error* error) {
   for (Define* define : stmt->defines) {
     if (define == nullptr) continue;
     if (define->position > stmt->columns.size()) {
-      return Fail(error, 1007, "variable not in select list");
+      return Fail(error, ora::kVariableNotInSelectList);
     }
     const ColumnType& column = stmt->columns[define->position - 1];
     define->family = column.family;
@@ -48,29 +48,6 @@ sword PlanDefines(Stmt* stmt, Error* error) {
   return OCI_SUCCESS;
 }
 
-const char* ConversionErrorText(int code) {
-  switch (code) {
-    case 1405:
-      return "fetched column value is NULL";
-    case 1426:
-      return "numeric overflow";
-    case 1455:
-      return "converting column overflows integer datatype";
-    case 1722:
-      return "invalid number";
-    case 1841:
-      return "(full) year must be between -4713 and +9999, and not be 0";
-    case 1861:
-      return "literal does not match format string";
-    case 932:
-      return "inconsistent datatypes";
-    case 22275:
-      return "invalid LOB locator specified";
-    default:
-      return "fetch failed";
-  }
-}
-
 }  // namespace
 
 sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
@@ -80,7 +57,7 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
   }
   stmt->rows_fetched = 0;
   bool truncated = false;
-  int failure = 0;
+  const OraError* failure = nullptr;
   ub4 row = 0;
   for (; row < nrows; ++row) {
     if (!stmt->row_pending) {
@@ -101,27 +78,27 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
     stmt->row_pending = false;
     for (Define* define : stmt->defines) {
       if (define == nullptr) continue;
-      int outcome = DeliverValue(stmt, define, row);
-      if (outcome == kTruncated) {
+      const OraError* outcome = DeliverValue(stmt, define, row);
+      if (outcome == &ora::kFetchedColumnTruncated) {
         truncated = true;
-      } else if (outcome != 0 && failure == 0) {
+      } else if (outcome != nullptr && failure == nullptr) {
         failure = outcome;
       }
     }
-    if (failure != 0) {
+    if (failure != nullptr) {
       ++row;  // the row was read; its failing column is reported
       break;
     }
   }
   stmt->rows_fetched = row;
   stmt->row_count += row;
-  if (failure != 0) return Fail(error, failure, ConversionErrorText(failure));
+  if (failure != nullptr) return Fail(error, *failure);
   if (truncated) {
-    Fail(error, 24345, "A Truncation or null fetch error occurred");
+    Fail(error, ora::kTruncationOrNullFetch);
     return OCI_SUCCESS_WITH_INFO;
   }
   if (row < nrows) {
-    Fail(error, 1403, "no data found");
+    Fail(error, ora::kNoDataFound);
     return OCI_NO_DATA;
   }
   return OCI_SUCCESS;
@@ -134,10 +111,10 @@ sword DefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 positi
   if (stmt == nullptr || error == nullptr || defnp == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
   if (position == 0 || (stmt->executed && position > stmt->columns.size())) {
-    return Fail(error, 1007, "variable not in select list");
+    return Fail(error, ora::kVariableNotInSelectList);
   }
   if (valuep == nullptr || value_sz < 0) {
-    return Fail(error, 1009, "missing mandatory parameter");
+    return Fail(error, ora::kMissingMandatoryParameter);
   }
   Conversion conversion = Conversion::kText;
   Framing framing = Framing::kPlain;
@@ -191,23 +168,23 @@ sword DefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 positi
       framing = Framing::kFixed;
       // The buffer holds one locator pointer per row; a smaller slot could not hold one.
       if (value_sz != 0 && static_cast<size_t>(value_sz) < sizeof(void*)) {
-        return Fail(error, 3115, "unsupported network datatype or representation");
+        return Fail(error, ora::kUnsupportedDatatype);
       }
       stride = value_sz == 0 ? sizeof(void*) : static_cast<size_t>(value_sz);
       break;
     default:
-      return Fail(error, 3115, "unsupported network datatype or representation");
+      return Fail(error, ora::kUnsupportedDatatype);
   }
   if (conversion == Conversion::kInteger && value_sz != 1 && value_sz != 2 && value_sz != 4 &&
       value_sz != 8) {
-    return Fail(error, 3115, "unsupported network datatype or representation");
+    return Fail(error, ora::kUnsupportedDatatype);
   }
   if (conversion == Conversion::kDouble && value_sz != 4 && value_sz != 8) {
-    return Fail(error, 3115, "unsupported network datatype or representation");
+    return Fail(error, ora::kUnsupportedDatatype);
   }
   if ((framing == Framing::kLength4 && value_sz < 4) ||
       (framing == Framing::kLength1 && value_sz < 1)) {
-    return Fail(error, 3115, "unsupported network datatype or representation");
+    return Fail(error, ora::kUnsupportedDatatype);
   }
   if (stmt->defines.size() < position) stmt->defines.resize(position, nullptr);
   Define* define = stmt->defines[position - 1];
@@ -235,9 +212,9 @@ sword StmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation, ub4
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (stmt == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (!stmt->executed) return Fail(error, 24338, "statement handle not executed");
+  if (!stmt->executed) return Fail(error, ora::kStatementNotExecuted);
   if (orientation != OCI_FETCH_NEXT && orientation != 0) {
-    return Fail(error, 24391, "invalid fetch operation");
+    return Fail(error, ora::kInvalidFetchOperation);
   }
   if (nrows == 0) {
     // Fetching zero rows cancels the cursor.

@@ -10,11 +10,8 @@
 namespace rowflume::engine {
 namespace {
 
-// A NULL fetched into a define without indicators.
-constexpr int kNullNoIndicator = 1405;
-
 // Places converted bytes into the row's slot and sets its indicator, length and return code.
-int Frame(Define* define, size_t row, const void* bytes, size_t len) {
+const OraError* Frame(Define* define, size_t row, const void* bytes, size_t len) {
   char* slot = define->buffer + row * define->stride;
   size_t value_sz = static_cast<size_t>(define->value_sz);
   size_t cap = 0;
@@ -53,17 +50,17 @@ int Frame(Define* define, size_t row, const void* bytes, size_t len) {
     // A truncated value's indicator tells its full length, -2 when that does not fit.
     define->indicators[row] = truncated ? (len > 32767 ? sb2(-2) : static_cast<sb2>(len)) : 0;
   }
-  if (define->codes) define->codes[row] = truncated ? kTruncated : 0;
-  return truncated ? kTruncated : 0;
+  if (define->codes) define->codes[row] = truncated ? ora::kFetchedColumnTruncated.code : 0;
+  return truncated ? &ora::kFetchedColumnTruncated : nullptr;
 }
 
-int FrameFixed(Define* define, size_t row, const void* bytes) {
+const OraError* FrameFixed(Define* define, size_t row, const void* bytes) {
   char* slot = define->buffer + row * define->stride;
   std::memcpy(slot, bytes, static_cast<size_t>(define->value_sz));
   if (define->lengths) define->lengths[row] = static_cast<ub2>(define->value_sz);
   if (define->indicators) define->indicators[row] = 0;
   if (define->codes) define->codes[row] = 0;
-  return 0;
+  return nullptr;
 }
 
 bool DecimalToDouble(const Decimal& value, double* out) {
@@ -196,23 +193,23 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
 
 }  // namespace
 
-int DeliverValue(Stmt* stmt, Define* define, size_t row) {
+const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
   // One value object per column: its accessors skip the per-call checks of the column
   // accessors, which matters at millions of values. The connection is used by one thread only.
   sqlite3_value* value = sqlite3_column_value(stmt->st, static_cast<int>(define->position - 1));
   int storage = sqlite3_value_type(value);
   if (storage == SQLITE_NULL) {
     if (define->lengths) define->lengths[row] = 0;
-    if (define->codes) define->codes[row] = kNullNoIndicator;
+    if (define->codes) define->codes[row] = ora::kFetchedColumnNull.code;
     if (define->conversion == Conversion::kLocator) {
       Handle* handle = nullptr;
       std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
       Lob* lob = CastLob(handle);
       if (lob != nullptr) lob->has_value = false;
     }
-    if (define->indicators == nullptr) return kNullNoIndicator;
+    if (define->indicators == nullptr) return &ora::kFetchedColumnNull;
     define->indicators[row] = -1;
-    return 0;
+    return nullptr;
   }
   const void* bytes = nullptr;
   size_t len = 0;
@@ -233,28 +230,28 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
       if (storage == SQLITE_INTEGER) {
         DecimalFromInteger(sqlite3_value_int64(value), &dec);
       } else if (storage == SQLITE_FLOAT) {
-        if (!DecimalFromDouble(sqlite3_value_double(value), &dec)) return 1426;
+        if (!DecimalFromDouble(sqlite3_value_double(value), &dec)) return &ora::kNumericOverflow;
       } else {
         const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
         if (!ParseDecimal(text, static_cast<size_t>(sqlite3_value_bytes(value)), &dec)) {
-          return 1722;
+          return &ora::kInvalidNumber;
         }
       }
       if (define->rounds) RoundToScale(&dec, define->round_scale);
       auto* out = reinterpret_cast<uint8_t*>(stmt->scratch);
       len = EncodeNumber(dec, out);
-      if (len == 0) return 1426;
+      if (len == 0) return &ora::kNumericOverflow;
       return Frame(define, row, out, len);
     }
     case Conversion::kDate: {
-      if (storage != SQLITE_TEXT) return 932;
+      if (storage != SQLITE_TEXT) return &ora::kInconsistentDatatypes;
       DateTime moment;
       const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
       if (!ParseDateTime(text, static_cast<size_t>(sqlite3_value_bytes(value)), &moment)) {
-        return 1861;
+        return &ora::kLiteralDoesNotMatchFormat;
       }
       uint8_t out[7];
-      if (!EncodeDate(moment, out)) return 1841;
+      if (!EncodeDate(moment, out)) return &ora::kYearOutOfRange;
       return Frame(define, row, out, sizeof out);
     }
     case Conversion::kInteger: {
@@ -263,9 +260,9 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
         number = sqlite3_value_int64(value);
       } else {
         double real = 0;
-        if (!ColumnDouble(value, storage, &real)) return 1722;
+        if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
         real = std::round(real);
-        if (!(real >= -9.2e18 && real <= 9.2e18)) return 1455;
+        if (!(real >= -9.2e18 && real <= 9.2e18)) return &ora::kIntegerOverflow;
         number = static_cast<int64_t>(real);
       }
       bool is_signed = define->dty == SQLT_INT;
@@ -273,11 +270,11 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
       if (is_signed) {
         if (bits < 64) {
           int64_t limit = int64_t(1) << (bits - 1);
-          if (number < -limit || number >= limit) return 1455;
+          if (number < -limit || number >= limit) return &ora::kIntegerOverflow;
         }
       } else {
         if (number < 0 || (bits < 64 && static_cast<uint64_t>(number) >= (uint64_t(1) << bits))) {
-          return 1455;
+          return &ora::kIntegerOverflow;
         }
       }
       uint8_t out[8];
@@ -305,7 +302,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
     }
     case Conversion::kDouble: {
       double real = 0;
-      if (!ColumnDouble(value, storage, &real)) return 1722;
+      if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
       if (define->value_sz == 4) {
         auto single = static_cast<float>(real);
         return FrameFixed(define, row, &single);
@@ -316,7 +313,7 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
       Handle* handle = nullptr;
       std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
       Lob* lob = CastLob(handle);
-      if (lob == nullptr) return 22275;
+      if (lob == nullptr) return &ora::kInvalidLobLocator;
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
         ValueText(stmt, define, value, storage, &bytes, &len);
       } else {
@@ -335,10 +332,10 @@ int DeliverValue(Stmt* stmt, Define* define, size_t row) {
       if (define->lengths) define->lengths[row] = static_cast<ub2>(sizeof(void*));
       if (define->indicators) define->indicators[row] = 0;
       if (define->codes) define->codes[row] = 0;
-      return 0;
+      return nullptr;
     }
   }
-  return 0;
+  return nullptr;
 }
 
 }  // namespace rowflume::engine

@@ -5,16 +5,13 @@
 #include <cstddef>
 
 #include "engine/handles.h"
+#include "engine/ora_errors.h"
 
 namespace rowflume::engine {
 
-// The column-level outcome of a value cut short to fit its buffer (the row set as a whole then
-// reports a truncation).
-constexpr int kTruncated = 1406;
-
 // Converts the current row's value of the define's column into row `row` of the define. Returns
-// 0, kTruncated, or the Oracle error number of a value that cannot be delivered (a NULL without
-// indicator among them).
-int DeliverValue(Stmt* stmt, Define* define, size_t row);
+// null when the value is delivered whole, &ora::kFetchedColumnTruncated when it was cut short to
+// fit, or the error of a value that cannot be delivered (a NULL without indicator among them).
+const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row);
 
 }  // namespace rowflume::engine

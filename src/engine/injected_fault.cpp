@@ -42,7 +42,7 @@ sword InjectedFault(Stmt* stmt, Server* server, Error* error) {
   }
   sqlite3_finalize(take);
   if (!taken) return OCI_SUCCESS;
-  return Fail(error, 1555, "snapshot too old: rollback segment number  with name \"\" too small");
+  return Fail(error, ora::kSnapshotTooOld);
 }
 
 }  // namespace rowflume::engine

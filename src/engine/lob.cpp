@@ -31,8 +31,8 @@ sword LobOpen(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub1 /*
   Lob* lob = CastLob(locp);
   if (lob == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (!lob->has_value) return Fail(error, 22275, "invalid LOB locator specified");
-  if (lob->is_open) return Fail(error, 22293, "LOB already opened in the same transaction");
+  if (!lob->has_value) return Fail(error, ora::kInvalidLobLocator);
+  if (lob->is_open) return Fail(error, ora::kLobAlreadyOpen);
   lob->is_open = true;
   lob->polling = false;
   return OCI_SUCCESS;
@@ -44,7 +44,7 @@ sword LobClose(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp) {
   if (lob == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
   if (!lob->is_open) {
-    return Fail(error, 22289, "cannot perform operation on an unopened file or LOB");
+    return Fail(error, ora::kLobNotOpen);
   }
   lob->is_open = false;
   lob->polling = false;
@@ -59,12 +59,11 @@ sword LobRead(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub4* a
   Lob* lob = CastLob(locp);
   if (lob == nullptr || error == nullptr || amtp == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (!lob->has_value) return Fail(error, 22275, "invalid LOB locator specified");
-  if (bufp == nullptr || bufl == 0)
-    return Fail(error, 24801, "illegal parameter value in OCI lob function");
+  if (!lob->has_value) return Fail(error, ora::kInvalidLobLocator);
+  if (bufp == nullptr || bufl == 0) return Fail(error, ora::kIllegalLobParameter);
   // While a piecewise read runs, later calls continue it whatever their offset says.
   if (lob->polling) return DeliverPiece(lob, amtp, bufp, bufl);
-  if (offset == 0) return Fail(error, 24801, "illegal parameter value in OCI lob function");
+  if (offset == 0) return Fail(error, ora::kIllegalLobParameter);
   size_t size = lob->data.size();
   size_t start = offset - 1;
   if (start > size) start = size;
@@ -90,7 +89,7 @@ sword LobRead(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub4* a
     if (cbfp(ctxp, bufp, piece, kind) != 0) {
       lob->polling = false;
       *amtp = total;
-      return Fail(error, 24343, "user defined callback error");
+      return Fail(error, ora::kCallbackError);
     }
     if (status != OCI_NEED_DATA) break;
   }

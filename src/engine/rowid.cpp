@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/ora_errors.h"
+
 namespace rowflume::engine {
 namespace {
 
@@ -38,7 +40,7 @@ bool ReadDigits(const char* text, int count, int64_t* value) {
 }
 
 void RaiseInvalidRowid(sqlite3_context* context) {
-  sqlite3_result_error(context, "ORA-01410: invalid ROWID", -1);
+  sqlite3_result_error(context, OraMessage(ora::kInvalidRowid).c_str(), -1);
 }
 
 // rowflume_rowid_create(type, object, file, block, slot): DBMS_ROWID.ROWID_CREATE.
@@ -54,7 +56,7 @@ void RowidCreateFunction(sqlite3_context* context, int argc, sqlite3_value** arg
   RowidParts rowid{parts[1], parts[2], parts[3], parts[4]};
   char text[kRowidTextChars + 1];
   if (parts[0] != 1 || !EncodeRowid(rowid, text)) {
-    sqlite3_result_error(context, "ORA-06502: PL/SQL: numeric or value error", -1);
+    sqlite3_result_error(context, OraMessage(ora::kNumericOrValueError).c_str(), -1);
     return;
   }
   sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);

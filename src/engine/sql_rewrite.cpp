@@ -152,8 +152,7 @@ void RewriteOracleForms(StatementPlan* plan) {
     }
     if (IsWord(token, "PARTITION") && idx + 1 < tokens.size() &&
         (IsPunct(tokens[idx + 1], '(') || IsWord(tokens[idx + 1], "FOR"))) {
-      plan->error_code = 2149;
-      plan->error_text = "Specified partition does not exist";
+      plan->refusal = &ora::kPartitionDoesNotExist;
       return;
     }
     if (IsWord(token, "DBMS_ROWID") && idx + 2 < tokens.size() && IsPunct(tokens[idx + 1], '.') &&

@@ -22,9 +22,8 @@ bool IsTuningParameter(const std::string& name, bool quoted) {
   return false;
 }
 
-void Refuse(StatementPlan* plan, int code, const char* text) {
-  plan->error_code = code;
-  plan->error_text = text;
+void Refuse(StatementPlan* plan, const OraError& error) {
+  plan->refusal = &error;
   plan->settings.clear();
 }
 
@@ -33,7 +32,7 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
   std::string token;
   Scanner::Kind kind = scanner->Next(&token);
   if (kind != Scanner::kWord || !EqualIgnoringCase(token, "SET")) {
-    Refuse(plan, 2248, "invalid option for ALTER SESSION");
+    Refuse(plan, ora::kInvalidAlterSessionOption);
     return;
   }
   int pairs = 0;
@@ -41,19 +40,19 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
     kind = scanner->Next(&token);
     if (kind == Scanner::kEnd || (kind == Scanner::kPunct && token == ";")) break;
     if (kind != Scanner::kWord && kind != Scanner::kQuotedName) {
-      Refuse(plan, 922, "missing or invalid option");
+      Refuse(plan, ora::kMissingOrInvalidOption);
       return;
     }
     bool quoted = kind == Scanner::kQuotedName;
     std::string name = token;
     kind = scanner->Next(&token);
     if (kind != Scanner::kPunct || token != "=") {
-      Refuse(plan, 922, "missing or invalid option");
+      Refuse(plan, ora::kMissingOrInvalidOption);
       return;
     }
     kind = scanner->Next(&token);
     if (kind != Scanner::kWord && kind != Scanner::kString) {
-      Refuse(plan, 922, "missing or invalid option");
+      Refuse(plan, ora::kMissingOrInvalidOption);
       return;
     }
     ++pairs;
@@ -68,11 +67,11 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
       setting.value = token;
       plan->settings.push_back(setting);
     } else if (!IsTuningParameter(name, quoted)) {
-      Refuse(plan, 2248, "invalid option for ALTER SESSION");
+      Refuse(plan, ora::kInvalidAlterSessionOption);
       return;
     }
   }
-  if (pairs == 0) Refuse(plan, 922, "missing or invalid option");
+  if (pairs == 0) Refuse(plan, ora::kMissingOrInvalidOption);
 }
 
 ub2 StatementType(const std::string& word) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/oci_api.h"
+#include "engine/ora_errors.h"
 // ROWID texts, which rewritten statements compare; users of statement plans work with them too.
 #include "engine/rowid.h"
 
@@ -41,8 +42,9 @@ struct StatementPlan {
   ub2 stmt_type = kStmtUnknown;
   std::string sql;            // text to prepare (kSql)
   bool uses_sysdate = false;  // refresh the clock of DUAL before running
-  int error_code = 0;         // ALTER SESSION refused: the Oracle error raised at execute
-  std::string error_text;     // its message, without the "ORA-nnnnn: " prefix
+  // The error execute raises instead of running the statement (a refused ALTER SESSION, a
+  // partition named); null when there is none.
+  const OraError* refusal = nullptr;
   std::vector<SessionSetting> settings;  // ALTER SESSION settings to apply at execute
 };
 

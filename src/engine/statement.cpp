@@ -92,22 +92,22 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
               std::memcpy(&number, value, 8);
               break;
             default:
-              return Fail(error, 3115, "unsupported network datatype or representation");
+              return Fail(error, ora::kUnsupportedDatatype);
           }
           rc = sqlite3_bind_int64(st, idx, number);
           break;
         }
         default:
-          return Fail(error, 3115, "unsupported network datatype or representation");
+          return Fail(error, ora::kUnsupportedDatatype);
       }
       if (rc != SQLITE_OK) {
         return FailSqlite(error, stmt->session, rc, sqlite3_errmsg(sqlite3_db_handle(st)), nullptr);
       }
     }
-    if (!matched) return Fail(error, 1036, "illegal variable name/number");
+    if (!matched) return Fail(error, ora::kIllegalVariableName);
   }
   for (int idx = 1; idx <= count; ++idx) {
-    if (!bound[static_cast<size_t>(idx)]) return Fail(error, 1008, "not all variables bound");
+    if (!bound[static_cast<size_t>(idx)]) return Fail(error, ora::kNotAllVariablesBound);
   }
   return OCI_SUCCESS;
 }
@@ -148,7 +148,7 @@ sword StmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* text, ub4 stmt
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (stmt == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (text == nullptr) return Fail(error, 24373, "invalid length specified for statement");
+  if (text == nullptr) return Fail(error, ora::kInvalidStatementLength);
   ResetResult(stmt);
   // Parsing happens at execute, when the statement meets its connection, as with a server.
   InspectStatement(reinterpret_cast<const char*>(text), stmt_len, &stmt->plan);
@@ -163,14 +163,14 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (stmt == nullptr || error == nullptr || bindp == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (placeholder == nullptr) return Fail(error, 1036, "illegal variable name/number");
+  if (placeholder == nullptr) return Fail(error, ora::kIllegalVariableName);
   const char* name = reinterpret_cast<const char*>(placeholder);
   size_t len = placeh_len < 0 ? std::strlen(name) : static_cast<size_t>(placeh_len);
   if (len > 0 && name[0] == ':') {
     ++name;
     --len;
   }
-  if (len == 0) return Fail(error, 1036, "illegal variable name/number");
+  if (len == 0) return Fail(error, ora::kIllegalVariableName);
   Bind* bind = nullptr;
   for (Bind* existing : stmt->binds) {
     if (existing && EqualIgnoringCase(std::string_view(name, len), existing->name)) bind = existing;
@@ -196,11 +196,11 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   if (svc == nullptr || stmt == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (!stmt->prepared) return Fail(error, 24337, "statement handle not prepared");
+  if (!stmt->prepared) return Fail(error, ora::kStatementNotPrepared);
   Server* server = svc->server;
   Session* session = svc->session;
   if (server == nullptr || server->db == nullptr || session == nullptr || !session->begun) {
-    return Fail(error, 3114, "not connected to ORACLE");
+    return Fail(error, ora::kNotConnected);
   }
   ResetResult(stmt);
   stmt->server = server;
@@ -208,13 +208,13 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   const StatementPlan& plan = stmt->plan;
 
   if (plan.kind == StatementKind::kAlterSession) {
-    if (plan.error_code != 0) return Fail(error, plan.error_code, plan.error_text.c_str());
+    if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
     // All settings of the statement take effect together or not at all.
     DateFormat formats[3] = {session->date_format, session->timestamp_format,
                              session->timestamp_tz_format};
     for (const SessionSetting& setting : plan.settings) {
       if (!CompileDateFormat(setting.value.data(), setting.value.size(), &formats[setting.which])) {
-        return Fail(error, 1821, "date format not recognized");
+        return Fail(error, ora::kDateFormatNotRecognized);
       }
     }
     session->date_format = formats[0];
@@ -223,7 +223,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     return OCI_SUCCESS;
   }
 
-  if (plan.error_code != 0) return Fail(error, plan.error_code, plan.error_text.c_str());
+  if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
   if (plan.uses_sysdate && server->set_clock) {
     sqlite3_step(server->set_clock);
     sqlite3_reset(server->set_clock);
@@ -236,13 +236,13 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     sqlite3_finalize(st);
     return FailSqlite(error, session, rc, sqlite3_errmsg(server->db), plan.sql.c_str());
   }
-  if (st == nullptr) return Fail(error, 900, "invalid SQL statement");
+  if (st == nullptr) return Fail(error, ora::kInvalidSqlStatement);
   // One statement per execute: anything after it but blanks and semicolons is refused.
   const char* end = sql.data() + sql.size();
   for (const char* pos = tail; pos && pos < end; ++pos) {
     if (*pos != ' ' && *pos != '\t' && *pos != '\n' && *pos != '\r' && *pos != ';') {
       sqlite3_finalize(st);
-      return Fail(error, 933, "SQL command not properly ended");
+      return Fail(error, ora::kCommandNotProperlyEnded);
     }
   }
   stmt->st = st;
@@ -274,7 +274,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   }
   if (iters == 0) {
     stmt->Finalize();
-    return Fail(error, 24333, "zero iteration count");
+    return Fail(error, ora::kZeroIterationCount);
   }
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
   }
@@ -295,9 +295,9 @@ sword ParamGet(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp, ub
   Stmt* stmt = Cast<Stmt>(hndlp, OCI_HTYPE_STMT);
   if (stmt == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
-  if (!stmt->executed) return Fail(error, 24338, "statement handle not executed");
+  if (!stmt->executed) return Fail(error, ora::kStatementNotExecuted);
   if (pos < 1 || pos > stmt->columns.size()) {
-    return Fail(error, 24334, "no descriptor for this position");
+    return Fail(error, ora::kNoDescriptorForPosition);
   }
   *parmdpp = static_cast<Handle*>(stmt->params[pos - 1].get());
   return OCI_SUCCESS;
