@@ -1,13 +1,14 @@
-// Dates and timestamps of the embedded engine: the point in time a stored text names, its Oracle
-// DATE bytes, and the session's date and timestamp format models that write it as text. Pure
-// functions on caller buffers; nothing here allocates, so the fetch path may call them once per
-// field.
+// Dates and timestamps of the embedded engine: the point in time a stored text names, its DATE
+// bytes, and the session's format models that write it as text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace rowflume::engine {
+
+// Pure functions on caller buffers: nothing here allocates, so the fetch path may call them once
+// per field.
 
 // A point in time as stored in the database text: date, time, fraction and offset.
 struct DateTime {

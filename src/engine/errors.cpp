@@ -31,6 +31,7 @@ std::string QuoteIdentifier(const char* name) {
   return out;
 }
 
+// The name SQLite reports after prefix, upper-cased, without the blanks that end the message.
 std::string NameAfter(const char* message, const char* prefix) {
   std::string name = message + std::strlen(prefix);
   for (char& ch : name) ch = AsciiUpper(ch);
@@ -71,6 +72,7 @@ sword Fail(Error* error, const OraError& what) {
   return FailWithText(error, what.code, what.text);
 }
 
+// The formatted text is cut at 1023 bytes.
 sword FailFormatted(Error* error, int code, const char* format, ...) {
   char message[1024];
   va_list args;

@@ -1,5 +1,5 @@
-// Array fetch of a query's rows into its defines: the engine's part shared between execute
-// (which may fetch at once) and StmtFetch.
+// Array fetch of a query's rows into its defines, shared by StmtExecute (which may fetch at once)
+// and StmtFetch.
 #pragma once
 
 #include "db/oci_api.h"

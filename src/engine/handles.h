@@ -1,6 +1,5 @@
-// The handle records behind the opaque client pointers, shared by every source of the embedded
-// engine: what each handle holds, how a pointer is checked to be a live handle of a type, and how
-// a new handle joins its environment. Not for use outside src/engine.
+// The handle records behind the opaque client pointers, for the engine's sources only: what each
+// handle holds, how a pointer is checked to be a live handle, how a handle joins its environment.
 #pragma once
 
 #include <sqlite3.h>

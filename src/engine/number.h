@@ -1,13 +1,14 @@
-// Oracle NUMBER values of the embedded engine: decimal digits read from SQLite's integers, doubles
-// and number text, rounded the way a NUMBER column stores them, and written as the positional text
-// or the NUMBER bytes an Oracle client receives. Pure functions on caller buffers; nothing here
-// allocates, so the fetch path may call them once per field.
+// NUMBER values of the embedded engine: digits read from SQLite's values and number text, rounded
+// as a NUMBER column stores them, and written as the text or the NUMBER bytes a client receives.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace rowflume::engine {
+
+// Pure functions on caller buffers: nothing here allocates, so the fetch path may call them once
+// per field.
 
 // Largest text any number conversion produces: 40 significant digits placed positionally with an
 // exponent down to -130 or up to 126 (about 170 characters), or a double printed in full

@@ -1,6 +1,5 @@
-// How the embedded engine divides SQL text and declared type names into words: the bytes that
-// separate words, the bytes words are made of, and a scanner of words, quoted names, strings and
-// single punctuation characters.
+// How the embedded engine divides SQL text and declared type names into words: the bytes between
+// words, the bytes of words, and a scanner of words, quoted names, strings and punctuation.
 #pragma once
 
 #include <cstddef>
