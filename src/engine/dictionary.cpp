@@ -1,141 +1,25 @@
-// The Oracle dictionary and ROWID forms the embedded engine adds to each connection: the
-// DBA_OBJECTS and DBA_EXTENTS views, DBMS_ROWID.ROWID_CREATE, NVL and the conversions between
-// SQLite rowids and 18-character ROWID texts.
+// The Oracle dictionary the embedded engine adds to each connection: the DBA_OBJECTS and
+// DBA_EXTENTS views, NVL, and the ROWID functions of rowid.cpp.
 #include <sqlite3.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "engine/handles.h"
+#include "engine/ora_errors.h"
+#include "engine/rowid.h"
 
 namespace rowflume::engine {
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr int64_t kMaxFile = 1023;
-constexpr int64_t kMaxBlock = (int64_t{1} << kRowidBlockBits) - 1;
-constexpr int64_t kMaxSlot = 65535;
-constexpr int64_t kMaxObject = 0xFFFFFFFFLL;
 constexpr int64_t kBlocksPerExtent = 128;
 constexpr int64_t kBlockBytes = 8192;
-
-int DigitValue(char ch) {
-  if (ch >= 'A' && ch <= 'Z') return ch - 'A';
-  if (ch >= 'a' && ch <= 'z') return ch - 'a' + 26;
-  if (ch >= '0' && ch <= '9') return ch - '0' + 52;
-  if (ch == '+') return 62;
-  if (ch == '/') return 63;
-  return -1;
-}
-
-void PutDigits(uint64_t value, int count, char* out) {
-  for (int idx = count - 1; idx >= 0; --idx) {
-    out[idx] = kAlphabet[value & 63];
-    value >>= 6;
-  }
-}
-
-bool ReadDigits(const char* text, int count, int64_t* value) {
-  int64_t result = 0;
-  for (int idx = 0; idx < count; ++idx) {
-    int digit = DigitValue(text[idx]);
-    if (digit < 0) return false;
-    result = result * 64 + digit;
-  }
-  *value = result;
-  return true;
-}
-
-// ---- SQL functions ------------------------------------------------------------------------------
-
-void RaiseInvalidRowid(sqlite3_context* context) {
-  sqlite3_result_error(context, "ORA-01410: invalid ROWID", -1);
-}
-
-// rowflume_rowid_create(type, object, file, block, slot): DBMS_ROWID.ROWID_CREATE.
-void RowidCreateFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  int64_t parts[5];
-  for (int idx = 0; idx < argc && idx < 5; ++idx) {
-    if (sqlite3_value_type(argv[idx]) == SQLITE_NULL) {
-      sqlite3_result_null(context);
-      return;
-    }
-    parts[idx] = sqlite3_value_int64(argv[idx]);
-  }
-  RowidParts rowid{parts[1], parts[2], parts[3], parts[4]};
-  char text[kRowidTextChars + 1];
-  if (parts[0] != 1 || !EncodeRowid(rowid, text)) {
-    sqlite3_result_error(context, "ORA-06502: PL/SQL: numeric or value error", -1);
-    return;
-  }
-  sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);
-}
-
-// rowflume_rowid_number(text, operator): the rowid bound that makes "rowid OP bound" select
-// the same rows as "ROWID OP text" would; NULL when no rowid equals the text.
-void RowidNumberFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-    sqlite3_result_null(context);
-    return;
-  }
-  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  const char* op = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-  RowidParts parts;
-  if (text == nullptr || op == nullptr ||
-      !DecodeRowid(text, static_cast<size_t>(sqlite3_value_bytes(argv[0])), &parts)) {
-    RaiseInvalidRowid(context);
-    return;
-  }
-  int64_t bound = 0;
-  if (!RowidBound(parts, op, &bound)) {
-    sqlite3_result_null(context);
-    return;
-  }
-  sqlite3_result_int64(context, bound);
-}
-
-// rowflume_rowid_text(table, rowid): the ROWID text of a row of the named table.
-void RowidTextFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(context);
-    return;
-  }
-  // The table's data object number is looked up once per statement.
-  auto* cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
-  if (cached == nullptr) {
-    auto* object = static_cast<int64_t*>(sqlite3_malloc(sizeof(int64_t)));
-    if (object == nullptr) {
-      sqlite3_result_error_nomem(context);
-      return;
-    }
-    *object = 0;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(sqlite3_context_db_handle(context),
-                           "SELECT rootpage FROM main.sqlite_master WHERE type = 'table' AND "
-                           "name = ?1 COLLATE NOCASE",
-                           -1, &st, nullptr) == SQLITE_OK) {
-      sqlite3_bind_value(st, 1, argv[0]);
-      if (sqlite3_step(st) == SQLITE_ROW) *object = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_set_auxdata(context, 0, object, sqlite3_free);
-    cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
-    if (cached == nullptr) cached = object;  // not kept: still valid for this call
-  }
-  char text[kRowidTextChars + 1];
-  if (!RowidText(*cached, sqlite3_value_int64(argv[1]), text)) {
-    sqlite3_result_null(context);
-    return;
-  }
-  sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);
-}
 
 void NvlFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
   sqlite3_result_value(context, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
 }
-
-// ---- Dictionary views ---------------------------------------------------------------------------
 
 struct Cell {
   bool null = true;
@@ -167,12 +51,6 @@ Cell FromColumn(sqlite3_stmt* st, int col) {
     default:
       return Text(reinterpret_cast<const char*>(sqlite3_column_text(st, col)));
   }
-}
-
-bool EqualsNoCase(const std::string& left, const char* right) {
-  size_t len = std::strlen(right);
-  if (left.size() != len) return false;
-  return sqlite3_strnicmp(left.c_str(), right, static_cast<int>(len)) == 0;
 }
 
 struct DictTable;
@@ -342,7 +220,7 @@ int TableExtents(sqlite3* db, const std::string& owner, const std::string& table
     int64_t first = sqlite3_column_int64(seek, 0);
     sqlite3_reset(seek);
     if (first < 0 || last > kMaxRowidPosition) {
-      *error = "ORA-01410: invalid ROWID (table " + table +
+      *error = OraMessage(ora::kInvalidRowid) + " (table " + table +
                " has rowids outside 0 to 274609471487, which ROWID texts cannot hold)";
       sqlite3_finalize(seek);
       return SQLITE_ERROR;
@@ -350,7 +228,7 @@ int TableExtents(sqlite3* db, const std::string& owner, const std::string& table
     int64_t start_block = (first / kRowidRowsPerBlock) / kBlocksPerExtent * kBlocksPerExtent;
     rows->push_back({Text(owner), Text(table), Cell(), Text("TABLE"), Text("USERS"),
                      Number(extent_id++), Number(1 + (start_block >> kRowidBlockBits)),
-                     Number(start_block & kMaxBlock), Number(kBlocksPerExtent * kBlockBytes),
+                     Number(start_block & kMaxRowidBlock), Number(kBlocksPerExtent * kBlockBytes),
                      Number(kBlocksPerExtent), Number(1 + (start_block >> kRowidBlockBits))});
     from = (start_block + kBlocksPerExtent) * kRowidRowsPerBlock;
   }
@@ -380,7 +258,7 @@ int FillExtents(sqlite3* db, const char* name, std::vector<Row>* rows, std::stri
     bool overridden = false;
     for (size_t idx = 0; idx < stated_rows; ++idx) {
       const Cell& segment = (*rows)[idx][1];
-      if (!segment.null && EqualsNoCase(segment.value, table.first.c_str())) overridden = true;
+      if (!segment.null && EqualIgnoringCase(segment.value, table.first)) overridden = true;
     }
     if (overridden) continue;
     rc = TableExtents(db, owner, table.first, rows, error);
@@ -530,64 +408,9 @@ const sqlite3_module kDictModule = {0,               // iVersion
 
 }  // namespace
 
-bool EncodeRowid(const RowidParts& parts, char* text) {
-  if (parts.object < 0 || parts.object > kMaxObject || parts.file < 0 || parts.file > kMaxFile ||
-      parts.block < 0 || parts.block > kMaxBlock || parts.slot < 0 || parts.slot > kMaxSlot) {
-    return false;
-  }
-  PutDigits(static_cast<uint64_t>(parts.object), 6, text);
-  PutDigits(static_cast<uint64_t>(parts.file), 3, text + 6);
-  PutDigits(static_cast<uint64_t>(parts.block), 6, text + 9);
-  PutDigits(static_cast<uint64_t>(parts.slot), 3, text + 15);
-  text[kRowidTextChars] = '\0';
-  return true;
-}
-
-bool DecodeRowid(const char* text, size_t len, RowidParts* parts) {
-  if (len != kRowidTextChars) return false;
-  if (!ReadDigits(text, 6, &parts->object) || !ReadDigits(text + 6, 3, &parts->file) ||
-      !ReadDigits(text + 9, 6, &parts->block) || !ReadDigits(text + 15, 3, &parts->slot)) {
-    return false;
-  }
-  return parts->object <= kMaxObject && parts->file <= kMaxFile && parts->block <= kMaxBlock &&
-         parts->slot <= kMaxSlot;
-}
-
-bool RowidText(int64_t object, int64_t rowid, char* text) {
-  if (rowid < 0 || rowid > kMaxRowidPosition) return false;
-  int64_t block = rowid / kRowidRowsPerBlock;
-  RowidParts parts{object, 1 + (block >> kRowidBlockBits), block & kMaxBlock,
-                   rowid % kRowidRowsPerBlock};
-  return EncodeRowid(parts, text);
-}
-
-bool RowidBound(const RowidParts& parts, const char* op, int64_t* bound) {
-  // Slots past the last row of a block lie between that block and the next: "<" and ">=" treat
-  // them as the next block's first row, "<=" and ">" as the block's last row.
-  int64_t base = ((parts.file - 1) * (kMaxBlock + 1) + parts.block) * kRowidRowsPerBlock;
-  bool inclusive_side = std::strcmp(op, "<=") == 0 || std::strcmp(op, ">") == 0;
-  bool equality = std::strcmp(op, "=") == 0;
-  if (parts.slot >= kRowidRowsPerBlock) {
-    if (equality) return false;
-    *bound = base + (inclusive_side ? kRowidRowsPerBlock - 1 : kRowidRowsPerBlock);
-    return true;
-  }
-  *bound = base + parts.slot;
-  return true;
-}
-
 int RegisterDictionary(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  int rc = sqlite3_create_function(db, "rowflume_rowid_create", 5, flags, nullptr,
-                                   RowidCreateFunction, nullptr, nullptr);
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "rowflume_rowid_number", 2, flags, nullptr,
-                                 RowidNumberFunction, nullptr, nullptr);
-  }
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "rowflume_rowid_text", 2, flags, nullptr, RowidTextFunction,
-                                 nullptr, nullptr);
-  }
+  int rc = RegisterRowidFunctions(db);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_function(db, "nvl", 2, flags, nullptr, NvlFunction, nullptr, nullptr);
   }

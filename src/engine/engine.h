@@ -16,7 +16,7 @@
 // SESSION for the date and timestamp formats and the tuning settings (accepted, without effect),
 // TRUNCATE TABLE, names qualified with the session user's schema, NVL, and what a ROWID-range
 // split needs:
-// - ROWID: a table's rows have 18-character ROWID texts (sql_text.h: data object = the table's
+// - ROWID: a table's rows have 18-character ROWID texts (rowid.h: data object = the table's
 //   root page, 64 rows a block, 2^22 blocks a file, so ROWID order is rowid order). ROWID in a
 //   select list reads as that text, and orders by rowid in ORDER BY; "ROWID op :bind" and
 //   "ROWID op 'text'" (op one of = <> != < <= > >=, also [NOT] BETWEEN) compare rowids with

@@ -1,6 +1,5 @@
-// Internals of the embedded engine shared by its source files: the handle records behind the
-// opaque OCI pointers, error records and the helpers every entry point uses. Not for use outside
-// src/engine.
+// The handle records behind the opaque client pointers, for the engine's sources only: what each
+// handle holds, how a pointer is checked to be a live handle, how a handle joins its environment.
 #pragma once
 
 #include <sqlite3.h>
@@ -11,8 +10,10 @@
 #include <vector>
 
 #include "db/oci_api.h"
+#include "engine/column_types.h"
+#include "engine/date_time.h"
+#include "engine/number.h"
 #include "engine/sql_text.h"
-#include "engine/values.h"
 
 namespace rowflume::engine {
 
@@ -160,7 +161,11 @@ struct Lob : Handle {
 struct Stmt : Handle {
   explicit Stmt(Env* owner) : Handle(OCI_HTYPE_STMT, owner) {}
   ~Stmt() override;
+  // Ends the result: the SQLite statement is finalized and nothing more is fetched.
   void Finalize();
+  // The statement's connection or session goes away: its result ends and it must be executed
+  // again before anything is fetched.
+  void Detach();
 
   StatementPlan plan;
   bool prepared = false;
@@ -191,21 +196,25 @@ T* Cast(const void* pointer, ub4 type) {
   return static_cast<T*>(handle);
 }
 
-// Records an Oracle error in the error handle (when there is one) and returns OCI_ERROR.
-sword Fail(Error* error, int code, const char* message);
-// Same with printf-style arguments for the message.
-sword FailFormat(Error* error, int code, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-// Records a SQLite failure as the Oracle error that fits it.
-sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql);
-void ClearError(Error* error);
+// The LOB or BFILE locator a pointer is, or null.
+inline Lob* CastLob(const void* pointer) {
+  Lob* lob = Cast<Lob>(pointer, OCI_DTYPE_LOB);
+  return lob != nullptr ? lob : Cast<Lob>(pointer, OCI_DTYPE_FILE);
+}
 
-// Per-connection setup: DUAL and anything later statements need from the connection.
-int SetupConnection(Server* server);
+// Puts a new handle into its environment's list, so that freeing the environment frees it.
+template <typename T>
+T* Track(T* handle) {
+  Env* env = handle->env;
+  handle->next = env->first;
+  if (env->first) env->first->prev = handle;
+  env->first = handle;
+  handle->listed = true;
+  return handle;
+}
+
 // Adds the dictionary views, DBMS_ROWID.ROWID_CREATE, NVL and the ROWID conversions to a
 // connection (dictionary.cpp).
 int RegisterDictionary(sqlite3* db);
-// Gives DUAL the session's user.
-int SetDualUser(Server* server, const std::string& user);
 
 }  // namespace rowflume::engine

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "engine/values.h"
+#include "engine/number.h"
 
 namespace rowflume::engine {
 namespace {

@@ -1,6 +1,5 @@
-// Value conversions of the embedded engine: SQLite values into the text, NUMBER and DATE forms an
-// Oracle client receives, and the session's date and timestamp format models. Pure functions on
-// caller buffers; nothing here allocates, so the fetch path may call them once per field.
+// Dates and timestamps of the embedded engine: the point in time a stored text names, its DATE
+// bytes, and the session's format models that write it as text.
 #pragma once
 
 #include <cstddef>
@@ -8,45 +7,8 @@
 
 namespace rowflume::engine {
 
-// Largest text any number conversion produces: 40 significant digits placed positionally with an
-// exponent down to -130 or up to 126 (about 170 characters), or a double printed in full
-// (up to 310 digits). Callers provide at least this much scratch.
-constexpr size_t kNumberTextMax = 400;
-// Oracle NUMBER bytes: one exponent byte, up to 20 base-100 digits, a terminator on negatives.
-constexpr size_t kNumberBytesMax = 22;
-
-// A decimal number: value = 0.d1 d2 ... dn x 10^exp10, digits without leading or trailing zeros;
-// ndigits 0 is zero.
-struct Decimal {
-  bool negative;
-  int ndigits;
-  int exp10;
-  uint8_t digits[48];
-};
-
-// Writes the integer in Oracle's default text form; returns the length.
-size_t FormatInteger(int64_t value, char* out);
-// Writes the shortest text that reads back as the same double, in positional notation without
-// a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
-size_t FormatDouble(double value, char* out);
-// value rounded to scale (1 to 9) fraction digits in NUMBER text; 0 when the fast form does not
-// apply (then round the decimal expansion instead).
-size_t FormatDoubleAtScale(double value, int scale, char* out);
-
-// Parses decimal text ([+-]digits[.digits][e[+-]digits], surrounding blanks allowed) and rounds
-// it to what an Oracle NUMBER holds (20 base-100 digits). False when the text is not a number.
-bool ParseDecimal(const char* text, size_t len, Decimal* out);
-// Decimal from a double (shortest round-trip digits); false for non-finite values.
-bool DecimalFromDouble(double value, Decimal* out);
-void DecimalFromInteger(int64_t value, Decimal* out);
-// Rounds half away from zero to `scale` digits after the point (before it when negative), the
-// way a NUMBER(p,s) column stores a value.
-void RoundToScale(Decimal* value, int scale);
-// Positional text of a decimal; returns the length (at most kNumberTextMax).
-size_t FormatDecimal(const Decimal& value, char* out);
-// Oracle NUMBER bytes of a decimal; returns the length, or 0 when the magnitude is outside what
-// NUMBER can hold (at least 1E126): the caller reports an overflow. Values below 1E-130 become 0.
-size_t EncodeNumber(const Decimal& value, uint8_t* out);
+// Pure functions on caller buffers: nothing here allocates, so the fetch path may call them once
+// per field.
 
 // A point in time as stored in the database text: date, time, fraction and offset.
 struct DateTime {

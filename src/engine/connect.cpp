@@ -1,0 +1,202 @@
+// Connections and sessions of the embedded engine: attaching to a database file, what every
+// connection gets (DUAL and the dictionary), authentication against the database's own account
+// table, and session begin and end.
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/ascii.h"
+#include "engine/engine.h"
+#include "engine/errors.h"
+#include "engine/handles.h"
+
+namespace rowflume::engine {
+namespace {
+
+constexpr char kDefaultDateFormat[] = "DD-MON-RR";
+constexpr char kDefaultTimestampFormat[] = "DD-MON-RR HH.MI.SSXFF AM";
+constexpr char kDefaultTimestampTzFormat[] = "DD-MON-RR HH.MI.SSXFF AM TZR";
+
+// Session users are the names given, upper-cased.
+std::string UpperCased(std::string text) {
+  for (char& ch : text) ch = AsciiUpper(ch);
+  return text;
+}
+
+// Per-connection setup: DUAL and anything later statements need from the connection.
+int SetupConnection(Server* server) {
+  // DUAL lives in the temporary schema of the connection, so it works on read-only files and
+  // never touches the database itself. SYSDATE is one of its columns, set before use.
+  const char* setup =
+      "CREATE TEMP TABLE dual(dummy VARCHAR2(1), \"USER\" VARCHAR2(128), sysdate DATE);"
+      "INSERT INTO temp.dual VALUES('X', NULL, NULL);";
+  int rc = sqlite3_exec(server->db, setup, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = RegisterDictionary(server->db);
+  if (rc != SQLITE_OK) return rc;
+  return sqlite3_prepare_v2(server->db,
+                            "UPDATE temp.dual SET sysdate = datetime('now', 'localtime')", -1,
+                            &server->set_clock, nullptr);
+}
+
+// Gives DUAL the session's user.
+int SetDualUser(Server* server, const std::string& user) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(server->db, "UPDATE temp.dual SET \"USER\" = ?1", -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, user.data(), static_cast<int>(user.size()), SQLITE_TRANSIENT);
+    rc = sqlite3_step(st);
+    rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+  }
+  sqlite3_finalize(st);
+  return rc;
+}
+
+}  // namespace
+
+Session::Session(Env* owner) : Handle(OCI_HTYPE_SESSION, owner) {
+  CompileDateFormat(kDefaultDateFormat, sizeof kDefaultDateFormat - 1, &date_format);
+  CompileDateFormat(kDefaultTimestampFormat, sizeof kDefaultTimestampFormat - 1, &timestamp_format);
+  CompileDateFormat(kDefaultTimestampTzFormat, sizeof kDefaultTimestampTzFormat - 1,
+                    &timestamp_tz_format);
+}
+
+sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4 dblink_len,
+                   ub4 /*mode*/) {
+  Server* server = Cast<Server>(srvhp, OCI_HTYPE_SERVER);
+  Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
+  if (server == nullptr || error == nullptr) return OCI_INVALID_HANDLE;
+  ClearError(error);
+  if (server->db != nullptr) return Fail(error, ora::kAlreadyConnected);
+  const char* text = reinterpret_cast<const char*>(dblink);
+  size_t len = text == nullptr ? 0 : dblink_len < 0 ? std::strlen(text) : size_t(dblink_len);
+  std::string path(text ? text : "", len);
+  if (path.compare(0, sizeof kEmbeddedPrefix - 1, kEmbeddedPrefix) == 0) {
+    path.erase(0, sizeof kEmbeddedPrefix - 1);
+  }
+  if (path.empty() || path.find('\0') != std::string::npos)
+    return Fail(error, ora::kConnectIdentifierNotResolved);
+  // The file must exist and be readable; it is never created. Without write access it is opened
+  // read-only so that unloading from it still works.
+  std::FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe == nullptr) return Fail(error, ora::kConnectIdentifierNotResolved);
+  std::fclose(probe);
+  probe = std::fopen(path.c_str(), "r+b");
+  bool writable = probe != nullptr;
+  if (probe) std::fclose(probe);
+  int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 10000);
+    // Reading the schema tells a database from any other file.
+    rc = sqlite3_exec(db, "SELECT count(*) FROM main.sqlite_master", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return Fail(error, ora::kConnectIdentifierNotResolved);
+  }
+  server->db = db;
+  server->read_only = !writable;
+  rc = SetupConnection(server);
+  if (rc != SQLITE_OK) {
+    sword status = FailSqlite(error, nullptr, rc, sqlite3_errmsg(db), nullptr);
+    if (server->set_clock) sqlite3_finalize(server->set_clock);
+    server->set_clock = nullptr;
+    sqlite3_close_v2(db);
+    server->db = nullptr;
+    return status;
+  }
+  return OCI_SUCCESS;
+}
+
+sword ServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 /*mode*/) {
+  Server* server = Cast<Server>(srvhp, OCI_HTYPE_SERVER);
+  Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
+  if (server == nullptr) return OCI_INVALID_HANDLE;
+  ClearError(error);
+  if (server->db == nullptr) return Fail(error, ora::kServiceHandleNotInitialized);
+  for (Handle* other = server->env->first; other; other = other->next) {
+    if (other->type == OCI_HTYPE_STMT && static_cast<Stmt*>(other)->server == server) {
+      static_cast<Stmt*>(other)->Detach();
+    }
+  }
+  if (server->set_clock) sqlite3_finalize(server->set_clock);
+  server->set_clock = nullptr;
+  sqlite3_close_v2(server->db);
+  server->db = nullptr;
+  return OCI_SUCCESS;
+}
+
+sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 credt, ub4 mode) {
+  SvcCtx* svc = Cast<SvcCtx>(svchp, OCI_HTYPE_SVCCTX);
+  Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
+  Session* session = Cast<Session>(usrhp, OCI_HTYPE_SESSION);
+  if (svc == nullptr || error == nullptr || session == nullptr) return OCI_INVALID_HANDLE;
+  ClearError(error);
+  Server* server = svc->server;
+  if (server == nullptr || server->db == nullptr) {
+    return Fail(error, ora::kNotConnected);
+  }
+  std::string user;
+  if (credt == OCI_CRED_EXT) {
+    if (mode & OCI_SYSDBA) {
+      user = "SYS";
+    } else {
+      const char* os_user = std::getenv("USER");
+      user = "OPS$" + UpperCased(os_user && *os_user ? os_user : "ROWFLUME");
+    }
+  } else if (credt == OCI_CRED_RDBMS) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(server->db,
+                                "SELECT 1 FROM main.sqlite_master WHERE type IN ('table', 'view') "
+                                "AND name = 'rowflume_accounts' COLLATE NOCASE",
+                                -1, &st, nullptr);
+    bool has_accounts = rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    if (rc != SQLITE_OK) return FailSqlite(error, nullptr, rc, sqlite3_errmsg(server->db), nullptr);
+    if (has_accounts) {
+      rc = sqlite3_prepare_v2(server->db,
+                              "SELECT 1 FROM rowflume_accounts WHERE upper(username) = upper(?1) "
+                              "AND CAST(password AS TEXT) = ?2 COLLATE BINARY",
+                              -1, &st, nullptr);
+      bool match = false;
+      if (rc == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, session->username.data(),
+                          static_cast<int>(session->username.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, session->password.data(),
+                          static_cast<int>(session->password.size()), SQLITE_TRANSIENT);
+        match = sqlite3_step(st) == SQLITE_ROW;
+      }
+      sqlite3_finalize(st);
+      if (!match) return Fail(error, ora::kLogonDenied);
+    }
+    user = UpperCased(session->username);
+  } else {
+    return Fail(error, ora::kLogonDenied);
+  }
+  int rc = SetDualUser(server, user);
+  if (rc != SQLITE_OK) return FailSqlite(error, nullptr, rc, sqlite3_errmsg(server->db), nullptr);
+  session->user = user;
+  session->begun = true;
+  svc->session = session;
+  return OCI_SUCCESS;
+}
+
+sword SessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 /*mode*/) {
+  SvcCtx* svc = Cast<SvcCtx>(svchp, OCI_HTYPE_SVCCTX);
+  Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
+  if (svc == nullptr) return OCI_INVALID_HANDLE;
+  ClearError(error);
+  Session* session = usrhp ? Cast<Session>(usrhp, OCI_HTYPE_SESSION) : svc->session;
+  if (session == nullptr || !session->begun) {
+    return Fail(error, ora::kNotLoggedOn);
+  }
+  session->begun = false;
+  if (svc->session == session) svc->session = nullptr;
+  return OCI_SUCCESS;
+}
+
+}  // namespace rowflume::engine

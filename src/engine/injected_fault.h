@@ -1,0 +1,14 @@
+// The fault hook for tests described in engine.h: executes that fail with ORA-01555 because the
+// database lists their MINRID bind in rowflume_faults.
+#pragma once
+
+#include "db/oci_api.h"
+#include "engine/handles.h"
+
+namespace rowflume::engine {
+
+// OCI_SUCCESS, or the failure the database lists for the statement's MINRID bind (taking one
+// of its remaining runs).
+sword InjectedFault(Stmt* stmt, Server* server, Error* error);
+
+}  // namespace rowflume::engine

@@ -1,0 +1,365 @@
+#include "engine/number.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "common/ascii.h"
+
+namespace rowflume::engine {
+namespace {
+
+// Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+size_t FormatUnsigned(uint64_t value, char* out) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* pos = end;
+  while (value >= 100) {
+    unsigned pair = static_cast<unsigned>(value % 100) * 2;
+    value /= 100;
+    *--pos = kDigitPairs[pair + 1];
+    *--pos = kDigitPairs[pair];
+  }
+  if (value >= 10) {
+    unsigned pair = static_cast<unsigned>(value) * 2;
+    *--pos = kDigitPairs[pair + 1];
+    *--pos = kDigitPairs[pair];
+  } else {
+    *--pos = static_cast<char>('0' + value);
+  }
+  size_t len = static_cast<size_t>(end - pos);
+  std::memcpy(out, pos, len);
+  return len;
+}
+
+void StripTrailingZeros(Decimal* value) {
+  while (value->ndigits > 0 && value->digits[value->ndigits - 1] == 0) --value->ndigits;
+  if (value->ndigits == 0) {
+    value->negative = false;
+    value->exp10 = 0;
+  }
+}
+
+// Keeps the first keep digits (keep < ndigits), rounding half away from zero. A carry out of
+// the first digit (all kept digits nines, or none kept) leaves one unit of the next higher place.
+static void RoundDigits(Decimal* value, int keep) {
+  const bool up = value->digits[keep] >= 5;
+  value->ndigits = keep;
+  if (!up) return;
+  int idx = keep - 1;
+  while (idx >= 0 && value->digits[idx] == 9) value->digits[idx--] = 0;
+  if (idx < 0) {
+    value->digits[0] = 1;
+    value->ndigits = 1;
+    value->exp10 += 1;
+  } else {
+    ++value->digits[idx];
+  }
+}
+
+// Rounds half away from zero to the digits a NUMBER keeps: 20 base-100 digits, which are 40
+// decimal digits when the first base-100 digit is full and 39 when it holds one digit only.
+void RoundToNumber(Decimal* value) {
+  int allowed = (value->exp10 & 1) ? 39 : 40;
+  if (value->ndigits > allowed) RoundDigits(value, allowed);
+  StripTrailingZeros(value);
+  // Below the smallest positive NUMBER (1E-130) the value is zero.
+  if (value->ndigits > 0 && value->exp10 < -129) {
+    value->ndigits = 0;
+    value->negative = false;
+    value->exp10 = 0;
+  }
+}
+
+// Reads the output of std::to_chars in scientific form ("d.ddde+XX").
+void DecimalFromScientific(const char* text, size_t len, Decimal* out) {
+  out->negative = false;
+  out->ndigits = 0;
+  out->exp10 = 0;
+  size_t pos = 0;
+  if (pos < len && text[pos] == '-') {
+    out->negative = true;
+    ++pos;
+  }
+  int exponent = 0;
+  for (; pos < len; ++pos) {
+    char ch = text[pos];
+    if (IsAsciiDigit(ch)) {
+      if (out->ndigits < 48) out->digits[out->ndigits++] = static_cast<uint8_t>(ch - '0');
+    } else if (ch == 'e' || ch == 'E') {
+      size_t epos = pos + 1;
+      bool negative = epos < len && text[epos] == '-';
+      if (epos < len && (text[epos] == '-' || text[epos] == '+')) ++epos;
+      for (; epos < len && IsAsciiDigit(text[epos]); ++epos)
+        exponent = exponent * 10 + (text[epos] - '0');
+      if (negative) exponent = -exponent;
+      break;
+    }
+  }
+  // Leading zeros only arise for the value zero.
+  int lead = 0;
+  while (lead < out->ndigits && out->digits[lead] == 0) ++lead;
+  if (lead == out->ndigits) {
+    out->ndigits = 0;
+    out->negative = false;
+    return;
+  }
+  out->exp10 = exponent + 1;
+  StripTrailingZeros(out);
+}
+
+}  // namespace
+
+size_t FormatInteger(int64_t value, char* out) {
+  if (value < 0) {
+    out[0] = '-';
+    return 1 + FormatUnsigned(0 - static_cast<uint64_t>(value), out + 1);
+  }
+  return FormatUnsigned(static_cast<uint64_t>(value), out);
+}
+
+size_t FormatDouble(double value, char* out) {
+  if (std::isnan(value)) {
+    std::memcpy(out, "Nan", 3);
+    return 3;
+  }
+  if (std::isinf(value)) {
+    if (value < 0) {
+      std::memcpy(out, "-Inf", 4);
+      return 4;
+    }
+    std::memcpy(out, "Inf", 3);
+    return 3;
+  }
+  // Common magnitudes: the shortest round-trip digits written positionally in one pass, with
+  // the leading zero of a fraction dropped (".5", "-.05"), which is the form FormatDecimal gives.
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e-20 && magnitude < 1e15) {  // above, fixed form prints all binary digits
+    char* first = out;
+    auto result = std::to_chars(out, out + 64, value, std::chars_format::fixed);
+    if (result.ec == std::errc()) {
+      size_t length = static_cast<size_t>(result.ptr - out);
+      if (*first == '-') ++first;
+      if (first[0] == '0' && first[1] == '.') {
+        std::memmove(first, first + 1, length - static_cast<size_t>(first + 1 - out));
+        --length;
+      }
+      return length;
+    }
+  }
+  Decimal dec;
+  DecimalFromDouble(value, &dec);
+  return FormatDecimal(dec, out);
+}
+
+size_t FormatDoubleAtScale(double value, int scale, char* out) {
+  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
+  // the answer, so no decimal expansion is needed.
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (scale < 1 || scale > 9 || !std::isfinite(value)) return 0;
+  const double scaled = value * kPowers[scale];
+  // Below 1e9 the spacing of doubles is under 1.2e-7, so the shortest decimal of value rounds
+  // the same way as value itself whenever value is more than 1e-6 away from a tie.
+  if (std::fabs(scaled) >= 1e9) return 0;
+  const double rounded = std::nearbyint(scaled);
+  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return 0;
+  int64_t units = static_cast<int64_t>(std::fabs(rounded));
+  if (units == 0) {
+    out[0] = '0';
+    return 1;
+  }
+  char digits[24];
+  size_t count = 0;
+  while (units > 0) {
+    digits[count++] = static_cast<char>('0' + units % 10);
+    units /= 10;
+  }
+  // digits hold the number least significant first; drop the fraction's trailing zeros.
+  size_t skip = 0;
+  while (skip < static_cast<size_t>(scale) && digits[skip] == '0') ++skip;
+  const size_t fraction = static_cast<size_t>(scale) - skip;
+  char* pos = out;
+  if (value < 0) *pos++ = '-';
+  const size_t integer_digits = count > static_cast<size_t>(scale) ? count - scale : 0;
+  for (size_t idx = 0; idx < integer_digits; ++idx) *pos++ = digits[count - 1 - idx];
+  if (fraction > 0) {
+    *pos++ = '.';
+    for (size_t place = static_cast<size_t>(scale); place-- > skip;) {
+      *pos++ = place < count ? digits[place] : '0';
+    }
+  }
+  return static_cast<size_t>(pos - out);
+}
+
+bool DecimalFromDouble(double value, Decimal* out) {
+  if (!std::isfinite(value)) return false;
+  char buf[40];
+  auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  DecimalFromScientific(buf, static_cast<size_t>(result.ptr - buf), out);
+  // Below the smallest positive NUMBER (1E-130) a value reads as zero, as it would be stored.
+  if (out->ndigits > 0 && out->exp10 < -129) {
+    out->ndigits = 0;
+    out->negative = false;
+    out->exp10 = 0;
+  }
+  return true;
+}
+
+void DecimalFromInteger(int64_t value, Decimal* out) {
+  out->negative = value < 0;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  char buf[24];
+  size_t len = FormatUnsigned(magnitude, buf);
+  out->ndigits = static_cast<int>(len);
+  out->exp10 = static_cast<int>(len);
+  for (size_t idx = 0; idx < len; ++idx) out->digits[idx] = static_cast<uint8_t>(buf[idx] - '0');
+  StripTrailingZeros(out);
+}
+
+bool ParseDecimal(const char* text, size_t len, Decimal* out) {
+  out->negative = false;
+  out->ndigits = 0;
+  out->exp10 = 0;
+  size_t pos = 0;
+  while (pos < len && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos < len && (text[pos] == '-' || text[pos] == '+')) {
+    out->negative = text[pos] == '-';
+    ++pos;
+  }
+  bool any_digit = false;
+  bool seen_point = false;
+  int int_digits = 0;  // significant digits before the point
+  int lead_zeros = 0;  // zeros after the point before the first significant digit
+  bool significant = false;
+  for (; pos < len; ++pos) {
+    char ch = text[pos];
+    if (IsAsciiDigit(ch)) {
+      any_digit = true;
+      if (!significant && ch == '0') {
+        if (seen_point) ++lead_zeros;
+        continue;
+      }
+      significant = true;
+      // Digits past 41 cannot change a value rounded half-up at digit 40.
+      if (out->ndigits < 42) out->digits[out->ndigits++] = static_cast<uint8_t>(ch - '0');
+      if (!seen_point) ++int_digits;
+    } else if (ch == '.' && !seen_point) {
+      seen_point = true;
+    } else {
+      break;
+    }
+  }
+  if (!any_digit) return false;
+  long exponent = 0;
+  if (pos < len && (text[pos] == 'e' || text[pos] == 'E')) {
+    ++pos;
+    bool exp_negative = false;
+    if (pos < len && (text[pos] == '-' || text[pos] == '+')) {
+      exp_negative = text[pos] == '-';
+      ++pos;
+    }
+    if (pos >= len || !IsAsciiDigit(text[pos])) return false;
+    while (pos < len && IsAsciiDigit(text[pos])) {
+      if (exponent < 100000) exponent = exponent * 10 + (text[pos] - '0');
+      ++pos;
+    }
+    if (exp_negative) exponent = -exponent;
+  }
+  while (pos < len && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos != len) return false;
+  if (out->ndigits == 0) {
+    out->negative = false;
+    return true;
+  }
+  out->exp10 = static_cast<int>((int_digits > 0 ? int_digits : -lead_zeros) + exponent);
+  RoundToNumber(out);
+  return true;
+}
+
+void RoundToScale(Decimal* value, int scale) {
+  if (value->ndigits == 0) return;
+  int keep = value->exp10 + scale;
+  if (keep >= value->ndigits) return;
+  if (keep < 0) {
+    *value = Decimal{};
+    return;
+  }
+  RoundDigits(value, keep);
+  StripTrailingZeros(value);
+}
+
+size_t FormatDecimal(const Decimal& value, char* out) {
+  if (value.ndigits == 0) {
+    out[0] = '0';
+    return 1;
+  }
+  char* pos = out;
+  if (value.negative) *pos++ = '-';
+  int ndigits = value.ndigits;
+  int exp10 = value.exp10;
+  if (exp10 <= 0) {
+    *pos++ = '.';
+    // Clamped so that absurd exponents from text cannot overrun the caller's buffer.
+    int zeros = -exp10;
+    if (zeros > 300) zeros = 300;
+    std::memset(pos, '0', static_cast<size_t>(zeros));
+    pos += zeros;
+    for (int idx = 0; idx < ndigits; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+  } else if (exp10 < ndigits) {
+    for (int idx = 0; idx < exp10; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+    *pos++ = '.';
+    for (int idx = exp10; idx < ndigits; ++idx) {
+      *pos++ = static_cast<char>('0' + value.digits[idx]);
+    }
+  } else {
+    for (int idx = 0; idx < ndigits; ++idx) *pos++ = static_cast<char>('0' + value.digits[idx]);
+    int zeros = exp10 - ndigits;
+    if (zeros > 320) zeros = 320;
+    std::memset(pos, '0', static_cast<size_t>(zeros));
+    pos += zeros;
+  }
+  return static_cast<size_t>(pos - out);
+}
+
+size_t EncodeNumber(const Decimal& input, uint8_t* out) {
+  Decimal value = input;
+  RoundToNumber(&value);
+  if (value.ndigits == 0) {
+    out[0] = 0x80;
+    return 1;
+  }
+  if (value.exp10 > 126) return 0;
+  // Align the digits to base-100 pairs: an odd decimal exponent gets a leading zero digit.
+  uint8_t aligned[44];
+  int count = 0;
+  int exp10 = value.exp10;
+  if (exp10 & 1) {
+    aligned[count++] = 0;
+    ++exp10;
+  }
+  for (int idx = 0; idx < value.ndigits; ++idx) aligned[count++] = value.digits[idx];
+  if (count & 1) aligned[count++] = 0;
+  int pairs = count / 2;
+  int exponent = exp10 / 2 - 1;  // base-100 exponent of the first pair
+  size_t len = 0;
+  if (!value.negative) {
+    out[len++] = static_cast<uint8_t>(193 + exponent);
+    for (int idx = 0; idx < pairs; ++idx) {
+      out[len++] = static_cast<uint8_t>(aligned[2 * idx] * 10 + aligned[2 * idx + 1] + 1);
+    }
+  } else {
+    out[len++] = static_cast<uint8_t>(62 - exponent);
+    for (int idx = 0; idx < pairs; ++idx) {
+      out[len++] = static_cast<uint8_t>(101 - (aligned[2 * idx] * 10 + aligned[2 * idx + 1]));
+    }
+    if (pairs < 20) out[len++] = 102;
+  }
+  return len;
+}
+
+}  // namespace rowflume::engine

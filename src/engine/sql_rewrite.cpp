@@ -1,0 +1,230 @@
+#include "engine/sql_rewrite.h"
+
+#include <string>
+#include <vector>
+
+#include "common/ascii.h"
+#include "engine/sql_scanner.h"
+
+namespace rowflume::engine {
+namespace {
+
+struct Token {
+  Scanner::Kind kind;
+  std::string text;
+  size_t start;
+  size_t end;
+};
+
+bool IsWord(const Token& token, const char* upper) {
+  return token.kind == Scanner::kWord && EqualIgnoringCase(token.text, upper);
+}
+
+bool IsPunct(const Token& token, char ch) {
+  return token.kind == Scanner::kPunct && token.text.size() == 1 && token.text[0] == ch;
+}
+
+bool IsName(const Token& token) {
+  return token.kind == Scanner::kWord || token.kind == Scanner::kQuotedName;
+}
+
+// A comparison operator starting at token idx: its text and the number of tokens it spans.
+int ComparisonAt(const std::vector<Token>& tokens, size_t idx, std::string* op) {
+  if (idx >= tokens.size() || tokens[idx].kind != Scanner::kPunct) return 0;
+  char first = tokens[idx].text[0];
+  bool joined = idx + 1 < tokens.size() && tokens[idx + 1].kind == Scanner::kPunct &&
+                tokens[idx + 1].start == tokens[idx].end;
+  char second = joined ? tokens[idx + 1].text[0] : '\0';
+  if ((first == '<' || first == '>' || first == '!') && second == '=') {
+    *op = std::string(1, first) + "=";
+    return 2;
+  }
+  if (first == '<' && second == '>') {
+    *op = "<>";
+    return 2;
+  }
+  if (first == '=' || first == '<' || first == '>') {
+    *op = std::string(1, first);
+    return 1;
+  }
+  return 0;
+}
+
+// A bind placeholder (":name") or a string literal at token idx: its source text and the number
+// of tokens it spans.
+int OperandAt(const std::vector<Token>& tokens, size_t idx, const std::string& sql,
+              std::string* text) {
+  if (idx >= tokens.size()) return 0;
+  if (tokens[idx].kind == Scanner::kString) {
+    *text = sql.substr(tokens[idx].start, tokens[idx].end - tokens[idx].start);
+    return 1;
+  }
+  if (IsPunct(tokens[idx], ':') && idx + 1 < tokens.size() &&
+      tokens[idx + 1].kind == Scanner::kWord && tokens[idx + 1].start == tokens[idx].end) {
+    *text = sql.substr(tokens[idx].start, tokens[idx + 1].end - tokens[idx].start);
+    return 2;
+  }
+  return 0;
+}
+
+std::string SqlString(const std::string& text) {
+  std::string out = "'";
+  for (char ch : text) {
+    out.push_back(ch);
+    if (ch == '\'') out.push_back('\'');
+  }
+  out.push_back('\'');
+  return out;
+}
+
+// The table a ROWID belongs to: the table behind its qualifier (a table name or an alias given
+// in a FROM list), or without qualifier the first table after FROM.
+std::string RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
+  for (size_t idx = 0; idx < tokens.size(); ++idx) {
+    if (!IsWord(tokens[idx], "FROM") && !IsWord(tokens[idx], "JOIN") && !IsPunct(tokens[idx], ','))
+      continue;
+    size_t pos = idx + 1;
+    if (pos >= tokens.size() || !IsName(tokens[pos])) continue;
+    // owner.table names the table
+    while (pos + 2 < tokens.size() && IsPunct(tokens[pos + 1], '.') && IsName(tokens[pos + 2])) {
+      pos += 2;
+    }
+    const std::string& table = tokens[pos].text;
+    if (qualifier.empty()) {
+      if (IsWord(tokens[idx], "FROM")) return table;
+      continue;
+    }
+    if (EqualIgnoringCase(table, qualifier.c_str()) || table == qualifier) return table;
+    size_t alias = pos + 1;
+    if (alias < tokens.size() && IsWord(tokens[alias], "AS")) ++alias;
+    if (alias < tokens.size() && IsName(tokens[alias]) &&
+        (EqualIgnoringCase(tokens[alias].text, qualifier.c_str()) ||
+         tokens[alias].text == qualifier)) {
+      return table;
+    }
+  }
+  return qualifier;
+}
+
+}  // namespace
+
+void RewriteOracleForms(StatementPlan* plan) {
+  const std::string& sql = plan->sql;
+  std::vector<Token> tokens;
+  {
+    Scanner scanner(sql.data(), sql.size());
+    Token token;
+    while ((token.kind = scanner.Next(&token.text)) != Scanner::kEnd) {
+      if (token.kind == Scanner::kBad) return;
+      token.start = scanner.TokenStart();
+      token.end = scanner.Position();
+      tokens.push_back(token);
+    }
+  }
+  std::string out;
+  size_t copied = 0;
+  int depth = 0;
+  int select_list_depth = -1;  // depth of the select list being read, -1 outside one
+  int order_by_depth = -1;     // depth of the ORDER BY clause being read, -1 outside one
+  bool changed = false;
+  auto replace = [&](size_t from, size_t to, const std::string& text) {
+    out.append(sql, copied, from - copied);
+    out += text;
+    copied = to;
+    changed = true;
+  };
+  for (size_t idx = 0; idx < tokens.size(); ++idx) {
+    const Token& token = tokens[idx];
+    if (IsPunct(token, '(')) ++depth;
+    if (IsPunct(token, ')')) {
+      if (order_by_depth == depth) order_by_depth = -1;
+      if (select_list_depth == depth) select_list_depth = -1;
+      --depth;
+    }
+    if (IsWord(token, "SELECT")) select_list_depth = depth;
+    if (IsWord(token, "FROM") && select_list_depth == depth) select_list_depth = -1;
+    if (IsWord(token, "ORDER") && idx + 1 < tokens.size() && IsWord(tokens[idx + 1], "BY")) {
+      order_by_depth = depth;
+    }
+    if (IsWord(token, "UNION") || IsWord(token, "INTERSECT") || IsWord(token, "EXCEPT") ||
+        IsWord(token, "MINUS")) {
+      order_by_depth = -1;
+    }
+    if (IsWord(token, "PARTITION") && idx + 1 < tokens.size() &&
+        (IsPunct(tokens[idx + 1], '(') || IsWord(tokens[idx + 1], "FOR"))) {
+      plan->refusal = &ora::kPartitionDoesNotExist;
+      return;
+    }
+    if (IsWord(token, "DBMS_ROWID") && idx + 2 < tokens.size() && IsPunct(tokens[idx + 1], '.') &&
+        IsWord(tokens[idx + 2], "ROWID_CREATE")) {
+      replace(token.start, tokens[idx + 2].end, "rowflume_rowid_create");
+      idx += 2;
+      continue;
+    }
+    if (!IsWord(token, "ROWID")) continue;
+    if (idx > 0 && IsPunct(tokens[idx - 1], '.') && (idx < 2 || !IsName(tokens[idx - 2]))) {
+      continue;
+    }
+    std::string qualifier;
+    size_t from = token.start;
+    if (idx >= 2 && IsPunct(tokens[idx - 1], '.')) {
+      qualifier = tokens[idx - 2].text;
+      from = tokens[idx - 2].start;
+      // the qualifier was copied already: take the output back to its start
+      if (copied > from) continue;
+    }
+    std::string column = sql.substr(from, token.start - from) + "_rowid_";
+    std::string op;
+    std::string first;
+    std::string second;
+    size_t next = idx + 1;
+    int op_tokens = ComparisonAt(tokens, next, &op);
+    int operand_tokens = op_tokens ? OperandAt(tokens, next + op_tokens, sql, &first) : 0;
+    if (op_tokens && operand_tokens) {
+      size_t last = next + op_tokens + operand_tokens - 1;
+      if (op == "<>" || op == "!=") {
+        replace(from, tokens[last].end,
+                "NOT (" + column + " IS rowflume_rowid_number(" + first + ", '='))");
+      } else {
+        replace(from, tokens[last].end,
+                column + " " + op + " rowflume_rowid_number(" + first + ", '" + op + "')");
+      }
+      idx = last;
+      continue;
+    }
+    bool negated = next < tokens.size() && IsWord(tokens[next], "NOT");
+    size_t between = negated ? next + 1 : next;
+    if (between < tokens.size() && IsWord(tokens[between], "BETWEEN")) {
+      int low_tokens = OperandAt(tokens, between + 1, sql, &first);
+      size_t and_idx = between + 1 + static_cast<size_t>(low_tokens);
+      int high_tokens = low_tokens && and_idx < tokens.size() && IsWord(tokens[and_idx], "AND")
+                            ? OperandAt(tokens, and_idx + 1, sql, &second)
+                            : 0;
+      if (high_tokens) {
+        size_t last = and_idx + static_cast<size_t>(high_tokens);
+        replace(from, tokens[last].end,
+                column + (negated ? " NOT" : "") + " BETWEEN rowflume_rowid_number(" + first +
+                    ", '>=') AND rowflume_rowid_number(" + second + ", '<=')");
+        idx = last;
+        continue;
+      }
+    }
+    if (order_by_depth >= 0 && order_by_depth == depth) {
+      replace(from, token.end, column);
+      continue;
+    }
+    std::string text =
+        "rowflume_rowid_text(" + SqlString(RowidTable(tokens, qualifier)) + ", " + column + ")";
+    // A select-list ROWID without alias keeps its name.
+    if (select_list_depth == depth &&
+        (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {
+      text += " AS \"ROWID\"";
+    }
+    replace(from, token.end, text);
+  }
+  if (!changed) return;
+  out.append(sql, copied, std::string::npos);
+  plan->sql = std::move(out);
+}
+
+}  // namespace rowflume::engine
