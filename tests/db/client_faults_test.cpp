@@ -3,28 +3,27 @@
 // postsql and batch files. Each run must end with the result code of the step that failed,
 // report the Oracle error it got, keep every output file finished before the failure, and
 // (in the sanitizer build) leak nothing.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "db/statement.h"
 #include "job/options.h"
 #include "main/driver.h"
 #include "run/job_run.h"
+#include "support/fake_oci.h"
+#include "support/files.h"
+#include "support/job.h"
+#include "support/messages.h"
+#include "support/sqlite_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -34,299 +33,153 @@
 namespace rowflume {
 namespace {
 
+using namespace testing_support;
 namespace fs = std::filesystem;
 
-// ---- A client table whose calls fail on demand ---------------------------------------------
-
-enum Call {
-  kEnvNlsCreate,
-  kHandleAlloc,
-  kHandleFree,
-  kDescriptorAlloc,
-  kServerAttach,
-  kServerDetach,
-  kAttrSet,
-  kAttrGet,
-  kSessionBegin,
-  kSessionEnd,
-  kStmtPrepare,
-  kStmtExecute,
-  kBindByName,
-  kParamGet,
-  kDefineByPos,
-  kStmtFetch,
-  kLobOpen,
-  kLobRead,
-  kLobClose,
-  kErrorGet,
-  kCallCount
-};
-
-const char* const kCallNames[kCallCount] = {
-    "EnvNlsCreate", "HandleAlloc", "HandleFree", "DescriptorAlloc", "ServerAttach",
-    "ServerDetach", "AttrSet",     "AttrGet",    "SessionBegin",    "SessionEnd",
-    "StmtPrepare",  "StmtExecute", "BindByName", "ParamGet",        "DefineByPos",
-    "StmtFetch",    "LobOpen",     "LobRead",    "LobClose",        "ErrorGet"};
+// ---- The fake client with one call failing, and the step of the job each call belongs to -----
 
 constexpr sb4 kInjectedCode = 3113;
 constexpr char kInjectedText[] = "ORA-03113: end-of-file on communication channel\n";
+
+// The calls the runs make fail: every one that reports a status, but the error fetch itself.
+bool CanFail(OciCall call) {
+  return ReportsStatus(call) && call != OciCall::ErrorGet;
+}
+
+// Releasing calls take effect and then report the failure, as a client does that loses its
+// connection while tidying up.
+bool Releases(OciCall call) {
+  return call == OciCall::HandleFree || call == OciCall::ServerDetach ||
+         call == OciCall::SessionEnd || call == OciCall::LobClose;
+}
 
 // The step of the job a call belongs to, which decides the run's result when it fails.
 enum class Step { kLogon, kSetting, kPresql, kQuery, kDescribe, kFetch, kLob, kPostsql, kRelease };
 
 struct CallRecord {
-  Call call;
+  OciCall call;
   Step step;
   bool has_error_handle;
 };
 
-// What the wrapper is told and what it saw, for one run of a job or of the program at a time.
-struct FaultState {
-  const OciApi* real = nullptr;
-  Call fail_call = kCallCount;  // none
-  int fail_use = 0;             // which use of fail_call fails, from 1
-  bool fired = false;
-  bool fired_off_main = false;  // the failing call came from a worker thread
-  std::thread::id main_thread = std::this_thread::get_id();
-  bool error_get_fails = false;  // every ErrorGet finds nothing
-  int uses[kCallCount] = {};
-  // The error record the injected failure left, for its error handle, until that handle is used
-  // by another call (which, in a real client, replaces the record).
-  OCIError* pending = nullptr;
+// What the fake's hooks track of one run of a job or of the program. The hooks run under the
+// fake's lock, which serialises the calls of a parallel unload's workers.
+struct StepTracker {
   // Statement texts that tell the steps apart.
   std::string presql, query, postsql;
   Step statement_step = Step::kLogon;
   bool logged_on = false;
   bool query_executed = false;
   bool fetching = false;
+  bool fired = false;
+  bool fired_off_main = false;  // the failing call came from a worker thread
+  std::thread::id main_thread = std::this_thread::get_id();
   std::vector<CallRecord> record;
 };
 
-FaultState g_fault;
-// Workers of a parallel unload call at the same time: each call of the wrapper holds this lock
-// (the calls are serialised, which changes nothing of what each of them does).
-std::mutex g_lock;
-
-// Counts a use; true when this use is the one to fail. Records the step it belongs to.
-bool Hit(Call call, OCIError* error_handle, Step step) {
-  g_fault.uses[call] += 1;
-  g_fault.record.push_back({call, step, error_handle != nullptr});
-  if (call == g_fault.fail_call && g_fault.uses[call] == g_fault.fail_use) {
-    g_fault.fired = true;
-    g_fault.fired_off_main = std::this_thread::get_id() != g_fault.main_thread;
-    if (error_handle != nullptr) g_fault.pending = error_handle;
-    return true;
-  }
-  if (error_handle != nullptr && error_handle == g_fault.pending) g_fault.pending = nullptr;
-  return false;
-}
+StepTracker g_run;
 
 // The step of calls made on the open statement or between statements.
 Step CurrentStep() {
-  if (!g_fault.logged_on) return Step::kLogon;
-  if (g_fault.statement_step == Step::kQuery && g_fault.query_executed) {
-    return g_fault.fetching ? Step::kFetch : Step::kDescribe;
+  if (!g_run.logged_on) return Step::kLogon;
+  if (g_run.statement_step == Step::kQuery && g_run.query_executed) {
+    return g_run.fetching ? Step::kFetch : Step::kDescribe;
   }
-  return g_fault.statement_step;
+  return g_run.statement_step;
 }
 
-sword FEnvNlsCreate(OCIEnv** envhpp, ub4 mode, void* ctxp, void* (*malocfp)(void*, size_t),
-                    void* (*ralocfp)(void*, void*, size_t), void (*mfreefp)(void*, void*),
-                    size_t xtramem_sz, void** usrmempp, ub2 charset, ub2 ncharset) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kEnvNlsCreate, nullptr, Step::kLogon)) return OCI_ERROR;
-  return g_fault.real->EnvNlsCreate(envhpp, mode, ctxp, malocfp, ralocfp, mfreefp, xtramem_sz,
-                                    usrmempp, charset, ncharset);
-}
-
-ub2 FNlsCharSetNameToId(void* envhp, const OraText* name) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  return g_fault.real->NlsCharSetNameToId(envhp, name);
-}
-
-sword FHandleAlloc(const void* parenth, void** hndlpp, ub4 type, size_t xtramem_sz,
-                   void** usrmempp) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  // A statement handle belongs to the statement prepared next; its step is fixed up there.
-  if (Hit(kHandleAlloc, nullptr, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->HandleAlloc(parenth, hndlpp, type, xtramem_sz, usrmempp);
-}
-
-// Releasing calls take effect and then report the failure, as a client does that loses its
-// connection while tidying up.
-sword FHandleFree(void* hndlp, ub4 type) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  Step step = Step::kRelease;
-  if (type == OCI_HTYPE_STMT && g_fault.statement_step != Step::kQuery) {
-    step = g_fault.statement_step;  // presql or postsql: a failed free fails the statement
+Step StepOf(const OciCallRecord& call) {
+  switch (call.call) {
+    case OciCall::EnvNlsCreate:
+    case OciCall::ServerAttach:
+    case OciCall::SessionBegin:
+      return Step::kLogon;
+    case OciCall::StmtPrepare:
+      return g_run.statement_step;
+    case OciCall::HandleFree:
+      // A failed free of the presql or postsql statement fails that statement.
+      return call.detail == OCI_HTYPE_STMT && g_run.statement_step != Step::kQuery
+                 ? g_run.statement_step
+                 : Step::kRelease;
+    case OciCall::ServerDetach:
+    case OciCall::SessionEnd:
+      return Step::kRelease;
+    case OciCall::StmtFetch:
+      return Step::kFetch;
+    case OciCall::LobOpen:
+    case OciCall::LobRead:
+    case OciCall::LobClose:
+      return Step::kLob;
+    default:
+      return CurrentStep();
   }
-  bool fail = Hit(kHandleFree, nullptr, step);
-  sword status = g_fault.real->HandleFree(hndlp, type);
-  return fail ? OCI_ERROR : status;
 }
 
-sword FDescriptorAlloc(const void* parenth, void** descpp, ub4 type, size_t xtramem_sz,
-                       void** usrmempp) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kDescriptorAlloc, nullptr, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->DescriptorAlloc(parenth, descpp, type, xtramem_sz, usrmempp);
-}
-
-sword FServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4 dblink_len,
-                    ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kServerAttach, errhp, Step::kLogon)) return OCI_ERROR;
-  return g_fault.real->ServerAttach(srvhp, errhp, dblink, dblink_len, mode);
-}
-
-sword FServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  bool fail = Hit(kServerDetach, errhp, Step::kRelease);
-  sword status = g_fault.real->ServerDetach(srvhp, errhp, mode);
-  return fail ? OCI_ERROR : status;
-}
-
-sword FAttrSet(void* trgthndlp, ub4 trghndltyp, void* attributep, ub4 size, ub4 attrtype,
-               OCIError* errhp) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kAttrSet, errhp, CurrentStep())) return OCI_ERROR;
-  sword status = g_fault.real->AttrSet(trgthndlp, trghndltyp, attributep, size, attrtype, errhp);
-  // The session set into the service context is the last step of a logon.
-  if (trghndltyp == OCI_HTYPE_SVCCTX && attrtype == OCI_ATTR_SESSION) g_fault.logged_on = true;
-  return status;
-}
-
-sword FAttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* sizep, ub4 attrtype,
-               OCIError* errhp) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kAttrGet, errhp, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->AttrGet(trgthndlp, trghndltyp, attributep, sizep, attrtype, errhp);
-}
-
-sword FSessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 credt, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kSessionBegin, errhp, Step::kLogon)) return OCI_ERROR;
-  return g_fault.real->SessionBegin(svchp, errhp, usrhp, credt, mode);
-}
-
-sword FSessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  bool fail = Hit(kSessionEnd, errhp, Step::kRelease);
-  sword status = g_fault.real->SessionEnd(svchp, errhp, usrhp, mode);
-  return fail ? OCI_ERROR : status;
-}
-
-sword FStmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt, ub4 stmt_len, ub4 language,
-                   ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  std::string text(reinterpret_cast<const char*>(stmt), stmt_len);
-  Step step = Step::kSetting;
-  if (text == g_fault.presql) step = Step::kPresql;
-  if (text == g_fault.query) step = Step::kQuery;
-  if (text == g_fault.postsql) step = Step::kPostsql;
-  g_fault.statement_step = step;
-  g_fault.query_executed = false;
-  g_fault.fetching = false;
-  // The statement handle allocated just before belongs to this statement.
-  if (!g_fault.record.empty() && g_fault.record.back().call == kHandleAlloc) {
-    g_fault.record.back().step = step;
+// Starts a run: the fake afresh, passing every call through to the provider each logon chose,
+// the use of fail_call that fails (none when fail_use is 0), and the hooks that track the steps.
+void Arm(OciCall fail_call, int fail_use, bool error_get_fails = false, const char* presql = "",
+         const char* query = "", const char* postsql = "") {
+  g_run = StepTracker{};
+  g_run.presql = presql;
+  g_run.query = query;
+  g_run.postsql = postsql;
+  FakeOci& fake = FakeOci::Fresh();
+  if (fail_use > 0) {
+    fake.Fail({.label = OciCallName(fail_call),
+               .use = fail_use,
+               .takes_effect = Releases(fail_call),
+               .error_code = kInjectedCode,
+               .error_text = kInjectedText});
   }
-  if (Hit(kStmtPrepare, errhp, step)) return OCI_ERROR;
-  return g_fault.real->StmtPrepare(stmtp, errhp, stmt, stmt_len, language, mode);
-}
-
-sword FStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, ub4 rowoff,
-                   const OCISnapshot* snap_in, OCISnapshot* snap_out, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kStmtExecute, errhp, CurrentStep())) return OCI_ERROR;
-  sword status =
-      g_fault.real->StmtExecute(svchp, stmtp, errhp, iters, rowoff, snap_in, snap_out, mode);
-  if (g_fault.statement_step == Step::kQuery) g_fault.query_executed = true;
-  return status;
-}
-
-sword FBindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText* placeholder,
-                  sb4 placeh_len, void* valuep, sb4 value_sz, ub2 dty, void* indp, ub2* alenp,
-                  ub2* rcodep, ub4 maxarr_len, ub4* curelep, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kBindByName, errhp, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->BindByName(stmtp, bindp, errhp, placeholder, placeh_len, valuep, value_sz,
-                                  dty, indp, alenp, rcodep, maxarr_len, curelep, mode);
-}
-
-sword FParamGet(const void* hndlp, ub4 htype, OCIError* errhp, void** parmdpp, ub4 pos) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kParamGet, errhp, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->ParamGet(hndlp, htype, errhp, parmdpp, pos);
-}
-
-sword FDefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 position, void* valuep,
-                   sb4 value_sz, ub2 dty, void* indp, ub2* rlenp, ub2* rcodep, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kDefineByPos, errhp, CurrentStep())) return OCI_ERROR;
-  return g_fault.real->DefineByPos(stmtp, defnp, errhp, position, valuep, value_sz, dty, indp,
-                                   rlenp, rcodep, mode);
-}
-
-sword FStmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation, ub4 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_fault.fetching = true;
-  if (Hit(kStmtFetch, errhp, Step::kFetch)) return OCI_ERROR;
-  return g_fault.real->StmtFetch(stmtp, errhp, nrows, orientation, mode);
-}
-
-sword FLobOpen(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub1 mode) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kLobOpen, errhp, Step::kLob)) return OCI_ERROR;
-  return g_fault.real->LobOpen(svchp, errhp, locp, mode);
-}
-
-sword FLobRead(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp, ub4 offset,
-               void* bufp, ub4 bufl, void* ctxp,
-               sb4 (*cbfp)(void* ctxp, const void* bufp, ub4 len, ub1 piece), ub2 csid, ub1 csfrm) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (Hit(kLobRead, errhp, Step::kLob)) return OCI_ERROR;
-  return g_fault.real->LobRead(svchp, errhp, locp, amtp, offset, bufp, bufl, ctxp, cbfp, csid,
-                               csfrm);
-}
-
-sword FLobClose(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  bool fail = Hit(kLobClose, errhp, Step::kLob);
-  sword status = g_fault.real->LobClose(svchp, errhp, locp);
-  return fail ? OCI_ERROR : status;
-}
-
-sword FErrorGet(void* hndlp, ub4 recordno, OraText* sqlstate, sb4* errcodep, OraText* bufp,
-                ub4 bufsiz, ub4 type) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_fault.uses[kErrorGet] += 1;
-  if (g_fault.error_get_fails) return OCI_NO_DATA;
-  if (hndlp != nullptr && hndlp == g_fault.pending) {
-    *errcodep = kInjectedCode;
-    std::snprintf(reinterpret_cast<char*>(bufp), bufsiz, "%s", kInjectedText);
-    return OCI_SUCCESS;
+  if (error_get_fails) {
+    OciFailure unreadable;
+    unreadable.label = "ErrorGet";
+    unreadable.use = OciFailure::kEveryUse;
+    unreadable.status = OCI_NO_DATA;
+    fake.Fail(unreadable);
   }
-  return g_fault.real->ErrorGet(hndlp, recordno, sqlstate, errcodep, bufp, bufsiz, type);
-}
-
-const OciApi kFaultyApi = {
-    "fault injection", FEnvNlsCreate, FNlsCharSetNameToId, FHandleAlloc, FHandleFree,
-    FDescriptorAlloc,  FServerAttach, FServerDetach,       FAttrSet,     FAttrGet,
-    FSessionBegin,     FSessionEnd,   FStmtPrepare,        FStmtExecute, FBindByName,
-    FParamGet,         FDefineByPos,  FStmtFetch,          FLobOpen,     FLobRead,
-    FLobClose,         FErrorGet};
-
-const OciApi* WrapProvider(const OciApi* chosen) {
-  g_fault.real = chosen;
-  return &kFaultyApi;
+  fake.observe.StmtPrepare = [](OCIStmt*, OCIError*, const OraText* text, ub4 length, ub4, ub4) {
+    std::string statement(reinterpret_cast<const char*>(text), length);
+    Step step = Step::kSetting;
+    if (statement == g_run.presql) step = Step::kPresql;
+    if (statement == g_run.query) step = Step::kQuery;
+    if (statement == g_run.postsql) step = Step::kPostsql;
+    g_run.statement_step = step;
+    g_run.query_executed = false;
+    g_run.fetching = false;
+    // The statement handle allocated just before belongs to this statement.
+    if (!g_run.record.empty() && g_run.record.back().call == OciCall::HandleAlloc) {
+      g_run.record.back().step = step;
+    }
+  };
+  fake.observe.StmtFetch = [](OCIStmt*, OCIError*, ub4, ub2, ub4) { g_run.fetching = true; };
+  fake.script.AttrSet = [](void* target, ub4 target_type, void* value, ub4 size, ub4 attribute,
+                           OCIError* error) {
+    sword status =
+        FakeOci::Get().real()->AttrSet(target, target_type, value, size, attribute, error);
+    // The session set into the service context is the last step of a logon.
+    if (target_type == OCI_HTYPE_SVCCTX && attribute == OCI_ATTR_SESSION) g_run.logged_on = true;
+    return status;
+  };
+  fake.script.StmtExecute = [](OCISvcCtx* service, OCIStmt* statement, OCIError* error,
+                               ub4 iterations, ub4 offset, const OCISnapshot* in, OCISnapshot* out,
+                               ub4 mode) {
+    sword status = FakeOci::Get().real()->StmtExecute(service, statement, error, iterations, offset,
+                                                      in, out, mode);
+    if (g_run.statement_step == Step::kQuery) g_run.query_executed = true;
+    return status;
+  };
+  fake.on_call = [](const OciCallRecord& call) {
+    if (!CanFail(call.call)) return;
+    g_run.record.push_back({call.call, StepOf(call), call.error_handle != nullptr});
+    if (call.fails) {
+      g_run.fired = true;
+      g_run.fired_off_main = call.thread != g_run.main_thread;
+    }
+  };
 }
 
 // ---- The unload --------------------------------------------------------------------------------
-
-void Capture(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
 
 using Files = std::map<std::string, std::string>;  // relative path -> content
 
@@ -334,9 +187,7 @@ Files ReadTree(const std::string& dir) {
   Files files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    files[fs::relative(entry.path(), dir).string()] =
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    files[fs::relative(entry.path(), dir).string()] = ReadFile(entry.path().string());
   }
   return files;
 }
@@ -349,19 +200,6 @@ struct RunResult {
   bool fired = false;
 };
 
-int Count(const std::vector<std::string>& messages, const std::string& text) {
-  int count = 0;
-  for (const std::string& message : messages) count += message == text ? 1 : 0;
-  return count;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 class ClientFaults : public testing::Test {
  protected:
   static constexpr char kPresql[] = "update emp set sal = sal where empno < 0";
@@ -371,10 +209,7 @@ class ClientFaults : public testing::Test {
       "order by empno";
 
   static void SetUpTestSuite() {
-    base_ = new std::string(testing::TempDir() + "client_faults_" + std::to_string(getpid()));
-    fs::create_directories(*base_);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((*base_ + "/emp.db").c_str(), &db), SQLITE_OK);
+    base_ = new std::string(MakeTempDir());
     // Fourteen rows; one note of three read pieces, a NULL note and an empty one.
     const char* sql =
         "CREATE TABLE EMP(EMPNO NUMBER(4), ENAME VARCHAR2(10), HIREDATE DATE, SAL NUMBER(7,2),"
@@ -392,31 +227,25 @@ class ClientFaults : public testing::Test {
         "INSERT INTO rowflume_extents VALUES ('SCOTT', 'PIECES', NULL, 'TABLE', 1, 0, 1),"
         " ('SCOTT', 'PIECES', NULL, 'TABLE', 1, 1, 1), ('SCOTT', 'PIECES', NULL, 'TABLE', 1, 2, 1),"
         " ('SCOTT', 'PIECES', NULL, 'TABLE', 1, 3, 1);";
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << error;
-    sqlite3_free(error);
-    sqlite3_close(db);
+    SqliteFile(*base_ + "/emp.db").Exec(sql);
   }
   static void TearDownTestSuite() {
     fs::remove_all(*base_);
     delete base_;
   }
 
-  void SetUp() override { SetProviderFilter(WrapProvider); }
-  void TearDown() override { SetProviderFilter(nullptr); }
+  void SetUp() override { SetProviderFilter(FakeOci::Filter); }
+  void TearDown() override {
+    SetProviderFilter(nullptr);
+    FakeOci::Fresh();
+  }
 
-  // One whole job run in a fresh working folder, with the given call failing on its use.
-  RunResult Run(Call fail_call, int fail_use, bool tolerate = false, bool error_get_fails = false) {
-    g_fault = FaultState{};
-    g_fault.fail_call = fail_call;
-    g_fault.fail_use = fail_use;
-    g_fault.error_get_fails = error_get_fails;
-    g_fault.presql = kPresql;
-    g_fault.query = kQuery;
-    g_fault.postsql = kPostsql;
-
-    auto job = std::make_unique<UnloadHandle>();
-    InitJobDefaults(job.get());
+  // One whole job run in a fresh working folder, with the given use of a call failing (none
+  // when fail_use is 0).
+  RunResult Run(OciCall fail_call = OciCall::ErrorGet, int fail_use = 0, bool tolerate = false,
+                bool error_get_fails = false) {
+    Arm(fail_call, fail_use, error_get_fails, kPresql, kQuery, kPostsql);
+    std::unique_ptr<UnloadHandle> job = NewJob();
     for (std::string item :
          {"user=scott/tiger@sqlite:" + *base_ + "/emp.db", std::string("query=") + kQuery,
           std::string("presql=") + kPresql, std::string("postsql=") + kPostsql,
@@ -437,7 +266,7 @@ class ClientFaults : public testing::Test {
       std::memcpy(entry.value, bind[1], entry.value_length);
     }
     RunResult result;
-    job->callback = Capture;
+    job->callback = CaptureMessage;
     job->callback_context = &result.messages;
 
     const std::string dir = *base_ + "/run";
@@ -449,8 +278,8 @@ class ClientFaults : public testing::Test {
     fs::current_path(home);
     result.files = ReadTree(dir);
     fs::remove_all(dir);
-    result.record = g_fault.record;
-    result.fired = g_fault.fired;
+    result.record = g_run.record;
+    result.fired = g_run.fired;
     return result;
   }
 
@@ -523,7 +352,7 @@ void ExpectOneLobNameDropped(const Files& clean, const Files& got) {
 }
 
 TEST_F(ClientFaults, EveryCallFailingOnEachOfItsUses) {
-  RunResult clean = Run(kCallCount, 0);
+  RunResult clean = Run();
   ASSERT_EQ(clean.status, kRunOk);
   // Three data files of 5, 5 and 4 rows; the LOB files of 13 notes (the NULL has none).
   ASSERT_EQ(clean.files.size(), 3u + 13u);
@@ -540,20 +369,20 @@ TEST_F(ClientFaults, EveryCallFailingOnEachOfItsUses) {
   }
 
   // Every call the run makes is among them, so the loop below makes each one fail.
-  int made[kCallCount] = {};
-  for (const CallRecord& call : clean.record) made[call.call] += 1;
-  for (int call = 0; call < kCallCount; ++call) {
-    if (call != kErrorGet) {
-      EXPECT_GT(made[call], 0) << kCallNames[call];
+  int made[kOciCallCount] = {};
+  for (const CallRecord& call : clean.record) made[static_cast<int>(call.call)] += 1;
+  for (int call = 0; call < kOciCallCount; ++call) {
+    if (CanFail(static_cast<OciCall>(call))) {
+      EXPECT_GT(made[call], 0) << OciCallName(static_cast<OciCall>(call));
     }
   }
-  EXPECT_GE(made[kLobRead], 15);  // the long note takes three pieces
+  EXPECT_GE(made[static_cast<int>(OciCall::LobRead)], 15);  // the long note takes three pieces
 
-  int uses[kCallCount] = {};
+  int uses[kOciCallCount] = {};
   for (size_t index = 0; index < clean.record.size(); ++index) {
     const CallRecord& call = clean.record[index];
-    const int use = ++uses[call.call];
-    SCOPED_TRACE(std::string(kCallNames[call.call]) + " use " + std::to_string(use) + " in " +
+    const int use = ++uses[static_cast<int>(call.call)];
+    SCOPED_TRACE(std::string(OciCallName(call.call)) + " use " + std::to_string(use) + " in " +
                  StepName(call.step));
     RunResult got = Run(call.call, use);
     ASSERT_TRUE(got.fired);
@@ -563,11 +392,11 @@ TEST_F(ClientFaults, EveryCallFailingOnEachOfItsUses) {
     EXPECT_EQ(got.status, expected);
     // An error the client recorded is reported once, wherever it happened, unless the call only
     // tidied up.
-    if (call.call == kBindByName) {
+    if (call.call == OciCall::BindByName) {
       // A failed bind shows as the execute error of the query it left unbound.
-      EXPECT_EQ(Count(got.messages, "ORA-01008: not all variables bound\n"), 1);
+      EXPECT_EQ(CountEqual(got.messages, "ORA-01008: not all variables bound\n"), 1);
     } else if (call.has_error_handle && call.step != Step::kRelease) {
-      EXPECT_EQ(Count(got.messages, kInjectedText), 1);
+      EXPECT_EQ(CountEqual(got.messages, kInjectedText), 1);
     }
     switch (expected) {
       case kRunOk:
@@ -627,22 +456,23 @@ TEST_F(ClientFaults, EveryCallFailingOnEachOfItsUses) {
 // A fetch error listed in `error` costs no rows; an error that cannot be read still fails the
 // step it happened in.
 TEST_F(ClientFaults, ToleratedFetchErrorAndUnreadableErrors) {
-  RunResult clean = Run(kCallCount, 0);
+  RunResult clean = Run();
   ASSERT_EQ(clean.status, kRunOk);
   for (int use = 1; use <= 3; ++use) {
     SCOPED_TRACE(use);
-    RunResult got = Run(kStmtFetch, use, /*tolerate=*/true);
+    RunResult got = Run(OciCall::StmtFetch, use, /*tolerate=*/true);
     EXPECT_EQ(got.status, kRunOk);
-    EXPECT_EQ(Count(got.messages, kInjectedText), 1);
+    EXPECT_EQ(CountEqual(got.messages, kInjectedText), 1);
     EXPECT_TRUE(got.files == clean.files);
   }
   // Without a readable error record the failure is still one.
-  for (Call call : {kStmtExecute, kStmtFetch, kLobRead}) {
-    SCOPED_TRACE(kCallNames[call]);
-    int use = call == kStmtExecute ? 6 : 2;  // the query's execute follows five other statements
+  for (OciCall call : {OciCall::StmtExecute, OciCall::StmtFetch, OciCall::LobRead}) {
+    SCOPED_TRACE(OciCallName(call));
+    // The query's execute follows five other statements.
+    int use = call == OciCall::StmtExecute ? 6 : 2;
     RunResult got = Run(call, use, false, /*error_get_fails=*/true);
     EXPECT_NE(got.status, kRunOk);
-    EXPECT_EQ(Count(got.messages, kInjectedText), 0);
+    EXPECT_EQ(CountEqual(got.messages, kInjectedText), 0);
   }
 }
 
@@ -662,64 +492,51 @@ TEST_F(ClientFaults, ParallelUnloadHealsOrFailsLoudly) {
     bool fired;
     bool in_piece;
   };
-  auto run = [&](Call call, int use) {
-    g_fault = FaultState{};
-    g_fault.fail_call = call;
-    g_fault.fail_use = use;
+  // fail_use 0: nothing fails.
+  auto run = [&](OciCall call, int use) {
+    Arm(call, use);
     const std::string dir = *base_ + "/parallel";
     fs::remove_all(dir);
     fs::create_directories(dir);
     const fs::path home = fs::current_path();
     fs::current_path(dir);
-    std::vector<std::string> args = {
-        "rowflume",      "user=scott/tiger@sqlite:" + *base_ + "/emp.db",
-        "split=PIECES",  "degree=5",
-        "file=p_%p.txt", "retry=3",
-        "sleep=0",       "array=20"};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    // Messages go to standard output: into a file for the time of the run.
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int capture = open("messages.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(capture, 1);
-    close(capture);
+    Argv argv({"user=scott/tiger@sqlite:" + *base_ + "/emp.db", "split=PIECES", "degree=5",
+               "file=p_%p.txt", "retry=3", "sleep=0", "array=20"});
     Outcome outcome;
-    outcome.status = RunCommandLine(static_cast<int>(argv.size()), argv.data());
-    dup2(saved, 1);
-    close(saved);
+    // Messages go to standard output.
+    outcome.out = CaptureStdout([&] { outcome.status = RunCommandLine(argv.argc(), argv.argv()); });
     fs::current_path(home);
     Files files = ReadTree(dir);
     fs::remove_all(dir);
-    outcome.out = files["messages.txt"];
     for (const auto& [name, content] : files) {
       if (name.rfind("p_", 0) != 0) continue;
       std::vector<std::string> lines = Lines(content);
       outcome.rows.insert(outcome.rows.end(), lines.begin(), lines.end());
     }
     std::sort(outcome.rows.begin(), outcome.rows.end());
-    outcome.fired = g_fault.fired;
-    outcome.in_piece = g_fault.fired_off_main;
+    outcome.fired = g_run.fired;
+    outcome.in_piece = g_run.fired_off_main;
     return outcome;
   };
 
-  Outcome clean = run(kCallCount, 0);
+  Outcome clean = run(OciCall::ErrorGet, 0);
   ASSERT_EQ(clean.status, 0) << clean.out;
   ASSERT_TRUE(clean.rows == expected);
   // Four pieces, each closing a file of its own.
-  size_t closed = 0;
-  for (size_t at = 0; (at = clean.out.find(" closed at ", at)) != std::string::npos; ++at) ++closed;
-  ASSERT_EQ(closed, 4u) << clean.out;
-  int uses[kCallCount];
-  std::copy(std::begin(g_fault.uses), std::end(g_fault.uses), uses);
+  ASSERT_EQ(Count(clean.out, " closed at "), 4u) << clean.out;
+  int uses[kOciCallCount];
+  for (int call = 0; call < kOciCallCount; ++call) {
+    uses[call] = FakeOci::Get().Uses(static_cast<OciCall>(call));
+  }
 
   int healed = 0;
   int failed = 0;
-  for (int call = 0; call < kCallCount; ++call) {
-    if (call == kErrorGet) continue;
+  for (int call = 0; call < kOciCallCount; ++call) {
+    if (!CanFail(static_cast<OciCall>(call))) continue;
     for (int use = 1; use <= uses[call]; ++use) {
-      SCOPED_TRACE(std::string(kCallNames[call]) + " use " + std::to_string(use));
-      Outcome got = run(static_cast<Call>(call), use);
+      SCOPED_TRACE(std::string(OciCallName(static_cast<OciCall>(call))) + " use " +
+                   std::to_string(use));
+      Outcome got = run(static_cast<OciCall>(call), use);
       ASSERT_TRUE(got.fired);
       if (got.status == 0) {
         ++healed;

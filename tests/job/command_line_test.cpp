@@ -8,32 +8,19 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "job/options.h"
+#include "support/files.h"
+#include "support/job.h"
 
 namespace rowflume {
 namespace {
 
-std::unique_ptr<UnloadHandle> NewJob() {
-  auto job = std::make_unique<UnloadHandle>();
-  InitJobDefaults(job.get());
-  return job;
-}
-
-// Test cases may run as parallel processes: each process has files of its own.
-std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "cl_" + std::to_string(getpid()) + "_" + name;
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using namespace testing_support;
 
 // A stdio stream holding text, positioned at its start.
 FILE* StreamOf(const std::string& text) {
@@ -60,11 +47,9 @@ void ApplyItems(UnloadHandle* job, const std::string& text) {
 }
 
 void RunPass1(UnloadHandle* job, std::vector<std::string> args) {
-  args.insert(args.begin(), "rowflume");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  ApplyOptionArguments(job, static_cast<int>(argv.size()), argv.data());
-  CollectBindArguments(job, static_cast<int>(argv.size()), argv.data());
+  Argv argv(std::move(args));
+  ApplyOptionArguments(job, argv.argc(), argv.argv());
+  CollectBindArguments(job, argv.argc(), argv.argv());
 }
 
 TEST(CommandLine, UserStringPositionsAndSilentLogon) {

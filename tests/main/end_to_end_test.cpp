@@ -2,67 +2,25 @@
 // against golden files, CSV read back by a strict reader, file splitting and naming, messages,
 // the scrambled output and the result codes.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/program_run.h"
+#include "support/sqlite_file.h"
+
 namespace rowflume {
 namespace {
 
+using namespace testing_support;
+
 constexpr int kOrdersRows = 60000;  // about 5.5 MiB of CSV: more than one output buffer
-
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
-std::string Quoted(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs a shell command line in dir and collects its exit status and output streams.
-ProgramRun RunShell(const std::string& dir, const std::string& command_line) {
-  std::string out_path = dir + "/.stdout";
-  std::string err_path = dir + "/.stderr";
-  std::string command =
-      "cd " + Quoted(dir) + " && " + command_line + " >" + out_path + " 2>" + err_path;
-  int raw = std::system(command.c_str());
-  ProgramRun run;
-  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  unlink(out_path.c_str());
-  unlink(err_path.c_str());
-  return run;
-}
-
-ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args) {
-  std::string line = Quoted(ROWFLUME_BINARY);
-  for (const std::string& arg : args) line.append(1, ' ').append(Quoted(arg));
-  return RunShell(dir, line + " </dev/null");
-}
 
 // Messages with their local date and time replaced by "@".
 std::string Normalised(const std::string& messages) {
@@ -97,57 +55,32 @@ std::string Today() {
   return text;
 }
 
-void Sql(const std::string& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
-  char* message = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-      << (message != nullptr ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-}
-
-int CountRows(const std::string& database, const std::string& table) {
-  sqlite3* db = nullptr;
-  sqlite3_open(database.c_str(), &db);
-  sqlite3_stmt* statement = nullptr;
-  int count = -1;
-  if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &statement, nullptr) ==
-          SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW) {
-    count = sqlite3_column_int(statement, 0);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return count;
-}
-
 class EndToEnd : public testing::Test {
  protected:
   // One working folder per test program run, with the demo database, a table of awkward CSV
   // values and a copy of the demo database whose logon needs a password.
   static void SetUpTestSuite() {
-    dir_ = new std::string(testing::TempDir() + "rowflume_e2e_" + std::to_string(getpid()));
-    ASSERT_EQ(RunShell(testing::TempDir(), "rm -rf " + Quoted(*dir_) + " && mkdir " + Quoted(*dir_))
-                  .status,
-              0);
-    std::string tool = Quoted(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh");
+    dir_ = new std::string(MakeTempDir());
+    ASSERT_FALSE(dir_->empty());
+    std::string tool = ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh");
     ProgramRun made = RunShell(*dir_, "(" + tool + " demo.db " + std::to_string(kOrdersRows) +
                                           " && " + tool + " accounts.db)");
     ASSERT_EQ(made.status, 0) << made.out << made.err;
-    Sql(*dir_ + "/demo.db",
+    SqliteFile demo(Path("demo.db"), SqliteFile::Mode::kOpen);
+    demo.Exec(
         "CREATE TABLE TRICKY(ID NUMBER(4), TXT VARCHAR2(4000), NUM NUMBER);"
         "INSERT INTO TRICKY VALUES (1, '\"', 0.5), (2, '\"\"', -0.001), (3, ',', 1e20),"
         " (4, 'a' || char(13, 10) || 'b', 123456789012345678), (5, char(13), 3.141592653589793),"
         " (6, ' lead and trail ', -7), (7, 'ünïcödé €', NULL), (8, 'x\"y,z' || char(10), 0),"
         " (9, replace(hex(zeroblob(1000)), '0', 'q\"'), 1 / 3.0), (10, NULL, 2.5e-10),"
         " (11, '', -123.456);");
-    Sql(*dir_ + "/accounts.db",
+    SqliteFile accounts(Path("accounts.db"), SqliteFile::Mode::kOpen);
+    accounts.Exec(
         "CREATE TABLE rowflume_accounts(username, password);"
         "INSERT INTO rowflume_accounts VALUES ('scott', 'tiger');");
   }
   static void TearDownTestSuite() {
-    RunShell(testing::TempDir(), "rm -rf " + Quoted(*dir_));
+    std::filesystem::remove_all(*dir_);
     delete dir_;
   }
 
@@ -174,8 +107,8 @@ TEST_F(EndToEnd, TheTypicalUnloadWritesCsvAndReports) {
   std::string after = Today();
   ASSERT_EQ(run.status, 0) << run.out;
   std::string name = "emp_" + before + ".csv";
-  if (!Exists(Path(name))) name = "emp_" + after + ".csv";
-  ASSERT_TRUE(Exists(Path(name))) << name;
+  if (!FileExists(Path(name))) name = "emp_" + after + ".csv";
+  ASSERT_TRUE(FileExists(Path(name))) << name;
   EXPECT_EQ(ReadFile(Path(name)),
             ReadFile(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/golden/emp_csv.txt"));
   EXPECT_EQ(Normalised(run.out), Progress(0, 0) + Progress(14, 0) + Closed(name, 14, 0));
@@ -241,10 +174,10 @@ TEST_F(EndToEnd, LayoutsMatchTheirGoldens) {
 }
 
 TEST_F(EndToEnd, CsvReadBackEqualsTheSource) {
-  std::string command = "python3 " +
-                        Quoted(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/csv_roundtrip.py") +
-                        " " + Quoted(ROWFLUME_BINARY) + " " + Quoted(Path("demo.db")) + " " +
-                        Quoted(*dir_) + " EMP DEPT TRICKY ORDERS";
+  std::string command =
+      "python3 " + ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/csv_roundtrip.py") +
+      " " + ShellQuote(ROWFLUME_BINARY) + " " + ShellQuote(Path("demo.db")) + " " +
+      ShellQuote(*dir_) + " EMP DEPT TRICKY ORDERS";
   ProgramRun run = RunShell(*dir_, command);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, "");
@@ -267,7 +200,7 @@ TEST_F(EndToEnd, BatchFilesEachHoldRowsAndAHeader) {
     joined += piece.substr(header.size());
   }
   EXPECT_TRUE(joined == plain.out);
-  EXPECT_FALSE(Exists(Path("part_4.csv")));
+  EXPECT_FALSE(FileExists(Path("part_4.csv")));
 
   // Without %b every later file gets its number before the extension instead of emptying the
   // first one.
@@ -292,7 +225,7 @@ TEST_F(EndToEnd, SizeSwitchesFilesAfterABufferWrite) {
   // threshold is then 6 MiB, which the rest never reaches.
   std::string first = ReadFile(Path("sz_1.csv"));
   std::string second = ReadFile(Path("sz_2.csv"));
-  EXPECT_FALSE(Exists(Path("sz_3.csv")));
+  EXPECT_FALSE(FileExists(Path("sz_3.csv")));
   EXPECT_TRUE(first + second == plain);
   EXPECT_GT(first.size(), (4u << 20) - 4096);
   EXPECT_LE(first.size(), (4u << 20) + 4096);
@@ -366,9 +299,9 @@ TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
   EXPECT_TRUE(run.out == plain);
   // Through standard output too, and through a pipe into the unscramble tool.
   ProgramRun piped = RunShell(
-      *dir_, Quoted(ROWFLUME_BINARY) +
+      *dir_, ShellQuote(ROWFLUME_BINARY) +
                  " user=a/b@sqlite:demo.db query=orders text=CSV head=no file=- crack=k3y! | " +
-                 Quoted(ROWFLUME_BINARY) + " uncrack=k3y! file=-");
+                 ShellQuote(ROWFLUME_BINARY) + " uncrack=k3y! file=-");
   EXPECT_TRUE(piped.out == plain);
   // Every file of a split run is scrambled from its own start.
   run = Unload({"query=dept", "rows=1000", "batch=yes", "file=crk_%b.txt", "crack=k3y!"});
@@ -381,7 +314,7 @@ TEST_F(EndToEnd, ResultCodes) {
   ProgramRun run = Unload({"query=nosuch", "file=never.txt"});
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, "ORA-00942: table or view does not exist\n");
-  EXPECT_FALSE(Exists(Path("never.txt")));
+  EXPECT_FALSE(FileExists(Path("never.txt")));
 
   run = Unload({"query=emp", "file=no/such/dir/emp.txt"});
   EXPECT_EQ(run.status, 6);
@@ -391,14 +324,14 @@ TEST_F(EndToEnd, ResultCodes) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("ERROR -- Cannot write to file : /dev/full\n"), std::string::npos);
   EXPECT_EQ(run.out.find("closed at"), std::string::npos) << run.out;
-  ProgramRun full = RunShell(*dir_, "(" + Quoted(ROWFLUME_BINARY) +
-                                        " user=a/b@sqlite:demo.db query=orders file=- >/dev/full)");
+  ProgramRun full = RunShell(*dir_, ShellQuote(ROWFLUME_BINARY) +
+                                        " user=a/b@sqlite:demo.db query=orders file=- >/dev/full");
   EXPECT_EQ(full.status, 2);
 
   run = Unload({"query=emp", "file=never.txt", "presql=delete from nosuch", "postsql=x"});
   EXPECT_EQ(run.status, 8);
   EXPECT_EQ(run.out, "ORA-00942: table or view does not exist\n");
-  EXPECT_FALSE(Exists(Path("never.txt")));
+  EXPECT_FALSE(FileExists(Path("never.txt")));
 
   run = Unload({"query=dept", "file=post.txt", "postsql=delete from nosuch"});
   EXPECT_EQ(run.status, 9);
@@ -411,7 +344,8 @@ TEST_F(EndToEnd, ResultCodes) {
   run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
                 "postsql=insert into marker values (1)"});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(CountRows(Path("demo.db"), "marker"), 1);
+  EXPECT_EQ(SqliteFile(Path("demo.db"), SqliteFile::Mode::kOpen).One("SELECT count(*) FROM marker"),
+            "1");
 
   // A value longer than its fetch width stops the fetch, unless that error is tolerated.
   run = Unload({"query=select ename, remarks from emp", "width=10:5", "file=-"});
@@ -426,7 +360,7 @@ TEST_F(EndToEnd, ResultCodes) {
   run = RunProgram(*dir_, {"user=scott/wrong@sqlite:accounts.db", "query=emp", "file=refused.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "ORA-01017: invalid username/password; logon denied\n");
-  EXPECT_FALSE(Exists(Path("refused.txt")));
+  EXPECT_FALSE(FileExists(Path("refused.txt")));
   run = RunProgram(*dir_, {"user=SCOTT/tiger@sqlite:accounts.db", "query=dept", "file=-"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "output_test_support.h"
+#include "support/columns.h"
 
 namespace rowflume {
 namespace {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "output_test_support.h"
+#include "support/files.h"
+#include "support/messages.h"
 
 namespace rowflume {
 namespace {
@@ -118,16 +120,11 @@ TEST(OutputFiles, TruncateAppendAndCommand) {
   EXPECT_EQ(std::string(expanded), missing);
 }
 
-std::vector<std::string>* g_messages = nullptr;
-void Collect(void*, const char* text) {
-  g_messages->push_back(text);
-}
-
 TEST(OutputFiles, MessageTexts) {
   std::vector<std::string> messages;
-  g_messages = &messages;
   DbSession session{};
-  session.callback = Collect;
+  session.callback = CaptureMessage;
+  session.callback_context = &messages;
   ReportProgress(&session, 1000000, 12.6);
   ReportFileClosed(&session, "+all.txt", 42, 0.4);
   ReportOpenFailure(&session, "x/y.txt", OpenFailure::kCannotOpen);
@@ -145,7 +142,6 @@ TEST(OutputFiles, MessageTexts) {
   session.callback = nullptr;
   ReportProgress(&session, 1, 0);
   EXPECT_EQ(messages.size(), 5u);
-  g_messages = nullptr;
 }
 
 }  // namespace
