@@ -21,13 +21,14 @@ for kind in release asan; do
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 done
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
-# program and in the program it runs (a race there ends it with status 66 and a report).
+# programs and in the program they run (a race there ends it with status 66 and a report). The
+# ROWID split is tested in tests/parallel, the parallel run itself in tests/run.
 dir=build/tsan
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DROWFLUME_TSAN=ON >/dev/null
-cmake --build "$dir" -j "$jobs" --target rowflume test_parallel
+cmake --build "$dir" -j "$jobs" --target rowflume test_parallel test_run
 echo "== tests: tsan build (parallel)"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L parallel
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" -L '^(parallel|run)$'
 
 # Bounded fuzzing: each target runs 20 seconds from a fixed seed (so a finding can be replayed) on
 # a copy of its corpus, so that nothing is ever written into the repository's corpus. Inputs that

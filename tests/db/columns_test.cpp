@@ -1,5 +1,4 @@
-// Column description against the embedded engine, and the query text normalisation of the job
-// run.
+// Column description against the embedded engine.
 #include "db/columns.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +10,6 @@
 #include <vector>
 
 #include "job/options.h"
-#include "output/insert_text.h"
-#include "run/job_run.h"
 #include "support/described_query.h"
 #include "support/job.h"
 #include "support/sqlite_file.h"
@@ -185,32 +182,6 @@ TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
   EXPECT_EQ(job_->array, 2000u);
 }
 
-// The run flags the columns of the unique list once they are described.
-TEST_F(Describe, UniqueFlags) {
-  Open("CREATE TABLE u(id NUMBER, name VARCHAR2(10), code VARCHAR2(5), idx NUMBER);");
-  Set("unique=ID,Code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(query_.head(), job_->unique, sizeof job_->unique);
-  std::vector<ColumnDesc*> got = Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[1]->unique, 0);
-  EXPECT_EQ(got[2]->unique, 1);
-  EXPECT_EQ(got[3]->unique, 0);  // a longer name with the same start is another column
-  // A space counts as part of the entry, and the first empty entry ends the list.
-  Set("unique=name, code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(query_.head(), job_->unique, sizeof job_->unique);
-  got = Columns();
-  EXPECT_EQ(got[1]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
-  Set("unique=id,,code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(query_.head(), job_->unique, sizeof job_->unique);
-  got = Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
-}
-
 TEST_F(Describe, LobLocators) {
   Open("CREATE TABLE l(id NUMBER(4), bl BLOB, cl CLOB); INSERT INTO l VALUES (1, x'00ff', 'c');");
   Set("lob=file");
@@ -227,58 +198,6 @@ TEST_F(Describe, LobLocators) {
   EXPECT_EQ(job_->array, 1000u);
 
   EXPECT_TRUE(query_.messages().empty());
-}
-
-// PrepareQueryText on a fresh job holding the query text.
-struct Prepared {
-  std::string query;
-  std::string table;
-};
-
-Prepared Prepare(const std::string& query, const std::string& table = "") {
-  std::unique_ptr<UnloadHandle> job = NewJob();
-  std::snprintf(job->query, sizeof job->query, "%s", query.c_str());
-  std::snprintf(job->table, sizeof job->table, "%s", table.c_str());
-  PrepareQueryText(job.get());
-  return {job->query, job->table};
-}
-
-TEST(QueryText, TableNamesBecomeSelects) {
-  Prepared p = Prepare("emp;");
-  EXPECT_EQ(p.query, "select * from emp");
-  EXPECT_EQ(p.table, "emp");
-  p = Prepare("  scott.emp ;\n/\n");
-  EXPECT_EQ(p.query, "select * from scott.emp");
-  EXPECT_EQ(p.table, "scott.emp");
-  // A table already named stays.
-  p = Prepare("emp", "EMP_COPY");
-  EXPECT_EQ(p.query, "select * from emp");
-  EXPECT_EQ(p.table, "EMP_COPY");
-  // 31 characters do not fill `table`; 30 do.
-  p = Prepare(std::string(31, 'T'));
-  EXPECT_EQ(p.query, "select * from " + std::string(31, 'T'));
-  EXPECT_EQ(p.table, "");
-  p = Prepare(std::string(30, 'T'));
-  EXPECT_EQ(p.table, std::string(30, 'T'));
-  // Nothing left: a select from nothing, which the server refuses.
-  p = Prepare(" ;/ ");
-  EXPECT_EQ(p.query, "select * from ");
-  EXPECT_EQ(p.table, "");
-}
-
-TEST(QueryText, QueriesStayAsWritten) {
-  Prepared p = Prepare("   SELECT * FROM EMP /");
-  EXPECT_EQ(p.query, "   SELECT * FROM EMP");
-  EXPECT_EQ(p.table, "");
-  p = Prepare("With x as (select 1 from dual) select * from x;\n");
-  EXPECT_EQ(p.query, "With x as (select 1 from dual) select * from x");
-  // Only the start of the word is looked at: a table called SELECTIONS is taken as a query.
-  p = Prepare("SELECTIONS");
-  EXPECT_EQ(p.query, "SELECTIONS");
-  EXPECT_EQ(p.table, "");
-  // A slash inside the statement stays; only the trailing run goes.
-  p = Prepare("select a/b from t;;  //");
-  EXPECT_EQ(p.query, "select a/b from t");
 }
 
 }  // namespace

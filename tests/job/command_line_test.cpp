@@ -245,32 +245,6 @@ TEST(SqlFile, QueryCutAtItsLimit) {
   EXPECT_EQ(job->query[8191], 's');
 }
 
-TEST(ContentScramble, ChunksAndFinalTail) {
-  const char* key = "K3y!abcd";
-  char buffer[32];
-  std::memcpy(buffer, "0123456789abcdef0123456789abcdef", 32);
-  EXPECT_EQ(ContentScramble(buffer, 8, key), 0);
-  EXPECT_EQ(std::memcmp(buffer, "01234567", 8), 0);
-  EXPECT_EQ(ContentScramble(buffer, 9, key), 8);
-  for (int pos = 0; pos < 8; ++pos) EXPECT_EQ(buffer[pos], "01234567"[pos] ^ key[pos]);
-  EXPECT_EQ(buffer[8], '8');
-  ContentScramble(buffer, 9, key);  // XOR twice restores
-  EXPECT_EQ(ContentScramble(buffer, 16, key), 8);
-  EXPECT_EQ(std::memcmp(buffer + 8, "89abcdef", 8), 0);
-  ContentScramble(buffer, 16, key);
-
-  EXPECT_EQ(ContentScramble(buffer, 32, ""), 32);
-  EXPECT_EQ(std::memcmp(buffer, "0123456789abcdef0123456789abcdef", 32), 0);
-
-  // A short key leaves the rest of every chunk alone (XOR with its NUL bytes).
-  char short_key[32] = "abc";
-  EXPECT_EQ(ContentScramble(buffer, 32, short_key), 24);
-  EXPECT_EQ(buffer[0], '0' ^ 'a');
-  EXPECT_EQ(std::memcmp(buffer + 3, "34567", 5), 0);
-  EXPECT_EQ(buffer[16], '0' ^ 'a');
-  EXPECT_EQ(std::memcmp(buffer + 19, "34567", 5), 0);
-}
-
 // Scrambles data as an output writer does: in writes of arbitrary sizes, each time processing
 // the tail left over from before in front of the new bytes, and writing the tail plain at the end.
 std::string ScrambleAsStream(const std::string& data, const char* key, std::mt19937& random) {

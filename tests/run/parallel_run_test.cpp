@@ -1,7 +1,6 @@
-// The parallel run: the split value and piece file names, the status of the pieces, and whole
-// parallel unloads by the built program on the embedded engine, compared with the serial unload.
+// The parallel run: the split value, the status of the pieces, and whole parallel unloads by the
+// built program on the embedded engine, compared with the serial unload.
 #include "run/parallel_run.h"
-#include "output/name_pattern.h"
 
 #include <gtest/gtest.h>
 
@@ -56,27 +55,6 @@ TEST(ParallelNames, SplitValueTakenApart) {
   std::string longest(128, 'A');
   EXPECT_TRUE(CheckSplitName(longest.c_str(), stored, sql));
   EXPECT_FALSE(CheckSplitName((longest + "A").c_str(), stored, sql));
-}
-
-TEST(ParallelNames, EveryPieceGetsAFileOfItsOwn) {
-  auto pattern = [](const char* text, size_t capacity = 255) {
-    char buffer[300];
-    std::snprintf(buffer, sizeof buffer, "%s", text);
-    bool fits = PiecePattern(buffer, capacity);
-    return std::string(fits ? "" : "!") + buffer;
-  };
-  EXPECT_EQ(pattern("data.txt"), "data_%p.txt");
-  EXPECT_EQ(pattern("out.tar.gz"), "out.tar_%p.gz");
-  EXPECT_EQ(pattern("dir.d/data"), "dir.d/data_%p");
-  EXPECT_EQ(pattern(".hidden"), ".hidden_%p");
-  EXPECT_EQ(pattern("+all.csv"), "+all_%p.csv");
-  EXPECT_EQ(pattern("tarndata.%p.txt"), "tarndata.%p.txt");
-  EXPECT_EQ(pattern("x_%P"), "x_%P");
-  EXPECT_EQ(pattern("-gzip -c"), "-gzip -c");
-  EXPECT_EQ(pattern("%%p.txt"), "%%p_%p.txt");  // "%%p" is a literal p, not the field
-  EXPECT_EQ(pattern(""), "");
-  EXPECT_EQ(pattern("abcdef.txt", 14), "abcdef_%p.txt");
-  EXPECT_EQ(pattern("abcdef.txt", 13), "!abcdef.txt");
 }
 
 TEST(ParallelStatus, NeverZeroWhenAPieceFailed) {
