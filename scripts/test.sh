@@ -19,7 +19,8 @@ for kind in release asan; do
   ctest --preset "$kind" -j "$jobs"
 done
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
-# program and in the program it runs (a race there ends it with status 66 and a report).
+# programs of the split and of the run (parallel runs, client faults in parallel pieces) and in
+# the program they run (a race there ends it with status 66 and a report).
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 echo "== tests: tsan build (parallel)"

@@ -1,8 +1,7 @@
-// Column description against the embedded engine, and the query text normalisation of the job
-// run.
+// Column description against the embedded engine.
+#include "db/columns.h"
+
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,76 +9,32 @@
 #include <string>
 #include <vector>
 
-#include "db/columns.h"
-#include "db/statement.h"
 #include "job/options.h"
-#include "output/insert_text.h"
-#include "run/job_run.h"
+#include "support/described_query.h"
+#include "support/job.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
 
-std::string MakeDatabase(const std::string& name, const std::string& sql) {
-  std::string path =
-      testing::TempDir() + "columns_" + std::to_string(getpid()) + "_" + name + ".db";
-  std::remove(path.c_str());
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* message = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-      << (message != nullptr ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-  return path;
-}
+using namespace testing_support;
 
-void Capture(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
-
-// One logged-on session on a database, a job with defaults, and the described column list of
-// the last query.
+// A described query on a database of the test's own (in the private temporary folder, removed
+// with it), and a job with defaults.
 class Describe : public testing::Test {
  protected:
   void Open(const std::string& sql) {
-    path_ = MakeDatabase(testing::UnitTest::GetInstance()->current_test_info()->name(), sql);
-    SessionInit(&session_);
-    session_.callback = Capture;
-    session_.callback_context = &messages_;
-    ASSERT_EQ(LogonUserString(&session_, ("scott/tiger@sqlite:" + path_).c_str()), 0);
-    InitJobDefaults(job_.get());
-  }
-  void TearDown() override {
-    Release();
-    Logoff(&session_);
-    if (!path_.empty()) std::remove(path_.c_str());
+    const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_EQ(query_.Open(MakeDatabase(name, sql)), 0);
   }
   void Set(const char* item) { ASSERT_EQ(SetOption(job_.get(), item), 1) << item; }
 
   // Describes the query; returns DescribeColumns' result.
-  int Run(const std::string& query) {
-    Release();
-    if (StmtPrepare(&session_, &statement_, query.c_str()) != 0) return -100;
-    if (StmtExecuteQuery(&session_, statement_) != 0) return -101;
-    return DescribeColumns(&session_, statement_, &head_, job_->width, job_.get());
-  }
-  void Release() {
-    FreeColumns(&session_, &head_);
-    if (statement_ != nullptr) StmtFree(&session_, statement_);
-    statement_ = nullptr;
-  }
-  std::vector<ColumnDesc*> Columns() {
-    std::vector<ColumnDesc*> list;
-    for (ColumnDesc* c = head_.next; c != nullptr; c = c->next) list.push_back(c);
-    return list;
-  }
+  int Run(const std::string& query) { return query_.Describe(query, job_.get()); }
+  std::vector<ColumnDesc*> Columns() { return query_.Columns(); }
 
-  std::string path_;
-  DbSession session_{};
-  std::vector<std::string> messages_;
-  std::unique_ptr<UnloadHandle> job_ = std::make_unique<UnloadHandle>();
-  OCIStmt* statement_ = nullptr;
-  ColumnDesc head_{};
+  DescribedQuery query_;
+  std::unique_ptr<UnloadHandle> job_ = NewJob();
 };
 
 struct Want {
@@ -227,32 +182,6 @@ TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
   EXPECT_EQ(job_->array, 2000u);
 }
 
-// The run flags the columns of the unique list once they are described.
-TEST_F(Describe, UniqueFlags) {
-  Open("CREATE TABLE u(id NUMBER, name VARCHAR2(10), code VARCHAR2(5), idx NUMBER);");
-  Set("unique=ID,Code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
-  std::vector<ColumnDesc*> got = Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[1]->unique, 0);
-  EXPECT_EQ(got[2]->unique, 1);
-  EXPECT_EQ(got[3]->unique, 0);  // a longer name with the same start is another column
-  // A space counts as part of the entry, and the first empty entry ends the list.
-  Set("unique=name, code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
-  got = Columns();
-  EXPECT_EQ(got[1]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
-  Set("unique=id,,code");
-  ASSERT_EQ(Run("select id, name, code, idx from u"), 4);
-  FlagUniqueColumns(&head_, job_->unique, sizeof job_->unique);
-  got = Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
-}
-
 TEST_F(Describe, LobLocators) {
   Open("CREATE TABLE l(id NUMBER(4), bl BLOB, cl CLOB); INSERT INTO l VALUES (1, x'00ff', 'c');");
   Set("lob=file");
@@ -268,60 +197,7 @@ TEST_F(Describe, LobLocators) {
   for (uint32_t row = 0; row < job_->array; ++row) ASSERT_NE(slots[row], nullptr) << row;
   EXPECT_EQ(job_->array, 1000u);
 
-  EXPECT_TRUE(messages_.empty());
-}
-
-// PrepareQueryText on a fresh job holding the query text.
-struct Prepared {
-  std::string query;
-  std::string table;
-};
-
-Prepared Prepare(const std::string& query, const std::string& table = "") {
-  auto job = std::make_unique<UnloadHandle>();
-  InitJobDefaults(job.get());
-  std::snprintf(job->query, sizeof job->query, "%s", query.c_str());
-  std::snprintf(job->table, sizeof job->table, "%s", table.c_str());
-  PrepareQueryText(job.get());
-  return {job->query, job->table};
-}
-
-TEST(QueryText, TableNamesBecomeSelects) {
-  Prepared p = Prepare("emp;");
-  EXPECT_EQ(p.query, "select * from emp");
-  EXPECT_EQ(p.table, "emp");
-  p = Prepare("  scott.emp ;\n/\n");
-  EXPECT_EQ(p.query, "select * from scott.emp");
-  EXPECT_EQ(p.table, "scott.emp");
-  // A table already named stays.
-  p = Prepare("emp", "EMP_COPY");
-  EXPECT_EQ(p.query, "select * from emp");
-  EXPECT_EQ(p.table, "EMP_COPY");
-  // 31 characters do not fill `table`; 30 do.
-  p = Prepare(std::string(31, 'T'));
-  EXPECT_EQ(p.query, "select * from " + std::string(31, 'T'));
-  EXPECT_EQ(p.table, "");
-  p = Prepare(std::string(30, 'T'));
-  EXPECT_EQ(p.table, std::string(30, 'T'));
-  // Nothing left: a select from nothing, which the server refuses.
-  p = Prepare(" ;/ ");
-  EXPECT_EQ(p.query, "select * from ");
-  EXPECT_EQ(p.table, "");
-}
-
-TEST(QueryText, QueriesStayAsWritten) {
-  Prepared p = Prepare("   SELECT * FROM EMP /");
-  EXPECT_EQ(p.query, "   SELECT * FROM EMP");
-  EXPECT_EQ(p.table, "");
-  p = Prepare("With x as (select 1 from dual) select * from x;\n");
-  EXPECT_EQ(p.query, "With x as (select 1 from dual) select * from x");
-  // Only the start of the word is looked at: a table called SELECTIONS is taken as a query.
-  p = Prepare("SELECTIONS");
-  EXPECT_EQ(p.query, "SELECTIONS");
-  EXPECT_EQ(p.table, "");
-  // A slash inside the statement stays; only the trailing run goes.
-  p = Prepare("select a/b from t;;  //");
-  EXPECT_EQ(p.query, "select a/b from t");
+  EXPECT_TRUE(query_.messages().empty());
 }
 
 }  // namespace

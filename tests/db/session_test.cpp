@@ -1,27 +1,25 @@
 #include "db/session.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "db/fake_oci.h"
+#include "db/scripted_client.h"
 #include "db/statement.h"
 #include "run/job_run.h"
+#include "support/files.h"
+#include "support/messages.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
 
-using testing_oci::CallLog;
-using testing_oci::Fake;
-using testing_oci::ResetFake;
+using namespace testing_support;
 
 std::string Descriptor(const std::string& host, const std::string& port, const std::string& sid) {
   return "(DESCRIPTION=(ADDRESS_LIST=(ADDRESS=(HOST=" + host + ")(PROTOCOL=TCP)(PORT=" + port +
@@ -181,21 +179,6 @@ TEST(HostChoice, ResolveConnectAppendsOrLeavesOutputAlone) {
 
 // ---- Messages -------------------------------------------------------------------------------
 
-struct Captured {
-  std::vector<std::string> texts;
-};
-
-void Capture(void* context, const char* text) {
-  static_cast<Captured*>(context)->texts.push_back(text);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(SessionMessages, DefaultCallbackWritesToTheSessionStream) {
   DbSession session;
   SessionInit(&session);
@@ -205,7 +188,7 @@ TEST(SessionMessages, DefaultCallbackWritesToTheSessionStream) {
   EXPECT_EQ(session.status, 0);
   EXPECT_EQ(session.oci, nullptr);
 
-  std::string path = testing::TempDir() + "session_messages.txt";
+  std::string path = TempPath("session_messages.txt");
   session.messages = OpenFileStream(path.c_str(), OpenMode::kTruncate);
   ASSERT_NE(session.messages, nullptr);
   SessionMessage(&session, "first\n");
@@ -226,12 +209,12 @@ class FakeLogon : public testing::Test {
  protected:
   void SetUp() override {
     SessionInit(&session_);
-    session_.callback = Capture;
+    session_.callback = CaptureMessage;
     session_.callback_context = &captured_;
-    session_.oci = ResetFake();
+    session_.oci = StartScriptedClient();
   }
   DbSession session_;
-  Captured captured_;
+  std::vector<std::string> captured_;
 };
 
 constexpr char kFullLogon[] =
@@ -243,33 +226,33 @@ TEST_F(FakeLogon, SequenceAndArguments) {
   session_.ncharset_id = 2000;
   ASSERT_EQ(LogonUserString(&session_, "scott/tiger@db1:1521:ORCL"), 0);
   EXPECT_EQ(CallLog(), kFullLogon);
-  EXPECT_EQ(Fake().attach_connect, Descriptor("db1", "1521", "ORCL"));
-  EXPECT_EQ(Fake().username, "scott");
-  EXPECT_EQ(Fake().password, "tiger");
-  EXPECT_EQ(Fake().credential_type, OCI_CRED_RDBMS);
-  EXPECT_EQ(Fake().session_mode, OCI_DEFAULT);
-  EXPECT_EQ(Fake().charset_id, 873);
-  EXPECT_EQ(Fake().ncharset_id, 2000);
+  EXPECT_EQ(Scripted().attach_connect, Descriptor("db1", "1521", "ORCL"));
+  EXPECT_EQ(Scripted().username, "scott");
+  EXPECT_EQ(Scripted().password, "tiger");
+  EXPECT_EQ(Scripted().credential_type, OCI_CRED_RDBMS);
+  EXPECT_EQ(Scripted().session_mode, OCI_DEFAULT);
+  EXPECT_EQ(Scripted().charset_id, 873);
+  EXPECT_EQ(Scripted().ncharset_id, 2000);
   EXPECT_NE(session_.user_session, nullptr);
-  EXPECT_TRUE(captured_.texts.empty());
+  EXPECT_TRUE(captured_.empty());
 
-  Fake().calls.clear();
+  ClearCallLog();
   EXPECT_EQ(Logoff(&session_), 0);
   EXPECT_EQ(CallLog(), "SessionEnd ServerDetach HandleFree(1)");
   EXPECT_EQ(session_.environment, nullptr);
   EXPECT_EQ(session_.oci, nullptr);
-  Fake().calls.clear();
+  ClearCallLog();
   EXPECT_EQ(Logoff(&session_), 0);  // a second logoff touches nothing
   EXPECT_EQ(CallLog(), "");
 }
 
 TEST_F(FakeLogon, SysdbaLogonGoesToTheLocalDatabase) {
   ASSERT_EQ(LogonUserString(&session_, "Sys/pw@orcl"), 0);
-  EXPECT_EQ(Fake().attach_connect, "");
-  EXPECT_EQ(Fake().username, "");
-  EXPECT_EQ(Fake().password, "");
-  EXPECT_EQ(Fake().credential_type, OCI_CRED_EXT);
-  EXPECT_EQ(Fake().session_mode, OCI_SYSDBA);
+  EXPECT_EQ(Scripted().attach_connect, "");
+  EXPECT_EQ(Scripted().username, "");
+  EXPECT_EQ(Scripted().password, "");
+  EXPECT_EQ(Scripted().credential_type, OCI_CRED_EXT);
+  EXPECT_EQ(Scripted().session_mode, OCI_SYSDBA);
   Logoff(&session_);
 }
 
@@ -284,14 +267,14 @@ TEST_F(FakeLogon, HandleCreationFailureIsSilent) {
                         {"HandleAlloc(3)", "ServerDetach HandleFree(1)"}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.call);
-    session_.oci = ResetFake();
-    Fake().fail_call = step.call;
-    Fake().error_code = 1017;  // must not be asked for
-    Fake().error_text = "ORA-01017: invalid username/password; logon denied\n";
+    session_.oci = StartScriptedClient();
+    FakeOci::Get().Fail(step.call, 1);
+    Scripted().error_code = 1017;  // must not be asked for
+    Scripted().error_text = "ORA-01017: invalid username/password; logon denied\n";
     EXPECT_EQ(LogonUserString(&session_, "scott/tiger@orcl"), -1);
     EXPECT_EQ(CallLog().find("ErrorGet"), std::string::npos);
-    EXPECT_TRUE(captured_.texts.empty());
-    Fake().calls.clear();
+    EXPECT_TRUE(captured_.empty());
+    ClearCallLog();
     Logoff(&session_);
     EXPECT_EQ(CallLog(), step.logoff);
   }
@@ -315,20 +298,19 @@ TEST_F(FakeLogon, LaterFailuresReportTheOracleTextOnceAndLogoffCleansUp) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.call);
-    session_.oci = ResetFake();
-    captured_.texts.clear();
-    Fake().fail_call = step.call;
-    Fake().fail_occurrence = step.occurrence;
-    Fake().error_code = 1017;
-    Fake().error_text = kText;
+    session_.oci = StartScriptedClient();
+    captured_.clear();
+    FakeOci::Get().Fail(step.call, step.occurrence);
+    Scripted().error_code = 1017;
+    Scripted().error_text = kText;
     EXPECT_EQ(LogonUserString(&session_, "scott/wrong@orcl"), -1);
-    ASSERT_EQ(captured_.texts.size(), 1u);
-    EXPECT_EQ(captured_.texts[0], kText);
+    ASSERT_EQ(captured_.size(), 1u);
+    EXPECT_EQ(captured_[0], kText);
     EXPECT_EQ(session_.last_error_code, 1017);
     // Nothing after the failing step was attempted.
     std::string log = CallLog();
     EXPECT_EQ(log.substr(log.size() - strlen("ErrorGet")), "ErrorGet");
-    Fake().calls.clear();
+    ClearCallLog();
     Logoff(&session_);
     EXPECT_EQ(CallLog(), step.logoff);
   }
@@ -336,8 +318,8 @@ TEST_F(FakeLogon, LaterFailuresReportTheOracleTextOnceAndLogoffCleansUp) {
 
 TEST_F(FakeLogon, RefusedUserStringMakesNoClientCall) {
   EXPECT_EQ(LogonUserString(&session_, (std::string(140, 'u') + "/pw").c_str()), -1);
-  ASSERT_EQ(captured_.texts.size(), 1u);
-  EXPECT_NE(captured_.texts[0].find("logon refused"), std::string::npos);
+  ASSERT_EQ(captured_.size(), 1u);
+  EXPECT_NE(captured_[0].find("logon refused"), std::string::npos);
   EXPECT_EQ(CallLog(), "");
 }
 
@@ -345,23 +327,23 @@ TEST_F(FakeLogon, ReportErrorPassesTheTextVerbatim) {
   ASSERT_EQ(LogonUserString(&session_, "scott/tiger"), 0);
   // No record: nothing passed on, 0.
   EXPECT_EQ(ReportError(&session_), 0);
-  EXPECT_TRUE(captured_.texts.empty());
+  EXPECT_TRUE(captured_.empty());
 
-  Fake().error_code = 942;
-  Fake().error_text = "ORA-00942: table or view does not exist\n";
+  Scripted().error_code = 942;
+  Scripted().error_text = "ORA-00942: table or view does not exist\n";
   EXPECT_EQ(ReportError(&session_), 942);
   EXPECT_EQ(ReportError(&session_), 942);  // reported twice, printed twice
-  ASSERT_EQ(captured_.texts.size(), 2u);
-  EXPECT_EQ(captured_.texts[0], "ORA-00942: table or view does not exist\n");
-  EXPECT_EQ(captured_.texts[1], captured_.texts[0]);
+  ASSERT_EQ(captured_.size(), 2u);
+  EXPECT_EQ(captured_[0], "ORA-00942: table or view does not exist\n");
+  EXPECT_EQ(captured_[1], captured_[0]);
 
   // A text that fills the whole buffer reaches the callback terminated.
-  Fake().error_text_fills_buffer = true;
+  Scripted().error_text_fills_buffer = true;
   EXPECT_EQ(ReportError(&session_), 942);
-  EXPECT_EQ(captured_.texts.back(), std::string(511, 'x'));
+  EXPECT_EQ(captured_.back(), std::string(511, 'x'));
 
   // The fields are cleared by the next fetch that finds nothing.
-  Fake().error_code = 0;
+  Scripted().error_code = 0;
   EXPECT_EQ(ReportError(&session_), 0);
   EXPECT_EQ(session_.last_error_code, 0);
   EXPECT_EQ(session_.last_error_text[0], '\0');
@@ -403,12 +385,12 @@ TEST(ClientLoader, MissingClientGivesOneMessageNamingEveryFile) {
   // A logon that needs the client passes the same message, with a line feed, and fails.
   DbSession session;
   SessionInit(&session);
-  Captured captured;
-  session.callback = Capture;
+  std::vector<std::string> captured;
+  session.callback = CaptureMessage;
   session.callback_context = &captured;
   EXPECT_EQ(LogonUserString(&session, "scott/tiger@orcl"), -1);
-  ASSERT_EQ(captured.texts.size(), 1u);
-  EXPECT_EQ(captured.texts[0], text + "\n");
+  ASSERT_EQ(captured.size(), 1u);
+  EXPECT_EQ(captured[0], text + "\n");
   EXPECT_EQ(session.environment, nullptr);
   EXPECT_EQ(Logoff(&session), 0);
 }
@@ -424,11 +406,7 @@ TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
   EXPECT_EQ(SelectProvider("sqlite:demo.db", message, sizeof(message)), EmbeddedApi());
 
   // External credentials keep the embedded file as the local default database.
-  std::string path = testing::TempDir() + "session_embedded.db";
-  std::remove(path.c_str());
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_close(db);
+  std::string path = MakeDatabase("session_embedded", "");
   for (const char* user : {"/@sqlite:", "sys/x@sqlite:"}) {
     DbSession session;
     SessionInit(&session);

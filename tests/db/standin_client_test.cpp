@@ -1,7 +1,6 @@
 // The run-time loader against the stand-in client library (the embedded engine exported under
 // the client's names), found through the library search path like an installed client.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,15 +10,15 @@
 
 #include "db/statement.h"
 #include "run/job_run.h"
+#include "support/messages.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
 
-const char kChildMarker[] = "ROWFLUME_STANDIN_CHILD";
+using namespace testing_support;
 
-void Capture(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
+const char kChildMarker[] = "ROWFLUME_STANDIN_CHILD";
 
 struct Worker {
   std::string user_string;
@@ -53,16 +52,10 @@ TEST(StandinClient, LoadedFromTheSearchPathLogsOnAndQueries) {
     return;
   }
 
-  std::string path = testing::TempDir() + "standin_accounts.db";
-  std::remove(path.c_str());
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE rowflume_accounts(username TEXT, password TEXT);"
-                         "INSERT INTO rowflume_accounts VALUES('scott', 'tiger');",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  std::string path = MakeDatabase("standin_accounts",
+                                  "CREATE TABLE rowflume_accounts(username TEXT, password TEXT);"
+                                  "INSERT INTO rowflume_accounts VALUES('scott', 'tiger');");
+  ASSERT_FALSE(HasFailure());
 
   char message[2048] = "";
   const OciApi* api = ClientLibraryApi(message, sizeof(message));
@@ -89,7 +82,7 @@ TEST(StandinClient, LoadedFromTheSearchPathLogsOnAndQueries) {
   DbSession session;
   SessionInit(&session);
   std::vector<std::string> texts;
-  session.callback = Capture;
+  session.callback = CaptureMessage;
   session.callback_context = &texts;
   EXPECT_EQ(LogonUserString(&session, ("scott/wrong@" + path).c_str()), -1);
   ASSERT_EQ(texts.size(), 1u);

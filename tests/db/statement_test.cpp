@@ -4,38 +4,33 @@
 #include <string>
 #include <vector>
 
-#include "db/fake_oci.h"
+#include "db/scripted_client.h"
 #include "db/statement.h"
 #include "run/job_run.h"
+#include "support/messages.h"
 
 namespace rowflume {
 namespace {
 
-using testing_oci::CallLog;
-using testing_oci::Fake;
-using testing_oci::ResetFake;
-
-void Capture(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
+using namespace testing_support;
 
 // A session logged on through the recording provider, with an empty call log.
 class Statements : public testing::Test {
  protected:
   void SetUp() override {
     SessionInit(&session_);
-    session_.callback = Capture;
+    session_.callback = CaptureMessage;
     session_.callback_context = &messages_;
-    session_.oci = ResetFake();
+    session_.oci = StartScriptedClient();
     ASSERT_EQ(LogonUserString(&session_, "scott/tiger@orcl"), 0);
-    Fake().calls.clear();
+    ClearCallLog();
   }
   void TearDown() override { Logoff(&session_); }
 
-  void FailWith(const char* call, sb4 code, const char* text) {
-    testing_oci::FailNextUse(call);
-    Fake().error_code = code;
-    Fake().error_text = text;
+  void FailWith(const char* call, sb4 code, const char* text, sword status = OCI_ERROR) {
+    FakeOci::Get().FailNextUse(call, status);
+    Scripted().error_code = code;
+    Scripted().error_text = text;
   }
 
   DbSession session_;
@@ -46,9 +41,9 @@ TEST_F(Statements, ExecuteStatementPreparesExecutesOnceAndFrees) {
   OCIStmt* statement = nullptr;
   EXPECT_EQ(ExecuteStatement(&session_, &statement, "ALTER SESSION SET X=1"), 0);
   EXPECT_EQ(CallLog(), "HandleAlloc(4) StmtPrepare StmtExecute HandleFree(4)");
-  EXPECT_EQ(Fake().prepared_text, "ALTER SESSION SET X=1");
-  EXPECT_EQ(Fake().execute_iterations, 1u);
-  EXPECT_EQ(Fake().execute_mode, OCI_COMMIT_ON_SUCCESS);
+  EXPECT_EQ(Scripted().prepared_text, "ALTER SESSION SET X=1");
+  EXPECT_EQ(Scripted().execute_iterations, 1u);
+  EXPECT_EQ(Scripted().execute_mode, OCI_COMMIT_ON_SUCCESS);
   EXPECT_EQ(statement, nullptr);
   EXPECT_TRUE(messages_.empty());
 }
@@ -57,7 +52,7 @@ TEST_F(Statements, ExecuteStatementFailuresAreReportedOnceAndStillFree) {
   const char* kText = "ORA-02248: invalid option for ALTER SESSION\n";
   for (const char* step : {"StmtPrepare", "StmtExecute"}) {
     SCOPED_TRACE(step);
-    Fake().calls.clear();
+    ClearCallLog();
     messages_.clear();
     FailWith(step, 2248, kText);
     OCIStmt* statement = nullptr;
@@ -69,7 +64,7 @@ TEST_F(Statements, ExecuteStatementFailuresAreReportedOnceAndStillFree) {
     EXPECT_EQ(std::string(step) == "StmtPrepare", log.find("StmtExecute") == std::string::npos);
   }
   // No statement handle: -1 and no message, nothing to free.
-  Fake().calls.clear();
+  ClearCallLog();
   messages_.clear();
   FailWith("HandleAlloc(4)", 1017, "ORA-01017\n");
   OCIStmt* statement = nullptr;
@@ -77,14 +72,13 @@ TEST_F(Statements, ExecuteStatementFailuresAreReportedOnceAndStillFree) {
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(CallLog(), "HandleAlloc(4)");
   // A failed free after a good execute still counts as failure.
-  Fake().calls.clear();
+  ClearCallLog();
   FailWith("HandleFree(4)", 0, "");
   EXPECT_EQ(ExecuteStatement(&session_, &statement, "SELECT 1 FROM DUAL"), -1);
 }
 
 TEST_F(Statements, FailureWithoutErrorRecordIsNeverSuccess) {
-  FailWith("StmtExecute", 0, "");
-  Fake().fail_status = OCI_SUCCESS_WITH_INFO;
+  FailWith("StmtExecute", 0, "", OCI_SUCCESS_WITH_INFO);
   OCIStmt* statement = nullptr;
   ASSERT_EQ(StmtPrepare(&session_, &statement, "select * from emp"), 0);
   EXPECT_EQ(StmtExecuteQuery(&session_, statement), -1);
@@ -97,8 +91,8 @@ TEST_F(Statements, QueryExecutesWithoutFetching) {
   ASSERT_EQ(StmtPrepare(&session_, &statement, "select * from emp"), 0);
   ASSERT_NE(statement, nullptr);
   EXPECT_EQ(StmtExecuteQuery(&session_, statement), 0);
-  EXPECT_EQ(Fake().execute_iterations, 0u);
-  EXPECT_EQ(Fake().execute_mode, OCI_DEFAULT);
+  EXPECT_EQ(Scripted().execute_iterations, 0u);
+  EXPECT_EQ(Scripted().execute_mode, OCI_DEFAULT);
   EXPECT_EQ(StmtFree(&session_, statement), 0);
   EXPECT_EQ(StmtFree(&session_, nullptr), 0);
   EXPECT_EQ(CallLog(), "HandleAlloc(4) StmtPrepare StmtExecute HandleFree(4)");
@@ -113,18 +107,18 @@ TEST_F(Statements, BindByNameBindsTextAndStoresTheHandle) {
   OCIStmt* statement = nullptr;
   ASSERT_EQ(StmtPrepare(&session_, &statement, "select * from t where rowid >= :MINRID"), 0);
   EXPECT_EQ(BindByName(&session_, statement, &entry), 0);
-  EXPECT_EQ(Fake().bind_name, "MINRID");
-  EXPECT_EQ(Fake().bind_value, "AAAR3sAAEAAAACXAAA");
-  EXPECT_EQ(Fake().bind_type, SQLT_CHR);
-  EXPECT_EQ(Fake().bind_max_array, 1u);
+  EXPECT_EQ(Scripted().bind_name, "MINRID");
+  EXPECT_EQ(Scripted().bind_value, "AAAR3sAAEAAAACXAAA");
+  EXPECT_EQ(Scripted().bind_type, SQLT_CHR);
+  EXPECT_EQ(Scripted().bind_max_array, 1u);
   EXPECT_NE(entry.bind, nullptr);
 
   // Damaged lengths are held to the entry's arrays.
   entry.name_length = 1000;
   entry.value_length = 100000;
   BindByName(&session_, statement, &entry);
-  EXPECT_EQ(Fake().bind_name.size(), sizeof(entry.name));
-  EXPECT_EQ(Fake().bind_value.size(), sizeof(entry.value));
+  EXPECT_EQ(Scripted().bind_name.size(), sizeof(entry.name));
+  EXPECT_EQ(Scripted().bind_value.size(), sizeof(entry.value));
 
   // A failed bind is left to show up at execute: nothing is reported here.
   FailWith("BindByName", 1036, "ORA-01036: illegal variable name/number\n");
@@ -139,9 +133,9 @@ TEST_F(Statements, CurrentUser) {
   char buffer[30];
   EXPECT_EQ(QueryCurrentUser(&session_, buffer), 0);
   EXPECT_STREQ(buffer, "SCOTT");
-  EXPECT_EQ(Fake().prepared_text, "SELECT USER FROM DUAL");
-  EXPECT_EQ(Fake().define_size, 30);
-  EXPECT_EQ(Fake().define_type, SQLT_STR);
+  EXPECT_EQ(Scripted().prepared_text, "SELECT USER FROM DUAL");
+  EXPECT_EQ(Scripted().define_size, 30);
+  EXPECT_EQ(Scripted().define_type, SQLT_STR);
   EXPECT_EQ(CallLog(),
             "HandleAlloc(4) StmtPrepare StmtExecute DefineByPos StmtFetch HandleFree(6) "
             "HandleFree(4)");
@@ -152,18 +146,18 @@ TEST_F(Statements, CurrentUserFailures) {
   // Fetch and define failures are returned, not reported, and leave no name.
   for (const char* step : {"StmtFetch", "DefineByPos"}) {
     SCOPED_TRACE(step);
-    Fake().calls.clear();
-    FailWith(step, 1403, "ORA-01403: no data found\n");
-    Fake().fail_status = std::string(step) == "StmtFetch" ? OCI_NO_DATA : OCI_ERROR;
+    ClearCallLog();
+    const sword status = std::string(step) == "StmtFetch" ? OCI_NO_DATA : OCI_ERROR;
+    FailWith(step, 1403, "ORA-01403: no data found\n", status);
     strcpy(buffer, "OLD");
-    EXPECT_EQ(QueryCurrentUser(&session_, buffer), Fake().fail_status);
+    EXPECT_EQ(QueryCurrentUser(&session_, buffer), status);
     EXPECT_STREQ(buffer, "");
     EXPECT_TRUE(messages_.empty());
     std::string log = CallLog();
     EXPECT_EQ(log.substr(log.size() - strlen("HandleFree(4)")), "HandleFree(4)");
   }
   // A prepare failure is reported and its number returned.
-  Fake().calls.clear();
+  ClearCallLog();
   FailWith("StmtPrepare", 942, "ORA-00942: table or view does not exist\n");
   EXPECT_EQ(QueryCurrentUser(&session_, buffer), 942);
   ASSERT_EQ(messages_.size(), 1u);

@@ -1,31 +1,21 @@
-// Helpers for the engine tests: SQLite fixture files made directly, and one logged-on connection
-// driven only through the engine's OciApi table.
+// Helpers for the engine tests: one logged-on connection driven only through the engine's
+// OciApi table, beside the shared helpers for files and SQLite fixture databases.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "db/oci_api.h"
+#include "support/files.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume::enginetest {
 
-// Creates (or replaces) a database file holding what `sql` makes; returns its path.
-inline std::string MakeDatabase(const std::string& name, const std::string& sql) {
-  std::string path = testing::TempDir() + "engine_" + name + ".db";
-  std::remove(path.c_str());
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* message = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
-  sqlite3_free(message);
-  sqlite3_close(db);
-  return path;
-}
+using testing_support::Hex;
+using testing_support::MakeDatabase;
+using testing_support::PatternBytes;
 
 struct Connection {
   const OciApi* api;

@@ -6,27 +6,10 @@
 namespace rowflume::enginetest {
 namespace {
 
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t idx = 0; idx < size; ++idx)
-    bytes[idx] = static_cast<char>((idx * 7 + idx / 251) & 0xff);
-  return bytes;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char byte : bytes) {
-    out.push_back(kDigits[byte >> 4]);
-    out.push_back(kDigits[byte & 15]);
-  }
-  return out;
-}
-
 class EngineLob : public testing::Test {
  protected:
   void SetUp() override {
-    value_ = Pattern(100000);
+    value_ = PatternBytes(100000);
     path_ = MakeDatabase("lob",
                          "CREATE TABLE t(id INTEGER, b BLOB, c CLOB);"
                          "INSERT INTO t VALUES (1, x'" +

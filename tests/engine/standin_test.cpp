@@ -14,33 +14,12 @@ TEST(EngineStandIn, ExportsTheClientFunctionsThatRunTheEngine) {
   ASSERT_NE(library, nullptr) << error;
   OciApi table{};
   table.provider = "stand-in";
-  // Resolves one name into the matching table slot; every one of the 21 must exist.
-  auto resolve = [library](const char* name, auto* slot) {
-    void* symbol = FindSharedSymbol(library, name);
-    EXPECT_NE(symbol, nullptr) << name;
-    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(symbol);
-  };
-  resolve("OCIEnvNlsCreate", &table.EnvNlsCreate);
-  resolve("OCINlsCharSetNameToId", &table.NlsCharSetNameToId);
-  resolve("OCIHandleAlloc", &table.HandleAlloc);
-  resolve("OCIHandleFree", &table.HandleFree);
-  resolve("OCIDescriptorAlloc", &table.DescriptorAlloc);
-  resolve("OCIServerAttach", &table.ServerAttach);
-  resolve("OCIServerDetach", &table.ServerDetach);
-  resolve("OCIAttrSet", &table.AttrSet);
-  resolve("OCIAttrGet", &table.AttrGet);
-  resolve("OCISessionBegin", &table.SessionBegin);
-  resolve("OCISessionEnd", &table.SessionEnd);
-  resolve("OCIStmtPrepare", &table.StmtPrepare);
-  resolve("OCIStmtExecute", &table.StmtExecute);
-  resolve("OCIBindByName", &table.BindByName);
-  resolve("OCIParamGet", &table.ParamGet);
-  resolve("OCIDefineByPos", &table.DefineByPos);
-  resolve("OCIStmtFetch", &table.StmtFetch);
-  resolve("OCILobOpen", &table.LobOpen);
-  resolve("OCILobRead", &table.LobRead);
-  resolve("OCILobClose", &table.LobClose);
-  resolve("OCIErrorGet", &table.ErrorGet);
+  // Every function of the list must be exported under its client name.
+#define ROWFLUME_RESOLVE(result, name, parameters, arguments)                           \
+  table.name = reinterpret_cast<OCI##name##Fn>(FindSharedSymbol(library, "OCI" #name)); \
+  EXPECT_NE(table.name, nullptr) << "OCI" #name;
+  ROWFLUME_OCI_FUNCTIONS(ROWFLUME_RESOLVE)
+#undef ROWFLUME_RESOLVE
   // The engine's own entry points stay hidden (rowflume::EmbeddedApi() here).
   EXPECT_EQ(FindSharedSymbol(library, "_ZN8rowflume11EmbeddedApiEv"), nullptr);
   if (!HasFailure()) {

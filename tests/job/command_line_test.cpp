@@ -8,32 +8,19 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "job/options.h"
+#include "support/files.h"
+#include "support/job.h"
 
 namespace rowflume {
 namespace {
 
-std::unique_ptr<UnloadHandle> NewJob() {
-  auto job = std::make_unique<UnloadHandle>();
-  InitJobDefaults(job.get());
-  return job;
-}
-
-// Test cases may run as parallel processes: each process has files of its own.
-std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "cl_" + std::to_string(getpid()) + "_" + name;
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using namespace testing_support;
 
 // A stdio stream holding text, positioned at its start.
 FILE* StreamOf(const std::string& text) {
@@ -60,11 +47,9 @@ void ApplyItems(UnloadHandle* job, const std::string& text) {
 }
 
 void RunPass1(UnloadHandle* job, std::vector<std::string> args) {
-  args.insert(args.begin(), "rowflume");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  ApplyOptionArguments(job, static_cast<int>(argv.size()), argv.data());
-  CollectBindArguments(job, static_cast<int>(argv.size()), argv.data());
+  Argv argv(std::move(args));
+  ApplyOptionArguments(job, argv.argc(), argv.argv());
+  CollectBindArguments(job, argv.argc(), argv.argv());
 }
 
 TEST(CommandLine, UserStringPositionsAndSilentLogon) {
@@ -258,32 +243,6 @@ TEST(SqlFile, QueryCutAtItsLimit) {
   std::fclose(input);
   EXPECT_EQ(std::strlen(job->query), static_cast<size_t>(kQueryLimit));
   EXPECT_EQ(job->query[8191], 's');
-}
-
-TEST(ContentScramble, ChunksAndFinalTail) {
-  const char* key = "K3y!abcd";
-  char buffer[32];
-  std::memcpy(buffer, "0123456789abcdef0123456789abcdef", 32);
-  EXPECT_EQ(ContentScramble(buffer, 8, key), 0);
-  EXPECT_EQ(std::memcmp(buffer, "01234567", 8), 0);
-  EXPECT_EQ(ContentScramble(buffer, 9, key), 8);
-  for (int pos = 0; pos < 8; ++pos) EXPECT_EQ(buffer[pos], "01234567"[pos] ^ key[pos]);
-  EXPECT_EQ(buffer[8], '8');
-  ContentScramble(buffer, 9, key);  // XOR twice restores
-  EXPECT_EQ(ContentScramble(buffer, 16, key), 8);
-  EXPECT_EQ(std::memcmp(buffer + 8, "89abcdef", 8), 0);
-  ContentScramble(buffer, 16, key);
-
-  EXPECT_EQ(ContentScramble(buffer, 32, ""), 32);
-  EXPECT_EQ(std::memcmp(buffer, "0123456789abcdef0123456789abcdef", 32), 0);
-
-  // A short key leaves the rest of every chunk alone (XOR with its NUL bytes).
-  char short_key[32] = "abc";
-  EXPECT_EQ(ContentScramble(buffer, 32, short_key), 24);
-  EXPECT_EQ(buffer[0], '0' ^ 'a');
-  EXPECT_EQ(std::memcmp(buffer + 3, "34567", 5), 0);
-  EXPECT_EQ(buffer[16], '0' ^ 'a');
-  EXPECT_EQ(std::memcmp(buffer + 19, "34567", 5), 0);
 }
 
 // Scrambles data as an output writer does: in writes of arbitrary sizes, each time processing

@@ -6,14 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "support/job.h"
+
 namespace rowflume {
 namespace {
 
-std::unique_ptr<UnloadHandle> NewJob() {
-  auto job = std::make_unique<UnloadHandle>();
-  InitJobDefaults(job.get());
-  return job;
-}
+using namespace testing_support;
 
 std::string Bytes(const char* text, int length) {
   return std::string(text, static_cast<size_t>(length));

@@ -1,64 +1,24 @@
 #include "main/driver.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "job/command_line.h"
 #include "scramble/scramble.h"
+#include "support/files.h"
+#include "support/job.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Test cases may run as parallel processes: each process has files of its own.
-std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "driver_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-// Runs the built program with the arguments (each passed as one word) and the given standard
-// input, and collects its exit status and both output streams.
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = "") {
-  std::string in_path = TempPath("stdin");
-  std::string out_path = TempPath("stdout");
-  std::string err_path = TempPath("stderr");
-  WriteFile(in_path, input);
-  std::string command = ROWFLUME_BINARY;
-  for (const std::string& arg : args) {
-    command += " '";
-    for (char c : arg) command += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    command += "'";
-  }
-  command += " <" + in_path + " >" + out_path + " 2>" + err_path;
-  int raw = std::system(command.c_str());
-  ProgramRun run;
-  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  for (const std::string& path : {in_path, out_path, err_path}) unlink(path.c_str());
-  return run;
-}
+using namespace testing_support;
 
 std::string BannerLine(StoredText which) {
   unsigned char block[kMaxStoredTextBytes] = {};
@@ -89,10 +49,8 @@ std::string CryptLine(const std::string& user) {
 
 // Prepares a job in this process; only for arguments that neither print nor read stdin.
 int Prepare(UnloadHandle* job, std::vector<std::string> args) {
-  args.insert(args.begin(), "rowflume");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  return PrepareCommandLineJob(job, static_cast<int>(argv.size()), argv.data());
+  Argv argv(std::move(args));
+  return PrepareCommandLineJob(job, argv.argc(), argv.argv());
 }
 
 TEST(Driver, UsageWithoutQueryOrSplit) {
@@ -102,23 +60,23 @@ TEST(Driver, UsageWithoutQueryOrSplit) {
     ASSERT_FALSE(banner.empty());
     for (char c : banner) ASSERT_TRUE(c >= 0x20 && c < 0x7f) << "banner not plain: " << banner;
   }
-  ProgramRun run = RunProgram({});
+  ProgramRun run = RunProgram(".", {});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, UsageText(false));
   EXPECT_EQ(run.err, "");
 
-  run = RunProgram({"help=yes"});
+  run = RunProgram(".", {"help=yes"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, UsageText(true));
   EXPECT_NE(run.out.find("   uncrack = The uncrack key"), std::string::npos);
 
   // The same item from a parameter file read on standard input.
-  run = RunProgram({"parfile=-"}, "help=yes\n");
+  run = RunProgram(".", {"parfile=-"}, "help=yes\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, UsageText(true));
 
   // A SQL text on standard input that is only the end line leaves the query empty.
-  run = RunProgram({"sql=-"}, "/\nselect 1 from dual\n");
+  run = RunProgram(".", {"sql=-"}, "/\nselect 1 from dual\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, UsageText(false));
 }
@@ -126,7 +84,7 @@ TEST(Driver, UsageWithoutQueryOrSplit) {
 TEST(Driver, QueryGoesOnToTheDatabaseStep) {
   // Without an Oracle client on the machine the logon check fails with one clear message and
   // status 1, before any output file exists.
-  ProgramRun run = RunProgram({"scott/tiger@orcl", "sql=-", "file=never_written.txt"},
+  ProgramRun run = RunProgram(".", {"scott/tiger@orcl", "sql=-", "file=never_written.txt"},
                               "select 1 from dual\n/\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("ERROR -- Cannot load the Oracle client library.", 0), 0u) << run.out;
@@ -147,13 +105,13 @@ TEST(Driver, QueryGoesOnToTheDatabaseStep) {
 }
 
 TEST(Driver, CryptPrintsOneLineAndStops) {
-  ProgramRun run = RunProgram({"crypt=yes", "user=scott/tiger@orcl", "query=emp"});
+  ProgramRun run = RunProgram(".", {"crypt=yes", "user=scott/tiger@orcl", "query=emp"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, CryptLine("scott/tiger@orcl"));
   EXPECT_EQ(run.out.size(), 5u + 32u + 1u);  // 16 characters: two 8-byte blocks
   EXPECT_EQ(run.err, "");
 
-  run = RunProgram({"crypt=on"});
+  run = RunProgram(".", {"crypt=on"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, CryptLine("/"));
   EXPECT_EQ(run.out.size(), 5u + 16u + 1u);
@@ -161,7 +119,7 @@ TEST(Driver, CryptPrintsOneLineAndStops) {
 
 TEST(Driver, CryptOutputGivenBackAsUser) {
   const std::string user = "system/manager_password@dbhost:1521:ORCL";  // 40 characters
-  ProgramRun run = RunProgram({"user=" + user, "crypt=yes"});
+  ProgramRun run = RunProgram(".", {"user=" + user, "crypt=yes"});
   ASSERT_EQ(run.status, 1);
   ASSERT_EQ(run.out.rfind("user=", 0), 0u);
   std::string digits;
@@ -196,11 +154,11 @@ TEST(Driver, UncrackWritesThePlainFile) {
   std::string path = TempPath("scrambled.txt");
   WriteFile(path, scrambled);
 
-  ProgramRun run = RunProgram({"uncrack=k3y", "file=" + path, "query=ignored"});
+  ProgramRun run = RunProgram(".", {"uncrack=k3y", "file=" + path, "query=ignored"});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.out == plain);
 
-  run = RunProgram({"uncrack=k3y", "file=-"}, scrambled);
+  run = RunProgram(".", {"uncrack=k3y", "file=-"}, scrambled);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.out == plain);
   unlink(path.c_str());

@@ -5,26 +5,18 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "output/program_support.h"
+#include "support/files.h"
+#include "support/program_folder.h"
 
 namespace rowflume {
 namespace {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
@@ -33,23 +25,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-class Limits : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    db_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  ProgramRun Unload(std::vector<std::string> args) {
-    args.insert(args.begin(), db_->user());
-    return RunRowflume(dir_, args);
-  }
-
-  std::string dir_;
-  std::unique_ptr<SqliteFile> db_;
-};
+using Limits = ProgramFolderTest;
 
 // 1023 columns, the most a select list may have: every name in the header, every value in its
 // place. One more column is refused rather than dropped.
@@ -184,11 +160,9 @@ TEST_F(Limits, MostParallelPieces) {
   ASSERT_EQ(run.status, 0) << run.out.substr(0, 1000);
   std::vector<std::string> got;
   int files = 0;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
-    std::string name = entry.path().filename().string();
-    if (name.rfind("piece_", 0) != 0) continue;
+  for (const std::string& name : FilesStartingWith(dir_, "piece_")) {
     ++files;
-    std::vector<std::string> lines = Lines(ReadFile(entry.path().string()));
+    std::vector<std::string> lines = Lines(ReadFile(dir_ + "/" + name));
     EXPECT_FALSE(lines.empty()) << name;
     got.insert(got.end(), lines.begin(), lines.end());
   }

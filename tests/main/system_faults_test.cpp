@@ -8,13 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "output/program_support.h"
+#include "support/files.h"
+#include "support/program_folder.h"
 
 namespace rowflume {
 namespace {
@@ -26,28 +30,16 @@ bool HasFullDevice() {
   return access("/dev/full", W_OK) == 0;
 }
 
-class SystemFaults : public testing::Test {
+class SystemFaults : public ProgramFolderTest {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    db_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
+    ASSERT_NO_FATAL_FAILURE(ProgramFolderTest::SetUp());
     ASSERT_TRUE(
         db_->Exec("CREATE TABLE T (ID NUMBER(8), NAME VARCHAR2(30), AMOUNT NUMBER(10,2), DOC BLOB);"
                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500)"
                   " INSERT INTO T SELECT i, 'name ' || i, i * 1.25,"
                   " CASE WHEN i <= 10 THEN CAST('doc ' || i AS BLOB) END FROM n;"));
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  ProgramRun Unload(std::vector<std::string> args) {
-    args.insert(args.begin(), db_->user());
-    return RunRowflume(dir_, args);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string dir_;
-  std::unique_ptr<SqliteFile> db_;
 };
 
 TEST_F(SystemFaults, DiskFullUnderALaterBatchFile) {
@@ -140,7 +132,7 @@ TEST_F(SystemFaults, KilledInTheMiddleOfABatchUnload) {
   fs::create_directory(Path("killed"));
   std::vector<std::string> whole_args = args;
   whole_args.push_back("file=whole/part_%b.csv");
-  ASSERT_EQ(RunRowflume(dir_, whole_args).status, 0);
+  ASSERT_EQ(RunProgram(dir_, whole_args).status, 0);
 
   pid_t child = fork();
   ASSERT_GE(child, 0);

@@ -3,10 +3,12 @@
 // SQLite. Each loaded table must equal the source rows byte for byte.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
+#include <memory>
 #include <string>
 
-#include "program_support.h"
+#include "support/files.h"
+#include "support/program_folder.h"
 
 namespace rowflume {
 namespace {
@@ -22,7 +24,7 @@ class MariaDb {
     static int start_status = -2;
     if (start_status == -2) {
       std::string dir = MakeTempDir();
-      ProgramRun run = RunShell(dir, "bash " + Script() + " start " + ShellQuote(dir));
+      ProgramRun run = RunShell(dir, "bash " + Script() + " start " + ShellQuote(dir) + " 2>&1");
       start_status = run.status;
       if (run.status == 0) {
         server = new MariaDb(dir);
@@ -49,14 +51,15 @@ class MariaDb {
   // Runs SQL text on the database test; the client's output (tab-separated rows) in out.
   ProgramRun Sql(const std::string& sql) {
     std::string path = dir_ + "/statements.sql";
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << sql;
-    return RunShell(dir_,
-                    "bash " + Script() + " sql " + ShellQuote(dir_) + " < " + ShellQuote(path));
+    WriteFile(path, sql);
+    return SourceFile(path);
   }
 
+  // Runs an SQL file; the client's messages land in out with its rows, so that comparing the
+  // rows also catches a warning.
   ProgramRun SourceFile(const std::string& path) {
-    return RunShell(dir_,
-                    "bash " + Script() + " sql " + ShellQuote(dir_) + " < " + ShellQuote(path));
+    return RunShell(
+        dir_, "bash " + Script() + " sql " + ShellQuote(dir_) + " < " + ShellQuote(path) + " 2>&1");
   }
 
  private:
@@ -92,13 +95,11 @@ std::string TabsToBars(std::string text) {
 // A source table with every kind of value the INSERT and load formats must carry: text with
 // quotes, backslashes, line breaks, tabs, commas and UTF-8, empty text, NULLs, decimals, dates,
 // RAW bytes of every troublesome kind and binary LOBs.
-class Consumers : public testing::Test {
+class Consumers : public ProgramFolderTest {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    source_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
-    ASSERT_TRUE(source_->Exec(
+    ASSERT_NO_FATAL_FAILURE(ProgramFolderTest::SetUp());
+    ASSERT_TRUE(db_->Exec(
         "CREATE TABLE SRC (ID NUMBER(6), NAME VARCHAR2(100), AMOUNT NUMBER(10,2), "
         "CREATED DATE, CODE RAW(8), DOC BLOB);"
         "INSERT INTO SRC VALUES (1, 'plain', 12.5, '2020-01-02 03:04:05', x'00ff27225c0a2c09',"
@@ -111,13 +112,11 @@ class Consumers : public testing::Test {
         "INSERT INTO SRC VALUES (6, '', 99999999.99, '2038-01-19 03:14:07', x'5c', NULL);"
         "INSERT INTO SRC VALUES (7, 'Grüße € ''\\'' \"\"', 0.01, '1970-01-01 00:00:00', x'22',"
         " NULL);"));
-    ASSERT_TRUE(source_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 1", PatternBytes(600)));
-    ASSERT_TRUE(source_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 4", std::string()));
-    ASSERT_TRUE(source_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 7",
-                                      std::string("\0'\"\\,\n", 6)));
+    ASSERT_TRUE(db_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 1", PatternBytes(600)));
+    ASSERT_TRUE(db_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 4", std::string()));
+    ASSERT_TRUE(
+        db_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 7", std::string("\0'\"\\,\n", 6)));
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   MariaDb* Server() {
     bool installed = false;
     std::string why;
@@ -128,11 +127,8 @@ class Consumers : public testing::Test {
 
   // The source rows as both databases print them: hex for text and bytes, NULL as "N".
   std::string SourceRows(const std::string& columns) {
-    return source_->Rows("SELECT " + columns + " FROM SRC ORDER BY ID");
+    return db_->Rows("SELECT " + columns + " FROM SRC ORDER BY ID");
   }
-
-  std::string dir_;
-  std::unique_ptr<SqliteFile> source_;
 };
 
 constexpr char kHexColumns[] =
@@ -156,8 +152,8 @@ TEST_F(Consumers, MySqlInsertStatementsLoadIntoMariaDb) {
             0);
 
   // Array 5: two statements, of 5 and 2 rows. The key is named in lower case.
-  ProgramRun unload = RunRowflume(dir_, {source_->user(), "query=SRC", "text=MYSQLINS", "unique=id",
-                                         "array=5", "file=src.sql"});
+  ProgramRun unload = RunProgram(
+      dir_, {db_->user(), "query=SRC", "text=MYSQLINS", "unique=id", "array=5", "file=src.sql"});
   ASSERT_EQ(unload.status, 0) << unload.out;
   std::string statements = ReadFile(dir_ + "/src.sql");
   size_t heads = 0;
@@ -180,9 +176,9 @@ TEST_F(Consumers, MySqlInsertStatementsLoadIntoMariaDb) {
   EXPECT_EQ(TabsToBars(loaded.out), SourceRows(columns + kSqliteAmount));
 
   // A changed source row replaces the loaded one instead of failing on its key.
-  ASSERT_TRUE(source_->Exec("UPDATE SRC SET NAME = 'changed', AMOUNT = 7 WHERE ID = 2"));
-  unload = RunRowflume(
-      dir_, {source_->user(), "query=SRC", "text=MYSQLINS", "unique=ID", "file=src2.sql"});
+  ASSERT_TRUE(db_->Exec("UPDATE SRC SET NAME = 'changed', AMOUNT = 7 WHERE ID = 2"));
+  unload =
+      RunProgram(dir_, {db_->user(), "query=SRC", "text=MYSQLINS", "unique=ID", "file=src2.sql"});
   ASSERT_EQ(unload.status, 0) << unload.out;
   ProgramRun reload = server->SourceFile(dir_ + "/src2.sql");
   ASSERT_EQ(reload.status, 0) << reload.out;
@@ -202,8 +198,8 @@ TEST_F(Consumers, MySqlLoadLayoutLoadsWithLoadData) {
                 .status,
             0);
   ProgramRun unload =
-      RunRowflume(dir_, {source_->user(), "query=select ID, NAME, AMOUNT, CREATED from SRC",
-                         "text=MYSQL", "file=load.txt"});
+      RunProgram(dir_, {db_->user(), "query=select ID, NAME, AMOUNT, CREATED from SRC",
+                        "text=MYSQL", "file=load.txt"});
   ASSERT_EQ(unload.status, 0) << unload.out;
   ProgramRun load = server->Sql("LOAD DATA LOCAL INFILE '" + dir_ +
                                 "/load.txt' INTO TABLE LOADED CHARACTER SET utf8mb4 "
@@ -222,9 +218,9 @@ TEST_F(Consumers, MySqlLoadLayoutLoadsWithLoadData) {
 
 TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   // One statement per row, to standard output; executed as a script by SQLite.
-  ProgramRun unload = RunRowflume(
-      dir_, {source_->user(), "query=select ID, NAME, AMOUNT, CREATED from SRC order by ID",
-             "text=ORACLEINS", "table=COPY"});
+  ProgramRun unload =
+      RunProgram(dir_, {db_->user(), "query=select ID, NAME, AMOUNT, CREATED from SRC order by ID",
+                        "text=ORACLEINS", "table=COPY"});
   ASSERT_EQ(unload.status, 0) << unload.out;
   size_t statements = 0;
   for (size_t at = unload.out.find("INSERT  INTO COPY (ID,NAME,AMOUNT,CREATED) VALUES \n(");

@@ -11,7 +11,9 @@
 
 #include "job/options.h"
 #include "output/output_buffer.h"
-#include "output_test_support.h"
+#include "support/columns.h"
+#include "support/files.h"
+#include "support/job.h"
 
 namespace rowflume {
 namespace {
@@ -24,7 +26,7 @@ using namespace testing_support;
 std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1,
                    int capacity = 1 << 20) {
   static int serial = 0;
-  std::string path = ::testing::TempDir() + "encode_" + std::to_string(++serial) + ".out";
+  std::string path = TempPath("encode_" + std::to_string(++serial) + ".out");
   OutputBuffer out;
   EXPECT_TRUE(OutputBufferInit(&out, capacity, job->crack));
   out.stream = OpenFileStream(path.c_str(), OpenMode::kTruncate);
@@ -42,13 +44,8 @@ std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1,
   return ReadFile(path);
 }
 
-struct JobDeleter {
-  void operator()(UnloadHandle* job) const { delete job; }
-};
-using JobPtr = std::unique_ptr<UnloadHandle, JobDeleter>;
-
 TEST(FieldEncoding, CsvDoublesQuotesAndLeavesNumbersBare) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   CsvOptions(job.get());
   Columns columns;
   SetValue(columns.Text("NAME"), 0, "ab\"c");
@@ -58,7 +55,7 @@ TEST(FieldEncoding, CsvDoublesQuotesAndLeavesNumbersBare) {
 }
 
 TEST(FieldEncoding, MySqlLoadEscapesAndNull) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   job->escape = '\\';
   SetText(job->escf, nullptr, "\r\n\"'");
   SetText(job->esct, nullptr, "rn\"'");
@@ -71,7 +68,7 @@ TEST(FieldEncoding, MySqlLoadEscapesAndNull) {
 }
 
 TEST(FieldEncoding, DoubleByteSecondByteIsNotEscaped) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   job->escape = '\\';
   Columns columns;
   // 0x81 0x5C is one GBK character; the lone backslash after it is still doubled. A lead byte
@@ -146,7 +143,7 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
 }
 
 TEST(FieldEncoding, MySqlFormatWritesHexColumnsThroughUnhex) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   job->format = 1;
   job->escape = '\\';
   SetText(job->quote, nullptr, "'");
@@ -164,7 +161,7 @@ TEST(FieldEncoding, MySqlFormatWritesHexColumnsThroughUnhex) {
 TEST(FieldEncoding, OracleFormatWritesBinaryValuesAsHexText) {
   // text=ORACLEINS: an apostrophe among RAW bytes must not end the string literal; Oracle turns
   // the hexadecimal text back into the bytes. Character values are escaped as before.
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   ASSERT_EQ(SetOption(job.get(), "text=oracleins"), 1);
   Columns columns;
   SetValue(columns.Add("BIN", SQLT_BIN, SQLT_BIN, 8, true, true), 0, std::string("A'\0\xff", 4));
@@ -173,7 +170,7 @@ TEST(FieldEncoding, OracleFormatWritesBinaryValuesAsHexText) {
 }
 
 TEST(FieldEncoding, FormAlignsNamesAndSearchWrapsThem) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   SetText(job->field, &job->field_length, "\n");
   SetText(job->record, &job->record_length, "\n\n");
   SetText(job->colsep, &job->colsep_length, " : ");
@@ -189,7 +186,7 @@ TEST(FieldEncoding, FormAlignsNamesAndSearchWrapsThem) {
 }
 
 TEST(FieldEncoding, FixedLayoutCutsAndPadsWhateverTheBufferHeld) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   SetText(job->field, &job->field_length, " ");
   SetText(job->null, &job->null_length, "NUL");
   SetText(job->quote, nullptr, "\"");
@@ -219,7 +216,7 @@ TEST(FieldEncoding, FixedLayoutCutsAndPadsWhateverTheBufferHeld) {
 }
 
 TEST(FieldEncoding, TranslationPairsRuleAndQuotableOnly) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   SetText(job->sedf, nullptr, "ab");
   SetText(job->sedt, nullptr, "xy");
   Columns columns;
@@ -243,7 +240,7 @@ TEST(FieldEncoding, TranslationPairsRuleAndQuotableOnly) {
 }
 
 TEST(FieldEncoding, LongValueOfLength92IsEscapedLikeText) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   job->escape = '\\';
   SetText(job->quote, nullptr, "\"");
   std::string value(92, 'a');
@@ -260,7 +257,7 @@ TEST(FieldEncoding, LongValueOfLength92IsEscapedLikeText) {
 
 TEST(FieldEncoding, InlineLobValuesAreEscapedLikeLongValues) {
   // CSV: a CLOB fetched inline with a quote inside must stay one field when read back.
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   ASSERT_EQ(SetOption(job.get(), "text=csv"), 1);
   job->head = 0;
   Columns clob;
@@ -351,7 +348,7 @@ TEST(FieldEncoding, FormatOracleDate) {
 }
 
 TEST(FieldEncoding, ClientConvertedNumbersAndDatesInFixedLayout) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   SetText(job->field, &job->field_length, " ");
   Columns columns;
   ColumnDesc* n = columns.Add("N", SQLT_NUM, SQLT_NUM, 21, false, false, 8);
@@ -371,7 +368,7 @@ int NameLobFile(void* context, ColumnDesc*, int row_idx, uint64_t row_number, in
 }
 
 TEST(FieldEncoding, LobLocatorFieldsNameTheirFiles) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   SetText(job->quote, nullptr, "\"");
   Columns columns;
   SetValue(columns.Number("ID"), 0, "1");
@@ -406,7 +403,7 @@ TEST(FieldEncoding, LobLocatorFieldsNameTheirFiles) {
 // Values far larger than the buffer are written in parts: a tiny buffer gives the same bytes
 // as a large one, and nothing is written past the buffer (checked under ASan).
 TEST(FieldEncoding, HugeValuesNeverOverrunTheBuffer) {
-  JobPtr job(NewJob());
+  std::unique_ptr<UnloadHandle> job = NewJob();
   job->escape = '\\';
   std::string quote(40, 'q');
   SetText(job->quote, nullptr, quote);

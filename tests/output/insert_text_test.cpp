@@ -1,13 +1,18 @@
-// The INSERT heads, the duplicate-key tail and the unique-list tokens.
+// The INSERT heads, the duplicate-key tail, the unique-list tokens and the columns they flag.
 #include "output/insert_text.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "output_test_support.h"
+#include "job/options.h"
+#include "support/columns.h"
+#include "support/described_query.h"
+#include "support/job.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
@@ -113,6 +118,38 @@ TEST(InsertText, UniqueListTokens) {
   EXPECT_EQ(Tokens(",a"), (std::vector<std::string>{}));
   EXPECT_EQ(Tokens("a,"), (std::vector<std::string>{"a"}));
   EXPECT_EQ(Tokens(""), (std::vector<std::string>{}));
+}
+
+// The run flags the columns of the unique list once they are described.
+TEST(InsertText, UniqueListFlagsDescribedColumns) {
+  DescribedQuery query;
+  ASSERT_EQ(query.Open(MakeDatabase(
+                "unique_flags",
+                "CREATE TABLE u(id NUMBER, name VARCHAR2(10), code VARCHAR2(5), idx NUMBER);")),
+            0);
+  std::unique_ptr<UnloadHandle> job = NewJob();
+  const char* select = "select id, name, code, idx from u";
+  ASSERT_EQ(SetOption(job.get(), "unique=ID,Code"), 1);
+  ASSERT_EQ(query.Describe(select, job.get()), 4);
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
+  std::vector<ColumnDesc*> got = query.Columns();
+  EXPECT_EQ(got[0]->unique, 1);
+  EXPECT_EQ(got[1]->unique, 0);
+  EXPECT_EQ(got[2]->unique, 1);
+  EXPECT_EQ(got[3]->unique, 0);  // a longer name with the same start is another column
+  // A space counts as part of the entry, and the first empty entry ends the list.
+  ASSERT_EQ(SetOption(job.get(), "unique=name, code"), 1);
+  ASSERT_EQ(query.Describe(select, job.get()), 4);
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
+  got = query.Columns();
+  EXPECT_EQ(got[1]->unique, 1);
+  EXPECT_EQ(got[2]->unique, 0);
+  ASSERT_EQ(SetOption(job.get(), "unique=id,,code"), 1);
+  ASSERT_EQ(query.Describe(select, job.get()), 4);
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
+  got = query.Columns();
+  EXPECT_EQ(got[0]->unique, 1);
+  EXPECT_EQ(got[2]->unique, 0);
 }
 
 }  // namespace

@@ -10,24 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "db/statement.h"
 #include "output/insert_text.h"
-#include "program_support.h"
 #include "run/job_run.h"
 #include "scramble/scramble.h"
+#include "support/described_query.h"
+#include "support/files.h"
+#include "support/job.h"
+#include "support/program_folder.h"
 
 namespace rowflume {
 namespace {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> fields;
@@ -57,18 +52,7 @@ size_t CountFiles(const std::string& dir) {
   return count;
 }
 
-class LobFiles : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    db_ = std::make_unique<SqliteFile>(dir_ + "/source.db");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;
-  std::unique_ptr<SqliteFile> db_;
-};
+using LobFiles = ProgramFolderTest;
 
 // Every value lands whole in its own file: more than 32 KiB in several pieces, an empty LOB as
 // an empty file, a NULL as no file at all; lobdir spreads the rows over its subdirectories.
@@ -86,8 +70,8 @@ TEST_F(LobFiles, ValuesArriveWholeInTheirFiles) {
   }
   ASSERT_TRUE(db_->Exec("UPDATE DOCS SET PIC = NULL, BODY = NULL WHERE ID = 7"));
 
-  ProgramRun run = RunRowflume(dir_, {db_->user(), "query=select * from DOCS order by ID",
-                                      "lob=FILE", "file=docs.csv", "null=NULL"});
+  ProgramRun run = RunProgram(dir_, {db_->user(), "query=select * from DOCS order by ID",
+                                     "lob=FILE", "file=docs.csv", "null=NULL"});
   ASSERT_EQ(run.status, 0) << run.out;
   std::vector<std::string> lines = Lines(ReadFile(dir_ + "/docs.csv"));
   ASSERT_EQ(lines.size(), 20u);
@@ -125,8 +109,8 @@ TEST_F(LobFiles, NamesStayUniqueAcrossOutputFiles) {
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500)"
                 " INSERT INTO MANY SELECT i, CAST('value ' || i AS BLOB) FROM n;"));
   ProgramRun run =
-      RunRowflume(dir_, {db_->user(), "query=select * from MANY order by ID", "lob=FILE",
-                         "lobdir=10", "rows=1000", "batch=YES", "file=many.csv"});
+      RunProgram(dir_, {db_->user(), "query=select * from MANY order by ID", "lob=FILE",
+                        "lobdir=10", "rows=1000", "batch=YES", "file=many.csv"});
   ASSERT_EQ(run.status, 0) << run.out;
   std::set<std::string> names;
   int rows = 0;
@@ -153,8 +137,8 @@ TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
                 "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9)"
                 " INSERT INTO DOCS SELECT i, CAST('pic ' || i AS BLOB) FROM n;"));
   // A plain file where the subdirectory of rows 1 and 9 belongs.
-  std::ofstream(dir_ + "/LOB0001") << "in the way";
-  ProgramRun run = RunRowflume(
+  WriteFile(dir_ + "/LOB0001", "in the way");
+  ProgramRun run = RunProgram(
       dir_, {db_->user(), "query=select * from DOCS order by ID", "lob=FILE", "file=docs.csv"});
   EXPECT_EQ(run.status, 2) << run.out;
   for (uint64_t row : {1, 9}) {
@@ -179,7 +163,7 @@ TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
 class ControlFiles : public LobFiles {
  protected:
   void SetUp() override {
-    LobFiles::SetUp();
+    ASSERT_NO_FATAL_FAILURE(LobFiles::SetUp());
     ASSERT_TRUE(db_->Exec(
         "CREATE TABLE CT (AMOUNT NUMBER(8,2), N NUMBER, N5 'NUMBER(5,5)', D DATE, TS TIMESTAMP,"
         " C CLOB, B BLOB, V VARCHAR2(12));"
@@ -209,7 +193,7 @@ class ControlFiles : public LobFiles {
 };
 
 TEST_F(ControlFiles, DelimitedUnload) {
-  ProgramRun run = RunRowflume(
+  ProgramRun run = RunProgram(
       dir_, {db_->user(), "query=CT", "text=CSV", "lob=FILE", "file=ct_%p.csv", "buffer=16"});
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(ReadFile(dir_ + "/CT_sqlldr.ctl"),
@@ -234,10 +218,10 @@ TEST_F(ControlFiles, DelimitedUnload) {
 
   // The INSERT formats and a job without a table write none.
   fs::remove(dir_ + "/CT_sqlldr.ctl");
-  run = RunRowflume(dir_, {db_->user(), "query=CT", "format=MYSQL", "file=ct.sql"});
+  run = RunProgram(dir_, {db_->user(), "query=CT", "format=MYSQL", "file=ct.sql"});
   ASSERT_EQ(run.status, 0) << run.out;
-  run = RunRowflume(dir_,
-                    {db_->user(), "query=select * from CT", "control=named.ctl", "file=ct.txt"});
+  run =
+      RunProgram(dir_, {db_->user(), "query=select * from CT", "control=named.ctl", "file=ct.txt"});
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_FALSE(FileExists(dir_ + "/CT_sqlldr.ctl"));
   EXPECT_FALSE(FileExists(dir_ + "/named.ctl"));
@@ -247,8 +231,8 @@ TEST_F(ControlFiles, DelimitedUnload) {
 // the length of every record the unload wrote.
 TEST_F(ControlFiles, FixedWidthUnload) {
   ProgramRun run =
-      RunRowflume(dir_, {db_->user(), "query=CT", "field=0x20", "lob=FILE", "record=0x0d0x0a",
-                         "file=ct.dat", "control=ct.ctl", "head=YES"});
+      RunProgram(dir_, {db_->user(), "query=CT", "field=0x20", "lob=FILE", "record=0x0d0x0a",
+                        "file=ct.dat", "control=ct.ctl", "head=YES"});
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(ReadFile(dir_ + "/ct.ctl"),
             head_ +
@@ -290,8 +274,8 @@ TEST_F(ControlFiles, FixedWidthUnload) {
 // LOBs fetched inline stand in the record as text of their display width, and the clauses say
 // so: no LOB file is read for them.
 TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
-  ProgramRun run = RunRowflume(dir_, {db_->user(), "query=select V, C from CT", "table=CT",
-                                      "field=0x20", "long=2000", "file=inline.dat"});
+  ProgramRun run = RunProgram(dir_, {db_->user(), "query=select V, C from CT", "table=CT",
+                                     "field=0x20", "long=2000", "file=inline.dat"});
   ASSERT_EQ(run.status, 0) << run.out;
   std::string control = ReadFile(dir_ + "/CT_sqlldr.ctl");
   EXPECT_NE(control.find("INFILE 'inline.dat' \"FIX 2013\"\n"), std::string::npos) << control;
@@ -307,22 +291,12 @@ TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
 // Describes a query on the engine with the job given and flags its unique columns, as the job
 // run does; the column list is handed to check and freed afterwards.
 template <typename Check>
-void Describe(const std::string& user, const char* query, UnloadHandle* job, Check check) {
-  DbSession session;
-  SessionInit(&session);
-  session.callback = nullptr;
-  ASSERT_EQ(LogonUserString(&session, user.c_str()), 0);
-  OCIStmt* statement = nullptr;
-  ASSERT_EQ(StmtPrepare(&session, &statement, query), 0);
-  ASSERT_EQ(StmtExecuteQuery(&session, statement), 0);
-  ColumnDesc head;
-  std::memset(&head, 0, sizeof head);
-  EXPECT_GT(DescribeColumns(&session, statement, &head, job->width, job), 0);
-  FlagUniqueColumns(&head, job->unique, sizeof job->unique);
-  check(head.next);
-  FreeColumns(&session, &head);
-  StmtFree(&session, statement);
-  Logoff(&session);
+void Describe(const std::string& path, const char* query, UnloadHandle* job, Check check) {
+  DescribedQuery described;
+  ASSERT_EQ(described.Open(path), 0);
+  ASSERT_GT(described.Describe(query, job), 0);
+  FlagUniqueColumns(described.head(), job->unique, sizeof job->unique);
+  check(described.head()->next);
 }
 
 // A job run that describes and fetches nothing (data=no): only its control file is written.
@@ -343,7 +317,7 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
   SetText(job->table, nullptr, "CT");
   job->piece = 2;
   SetText(job->unique, nullptr, "amount, n5");
-  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
     EXPECT_EQ(c->unique, 1);
     EXPECT_EQ(c->next->unique, 0) << "a blank after the comma is part of the name";
   });
@@ -352,7 +326,7 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
 
   job->piece = 1;
   SetText(job->unique, nullptr, "v,Amount,,n5");
-  Describe(db_->user(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
+  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
     EXPECT_EQ(c->unique, 1);
     EXPECT_EQ(c->next->unique, 0) << "the empty entry ends the list";
     EXPECT_EQ(c->next->next->unique, 1);

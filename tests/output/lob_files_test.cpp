@@ -1,4 +1,4 @@
-// LOB file names and the piecewise copy of one value into its file, against a scripted client:
+// LOB file names and the piecewise copy of one value into its file, against the fake client:
 // pieces in order, every failure reported once and turned into a non-zero result.
 #include "output/lob_files.h"
 
@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "output/field_encoding.h"
-#include "program_support.h"
+#include "support/columns.h"
+#include "support/fake_oci.h"
+#include "support/files.h"
+#include "support/messages.h"
 
 namespace rowflume {
 namespace {
@@ -68,10 +71,6 @@ sword ScriptErrorGet(void*, ub4, OraText*, sb4* code, OraText* text, ub4 size, u
   return OCI_SUCCESS;
 }
 
-void Collect(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
-
 class LobFileWrite : public testing::Test {
  protected:
   void SetUp() override {
@@ -81,14 +80,15 @@ class LobFileWrite : public testing::Test {
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     home_ = here;
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    api_.LobOpen = ScriptOpen;
-    api_.LobRead = ScriptRead;
-    api_.LobClose = ScriptClose;
-    api_.ErrorGet = ScriptErrorGet;
+    FakeOci& fake = FakeOci::Fresh();
+    fake.script.LobOpen = ScriptOpen;
+    fake.script.LobRead = ScriptRead;
+    fake.script.LobClose = ScriptClose;
+    fake.script.ErrorGet = ScriptErrorGet;
     std::memset(&session_, 0, sizeof session_);
-    session_.oci = &api_;
+    session_.oci = fake.api();
     session_.error = reinterpret_cast<OCIError*>(&script_);  // any non-null handle
-    session_.callback = Collect;
+    session_.callback = CaptureMessage;
     session_.callback_context = &messages_;
     g_script = &script_;
   }
@@ -103,7 +103,6 @@ class LobFileWrite : public testing::Test {
   }
 
   std::string dir_, home_;
-  OciApi api_{};
   DbSession session_;
   LobScript script_;
   std::vector<std::string> messages_;

@@ -2,26 +2,29 @@
 #include "scramble/scramble.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <fcntl.h>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "db/statement.h"
 #include "job/command_line.h"
 #include "output/output_buffer.h"
-#include "output_test_support.h"
 #include "run/job_run.h"
+#include "support/columns.h"
+#include "support/fake_oci.h"
+#include "support/files.h"
+#include "support/job.h"
+#include "support/messages.h"
 
 namespace rowflume {
 namespace {
 
 using namespace testing_support;
 
-// An in-memory result set behind the client function table: fetches fill the define buffers of
+// An in-memory result set behind the fake client: fetches fill the define buffers of
 // the column list, keep a cumulative row count and can fail on chosen calls.
 struct FakeCursor {
   ColumnDesc* head = nullptr;
@@ -78,17 +81,13 @@ sword FakeErrorGet(void*, ub4, OraText*, sb4* code, OraText* text, ub4 size, ub4
   return OCI_SUCCESS;
 }
 
-OciApi MakeApi() {
-  OciApi api{};
-  api.provider = "test cursor";
-  api.StmtFetch = FakeFetch;
-  api.AttrGet = FakeAttrGet;
-  api.ErrorGet = FakeErrorGet;
-  return api;
-}
-
-void Collect(void* context, const char* text) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
+// The fake client answering from the cursor.
+const OciApi* CursorApi() {
+  FakeOci& fake = FakeOci::Fresh();
+  fake.script.StmtFetch = FakeFetch;
+  fake.script.AttrGet = FakeAttrGet;
+  fake.script.ErrorGet = FakeErrorGet;
+  return fake.api();
 }
 
 // Rows of the standard table: ID, NAME (a quote in every fifth), NOTE (NULL in every seventh).
@@ -122,7 +121,7 @@ class UnloadLoop : public ::testing::Test {
     dir_ = MakeTempDir();
     ASSERT_FALSE(dir_.empty());
     job_ = NewJob();
-    CsvOptions(job_);
+    CsvOptions(job_.get());
     SetFile("emp.csv");
     columns_.Number("ID");
     columns_.Text("NAME");
@@ -130,16 +129,12 @@ class UnloadLoop : public ::testing::Test {
     cursor_.head = columns_.head();
     cursor_.fill = FillStandard;
     g_cursor = &cursor_;
-    api_ = MakeApi();
-    session_.oci = &api_;
+    session_.oci = CursorApi();
     session_.error = reinterpret_cast<OCIError*>(&error_handle_);
-    session_.callback = Collect;
+    session_.callback = CaptureMessage;
     session_.callback_context = &messages_;
   }
-  void TearDown() override {
-    delete job_;
-    g_cursor = nullptr;
-  }
+  void TearDown() override { g_cursor = nullptr; }
 
   void SetFile(const std::string& name) {
     std::string path = name == "-" || name[0] == '-' || name[0] == '/' ? name : dir_ + "/" + name;
@@ -149,7 +144,7 @@ class UnloadLoop : public ::testing::Test {
 
   int Run(int total_rows, int buffer_bytes = kOutputBufferBytes) {
     cursor_.total_rows = total_rows;
-    UnloadRowsWithBuffer(job_, &session_, nullptr, columns_.head(), buffer_bytes);
+    UnloadRowsWithBuffer(job_.get(), &session_, nullptr, columns_.head(), buffer_bytes);
     return session_.status;
   }
 
@@ -171,10 +166,9 @@ class UnloadLoop : public ::testing::Test {
   }
 
   std::string dir_;
-  UnloadHandle* job_ = nullptr;
+  std::unique_ptr<UnloadHandle> job_;
   Columns columns_{2000};
   FakeCursor cursor_;
-  OciApi api_{};
   int error_handle_ = 0;
   DbSession session_{};
   std::vector<std::string> messages_;
@@ -272,7 +266,7 @@ TEST_F(UnloadLoop, TinyBufferGivesTheSameBytes) {
 
 TEST(UnloadLoopWide, ThousandColumnsWithLongNamesAndColsep) {
   std::string dir = MakeTempDir();
-  UnloadHandle* job = NewJob();
+  std::unique_ptr<UnloadHandle> job = NewJob();
   std::string colsep(63, '-');
   colsep[0] = ' ';
   SetText(job->colsep, &job->colsep_length, colsep);
@@ -291,7 +285,7 @@ TEST(UnloadLoopWide, ThousandColumnsWithLongNamesAndColsep) {
     SetValue(c, slot, std::to_string(row * 10000 + column));
   };
   g_cursor = &cursor;
-  OciApi api = MakeApi();
+  const OciApi* api = CursorApi();
   int error_handle = 0;
   std::string outputs[2];
   int sizes[2] = {kOutputBufferBytes, 64};
@@ -302,9 +296,9 @@ TEST(UnloadLoopWide, ThousandColumnsWithLongNamesAndColsep) {
     std::string path = dir + "/wide_" + std::to_string(k) + ".txt";
     std::snprintf(job->file, sizeof job->file, "%s", path.c_str());
     DbSession session{};
-    session.oci = &api;
+    session.oci = api;
     session.error = reinterpret_cast<OCIError*>(&error_handle);
-    UnloadRowsWithBuffer(job, &session, nullptr, columns.head(), sizes[k]);
+    UnloadRowsWithBuffer(job.get(), &session, nullptr, columns.head(), sizes[k]);
     ASSERT_EQ(session.status, 0);
     outputs[k] = ReadFile(path);
   }
@@ -314,7 +308,6 @@ TEST(UnloadLoopWide, ThousandColumnsWithLongNamesAndColsep) {
             std::string::npos);
   EXPECT_GT(outputs[0].size(), size_t{12} * 1023 * (30 + 63));
   g_cursor = nullptr;
-  delete job;
 }
 
 TEST_F(UnloadLoop, SizeSwitchesNeverLoseOrOverwriteRows) {
@@ -408,20 +401,11 @@ TEST_F(UnloadLoop, ToleratedErrorRepeatingWithoutRowsEnds) {
 
 TEST_F(UnloadLoop, StdoutModeWritesNoMessages) {
   SetFile("-");
-  std::string path = Path("stdout.txt");
-  fflush(stdout);
-  int saved = dup(STDOUT_FILENO);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  dup2(fd, STDOUT_FILENO);
-  close(fd);
-  int status = Run(25, 64);
-  fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
+  int status = -1;
+  std::string printed = CaptureStdout([&] { status = Run(25, 64); });
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(ReadFile(path), CsvRows(1, 25));
+  EXPECT_EQ(printed, CsvRows(1, 25));
 }
 
 TEST_F(UnloadLoop, FullDiskFailsWithStatus2) {

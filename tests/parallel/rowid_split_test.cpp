@@ -4,7 +4,6 @@
 #include "parallel/rowid_split.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <memory>
 #include <string>
@@ -13,9 +12,14 @@
 #include "db/statement.h"
 #include "engine/sql_text.h"
 #include "run/job_run.h"
+#include "support/fake_oci.h"
+#include "support/files.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
+
+using namespace testing_support;
 
 struct Extent {
   int64_t block;
@@ -26,10 +30,9 @@ struct Extent {
 class Split : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "split_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
-    std::remove(path_.c_str());
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db_), SQLITE_OK);
+    path_ = TempPath(std::string("split_") +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db");
+    db_ = std::make_unique<SqliteFile>(path_);
     Exec(
         "CREATE TABLE T(ID INTEGER, NAME VARCHAR2(20));"
         "CREATE TABLE rowflume_extents(owner, segment_name, partition_name, segment_type, "
@@ -37,24 +40,13 @@ class Split : public ::testing::Test {
         "CREATE TABLE rowflume_objects(owner, object_name, subobject_name, object_id, "
         "data_object_id, object_type);");
   }
-  void TearDown() override {
-    Logoff(&session_);
-    sqlite3_close(db_);
-  }
+  void TearDown() override { Logoff(&session_); }
 
-  void Exec(const std::string& sql) {
-    char* message = nullptr;
-    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-        << (message ? message : "");
-    sqlite3_free(message);
-  }
+  void Exec(const std::string& sql) { ASSERT_TRUE(db_->Exec(sql)); }
   int64_t RootPage(const char* table) {
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db_, "SELECT rootpage FROM sqlite_master WHERE name = ?1", -1, &st, nullptr);
-    sqlite3_bind_text(st, 1, table, -1, SQLITE_STATIC);
-    int64_t root = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-    sqlite3_finalize(st);
-    return root;
+    std::string root =
+        db_->One(std::string("SELECT rootpage FROM sqlite_master WHERE name = '") + table + "'");
+    return root == "<none>" ? -1 : std::stoll(root);
   }
   // States extents of T in file 7; every extent's bounds are what the stretch query makes.
   void StateExtents(const std::vector<Extent>& extents) {
@@ -111,7 +103,7 @@ class Split : public ::testing::Test {
   }
 
   std::string path_;
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<SqliteFile> db_;
   DbSession session_{};
   std::string messages_;
 };
@@ -285,29 +277,19 @@ TEST_F(Split, ComputedExtentsCoverEveryRowOnce) {
   EXPECT_EQ(list->count, 0u);
 }
 
-// The embedded client with its fetch made to find no row once, to drive the total query's
+// The embedded client with its next fetch made to find no row, to drive the total query's
 // no-row path through the real texts.
-int fetches_to_empty = 0;
-int fetch_calls = 0;
-sword EmptyOnceFetch(OCIStmt* stmt, OCIError* err, ub4 rows, ub2 orientation, ub4 mode) {
-  ++fetch_calls;
-  if (fetches_to_empty > 0) {
-    --fetches_to_empty;
-    return OCI_NO_DATA;
-  }
-  return EmbeddedApi()->StmtFetch(stmt, err, rows, orientation, mode);
-}
-
 TEST_F(Split, FailuresOfTheQueriesAreReturnedAndReportedOnce) {
   StateEqualExtents(3, 10);
-  static OciApi provider = *EmbeddedApi();
-  provider.StmtFetch = EmptyOnceFetch;
-  Logon(&provider);
+  FakeOci& fake = FakeOci::Fresh();
+  fake.PassThrough(EmbeddedApi());
+  Logon(fake.api());
   auto list = std::make_unique<RowidRangeList>();
-  fetches_to_empty = 1;
-  fetch_calls = 0;
+  fake.FailNextUse("StmtFetch", OCI_NO_DATA);
+  const int fetches_before = fake.Uses(OciCall::StmtFetch);
   EXPECT_EQ(SplitRowidRanges(&session_, "SCOTT", "T", "", 2, list.get()), OCI_NO_DATA);
-  EXPECT_EQ(fetch_calls, 1);  // the stretch query never ran
+  // The stretch query never ran.
+  EXPECT_EQ(fake.Uses(OciCall::StmtFetch) - fetches_before, 1);
   EXPECT_EQ(list->count, 0u);
 
   // A dictionary that cannot be read: the Oracle error, reported once, is the status.

@@ -3,22 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/files.h"
 
 namespace rowflume {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace testing_support;
 
 TEST(PlatformStreams, FileTruncateAndAppend) {
-  std::string path = testing::TempDir() + "platform_stream.txt";
+  std::string path = TempPath("platform_stream.txt");
   OutputStream* out = OpenFileStream(path.c_str(), OpenMode::kTruncate);
   ASSERT_NE(out, nullptr);
   ASSERT_TRUE(WriteAll(out, "abc\n", 4));
@@ -32,7 +27,7 @@ TEST(PlatformStreams, FileTruncateAndAppend) {
 }
 
 TEST(PlatformStreams, CommandReceivesBytesAndItsFailureIsReported) {
-  std::string path = testing::TempDir() + "platform_command.txt";
+  std::string path = TempPath("platform_command.txt");
   std::string command = "cat > " + path;
   OutputStream* out = OpenCommandStream(command.c_str());
   ASSERT_NE(out, nullptr);
@@ -57,7 +52,7 @@ TEST(PlatformStreams, CommandThatExitsEarlyGivesFailedWriteNotSignal) {
 }
 
 TEST(PlatformFiles, MakeDirectoryIsIdempotent) {
-  std::string dir = testing::TempDir() + "platform_dir";
+  std::string dir = TempPath("platform_dir");
   EXPECT_EQ(MakeDirectory(dir.c_str()), 0);
   EXPECT_EQ(MakeDirectory(dir.c_str()), 0);
   std::string file = dir + "/f";

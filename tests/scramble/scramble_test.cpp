@@ -1,22 +1,23 @@
 #include "scramble/scramble.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "scramble/des3.h"
 #include "scramble/keys.h"
 #include "stored_texts.h"
+#include "support/files.h"
+#include "support/messages.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
+
+using namespace testing_support;
 
 // A user field as the job record holds it: the text, then zero bytes to the end.
 struct UserField {
@@ -106,25 +107,6 @@ TEST(ScrambleUserString, RefusesWhatCouldNotBeGivenBack) {
   EXPECT_EQ(FormatScrambledUserString("user=", "abcdefgh", out, 5 + 16 + 2), 5 + 16 + 1);
 }
 
-// Runs fn with standard output sent to a file and returns what it printed.
-template <typename Fn>
-std::string CaptureStdout(Fn fn) {
-  std::string path = testing::TempDir() + "scramble_stdout.txt";
-  std::fflush(stdout);
-  int saved = dup(1);
-  FILE* file = std::fopen(path.c_str(), "wb");
-  dup2(fileno(file), 1);
-  fn();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  std::fclose(file);
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(ScrambleUserString, PrintsTheFormattedLineOrARefusal) {
   std::string user = UserString(40);
   int result = 1;
@@ -187,6 +169,32 @@ TEST(UnscrambleUserString, ShortHexBecomesItsDecodedBytes) {
   EXPECT_TRUE(empty.ZeroAfterText());
 }
 
+TEST(ContentScramble, ChunksAndFinalTail) {
+  const char* key = "K3y!abcd";
+  char buffer[32];
+  std::memcpy(buffer, "0123456789abcdef0123456789abcdef", 32);
+  EXPECT_EQ(ContentScramble(buffer, 8, key), 0);
+  EXPECT_EQ(std::memcmp(buffer, "01234567", 8), 0);
+  EXPECT_EQ(ContentScramble(buffer, 9, key), 8);
+  for (int pos = 0; pos < 8; ++pos) EXPECT_EQ(buffer[pos], "01234567"[pos] ^ key[pos]);
+  EXPECT_EQ(buffer[8], '8');
+  ContentScramble(buffer, 9, key);  // XOR twice restores
+  EXPECT_EQ(ContentScramble(buffer, 16, key), 8);
+  EXPECT_EQ(std::memcmp(buffer + 8, "89abcdef", 8), 0);
+  ContentScramble(buffer, 16, key);
+
+  EXPECT_EQ(ContentScramble(buffer, 32, ""), 32);
+  EXPECT_EQ(std::memcmp(buffer, "0123456789abcdef0123456789abcdef", 32), 0);
+
+  // A short key leaves the rest of every chunk alone (XOR with its NUL bytes).
+  char short_key[32] = "abc";
+  EXPECT_EQ(ContentScramble(buffer, 32, short_key), 24);
+  EXPECT_EQ(buffer[0], '0' ^ 'a');
+  EXPECT_EQ(std::memcmp(buffer + 3, "34567", 5), 0);
+  EXPECT_EQ(buffer[16], '0' ^ 'a');
+  EXPECT_EQ(std::memcmp(buffer + 19, "34567", 5), 0);
+}
+
 TEST(StoredTexts, StoredBlocksAreTheInverseOfUnscrambleStoredText) {
   // A stored block is made in the encrypt direction, key two first and key one second.
   unsigned char block[kMaxStoredTextBytes] = {};
@@ -232,21 +240,16 @@ TEST(StoredTexts, EveryTextUnscramblesToReadableTerminatedText) {
 class ScrambleTextsTool : public testing::Test {
  protected:
   int RunTool(const std::string& definitions) {
-    std::string dir = testing::TempDir();
-    std::string input = dir + "stored_texts_case.txt";
-    std::ofstream(input, std::ios::binary) << definitions;
-    std::string command = std::string(ROWFLUME_BUILD_DIR) + "/rowflume_scramble_texts " + input +
-                          " " + dir + "case_blocks.h " + dir + "case_ids.h 2>" + dir +
-                          "case_error.txt";
-    int status = std::system(command.c_str());
-    std::ifstream error(dir + "case_error.txt");
-    std::getline(error, error_);
-    std::ifstream ids(dir + "case_ids.h");
-    std::ostringstream text;
-    text << ids.rdbuf();
-    ids_ = text.str();
-    std::remove((dir + "case_ids.h").c_str());
-    return status;
+    std::string input = TempPath("stored_texts_case.txt");
+    WriteFile(input, definitions);
+    std::string ids = TempPath("case_ids.h");
+    ProgramRun run =
+        RunShell(testing::TempDir(), std::string(ROWFLUME_BUILD_DIR) + "/rowflume_scramble_texts " +
+                                         input + " " + TempPath("case_blocks.h") + " " + ids);
+    error_ = run.err.substr(0, run.err.find('\n'));
+    ids_ = ReadFile(ids);
+    std::remove(ids.c_str());
+    return run.status;
   }
   std::string error_;
   std::string ids_;

@@ -1,26 +1,26 @@
-// The parallel run: the split value and piece file names, the status of the pieces, and whole
-// parallel unloads by the built program on the embedded engine, compared with the serial unload.
+// The parallel run: the split value, the status of the pieces, and whole parallel unloads by the
+// built program on the embedded engine, compared with the serial unload.
 #include "run/parallel_run.h"
-#include "output/name_pattern.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/sql_text.h"
+#include "support/files.h"
+#include "support/program_run.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
+
+using namespace testing_support;
 
 TEST(ParallelNames, SplitValueTakenApart) {
   auto job = std::make_unique<UnloadHandle>();
@@ -57,27 +57,6 @@ TEST(ParallelNames, SplitValueTakenApart) {
   EXPECT_FALSE(CheckSplitName((longest + "A").c_str(), stored, sql));
 }
 
-TEST(ParallelNames, EveryPieceGetsAFileOfItsOwn) {
-  auto pattern = [](const char* text, size_t capacity = 255) {
-    char buffer[300];
-    std::snprintf(buffer, sizeof buffer, "%s", text);
-    bool fits = PiecePattern(buffer, capacity);
-    return std::string(fits ? "" : "!") + buffer;
-  };
-  EXPECT_EQ(pattern("data.txt"), "data_%p.txt");
-  EXPECT_EQ(pattern("out.tar.gz"), "out.tar_%p.gz");
-  EXPECT_EQ(pattern("dir.d/data"), "dir.d/data_%p");
-  EXPECT_EQ(pattern(".hidden"), ".hidden_%p");
-  EXPECT_EQ(pattern("+all.csv"), "+all_%p.csv");
-  EXPECT_EQ(pattern("tarndata.%p.txt"), "tarndata.%p.txt");
-  EXPECT_EQ(pattern("x_%P"), "x_%P");
-  EXPECT_EQ(pattern("-gzip -c"), "-gzip -c");
-  EXPECT_EQ(pattern("%%p.txt"), "%%p_%p.txt");  // "%%p" is a literal p, not the field
-  EXPECT_EQ(pattern(""), "");
-  EXPECT_EQ(pattern("abcdef.txt", 14), "abcdef_%p.txt");
-  EXPECT_EQ(pattern("abcdef.txt", 13), "!abcdef.txt");
-}
-
 TEST(ParallelStatus, NeverZeroWhenAPieceFailed) {
   auto combine = [](std::vector<int> codes) {
     return CombinePieceStatuses(codes.data(), static_cast<int>(codes.size()));
@@ -94,81 +73,25 @@ TEST(ParallelStatus, NeverZeroWhenAPieceFailed) {
 
 // ---- Whole runs of the program ------------------------------------------------------------------
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args) {
-  std::string command = "cd '" + dir + "' && " ROWFLUME_BINARY;
-  for (const std::string& arg : args) {
-    command += " '";
-    for (char c : arg) command += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    command += "'";
-  }
-  command += " </dev/null >stdout.txt 2>stderr.txt";
-  int raw = std::system(command.c_str());
-  ProgramRun run;
-  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  run.out = ReadFile(dir + "/stdout.txt");
-  run.err = ReadFile(dir + "/stderr.txt");
-  return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 class ParallelUnload : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ::testing::TempDir() + "parallel_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
     db_ = dir_ + "/big.db";
-    sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &handle), SQLITE_OK);
+    SqliteFile big(db_);
     // WAL lets the fault hook write while other pieces read.
-    ASSERT_EQ(sqlite3_exec(handle,
-                           "PRAGMA journal_mode=WAL;"
-                           "CREATE TABLE BIG(ID INTEGER, NAME VARCHAR2(30), AMOUNT NUMBER(10,2));"
-                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                           "WHERE i < 100000) INSERT INTO BIG SELECT i, 'name ' || (i * 7 % 1000), "
-                           "CASE WHEN i % 9 = 0 THEN NULL ELSE i / 4.0 END FROM n;"
-                           "CREATE TABLE EMPTY_T(A INTEGER, B VARCHAR2(5));"
-                           "CREATE TABLE rowflume_faults(minrid TEXT, remaining INTEGER);",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(handle, "SELECT rootpage FROM sqlite_master WHERE name = 'BIG'", -1, &st,
-                       nullptr);
-    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-    big_object_ = sqlite3_column_int64(st, 0);
-    sqlite3_finalize(st);
-    sqlite3_close(handle);
+    ASSERT_TRUE(
+        big.Exec("PRAGMA journal_mode=WAL;"
+                 "CREATE TABLE BIG(ID INTEGER, NAME VARCHAR2(30), AMOUNT NUMBER(10,2));"
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                 "WHERE i < 100000) INSERT INTO BIG SELECT i, 'name ' || (i * 7 % 1000), "
+                 "CASE WHEN i % 9 = 0 THEN NULL ELSE i / 4.0 END FROM n;"
+                 "CREATE TABLE EMPTY_T(A INTEGER, B VARCHAR2(5));"
+                 "CREATE TABLE rowflume_faults(minrid TEXT, remaining INTEGER);"));
+    std::string root = big.One("SELECT rootpage FROM sqlite_master WHERE name = 'BIG'");
+    ASSERT_NE(root, "<none>");
+    big_object_ = std::stoll(root);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -177,22 +100,10 @@ class ParallelUnload : public ::testing::Test {
     return RunProgram(dir_, args);
   }
   void Sql(const std::string& sql) {
-    sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &handle), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-    sqlite3_close(handle);
+    EXPECT_TRUE(SqliteFile(db_, SqliteFile::Mode::kOpen).Exec(sql));
   }
   std::string One(const std::string& sql) {
-    sqlite3* handle = nullptr;
-    sqlite3_open(db_.c_str(), &handle);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(handle, sql.c_str(), -1, &st, nullptr);
-    std::string value = sqlite3_step(st) == SQLITE_ROW
-                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                            : "<none>";
-    sqlite3_finalize(st);
-    sqlite3_close(handle);
-    return value;
+    return SqliteFile(db_, SqliteFile::Mode::kOpen).One(sql);
   }
   // The first ROWID of the extent that starts at that rowid: the lower bound of the range that
   // starts there.
@@ -203,13 +114,7 @@ class ParallelUnload : public ::testing::Test {
     return text;
   }
   std::vector<std::string> Files(const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-      std::string name = entry.path().filename().string();
-      if (name.rfind(prefix, 0) == 0) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return FilesStartingWith(dir_, prefix);
   }
   std::vector<std::string> SortedRows(const std::vector<std::string>& files) {
     std::vector<std::string> rows;

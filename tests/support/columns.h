@@ -1,16 +1,13 @@
-// Helpers of the output tests: hand-built column lists with their define buffers, job options,
-// temporary folders and file reading.
+// Hand-built column lists with their define buffers, and the values a fetch would leave in them.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "db/columns.h"
-#include "job/job_record.h"
 
 namespace rowflume::testing_support {
 
@@ -93,44 +90,6 @@ inline void SetBytes(ColumnDesc* c, int row, const std::vector<uint8_t>& bytes) 
 inline void SetNull(ColumnDesc* c, int row) {
   c->indicators[row] = -1;
   c->returned_lengths[row] = 0;
-}
-
-inline void SetText(char* dest, int* length, const std::string& value) {
-  std::memcpy(dest, value.data(), value.size());
-  dest[value.size()] = '\0';
-  if (length != nullptr) *length = static_cast<int>(value.size());
-}
-
-inline UnloadHandle* NewJob() {
-  auto* job = new UnloadHandle;
-  InitJobDefaults(job);
-  return job;
-}
-
-inline void CsvOptions(UnloadHandle* job) {
-  job->escape = '"';
-  SetText(job->quote, nullptr, "\"");
-  job->head = 1;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline bool FileExists(const std::string& path) {
-  return std::ifstream(path).good();
-}
-
-inline std::string MakeTempDir() {
-  std::string base = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                     "/rowflume_output_XXXXXX";
-  std::vector<char> name(base.begin(), base.end());
-  name.push_back('\0');
-  char* made = mkdtemp(name.data());
-  return made ? std::string(made) : std::string();
 }
 
 }  // namespace rowflume::testing_support

@@ -1,16 +1,20 @@
 // What the exported functions leave in the job record behind the handle, which a C caller
 // cannot see: defaults, untouched records on unknown keywords, and the run status.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "run/library.h"
+#include "support/files.h"
+#include "support/sqlite_file.h"
 
 namespace rowflume {
 namespace {
+
+using namespace testing_support;
 
 struct HandleDeleter {
   void operator()(ROWFLUMEHandleRecord* handle) const { ROWFLUMEHandleFree(handle); }
@@ -41,31 +45,25 @@ TEST(LibraryRecord, AllocatedJobHoldsTheDefaultsAndUnknownItemsChangeNothing) {
 }
 
 TEST(LibraryRecord, RunStatusFollowsTheLatestExecution) {
-  const char* path = "record_accounts.db";
-  std::remove(path);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE rowflume_accounts (username, password);"
-                         "INSERT INTO rowflume_accounts VALUES ('scott', 'tiger');"
-                         "CREATE TABLE T (X NUMBER); INSERT INTO T VALUES (1);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  const std::string path = MakeDatabase("record_accounts",
+                                        "CREATE TABLE rowflume_accounts (username, password);"
+                                        "INSERT INTO rowflume_accounts VALUES ('scott', 'tiger');"
+                                        "CREATE TABLE T (X NUMBER); INSERT INTO T VALUES (1);");
+  ASSERT_FALSE(HasFailure());
 
   OwnedHandle handle = Allocate();
   ASSERT_NE(handle, nullptr);
   int calls = 0;
   ROWFLUMEHandleCallback(handle.get(), &calls,
                          [](void* context, const char*) { ++*static_cast<int*>(context); });
-  ROWFLUMEHandleSetAttr(handle.get(), "user=scott/wrong@sqlite:record_accounts.db");
+  ROWFLUMEHandleSetAttr(handle.get(), ("user=scott/wrong@sqlite:" + path).c_str());
   ROWFLUMEHandleSetAttr(handle.get(), "query=t");
-  ROWFLUMEHandleSetAttr(handle.get(), "file=record.txt");
+  ROWFLUMEHandleSetAttr(handle.get(), ("file=" + TempPath("record.txt")).c_str());
   EXPECT_EQ(ROWFLUMEHandleExecute(handle.get()), -1);
   EXPECT_EQ(handle->job.run_status, -1);
   EXPECT_EQ(calls, 1);
 
-  ROWFLUMEHandleSetAttr(handle.get(), "user=scott/tiger@sqlite:record_accounts.db");
+  ROWFLUMEHandleSetAttr(handle.get(), ("user=scott/tiger@sqlite:" + path).c_str());
   EXPECT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
   EXPECT_EQ(handle->job.run_status, 0);
   // The caller's context is kept as given, never replaced by the run's own.
@@ -73,20 +71,15 @@ TEST(LibraryRecord, RunStatusFollowsTheLatestExecution) {
 }
 
 TEST(LibraryRecord, TableNamedByABareQueryDoesNotOutliveItsRun) {
-  const char* path = "record_tables.db";
-  std::remove(path);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE EMP (X NUMBER); CREATE TABLE DEPT (Y NUMBER);", nullptr,
-                         nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  const std::string path =
+      MakeDatabase("record_tables", "CREATE TABLE EMP (X NUMBER); CREATE TABLE DEPT (Y NUMBER);");
+  ASSERT_FALSE(HasFailure());
 
   OwnedHandle handle = Allocate();
   ASSERT_NE(handle, nullptr);
   ROWFLUMEHandleCallback(handle.get(), nullptr, [](void*, const char*) {});
-  ROWFLUMEHandleSetAttr(handle.get(), "user=a/b@sqlite:record_tables.db");
-  ROWFLUMEHandleSetAttr(handle.get(), "file=record_tables.txt");
+  ROWFLUMEHandleSetAttr(handle.get(), ("user=a/b@sqlite:" + path).c_str());
+  ROWFLUMEHandleSetAttr(handle.get(), ("file=" + TempPath("record_tables.txt")).c_str());
   ROWFLUMEHandleSetAttr(handle.get(), "query=emp");
   ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
   EXPECT_STREQ(handle->job.table, "");
