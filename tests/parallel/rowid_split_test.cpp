@@ -300,5 +300,21 @@ TEST_F(Split, FailuresOfTheQueriesAreReturnedAndReportedOnce) {
   EXPECT_EQ(messages_.find("ORA-", 5), std::string::npos) << messages_;
 }
 
+// The stretches of the last fetch are counted by the statement's row count: when that cannot be
+// read, the split fails and says why, rather than leaving the last stretches out of every range
+// (whose rows no piece would then read).
+TEST_F(Split, UnreadableRowCountFailsTheSplit) {
+  StateEqualExtents(250, 1);
+  FakeOci& fake = FakeOci::Fresh();
+  fake.PassThrough(EmbeddedApi());
+  Logon(fake.api());
+  auto list = std::make_unique<RowidRangeList>();
+  fake.Fail({.label = "AttrGet(9)",
+             .error_code = 3113,
+             .error_text = "ORA-03113: end-of-file on communication channel\n"});
+  EXPECT_NE(SplitRowidRanges(&session_, "SCOTT", "T", "", 2, list.get()), 0);
+  EXPECT_EQ(messages_, "ORA-03113: end-of-file on communication channel\n");
+}
+
 }  // namespace
 }  // namespace rowflume
