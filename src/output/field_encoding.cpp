@@ -275,9 +275,15 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
   char* value = column->define_buffer + static_cast<size_t>(row_idx) * column->define_width;
   int64_t length = column->returned_lengths[row_idx];
   if (length > column->define_width) length = column->define_width;
-  if (plan & kPlanTranslated) TranslateChars(value, length, enc->translation);
-  const int64_t escapes = (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes) : 0;
   const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
+  if (plan & kPlanTranslated) {
+    // Translation changes the value in place, so it happens only once this path is sure to
+    // write the field: given back to the general path, the value would be translated twice.
+    const int64_t most = separator + 2 * quote + ((plan & kPlanEscaped) ? 2 : 1) * length;
+    if (most > room) return false;
+    TranslateChars(value, length, enc->translation);
+  }
+  const int64_t escapes = (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes) : 0;
   const int64_t need = separator + 2 * quote + length + escapes;
   if (need > room) return false;
   if (out->fill + need > out->capacity) FlushBuffer(out);
