@@ -12,8 +12,8 @@ constexpr ub2 SQLT_FLT = 4;
 constexpr ub2 SQLT_BFLOAT = 21;
 constexpr ub2 SQLT_BDOUBLE = 22;
 
-// Binds every define to its column: which family its values have and which date format
-// their text uses.
+}  // namespace
+
 sword PlanDefines(Stmt* stmt, Error* error) {
   for (Define* define : stmt->defines) {
     if (define == nullptr) continue;
@@ -45,62 +45,6 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     }
   }
   stmt->plan_ready = true;
-  return OCI_SUCCESS;
-}
-
-}  // namespace
-
-sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
-  if (!stmt->plan_ready) {
-    sword status = PlanDefines(stmt, error);
-    if (status != OCI_SUCCESS) return status;
-  }
-  stmt->rows_fetched = 0;
-  bool truncated = false;
-  const OraError* failure = nullptr;
-  ub4 row = 0;
-  for (; row < nrows; ++row) {
-    if (!stmt->row_pending) {
-      if (stmt->finished || stmt->st == nullptr) break;
-      int rc = sqlite3_step(stmt->st);
-      if (rc == SQLITE_DONE) {
-        stmt->finished = true;
-        break;
-      }
-      if (rc != SQLITE_ROW) {
-        stmt->finished = true;
-        stmt->rows_fetched = row;
-        stmt->row_count += row;
-        return FailSqlite(error, stmt->session, rc, sqlite3_errmsg(sqlite3_db_handle(stmt->st)),
-                          nullptr);
-      }
-    }
-    stmt->row_pending = false;
-    for (Define* define : stmt->defines) {
-      if (define == nullptr) continue;
-      const OraError* outcome = DeliverValue(stmt, define, row);
-      if (outcome == &ora::kFetchedColumnTruncated) {
-        truncated = true;
-      } else if (outcome != nullptr && failure == nullptr) {
-        failure = outcome;
-      }
-    }
-    if (failure != nullptr) {
-      ++row;  // the row was read; its failing column is reported
-      break;
-    }
-  }
-  stmt->rows_fetched = row;
-  stmt->row_count += row;
-  if (failure != nullptr) return Fail(error, *failure);
-  if (truncated) {
-    Fail(error, ora::kTruncationOrNullFetch);
-    return OCI_SUCCESS_WITH_INFO;
-  }
-  if (row < nrows) {
-    Fail(error, ora::kNoDataFound);
-    return OCI_NO_DATA;
-  }
   return OCI_SUCCESS;
 }
 

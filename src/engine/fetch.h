@@ -1,5 +1,5 @@
-// Array fetch of a query's rows into its defines, shared by StmtExecute (which may fetch at once)
-// and StmtFetch.
+// Defines: the client's buffers for each select-list position, checked when they are made and
+// bound to their columns' value families when a fetch starts.
 #pragma once
 
 #include "db/oci_api.h"
@@ -7,7 +7,8 @@
 
 namespace rowflume::engine {
 
-// Fetches up to nrows rows into the statement's defines; the statement is executed as a query.
-sword FetchRows(Stmt* stmt, Error* error, ub4 nrows);
+// Binds every define to its column: which family its values have and which date format their
+// text uses. Fails when a define names a position past the select list.
+sword PlanDefines(Stmt* stmt, Error* error);
 
 }  // namespace rowflume::engine

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "engine/date_time.h"
+#include "engine/errors.h"
+#include "engine/fetch.h"
 #include "engine/number.h"
 
 namespace rowflume::engine {
@@ -191,8 +193,9 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
   }
 }
 
-}  // namespace
-
+// Converts the current row's value of the define's column into row `row` of the define. Returns
+// null when the value is delivered whole, &ora::kFetchedColumnTruncated when it was cut short to
+// fit, or the error of a value that cannot be delivered (a NULL without indicator among them).
 const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
   // One value object per column: its accessors skip the per-call checks of the column
   // accessors, which matters at millions of values. The connection is used by one thread only.
@@ -336,6 +339,62 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
     }
   }
   return nullptr;
+}
+
+}  // namespace
+
+sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
+  if (!stmt->plan_ready) {
+    sword status = PlanDefines(stmt, error);
+    if (status != OCI_SUCCESS) return status;
+  }
+  stmt->rows_fetched = 0;
+  bool truncated = false;
+  const OraError* failure = nullptr;
+  ub4 row = 0;
+  for (; row < nrows; ++row) {
+    if (!stmt->row_pending) {
+      if (stmt->finished || stmt->st == nullptr) break;
+      int rc = sqlite3_step(stmt->st);
+      if (rc == SQLITE_DONE) {
+        stmt->finished = true;
+        break;
+      }
+      if (rc != SQLITE_ROW) {
+        stmt->finished = true;
+        stmt->rows_fetched = row;
+        stmt->row_count += row;
+        return FailSqlite(error, stmt->session, rc, sqlite3_errmsg(sqlite3_db_handle(stmt->st)),
+                          nullptr);
+      }
+    }
+    stmt->row_pending = false;
+    for (Define* define : stmt->defines) {
+      if (define == nullptr) continue;
+      const OraError* outcome = DeliverValue(stmt, define, row);
+      if (outcome == &ora::kFetchedColumnTruncated) {
+        truncated = true;
+      } else if (outcome != nullptr && failure == nullptr) {
+        failure = outcome;
+      }
+    }
+    if (failure != nullptr) {
+      ++row;  // the row was read; its failing column is reported
+      break;
+    }
+  }
+  stmt->rows_fetched = row;
+  stmt->row_count += row;
+  if (failure != nullptr) return Fail(error, *failure);
+  if (truncated) {
+    Fail(error, ora::kTruncationOrNullFetch);
+    return OCI_SUCCESS_WITH_INFO;
+  }
+  if (row < nrows) {
+    Fail(error, ora::kNoDataFound);
+    return OCI_NO_DATA;
+  }
+  return OCI_SUCCESS;
 }
 
 }  // namespace rowflume::engine

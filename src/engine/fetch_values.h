@@ -1,17 +1,15 @@
-// One fetched value into one row of a define: the conversion the define asks for and the
-// framing of the bytes in the caller's buffer, with the row's indicator, length and return code.
+// Array fetch: the rows of an executed query stepped one by one, each value converted as its
+// define asks and framed into the caller's buffer with the row's indicator, length and return
+// code. The row loop and the conversions share one file so the per-value work inlines.
 #pragma once
 
-#include <cstddef>
-
+#include "db/oci_api.h"
 #include "engine/handles.h"
-#include "engine/ora_errors.h"
 
 namespace rowflume::engine {
 
-// Converts the current row's value of the define's column into row `row` of the define. Returns
-// null when the value is delivered whole, &ora::kFetchedColumnTruncated when it was cut short to
-// fit, or the error of a value that cannot be delivered (a NULL without indicator among them).
-const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row);
+// Fetches up to nrows rows into the statement's defines; the statement is executed as a query.
+// Shared by StmtExecute (which may fetch at once) and StmtFetch.
+sword FetchRows(Stmt* stmt, Error* error, ub4 nrows);
 
 }  // namespace rowflume::engine

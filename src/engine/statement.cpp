@@ -6,7 +6,7 @@
 #include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
-#include "engine/fetch.h"
+#include "engine/fetch_values.h"
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
 

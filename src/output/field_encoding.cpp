@@ -248,6 +248,18 @@ uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
   return plan;
 }
 
+// Translates a value of the common text path in place, once this path is sure to write it: a
+// value given back to the general path afterwards would be translated there a second time. room
+// is what the field may take besides its separator. Out of line: most runs translate nothing.
+__attribute__((noinline)) bool TranslateOnce(FieldEncoder* enc, uint8_t plan, char* value,
+                                             int64_t length, int64_t room) {
+  const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
+  const int64_t most = 2 * quote + ((plan & kPlanEscaped) ? 2 : 1) * length;
+  if (most > room) return false;
+  TranslateChars(value, length, enc->translation);
+  return true;
+}
+
 // The common field: a value fetched as text in a delimited layout without column names. Its
 // exact size is known before anything is written, so it is copied in one pass after at most one
 // flush. Returns false, having written nothing, when the field is not of that kind or is too
@@ -275,15 +287,11 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
   char* value = column->define_buffer + static_cast<size_t>(row_idx) * column->define_width;
   int64_t length = column->returned_lengths[row_idx];
   if (length > column->define_width) length = column->define_width;
-  const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
-  if (plan & kPlanTranslated) {
-    // Translation changes the value in place, so it happens only once this path is sure to
-    // write the field: given back to the general path, the value would be translated twice.
-    const int64_t most = separator + 2 * quote + ((plan & kPlanEscaped) ? 2 : 1) * length;
-    if (most > room) return false;
-    TranslateChars(value, length, enc->translation);
+  if ((plan & kPlanTranslated) && !TranslateOnce(enc, plan, value, length, room - separator)) {
+    return false;
   }
   const int64_t escapes = (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes) : 0;
+  const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
   const int64_t need = separator + 2 * quote + length + escapes;
   if (need > room) return false;
   if (out->fill + need > out->capacity) FlushBuffer(out);
