@@ -73,7 +73,7 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
       width = grown(listed(type.text_width));
       break;
     case TypeFamily::kLob:
-      if (job->lob != 0 && type.lob) {
+      if (job->lob != 0) {
         // One locator per row; the slot holds the locator's address, whatever the pointer size.
         // In the data the value stands as its LOB file name, so a fixed-width record reserves
         // the name's width for it, a NULL value included.

@@ -12,8 +12,7 @@ constexpr unsigned kQuoted = 2;     // quotable
 constexpr unsigned kEscaped = 4;    // escaped
 constexpr unsigned kBinary = 8;     // binary
 constexpr unsigned kMySqlHex = 16;  // mysql_hex
-constexpr unsigned kLob = 32;       // lob
-constexpr unsigned kLobFile = 64;   // lob_file_clause
+constexpr unsigned kLobFile = 32;   // lob_file_clause
 
 constexpr OracleType Row(ub2 code, TypeFamily family, ub2 define_type, int32_t text_width,
                          unsigned traits, const char* sketch = nullptr,
@@ -27,7 +26,6 @@ constexpr OracleType Row(ub2 code, TypeFamily family, ub2 define_type, int32_t t
                     (traits & kEscaped) != 0,
                     (traits & kBinary) != 0,
                     (traits & kMySqlHex) != 0,
-                    (traits & kLob) != 0,
                     (traits & kLobFile) != 0,
                     sketch,
                     load};
@@ -51,10 +49,9 @@ constexpr OracleType kTypes[] = {
     Row(SQLT_VBI, F::kRaw, 0, 0, kSafe | kQuoted | kBinary | kMySqlHex),
     Row(SQLT_BIN, F::kRaw, 0, 0, kSafe | kQuoted | kBinary | kMySqlHex),
     Row(SQLT_LBI, F::kLongRaw, SQLT_LVB, kLongWidth, kQuoted | kEscaped | kBinary | kMySqlHex),
-    Row(SQLT_CLOB, F::kLob, SQLT_LVC, kLongWidth, kQuoted | kMySqlHex | kLob | kLobFile, "CLOB"),
-    Row(SQLT_BLOB, F::kLob, SQLT_LVB, kLongWidth, kQuoted | kBinary | kMySqlHex | kLob | kLobFile,
-        "BLOB"),
-    Row(SQLT_BFILEE, F::kLob, SQLT_LVC, kLongWidth, kQuoted | kMySqlHex | kLob),
+    Row(SQLT_CLOB, F::kLob, SQLT_LVC, kLongWidth, kQuoted | kMySqlHex | kLobFile, "CLOB"),
+    Row(SQLT_BLOB, F::kLob, SQLT_LVB, kLongWidth, kQuoted | kBinary | kMySqlHex | kLobFile, "BLOB"),
+    Row(SQLT_BFILEE, F::kLob, SQLT_LVC, kLongWidth, kQuoted | kMySqlHex),
     Row(kInternalTimestamp, F::kTimestamp, SQLT_CHR, 26, kFixedText, "TIMESTAMP", L::kTimestamp),
     Row(SQLT_TIMESTAMP, F::kTimestamp, SQLT_CHR, 26, kFixedText, "TIMESTAMP", L::kTimestamp),
     Row(kInternalTimestampTz, F::kTimestampTz, SQLT_CHR, 33, kFixedText, "TIMESTAMP WITH TIME ZONE",

@@ -60,7 +60,6 @@ struct OracleType {
   bool escaped;          // may hold bytes that `escape` escapes
   bool binary;           // bytes, written as hexadecimal text in Oracle INSERT statements
   bool mysql_hex;        // written as unhex('...') in MySQL INSERT statements
-  bool lob;              // read through a LOB locator with lob=yes
   bool lob_file_clause;  // a locator value is loaded from its LOB file (BFILE is not)
   const char* sketch;    // type name in the control file's table sketch; null: VARCHAR2(width)
   LoadClause load;       // field clause of the control file
