@@ -10,6 +10,7 @@
 #include "engine/handles.h"
 #include "engine/ora_errors.h"
 #include "engine/rowid.h"
+#include "engine/sql_scanner.h"
 
 namespace rowflume::engine {
 namespace {
@@ -174,21 +175,11 @@ int FillObjects(sqlite3* db, const char* name, std::vector<Row>* rows, std::stri
   return SQLITE_OK;
 }
 
-std::string QuotedName(const std::string& name) {
-  std::string out = "\"";
-  for (char ch : name) {
-    out.push_back(ch);
-    if (ch == '"') out.push_back('"');
-  }
-  out.push_back('"');
-  return out;
-}
-
 // The extents of one table: runs of 128 blocks that hold at least one row, found by seeking
 // from one run to the next, so a sparse table costs one seek per run that has rows.
 int TableExtents(sqlite3* db, const std::string& owner, const std::string& table,
                  std::vector<Row>* rows, std::string* error) {
-  std::string quoted = QuotedName(table);
+  std::string quoted = Quoted(table, '"');
   // One aggregate a statement: SQLite answers a lone min() or max() by one seek.
   std::string sql = "SELECT max(rowid) FROM main." + quoted;
   sqlite3_stmt* seek = nullptr;

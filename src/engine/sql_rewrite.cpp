@@ -67,16 +67,6 @@ int OperandAt(const std::vector<Token>& tokens, size_t idx, const std::string& s
   return 0;
 }
 
-std::string SqlString(const std::string& text) {
-  std::string out = "'";
-  for (char ch : text) {
-    out.push_back(ch);
-    if (ch == '\'') out.push_back('\'');
-  }
-  out.push_back('\'');
-  return out;
-}
-
 // The table a ROWID belongs to: the table behind its qualifier (a table name or an alias given
 // in a FROM list), or without qualifier the first table after FROM.
 std::string RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
@@ -214,7 +204,7 @@ void RewriteOracleForms(StatementPlan* plan) {
       continue;
     }
     std::string text =
-        "rowflume_rowid_text(" + SqlString(RowidTable(tokens, qualifier)) + ", " + column + ")";
+        "rowflume_rowid_text(" + Quoted(RowidTable(tokens, qualifier), '\'') + ", " + column + ")";
     // A select-list ROWID without alias keeps its name.
     if (select_list_depth == depth &&
         (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {

@@ -55,4 +55,14 @@ void Scanner::SkipBlanks() {
   }
 }
 
+std::string Quoted(const std::string& text, char quote) {
+  std::string out(1, quote);
+  for (char ch : text) {
+    out.push_back(ch);
+    if (ch == quote) out.push_back(quote);
+  }
+  out.push_back(quote);
+  return out;
+}
+
 }  // namespace rowflume::engine

@@ -44,4 +44,8 @@ class Scanner {
   size_t start_ = 0;
 };
 
+// Text as a statement writes it between quotes (' for a string, " for a name), each quote inside
+// doubled: what Scanner::Next reads back as one token.
+std::string Quoted(const std::string& text, char quote);
+
 }  // namespace rowflume::engine
