@@ -30,16 +30,26 @@ bool StartsWithIgnoringCase(const std::string& text, const char* head) {
 
 void CheckBinds(const UnloadHandle& job, const std::vector<std::string>& args) {
   size_t entry = 0;
-  for (size_t idx = 1; idx < args.size() && entry < static_cast<size_t>(kMaxCommandLineBinds);
-       ++idx) {
+  bool refused = false;  // a bind that cannot be taken whole refuses the job
+  for (size_t idx = 1; idx < args.size(); ++idx) {
     if (args[idx].empty() || args[idx][0] != ':') continue;
-    std::string text = args[idx].substr(1, 256);
+    std::string text = args[idx].substr(1);
     size_t equals = text.find('=');
     std::string name = text.substr(0, equals);
     if (name.empty()) continue;
+    if (entry == static_cast<size_t>(kMaxCommandLineBinds)) {
+      refused = true;
+      break;
+    }
+    if (name.size() > 30) {
+      refused = true;
+      continue;
+    }
     std::string value = equals == std::string::npos ? std::string() : text.substr(equals + 1);
-    name.resize(name.size() < 30 ? name.size() : 30);
-    value.resize(value.size() < 127 ? value.size() : 127);
+    if (value.size() > 127) {
+      refused = true;
+      value.resize(127);
+    }
     const BindEntry& bind = job.binds[entry++];
     FUZZ_CHECK(bind.name_length == static_cast<int32_t>(name.size()));
     FUZZ_CHECK(bind.value_length == static_cast<int32_t>(value.size()));
@@ -52,6 +62,7 @@ void CheckBinds(const UnloadHandle& job, const std::vector<std::string>& args) {
     FUZZ_CHECK(bind.bind == nullptr);
   }
   FUZZ_CHECK(job.bind_count == static_cast<int32_t>(entry));
+  if (refused) FUZZ_CHECK(job.refusal[0] != '\0');
 }
 
 void SetUser(UnloadHandle* job, const std::string& text) {
@@ -87,15 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InitJobDefaults(job.get());
   InitJobDefaults(expected.get());
   ApplyOptionArguments(job.get(), argc, argv.data());
+  bool user_cut = false;  // a user string over its limit refuses the job
   for (int idx = 1; idx < argc; ++idx) {
     const std::string& arg = args[static_cast<size_t>(idx)];
     if (arg.size() == 3 && StartsWithIgnoringCase(arg, "-si")) {
       SetUser(expected.get(), "/");
     } else if (SetOption(expected.get(), arg.c_str()) == 0 && idx == 1) {
       SetUser(expected.get(), arg);
+      user_cut = arg.size() > 128;
     }
   }
   CheckJobRecord(*job);
+  FUZZ_CHECK((job->refusal[0] != '\0') == user_cut);
+  std::memcpy(expected->refusal, job->refusal, sizeof job->refusal);
   FUZZ_CHECK(std::memcmp(job.get(), expected.get(), sizeof(UnloadHandle)) == 0);
 
   CollectBindArguments(job.get(), argc, argv.data());

@@ -1,7 +1,8 @@
 // The parameter file reader and the SQL file step on arbitrary file contents, read through a
 // memory stream. Items are compared with an independent assembly of the lines (each item then
 // applied with SetOption on a second record: both records must be byte for byte the same), and
-// the query with an independent appending of the line pieces, cut at its limit.
+// the query with an independent appending of the lines; what cannot be taken whole refuses the
+// job.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,41 +19,53 @@
 namespace rowflume::fuzz {
 namespace {
 
-// The pieces fgets makes of the content with a buffer of piece_chars + 1: each ends after a line
-// feed, at piece_chars characters, or at the end; only the text before a NUL byte is seen.
-std::vector<std::string> Pieces(const std::string& content, size_t piece_chars) {
-  std::vector<std::string> pieces;
-  size_t pos = 0;
-  while (pos < content.size()) {
-    size_t end = pos;
-    while (end < content.size() && end - pos < piece_chars) {
-      if (content[end++] == '\n') break;
-    }
-    std::string piece = content.substr(pos, end - pos);
-    pieces.push_back(piece.substr(0, std::strlen(piece.c_str())));
+// The lines of the content, each with its line feed when it has one.
+std::vector<std::string> Lines(const std::string& content) {
+  std::vector<std::string> lines;
+  for (size_t pos = 0; pos < content.size();) {
+    size_t end = content.find('\n', pos);
+    end = end == std::string::npos ? content.size() : end + 1;
+    lines.push_back(content.substr(pos, end - pos));
     pos = end;
   }
-  return pieces;
+  return lines;
 }
 
-std::vector<std::string> ParameterItems(const std::string& content) {
+// A line that cannot be taken whole: a NUL byte, or more than limit characters before its end.
+bool Unreadable(const std::string& line, size_t limit) {
+  size_t body = line.size() - (line.back() == '\n' ? 1 : 0);
+  return body > limit || line.find('\0') != std::string::npos;
+}
+
+// The items the reader applies, up to a refusal (*refused), which ends the reading and drops
+// the item it was in.
+std::vector<std::string> ParameterItems(const std::string& content, bool* refused) {
+  const size_t limit = static_cast<size_t>(kParameterItemLimit);
   std::vector<std::string> items;
   std::string item;
-  for (std::string piece : Pieces(content, 510)) {
-    while (!piece.empty() && (piece.back() == '\r' || piece.back() == '\n' ||
-                              piece.back() == '\t' || piece.back() == ' ')) {
-      piece.pop_back();
+  *refused = false;
+  for (std::string line : Lines(content)) {
+    if (Unreadable(line, limit)) {
+      *refused = true;
+      return items;
     }
-    if (piece.empty()) continue;
-    char first = piece[0];
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == '\t' ||
+                             line.back() == ' ')) {
+      line.pop_back();
+    }
+    if (line.empty()) continue;
+    char first = line[0];
     bool continues = first == ' ' || first == '\t' || first == '\n' || first == '\v' ||
                      first == '\f' || first == '\r';
     if (!continues) {
       if (!item.empty()) items.push_back(item);
       item.clear();
     }
-    item += piece;
-    if (item.size() > static_cast<size_t>(kParameterItemLimit)) item.resize(kParameterItemLimit);
+    if (item.size() + line.size() > limit) {
+      *refused = true;
+      return items;
+    }
+    item += line;
   }
   if (!item.empty()) items.push_back(item);
   return items;
@@ -71,10 +84,15 @@ void CheckParameterFile(std::string content) {
   InitJobDefaults(expected.get());
   FILE* input = OpenMemory(content);
   FUZZ_CHECK(input != nullptr);
-  ReadParameterItems(job.get(), input);
+  ReadParameterItems(job.get(), input, "fuzz.par");
   std::fclose(input);
-  for (const std::string& item : ParameterItems(content)) SetOption(expected.get(), item.c_str());
+  bool refused = false;
+  for (const std::string& item : ParameterItems(content, &refused)) {
+    SetOption(expected.get(), item.c_str());
+  }
   CheckJobRecord(*job);
+  FUZZ_CHECK((job->refusal[0] != '\0') == refused);
+  std::memcpy(expected->refusal, job->refusal, sizeof job->refusal);
   FUZZ_CHECK(std::memcmp(job.get(), expected.get(), sizeof(UnloadHandle)) == 0);
 }
 
@@ -83,18 +101,23 @@ void CheckSqlFile(const std::string& query, std::string content, bool stop_at_sl
   InitJobDefaults(job.get());
   std::string expected = query.substr(0, std::strlen(query.c_str()));
   std::memcpy(job->query, expected.data(), expected.size());
-  for (const std::string& piece : Pieces(content, 1022)) {
-    if (stop_at_slash && !piece.empty() && piece[0] == '/') break;
-    expected += piece;
+  const size_t limit = static_cast<size_t>(kQueryLimit);
+  bool refused = false;
+  for (const std::string& line : Lines(content)) {
+    refused = Unreadable(line, limit);
+    if (refused || (stop_at_slash && line[0] == '/')) break;
+    refused = expected.size() + line.size() + 1 > limit;
+    if (refused) break;
+    expected += line;
     expected += ' ';
   }
-  if (expected.size() > static_cast<size_t>(kQueryLimit)) expected.resize(kQueryLimit);
 
   FILE* input = OpenMemory(content);
   FUZZ_CHECK(input != nullptr);
   AppendSqlLines(job.get(), input, stop_at_slash);
   std::fclose(input);
   CheckJobRecord(*job);
+  FUZZ_CHECK((job->refusal[0] != '\0') == refused);
   FUZZ_CHECK(std::strlen(job->query) == expected.size());
   FUZZ_CHECK(std::memcmp(job->query, expected.data(), expected.size()) == 0);
   // Nothing past the text: the rest of the field is still clear.

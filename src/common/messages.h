@@ -28,8 +28,6 @@ inline constexpr char kFetchErrorRepeated[] =
 inline constexpr char kTooManyColumns[] =
     "ERROR -- The query has %u columns; at most %d can be unloaded\n";
 inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
-inline constexpr char kAlterTooLong[] =
-    "ERROR -- ALTER SESSION clause longer than %d characters, not sent\n";
 
 // ---- Logon
 // ----------------------------------------------------------------------------------------
@@ -65,11 +63,66 @@ inline constexpr char kTooManyParallelBinds[] =
     "ERROR -- A parallel unload takes at most %d bind variables\n";
 inline constexpr char kNoRowidRange[] =
     "ERROR -- split=%s found no ROWID range; the query was not run\n";
+inline constexpr char kParallelToStdout[] =
+    "ERROR -- file=- cannot take the rows of %d parallel pieces: give a file pattern; nothing "
+    "was run\n";
+inline constexpr char kParallelCommand[] =
+    "ERROR -- The output command %s would be shared by the parallel pieces: put %%p into it; "
+    "nothing was run\n";
+inline constexpr char kNoRangePlaceholder[] =
+    "ERROR -- The query of a parallel unload must read its range with :minrid and :maxrid; "
+    "nothing was run\n";
+inline constexpr char kNoRerunOfAppend[] =
+    "ERROR -- Parallel piece %d failed after appending to %s; it is not run again, which would "
+    "append its rows twice\n";
+inline constexpr char kSplitTableMissing[] =
+    "ERROR -- split=%s: the table cannot be read; nothing unloaded\n";
 inline constexpr char kPieceNotStarted[] =
     "ERROR -- Parallel piece %d could not be started (no memory or thread)\n";
 
+// ---- Options refused before anything runs
+// ----------------------------------------------------------------
+
+inline constexpr char kOptionTooLong[] =
+    "ERROR -- The value of %s is longer than %d characters; nothing was run\n";
+inline constexpr char kParfileNameTooLong[] =
+    "ERROR -- A parfile name is longer than %d characters; nothing was run\n";
+inline constexpr char kCannotReadFile[] = "ERROR -- Cannot read %s %s; nothing was run\n";
+inline constexpr char kItemTooLong[] =
+    "ERROR -- An item of parameter file %s is longer than %d characters; nothing was run\n";
+inline constexpr char kQueryTooLong[] =
+    "ERROR -- The query with SQL file %s is longer than %d characters; nothing was run\n";
+inline constexpr char kNulInFile[] = "ERROR -- %s %s holds a NUL byte; nothing was run\n";
+inline constexpr char kBindNameTooLong[] =
+    "ERROR -- The bind variable name :%.*s... is longer than %d characters; nothing was run\n";
+inline constexpr char kBindValueTooLong[] =
+    "ERROR -- The value of bind variable :%s is longer than %d characters; nothing was run\n";
+inline constexpr char kTooManyBinds[] =
+    "ERROR -- At most %d bind variables can be given; nothing was run\n";
+inline constexpr char kAlterTooLong[] =
+    "ERROR -- An alter clause is longer than %d characters; nothing was run\n";
+inline constexpr char kQueryNameTooLong[] =
+    "ERROR -- The table name in query is too long for its statement; nothing was run\n";
+inline constexpr char kEmptyLogCommand[] =
+    "ERROR -- log=- names no file: give a log file name, or no log for standard output; nothing "
+    "was run\n";
+inline constexpr char kCrackAppend[] =
+    "ERROR -- crack cannot scramble output appended to a file (file=+...): the file could not be "
+    "unscrambled; nothing was run\n";
+inline constexpr char kCommandRestarted[] =
+    "ERROR -- The output command %s would start again for every file of a split output (batch "
+    "or size): put %%b into it; nothing was run\n";
+inline constexpr char kSameOutput[] = "ERROR -- %s and %s name the same file %s; nothing was run\n";
+inline constexpr char kCannotOpenLog[] = "ERROR -- Cannot write to log file : %s\n";
+inline constexpr char kLogLost[] =
+    "ERROR -- %d messages could not be written to log file %s; they went to standard error\n";
+
 // ---- One-shot modes
 // -------------------------------------------------------------------------------
+
+inline constexpr char kUncrackUnreadable[] = "ERROR -- Cannot read file : %s\n";
+inline constexpr char kUncrackUnwritable[] =
+    "ERROR -- Cannot write the unscrambled %s to standard output\n";
 
 inline constexpr char kUserTooLongToScramble[] =
     "ERROR -- User string too long to scramble: at most %d characters can be given back\n";

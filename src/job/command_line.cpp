@@ -1,20 +1,20 @@
 #include "job/command_line.h"
 
+#include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "common/ascii.h"
+#include "common/messages.h"
 #include "job/options.h"
 #include "scramble/scramble.h"
 
 namespace rowflume {
 namespace {
 
-constexpr int kUserLimit = 128;            // characters of a user string
-constexpr int kParfileNameLimit = 255;     // characters of a parameter file name
-constexpr int kParameterPieceChars = 510;  // a parameter file line is read in pieces of this
-constexpr int kSqlPieceChars = 1022;       // a SQL file line is read in pieces of this
-constexpr int kBindTextLimit = 256;        // characters after the colon that are looked at
+constexpr int kUserLimit = 128;         // characters of a user string
+constexpr int kParfileNameLimit = 255;  // characters of a parameter file name
 constexpr int kBindNameLimit = 30;
 constexpr int kBindValueLimit = 127;
 constexpr int kUncrackBlock = 16384;
@@ -22,31 +22,55 @@ constexpr int kUncrackBlock = 16384;
 void SetUserString(UnloadHandle* job, const char* text) {
   std::memset(job->user, 0, sizeof(job->user));
   size_t length = std::strlen(text);
-  if (length > kUserLimit) length = kUserLimit;
+  if (length > kUserLimit) {
+    length = kUserLimit;
+    // The user string has no keyword of its own: it is refused under the name "user".
+    if (job->refusal[0] == '\0') Refuse(job, messages::kOptionTooLong, "user", kUserLimit);
+  }
   std::memcpy(job->user, text, length);
 }
 
 // Removes trailing line ends, tabs and spaces; returns the new length.
-size_t TrimLineEnd(char* line) {
-  size_t length = std::strlen(line);
+size_t TrimLineEnd(std::string* line) {
+  size_t length = line->size();
   while (length > 0) {
-    char c = line[length - 1];
+    char c = (*line)[length - 1];
     if (c != '\r' && c != '\n' && c != '\t' && c != ' ') break;
-    line[--length] = '\0';
+    --length;
   }
+  line->resize(length);
   return length;
 }
 
-// Appends up to the room left below limit characters; returns the new length.
-size_t AppendCut(char* text, size_t length, size_t limit, const char* more, size_t more_length) {
-  size_t room = limit - length;
-  if (more_length > room) more_length = room;
-  std::memcpy(text + length, more, more_length);
-  text[length + more_length] = '\0';
-  return length + more_length;
+enum class LineRead { kLine, kEnd, kTooLong, kNulByte };
+
+// Reads one whole line of at most limit characters and its line feed. Reading stops at a
+// longer line or a NUL byte, so endless input without line ends (/dev/zero) ends at once.
+LineRead ReadLine(FILE* input, std::string* line, size_t limit) {
+  line->clear();
+  for (;;) {
+    int c = std::getc(input);
+    if (c == EOF) return line->empty() ? LineRead::kEnd : LineRead::kLine;
+    if (c == '\0') return LineRead::kNulByte;
+    if (c != '\n' && line->size() == limit) return LineRead::kTooLong;
+    line->push_back(static_cast<char>(c));
+    if (c == '\n') return LineRead::kLine;
+  }
+}
+
+const char* InputName(const char* name) {
+  return name[0] == '-' ? "standard input" : name;
 }
 
 }  // namespace
+
+void Refuse(UnloadHandle* job, const char* format, ...) {
+  if (job->refusal[0] != '\0') return;  // the first reason is the one reported
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(job->refusal, sizeof job->refusal, format, args);
+  va_end(args);
+}
 
 void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
   static constexpr char kParfile[] = "parfile=";
@@ -55,9 +79,11 @@ void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
     const char* arg = argv[arg_idx];
     size_t length = std::strlen(arg);
     if (length >= kParfileLength && EqualIgnoringCase(arg, kParfile, kParfileLength)) {
-      char name[kParfileNameLimit + 1] = {};
-      std::strncpy(name, arg + kParfileLength, kParfileNameLimit);
-      ReadParameterFile(job, name);
+      if (length - kParfileLength > kParfileNameLimit) {
+        Refuse(job, messages::kParfileNameTooLong, kParfileNameLimit);
+      } else {
+        ReadParameterFile(job, arg + kParfileLength);
+      }
     } else if (length == 3 && EqualIgnoringCase(arg, "-si", 3)) {
       SetUserString(job, "/");
     } else if (SetOption(job, arg) == 0 && arg_idx == 1) {
@@ -68,28 +94,31 @@ void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
 
 void CollectBindArguments(UnloadHandle* job, int argc, char** argv) {
   for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
-    if (job->bind_count >= kMaxCommandLineBinds) break;
     const char* arg = argv[arg_idx];
     if (arg[0] != ':') continue;
     const char* text = arg + 1;
-    size_t text_length = std::strlen(text);
-    if (text_length > kBindTextLimit) text_length = kBindTextLimit;
-    const void* equals = std::memchr(text, '=', text_length);
-    size_t name_length = equals != nullptr
-                             ? static_cast<size_t>(static_cast<const char*>(equals) - text)
-                             : text_length;
+    const char* equals = std::strchr(text, '=');
+    size_t name_length = equals != nullptr ? static_cast<size_t>(equals - text) : std::strlen(text);
     if (name_length == 0) continue;
-    size_t value_length = equals != nullptr ? text_length - name_length - 1 : 0;
-    if (name_length > kBindNameLimit) name_length = kBindNameLimit;
-    if (value_length > kBindValueLimit) value_length = kBindValueLimit;
-
+    size_t value_length = equals != nullptr ? std::strlen(equals + 1) : 0;
+    // A bind that cannot be given whole would run the query with another value, or unbound.
+    if (job->bind_count >= kMaxCommandLineBinds) {
+      Refuse(job, messages::kTooManyBinds, kMaxCommandLineBinds);
+      return;
+    }
+    if (name_length > kBindNameLimit) {
+      Refuse(job, messages::kBindNameTooLong, kBindNameLimit, text, kBindNameLimit);
+      continue;
+    }
     BindEntry& entry = job->binds[job->bind_count];
     std::memset(&entry, 0, sizeof(entry));
     std::memcpy(entry.name, text, name_length);
     entry.name_length = static_cast<int32_t>(name_length);
-    if (equals != nullptr) {
-      std::memcpy(entry.value, static_cast<const char*>(equals) + 1, value_length);
+    if (value_length > kBindValueLimit) {
+      Refuse(job, messages::kBindValueTooLong, entry.name, kBindValueLimit);
+      value_length = kBindValueLimit;
     }
+    if (equals != nullptr) std::memcpy(entry.value, equals + 1, value_length);
     entry.value_length = static_cast<int32_t>(value_length);
     ++job->bind_count;
   }
@@ -97,31 +126,45 @@ void CollectBindArguments(UnloadHandle* job, int argc, char** argv) {
 
 void ReadParameterFile(UnloadHandle* job, const char* name) {
   if (name[0] == '-') {
-    ReadParameterItems(job, stdin);
+    ReadParameterItems(job, stdin, name);
     return;
   }
   // Read-only: a parameter file holding a password may well be protected against writing.
   FILE* input = std::fopen(name, "rb");
-  if (input == nullptr) return;
-  ReadParameterItems(job, input);
+  if (input == nullptr) {
+    Refuse(job, messages::kCannotReadFile, "parameter file", name);
+    return;
+  }
+  ReadParameterItems(job, input, name);
   std::fclose(input);
 }
 
-void ReadParameterItems(UnloadHandle* job, FILE* input) {
-  auto item = std::make_unique<char[]>(kParameterItemLimit + 1);
-  size_t item_length = 0;
-  char line[kParameterPieceChars + 2];
-  while (std::fgets(line, kParameterPieceChars + 1, input) != nullptr) {
-    size_t line_length = TrimLineEnd(line);
-    if (line_length == 0) continue;
-    if (!IsAsciiSpace(line[0])) {
-      if (item_length > 0) SetOption(job, item.get());
-      item_length = 0;
-      item[0] = '\0';
+void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name) {
+  std::string item;
+  std::string line;
+  for (;;) {
+    LineRead read = ReadLine(input, &line, kParameterItemLimit);
+    if (read == LineRead::kEnd) break;
+    if (read == LineRead::kNulByte) {
+      Refuse(job, messages::kNulInFile, "Parameter file", InputName(name));
+      return;
     }
-    item_length = AppendCut(item.get(), item_length, kParameterItemLimit, line, line_length);
+    if (read == LineRead::kTooLong) {
+      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
+      return;
+    }
+    if (TrimLineEnd(&line) == 0) continue;
+    if (!IsAsciiSpace(line[0])) {
+      if (!item.empty()) SetOption(job, item.c_str());
+      item.clear();
+    }
+    if (item.size() + line.size() > kParameterItemLimit) {
+      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
+      return;
+    }
+    item += line;
   }
-  if (item_length > 0) SetOption(job, item.get());
+  if (!item.empty()) SetOption(job, item.c_str());
 }
 
 void AppendSqlFile(UnloadHandle* job) {
@@ -131,19 +174,35 @@ void AppendSqlFile(UnloadHandle* job) {
     return;
   }
   FILE* input = std::fopen(job->sql, "r");
-  if (input == nullptr) return;
+  if (input == nullptr) {
+    Refuse(job, messages::kCannotReadFile, "SQL file", job->sql);
+    return;
+  }
   AppendSqlLines(job, input, false);
   std::fclose(input);
 }
 
 void AppendSqlLines(UnloadHandle* job, FILE* input, bool stop_at_slash) {
   static_assert(kQueryLimit < sizeof(UnloadHandle::query), "query limit must leave the NUL");
+  const char* name = stop_at_slash ? "standard input" : job->sql;
   size_t query_length = std::strlen(job->query);
-  char line[kSqlPieceChars + 2];
-  while (std::fgets(line, kSqlPieceChars + 1, input) != nullptr) {
-    if (stop_at_slash && line[0] == '/') break;
-    query_length = AppendCut(job->query, query_length, kQueryLimit, line, std::strlen(line));
-    query_length = AppendCut(job->query, query_length, kQueryLimit, " ", 1);
+  std::string line;
+  for (;;) {
+    LineRead read = ReadLine(input, &line, kQueryLimit);
+    if (read == LineRead::kEnd) break;
+    if (read == LineRead::kNulByte) {
+      Refuse(job, messages::kNulInFile, "SQL file", name);
+      return;
+    }
+    if (stop_at_slash && read == LineRead::kLine && line[0] == '/') break;
+    if (read == LineRead::kTooLong || query_length + line.size() + 1 > kQueryLimit) {
+      Refuse(job, messages::kQueryTooLong, name, kQueryLimit);
+      return;
+    }
+    std::memcpy(job->query + query_length, line.data(), line.size());
+    query_length += line.size();
+    job->query[query_length++] = ' ';
+    job->query[query_length] = '\0';
   }
 }
 
@@ -224,7 +283,7 @@ void WriteUsage(FILE* out, const char* const banner_lines[3], bool help) {
 int UncrackFile(const char* name, const char* key, FILE* out) {
   bool from_stdin = name[0] == '-';
   FILE* input = from_stdin ? stdin : std::fopen(name, "rb");
-  if (input == nullptr) return -1;
+  if (input == nullptr) return kUncrackUnreadable;
   // The tail left over from one block (at most one chunk) goes in front of the next block.
   auto buffer = std::make_unique<char[]>(kContentScrambleChunk + kUncrackBlock);
   size_t carried = 0;
@@ -244,8 +303,11 @@ int UncrackFile(const char* name, const char* key, FILE* out) {
   }
   if (!write_failed && std::fwrite(buffer.get(), 1, carried, out) != carried) write_failed = true;
   if (std::fflush(out) != 0) write_failed = true;
+  // A read that failed (a directory, an I/O error) ends the input early: not a whole file.
+  const bool read_failed = std::ferror(input) != 0;
   if (!from_stdin) std::fclose(input);
-  return write_failed ? -1 : 0;
+  if (read_failed) return kUncrackUnreadable;
+  return write_failed ? kUncrackUnwritable : 0;
 }
 
 }  // namespace rowflume

@@ -1,6 +1,7 @@
 // The command line and everything read before the logon: parameter files, bind arguments, the
-// SQL file, the usage text, and the one-shot tool that unscrambles scrambled output. Nothing
-// here reports anything: unreadable files are skipped and unknown keywords ignored.
+// SQL file, the usage text, and the one-shot tool that unscrambles scrambled output. What cannot
+// be taken whole (a file that cannot be read, a line or value too long for its place) is not
+// cut: the first such reason is kept in the job's refusal and the job must not run.
 #pragma once
 
 #include <cstdio>
@@ -17,26 +18,30 @@ constexpr int kQueryLimit = 32767;          // characters of the query with the 
 // taken whole as the user string; elsewhere it is ignored.
 void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv);
 
-// Argument pass 2: every ":name=value" argument fills the next bind entry, up to
-// kMaxCommandLineBinds entries. Names keep 30 characters, values 127; ":" alone or ":=..." is
-// skipped, and a name without "=" gets an empty value.
+// Argument pass 2: every ":name=value" argument fills the next bind entry. ":" alone or ":=..."
+// is skipped, and a name without "=" gets an empty value. More than kMaxCommandLineBinds
+// entries, a name over 30 or a value over 127 characters refuse the job.
 void CollectBindArguments(UnloadHandle* job, int argc, char** argv);
 
 // Applies every item of a parameter file; a name beginning with "-" is standard input (left
-// open). A file that cannot be opened is skipped.
+// open). A file that cannot be opened refuses the job.
 void ReadParameterFile(UnloadHandle* job, const char* name);
-// Applies the items read from input: a line starting with white space continues the current
-// item, blank lines change nothing, any other line starts a new item. Lines are read in pieces
-// of 510 characters, and an item longer than kParameterItemLimit keeps only its beginning.
-void ReadParameterItems(UnloadHandle* job, FILE* input);
+// Applies the items read from input (named name in messages): a line starting with white space
+// continues the current item, blank lines change nothing, any other line starts a new item.
+// Lines are read whole; an item longer than kParameterItemLimit or a NUL byte refuses the job
+// and ends the reading.
+void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name);
 
-// Appends the `sql` file to `query`, each line piece followed by a space; "-" reads standard
-// input up to a line that begins with "/". Nothing happens when `sql` is empty or the file
-// cannot be opened.
+// Appends the `sql` file to `query`, each whole line followed by a space; "-" reads standard
+// input up to a line that begins with "/". Nothing happens when `sql` is empty; a file that
+// cannot be opened refuses the job.
 void AppendSqlFile(UnloadHandle* job);
 // The appending itself, from input; stop_at_slash ends the text at a line beginning with "/".
-// The query is cut at kQueryLimit characters.
+// A query that would grow past kQueryLimit characters, or a NUL byte, refuses the job.
 void AppendSqlLines(UnloadHandle* job, FILE* input, bool stop_at_slash);
+
+// Keeps the message made from format as the job's refusal, unless it has one already.
+void Refuse(UnloadHandle* job, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes the usage text: the three banner lines, the keyword list (every keyword with help),
 // and the hints on byte codes.
@@ -44,8 +49,10 @@ void WriteUsage(FILE* out, const char* const banner_lines[3], bool help);
 
 // Writes the unscrambled content of the named file (standard input when the name begins with
 // "-") to out, restoring byte for byte a stream scrambled with the same key (8 readable bytes,
-// as for ContentScramble in scramble/scramble.h). Returns 0, or -1 when the file cannot be opened
-// or a write fails.
+// as for ContentScramble in scramble/scramble.h). Returns 0, kUncrackUnreadable when the file
+// cannot be opened or read, kUncrackUnwritable when a write fails.
+constexpr int kUncrackUnreadable = 1;
+constexpr int kUncrackUnwritable = 2;
 int UncrackFile(const char* name, const char* key, FILE* out);
 
 }  // namespace rowflume

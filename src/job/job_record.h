@@ -29,6 +29,9 @@ constexpr int kRunOpenFailed = 6;      // an output file could not be opened
 constexpr int kRunFetchFailed = 7;     // a fetch error that is not tolerated
 constexpr int kRunPresqlFailed = 8;
 constexpr int kRunPostsqlFailed = 9;
+constexpr int kRunRefused = 4;  // refused before anything ran: an over-long or conflicting option
+
+constexpr int kRefusalBytes = 320;  // the refusal message kept in the record
 
 struct BindEntry {
   void* bind;            // OCIBind handle; none until the job run binds it
@@ -116,6 +119,8 @@ struct UnloadHandle {
   int32_t error_codes[kMaxErrorCodes];  // fetch errors that do not stop the unload
   void* callback_context;               // first argument of every callback call; never freed here
   RowCallback callback;                 // message callback set by a library caller
+  uint64_t cut_options;  // bit k: the keyword parser's option k holds a value cut to its limit
+  char refusal[kRefusalBytes];  // why the command line cannot run, as a message; empty when it can
 };
 
 // Clears every field and sets the defaults; returns the record.

@@ -213,6 +213,18 @@ constexpr bool TextLimitsFit() {
 }
 static_assert(TextLimitsFit(), "an option limit does not fit its field");
 
+// A value cut to its option's limit is marked by the option's position in the table, one bit
+// of cut_options each, so every text option must lie within the first 64 entries.
+constexpr bool TextOptionsMarkable() {
+  for (size_t idx = 0; idx < sizeof kOptions / sizeof kOptions[0]; ++idx) {
+    bool is_text =
+        kOptions[idx].kind == OptionKind::kCopied || kOptions[idx].kind == OptionKind::kDecoded;
+    if (is_text && idx >= 64) return false;
+  }
+  return true;
+}
+static_assert(TextOptionsMarkable(), "a text option lies beyond the cut marks");
+
 constexpr const char* kFormItems[] = {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a",
                                       "FILE=-"};
 constexpr const char* kFastItems[] = {"READ=128", "HASH=128", "SORT=128", "ARRAY=2000",
@@ -361,6 +373,11 @@ void SetText(UnloadHandle* job, const KeywordEntry& entry, const char* value, in
   char* field = FieldAt(job, entry.offset);
   std::memset(field, 0, static_cast<size_t>(entry.capacity));
   int length = value_length < entry.limit ? value_length : entry.limit;
+  // The cut value is stored all the same; the mark keeps a run from using it, and a later
+  // value that fits clears it, as the last item wins.
+  const uint64_t mark = uint64_t{1} << (&entry - kOptions);
+  job->cut_options =
+      value_length > entry.limit ? job->cut_options | mark : job->cut_options & ~mark;
   if (entry.kind == OptionKind::kCopied) {
     std::memcpy(field, value, static_cast<size_t>(length));
     if (entry.unique_sets_update && length > 0) job->update = 1;
@@ -448,6 +465,15 @@ KeywordValue SplitKeywordValue(const char* item) {
   split.value_start = pos;
   split.value_length = static_cast<int>(std::strlen(item + pos));
   return split;
+}
+
+const char* FirstCutOption(const UnloadHandle* job, int* limit) {
+  for (size_t idx = 0; idx < 64 && idx < sizeof kOptions / sizeof kOptions[0]; ++idx) {
+    if ((job->cut_options >> idx & 1) == 0) continue;
+    if (limit != nullptr) *limit = kOptions[idx].limit;
+    return kOptions[idx].name;
+  }
+  return nullptr;
 }
 
 int SetOption(UnloadHandle* job, const char* item) {

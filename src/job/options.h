@@ -21,8 +21,13 @@ KeywordValue SplitKeywordValue(const char* item);
 
 // Applies one item. Returns 1 when the keyword is known (even when its value is then ignored,
 // as an unknown text preset), 0 when it is not; the record changes only for a known keyword.
-// Values are cut to their option's limit and numbers clamped, without a message.
+// Numbers are clamped without a message. A text longer than its option's limit is stored cut and
+// marked in job->cut_options; a later value that fits clears the mark.
 int SetOption(UnloadHandle* job, const char* item);
+
+// The keyword of the first option holding a cut value, with its limit (characters, or input
+// characters of a decoded text) in *limit; null when every value fits.
+const char* FirstCutOption(const UnloadHandle* job, int* limit);
 
 // Decodes source into destination, where "0x" with two hex digits stands for a byte, "0c" for
 // the character c, and a "0" (or "0x") at the very end of the source skips one output position

@@ -42,7 +42,7 @@ std::string ContentOf(FILE* stream) {
 
 void ApplyItems(UnloadHandle* job, const std::string& text) {
   FILE* stream = StreamOf(text);
-  ReadParameterItems(job, stream);
+  ReadParameterItems(job, stream, "test.par");
   std::fclose(stream);
 }
 
@@ -95,23 +95,30 @@ TEST(CommandLine, BindArguments) {
   // The first argument, unknown to the option parser, is also the user string.
   EXPECT_STREQ(job->user, ":id=42");
 
-  job = NewJob();
-  std::string long_bind(1, ':');
-  long_bind.append(40, 'n').append(1, '=').append(300, 'v');
-  RunPass1(job.get(), {"query=x", long_bind});
-  ASSERT_EQ(job->bind_count, 1);
-  EXPECT_EQ(job->binds[0].name_length, 30);
-  EXPECT_EQ(std::strlen(job->binds[0].name), 30u);
-  EXPECT_EQ(job->binds[0].value_length, 127);
-  EXPECT_EQ(std::strlen(job->binds[0].value), 127u);
-
-  job = NewJob();
+  // What cannot be bound whole refuses the job instead of running with a cut or missing value.
+  struct Refusal {
+    std::vector<std::string> args;
+    const char* message;
+  };
   std::vector<std::string> many;
-  for (int idx = 0; idx < 25; ++idx) many.push_back(":b" + std::to_string(idx) + "=v");
-  RunPass1(job.get(), many);
-  EXPECT_EQ(job->bind_count, kMaxCommandLineBinds);
-  EXPECT_STREQ(job->binds[17].name, "b17");
-  EXPECT_EQ(job->binds[18].name[0], '\0');
+  for (int idx = 0; idx <= kMaxCommandLineBinds; ++idx) {
+    many.push_back(":b" + std::to_string(idx) + "=v");
+  }
+  const Refusal refusals[] = {
+      {{"query=x", ":" + std::string(31, 'n') + "=1"}, "name :nnnnnnnnnnnnnnnnnnnnnnnnnnnnnn..."},
+      {{"query=x", ":v=" + std::string(128, 'v')}, "value of bind variable :v is longer than 127"},
+      {many, "At most 18 bind variables"},
+  };
+  for (const Refusal& refusal : refusals) {
+    job = NewJob();
+    RunPass1(job.get(), refusal.args);
+    EXPECT_NE(std::string(job->refusal).find(refusal.message), std::string::npos) << job->refusal;
+  }
+  job = NewJob();
+  RunPass1(job.get(), {"query=x", ":" + std::string(30, 'n') + "=" + std::string(127, 'v')});
+  EXPECT_EQ(job->binds[0].name_length, 30);
+  EXPECT_EQ(job->binds[0].value_length, 127);
+  EXPECT_STREQ(job->refusal, "");
 }
 
 TEST(ParameterFile, ItemsContinuationLinesAndBlankLines) {
@@ -139,25 +146,24 @@ TEST(ParameterFile, ItemsContinuationLinesAndBlankLines) {
 }
 
 TEST(ParameterFile, LongLinesAndItems) {
-  // A line is read in pieces of 510 characters: the second piece starts a new item unless it
-  // begins with white space.
+  // Lines are read whole, however long: no piece of one becomes an item of its own.
   auto job = NewJob();
-  ApplyItems(job.get(), "query=" + std::string(600, 'a') + "\nfield=|\n");
-  EXPECT_EQ(std::string(job->query), std::string(504, 'a'));
+  ApplyItems(job.get(), "query=" + std::string(6000, 'a') + " b\nfield=|\n");
+  EXPECT_EQ(std::string(job->query), std::string(6000, 'a') + " b");
   EXPECT_EQ(std::string(job->field, job->field_length), "|");
+  EXPECT_STREQ(job->refusal, "");
 
-  job = NewJob();
-  ApplyItems(job.get(), "query=" + std::string(504, 'a') + " b\n");
-  EXPECT_EQ(std::string(job->query), std::string(504, 'a') + " b");
-
-  // An item beyond 32767 characters keeps its beginning; the next item still applies.
+  // An item beyond 32767 characters, or a NUL byte, refuses the job and ends the reading.
   std::string text = "alter=x";
   for (int line = 0; line < 100; ++line) text += "\n " + std::string(500, 'c');
-  text += "\nfield=;\n";
-  job = NewJob();
-  ApplyItems(job.get(), text);
-  EXPECT_EQ(std::strlen(job->alter), 2047u);
-  EXPECT_EQ(std::string(job->field, job->field_length), ";");
+  const std::string inputs[] = {text + "\nfield=;\n", "rows=5000\n" + std::string(40000, 'x'),
+                                std::string("field=;\n\0\n", 10)};
+  for (const std::string& input : inputs) {
+    job = NewJob();
+    ApplyItems(job.get(), input);
+    EXPECT_NE(std::string(job->refusal).find("file test.par"), std::string::npos) << job->refusal;
+    EXPECT_EQ(job->alter[0], '\0');
+  }
 }
 
 // Reading a parameter file must not need write access. As root the permission bits do not
@@ -195,10 +201,10 @@ TEST(ParameterFile, ReadOnlyFileIsRead) {
 
 TEST(ParameterFile, MissingFileAndParfileArgument) {
   auto job = NewJob();
-  auto before = NewJob();
   ReadParameterFile(job.get(), TempPath("does-not-exist.par").c_str());
-  EXPECT_EQ(std::memcmp(job.get(), before.get(), sizeof(UnloadHandle)), 0);
+  EXPECT_NE(std::string(job->refusal).find("Cannot read parameter file"), std::string::npos);
 
+  job = NewJob();
   std::string path = TempPath("args.par");
   WriteFile(path, "query=select 1\nrows=2000\n");
   RunPass1(job.get(), {"PARFILE=" + path, "rows=3000"});
@@ -226,23 +232,36 @@ TEST(SqlFile, AppendedWithoutSeparator) {
   EXPECT_STREQ(job->query, "select a fromt\n where /x/ = 1 ");
   unlink(path.c_str());
 
-  auto unchanged = NewJob();
-  SetOption(unchanged.get(), "query=q");
-  SetOption(unchanged.get(), ("sql=" + TempPath("missing.sql")).c_str());
-  AppendSqlFile(unchanged.get());
-  EXPECT_STREQ(unchanged->query, "q");
+  auto unread = NewJob();
+  SetOption(unread.get(), "query=q");
+  SetOption(unread.get(), ("sql=" + TempPath("missing.sql")).c_str());
+  AppendSqlFile(unread.get());
+  EXPECT_NE(std::string(unread->refusal).find("Cannot read SQL file"), std::string::npos);
 }
 
-TEST(SqlFile, QueryCutAtItsLimit) {
+TEST(SqlFile, LongLinesWholeAndQueryLimit) {
+  // A line longer than any buffer comes whole, a string literal in it untouched; a later line
+  // beginning with "/" after a long one still ends standard input.
   auto job = NewJob();
-  SetOption(job.get(), ("query=" + std::string(8191, 'q')).c_str());
-  std::string text;
-  for (int line = 0; line < 40; ++line) text += std::string(1500, 's') + "\n";
-  FILE* input = StreamOf(text);
-  AppendSqlLines(job.get(), input, false);
+  const std::string literal = "select '" + std::string(3000, 'p') + "=q' from t\n";
+  FILE* input = StreamOf(literal + "/" + std::string(2000, 'x') + "\nselect 2\n");
+  AppendSqlLines(job.get(), input, true);
   std::fclose(input);
-  EXPECT_EQ(std::strlen(job->query), static_cast<size_t>(kQueryLimit));
-  EXPECT_EQ(job->query[8191], 's');
+  EXPECT_EQ(std::string(job->query), literal + " ");
+
+  // Past 32767 characters, or at a NUL byte, the job is refused.
+  const std::string inputs[] = {std::string(40, 's') + "\n", std::string("a\0b\n", 4)};
+  for (const std::string& text : inputs) {
+    job = NewJob();
+    SetOption(job.get(), ("query=" + std::string(8191, 'q')).c_str());
+    std::string repeated;
+    while (repeated.size() < 40000) repeated += text;
+    input = StreamOf(repeated);
+    AppendSqlLines(job.get(), input, false);
+    std::fclose(input);
+    EXPECT_NE(job->refusal[0], '\0');
+    EXPECT_LE(std::strlen(job->query), static_cast<size_t>(kQueryLimit));
+  }
 }
 
 // Scrambles data as an output writer does: in writes of arbitrary sizes, each time processing
@@ -286,7 +305,7 @@ TEST(Uncrack, RestoresScrambledStreamByteForByte) {
     unlink(path.c_str());
   }
   FILE* out = std::tmpfile();
-  EXPECT_EQ(UncrackFile(TempPath("missing.bin").c_str(), "key", out), -1);
+  EXPECT_EQ(UncrackFile(TempPath("missing.bin").c_str(), "key", out), kUncrackUnreadable);
   EXPECT_EQ(ContentOf(out), "");
   std::fclose(out);
 }
@@ -297,7 +316,7 @@ TEST(Uncrack, WriteFailureIsReported) {
   FILE* full = std::fopen("/dev/full", "wb");
   if (full == nullptr) GTEST_SKIP() << "no /dev/full";
   char key[32] = "key";
-  EXPECT_EQ(UncrackFile(path.c_str(), key, full), -1);
+  EXPECT_EQ(UncrackFile(path.c_str(), key, full), kUncrackUnwritable);
   std::fclose(full);
   unlink(path.c_str());
 }
