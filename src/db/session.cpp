@@ -71,7 +71,10 @@ void DefaultCallback(void* context, const char* text) {
   if (context == nullptr || text == nullptr) return;
   DbSession* session = static_cast<DbSession*>(context);
   if (session->messages == nullptr) return;
-  WriteAll(session->messages, text, strlen(text));
+  const size_t length = strlen(text);
+  if (WriteAll(session->messages, text, length) || session->messages == StderrStream()) return;
+  if (session->messages != SessionStdout()) ++session->log_failures;
+  WriteAll(StderrStream(), text, length);
 }
 
 void SessionMessage(DbSession* session, const char* text) {

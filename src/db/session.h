@@ -22,6 +22,7 @@ struct DbSession {
   int32_t last_error_code;    // Oracle error number of the last error report, 0 = none
   char last_error_text[512];  // text of the last error report
   OutputStream* messages;     // where the default callback writes; standard output at creation
+  int32_t log_failures;       // texts a log file refused; each went to standard error instead
   int32_t status;             // result code of the run using this session
   uint16_t charset_id;        // character set given to the environment; 0 = client default
   uint16_t ncharset_id;       // national character set; 0 = client default
@@ -43,7 +44,9 @@ void SessionInit(DbSession* session);
 // closed, so a job run must not close a message stream equal to it.
 OutputStream* SessionStdout();
 // Writes text to the session's message stream (flushed at once: streams are unbuffered); context
-// is a DbSession. Without context or stream it does nothing.
+// is a DbSession. Without context or stream it does nothing. A text the stream refuses (a full
+// disk, a closed standard output) goes to standard error instead, so that it is never lost
+// unseen; one refused by a log file is also counted in log_failures.
 void DefaultCallback(void* context, const char* text);
 // Passes text to the session's callback, when one is set: the one way every message of a run
 // leaves the program.

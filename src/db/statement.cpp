@@ -82,33 +82,37 @@ int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry) {
   sb4 value_length = entry->value_length;
   if (value_length < 0) value_length = 0;
   if (value_length > static_cast<sb4>(sizeof(entry->value))) value_length = sizeof(entry->value);
-  // A failed bind is not reported here: it shows up as the execute error of the query.
-  return session->oci->BindByName(statement, reinterpret_cast<OCIBind**>(&entry->bind),
-                                  session->error, reinterpret_cast<const OraText*>(entry->name),
-                                  name_length, entry->value, value_length, SQLT_CHR, nullptr,
-                                  nullptr, nullptr, 1, nullptr, OCI_DEFAULT);
+  return Reported(session,
+                  session->oci->BindByName(
+                      statement, reinterpret_cast<OCIBind**>(&entry->bind), session->error,
+                      reinterpret_cast<const OraText*>(entry->name), name_length, entry->value,
+                      value_length, SQLT_CHR, nullptr, nullptr, nullptr, 1, nullptr, OCI_DEFAULT));
 }
 
-int QueryCurrentUser(DbSession* session, char* buffer) {
-  constexpr sb4 kUserBytes = 30;  // at most 29 characters and a terminator
+int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes) {
   buffer[0] = '\0';
   OCIStmt* statement = nullptr;
-  int status = StmtPrepare(session, &statement, "SELECT USER FROM DUAL");
+  int status = StmtPrepare(session, &statement, text);
   if (status == 0) status = StmtExecuteQuery(session, statement);
   if (status == 0) {
     const OciApi* oci = session->oci;
     OCIDefine* define = nullptr;
-    status = oci->DefineByPos(statement, &define, session->error, 1, buffer, kUserBytes, SQLT_STR,
+    status = oci->DefineByPos(statement, &define, session->error, 1, buffer, bytes, SQLT_STR,
                               nullptr, nullptr, nullptr, OCI_DEFAULT);
     if (status == OCI_SUCCESS) {
       status = oci->StmtFetch(statement, session->error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
     }
     if (define != nullptr) oci->HandleFree(define, OCI_HTYPE_DEFINE);
-    // A failed fetch leaves no name behind, whatever the buffer received.
+    // A failed fetch leaves no value behind, whatever the buffer received.
     if (status != OCI_SUCCESS) buffer[0] = '\0';
   }
   StmtFree(session, statement);
   return status;
+}
+
+int QueryCurrentUser(DbSession* session, char* buffer) {
+  constexpr int kUserBytes = 30;  // at most 29 characters and a terminator
+  return QueryFirstValue(session, "SELECT USER FROM DUAL", buffer, kUserBytes);
 }
 
 sword DefineColumn(DbSession* session, OCIStmt* statement, int position, void* buffer,

@@ -21,11 +21,14 @@ int StmtExecuteQuery(DbSession* session, OCIStmt* statement);
 int StmtFree(DbSession* session, OCIStmt* statement);
 // Prepares, executes once and frees; *statement is none afterwards.
 int ExecuteStatement(DbSession* session, OCIStmt** statement, const char* text);
-// Binds the entry's value as text by its placeholder name. A failed bind is not reported: it
-// shows up as the execute error of the query. Returns the client status.
+// Binds the entry's value as text by its placeholder name; a failure (a name the statement lacks)
+// is reported. Returns the client status.
 int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry);
-// Current user name into buffer (at least 30 bytes); the status of the last client call, the
-// name left empty when it fails.
+// Runs the query and fetches the first column of its first row as text into buffer (bytes, the
+// terminator included). The status of the last client call: OCI_NO_DATA when there is no row,
+// the value left empty unless it is OCI_SUCCESS. Prepare and execute failures are reported.
+int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes);
+// Current user name into buffer (at least 30 bytes), by QueryFirstValue.
 int QueryCurrentUser(DbSession* session, char* buffer);
 
 // Defines select-list position (from 1) to be fetched into buffer, value_size bytes per row, as

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <memory>
 
+#include "common/messages.h"
 #include "db/session.h"
 #include "job/command_line.h"
+#include "run/job_checks.h"
 #include "run/job_run.h"
 #include "run/parallel_run.h"
 #include "scramble/scramble.h"
@@ -16,6 +18,7 @@ namespace {
 constexpr int kBannerLineCount = 3;
 constexpr int kBannerBlockBytes = 128;
 constexpr int kOneShotStatus = 1;  // crypt, uncrack and the usage text all end with this
+constexpr int kUncrackFailed = 2;  // the unscramble tool could not read or write the whole file
 
 constexpr StoredText kBannerLines[kBannerLineCount] = {
     StoredText::kBannerLine1, StoredText::kBannerLine2, StoredText::kBannerLine3};
@@ -23,6 +26,20 @@ static_assert(StoredTextBytes(StoredText::kBannerLine1) == kBannerBlockBytes &&
                   StoredTextBytes(StoredText::kBannerLine2) == kBannerBlockBytes &&
                   StoredTextBytes(StoredText::kBannerLine3) == kBannerBlockBytes,
               "banner lines are 128-byte blocks");
+
+// The unscramble tool: kOneShotStatus when the whole file went to standard output, otherwise a
+// message on standard error (standard output holds the file) and kUncrackFailed.
+int Uncrack(const char* name, const char* key) {
+  int result = UncrackFile(name, key, stdout);
+  if (result == 0) return kOneShotStatus;
+  const char* shown = name[0] == '-' ? "standard input" : name;
+  if (result == kUncrackUnreadable) {
+    std::fprintf(stderr, messages::kUncrackUnreadable, shown);
+  } else {
+    std::fprintf(stderr, messages::kUncrackUnwritable, shown);
+  }
+  return kUncrackFailed;
+}
 
 }  // namespace
 
@@ -41,12 +58,16 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
 
   int status = 0;
   if (job->user[0] == '\0') job->user[0] = '/';
-  if (job->crypt != 0) {
+  // Nothing runs on a command line that could not be taken whole, not even the one-shot modes.
+  DbSession console;
+  SessionInit(&console);
+  if (CheckValuesTaken(job, &console) != 0) {
+    status = kRunRefused;
+  } else if (job->crypt != 0) {
     ScrambleUserString("user=", job->user);
     status = kOneShotStatus;
   } else if (job->uncrack[0] != '\0') {
-    UncrackFile(job->file, job->uncrack, stdout);
-    status = kOneShotStatus;
+    status = Uncrack(job->file, job->uncrack);
   } else {
     UnscrambleUserString(job->user);
     if (job->query[0] == '\0' && job->split[0] == '\0') {
@@ -68,13 +89,19 @@ int RunCommandLine(int argc, char** argv) {
   int status = PrepareCommandLineJob(job.get(), argc, argv);
   if (status != 0) return status;
 
+  // Refusals come before the logon: nothing is sent for a job that cannot run.
+  const bool parallel = job->degree > 1 && job->split[0] != '\0';
+  status = CheckJob(job.get(), &session);
+  if (status == 0 && parallel) status = CheckParallelJob(job.get(), &session);
+  if (status != 0) return status;
+
   if (LogonUserString(&session, job->user) != 0) {
     Logoff(&session);
     return kOneShotStatus;
   }
   ResolveCharsetIds(&session, job->charset, job->ncharset, &job->charset_id, &job->ncharset_id);
 
-  if (job->degree > 1 && job->split[0] != '\0') {
+  if (parallel) {
     status = RunParallel(job.get(), &session);
   } else {
     status = RunJob(job.get());

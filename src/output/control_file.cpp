@@ -152,13 +152,17 @@ int FixedRecordLength(const ColumnDesc* head, const UnloadHandle* job) {
   return length;
 }
 
+void ControlFileName(const UnloadHandle* job, char* name, size_t size) {
+  if (job->control[0] != '\0') {
+    std::snprintf(name, size, "%s", job->control);
+  } else {
+    std::snprintf(name, size, "%s_sqlldr.ctl", job->table);
+  }
+}
+
 void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHandle* job) {
   char name[kControlNameBytes];
-  if (job->control[0] != '\0') {
-    std::snprintf(name, sizeof name, "%s", job->control);
-  } else {
-    std::snprintf(name, sizeof name, "%s_sqlldr.ctl", job->table);
-  }
+  ControlFileName(job, name, sizeof name);
   OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
   if (stream == nullptr) return;
   ControlWriter writer;

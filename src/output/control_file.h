@@ -3,6 +3,8 @@
 // clause per column, so that the unloaded text loads back into a table unchanged.
 #pragma once
 
+#include <cstddef>
+
 #include "db/columns.h"
 #include "job/job_record.h"
 
@@ -16,6 +18,9 @@ int RecordFieldWidth(const ColumnDesc* column);
 
 // Length of every record of a fixed-width unload: the sum of the field widths and `record`.
 int FixedRecordLength(const ColumnDesc* head, const UnloadHandle* job);
+
+// The name of the control file a run of the job writes: `control`, or "<table>_sqlldr.ctl".
+void ControlFileName(const UnloadHandle* job, char* name, size_t size);
 
 // Writes the file named by `control`, or "<table>_sqlldr.ctl". The caller decides whether one
 // is wanted (a `table`, a text format, the first piece). A file that cannot be created is

@@ -36,6 +36,9 @@ OutputStream* OpenFileStream(const char* path, OpenMode mode);
 OutputStream* OpenCommandStream(const char* command);
 // The process's standard output; closing it only flushes.
 OutputStream* StdoutStream();
+// The process's standard error, for what cannot go where messages normally go; one object for
+// the whole process, never to be closed.
+OutputStream* StderrStream();
 
 // True when every byte was written.
 bool WriteAll(OutputStream* stream, const void* data, size_t count);
@@ -47,6 +50,8 @@ int CloseStream(OutputStream* stream);
 
 // Creates one directory level; 0 when it was made or already exists.
 int MakeDirectory(const char* path);
+// True when both paths exist and name one file (through links or different spellings).
+bool SameExistingFile(const char* first, const char* second);
 
 // ---- Dynamic loading ---------------------------------------------------------------------------
 

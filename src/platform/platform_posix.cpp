@@ -112,6 +112,11 @@ OutputStream* StdoutStream() {
   return new (std::nothrow) OutputStream{STDOUT_FILENO, -1, true};
 }
 
+OutputStream* StderrStream() {
+  static OutputStream stream{STDERR_FILENO, -1, true};
+  return &stream;
+}
+
 // A write into a pipe whose reader has gone raises SIGPIPE. It is blocked for this thread while
 // writing and a pending one is taken back afterwards, so the write simply fails with EPIPE even
 // when the program is a library inside somebody else's process.
@@ -173,6 +178,13 @@ int MakeDirectory(const char* path) {
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 0;
   }
   return -1;
+}
+
+bool SameExistingFile(const char* first, const char* second) {
+  struct stat one;
+  struct stat other;
+  return stat(first, &one) == 0 && stat(second, &other) == 0 && one.st_dev == other.st_dev &&
+         one.st_ino == other.st_ino;
 }
 
 // ---- Dynamic loading ---------------------------------------------------------------------------

@@ -13,12 +13,10 @@
 #include "output/insert_text.h"
 #include "output/output_files.h"
 #include "output/unload_loop.h"
+#include "run/job_checks.h"
 
 namespace rowflume {
 namespace {
-
-constexpr int kSettingBytes = 512;  // one session setting statement
-constexpr char kAlterPrefix[] = "ALTER SESSION ";
 
 bool IsQueryTrailer(char c) {
   return IsAsciiSpace(c) || c == ';' || c == '/';
@@ -72,8 +70,8 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
                   job->trace);
     SendSetting(session, text);
   }
-  // `alter`: every non-empty piece between semicolons becomes one ALTER SESSION statement. A
-  // piece that does not fit the statement is refused rather than sent cut.
+  // `alter`: every non-empty piece between semicolons becomes one ALTER SESSION statement. The
+  // job checks refused a piece too long for the statement; one is never sent cut.
   const char* piece = job->alter;
   while (*piece != '\0') {
     const char* end = std::strchr(piece, ';');
@@ -81,12 +79,7 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
     if (length > 0) {
       int written =
           std::snprintf(text, sizeof text, "%s%.*s", kAlterPrefix, static_cast<int>(length), piece);
-      if (written < 0 || written >= static_cast<int>(sizeof text)) {
-        SessionMessageFormat(session, messages::kAlterTooLong,
-                             kSettingBytes - 1 - static_cast<int>(sizeof kAlterPrefix - 1));
-      } else {
-        SendSetting(session, text);
-      }
+      if (written > 0 && written < static_cast<int>(sizeof text)) SendSetting(session, text);
     }
     if (end == nullptr) break;
     piece = end + 1;
@@ -95,47 +88,60 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
 
 }  // namespace
 
-void PrepareQueryText(UnloadHandle* job) {
+bool PrepareQueryText(UnloadHandle* job) {
   char* query = job->query;
   size_t length = std::strlen(query);
   while (length > 0 && IsQueryTrailer(query[length - 1])) query[--length] = '\0';
   const char* start = query;
   while (*start != '\0' && IsAsciiSpace(*start)) ++start;
-  if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return;
+  if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return true;
 
-  char name[sizeof job->query];
-  std::snprintf(name, sizeof name, "%s", start);
-  const size_t name_length = std::strlen(name);
-  // A name too long for the field is cut with it: the server then refuses the table.
   static const char kPrefix[] = "select * from ";
   const size_t prefix_length = sizeof kPrefix - 1;
-  const size_t room = sizeof job->query - 1 - prefix_length;
-  const size_t copied = name_length < room ? name_length : room;
+  const size_t name_length = length - static_cast<size_t>(start - query);
+  // A name cut to fit would name another table.
+  if (prefix_length + name_length >= sizeof job->query) return false;
+  std::memmove(query + prefix_length, start, name_length + 1);
   std::memcpy(query, kPrefix, prefix_length);
-  std::memcpy(query + prefix_length, name, copied);
-  query[prefix_length + copied] = '\0';
   if (job->table[0] == '\0' && name_length <= 30) {
-    std::memcpy(job->table, name, name_length + 1);
+    std::memcpy(job->table, query + prefix_length, name_length + 1);
   }
+  return true;
 }
 
 int RunJob(UnloadHandle* job) {
-  PrepareQueryText(job);
-
   DbSession session;
   SessionInit(&session);
   ColumnDesc head;
   std::memset(&head, 0, sizeof head);
-
-  OutputStream* log_stream = nullptr;
-  if (job->log[0] != '\0') {
-    char log_name[kExpandedNameBytes];
-    log_stream = OpenOutput(job->log, log_name, 0, job->piece);
-    session.messages = log_stream;  // none when it cannot be opened: messages are dropped
-  }
   if (job->callback != nullptr) {
     session.callback = job->callback;
     session.callback_context = job->callback_context != nullptr ? job->callback_context : &session;
+  }
+  // The query is formed first: a table name it gives may name the control file checked.
+  const bool query_fits = PrepareQueryText(job);
+  int refusal = CheckJob(job, &session);
+  if (refusal == 0 && !query_fits) {
+    SessionMessage(&session, messages::kQueryNameTooLong);
+    refusal = kRunRefused;
+  }
+  if (refusal != 0) {
+    job->run_status = refusal;
+    return refusal;
+  }
+
+  OutputStream* log_stream = nullptr;
+  char log_name[kExpandedNameBytes] = "";
+  if (job->log[0] != '\0') {
+    log_stream = OpenOutput(job->log, log_name, 0, job->piece);
+    if (log_stream == nullptr) {
+      // Without its log the run would lose every message it has: it does not start.
+      session.messages = StderrStream();
+      SessionMessageFormat(&session, messages::kCannotOpenLog, log_name);
+      job->run_status = kRunOpenFailed;
+      return kRunOpenFailed;
+    }
+    session.messages = log_stream;
   }
   session.charset_id = job->charset_id;
   session.ncharset_id = job->ncharset_id;
@@ -160,10 +166,13 @@ int RunJob(UnloadHandle* job) {
     if (StmtPrepare(&session, &statement, job->query) != 0) {
       session.status = kRunQueryFailed;
     } else {
-      for (int i = 0; i < job->bind_count && i < kMaxBinds; ++i) {
-        BindByName(&session, statement, &job->binds[i]);
+      // A bind that fails leaves the query unrun: executed, it would read with a value missing.
+      for (int i = 0; i < job->bind_count && i < kMaxBinds && session.status == kRunOk; ++i) {
+        if (BindByName(&session, statement, &job->binds[i]) != 0) session.status = kRunQueryFailed;
       }
-      if (StmtExecuteQuery(&session, statement) != 0) {
+      if (session.status != kRunOk) {
+        // reported by the bind
+      } else if (StmtExecuteQuery(&session, statement) != 0) {
         session.status = kRunQueryFailed;
       } else if (DescribeColumns(&session, statement, &head, job->width, job) <= 0) {
         session.status = kRunDescribeFailed;
@@ -185,9 +194,18 @@ int RunJob(UnloadHandle* job) {
     }
   }
 
-  const int result = session.status;
+  int result = session.status;
   Logoff(&session);
-  if (log_stream != nullptr) CloseStream(log_stream);
+  if (log_stream != nullptr) {
+    if (CloseStream(log_stream) != 0) ++session.log_failures;
+    session.messages = StderrStream();
+    // Messages the log refused were shown on standard error; the run still did not do all it
+    // was asked.
+    if (session.log_failures > 0) {
+      SessionMessageFormat(&session, messages::kLogLost, session.log_failures, log_name);
+      if (result == kRunOk) result = kRunWriteFailed;
+    }
+  }
   job->run_status = result;
   return result;
 }

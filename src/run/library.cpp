@@ -2,6 +2,7 @@
 // catches everything, so that no C++ exception ever reaches a C caller, and accepts a null
 // handle without touching memory.
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "run/library.h"
@@ -50,20 +51,21 @@ ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* 
 ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
   if (handle == nullptr) return kNoHandleResult;
   rowflume::UnloadHandle& job = handle->job;
-  // A run given a bare table name fills an empty `table` with it. That name belongs to this
-  // run only: kept, it would label the next run's control file and INSERT statements after a
-  // table the caller has since replaced with another query.
-  const bool table_from_query = job.table[0] == '\0';
-  int result;
-  try {
-    result = rowflume::RunJob(&job);
-  } catch (...) {
-    // Nothing in the run is meant to throw; should anything still escape (memory exhaustion in
-    // the standard library), the job did not complete and must not look as if it had.
-    result = rowflume::kRunLogonFailed;
-    job.run_status = result;
+  // The run works on a copy: it forms the query text, fills `table` from a bare table name and
+  // binds, and none of that may stay in the handle, so that every run of it is like the first.
+  std::unique_ptr<rowflume::UnloadHandle> run(new (std::nothrow) rowflume::UnloadHandle);
+  int result = rowflume::kRunLogonFailed;
+  if (run != nullptr) {
+    std::memcpy(run.get(), &job, sizeof job);
+    try {
+      result = rowflume::RunJob(run.get());
+    } catch (...) {
+      // Nothing in the run is meant to throw; should anything still escape (memory exhaustion
+      // in the standard library), the job did not complete and must not look as if it had.
+      result = rowflume::kRunLogonFailed;
+    }
   }
-  if (table_from_query) std::memset(job.table, 0, sizeof(job.table));
+  job.run_status = result;
   return result;
 }
 

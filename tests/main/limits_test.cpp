@@ -122,10 +122,10 @@ TEST_F(Limits, LongestDecoratingTexts) {
   expected = ReplaceAll(expected, ">", rowsuf);
   expected = ReplaceAll(expected, "~", null);
   EXPECT_EQ(run.out, expected);
-  // One byte more is cut to the limit.
-  run = Unload({query, "quote=" + quote + "q", "rowpre=" + rowpre + "p", "rowsuf=" + rowsuf + "s",
-                "null=" + null + "n", "file=-"});
-  EXPECT_EQ(run.out, expected);
+  // One byte more is refused, never cut: the run names the option and its limit.
+  run = Unload({query, "quote=" + quote + "q", "file=-"});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.out, "ERROR -- The value of quote is longer than 40 characters; nothing was run\n");
 
   ProgramRun statements = Unload({query, "text=ORACLEINS", "table=T", "file=-"});
   ASSERT_EQ(statements.status, 0);

@@ -92,15 +92,18 @@ TEST_F(SystemFaults, LogThatCannotTakeMessages) {
   if (!HasFullDevice()) GTEST_SKIP() << "no /dev/full";
   const std::string query = "query=select id, name, amount from T order by id";
   ProgramRun plain = Unload({query, "file=-"});
-  // Lost messages do not cost data, nor hide a failure in the result code.
-  for (const char* log : {"log=/dev/full", "log=no/such/folder/run.log"}) {
-    SCOPED_TRACE(log);
-    ProgramRun run = Unload({query, "file=t.txt", log});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(ReadFile(Path("t.txt")) == plain.out);
-    EXPECT_EQ(Unload({"query=select * from nosuch", "file=t.txt", log}).status, 3);
-    EXPECT_EQ(Unload({query, "file=no/such/folder/t.txt", log}).status, 6);
-  }
+  // Messages a full log refuses go to standard error: they cost no data, and the run does not
+  // end with 0 as if they had been written.
+  const std::string log = "log=/dev/full";
+  ProgramRun run = Unload({query, "file=t.txt", log});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(ReadFile(Path("t.txt")) == plain.out);
+  EXPECT_NE(run.err.find("rows exported at"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("could not be written to log file /dev/full"), std::string::npos);
+  run = Unload({"query=select * from nosuch", "file=t.txt", log});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("ORA-00942"), std::string::npos) << run.err;
+  EXPECT_EQ(Unload({query, "file=no/such/folder/t.txt", log}).status, 6);
 }
 
 TEST_F(SystemFaults, OutputCommandThatEndsAtOnce) {

@@ -1,0 +1,136 @@
+#include "run/job_checks.h"
+
+#include <cstring>
+
+#include "common/ascii.h"
+#include "common/messages.h"
+#include "job/options.h"
+#include "output/control_file.h"
+#include "output/name_pattern.h"
+
+namespace rowflume {
+namespace {
+
+constexpr int32_t kUnsplitSize = 0x0FFFFFFF;  // `size` that never switches files
+
+int Refused(DbSession* session, const char* text) {
+  SessionMessage(session, text);
+  return kRunRefused;
+}
+
+bool IsCommand(const char* pattern) {
+  return pattern[0] == '-' && pattern[1] != '\0';
+}
+
+// The file an output name writes, without the "+" of appending; null for standard output and
+// commands, which replace no file.
+const char* WrittenFile(const char* expanded) {
+  if (expanded[0] == '-') return nullptr;
+  return expanded[0] == '+' ? expanded + 1 : expanded;
+}
+
+bool SameFile(const char* one, const char* other) {
+  return one != nullptr && other != nullptr && one[0] != '\0' &&
+         (std::strcmp(one, other) == 0 || SameExistingFile(one, other));
+}
+
+// Output, log and control file must be three files: each would otherwise empty or interleave
+// another.
+int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
+  char file[kExpandedNameBytes] = "-";
+  char log[kExpandedNameBytes] = "-";
+  char control[kExpandedNameBytes] = "-";
+  if (std::strcmp(job->file, "-") != 0) ExpandOutputName(job->file, file, 1, job->piece);
+  if (job->log[0] != '\0') ExpandOutputName(job->log, log, 0, job->piece);
+  const bool writes_control = (job->table[0] != '\0' || job->control[0] != '\0') &&
+                              job->format == kTextFormat && job->piece == 1;
+  if (writes_control) ControlFileName(job, control, sizeof control);
+  struct Pair {
+    const char* first_option;
+    const char* first;
+    const char* second_option;
+    const char* second;
+  };
+  const Pair pairs[] = {{"log", log, "file", file},
+                        {"control", control, "file", file},
+                        {"control", control, "log", log}};
+  for (const Pair& pair : pairs) {
+    const char* one = WrittenFile(pair.first);
+    if (SameFile(one, WrittenFile(pair.second))) {
+      SessionMessageFormat(session, messages::kSameOutput, pair.first_option, pair.second_option,
+                           one);
+      return kRunRefused;
+    }
+  }
+  return 0;
+}
+
+bool IsNameChar(char ch) {
+  return IsAsciiLetter(ch) || IsAsciiDigit(ch) || ch == '_' || ch == '$' || ch == '#';
+}
+
+}  // namespace
+
+bool HasPlaceholder(const char* text, const char* name) {
+  const size_t length = std::strlen(name);
+  for (const char* colon = std::strchr(text, ':'); colon != nullptr;
+       colon = std::strchr(colon + 1, ':')) {
+    if (EqualIgnoringCase(colon + 1, name, length) && !IsNameChar(colon[1 + length])) return true;
+  }
+  return false;
+}
+
+int CheckValuesTaken(const UnloadHandle* job, DbSession* session) {
+  if (job->refusal[0] != '\0') return Refused(session, job->refusal);
+  int limit = 0;
+  if (const char* option = FirstCutOption(job, &limit)) {
+    SessionMessageFormat(session, messages::kOptionTooLong, option, limit);
+    return kRunRefused;
+  }
+  return 0;
+}
+
+int CheckJob(const UnloadHandle* job, DbSession* session) {
+  if (CheckValuesTaken(job, session) != 0) return kRunRefused;
+  for (const char* piece = job->alter; *piece != '\0';) {
+    const char* end = std::strchr(piece, ';');
+    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
+    if (length > static_cast<size_t>(kMaxAlterClause)) {
+      SessionMessageFormat(session, messages::kAlterTooLong, kMaxAlterClause);
+      return kRunRefused;
+    }
+    if (end == nullptr) break;
+    piece = end + 1;
+  }
+  if (std::strcmp(job->log, "-") == 0) return Refused(session, messages::kEmptyLogCommand);
+  if (job->file[0] == '+' && job->crack[0] != '\0') {
+    return Refused(session, messages::kCrackAppend);
+  }
+  // Every new file of a split output starts the command again, which would replace (or, fed to
+  // the same file, interleave) what the one before received.
+  const bool split_output = job->batch != 0 || job->size < kUnsplitSize;
+  if (split_output && IsCommand(job->file) && !HasPatternField(job->file, 'b')) {
+    SessionMessageFormat(session, messages::kCommandRestarted, job->file + 1);
+    return kRunRefused;
+  }
+  return CheckDistinctOutputs(job, session);
+}
+
+int CheckParallelJob(const UnloadHandle* job, DbSession* session) {
+  if (std::strcmp(job->file, "-") == 0) {
+    SessionMessageFormat(session, messages::kParallelToStdout, job->degree);
+    return kRunRefused;
+  }
+  if (IsCommand(job->file) && !HasPatternField(job->file, 'p')) {
+    SessionMessageFormat(session, messages::kParallelCommand, job->file + 1);
+    return kRunRefused;
+  }
+  // Without both placeholders every piece would read the whole table.
+  if (job->query[0] != '\0' &&
+      (!HasPlaceholder(job->query, "MINRID") || !HasPlaceholder(job->query, "MAXRID"))) {
+    return Refused(session, messages::kNoRangePlaceholder);
+  }
+  return 0;
+}
+
+}  // namespace rowflume

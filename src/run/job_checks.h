@@ -1,0 +1,31 @@
+// What a run refuses before anything is sent or any output exists: values that were cut or could
+// not be read whole, texts too long for their statement, and outputs that would replace or
+// interleave one another. Each refusal is one message through the session and kRunRefused.
+#pragma once
+
+#include "db/session.h"
+#include "job/job_record.h"
+
+namespace rowflume {
+
+constexpr int kSettingBytes = 512;  // one session setting statement with its terminator
+constexpr char kAlterPrefix[] = "ALTER SESSION ";
+// The longest `alter` clause that fits one setting statement after its prefix.
+constexpr int kMaxAlterClause = kSettingBytes - 1 - static_cast<int>(sizeof kAlterPrefix - 1);
+
+// Every value was taken whole: none was cut to its option's limit, and the command line left no
+// refusal. 0, or kRunRefused after the reason has been reported.
+int CheckValuesTaken(const UnloadHandle* job, DbSession* session);
+
+// The checks of one run of the job (CheckValuesTaken first), serial or one parallel piece: 0, or
+// kRunRefused after the reason has been reported.
+int CheckJob(const UnloadHandle* job, DbSession* session);
+
+// The further checks of a parallel unload into `degree` pieces: 0 or kRunRefused, reported.
+int CheckParallelJob(const UnloadHandle* job, DbSession* session);
+
+// True when text holds the placeholder ":name" (name in upper case; the text's in any case),
+// not followed by a further name character.
+bool HasPlaceholder(const char* text, const char* name);
+
+}  // namespace rowflume
