@@ -11,6 +11,7 @@
 #include "output/name_pattern.h"
 #include "parallel/rowid_split.h"
 #include "platform/platform.h"
+#include "run/job_checks.h"
 #include "run/job_run.h"
 
 namespace rowflume {
@@ -20,6 +21,8 @@ constexpr int kNameBytes = 132;        // the name fields of the job record
 constexpr size_t kMaxNameChars = 128;  // longest Oracle identifier
 
 constexpr int kPieceBinds = 2;  // MINRID and MAXRID, added to every piece's binds
+// The bounds of a range that holds nothing: no ROWID is at least this and below it.
+constexpr char kEmptyRangeRowid[] = "AAAAAAAAAAAAAAAAAA";
 
 static_assert(sizeof(UnloadHandle::split) == kNameBytes &&
                   sizeof(UnloadHandle::split_owner) == kNameBytes &&
@@ -126,6 +129,15 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
 
   bool any_succeeded = false;
   for (int idx = 0; idx < count; ++idx) any_succeeded = any_succeeded || statuses[idx] == 0;
+  // A failed piece has appended some of its rows already: run again, it would append them twice.
+  if (base.file[0] == '+') {
+    for (int idx = 0; idx < count; ++idx) {
+      if (statuses[idx] != 0) {
+        SessionMessageFormat(session, messages::kNoRerunOfAppend, piece_number(idx), base.file + 1);
+      }
+    }
+    any_succeeded = false;
+  }
   uint32_t reruns = 0;
   // When every piece failed, the cause is common to all of them: nothing is re-run.
   while (any_succeeded && reruns < base.job->retry) {
@@ -152,6 +164,39 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
 
   for (int idx = 0; idx < count; ++idx) delete copies[idx];
   return CombinePieceStatuses(statuses, count);
+}
+
+// Nothing to cut: an empty or missing table, or one without ROWIDs. Never reports success without
+// reading the table. The default query reads it whole in one piece (a missing table gives its
+// error). A query of the user's reads through MINRID and MAXRID: an empty table gets one piece
+// over an empty range, so that it succeeds with its empty file; a missing table, or one with
+// rows but no ranges, is refused.
+int RunWithoutRanges(PieceTemplate* base, const char* source, DbSession* session) {
+  const UnloadHandle* job = base->job;
+  if (job->query[0] == '\0') {
+    std::snprintf(base->query, sizeof base->query, "SELECT * FROM %s", source);
+    base->ranged = false;
+    return RunPieces(*base, nullptr, 1, session);
+  }
+  char probe[sizeof(UnloadHandle::query)];
+  std::snprintf(probe, sizeof probe, "SELECT 1 FROM %s", source);
+  char value[8];
+  int status = QueryFirstValue(session, probe, value, sizeof value);
+  if (status == OCI_SUCCESS) {
+    SessionMessageFormat(session, messages::kNoRowidRange, job->split);
+    return kParallelFailed;
+  }
+  if (status != OCI_NO_DATA) {
+    SessionMessageFormat(session, messages::kSplitTableMissing, source);
+    return kParallelFailed;
+  }
+  RowidRangeList empty = {};
+  empty.count = 1;
+  empty.ranges[0].seq = 1;
+  std::snprintf(empty.ranges[0].min_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
+  std::snprintf(empty.ranges[0].max_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
+  base->ranged = true;
+  return RunPieces(*base, &empty, 1, session);
 }
 
 }  // namespace
@@ -205,6 +250,7 @@ int CombinePieceStatuses(const int* statuses, int count) {
 }
 
 int RunParallel(UnloadHandle* job, DbSession* session) {
+  if (CheckParallelJob(job, session) != 0) return kRunRefused;
   SplitPartitionName(job);
   SplitOwnerName(job);
 
@@ -212,7 +258,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   char table[kNameBytes];
   char table_sql[kNameBytes];
   char owner[kNameBytes] = "";
-  char owner_sql[kNameBytes];
+  char owner_sql[kNameBytes] = "";
   char partition[kNameBytes] = "";
   char partition_sql[kNameBytes] = "";
   bool valid =
@@ -224,6 +270,17 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
                          job->split_owner[0] ? "." : "", job->split, job->part[0] ? ":" : "",
                          job->part);
     return kSplitRefused;
+  }
+  // The statements read the table the ranges are cut from: the named owner's, not the table of
+  // that name the logged-on user may have as well.
+  char table_ref[2 * kNameBytes];
+  std::snprintf(table_ref, sizeof table_ref, "%s%s%s", owner_sql, owner_sql[0] ? "." : "",
+                table_sql);
+  char source[3 * kNameBytes];
+  if (partition[0] != '\0') {
+    std::snprintf(source, sizeof source, "%s PARTITION (%s)", table_ref, partition_sql);
+  } else {
+    std::snprintf(source, sizeof source, "%s", table_ref);
   }
   std::memcpy(job->split, table_sql, sizeof job->split);
   std::memcpy(job->part, partition, sizeof job->part);
@@ -253,25 +310,10 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
 
   const bool user_query = job->query[0] != '\0';
   std::memcpy(base.query, job->query, sizeof base.query);
-  if (ranges->count == 0) {
-    // Nothing to cut (an empty or missing table, or one without ROWIDs): never report success
-    // without reading it.
-    if (user_query) {
-      SessionMessageFormat(session, messages::kNoRowidRange, job->split);
-      return kParallelFailed;
-    }
-    if (partition[0] != '\0') {
-      std::snprintf(base.query, sizeof base.query, "SELECT * FROM %s PARTITION (%s)", table_sql,
-                    partition_sql);
-    } else {
-      std::snprintf(base.query, sizeof base.query, "SELECT * FROM %s", table_sql);
-    }
-    base.ranged = false;
-    return RunPieces(base, nullptr, 1, session);
-  }
+  if (ranges->count == 0) return RunWithoutRanges(&base, source, session);
   if (!user_query) {
     std::snprintf(base.query, sizeof base.query,
-                  "SELECT * FROM %s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_sql);
+                  "SELECT * FROM %s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref);
   }
   base.ranged = true;
   return RunPieces(base, ranges.get(), static_cast<int>(ranges->count), session);

@@ -234,12 +234,17 @@ TEST_F(ParallelUnload, NoRangeFallsBackToOnePiece) {
   run = Run({"split=BIG:P1", "degree=4", "file=p_%p.txt"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_NE(run.out.find("ORA-02149"), std::string::npos) << run.out;
-  // A query of the user's cannot be run without its range.
-  run = Run({"split=EMPTY_T", "degree=4", "file=u_%p.txt",
-             "query=SELECT * FROM EMPTY_T WHERE ROWID >= :minrid AND ROWID < :maxrid"});
+  // A query of the user's on an empty table reads an empty range: its file holds the header.
+  const std::string ranged =
+      "query=SELECT * FROM EMPTY_T WHERE ROWID >= :minrid AND ROWID < :maxrid";
+  run = Run({"split=EMPTY_T", "degree=4", "file=u_%p.txt", "head=yes", ranged});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir_ + "/u_1.txt"), "A,B\n");
+  // On a table that does not exist it is not run.
+  run = Run({"split=MISSING", "degree=4", "file=v_%p.txt", ranged});
   EXPECT_EQ(run.status, kParallelFailed) << run.out;
-  EXPECT_NE(run.out.find("found no ROWID range"), std::string::npos) << run.out;
-  EXPECT_TRUE(Files("u_").empty());
+  EXPECT_NE(run.out.find("split=MISSING: the table cannot be read"), std::string::npos) << run.out;
+  EXPECT_TRUE(Files("v_").empty());
 }
 
 TEST_F(ParallelUnload, UserQueryReadsItsRange) {
