@@ -1,6 +1,7 @@
 #include "run/job_checks.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "common/ascii.h"
 #include "common/messages.h"
@@ -29,9 +30,13 @@ const char* WrittenFile(const char* expanded) {
   return expanded[0] == '+' ? expanded + 1 : expanded;
 }
 
+// Names that differ only in their spelling ("./t.txt", "a/../t.txt") name one file, as do two
+// names of one existing file.
 bool SameFile(const char* one, const char* other) {
-  return one != nullptr && other != nullptr && one[0] != '\0' &&
-         (std::strcmp(one, other) == 0 || SameExistingFile(one, other));
+  if (one == nullptr || other == nullptr || one[0] == '\0' || other[0] == '\0') return false;
+  return std::filesystem::path(one).lexically_normal() ==
+             std::filesystem::path(other).lexically_normal() ||
+         SameExistingFile(one, other);
 }
 
 // Output, log and control file must be three files: each would otherwise empty or interleave

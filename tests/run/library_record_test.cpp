@@ -70,28 +70,60 @@ TEST(LibraryRecord, RunStatusFollowsTheLatestExecution) {
   EXPECT_EQ(handle->job.callback_context, &calls);
 }
 
-TEST(LibraryRecord, TableNamedByABareQueryDoesNotOutliveItsRun) {
-  const std::string path =
-      MakeDatabase("record_tables", "CREATE TABLE EMP (X NUMBER); CREATE TABLE DEPT (Y NUMBER);");
+// Every run of a handle is like its first: the query text it forms, the table a bare name gives
+// and the binds it makes stay with the run, and the handle keeps what the caller set.
+TEST(LibraryRecord, EveryRunOfAHandleIsLikeTheFirst) {
+  const std::string path = MakeDatabase(
+      "record_reruns",
+      "CREATE TABLE DEPT (DEPTNO NUMBER(2), DNAME VARCHAR2(14)); CREATE TABLE EMP (X NUMBER);"
+      "INSERT INTO DEPT VALUES (10, 'ACCOUNTING'), (20, 'O''BRIEN');");
   ASSERT_FALSE(HasFailure());
-
   OwnedHandle handle = Allocate();
   ASSERT_NE(handle, nullptr);
   ROWFLUMEHandleCallback(handle.get(), nullptr, [](void*, const char*) {});
   ROWFLUMEHandleSetAttr(handle.get(), ("user=a/b@sqlite:" + path).c_str());
-  ROWFLUMEHandleSetAttr(handle.get(), ("file=" + TempPath("record_tables.txt")).c_str());
-  ROWFLUMEHandleSetAttr(handle.get(), "query=emp");
-  ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
-  EXPECT_STREQ(handle->job.table, "");
   ROWFLUMEHandleSetAttr(handle.get(), "query=dept");
-  ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
-  EXPECT_STREQ(handle->job.query, "dept");
-  EXPECT_STREQ(handle->job.table, "");
+  auto as_set = std::make_unique<UnloadHandle>();
 
-  // A table the caller names stays for every run.
+  struct Layout {
+    const char* text;
+    const char* expected_line;  // found in every output
+    bool control;               // a control file goes with every run
+  };
+  for (const Layout& layout : {Layout{"text=ORACLEINS", " INTO dept (DEPTNO,DNAME) VALUES", false},
+                               Layout{"text=CSV", "10,\"ACCOUNTING\"", true}}) {
+    SCOPED_TRACE(layout.text);
+    ROWFLUMEHandleSetAttr(handle.get(), "format=text");  // the text presets leave `format` alone
+    ROWFLUMEHandleSetAttr(handle.get(), layout.text);
+    std::string outputs[3];
+    for (int run = 0; run < 3; ++run) {
+      const std::string name = "record_reruns_" + std::to_string(run);
+      ROWFLUMEHandleSetAttr(handle.get(), ("file=" + TempPath(name + ".txt")).c_str());
+      ROWFLUMEHandleSetAttr(handle.get(), ("control=" + TempPath(name + ".ctl")).c_str());
+      std::memcpy(as_set.get(), &handle->job, sizeof(UnloadHandle));
+      ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
+      EXPECT_EQ(handle->job.run_status, 0);
+      as_set->run_status = 0;
+      EXPECT_EQ(std::memcmp(&handle->job, as_set.get(), sizeof(UnloadHandle)), 0);
+      outputs[run] = ReadFile(TempPath(name + ".txt"));
+      EXPECT_NE(outputs[run].find(layout.expected_line), std::string::npos) << outputs[run];
+      EXPECT_EQ(FileExists(TempPath(name + ".ctl")), layout.control);
+      if (layout.control) {
+        EXPECT_NE(ReadFile(TempPath(name + ".ctl")).find("INTO TABLE dept"), std::string::npos);
+      }
+    }
+    EXPECT_EQ(outputs[1], outputs[0]);
+    EXPECT_EQ(outputs[2], outputs[0]);
+  }
+
+  // A table the caller names is used by every run.
+  ROWFLUMEHandleSetAttr(handle.get(), "text=ORACLEINS");
+  ROWFLUMEHandleSetAttr(handle.get(), ("file=" + TempPath("record_reruns_t.txt")).c_str());
   ROWFLUMEHandleSetAttr(handle.get(), "table=target");
   ASSERT_EQ(ROWFLUMEHandleExecute(handle.get()), 0);
   EXPECT_STREQ(handle->job.table, "target");
+  EXPECT_NE(ReadFile(TempPath("record_reruns_t.txt")).find(" INTO target (DEPTNO,DNAME)"),
+            std::string::npos);
 }
 
 }  // namespace

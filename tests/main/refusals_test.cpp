@@ -1,0 +1,123 @@
+// Runs that must not do what they were given, because they would run cut SQL, read with a value
+// missing, or let one output replace or interleave another: each ends with its message and its
+// status, writes no file and leaves the database as it was (the statements of the run delete
+// rows, so one that ran would show).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+#include "support/program_folder.h"
+
+namespace rowflume {
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+class Refusals : public ProgramFolderTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ProgramFolderTest::SetUp());
+    ASSERT_TRUE(
+        db_->Exec("CREATE TABLE T (ID NUMBER(4), NAME VARCHAR2(10));"
+                  "INSERT INTO T VALUES (1, 'one'), (2, 'two'), (3, 'three');"));
+    WriteFile(Path("long.sql"), "select * from T where " + std::string(40000, ' ') + "id = 1\n");
+    WriteFile(Path("long.par"),
+              "query=select * from T where " + std::string(33000, ' ') + "id=1\n");
+    WriteFile(Path("out.bin"), std::string(100, 'x'));
+  }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
+  const std::string query = "query=select * from T";
+  const std::string ranged = "query=select * from T where ROWID >= :minrid";
+  // A statement that would delete rows: a run that sent it changes the table.
+  const std::string delete_row = "delete from T where id = 1";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;  // found on standard output, or on standard error with a leading "!"
+    std::string shell_tail = "";  // appended to the command line, e.g. a redirection
+  };
+  const Case cases[] = {
+      // Texts cut to their limit would run other SQL or write another file.
+      {{query, "postsql=delete from T" + std::string(1010, ' ') + "where id = 1", "file=t.txt"},
+       4,
+       "The value of postsql is longer than 1023 characters"},
+      {{query, "presql=" + delete_row + std::string(1020, ' '), "file=t.txt"},
+       4,
+       "The value of presql is longer than 1023"},
+      {{"query=select * from T " + std::string(8200, ' ') + "where id = 2", "file=t.txt"},
+       4,
+       "The value of query is longer than 8191"},
+      {{"sql=long.sql", "file=t.txt"}, 4, "The query with SQL file long.sql is longer than 32767"},
+      {{query, "file=" + std::string(270, 'f')}, 4, "The value of file is longer than 254"},
+      {{query, "log=" + std::string(260, 'l'), "file=t.txt"}, 4, "value of log is longer"},
+      {{query, "alter=SET NLS_SORT=" + std::string(600, 'x'), "file=t.txt"},
+       4,
+       "An alter clause is longer than 497"},
+      {{query, "user=scott/" + std::string(200, 'p'), "file=t.txt"}, 4, "value of user is longer"},
+      {{"query=select * from T where name = :v", ":v=" + std::string(128, 'v'), "file=t.txt"},
+       4,
+       "value of bind variable :v is longer than 127"},
+      // Files read whole or not at all.
+      {{"parfile=long.par", "file=t.txt"}, 4, "An item of parameter file long.par is longer"},
+      {{"parfile=/dev/zero", "file=t.txt"}, 4, "Parameter file /dev/zero holds a NUL byte"},
+      {{"sql=/dev/zero", "file=t.txt"}, 4, "SQL file /dev/zero holds a NUL byte"},
+      {{"parfile=missing.par", query, "file=t.txt"}, 4, "Cannot read parameter file missing.par"},
+      {{"sql=missing.sql", query, "file=t.txt"}, 4, "Cannot read SQL file missing.sql"},
+      // Binds: a name the query lacks fails where the client fails; a parallel query must read
+      // its range.
+      {{query, ":x=5", "file=t.txt"}, 3, "ORA-01036: illegal variable name/number"},
+      {{ranged, "split=T", "degree=2", "file=t_%p.txt"}, 4, "must read its range with :minrid"},
+      // Outputs that would replace or interleave each other.
+      {{query, "split=T", "degree=2", "file=-"}, 4, "file=- cannot take the rows of 2 parallel"},
+      {{query, "split=T", "degree=2", "file=-cat > all.txt"}, 4, "put %p into it"},
+      {{query, "batch=yes", "rows=1000", "file=-cat > all.txt"}, 4, "put %b into it"},
+      {{query, "size=1", "file=-gzip -c > t.gz"}, 4, "put %b into it"},
+      {{query, "log=t.txt", "file=t.txt"}, 4, "log and file name the same file t.txt"},
+      {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
+      {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
+      // Messages that would be lost, and the unscramble tool's failures.
+      {{query, "log=-", "file=t.txt"}, 4, "log=- names no file"},
+      {{"uncrack=k3y", "file=missing.bin"}, 2, "!Cannot read file : missing.bin"},
+      {{"uncrack=k3y", "file=out.bin"}, 2, "!Cannot write the unscrambled out.bin", " >/dev/full"},
+      {{query, "file=-"}, 2, "!Cannot write to file : standard output", " >/dev/full"},
+  };
+  const std::vector<std::string> before = Names();
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), db_->user());
+    // Every run carries a statement that deletes a row after the unload: it must never be sent.
+    if (std::none_of(args.begin(), args.end(),
+                     [](const std::string& arg) { return arg.rfind("postsql=", 0) == 0; })) {
+      args.push_back("postsql=" + delete_row);
+    }
+    std::string command = ShellQuote(ROWFLUME_BINARY);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    ProgramRun run = RunShell(dir_, command + c.shell_tail);
+    SCOPED_TRACE(c.args.back().substr(0, 60) + " -> " + run.out.substr(0, 300) + run.err);
+    EXPECT_EQ(run.status, c.status);
+    const bool on_stderr = c.message[0] == '!';
+    const std::string& where = on_stderr ? run.err : run.out;
+    EXPECT_NE(where.find(c.message + (on_stderr ? 1 : 0)), std::string::npos);
+    EXPECT_EQ(Names(), before);
+    EXPECT_EQ(db_->One("select count(*) from T"), "3");
+  }
+}
+
+}  // namespace
+}  // namespace rowflume
