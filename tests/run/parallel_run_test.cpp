@@ -160,6 +160,21 @@ TEST_F(ParallelUnload, PiecesTogetherEqualTheSerialUnload) {
   }
 }
 
+// Each piece feeds a command of its own; one started per piece, the files together hold the
+// table once.
+TEST_F(ParallelUnload, PiecesIntoCommandsOfTheirOwn) {
+  ProgramRun run = Run({"split=BIG", "degree=4", "file=-gzip -c > t_%p.gz"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  std::vector<std::string> packed = Files("t_");
+  ASSERT_EQ(packed.size(), 4u);
+  for (const std::string& name : packed) {
+    ASSERT_EQ(RunShell(dir_, "gzip -dc " + name + " > " + name + ".txt").status, 0) << name;
+  }
+  std::vector<std::string> texts;
+  for (const std::string& name : packed) texts.push_back(name + ".txt");
+  EXPECT_TRUE(SortedRows(texts) == SerialRows());
+}
+
 TEST_F(ParallelUnload, NamesWithoutPieceFieldGetOne) {
   ProgramRun run = Run({"split=scott.big", "degree=3", "file=plain.txt", "log=run.log"});
   ASSERT_EQ(run.status, 0) << run.out;
@@ -186,6 +201,16 @@ TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
   run = Run({"split=BIG", "degree=2", "file=g_%p.txt", "retry=0"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_EQ(Files("g_"), std::vector<std::string>{"g_1.txt"});
+  EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
+
+  // A piece that appends is not run again: its rows would be appended twice.
+  Sql("UPDATE rowflume_faults SET remaining = 1");
+  run = Run({"split=BIG", "degree=2", "file=+a_%p.txt", "sleep=0"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(
+      run.out.find("Parallel piece 2 failed after appending to a_%p.txt; it is not run again"),
+      std::string::npos)
+      << run.out;
   EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
 
   // A piece that keeps failing is run once and re-run `retry` times.
