@@ -25,6 +25,11 @@ constexpr bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// A character of an unquoted Oracle name after its first letter.
+constexpr bool IsNameChar(char c) {
+  return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '_' || c == '$' || c == '#';
+}
+
 constexpr bool IsHexDigit(char c) {
   return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }

@@ -70,10 +70,6 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
   return 0;
 }
 
-bool IsNameChar(char ch) {
-  return IsAsciiLetter(ch) || IsAsciiDigit(ch) || ch == '_' || ch == '$' || ch == '#';
-}
-
 }  // namespace
 
 bool HasPlaceholder(const char* text, const char* name) {

@@ -167,12 +167,11 @@ int RunJob(UnloadHandle* job) {
       session.status = kRunQueryFailed;
     } else {
       // A bind that fails leaves the query unrun: executed, it would read with a value missing.
-      for (int i = 0; i < job->bind_count && i < kMaxBinds && session.status == kRunOk; ++i) {
-        if (BindByName(&session, statement, &job->binds[i]) != 0) session.status = kRunQueryFailed;
+      bool bound = true;
+      for (int i = 0; bound && i < job->bind_count && i < kMaxBinds; ++i) {
+        bound = BindByName(&session, statement, &job->binds[i]) == 0;
       }
-      if (session.status != kRunOk) {
-        // reported by the bind
-      } else if (StmtExecuteQuery(&session, statement) != 0) {
+      if (!bound || StmtExecuteQuery(&session, statement) != 0) {
         session.status = kRunQueryFailed;
       } else if (DescribeColumns(&session, statement, &head, job->width, job) <= 0) {
         session.status = kRunDescribeFailed;

@@ -54,10 +54,6 @@ void SplitAt(char* field, char separator, char* other, bool other_is_head) {
   std::snprintf(field, kNameBytes, "%s", other_is_head ? after : before);
 }
 
-bool IsNameChar(char ch) {
-  return IsAsciiLetter(ch) || IsAsciiDigit(ch) || ch == '_' || ch == '$' || ch == '#';
-}
-
 bool IsFaithfulExitStatus(long long status) {
   return (status >= 1 && status <= 255) || (status >= -255 && status <= -1);
 }
