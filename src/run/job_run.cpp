@@ -86,6 +86,26 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
   }
 }
 
+// Forms the query text and runs the job checks: 0, or kRunRefused after the message. The query
+// comes first: a table name it gives may name the control file the checks look at.
+int PrepareAndCheck(UnloadHandle* job, DbSession* session) {
+  const bool query_fits = PrepareQueryText(job);
+  if (CheckJob(job, session) != 0) return kRunRefused;
+  if (query_fits) return 0;
+  SessionMessage(session, messages::kQueryNameTooLong);
+  return kRunRefused;
+}
+
+// Closes the log and gives the run's result: messages the log refused went to standard error,
+// but the run still did not do all it was asked, so a success becomes kRunWriteFailed.
+int CloseLog(DbSession* session, OutputStream* log, const char* log_name, int result) {
+  if (CloseStream(log) != 0) ++session->log_failures;
+  session->messages = StderrStream();
+  if (session->log_failures == 0) return result;
+  SessionMessageFormat(session, messages::kLogLost, session->log_failures, log_name);
+  return result == kRunOk ? kRunWriteFailed : result;
+}
+
 }  // namespace
 
 bool PrepareQueryText(UnloadHandle* job) {
@@ -118,13 +138,7 @@ int RunJob(UnloadHandle* job) {
     session.callback = job->callback;
     session.callback_context = job->callback_context != nullptr ? job->callback_context : &session;
   }
-  // The query is formed first: a table name it gives may name the control file checked.
-  const bool query_fits = PrepareQueryText(job);
-  int refusal = CheckJob(job, &session);
-  if (refusal == 0 && !query_fits) {
-    SessionMessage(&session, messages::kQueryNameTooLong);
-    refusal = kRunRefused;
-  }
+  const int refusal = PrepareAndCheck(job, &session);
   if (refusal != 0) {
     job->run_status = refusal;
     return refusal;
@@ -195,16 +209,7 @@ int RunJob(UnloadHandle* job) {
 
   int result = session.status;
   Logoff(&session);
-  if (log_stream != nullptr) {
-    if (CloseStream(log_stream) != 0) ++session.log_failures;
-    session.messages = StderrStream();
-    // Messages the log refused were shown on standard error; the run still did not do all it
-    // was asked.
-    if (session.log_failures > 0) {
-      SessionMessageFormat(&session, messages::kLogLost, session.log_failures, log_name);
-      if (result == kRunOk) result = kRunWriteFailed;
-    }
-  }
+  if (log_stream != nullptr) result = CloseLog(&session, log_stream, log_name, result);
   job->run_status = result;
   return result;
 }
