@@ -272,7 +272,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   char table_ref[2 * kNameBytes];
   std::snprintf(table_ref, sizeof table_ref, "%s%s%s", owner_sql, owner_sql[0] ? "." : "",
                 table_sql);
-  char source[3 * kNameBytes];
+  char source[4 * kNameBytes];
   if (partition[0] != '\0') {
     std::snprintf(source, sizeof source, "%s PARTITION (%s)", table_ref, partition_sql);
   } else {
