@@ -94,6 +94,13 @@ struct InternalError {
   static constexpr char kFormat[] = "internal error code, arguments: [%d], [%s]";
 };
 
+// A schema file that cannot be attached, with the line Oracle stacks under it naming the file.
+struct CannotIdentifyDataFile {
+  static constexpr int kCode = 1157;
+  static constexpr char kFormat[] =
+      "cannot identify/lock data file %d - see DBWR trace file\nORA-01110: data file %d: '%s'";
+};
+
 struct InvalidIdentifier {
   static constexpr int kCode = 904;
   static constexpr char kFormat[] = "%s: invalid identifier";  // the quoted identifier

@@ -67,33 +67,40 @@ int OperandAt(const std::vector<Token>& tokens, size_t idx, const std::string& s
   return 0;
 }
 
+// A table as a statement names it: its owner ("" when not qualified) and its name.
+struct TableName {
+  std::string owner;
+  std::string table;
+};
+
 // The table a ROWID belongs to: the table behind its qualifier (a table name or an alias given
-// in a FROM list), or without qualifier the first table after FROM.
-std::string RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
+// in a FROM list), or without qualifier the first table after FROM (or UPDATE).
+TableName RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
   for (size_t idx = 0; idx < tokens.size(); ++idx) {
-    if (!IsWord(tokens[idx], "FROM") && !IsWord(tokens[idx], "JOIN") && !IsPunct(tokens[idx], ','))
-      continue;
+    bool first_table = IsWord(tokens[idx], "FROM") || IsWord(tokens[idx], "UPDATE");
+    if (!first_table && !IsWord(tokens[idx], "JOIN") && !IsPunct(tokens[idx], ',')) continue;
     size_t pos = idx + 1;
     if (pos >= tokens.size() || !IsName(tokens[pos])) continue;
+    TableName name;
     // owner.table names the table
     while (pos + 2 < tokens.size() && IsPunct(tokens[pos + 1], '.') && IsName(tokens[pos + 2])) {
+      name.owner = tokens[pos].text;
       pos += 2;
     }
-    const std::string& table = tokens[pos].text;
+    name.table = tokens[pos].text;
     if (qualifier.empty()) {
-      if (IsWord(tokens[idx], "FROM")) return table;
+      if (first_table) return name;
       continue;
     }
-    if (EqualIgnoringCase(table, qualifier.c_str()) || table == qualifier) return table;
+    if (EqualIgnoringCase(name.table, qualifier)) return name;
     size_t alias = pos + 1;
     if (alias < tokens.size() && IsWord(tokens[alias], "AS")) ++alias;
     if (alias < tokens.size() && IsName(tokens[alias]) &&
-        (EqualIgnoringCase(tokens[alias].text, qualifier.c_str()) ||
-         tokens[alias].text == qualifier)) {
-      return table;
+        EqualIgnoringCase(tokens[alias].text, qualifier)) {
+      return name;
     }
   }
-  return qualifier;
+  return {std::string(), qualifier};
 }
 
 }  // namespace
@@ -160,10 +167,16 @@ void RewriteOracleForms(StatementPlan* plan) {
     if (idx >= 2 && IsPunct(tokens[idx - 1], '.')) {
       qualifier = tokens[idx - 2].text;
       from = tokens[idx - 2].start;
+      // owner.table.ROWID: the owner belongs to the column reference too
+      if (idx >= 4 && IsPunct(tokens[idx - 3], '.') && IsName(tokens[idx - 4])) {
+        from = tokens[idx - 4].start;
+      }
       // the qualifier was copied already: take the output back to its start
       if (copied > from) continue;
     }
     std::string column = sql.substr(from, token.start - from) + "_rowid_";
+    TableName table = RowidTable(tokens, qualifier);
+    std::string table_arguments = Quoted(table.owner, '\'') + ", " + Quoted(table.table, '\'');
     std::string op;
     std::string first;
     std::string second;
@@ -172,13 +185,11 @@ void RewriteOracleForms(StatementPlan* plan) {
     int operand_tokens = op_tokens ? OperandAt(tokens, next + op_tokens, sql, &first) : 0;
     if (op_tokens && operand_tokens) {
       size_t last = next + op_tokens + operand_tokens - 1;
-      if (op == "<>" || op == "!=") {
-        replace(from, tokens[last].end,
-                "NOT (" + column + " IS rowflume_rowid_number(" + first + ", '='))");
-      } else {
-        replace(from, tokens[last].end,
-                column + " " + op + " rowflume_rowid_number(" + first + ", '" + op + "')");
-      }
+      // "<>" and "!=" are the negation of "=", whose bound serves both.
+      std::string bound_op = op == "<>" || op == "!=" ? "=" : op;
+      replace(from, tokens[last].end,
+              column + " " + op + " rowflume_rowid_number(" + first + ", '" + bound_op + "', " +
+                  table_arguments + ")");
       idx = last;
       continue;
     }
@@ -194,7 +205,8 @@ void RewriteOracleForms(StatementPlan* plan) {
         size_t last = and_idx + static_cast<size_t>(high_tokens);
         replace(from, tokens[last].end,
                 column + (negated ? " NOT" : "") + " BETWEEN rowflume_rowid_number(" + first +
-                    ", '>=') AND rowflume_rowid_number(" + second + ", '<=')");
+                    ", '>=', " + table_arguments + ") AND rowflume_rowid_number(" + second +
+                    ", '<=', " + table_arguments + ")");
         idx = last;
         continue;
       }
@@ -203,8 +215,7 @@ void RewriteOracleForms(StatementPlan* plan) {
       replace(from, token.end, column);
       continue;
     }
-    std::string text =
-        "rowflume_rowid_text(" + Quoted(RowidTable(tokens, qualifier), '\'') + ", " + column + ")";
+    std::string text = "rowflume_rowid_text(" + table_arguments + ", " + column + ")";
     // A select-list ROWID without alias keeps its name.
     if (select_list_depth == depth &&
         (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {

@@ -53,7 +53,8 @@ struct StatementPlan {
 void InspectStatement(const char* text, size_t len, StatementPlan* plan);
 
 // The text to run for a session: names qualified with the session user's own schema
-// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the database itself.
+// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the main database; other
+// owners' qualifiers stay, naming the schema files attached under their names.
 std::string SqlForSession(const StatementPlan& plan, const std::string& user);
 
 }  // namespace rowflume::engine
