@@ -103,6 +103,75 @@ TableName RowidTable(const std::vector<Token>& tokens, const std::string& qualif
   return {std::string(), qualifier};
 }
 
+// Whether tokens [from, to) are one ROWID select-list item: [[owner.]name.]ROWID [[AS] alias].
+bool IsRowidItem(const std::vector<Token>& tokens, size_t from, size_t to) {
+  size_t pos = from;
+  for (int parts = 0;
+       parts < 2 && pos + 2 < to && IsName(tokens[pos]) && IsPunct(tokens[pos + 1], '.'); ++parts) {
+    pos += 2;
+  }
+  if (pos >= to || !IsWord(tokens[pos], "ROWID")) return false;
+  ++pos;
+  if (pos < to && IsWord(tokens[pos], "AS")) ++pos;
+  if (pos < to && IsName(tokens[pos])) ++pos;
+  return pos == to;
+}
+
+// Whether tokens [from, to) are "*" or "name.*".
+bool IsStarItem(const std::vector<Token>& tokens, size_t from, size_t to) {
+  return to > from && IsPunct(tokens[to - 1], '*') &&
+         (to - from == 1 ||
+          (to - from == 3 && IsName(tokens[from]) && IsPunct(tokens[from + 1], '.')));
+}
+
+// Finds the ROWID items of the main select list (the first one outside parentheses), counted as
+// StatementPlan says.
+void FindRowidItems(const std::vector<Token>& tokens, StatementPlan* plan) {
+  int depth = 0;
+  size_t idx = 0;
+  for (; idx < tokens.size(); ++idx) {
+    if (IsPunct(tokens[idx], '(')) ++depth;
+    if (IsPunct(tokens[idx], ')')) --depth;
+    if (depth == 0 && IsWord(tokens[idx], "SELECT")) break;
+  }
+  if (idx == tokens.size()) return;
+  ++idx;
+  if (idx < tokens.size() && (IsWord(tokens[idx], "DISTINCT") || IsWord(tokens[idx], "UNIQUE") ||
+                              IsWord(tokens[idx], "ALL"))) {
+    ++idx;
+  }
+  std::vector<std::pair<size_t, size_t>> items;
+  size_t start = idx;
+  for (depth = 0; idx <= tokens.size(); ++idx) {
+    bool end = idx == tokens.size() || (depth == 0 && IsWord(tokens[idx], "FROM"));
+    if (end || (depth == 0 && IsPunct(tokens[idx], ','))) {
+      items.emplace_back(start, idx);
+      start = idx + 1;
+      if (end) break;
+      continue;
+    }
+    if (IsPunct(tokens[idx], '(')) ++depth;
+    if (IsPunct(tokens[idx], ')') && --depth < 0) break;  // a select list ends inside a bracket
+  }
+  int count = static_cast<int>(items.size());
+  int first_star = count;
+  int last_star = -1;
+  for (int item = 0; item < count; ++item) {
+    if (IsStarItem(tokens, items[item].first, items[item].second)) {
+      if (first_star == count) first_star = item;
+      last_star = item;
+    }
+  }
+  for (int item = 0; item < count; ++item) {
+    if (!IsRowidItem(tokens, items[item].first, items[item].second)) continue;
+    if (item < first_star) {
+      plan->rowid_from_front.push_back(item);
+    } else if (item > last_star) {
+      plan->rowid_from_back.push_back(count - item);
+    }
+  }
+}
+
 }  // namespace
 
 void RewriteOracleForms(StatementPlan* plan) {
@@ -223,6 +292,7 @@ void RewriteOracleForms(StatementPlan* plan) {
     }
     replace(from, token.end, text);
   }
+  if (plan->stmt_type == kStmtSelect) FindRowidItems(tokens, plan);
   if (!changed) return;
   out.append(sql, copied, std::string::npos);
   plan->sql = std::move(out);

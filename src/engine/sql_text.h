@@ -46,7 +46,13 @@ struct StatementPlan {
   // partition named); null when there is none.
   const OraError* refusal = nullptr;
   std::vector<SessionSetting> settings;  // ALTER SESSION settings to apply at execute
+  // Where the main select list has the ROWID pseudo-column, which describe reports as a ROWID:
+  // 0-based column positions where no "*" comes before it, and positions from the end (1 is the
+  // last column) where none follows. An item between two "*" is in neither list.
+  std::vector<int> rowid_from_front;
+  std::vector<int> rowid_from_back;
 };
+
 
 // Classifies statement text and prepares what execute needs. Never fails: errors that Oracle
 // would raise at execute are kept in the plan.
