@@ -180,7 +180,11 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
     ++name;
     --len;
   }
-  if (len == 0) return Fail(error, ora::kIllegalVariableName);
+  // The client knows the statement's placeholders from its text: a name it lacks is refused
+  // here, not at execute.
+  if (len == 0 || !stmt->prepared || !HasPlaceholder(stmt->plan, std::string_view(name, len))) {
+    return Fail(error, ora::kIllegalVariableName);
+  }
   Bind* bind = nullptr;
   for (Bind* existing : stmt->binds) {
     if (existing && EqualIgnoringCase(std::string_view(name, len), existing->name)) bind = existing;
