@@ -105,6 +105,7 @@ sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4
   sword status = OCI_SUCCESS;
   rc = AttachSchemas(db, path, &server->catalog, &failure);
   if (rc == SQLITE_CANTOPEN) {
+    DebugNote(failure.path.c_str(), failure.detail.c_str());
     status = FailFormat<ora::CannotIdentifyDataFile>(error, failure.ordinal, failure.ordinal,
                                                      failure.path.c_str());
   } else if (rc != SQLITE_OK) {

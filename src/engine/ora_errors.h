@@ -47,6 +47,7 @@ inline constexpr OraError kIntegerOverflow{1455, "converting column overflows in
 inline constexpr OraError kSnapshotTooOld{
     1555, "snapshot too old: rollback segment number  with name \"\" too small"};
 inline constexpr OraError kInvalidNumber{1722, "invalid number"};
+inline constexpr OraError kCommentNotTerminated{1742, "comment not terminated properly"};
 inline constexpr OraError kDateFormatNotRecognized{1821, "date format not recognized"};
 inline constexpr OraError kYearOutOfRange{
     1841, "(full) year must be between -4713 and +9999, and not be 0"};

@@ -75,8 +75,8 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
 }
 
 // One pass over the words: the placeholders, whether SYSDATE is named (a column of DUAL whose
-// clock is set before such a statement runs).
-void ScanWords(const char* text, size_t len, StatementPlan* plan) {
+// clock is set before such a statement runs); true when the text ends inside a comment.
+bool ScanWords(const char* text, size_t len, StatementPlan* plan) {
   Scanner words(text, len);
   std::string token;
   Scanner::Kind kind;
@@ -90,6 +90,7 @@ void ScanWords(const char* text, size_t len, StatementPlan* plan) {
     if (kind == Scanner::kWord && EqualIgnoringCase(token, "SYSDATE")) plan->uses_sysdate = true;
     colon_end = kind == Scanner::kPunct && token == ":" ? words.Position() : std::string::npos;
   }
+  return words.CommentOpen();
 }
 
 ub2 StatementType(const std::string& word) {
@@ -110,7 +111,7 @@ ub2 StatementType(const std::string& word) {
 
 void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
   *plan = StatementPlan{};
-  ScanWords(text, len, plan);
+  bool comment_open = ScanWords(text, len, plan);
   Scanner scanner(text, len);
   std::string token;
   Scanner::Kind kind = scanner.Next(&token);
@@ -125,6 +126,7 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
     if (after_alter.Next(&second) == Scanner::kWord && EqualIgnoringCase(second, "SESSION")) {
       plan->kind = StatementKind::kAlterSession;
       InspectAlterSession(&after_alter, plan);
+      if (comment_open) Refuse(plan, ora::kCommentNotTerminated);
       return;
     }
   }
@@ -142,6 +144,8 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       plan->stmt_type == kStmtDelete) {
     RewriteOracleForms(plan);
   }
+  // The parser stops at an open comment before anything else is looked at.
+  if (comment_open) plan->refusal = &ora::kCommentNotTerminated;
 }
 
 bool HasPlaceholder(const StatementPlan& plan, std::string_view name) {
