@@ -73,6 +73,8 @@ constexpr ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form
   return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0};
 }
 
+constexpr ub2 kRowidChars = 18;
+
 ColumnType UnconstrainedNumber() {
   return Make(SQLT_NUM, 22, 0, -127, 0, Family::kNumber);
 }
@@ -88,6 +90,7 @@ enum class Shape : uint8_t {
   kRaw,        // [(bytes)]
   kVarying,    // [(length [BYTE | CHAR])]: characters of varying length
   kCharacter,  // [(length [BYTE | CHAR])] of fixed length, or VARYING and the rest of kVarying
+  kUrowid,     // [(bytes)]
 };
 
 // One declared type name. Character types (kVarying and kCharacter) may follow NATIONAL.
@@ -112,8 +115,8 @@ constexpr DeclaredName kDeclaredNames[] = {
     {"DATETIME", Shape::kFixed, false, Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate)},
     {"LONG", Shape::kLong},
     {"RAW", Shape::kRaw},
-    {"ROWID", Shape::kFixed, false, Make(SQLT_RDD, 10, 0, 0, 0, Family::kText)},
-    {"UROWID", Shape::kFixed, false, Make(SQLT_RDD, 10, 0, 0, 0, Family::kText)},
+    {"ROWID", Shape::kFixed, false, Make(SQLT_RDD, kRowidChars, 0, 0, 0, Family::kText)},
+    {"UROWID", Shape::kUrowid},
     {"NCLOB", Shape::kFixed, false, Make(SQLT_CLOB, 4000, 0, 0, 2, Family::kText)},
     {"CLOB", Shape::kFixed, false, Make(SQLT_CLOB, 4000, 0, 0, 1, Family::kText)},
     {"BLOB", Shape::kFixed, false, Make(SQLT_BLOB, 4000, 0, 0, 0, Family::kBinary)},
@@ -224,6 +227,11 @@ ColumnType Describe(const DeclaredName& name, bool national, const char** cursor
       int values = ReadParens(cursor, &first, &second, &char_unit);
       return Make(SQLT_BIN, ClampSize(values ? first : 2000), 0, 0, 0, Family::kBinary);
     }
+    case Shape::kUrowid: {
+      // Logical ROWIDs of index-organized tables are far longer than physical ones.
+      int values = ReadParens(cursor, &first, &second, &char_unit);
+      return Make(SQLT_RDD, ClampSize(values ? first : 4000), 0, 0, 0, Family::kText);
+    }
     case Shape::kVarying:
       return ReadCharacter(cursor, national, true);
     case Shape::kCharacter:
@@ -287,6 +295,10 @@ ColumnType TypeFromStorage(int storage_class) {
     default:
       return Make(SQLT_CHR, 4000, 0, 0, 1, Family::kText);
   }
+}
+
+ColumnType RowidType() {
+  return Make(SQLT_RDD, kRowidChars, 0, 0, 0, Family::kText);
 }
 
 }  // namespace rowflume::engine

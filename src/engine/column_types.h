@@ -37,5 +37,8 @@ bool TypeFromDeclared(const char* declared, ColumnType* out);
 // The description of an expression by the storage class of its first value (SQLITE_INTEGER...,
 // 0 when there is no row).
 ColumnType TypeFromStorage(int storage_class);
+// The description of the ROWID pseudo-column, and of columns declared ROWID: its 18-character
+// text.
+ColumnType RowidType();
 
 }  // namespace rowflume::engine

@@ -1,6 +1,6 @@
-// Connections and sessions of the embedded engine: attaching to a database file, what every
-// connection gets (DUAL and the dictionary), authentication against the database's own account
-// table, and session begin and end.
+// Connections and sessions of the embedded engine: attaching to a database file and the schema
+// files it names, what every connection gets (DUAL and the dictionary), authentication against
+// the database's own account table, and session begin and end.
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -34,7 +34,7 @@ int SetupConnection(Server* server) {
       "CREATE TEMP TABLE dual(dummy VARCHAR2(1), \"USER\" VARCHAR2(128), sysdate DATE);"
       "INSERT INTO temp.dual VALUES('X', NULL, NULL);";
   int rc = sqlite3_exec(server->db, setup, nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) rc = RegisterDictionary(server->db);
+  if (rc == SQLITE_OK) rc = RegisterDictionary(server->db, &server->catalog);
   if (rc != SQLITE_OK) return rc;
   return sqlite3_prepare_v2(server->db,
                             "UPDATE temp.dual SET sysdate = datetime('now', 'localtime')", -1,
@@ -100,16 +100,27 @@ sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4
   }
   server->db = db;
   server->read_only = !writable;
-  rc = SetupConnection(server);
-  if (rc != SQLITE_OK) {
-    sword status = FailSqlite(error, nullptr, rc, sqlite3_errmsg(db), nullptr);
+  server->catalog = Catalog();
+  SchemaFailure failure;
+  sword status = OCI_SUCCESS;
+  rc = AttachSchemas(db, path, &server->catalog, &failure);
+  if (rc == SQLITE_CANTOPEN) {
+    DebugNote(failure.path.c_str(), failure.detail.c_str());
+    status = FailFormat<ora::CannotIdentifyDataFile>(error, failure.ordinal, failure.ordinal,
+                                                     failure.path.c_str());
+  } else if (rc != SQLITE_OK) {
+    status = FailSqlite(error, nullptr, rc, failure.detail.c_str(), nullptr);
+  } else {
+    rc = SetupConnection(server);
+    if (rc != SQLITE_OK) status = FailSqlite(error, nullptr, rc, sqlite3_errmsg(db), nullptr);
+  }
+  if (status != OCI_SUCCESS) {
     if (server->set_clock) sqlite3_finalize(server->set_clock);
     server->set_clock = nullptr;
     sqlite3_close_v2(db);
     server->db = nullptr;
-    return status;
   }
-  return OCI_SUCCESS;
+  return status;
 }
 
 sword ServerDetach(OCIServer* srvhp, OCIError* errhp, ub4 /*mode*/) {
@@ -180,6 +191,7 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
   int rc = SetDualUser(server, user);
   if (rc != SQLITE_OK) return FailSqlite(error, nullptr, rc, sqlite3_errmsg(server->db), nullptr);
   session->user = user;
+  server->catalog.user = user;
   session->begun = true;
   svc->session = session;
   return OCI_SUCCESS;

@@ -4,6 +4,19 @@
 //
 // Connect strings are "sqlite:PATH" or a plain PATH naming an existing database file, which is
 // never created; a file that cannot be written is opened read-only.
+// Owners: the main database holds the session user's tables. When it has a table
+// rowflume_schemas(owner TEXT, path TEXT), every attach (each connection) also attaches each
+// row's file as the tables of that owner, upper-cased, in the order of the owner names: a
+// relative path is taken from the folder of the main database file, a file is never created
+// and one that cannot be written is read only. A row whose file cannot be attached (missing, not
+// a database, no owner, an owner already taken or MAIN or TEMP, more than 15 rows; SQLite allows
+// 10) fails the attach with "ORA-01157: cannot identify/lock data file N - see DBWR trace file"
+// and a second line "ORA-01110: data file N: 'PATH'", N being the row's place in owner order.
+// OWNER.NAME and "OWNER"."NAME" (any letter case, as SQLite compares names) read that owner's
+// table; an owner that does not exist gives ORA-00942. The session user's own name qualifies
+// the main database, also when a schema file has that owner name (the file is then shadowed).
+// An unqualified name the main database lacks is found in the schema files, as SQLite looks
+// names up (like a public synonym on a server).
 // Authentication:
 // - database credentials (OCI_CRED_RDBMS): when the database holds a table
 //   rowflume_accounts(username, password), the pair must match one row, the user name compared
@@ -14,32 +27,45 @@
 //   "OPS$ROWFLUME" when that variable is not set.
 // SQL is SQLite's, with these Oracle forms added: DUAL (with DUMMY, USER and SYSDATE), ALTER
 // SESSION for the date and timestamp formats and the tuning settings (accepted, without effect),
-// TRUNCATE TABLE, names qualified with the session user's schema, NVL, and what a ROWID-range
-// split needs:
-// - ROWID: a table's rows have 18-character ROWID texts (rowid.h: data object = the table's
-//   root page, 64 rows a block, 2^22 blocks a file, so ROWID order is rowid order). ROWID in a
-//   select list reads as that text, and orders by rowid in ORDER BY; "ROWID op :bind" and
-//   "ROWID op 'text'" (op one of = <> != < <= > >=, also [NOT] BETWEEN) compare rowids with
-//   the bound decoded once per execution, so a ROWID range is read by a rowid range search.
-//   An invalid ROWID text raises ORA-01410. The data object part of a bound is not compared.
+// TRUNCATE TABLE, owner-qualified names, NVL, and what a ROWID-range split needs:
+// - ROWID: a table's rows have 18-character ROWID texts (rowid.h: 64 rows a block, 2^22 blocks a
+//   file, so ROWID order is rowid order). Their data object number is the table's root page in
+//   the main database, and root page + n * 2^28 in the n-th schema file, so no two tables share
+//   one. ROWID in a select list reads as that text and is described as a ROWID (type 104,
+//   SQLT_RDD, data size 18) where its column is known: no "*" before it or none after it in the
+//   main select list; it orders by rowid in ORDER BY. "ROWID op :bind" and "ROWID op 'text'"
+//   (op one of = <> != < <= > >=, also [NOT] BETWEEN) compare as Oracle's ROWIDs do, data
+//   object number first, then file, block and slot, with the bound decoded once per execution:
+//   a ROWID range is read by a rowid range search, and bounds of another data object select all
+//   of a table's rows or none. An invalid ROWID text raises ORA-01410.
 // - DBMS_ROWID.ROWID_CREATE(1, object, file, block, slot) gives the ROWID text.
-// - DBA_OBJECTS lists every table as OBJECT_TYPE 'TABLE' owned by the session user, with its
-//   root page as OBJECT_ID and DATA_OBJECT_ID. DBA_EXTENTS lists each table's extents: runs of
-//   128 blocks (8192 rows) that hold rows, BLOCKS 128, RELATIVE_FNO = FILE_ID, no partitions.
-//   Names compare without regard to letter case, as SQLite's do.
+// - DBA_OBJECTS lists every table of every owner as OBJECT_TYPE 'TABLE' (owner the session user
+//   for the main database, the upper-cased owner name for a schema file), with its data object
+//   number as OBJECT_ID and DATA_OBJECT_ID. DBA_EXTENTS lists each table's extents: runs of 128
+//   blocks (8192 rows) that hold rows, BLOCKS 128, RELATIVE_FNO = FILE_ID, no partitions.
+//   Equalities on OWNER and on OBJECT_NAME or SEGMENT_NAME narrow what is read. Names compare
+//   without regard to letter case, as SQLite's do.
 // - Stated dictionary rows, for tests: the rows of a table rowflume_objects(owner, object_name,
 //   subobject_name, object_id, data_object_id, object_type) are added to DBA_OBJECTS; a table
 //   rowflume_extents(owner, segment_name, partition_name, segment_type, relative_fno, block_id,
-//   blocks) replaces the computed extents of every segment it names.
+//   blocks) replaces the computed extents of every segment (owner and name) it names. Both are
+//   read from the main database only.
 // - PARTITION (name) after a table raises ORA-02149: SQLite tables have no partitions.
+// Binds: OCIBindByName refuses a name that is no placeholder of the prepared statement (":name",
+// outside strings and comments; compared without the colon and without regard to letter case)
+// with ORA-01036, as the client does.
+// Errors carry Oracle's texts only. An open /* comment is ORA-01742 at execute. A failure of
+// SQLite's that has no Oracle counterpart is ORA-00600 with SQLite's result code and its generic
+// name. SQLite's own words go to standard error, and only when the environment variable
+// ROWFLUME_ENGINE_DEBUG is set (not to "" or "0").
 // Fault hook, for tests: when the database holds rowflume_faults(minrid TEXT, remaining INTEGER)
 // and a statement is executed with a bind named MINRID whose value is listed there with
 // remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
 // old: rollback segment number  with name "" too small". Databases without that table never
 // write anything for it.
-// Columns are described
-// from their declared Oracle type names; SQLite keeps number-like text of a NUMBER column only
-// to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that need all 40.
+// Columns are described from their declared Oracle type names; SQLite keeps number-like text of
+// a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
+// need all 40.
 #pragma once
 
 #include "db/oci_api.h"

@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -82,12 +83,18 @@ sword FailFormatted(Error* error, int code, const char* format, ...) {
   return FailWithText(error, code, message);
 }
 
-sword FailWithDetail(Error* error, const OraError& what, const char* detail) {
-  return FailFormatted(error, what.code, "%s\n%s", what.text, detail);
+void DebugNote(const char* what, const char* detail) {
+  // Read once: the setting is for a whole run, and errors may come from several threads.
+  static const bool enabled = [] {
+    const char* value = std::getenv("ROWFLUME_ENGINE_DEBUG");
+    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+  }();
+  if (enabled) std::fprintf(stderr, "rowflume engine: %s: %s\n", what, detail);
 }
 
 sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql) {
   if (message == nullptr) message = "";
+  DebugNote(sql != nullptr && sql[0] != '\0' ? sql : "SQLite", message);
   std::string user = session ? session->user : std::string();
   int primary = rc & 0xff;
   const std::string_view said(message);
@@ -153,18 +160,17 @@ sword FailSqlite(Error* error, Session* session, int rc, const char* message, co
   if (said.starts_with("datatype mismatch")) return Fail(error, ora::kInconsistentDatatypes);
   if (std::strstr(message, "syntax error") || std::strstr(message, "incomplete input") ||
       std::strstr(message, "unrecognized token")) {
-    // The classic first line; SQLite's own words follow on a second one.
     StatementPlan plan;
     InspectStatement(sql ? sql : "", sql ? std::strlen(sql) : 0, &plan);
-    if (plan.stmt_type == kStmtUnknown) {
-      return FailWithDetail(error, ora::kInvalidSqlStatement, message);
-    }
+    if (plan.stmt_type == kStmtUnknown) return Fail(error, ora::kInvalidSqlStatement);
     if (std::strstr(message, "incomplete input")) {
-      return FailWithDetail(error, ora::kUnexpectedEndOfCommand, message);
+      return Fail(error, ora::kUnexpectedEndOfCommand);
     }
-    return FailWithDetail(error, ora::kCommandNotProperlyEnded, message);
+    return Fail(error, ora::kCommandNotProperlyEnded);
   }
-  return FailFormat<ora::InternalError>(error, rc, message);
+  // What is left has no Oracle counterpart: the result code and its generic name say which
+  // kind of failure it was, DebugNote the particulars.
+  return FailFormat<ora::InternalError>(error, rc, sqlite3_errstr(rc));
 }
 
 sword ErrorGet(void* hndlp, ub4 recordno, OraText* /*sqlstate*/, sb4* errcodep, OraText* bufp,

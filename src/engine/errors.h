@@ -14,8 +14,6 @@ struct Session;
 void ClearError(Error* error);
 // Records the error in the error handle (when there is one) and returns OCI_ERROR.
 sword Fail(Error* error, const OraError& what);
-// Same, with a second line under the error's text (SQLite's own words).
-sword FailWithDetail(Error* error, const OraError& what, const char* detail);
 // Records an error whose text is a printf format; use FailFormat, which checks the arguments.
 sword FailFormatted(Error* error, int code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
@@ -26,7 +24,11 @@ sword FailFormat(Error* error, Args... args) {
   return FailFormatted(error, Format::kCode, Format::kFormat, args...);
 }
 // Records a SQLite failure as the Oracle error that fits it; sql is the statement's text, which
-// tells the kind of syntax error.
+// tells the kind of syntax error. SQLite's own words never reach the error text: DebugNote
+// shows them.
 sword FailSqlite(Error* error, Session* session, int rc, const char* message, const char* sql);
+// Writes "rowflume engine: what: detail" to standard error when the environment variable
+// ROWFLUME_ENGINE_DEBUG is set (to anything but "" or "0"); nothing otherwise.
+void DebugNote(const char* what, const char* detail);
 
 }  // namespace rowflume::engine

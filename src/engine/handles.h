@@ -13,6 +13,7 @@
 #include "engine/column_types.h"
 #include "engine/date_time.h"
 #include "engine/number.h"
+#include "engine/schemas.h"
 #include "engine/sql_text.h"
 
 namespace rowflume::engine {
@@ -66,6 +67,7 @@ struct Server : Handle {
   sqlite3* db = nullptr;
   bool read_only = false;
   sqlite3_stmt* set_clock = nullptr;  // refreshes DUAL's SYSDATE
+  Catalog catalog;  // owners of the connection; the dictionary's functions and views read it
 };
 
 struct Session : Handle {
@@ -214,7 +216,8 @@ T* Track(T* handle) {
 }
 
 // Adds the dictionary views, DBMS_ROWID.ROWID_CREATE, NVL and the ROWID conversions to a
-// connection (dictionary.cpp).
-int RegisterDictionary(sqlite3* db);
+// connection (dictionary.cpp); they read the connection's owners from catalog, which must
+// outlive the connection.
+int RegisterDictionary(sqlite3* db, const Catalog* catalog);
 
 }  // namespace rowflume::engine

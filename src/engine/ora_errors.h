@@ -47,6 +47,7 @@ inline constexpr OraError kIntegerOverflow{1455, "converting column overflows in
 inline constexpr OraError kSnapshotTooOld{
     1555, "snapshot too old: rollback segment number  with name \"\" too small"};
 inline constexpr OraError kInvalidNumber{1722, "invalid number"};
+inline constexpr OraError kCommentNotTerminated{1742, "comment not terminated properly"};
 inline constexpr OraError kDateFormatNotRecognized{1821, "date format not recognized"};
 inline constexpr OraError kYearOutOfRange{
     1841, "(full) year must be between -4713 and +9999, and not be 0"};
@@ -92,6 +93,13 @@ struct UniqueConstraintViolated {
 struct InternalError {
   static constexpr int kCode = 600;
   static constexpr char kFormat[] = "internal error code, arguments: [%d], [%s]";
+};
+
+// A schema file that cannot be attached, with the line Oracle stacks under it naming the file.
+struct CannotIdentifyDataFile {
+  static constexpr int kCode = 1157;
+  static constexpr char kFormat[] =
+      "cannot identify/lock data file %d - see DBWR trace file\nORA-01110: data file %d: '%s'";
 };
 
 struct InvalidIdentifier {

@@ -1,8 +1,11 @@
 #include "engine/rowid.h"
 
 #include <cstring>
+#include <limits>
+#include <string_view>
 
 #include "engine/ora_errors.h"
+#include "engine/schemas.h"
 
 namespace rowflume::engine {
 namespace {
@@ -62,8 +65,16 @@ void RowidCreateFunction(sqlite3_context* context, int argc, sqlite3_value** arg
   sqlite3_result_text(context, text, kRowidTextChars, SQLITE_TRANSIENT);
 }
 
-// rowflume_rowid_number(text, operator): the rowid bound that makes "rowid OP bound" select
-// the same rows as "ROWID OP text" would; NULL when no rowid equals the text.
+std::string_view ValueText(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  if (text == nullptr) return {};
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(value))};
+}
+
+// rowflume_rowid_number(text, operator, owner, table): a bound that makes "rowid OP bound" select
+// of that table the rows "ROWID OP text" would; NULL only for a NULL text. OP "=" also serves
+// "<>" and "!=". A bound that selects all rows or none is an infinity, and one that no rowid
+// equals is 0.5: both compare with every rowid, so NOT BETWEEN and <> stay right too.
 void RowidNumberFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(context);
@@ -77,44 +88,49 @@ void RowidNumberFunction(sqlite3_context* context, int /*argc*/, sqlite3_value**
     RaiseInvalidRowid(context);
     return;
   }
+  const auto* catalog = static_cast<const Catalog*>(sqlite3_user_data(context));
+  int64_t object = DataObjectNumber(sqlite3_context_db_handle(context), *catalog,
+                                    ValueText(argv[2]), ValueText(argv[3]));
   int64_t bound = 0;
-  if (!RowidBound(parts, op, &bound)) {
-    sqlite3_result_null(context);
+  RowidSelection selection = RowidBound(parts, object, op, &bound);
+  if (selection == RowidSelection::kStretch) {
+    sqlite3_result_int64(context, bound);
     return;
   }
-  sqlite3_result_int64(context, bound);
+  if (op[0] == '=') {
+    sqlite3_result_double(context, 0.5);
+    return;
+  }
+  // "<" and "<=" select every row below +infinity; ">" and ">=" every row above -infinity.
+  bool below = op[0] == '<';
+  bool all = selection == RowidSelection::kAll;
+  double infinity = std::numeric_limits<double>::infinity();
+  sqlite3_result_double(context, below == all ? infinity : -infinity);
 }
 
-// rowflume_rowid_text(table, rowid): the ROWID text of a row of the named table.
+// rowflume_rowid_text(owner, table, rowid): the ROWID text of a row of that table.
 void RowidTextFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+  if (sqlite3_value_type(argv[2]) == SQLITE_NULL) {
     sqlite3_result_null(context);
     return;
   }
   // The table's data object number is looked up once per statement.
-  auto* cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
+  auto* cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 1));
   if (cached == nullptr) {
     auto* object = static_cast<int64_t*>(sqlite3_malloc(sizeof(int64_t)));
     if (object == nullptr) {
       sqlite3_result_error_nomem(context);
       return;
     }
-    *object = 0;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(sqlite3_context_db_handle(context),
-                           "SELECT rootpage FROM main.sqlite_master WHERE type = 'table' AND "
-                           "name = ?1 COLLATE NOCASE",
-                           -1, &st, nullptr) == SQLITE_OK) {
-      sqlite3_bind_value(st, 1, argv[0]);
-      if (sqlite3_step(st) == SQLITE_ROW) *object = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_set_auxdata(context, 0, object, sqlite3_free);
-    cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 0));
+    const auto* catalog = static_cast<const Catalog*>(sqlite3_user_data(context));
+    *object = DataObjectNumber(sqlite3_context_db_handle(context), *catalog, ValueText(argv[0]),
+                               ValueText(argv[1]));
+    sqlite3_set_auxdata(context, 1, object, sqlite3_free);
+    cached = static_cast<int64_t*>(sqlite3_get_auxdata(context, 1));
     if (cached == nullptr) cached = object;  // not kept: still valid for this call
   }
   char text[kRowidTextChars + 1];
-  if (!RowidText(*cached, sqlite3_value_int64(argv[1]), text)) {
+  if (!RowidText(*cached, sqlite3_value_int64(argv[2]), text)) {
     sqlite3_result_null(context);
     return;
   }
@@ -154,30 +170,38 @@ bool RowidText(int64_t object, int64_t rowid, char* text) {
   return EncodeRowid(parts, text);
 }
 
-bool RowidBound(const RowidParts& parts, const char* op, int64_t* bound) {
+RowidSelection RowidBound(const RowidParts& parts, int64_t object, const char* op, int64_t* bound) {
+  bool below = op[0] == '<';
+  bool equality = op[0] == '=';
+  if (parts.object != object) {
+    // Every row of the table lies on one side of another object's ROWIDs.
+    if (equality) return RowidSelection::kNone;
+    return below == (parts.object > object) ? RowidSelection::kAll : RowidSelection::kNone;
+  }
   // Slots past the last row of a block lie between that block and the next: "<" and ">=" treat
   // them as the next block's first row, "<=" and ">" as the block's last row.
   int64_t base = ((parts.file - 1) * (kMaxRowidBlock + 1) + parts.block) * kRowidRowsPerBlock;
   bool inclusive_side = std::strcmp(op, "<=") == 0 || std::strcmp(op, ">") == 0;
-  bool equality = std::strcmp(op, "=") == 0;
   if (parts.slot >= kRowidRowsPerBlock) {
-    if (equality) return false;
+    if (equality) return RowidSelection::kNone;
     *bound = base + (inclusive_side ? kRowidRowsPerBlock - 1 : kRowidRowsPerBlock);
-    return true;
+    return RowidSelection::kStretch;
   }
   *bound = base + parts.slot;
-  return true;
+  return RowidSelection::kStretch;
 }
-int RegisterRowidFunctions(sqlite3* db) {
+
+int RegisterRowidFunctions(sqlite3* db, const Catalog* catalog) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  void* owners = const_cast<Catalog*>(catalog);
   int rc = sqlite3_create_function(db, "rowflume_rowid_create", 5, flags, nullptr,
                                    RowidCreateFunction, nullptr, nullptr);
   if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "rowflume_rowid_number", 2, flags, nullptr,
-                                 RowidNumberFunction, nullptr, nullptr);
+    rc = sqlite3_create_function(db, "rowflume_rowid_number", 4, flags, owners, RowidNumberFunction,
+                                 nullptr, nullptr);
   }
   if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "rowflume_rowid_text", 2, flags, nullptr, RowidTextFunction,
+    rc = sqlite3_create_function(db, "rowflume_rowid_text", 3, flags, owners, RowidTextFunction,
                                  nullptr, nullptr);
   }
   return rc;

@@ -11,7 +11,8 @@ namespace rowflume::engine {
 
 // ROWID texts: 18 characters of Oracle's base-64 alphabet, OOOOOOFFFBBBBBBRRR (data object,
 // relative file, block, slot). A SQLite rowid n (0 <= n <= kMaxRowidPosition) is slot n % 64 of
-// block (n / 64) % 2^22 in file 1 + n / 2^28, so ROWID order is rowid order within a table.
+// block (n / 64) % 2^22 in file 1 + n / 2^28, so ROWID order is rowid order within a table. The
+// data object number is the table's (schemas.h).
 constexpr int kRowidTextChars = 18;
 constexpr int64_t kRowidRowsPerBlock = 64;
 constexpr int kRowidBlockBits = 22;
@@ -32,13 +33,18 @@ bool DecodeRowid(const char* text, size_t len, RowidParts* parts);
 // The ROWID text of rowid n of the table with that data object number; false when n cannot be
 // written as a ROWID.
 bool RowidText(int64_t object, int64_t rowid, char* text);
-// The integer bound b for which "rowid OP b" holds for exactly the rows whose ROWID text
-// satisfies "ROWID OP text" (OP one of = < <= > >=); the object number is not compared. False
-// for "=" with a slot no row can have.
-bool RowidBound(const RowidParts& parts, const char* op, int64_t* bound);
+// Which rows of a table "ROWID OP text" selects (OP one of = < <= > >=). ROWIDs compare as
+// Oracle's do: data object number first, then file, block and slot. So a bound of another data
+// object selects all of the table's rows or none, and only a bound of the table's own object
+// selects a stretch, the rows whose rowid satisfies "rowid OP bound".
+enum class RowidSelection : uint8_t { kNone, kAll, kStretch };
+RowidSelection RowidBound(const RowidParts& parts, int64_t object, const char* op, int64_t* bound);
+
+struct Catalog;
 
 // Adds rowflume_rowid_create (DBMS_ROWID.ROWID_CREATE), rowflume_rowid_number and
-// rowflume_rowid_text, the functions rewritten statements call, to a connection.
-int RegisterRowidFunctions(sqlite3* db);
+// rowflume_rowid_text, the functions rewritten statements call, to a connection whose owners
+// catalog names.
+int RegisterRowidFunctions(sqlite3* db, const Catalog* catalog);
 
 }  // namespace rowflume::engine

@@ -67,33 +67,109 @@ int OperandAt(const std::vector<Token>& tokens, size_t idx, const std::string& s
   return 0;
 }
 
+// A table as a statement names it: its owner ("" when not qualified) and its name.
+struct TableName {
+  std::string owner;
+  std::string table;
+};
+
 // The table a ROWID belongs to: the table behind its qualifier (a table name or an alias given
-// in a FROM list), or without qualifier the first table after FROM.
-std::string RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
+// in a FROM list), or without qualifier the first table after FROM (or UPDATE).
+TableName RowidTable(const std::vector<Token>& tokens, const std::string& qualifier) {
   for (size_t idx = 0; idx < tokens.size(); ++idx) {
-    if (!IsWord(tokens[idx], "FROM") && !IsWord(tokens[idx], "JOIN") && !IsPunct(tokens[idx], ','))
-      continue;
+    bool first_table = IsWord(tokens[idx], "FROM") || IsWord(tokens[idx], "UPDATE");
+    if (!first_table && !IsWord(tokens[idx], "JOIN") && !IsPunct(tokens[idx], ',')) continue;
     size_t pos = idx + 1;
     if (pos >= tokens.size() || !IsName(tokens[pos])) continue;
+    TableName name;
     // owner.table names the table
     while (pos + 2 < tokens.size() && IsPunct(tokens[pos + 1], '.') && IsName(tokens[pos + 2])) {
+      name.owner = tokens[pos].text;
       pos += 2;
     }
-    const std::string& table = tokens[pos].text;
+    name.table = tokens[pos].text;
     if (qualifier.empty()) {
-      if (IsWord(tokens[idx], "FROM")) return table;
+      if (first_table) return name;
       continue;
     }
-    if (EqualIgnoringCase(table, qualifier.c_str()) || table == qualifier) return table;
+    if (EqualIgnoringCase(name.table, qualifier)) return name;
     size_t alias = pos + 1;
     if (alias < tokens.size() && IsWord(tokens[alias], "AS")) ++alias;
     if (alias < tokens.size() && IsName(tokens[alias]) &&
-        (EqualIgnoringCase(tokens[alias].text, qualifier.c_str()) ||
-         tokens[alias].text == qualifier)) {
-      return table;
+        EqualIgnoringCase(tokens[alias].text, qualifier)) {
+      return name;
     }
   }
-  return qualifier;
+  return {std::string(), qualifier};
+}
+
+// Whether tokens [from, to) are one ROWID select-list item: [[owner.]name.]ROWID [[AS] alias].
+bool IsRowidItem(const std::vector<Token>& tokens, size_t from, size_t to) {
+  size_t pos = from;
+  for (int parts = 0;
+       parts < 2 && pos + 2 < to && IsName(tokens[pos]) && IsPunct(tokens[pos + 1], '.'); ++parts) {
+    pos += 2;
+  }
+  if (pos >= to || !IsWord(tokens[pos], "ROWID")) return false;
+  ++pos;
+  if (pos < to && IsWord(tokens[pos], "AS")) ++pos;
+  if (pos < to && IsName(tokens[pos])) ++pos;
+  return pos == to;
+}
+
+// Whether tokens [from, to) are "*" or "name.*".
+bool IsStarItem(const std::vector<Token>& tokens, size_t from, size_t to) {
+  return to > from && IsPunct(tokens[to - 1], '*') &&
+         (to - from == 1 ||
+          (to - from == 3 && IsName(tokens[from]) && IsPunct(tokens[from + 1], '.')));
+}
+
+// Finds the ROWID items of the main select list (the first one outside parentheses), counted as
+// StatementPlan says.
+void FindRowidItems(const std::vector<Token>& tokens, StatementPlan* plan) {
+  int depth = 0;
+  size_t idx = 0;
+  for (; idx < tokens.size(); ++idx) {
+    if (IsPunct(tokens[idx], '(')) ++depth;
+    if (IsPunct(tokens[idx], ')')) --depth;
+    if (depth == 0 && IsWord(tokens[idx], "SELECT")) break;
+  }
+  if (idx == tokens.size()) return;
+  ++idx;
+  if (idx < tokens.size() && (IsWord(tokens[idx], "DISTINCT") || IsWord(tokens[idx], "UNIQUE") ||
+                              IsWord(tokens[idx], "ALL"))) {
+    ++idx;
+  }
+  std::vector<std::pair<size_t, size_t>> items;
+  size_t start = idx;
+  for (depth = 0; idx <= tokens.size(); ++idx) {
+    bool end = idx == tokens.size() || (depth == 0 && IsWord(tokens[idx], "FROM"));
+    if (end || (depth == 0 && IsPunct(tokens[idx], ','))) {
+      items.emplace_back(start, idx);
+      start = idx + 1;
+      if (end) break;
+      continue;
+    }
+    if (IsPunct(tokens[idx], '(')) ++depth;
+    if (IsPunct(tokens[idx], ')') && --depth < 0) break;  // a select list ends inside a bracket
+  }
+  int count = static_cast<int>(items.size());
+  int first_star = count;
+  int last_star = -1;
+  for (int item = 0; item < count; ++item) {
+    if (IsStarItem(tokens, items[item].first, items[item].second)) {
+      if (first_star == count) first_star = item;
+      last_star = item;
+    }
+  }
+  for (int item = 0; item < count; ++item) {
+    if (!IsRowidItem(tokens, items[item].first, items[item].second)) continue;
+    if (item < first_star) {
+      plan->rowid_from_front.push_back(item);
+    } else if (item > last_star) {
+      plan->rowid_from_back.push_back(count - item);
+    }
+  }
 }
 
 }  // namespace
@@ -160,10 +236,16 @@ void RewriteOracleForms(StatementPlan* plan) {
     if (idx >= 2 && IsPunct(tokens[idx - 1], '.')) {
       qualifier = tokens[idx - 2].text;
       from = tokens[idx - 2].start;
+      // owner.table.ROWID: the owner belongs to the column reference too
+      if (idx >= 4 && IsPunct(tokens[idx - 3], '.') && IsName(tokens[idx - 4])) {
+        from = tokens[idx - 4].start;
+      }
       // the qualifier was copied already: take the output back to its start
       if (copied > from) continue;
     }
     std::string column = sql.substr(from, token.start - from) + "_rowid_";
+    TableName table = RowidTable(tokens, qualifier);
+    std::string table_arguments = Quoted(table.owner, '\'') + ", " + Quoted(table.table, '\'');
     std::string op;
     std::string first;
     std::string second;
@@ -172,13 +254,11 @@ void RewriteOracleForms(StatementPlan* plan) {
     int operand_tokens = op_tokens ? OperandAt(tokens, next + op_tokens, sql, &first) : 0;
     if (op_tokens && operand_tokens) {
       size_t last = next + op_tokens + operand_tokens - 1;
-      if (op == "<>" || op == "!=") {
-        replace(from, tokens[last].end,
-                "NOT (" + column + " IS rowflume_rowid_number(" + first + ", '='))");
-      } else {
-        replace(from, tokens[last].end,
-                column + " " + op + " rowflume_rowid_number(" + first + ", '" + op + "')");
-      }
+      // "<>" and "!=" are the negation of "=", whose bound serves both.
+      std::string bound_op = op == "<>" || op == "!=" ? "=" : op;
+      replace(from, tokens[last].end,
+              column + " " + op + " rowflume_rowid_number(" + first + ", '" + bound_op + "', " +
+                  table_arguments + ")");
       idx = last;
       continue;
     }
@@ -194,7 +274,8 @@ void RewriteOracleForms(StatementPlan* plan) {
         size_t last = and_idx + static_cast<size_t>(high_tokens);
         replace(from, tokens[last].end,
                 column + (negated ? " NOT" : "") + " BETWEEN rowflume_rowid_number(" + first +
-                    ", '>=') AND rowflume_rowid_number(" + second + ", '<=')");
+                    ", '>=', " + table_arguments + ") AND rowflume_rowid_number(" + second +
+                    ", '<=', " + table_arguments + ")");
         idx = last;
         continue;
       }
@@ -203,8 +284,7 @@ void RewriteOracleForms(StatementPlan* plan) {
       replace(from, token.end, column);
       continue;
     }
-    std::string text =
-        "rowflume_rowid_text(" + Quoted(RowidTable(tokens, qualifier), '\'') + ", " + column + ")";
+    std::string text = "rowflume_rowid_text(" + table_arguments + ", " + column + ")";
     // A select-list ROWID without alias keeps its name.
     if (select_list_depth == depth &&
         (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {
@@ -212,6 +292,7 @@ void RewriteOracleForms(StatementPlan* plan) {
     }
     replace(from, token.end, text);
   }
+  if (plan->stmt_type == kStmtSelect) FindRowidItems(tokens, plan);
   if (!changed) return;
   out.append(sql, copied, std::string::npos);
   plan->sql = std::move(out);

@@ -48,6 +48,7 @@ void Scanner::SkipBlanks() {
     } else if (pos_ + 1 < len_ && text_[pos_] == '/' && text_[pos_ + 1] == '*') {
       pos_ += 2;
       while (pos_ + 1 < len_ && !(text_[pos_] == '*' && text_[pos_ + 1] == '/')) ++pos_;
+      if (pos_ + 1 >= len_) comment_open_ = true;
       pos_ = pos_ + 2 < len_ ? pos_ + 2 : len_;
     } else {
       return;

@@ -35,6 +35,9 @@ class Scanner {
   // quote inside read as one).
   Kind Next(std::string* token);
 
+  // Whether the text ended inside a /* comment, which Oracle refuses and SQLite does not.
+  bool CommentOpen() const { return comment_open_; }
+
  private:
   void SkipBlanks();
 
@@ -42,6 +45,7 @@ class Scanner {
   size_t len_;
   size_t pos_ = 0;
   size_t start_ = 0;
+  bool comment_open_ = false;
 };
 
 // Text as a statement writes it between quotes (' for a string, " for a name), each quote inside

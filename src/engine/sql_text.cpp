@@ -74,6 +74,25 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
   if (pairs == 0) Refuse(plan, ora::kMissingOrInvalidOption);
 }
 
+// One pass over the words: the placeholders, whether SYSDATE is named (a column of DUAL whose
+// clock is set before such a statement runs); true when the text ends inside a comment.
+bool ScanWords(const char* text, size_t len, StatementPlan* plan) {
+  Scanner words(text, len);
+  std::string token;
+  Scanner::Kind kind;
+  size_t colon_end = std::string::npos;  // just past the last token when it was a ':'
+  while ((kind = words.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
+    bool named = kind == Scanner::kWord || kind == Scanner::kQuotedName;
+    // A placeholder is a name right after its colon.
+    if (named && words.TokenStart() == colon_end && !HasPlaceholder(*plan, token)) {
+      plan->placeholders.push_back(token);
+    }
+    if (kind == Scanner::kWord && EqualIgnoringCase(token, "SYSDATE")) plan->uses_sysdate = true;
+    colon_end = kind == Scanner::kPunct && token == ":" ? words.Position() : std::string::npos;
+  }
+  return words.CommentOpen();
+}
+
 ub2 StatementType(const std::string& word) {
   static const struct {
     const char* word;
@@ -92,6 +111,7 @@ ub2 StatementType(const std::string& word) {
 
 void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
   *plan = StatementPlan{};
+  bool comment_open = ScanWords(text, len, plan);
   Scanner scanner(text, len);
   std::string token;
   Scanner::Kind kind = scanner.Next(&token);
@@ -106,6 +126,7 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
     if (after_alter.Next(&second) == Scanner::kWord && EqualIgnoringCase(second, "SESSION")) {
       plan->kind = StatementKind::kAlterSession;
       InspectAlterSession(&after_alter, plan);
+      if (comment_open) Refuse(plan, ora::kCommentNotTerminated);
       return;
     }
   }
@@ -123,14 +144,15 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       plan->stmt_type == kStmtDelete) {
     RewriteOracleForms(plan);
   }
-  // SYSDATE is a column of DUAL whose clock is set before a statement that names it runs.
-  Scanner words(text, len);
-  while ((kind = words.Next(&token)) != Scanner::kEnd && kind != Scanner::kBad) {
-    if (kind == Scanner::kWord && EqualIgnoringCase(token, "SYSDATE")) {
-      plan->uses_sysdate = true;
-      break;
-    }
+  // The parser stops at an open comment before anything else is looked at.
+  if (comment_open) plan->refusal = &ora::kCommentNotTerminated;
+}
+
+bool HasPlaceholder(const StatementPlan& plan, std::string_view name) {
+  for (const std::string& placeholder : plan.placeholders) {
+    if (EqualIgnoringCase(placeholder, name)) return true;
   }
+  return false;
 }
 
 std::string SqlForSession(const StatementPlan& plan, const std::string& user) {

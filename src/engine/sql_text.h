@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/oci_api.h"
@@ -46,14 +47,26 @@ struct StatementPlan {
   // partition named); null when there is none.
   const OraError* refusal = nullptr;
   std::vector<SessionSetting> settings;  // ALTER SESSION settings to apply at execute
+  // Names of the statement's placeholders (":name"), without the colon, as written; a bind to
+  // any other name is refused at once.
+  std::vector<std::string> placeholders;
+  // Where the main select list has the ROWID pseudo-column, which describe reports as a ROWID:
+  // 0-based column positions where no "*" comes before it, and positions from the end (1 is the
+  // last column) where none follows. An item between two "*" is in neither list.
+  std::vector<int> rowid_from_front;
+  std::vector<int> rowid_from_back;
 };
+
+// Whether the statement has a placeholder of that name (without the colon), letter case ignored.
+bool HasPlaceholder(const StatementPlan& plan, std::string_view name);
 
 // Classifies statement text and prepares what execute needs. Never fails: errors that Oracle
 // would raise at execute are kept in the plan.
 void InspectStatement(const char* text, size_t len, StatementPlan* plan);
 
 // The text to run for a session: names qualified with the session user's own schema
-// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the database itself.
+// ("SCOTT.EMP" for user SCOTT) lose the qualifier, since that schema is the main database; other
+// owners' qualifiers stay, naming the schema files attached under their names.
 std::string SqlForSession(const StatementPlan& plan, const std::string& user);
 
 }  // namespace rowflume::engine

@@ -120,9 +120,19 @@ void Describe(Stmt* stmt) {
   while (stmt->params.size() < static_cast<size_t>(count)) {
     stmt->params.push_back(std::make_unique<Param>(stmt->env));
   }
+  std::vector<bool> rowid(static_cast<size_t>(count), false);
+  for (int front : stmt->plan.rowid_from_front) {
+    if (front < count) rowid[static_cast<size_t>(front)] = true;
+  }
+  for (int back : stmt->plan.rowid_from_back) {
+    if (back <= count) rowid[static_cast<size_t>(count - back)] = true;
+  }
   for (int col = 0; col < count; ++col) {
     ColumnType type;
-    if (!TypeFromDeclared(sqlite3_column_decltype(st, col), &type)) {
+    const char* declared = sqlite3_column_decltype(st, col);
+    if (declared == nullptr && rowid[static_cast<size_t>(col)]) {
+      type = RowidType();
+    } else if (!TypeFromDeclared(declared, &type)) {
       type = TypeFromStorage(stmt->row_pending ? sqlite3_column_type(st, col) : 0);
     }
     stmt->columns[static_cast<size_t>(col)] = type;
@@ -170,7 +180,11 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
     ++name;
     --len;
   }
-  if (len == 0) return Fail(error, ora::kIllegalVariableName);
+  // The client knows the statement's placeholders from its text: a name it lacks is refused
+  // here, not at execute.
+  if (len == 0 || !stmt->prepared || !HasPlaceholder(stmt->plan, std::string_view(name, len))) {
+    return Fail(error, ora::kIllegalVariableName);
+  }
   Bind* bind = nullptr;
   for (Bind* existing : stmt->binds) {
     if (existing && EqualIgnoringCase(std::string_view(name, len), existing->name)) bind = existing;

@@ -48,8 +48,10 @@ TEST(ColumnTypes, EveryDeclaredNameAndItsDescription) {
       {"LONG RAW", SQLT_LBI, 0, 0, 0, 0, kBin, 0, 0},
       {"RAW(16)", SQLT_BIN, 16, 0, 0, 0, kBin, 0, 0},
       {"RAW", SQLT_BIN, 2000, 0, 0, 0, kBin, 0, 0},
-      {"ROWID", SQLT_RDD, 10, 0, 0, 0, kTxt, 0, 0},
-      {"UROWID(4000)", SQLT_RDD, 10, 0, 0, 0, kTxt, 0, 0},
+      // A ROWID is its 18-character text, like the pseudo-column; a logical one is longer.
+      {"ROWID", SQLT_RDD, 18, 0, 0, 0, kTxt, 0, 0},
+      {"UROWID(200)", SQLT_RDD, 200, 0, 0, 0, kTxt, 0, 0},
+      {"UROWID", SQLT_RDD, 4000, 0, 0, 0, kTxt, 0, 0},
       {"NCLOB", SQLT_CLOB, 4000, 0, 0, 2, kTxt, 0, 0},
       {"CLOB", SQLT_CLOB, 4000, 0, 0, 1, kTxt, 0, 0},
       {"BLOB", SQLT_BLOB, 4000, 0, 0, 0, kBin, 0, 0},

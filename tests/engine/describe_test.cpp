@@ -1,5 +1,6 @@
 // Describe of the embedded engine: types, sizes, precision and scale, names, exact widths.
 #include <cstring>
+#include <vector>
 
 #include "engine/engine_support.h"
 
@@ -96,7 +97,7 @@ TEST(EngineDescribe, EveryTypeFamily) {
       {"NCL", 112, 4000, 0, 0},
       {"BL", 113, 4000, 0, 0},
       {"BF", 114, 530, 0, 0},
-      {"RID", 104, 10, 0, 0},
+      {"RID", 104, 18, 0, 0},
       // No declared type: the first row's value (NULL here) decides.
       {"UNTYPED", 1, 4000, 0, 0},
   };
@@ -154,6 +155,44 @@ TEST(EngineDescribe, ExpressionsTakeTheTypeOfTheirFirstValue) {
   ASSERT_NE(stmt, nullptr);
   EXPECT_EQ(DescribeColumn(conn, stmt, 1).type, 1);
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+TEST(EngineDescribe, RowidPseudoColumnIsARowid) {
+  std::string path = MakeDatabase("rowid_items",
+                                  "CREATE TABLE t(a INTEGER, b VARCHAR2(5)); CREATE TABLE u(c);"
+                                  "INSERT INTO t VALUES (1, 'x'); INSERT INTO u VALUES (2);");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  constexpr ub2 kRowid = 104;
+  struct Case {
+    const char* sql;
+    std::vector<ub2> types;
+  } cases[] = {
+      {"select rowid, t.* from t", {kRowid, 2, 1}},
+      {"select t.*, rowid from t", {2, 1, kRowid}},
+      {"select a, t.rowid as r, b from t", {2, kRowid, 1}},
+      {"select distinct ROWID from t", {kRowid}},
+      {"select rowid from t union all select rowid from t", {kRowid}},
+      {"select t.rowid r, u.* from t, u", {kRowid, 2}},
+      // Where a column list of unknown width lies on both sides, the position is unknown.
+      {"select t.*, t.rowid, u.* from t, u", {2, 1, 1, 2}},
+      // An expression of a ROWID is text.
+      {"select rowid || '' from t", {1}},
+  };
+  for (const Case& entry : cases) {
+    SCOPED_TRACE(entry.sql);
+    OCIStmt* stmt = conn.Query(entry.sql);
+    ASSERT_NE(stmt, nullptr);
+    ASSERT_EQ(conn.StmtAttr(stmt, OCI_ATTR_PARAM_COUNT), entry.types.size());
+    for (ub4 pos = 1; pos <= entry.types.size(); ++pos) {
+      Described got = DescribeColumn(conn, stmt, pos);
+      EXPECT_EQ(got.type, entry.types[pos - 1]) << "column " << pos;
+      if (got.type == kRowid) {
+        EXPECT_EQ(got.size, 18) << "column " << pos;
+      }
+    }
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
 }
 
 TEST(EngineDescribe, StatementAttributesHaveTheirWidths) {

@@ -13,7 +13,7 @@ class EngineErrors : public testing::Test {
     ASSERT_EQ(conn_.Logon(path_), OCI_SUCCESS);
   }
 
-  // The first line of the error of executing `sql` as a query.
+  // The whole error text of executing `sql` as a query: SQLite's own words never follow it.
   std::string QueryError(const std::string& sql) {
     OCIStmt* stmt = conn_.Prepare(sql);
     EXPECT_EQ(
@@ -21,8 +21,7 @@ class EngineErrors : public testing::Test {
         OCI_ERROR)
         << sql;
     conn_.api->HandleFree(stmt, OCI_HTYPE_STMT);
-    std::string text = conn_.ErrorText();
-    return text.substr(0, text.find('\n') + 1);
+    return conn_.ErrorText();
   }
 
   Connection conn_;
@@ -41,6 +40,15 @@ TEST_F(EngineErrors, ClassicTexts) {
   EXPECT_EQ(QueryError("select 1 from dual; select 2 from dual"),
             "ORA-00933: SQL command not properly ended\n");
   EXPECT_EQ(QueryError("SELECTIONS"), "ORA-00900: invalid SQL statement\n");
+  // An open comment is refused whatever else the statement holds; comment marks inside strings
+  // and line comments are no comments.
+  for (const char* open : {"select * from emp /* to the end", "select /*+ FULL(e) from emp e",
+                           "select * from nosuch /*", "selec /* 1 from dual",
+                           "ALTER SESSION SET NLS_DATE_FORMAT='YYYY' /* year"}) {
+    EXPECT_EQ(QueryError(open), "ORA-01742: comment not terminated properly\n") << open;
+  }
+  EXPECT_EQ(conn_.One("select '/*' || name from emp -- /* not a comment"), "/*KING");
+  EXPECT_EQ(conn_.One("select /* */ name /**/ from emp /* closed at the end */"), "KING");
   sb4 code = 0;
   EXPECT_EQ(conn_.Execute("insert into emp values (1, 'BLAKE')"), OCI_ERROR);
   EXPECT_EQ(conn_.ErrorText(&code), "ORA-00001: unique constraint (SCOTT.EMP_ID) violated\n");

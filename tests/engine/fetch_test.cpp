@@ -439,6 +439,25 @@ TEST(EngineFetch, BindsByNameIgnoringCase) {
   EXPECT_EQ(got, (std::vector<ub4>{10, 11, 12, 13, 14, 16, 17, 18, 19}));
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
 
+  // A name the statement has no placeholder for is refused by the bind itself; text in strings
+  // and comments holds no placeholder.
+  stmt =
+      conn.Prepare("select n from seq where n >= :minrid /* :note */ and s <> ':quoted' -- :end");
+  for (const char* name : {"note", "quoted", ":end", "min", "minrid2", ":", ""}) {
+    OCIBind* bind = nullptr;
+    EXPECT_EQ(conn.api->BindByName(stmt, &bind, conn.err, reinterpret_cast<const OraText*>(name),
+                                   static_cast<sb4>(std::strlen(name)), low, 2, SQLT_CHR, nullptr,
+                                   nullptr, nullptr, 1, nullptr, OCI_DEFAULT),
+              OCI_ERROR)
+        << name;
+    EXPECT_EQ(conn.ErrorText(), "ORA-01036: illegal variable name/number\n") << name;
+  }
+  ASSERT_EQ(
+      conn.api->BindByName(stmt, &binds[0], conn.err, reinterpret_cast<const OraText*>(":MinRid"),
+                           7, low, 2, SQLT_CHR, nullptr, nullptr, nullptr, 1, nullptr, OCI_DEFAULT),
+      OCI_SUCCESS);
+  conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+
   // A placeholder left unbound fails at execute.
   stmt = conn.Prepare("select n from seq where n = :missing");
   EXPECT_EQ(conn.api->StmtExecute(conn.svc, stmt, conn.err, 0, 0, nullptr, nullptr, OCI_DEFAULT),

@@ -81,23 +81,56 @@ TEST(RowidText, ComparisonsSelectTheRowsOracleWould) {
   std::string db = MakeDatabase("rowid_compare", Numbers());
   Connection conn;
   ASSERT_EQ(conn.Logon("sqlite:" + db), OCI_SUCCESS);
+  int64_t object =
+      std::stoll(conn.One("SELECT DATA_OBJECT_ID FROM DBA_OBJECTS WHERE "
+                          "OBJECT_NAME = 'T'"));
+  auto literal = [](const std::string& rowid) { return "'" + rowid + "'"; };
   // A bound past the last slot of block 1 lies between rowid 127 and 128.
-  std::string past = "'" + Rowid(5, 1, 1, 32767) + "'";
-  std::string slot5 = "'" + Rowid(5, 1, 1, 5) + "'";
-  std::string first = "'" + Rowid(5, 1, 0, 10) + "'";
-  auto count = [&](const std::string& where) {
-    return conn.One("SELECT COUNT(*) FROM T WHERE " + where);
+  std::string past = literal(Rowid(object, 1, 1, 32767));
+  std::string slot5 = literal(Rowid(object, 1, 1, 5));
+  std::string first = literal(Rowid(object, 1, 0, 10));
+  // ROWIDs of the objects just below and above T's: every row of T is above the one and below
+  // the other, whatever their file, block and slot.
+  std::string lower = literal(Rowid(object - 1, 1023, 4194303, 65535));
+  std::string higher = literal(Rowid(object + 1, 0, 0, 0));
+  std::string zero = literal("AAAAAAAAAAAAAAAAAA");
+  struct Case {
+    std::string where;
+    const char* count;
+  } cases[] = {
+      {"ROWID < " + past, "127"},
+      {"ROWID <= " + past, "127"},
+      {"ROWID > " + past, "73"},
+      {"ROWID>=" + past, "73"},
+      {"ROWID = " + slot5, "1"},
+      {"ROWID = " + past, "0"},
+      {"ROWID <> " + past, "200"},
+      {"ROWID != " + slot5, "199"},
+      {"ROWID BETWEEN " + first + " AND " + past, "118"},
+      {"ROWID NOT BETWEEN " + first + " AND " + past, "82"},
+      {"ROWID >= " + lower, "200"},
+      {"ROWID > " + lower, "200"},
+      {"ROWID < " + lower, "0"},
+      {"ROWID <= " + lower, "0"},
+      {"ROWID = " + lower, "0"},
+      {"ROWID <> " + lower, "200"},
+      {"ROWID < " + higher, "200"},
+      {"ROWID >= " + higher, "0"},
+      {"ROWID BETWEEN " + lower + " AND " + higher, "200"},
+      {"ROWID BETWEEN " + higher + " AND " + lower, "0"},
+      {"ROWID NOT BETWEEN " + higher + " AND " + past, "200"},
+      {"ROWID NOT BETWEEN " + first + " AND " + higher, "9"},
+      {"ROWID >= " + lower + " AND ROWID < " + past, "127"},
+      {"ROWID >= " + first + " AND ROWID < " + higher, "191"},
+      // An empty range: both bounds the same.
+      {"ROWID >= " + zero + " AND ROWID < " + zero, "0"},
+      {"ROWID >= " + slot5 + " AND ROWID < " + slot5, "0"},
+      // Comparisons with NULL hold for no row.
+      {"ROWID <> NULL", "0"},
   };
-  EXPECT_EQ(count("ROWID < " + past), "127");
-  EXPECT_EQ(count("ROWID <= " + past), "127");
-  EXPECT_EQ(count("ROWID > " + past), "73");
-  EXPECT_EQ(count("ROWID>=" + past), "73");
-  EXPECT_EQ(count("ROWID = " + slot5), "1");
-  EXPECT_EQ(count("ROWID = " + past), "0");
-  EXPECT_EQ(count("ROWID <> " + past), "200");
-  EXPECT_EQ(count("ROWID != " + slot5), "199");
-  EXPECT_EQ(count("ROWID BETWEEN " + first + " AND " + past), "118");
-  EXPECT_EQ(count("ROWID NOT BETWEEN " + first + " AND " + past), "82");
+  for (const Case& entry : cases) {
+    EXPECT_EQ(conn.One("SELECT COUNT(*) FROM T WHERE " + entry.where), entry.count) << entry.where;
+  }
   EXPECT_EQ(conn.One("SELECT ID FROM T WHERE ROWID = " + slot5), "69");
 
   OCIStmt* stmt = conn.Prepare("SELECT ID FROM T WHERE ROWID >= 'not a rowid'");
@@ -113,7 +146,8 @@ TEST(RowidText, RangePredicateIsARowidRangeSearch) {
   std::string db = MakeDatabase("rowid_plan", Numbers());
   sqlite3* handle = nullptr;
   ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
-  ASSERT_EQ(engine::RegisterDictionary(handle), SQLITE_OK);
+  engine::Catalog catalog;
+  ASSERT_EQ(engine::RegisterDictionary(handle, &catalog), SQLITE_OK);
   sqlite3_stmt* st = nullptr;
   ASSERT_EQ(
       sqlite3_prepare_v2(handle, ("EXPLAIN QUERY PLAN " + plan.sql).c_str(), -1, &st, nullptr),
