@@ -175,6 +175,56 @@ TEST_F(ParallelUnload, PiecesIntoCommandsOfTheirOwn) {
   EXPECT_TRUE(SortedRows(texts) == SerialRows());
 }
 
+// split=HR.ORDERS reads HR's ORDERS, never the table of that name the logged-on user has too:
+// with rows, empty, or with its owner misspelt.
+TEST_F(ParallelUnload, TheNamedOwnersTableIsRead) {
+  SqliteFile hr(dir_ + "/hr.db");
+  ASSERT_TRUE(
+      hr.Exec("CREATE TABLE ORDERS(ID INTEGER, NOTE VARCHAR2(20));"
+              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) "
+              "INSERT INTO ORDERS SELECT i, 'hr ' || i FROM n;"));
+  Sql("CREATE TABLE ORDERS(ID INTEGER, NOTE VARCHAR2(20));"
+      "INSERT INTO ORDERS VALUES (1, 'scott 1'), (2, 'scott 2');"
+      "CREATE TABLE rowflume_schemas(owner TEXT, path TEXT);"
+      "INSERT INTO rowflume_schemas VALUES ('hr', 'hr.db');");
+  std::vector<std::string> expected =
+      Lines(hr.Rows("SELECT ID || ',\"' || NOTE || '\"' FROM ORDERS"));
+  std::sort(expected.begin(), expected.end());
+
+  const std::string ranged =
+      "query=select * from HR.ORDERS where ROWID >= :minrid and ROWID < :maxrid";
+  for (const std::string& query : {std::string(), ranged}) {
+    SCOPED_TRACE(query);
+    const std::string prefix = query.empty() ? "o_" : "r_";
+    std::vector<std::string> args = {"split=HR.ORDERS", "degree=4", "quote=0x22",
+                                     "file=" + prefix + "%p.txt"};
+    if (!query.empty()) args.push_back(query);
+    ProgramRun run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_GE(Files(prefix).size(), 2u);  // 30000 rows are 4 extents
+    EXPECT_TRUE(SortedRows(Files(prefix)) == expected);
+  }
+
+  // HR's table empty: nothing is unloaded, and that is a success.
+  ASSERT_TRUE(hr.Exec("DELETE FROM ORDERS"));
+  for (const std::string& query : {std::string(), ranged}) {
+    SCOPED_TRACE(query);
+    const std::string prefix = query.empty() ? "e_" : "f_";
+    std::vector<std::string> args = {"split=HR.ORDERS", "degree=4", "file=" + prefix + "%p.txt"};
+    if (!query.empty()) args.push_back(query);
+    ProgramRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(Files(prefix), std::vector<std::string>{prefix + "1.txt"});
+    EXPECT_EQ(ReadFile(dir_ + "/" + prefix + "1.txt"), "");
+  }
+
+  // A misspelt owner names no table: it is reported, and nothing is written.
+  ProgramRun run = Run({"split=HRX.ORDERS", "degree=4", "file=m_%p.txt"});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.out.find("ORA-00942: table or view does not exist"), std::string::npos) << run.out;
+  EXPECT_TRUE(Files("m_").empty());
+}
+
 TEST_F(ParallelUnload, NamesWithoutPieceFieldGetOne) {
   ProgramRun run = Run({"split=scott.big", "degree=3", "file=plain.txt", "log=run.log"});
   ASSERT_EQ(run.status, 0) << run.out;
