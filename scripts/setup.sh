@@ -19,6 +19,9 @@ ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null
 # The MySQL output formats are checked by loading them into a private MariaDB server.
 command -v mariadbd >/dev/null || [ -x /usr/sbin/mariadbd ] || need+=(mariadb-server)
 command -v mariadb >/dev/null || need+=(mariadb-client)
+# The CSV layout is checked by loading it into a private PostgreSQL server.
+ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
+command -v psql >/dev/null || need+=(postgresql-client)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

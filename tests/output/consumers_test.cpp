@@ -8,82 +8,13 @@
 #include <string>
 
 #include "support/files.h"
+#include "support/private_server.h"
 #include "support/program_folder.h"
 
 namespace rowflume {
 namespace {
 
 using namespace testing_support;
-
-// One private server per test program, started on first use and stopped at the end.
-class MariaDb {
- public:
-  // The running server, or null with the reason in *why (not installed: *installed false).
-  static MariaDb* Get(bool* installed, std::string* why) {
-    static MariaDb* server = nullptr;
-    static int start_status = -2;
-    if (start_status == -2) {
-      std::string dir = MakeTempDir();
-      ProgramRun run = RunShell(dir, "bash " + Script() + " start " + ShellQuote(dir) + " 2>&1");
-      start_status = run.status;
-      if (run.status == 0) {
-        server = new MariaDb(dir);
-        Instance() = server;
-      } else {
-        start_reason() = run.out;
-        std::filesystem::remove_all(dir);
-      }
-    }
-    *installed = start_status != 3;
-    *why = start_reason();
-    return server;
-  }
-
-  static void StopIfStarted() {
-    MariaDb* server = Instance();
-    if (server == nullptr) return;
-    RunShell(server->dir_, "bash " + Script() + " stop " + ShellQuote(server->dir_));
-    std::filesystem::remove_all(server->dir_);
-    delete server;
-    Instance() = nullptr;
-  }
-
-  // Runs SQL text on the database test; the client's output (tab-separated rows) in out.
-  ProgramRun Sql(const std::string& sql) {
-    std::string path = dir_ + "/statements.sql";
-    WriteFile(path, sql);
-    return SourceFile(path);
-  }
-
-  // Runs an SQL file; the client's messages land in out with its rows, so that comparing the
-  // rows also catches a warning.
-  ProgramRun SourceFile(const std::string& path) {
-    return RunShell(
-        dir_, "bash " + Script() + " sql " + ShellQuote(dir_) + " < " + ShellQuote(path) + " 2>&1");
-  }
-
- private:
-  explicit MariaDb(std::string dir) : dir_(std::move(dir)) {}
-  static std::string Script() {
-    return ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tests/output/mariadb_server.sh");
-  }
-  static MariaDb*& Instance() {
-    static MariaDb* instance = nullptr;
-    return instance;
-  }
-  static std::string& start_reason() {
-    static std::string reason;
-    return reason;
-  }
-  std::string dir_;
-};
-
-class MariaDbEnvironment : public testing::Environment {
- public:
-  void TearDown() override { MariaDb::StopIfStarted(); }
-};
-testing::Environment* const kMariaDbEnvironment =
-    testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
 
 // The client prints rows with tabs; the SQLite helper joins columns with "|".
 std::string TabsToBars(std::string text) {
@@ -117,10 +48,10 @@ class Consumers : public ProgramFolderTest {
     ASSERT_TRUE(
         db_->ExecWithBlob("UPDATE SRC SET DOC = ?1 WHERE ID = 7", std::string("\0'\"\\,\n", 6)));
   }
-  MariaDb* Server() {
+  PrivateServer* Server() {
     bool installed = false;
     std::string why;
-    MariaDb* server = MariaDb::Get(&installed, &why);
+    PrivateServer* server = PrivateServer::Get("mariadb_server.sh", &installed, &why);
     if (server == nullptr && installed) ADD_FAILURE() << "MariaDB did not start:\n" << why;
     return server;
   }
@@ -141,7 +72,7 @@ constexpr char kSqliteAmount[] =
 constexpr char kMariaAmount[] = ", CASE WHEN AMOUNT IS NULL THEN 'N' ELSE AMOUNT END";
 
 TEST_F(Consumers, MySqlInsertStatementsLoadIntoMariaDb) {
-  MariaDb* server = Server();
+  PrivateServer* server = Server();
   if (server == nullptr) GTEST_SKIP() << "MariaDB is not installed; the MySQL consumer is skipped";
   ASSERT_EQ(server
                 ->Sql("DROP TABLE IF EXISTS SRC;"
@@ -188,7 +119,7 @@ TEST_F(Consumers, MySqlInsertStatementsLoadIntoMariaDb) {
 }
 
 TEST_F(Consumers, MySqlLoadLayoutLoadsWithLoadData) {
-  MariaDb* server = Server();
+  PrivateServer* server = Server();
   if (server == nullptr) GTEST_SKIP() << "MariaDB is not installed; the MySQL consumer is skipped";
   // Raw bytes pass the load layout unescaped, so only text, numbers and dates go this way.
   ASSERT_EQ(server
