@@ -53,7 +53,7 @@ const ColumnKind kKinds[] = {
 };
 
 bool IsNeverEscaped(int described) {
-  for (int type : {2, 6, 11, 12, 15, 23, 104, 112, 113, 114, 156, 180, 187, 181, 188, 232}) {
+  for (int type : {2, 6, 11, 12, 104, 112, 113, 114, 156, 180, 187, 181, 188, 232}) {
     if (described == type) return true;
   }
   return false;
