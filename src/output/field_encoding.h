@@ -45,6 +45,7 @@ struct FieldEncoder {
   int quote_length;  // up to the first NUL byte
   bool escaping;     // escape character is not a space
   EscapeTable escapes;
+  bool double_byte;  // the client's character set is double-byte: text keeps its pairs whole
   bool translating;  // sedf and sedt differ in a leading position
   TranslateTable translation;
   int format;                // the job's `format`: kTextFormat, kMySqlFormat or kOracleFormat
@@ -58,8 +59,10 @@ struct FieldEncoder {
   std::array<uint8_t, kMaxColumns> text_plan;
 };
 
+// client_charset names the session's client character set (ClientCharsetName), which decides
+// whether text keeps its double-byte characters whole.
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,
-                      const ColumnDesc* head);
+                      const ColumnDesc* head, const char* client_charset);
 
 // The worst-case size of one encoded field of the column, cached in its size_cache.
 int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
