@@ -209,6 +209,8 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->null_length = job->null_length;
   enc->quote = job->quote;
   enc->quote_length = static_cast<int>(strnlen(job->quote, sizeof job->quote));
+  enc->record = job->record;
+  enc->record_length = job->record_length;
   enc->escaping = job->escape != ' ';
   BuildEscapeTable(&enc->escapes, job->escape, job->escf, job->esct,
                    CountEscapePairs(job->escf, job->esct));
@@ -435,6 +437,46 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
 
   if (quoted) Put(out, enc->quote, enc->quote_length);
   if (mysql_hex) Put(out, ")", 1);
+}
+
+namespace {
+
+// Whether a header text must be quoted to be read back as one field: it holds a byte of the
+// quote or of a separator, a line break, or a byte that escaping changes.
+bool HeaderNeedsQuotes(const FieldEncoder* enc, const char* text, int length) {
+  for (int k = 0; k < length; ++k) {
+    const char b = text[k];
+    if (b == '\n' || b == '\r' ||
+        std::memchr(enc->quote, b, static_cast<size_t>(enc->quote_length)) != nullptr ||
+        std::memchr(enc->field, b, static_cast<size_t>(enc->field_length)) != nullptr ||
+        std::memchr(enc->record, b, static_cast<size_t>(enc->record_length)) != nullptr) {
+      return true;
+    }
+  }
+  return enc->escaping && CountEscapes(text, length, enc->escapes, enc->double_byte) > 0;
+}
+
+}  // namespace
+
+void EncodeHeaderName(FieldEncoder* enc, const char* prehead, int prehead_length, const char* name,
+                      int name_length) {
+  OutputBuffer* out = enc->out;
+  // Names needing no quotes stay bare, so that the usual header line reads as it always has.
+  if (enc->quote_length == 0 || (!HeaderNeedsQuotes(enc, prehead, prehead_length) &&
+                                 !HeaderNeedsQuotes(enc, name, name_length))) {
+    Put(out, prehead, prehead_length);
+    Put(out, name, name_length);
+    return;
+  }
+  Put(out, enc->quote, enc->quote_length);
+  for (int piece = 0; piece < 2; ++piece) {
+    const char* text = piece == 0 ? prehead : name;
+    const int length = piece == 0 ? prehead_length : name_length;
+    const int64_t escapes =
+        enc->escaping ? CountEscapes(text, length, enc->escapes, enc->double_byte) : 0;
+    EmitValue(enc, text, length, escapes, -1, enc->double_byte);
+  }
+  Put(out, enc->quote, enc->quote_length);
 }
 
 }  // namespace rowflume

@@ -77,8 +77,8 @@ void PutHeader(UnloadRun* run) {
   Put(out, job->rowpre, job->rowpre_length);
   for (int k = 0; k < run->column_count; ++k) {
     if (k > 0) Put(out, job->field, job->field_length);
-    Put(out, job->prehead, job->prehead_length);
-    Put(out, run->columns[k]->name, run->columns[k]->name_length);
+    EncodeHeaderName(&run->encoder, job->prehead, job->prehead_length, run->columns[k]->name,
+                     static_cast<int>(run->columns[k]->name_length));
   }
   Put(out, job->rowsuf, job->rowsuf_length);
   Put(out, job->record, job->record_length);

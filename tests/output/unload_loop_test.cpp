@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "job/command_line.h"
+#include "job/options.h"
 #include "output/output_buffer.h"
 #include "run/job_run.h"
 #include "support/columns.h"
@@ -212,6 +214,28 @@ TEST_F(UnloadLoop, CharsetOrNlsLangDecidesDoubleBytePairs) {
         << charset << " / " << nls_lang;
   }
   saved != nullptr ? setenv("NLS_LANG", saved_value.c_str(), 1) : unsetenv("NLS_LANG");
+}
+
+// Header names that a CSV or MySQL reader would split or end early are quoted as text values.
+TEST_F(UnloadLoop, HeaderQuotesTheNamesThatNeedIt) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"quote=0x22", "FIRST NAME", "FIRST NAME"},
+      {"quote=0x22", "a,b", "\"a,b\""},
+      {"quote=0x22", "x\"y", "\"x\"\"y\""},
+      {"quote=0x22", "a\nb", "\"a\nb\""},
+      {"field=|", "a,b", "a,b"},
+      {"record=;", "a;b", "\"a;b\""},
+      {"quote=", "a,b", "a,b"},
+      {"text=MYSQL", "O'N\\", "\"O\\'N\\\\\""}};
+  for (auto [option, name, expected] : cases) {
+    ASSERT_EQ(SetOption(job_.get(), option), 1);
+    SetText(columns_.at(1)->name, nullptr, name);
+    columns_.at(1)->name_length = static_cast<uint32_t>(std::strlen(name));
+    EXPECT_EQ(Run(0), 0);
+    EXPECT_EQ(ReadFile(Path("emp.csv")),
+              std::string("ID") + job_->field + expected + job_->field + "NOTE" + job_->record)
+        << name;
+  }
 }
 
 TEST_F(UnloadLoop, ExactMultipleOfTheArray) {
