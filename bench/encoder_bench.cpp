@@ -84,7 +84,7 @@ void BM_EncodeCsvRows(benchmark::State& state) {
   OutputBuffer out;
   OutputBufferInit(&out, kOutputBufferBytes, job->crack);
   FieldEncoder encoder;
-  InitFieldEncoder(&encoder, job, &out, &table.head);
+  InitFieldEncoder(&encoder, job, &out, &table.head, "");  // the engine's UTF-8
   int64_t bytes = 0;
   const int column_count = static_cast<int>(table.columns.size());
   for (auto _ : state) {

@@ -53,7 +53,7 @@ const ColumnKind kKinds[] = {
 };
 
 bool IsNeverEscaped(int described) {
-  for (int type : {2, 6, 11, 12, 15, 23, 104, 112, 113, 114, 156, 180, 187, 181, 188, 232}) {
+  for (int type : {2, 6, 11, 12, 104, 112, 113, 114, 156, 180, 187, 181, 188, 232}) {
     if (described == type) return true;
   }
   return false;
@@ -64,6 +64,11 @@ bool IsLob(int define) {
 }
 bool IsLong(int define) {
   return define == SQLT_LVC || define == SQLT_LVB;
+}
+// Raw bytes, never read as characters.
+bool IsBinary(int described) {
+  return described == 15 || described == SQLT_BIN || described == SQLT_LBI ||
+         described == SQLT_BLOB;
 }
 
 struct Column {
@@ -112,9 +117,9 @@ struct Escaping {
 
 // The escape rules read from the options without the encoder's tables: the escape character is
 // doubled; escf[k] becomes esct[k] for the leading positions (at most 20) where both are set, the
-// first naming a byte winning. Reversible when no two bytes share a replacement and the escape
-// character can be neither byte of a double-byte character.
-Escaping ReadEscaping(const UnloadHandle& job) {
+// first naming a byte winning. Reversible when no two bytes share a replacement and, where
+// double-byte characters are kept whole, the escape character can be neither of their bytes.
+Escaping ReadEscaping(const UnloadHandle& job, bool double_byte) {
   Escaping e;
   e.escape = job.escape;
   e.on = job.escape != ' ';
@@ -126,7 +131,7 @@ Escaping ReadEscaping(const UnloadHandle& job) {
     if (e.replacement_of[from] < 0) e.replacement_of[from] = static_cast<uint8_t>(job.esct[k]);
   }
   bool used[256] = {};
-  e.reversible = esc < 0x40 || esc == 0xFF;
+  e.reversible = !double_byte || esc < 0x40 || esc == 0xFF;
   for (int r : e.replacement_of) {
     if (r < 0) continue;
     if (used[r]) e.reversible = false;
@@ -142,8 +147,9 @@ bool IsTrail(uint8_t b) {
   return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFE);
 }
 
-// Undoes the escaping; false when the text is not one the escaping can produce.
-bool Unescape(const std::string& text, const Escaping& e, std::string* out) {
+// Undoes the escaping; false when the text is not one the escaping can produce. keep_pairs: the
+// value's double-byte characters were copied whole.
+bool Unescape(const std::string& text, const Escaping& e, bool keep_pairs, std::string* out) {
   int original_of[256];
   for (int& o : original_of) o = -1;
   for (int b = 0; b < 256; ++b) {
@@ -151,7 +157,8 @@ bool Unescape(const std::string& text, const Escaping& e, std::string* out) {
   }
   for (size_t i = 0; i < text.size();) {
     uint8_t b = static_cast<uint8_t>(text[i]);
-    if (IsLead(b) && i + 1 < text.size() && IsTrail(static_cast<uint8_t>(text[i + 1]))) {
+    if (keep_pairs && IsLead(b) && i + 1 < text.size() &&
+        IsTrail(static_cast<uint8_t>(text[i + 1]))) {
       *out += text.substr(i, 2);
       i += 2;
     } else if (b == static_cast<uint8_t>(e.escape)) {
@@ -314,11 +321,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Restore(columns);
 
+  // A double-byte client character set or the engine's UTF-8.
+  const bool double_byte = input.Flag();
+  const char* const charset = double_byte ? "ZHS16GBK" : "";
+
   // The large buffer: no flush ever happens, so its content is the whole output.
   OutputBuffer large;
   FUZZ_CHECK(OutputBufferInit(&large, kLargeBuffer, ""));
   FieldEncoder encoder;
-  InitFieldEncoder(&encoder, job.get(), &large, &head);
+  InitFieldEncoder(&encoder, job.get(), &large, &head, charset);
   encoder.lob_writer = FakeLobWriter;
   encoder.lob_context = &columns;
   std::vector<int> field_ends;
@@ -329,7 +340,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Every field taken apart.
   const bool fixed = job->field_length > 0 && job->field[0] == ' ';
-  const Escaping escaping = ReadEscaping(*job);
+  const Escaping escaping = ReadEscaping(*job, double_byte);
   const size_t quote_length = strnlen(job->quote, sizeof job->quote);
   const std::string quote(job->quote, quote_length);
   uint32_t longest_name = 0;
@@ -359,9 +370,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // MySQL statements write hex columns through unhex(); Oracle statements write binary
       // values (RAW, LONG RAW, a BLOB fetched inline) as bare hexadecimal text.
       const bool mysql_hex = job->format == 1 && c.hex;
-      const bool oracle_hex = job->format == 2 && !IsLob(c.define_type) &&
-                              (c.described_type == 15 || c.described_type == SQLT_BIN ||
-                               c.described_type == SQLT_LBI || c.described_type == SQLT_BLOB);
+      const bool oracle_hex =
+          job->format == 2 && !IsLob(c.define_type) && IsBinary(c.described_type);
       const bool hex = mysql_hex || oracle_hex;
       if (is_null) {
         std::string null_text(job->null, static_cast<size_t>(job->null_length));
@@ -397,7 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } else if (escaping.on && (IsLong(c.define_type) || !IsNeverEscaped(c.described_type))) {
         if (escaping.reversible) {
           std::string back;
-          FUZZ_CHECK(Unescape(text, escaping, &back));
+          FUZZ_CHECK(Unescape(text, escaping, double_byte && !IsBinary(c.described_type), &back));
           FUZZ_CHECK(back == value);
         }
       } else {
@@ -413,7 +423,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(OutputBufferInit(&small, input.Int(kMinOutputBufferBytes, 700), job->crack));
   small.stream = OpenFileStream(ScratchPath().c_str(), OpenMode::kTruncate);
   FUZZ_CHECK(small.stream != nullptr);
-  InitFieldEncoder(&encoder, job.get(), &small, &head);
+  InitFieldEncoder(&encoder, job.get(), &small, &head, charset);
   encoder.lob_writer = FakeLobWriter;
   encoder.lob_context = &columns;
   EncodeAll(&encoder, columns, rows, nullptr);

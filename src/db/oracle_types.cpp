@@ -31,9 +31,10 @@ constexpr OracleType Row(ub2 code, TypeFamily family, ub2 define_type, int32_t t
                     load};
 }
 
-// One row per described type. Numbers, dates, ROWIDs, raw and LOB values and timestamps never
-// hold bytes to escape; intervals and the character types may. Only numbers go unquoted. The
-// first row serves every code without a row of its own.
+// One row per described type. Numbers, dates, ROWIDs and timestamps never hold bytes to escape;
+// intervals, the character types and raw bytes may (a RAW GUID holds a quote as often as LONG
+// RAW data does). LOB values are escaped when fetched inline (field_encoding.cpp). Only numbers
+// go unquoted. The first row serves every code without a row of its own.
 constexpr unsigned kText = kSafe | kQuoted | kEscaped | kMySqlHex;
 constexpr unsigned kFixedText = kSafe | kQuoted;  // fixed-format text: dates, ROWIDs, timestamps
 constexpr unsigned kInterval = kQuoted | kEscaped;
@@ -46,8 +47,8 @@ constexpr OracleType kTypes[] = {
     Row(SQLT_RDD, F::kRowid, SQLT_CHR, 18, kFixedText),
     Row(SQLT_DAT, F::kDate, SQLT_CHR, 19, kFixedText, "DATE", L::kDate),
     Row(SQLT_ODT, F::kDate, SQLT_CHR, 19, kFixedText, "DATE", L::kDate),
-    Row(SQLT_VBI, F::kRaw, 0, 0, kSafe | kQuoted | kBinary | kMySqlHex),
-    Row(SQLT_BIN, F::kRaw, 0, 0, kSafe | kQuoted | kBinary | kMySqlHex),
+    Row(SQLT_VBI, F::kRaw, 0, 0, kSafe | kQuoted | kEscaped | kBinary | kMySqlHex),
+    Row(SQLT_BIN, F::kRaw, 0, 0, kSafe | kQuoted | kEscaped | kBinary | kMySqlHex),
     Row(SQLT_LBI, F::kLongRaw, SQLT_LVB, kLongWidth, kQuoted | kEscaped | kBinary | kMySqlHex),
     Row(SQLT_CLOB, F::kLob, SQLT_LVC, kLongWidth, kQuoted | kMySqlHex | kLobFile, "CLOB"),
     Row(SQLT_BLOB, F::kLob, SQLT_LVB, kLongWidth, kQuoted | kBinary | kMySqlHex | kLobFile, "BLOB"),

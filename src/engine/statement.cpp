@@ -9,6 +9,7 @@
 #include "engine/fetch_values.h"
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
+#include "engine/sql_scanner.h"
 
 namespace rowflume::engine {
 namespace {
@@ -137,10 +138,11 @@ void Describe(Stmt* stmt) {
     }
     stmt->columns[static_cast<size_t>(col)] = type;
     // Unquoted Oracle identifiers are shown upper-cased; an alias written in double quotes
-    // keeps its letters as written.
+    // keeps its letters as written, looked for as the statement spells it (a quote inside the
+    // name doubled).
     const char* name = sqlite3_column_name(st, col);
     std::string upper = name ? name : "";
-    if (stmt->plan.sql.find('"' + upper + '"') == std::string::npos) {
+    if (stmt->plan.sql.find(Quoted(upper, '"')) == std::string::npos) {
       for (char& ch : upper) ch = AsciiUpper(ch);
     }
     Param* param = stmt->params[static_cast<size_t>(col)].get();

@@ -46,6 +46,27 @@ struct ControlWriter {
   void Hex(const char* bytes, int count) {
     for (int k = 0; k < count; ++k) Printf("%02x", static_cast<unsigned char>(bytes[k]));
   }
+
+  // The bytes as a loader string: 'text' when every byte can stand between the quotes as
+  // itself, X'hh...' otherwise, so that no byte is lost or read as the literal's end.
+  void Literal(const char* bytes, int count) {
+    bool plain = true;
+    for (int k = 0; k < count; ++k) plain = plain && IsPlainLiteralByte(bytes[k]);
+    if (plain) {
+      Printf("'%.*s'", count, bytes);
+    } else {
+      Printf("X'");
+      Hex(bytes, count);
+      Printf("'");
+    }
+  }
+
+  // Printable ASCII but the apostrophe, which would end the literal, and the backslash, which
+  // the loader may read as an escape. Control bytes and bytes above 0x7E depend on the file's
+  // character set and line handling.
+  static bool IsPlainLiteralByte(char byte) {
+    return byte >= 0x20 && byte < 0x7F && byte != '\'' && byte != '\\';
+  }
 };
 
 // A CLOB or BLOB whose value the unload writes to a LOB file.
@@ -195,11 +216,14 @@ void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHand
     out->Printf("'\"\n");
   }
   out->Printf("%s INTO TABLE %s\n", job->mode, job->table);
+  // The separator is written in hexadecimal whatever it holds, a NUL byte included.
   out->Printf("FIELDS TERMINATED BY X'");
-  out->Hex(job->field, static_cast<int>(strnlen(job->field, sizeof job->field)));
+  out->Hex(job->field, job->field_length);
   out->Printf("'");
   if (!fixed_width && job->quote[0] != '\0') {
-    out->Printf(" OPTIONALLY ENCLOSED BY '%s' ", job->quote);
+    out->Printf(" OPTIONALLY ENCLOSED BY ");
+    out->Literal(job->quote, static_cast<int>(strnlen(job->quote, sizeof job->quote)));
+    out->Printf(" ");
   }
   out->Printf(" TRAILING NULLCOLS \n(\n");
   WriteFieldList(out, head, fixed_width);

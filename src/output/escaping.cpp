@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace rowflume {
 namespace {
 
@@ -14,9 +16,10 @@ uint64_t LoadWord(const char* bytes) {
   return word;
 }
 
-// True when no byte of the word has its top bit set or equals an escaped byte.
-bool IsPlainWord(uint64_t word, const EscapeTable& table) {
-  if ((word & kHighBits) != 0) return false;
+// True when no byte of the word equals an escaped byte, nor, when pairs are kept, has its top bit
+// set (it might start a double-byte character).
+bool IsPlainWord(uint64_t word, const EscapeTable& table, bool keep_pairs) {
+  if (keep_pairs && (word & kHighBits) != 0) return false;
   for (int k = 0; k < table.word_count; ++k) {
     uint64_t diff = word ^ table.words[k];  // a zero byte where the word holds the escaped byte
     if (((diff - kLowBytes) & ~diff & kHighBits) != 0) return false;
@@ -40,6 +43,25 @@ struct TranslateList {
 bool IsDoubleBytePair(uint8_t first, uint8_t second) {
   return first >= 0x81 && first <= 0xFE &&
          ((second >= 0x40 && second <= 0x7E) || (second >= 0x80 && second <= 0xFE));
+}
+
+bool IsDoubleByteCharset(const char* name) {
+  static constexpr const char* kDoubleByteSets[] = {
+      "ZHS16GBK", "ZHS32GB18030",  "ZHT16BIG5",   "ZHT16MSWIN950", "ZHT16HKSCS",
+      "JA16SJIS", "JA16SJISTILDE", "JA16SJISYEN", "KO16MSWIN949",
+  };
+  if (name == nullptr) return false;
+  for (const char* set : kDoubleByteSets) {
+    if (EqualIgnoringCase(name, set)) return true;
+  }
+  return false;
+}
+
+const char* ClientCharsetName(const char* charset, const char* nls_lang) {
+  if (charset != nullptr && charset[0] != '\0') return charset;
+  // NLS_LANG is LANGUAGE_TERRITORY.CHARSET, each part optional.
+  const char* dot = nls_lang != nullptr ? std::strchr(nls_lang, '.') : nullptr;
+  return dot != nullptr ? dot + 1 : "";
 }
 
 int CountEscapePairs(const char* escf, const char* esct) {
@@ -90,7 +112,7 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
   }
 }
 
-int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table) {
+int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table, bool keep_pairs) {
   int64_t count = 0;
   if (table.lone_byte >= 0) {
     const char* at = value;
@@ -104,14 +126,14 @@ int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table
   }
   int64_t i = 0;
   while (i < length) {
-    // Whole words with no escaped byte and no byte of 0x80 or above are passed over: no escape
-    // and no double-byte character starts in them.
+    // Whole plain words are passed over: no escape and no double-byte character starts in them.
     if (table.word_count >= 0) {
-      while (i + 8 <= length && IsPlainWord(LoadWord(value + i), table)) i += 8;
+      while (i + 8 <= length && IsPlainWord(LoadWord(value + i), table, keep_pairs)) i += 8;
       if (i >= length) break;
     }
     uint8_t b = static_cast<uint8_t>(value[i]);
-    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+    if (keep_pairs && b >= 0x81 && i + 1 < length &&
+        IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
       i += 2;
       continue;
     }
@@ -121,12 +143,14 @@ int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table
   return count;
 }
 
-int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table) {
+int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table,
+                    bool keep_pairs) {
   char* p = dest;
   int64_t i = 0;
   while (i < length) {
     uint8_t b = static_cast<uint8_t>(value[i]);
-    if (b >= 0x81 && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+    if (keep_pairs && b >= 0x81 && i + 1 < length &&
+        IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
       p[0] = value[i];
       p[1] = value[i + 1];
       p += 2;

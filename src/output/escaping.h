@@ -1,6 +1,7 @@
 // Escaping and character translation of field values: the byte tables built once per run from
 // `escape`, `escf`/`esct` and `sedf`/`sedt`, and the counting and copying passes the encoder makes
-// over each value. Pairs of double-byte characters are never split by an escape.
+// over each value. In a double-byte client character set, the two bytes of a character are never
+// split by an escape.
 #pragma once
 
 #include <array>
@@ -32,8 +33,22 @@ struct TranslateTable {
 };
 
 // True when the two bytes form one double-byte character (GBK and relatives): the first 0x81 to
-// 0xFE, the second 0x40 to 0x7E or 0x80 to 0xFE. Such pairs are never escaped.
+// 0xFE, the second 0x40 to 0x7E or 0x80 to 0xFE. Such pairs are never escaped when the passes
+// below are asked to keep pairs.
 bool IsDoubleBytePair(uint8_t first, uint8_t second);
+
+// True for the client character sets whose two-byte characters may end in a byte below 0x80,
+// which an escape must not split: ZHS16GBK, ZHS32GB18030, ZHT16BIG5, ZHT16MSWIN950, ZHT16HKSCS,
+// JA16SJIS, JA16SJISTILDE, JA16SJISYEN and KO16MSWIN949 (letter case aside). In every other set
+// (UTF-8, the single-byte sets, the EUC sets, whose characters hold high bytes only) a byte
+// below 0x80 is always a character of its own, and pairing it with the byte before would leave
+// a backslash or quote after a multi-byte character unescaped.
+bool IsDoubleByteCharset(const char* name);
+
+// The name of the client's character set: `charset` when given, otherwise the part of NLS_LANG
+// (nls_lang, null when unset) after its ".". Empty when neither names one: the client's default
+// then, AL32UTF8 for the embedded engine and US7ASCII for an Oracle client, neither double-byte.
+const char* ClientCharsetName(const char* charset, const char* nls_lang);
 
 // Leading positions, at most kMaxEscapePairs, at which both lists hold a non-zero byte.
 int CountEscapePairs(const char* escf, const char* esct);
@@ -44,10 +59,12 @@ int CountTranslatePairs(const char* sedf, const char* sedt, int limit);
 // The escape character is always doubled; escf[k] becomes the escape character and esct[k].
 void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const char* esct,
                       int pair_count);
-// Bytes that escaping adds to the value.
-int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table);
+// Bytes that escaping adds to the value. keep_pairs copies double-byte characters unescaped: set
+// for text in a double-byte client character set, never for binary values.
+int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table, bool keep_pairs);
 // Writes the escaped value to dest (room for length + CountEscapes bytes); returns bytes written.
-int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table);
+int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table,
+                    bool keep_pairs);
 
 void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt);
 // Replaces every byte in place, in one pass (a replaced byte is not translated again).

@@ -23,6 +23,13 @@ bool MayNeedEscapes(const ColumnDesc* column, bool long_value) {
   return long_value || LookupType(column->described_type).escaped;
 }
 
+// Whether escaping the column's values copies double-byte characters whole: only text in a
+// double-byte client character set. Bytes of a binary value are never characters, and a byte
+// that looks like a lead byte would otherwise shield a quote or backslash after it.
+bool KeepsPairs(const FieldEncoder* enc, const ColumnDesc* column) {
+  return enc->double_byte && !LookupType(column->described_type).binary;
+}
+
 // Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
 char* PutPair(char* p, int pair, bool leading) {
   if (pair < 0) pair = 0;
@@ -42,9 +49,9 @@ char* PutDigits(char* p, int value, int digits) {
 
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
 // the bytes written. Values that do not fit the room left go through a small chunk so that the
-// buffer is never overrun.
+// buffer is never overrun. keep_pairs as for CountEscapes, with which escapes was counted.
 int64_t EmitValue(FieldEncoder* enc, const char* value, int64_t length, int64_t escapes,
-                  int64_t limit) {
+                  int64_t limit, bool keep_pairs) {
   OutputBuffer* out = enc->out;
   int64_t full = length + escapes;
   int64_t take = (limit >= 0 && limit < full) ? limit : full;
@@ -53,7 +60,7 @@ int64_t EmitValue(FieldEncoder* enc, const char* value, int64_t length, int64_t 
     return take;
   }
   if (out->fill + full <= out->capacity) {
-    int64_t written = CopyEscaped(out->data + out->fill, value, length, enc->escapes);
+    int64_t written = CopyEscaped(out->data + out->fill, value, length, enc->escapes, keep_pairs);
     out->fill += static_cast<int>(take);
     // A cut value leaves bytes past the fill length; the buffer keeps spaces there.
     if (written > take)
@@ -69,7 +76,7 @@ int64_t EmitValue(FieldEncoder* enc, const char* value, int64_t length, int64_t 
     uint8_t b = static_cast<uint8_t>(value[i]);
     char two[2] = {0, 0};
     int k;
-    if (i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
+    if (keep_pairs && i + 1 < length && IsDoubleBytePair(b, static_cast<uint8_t>(value[i + 1]))) {
       two[0] = value[i];
       two[1] = value[i + 1];
       k = 2;
@@ -192,7 +199,7 @@ int FormatOracleDate(char* dest, const uint8_t* value, int length) {
 }
 
 void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* out,
-                      const ColumnDesc* head) {
+                      const ColumnDesc* head, const char* client_charset) {
   enc->out = out;
   enc->field = job->field;
   enc->field_length = job->field_length;
@@ -202,9 +209,12 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->null_length = job->null_length;
   enc->quote = job->quote;
   enc->quote_length = static_cast<int>(strnlen(job->quote, sizeof job->quote));
+  enc->record = job->record;
+  enc->record_length = job->record_length;
   enc->escaping = job->escape != ' ';
   BuildEscapeTable(&enc->escapes, job->escape, job->escf, job->esct,
                    CountEscapePairs(job->escf, job->esct));
+  enc->double_byte = IsDoubleByteCharset(client_charset);
   enc->translating = CountTranslatePairs(job->sedf, job->sedt, kMaxEscapePairs) > 0;
   BuildTranslateTable(&enc->translation, job->sedf, job->sedt);
   enc->format = job->format;
@@ -236,6 +246,7 @@ constexpr uint8_t kPlanReady = 1;
 constexpr uint8_t kPlanQuoted = 2;
 constexpr uint8_t kPlanEscaped = 4;
 constexpr uint8_t kPlanTranslated = 8;
+constexpr uint8_t kPlanPairs = 16;  // double-byte characters are copied unescaped
 
 uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
   uint8_t& plan = enc->text_plan[static_cast<size_t>(position)];
@@ -244,6 +255,7 @@ uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
     if (enc->quote_length > 0 && column->quotable) plan |= kPlanQuoted;
     if (enc->escaping && MayNeedEscapes(column, false)) plan |= kPlanEscaped;
     if (enc->translating && column->quotable) plan |= kPlanTranslated;
+    if (KeepsPairs(enc, column)) plan |= kPlanPairs;
   }
   return plan;
 }
@@ -290,7 +302,9 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
   if ((plan & kPlanTranslated) && !TranslateOnce(enc, plan, value, length, room - separator)) {
     return false;
   }
-  const int64_t escapes = (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes) : 0;
+  const bool keep_pairs = (plan & kPlanPairs) != 0;
+  const int64_t escapes =
+      (plan & kPlanEscaped) ? CountEscapes(value, length, enc->escapes, keep_pairs) : 0;
   const int64_t quote = (plan & kPlanQuoted) ? enc->quote_length : 0;
   const int64_t need = separator + 2 * quote + length + escapes;
   if (need > room) return false;
@@ -309,7 +323,7 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
     p += quote;
   }
   if (escapes > 0) {
-    p += CopyEscaped(p, value, length, enc->escapes);
+    p += CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   } else {
     std::memcpy(p, value, static_cast<size_t>(length));
     p += length;
@@ -363,9 +377,10 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   const bool oracle_hex =
       enc->format == kOracleFormat && !lob && LookupType(column->described_type).binary;
   const bool hex = mysql_hex || oracle_hex;
+  const bool keep_pairs = KeepsPairs(enc, column);
   int64_t escapes = 0;
   if (enc->escaping && !hex && !is_null && MayNeedEscapes(column, long_value)) {
-    escapes = CountEscapes(value, length, enc->escapes);
+    escapes = CountEscapes(value, length, enc->escapes, keep_pairs);
   }
   const int64_t worst_case = WorstCaseFieldSize(*enc, column);
   FlushIfNeeded(out, escapes + worst_case);
@@ -415,12 +430,53 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
     EmitHex(out, value, length, worst_case);
   } else {
     if (long_value) FlushIfNeeded(out, length + escapes + worst_case);
-    int64_t written = EmitValue(enc, value, length, escapes, enc->fixed_layout ? display : -1);
+    int64_t written =
+        EmitValue(enc, value, length, escapes, enc->fixed_layout ? display : -1, keep_pairs);
     if (enc->fixed_layout && written < display) PutSpaces(out, display - written);
   }
 
   if (quoted) Put(out, enc->quote, enc->quote_length);
   if (mysql_hex) Put(out, ")", 1);
+}
+
+namespace {
+
+// Whether a header text must be quoted to be read back as one field: it holds a byte of the
+// quote or of a separator, a line break, or a byte that escaping changes.
+bool HeaderNeedsQuotes(const FieldEncoder* enc, const char* text, int length) {
+  for (int k = 0; k < length; ++k) {
+    const char b = text[k];
+    if (b == '\n' || b == '\r' ||
+        std::memchr(enc->quote, b, static_cast<size_t>(enc->quote_length)) != nullptr ||
+        std::memchr(enc->field, b, static_cast<size_t>(enc->field_length)) != nullptr ||
+        std::memchr(enc->record, b, static_cast<size_t>(enc->record_length)) != nullptr) {
+      return true;
+    }
+  }
+  return enc->escaping && CountEscapes(text, length, enc->escapes, enc->double_byte) > 0;
+}
+
+}  // namespace
+
+void EncodeHeaderName(FieldEncoder* enc, const char* prehead, int prehead_length, const char* name,
+                      int name_length) {
+  OutputBuffer* out = enc->out;
+  // Names needing no quotes stay bare, so that the usual header line reads as it always has.
+  if (enc->quote_length == 0 || (!HeaderNeedsQuotes(enc, prehead, prehead_length) &&
+                                 !HeaderNeedsQuotes(enc, name, name_length))) {
+    Put(out, prehead, prehead_length);
+    Put(out, name, name_length);
+    return;
+  }
+  Put(out, enc->quote, enc->quote_length);
+  for (int piece = 0; piece < 2; ++piece) {
+    const char* text = piece == 0 ? prehead : name;
+    const int length = piece == 0 ? prehead_length : name_length;
+    const int64_t escapes =
+        enc->escaping ? CountEscapes(text, length, enc->escapes, enc->double_byte) : 0;
+    EmitValue(enc, text, length, escapes, -1, enc->double_byte);
+  }
+  Put(out, enc->quote, enc->quote_length);
 }
 
 }  // namespace rowflume

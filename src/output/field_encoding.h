@@ -1,7 +1,8 @@
 // The text of one field of one fetched row: separator, optional column name, NULL text, quotes,
 // escapes with the double-byte guard, character translation, MySQL hex, client-side NUMBER and
-// DATE conversion, long values, LOB file names and the fixed-width layout. The encoder appends
-// straight into the run's output buffer and keeps no state between fields.
+// DATE conversion, long values, LOB file names and the fixed-width layout; and the names of the
+// header line. The encoder appends straight into the run's output buffer and keeps no state
+// between fields.
 #pragma once
 
 #include <array>
@@ -42,9 +43,12 @@ struct FieldEncoder {
   const char* null_text;
   int null_length;
   const char* quote;
-  int quote_length;  // up to the first NUL byte
-  bool escaping;     // escape character is not a space
+  int quote_length;    // up to the first NUL byte
+  const char* record;  // record separator: a header name holding one of its bytes is quoted
+  int record_length;
+  bool escaping;  // escape character is not a space
   EscapeTable escapes;
+  bool double_byte;  // the client's character set is double-byte: text keeps its pairs whole
   bool translating;  // sedf and sedt differ in a leading position
   TranslateTable translation;
   int format;                // the job's `format`: kTextFormat, kMySqlFormat or kOracleFormat
@@ -58,8 +62,10 @@ struct FieldEncoder {
   std::array<uint8_t, kMaxColumns> text_plan;
 };
 
+// client_charset names the session's client character set (ClientCharsetName), which decides
+// whether text keeps its double-byte characters whole.
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,
-                      const ColumnDesc* head);
+                      const ColumnDesc* head, const char* client_charset);
 
 // The worst-case size of one encoded field of the column, cached in its size_cache.
 int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
@@ -67,5 +73,12 @@ int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
 // Appends the field of column at row row_idx of the fetched array; position is the 0-based
 // select-list position. A failed flush leaves out->failed set.
 void EncodeField(FieldEncoder* encoder, ColumnDesc* column, int row_idx, int position);
+
+// Appends one name of the header line, `prehead` and the column name (the caller writes the
+// separators). Under a layout that quotes text, a name holding the quote, a byte of the field or
+// record separator, a line break or a byte that escaping changes is quoted and escaped as a text
+// value is; every other name is written bare, as are all names when text is not quoted.
+void EncodeHeaderName(FieldEncoder* encoder, const char* prehead, int prehead_length,
+                      const char* name, int name_length);
 
 }  // namespace rowflume

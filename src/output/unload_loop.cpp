@@ -5,11 +5,13 @@
 
 #include "common/messages.h"
 #include "db/statement.h"
+#include "output/escaping.h"
 #include "output/field_encoding.h"
 #include "output/insert_text.h"
 #include "output/lob_files.h"
 #include "output/output_buffer.h"
 #include "output/output_files.h"
+#include "platform/platform.h"
 
 namespace rowflume {
 
@@ -75,8 +77,8 @@ void PutHeader(UnloadRun* run) {
   Put(out, job->rowpre, job->rowpre_length);
   for (int k = 0; k < run->column_count; ++k) {
     if (k > 0) Put(out, job->field, job->field_length);
-    Put(out, job->prehead, job->prehead_length);
-    Put(out, run->columns[k]->name, run->columns[k]->name_length);
+    EncodeHeaderName(&run->encoder, job->prehead, job->prehead_length, run->columns[k]->name,
+                     static_cast<int>(run->columns[k]->name_length));
   }
   Put(out, job->rowsuf, job->rowsuf_length);
   Put(out, job->record, job->record_length);
@@ -188,7 +190,9 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   run->sequence = 1;
   run->size_threshold = static_cast<double>(job->size);
   run->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
-  InitFieldEncoder(&run->encoder, job, &run->out, head);
+  // Decided once per run: whether text in the client's character set keeps double-byte pairs.
+  InitFieldEncoder(&run->encoder, job, &run->out, head,
+                   ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
   InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->piece);
   run->encoder.lob_writer = WriteLobValue;
   run->encoder.lob_context = &run->lob_files;

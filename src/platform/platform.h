@@ -1,6 +1,6 @@
 // The one place where the program meets the operating system: threads, pauses, output streams
-// to files and commands, directories, dynamic loading and the clock. Everything else is portable
-// C++ and calls only these functions.
+// to files and commands, directories, dynamic loading, the environment and the clock. Everything
+// else is portable C++ and calls only these functions.
 #pragma once
 
 #include <cstddef>
@@ -61,6 +61,12 @@ void* FindSharedSymbol(void* library, const char* symbol);
 void CloseSharedLibrary(void* library);
 // The directory separator of the platform.
 char DirectorySeparator();
+
+// ---- Environment --------------------------------------------------------------------------------
+
+// The value of the environment variable, or null when it is not set. The text stays valid while
+// the environment is not changed; the program never changes it.
+const char* EnvironmentValue(const char* name);
 
 // ---- Clock -------------------------------------------------------------------------------------
 

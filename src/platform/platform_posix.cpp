@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -208,6 +209,12 @@ void CloseSharedLibrary(void* library) {
 
 char DirectorySeparator() {
   return '/';
+}
+
+// ---- Environment --------------------------------------------------------------------------------
+
+const char* EnvironmentValue(const char* name) {
+  return std::getenv(name);
 }
 
 // ---- Clock -------------------------------------------------------------------------------------

@@ -121,8 +121,8 @@ TEST(EngineDescribe, ExpressionsTakeTheTypeOfTheirFirstValue) {
   Connection conn;
   ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
   OCIStmt* stmt = conn.Query(
-      "select a + 1, a * 1.5, 'x' || a, x'00ff', null, count(*) as total, a \"Mixed\" "
-      "from t");
+      "select a + 1, a * 1.5, 'x' || a, x'00ff', null, count(*) as total, a \"Mixed\", "
+      "a \"x\"\"y\" from t");
   ASSERT_NE(stmt, nullptr);
   Described plus = DescribeColumn(conn, stmt, 1);
   EXPECT_EQ(plus.name, "A + 1");
@@ -139,6 +139,7 @@ TEST(EngineDescribe, ExpressionsTakeTheTypeOfTheirFirstValue) {
   EXPECT_EQ(DescribeColumn(conn, stmt, 5).type, 1);
   EXPECT_EQ(DescribeColumn(conn, stmt, 6).name, "TOTAL");
   EXPECT_EQ(DescribeColumn(conn, stmt, 7).name, "Mixed");
+  EXPECT_EQ(DescribeColumn(conn, stmt, 8).name, "x\"y") << "a quoted name keeps its quote";
   // The row stepped for the description is still delivered by the first fetch.
   char value[8];
   ub2 len = 0;

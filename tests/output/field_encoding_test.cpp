@@ -22,9 +22,9 @@ using namespace testing_support;
 
 // Encodes rows [0, rows) of the columns with the job's options into an output buffer of
 // capacity bytes that writes to a temporary file, and returns the file's bytes. Rows end with
-// the job's record separator.
-std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1,
-                   int capacity = 1 << 20) {
+// the job's record separator; charset names the client's character set.
+std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1, int capacity = 1 << 20,
+                   const char* charset = "") {
   static int serial = 0;
   std::string path = TempPath("encode_" + std::to_string(++serial) + ".out");
   OutputBuffer out;
@@ -32,7 +32,7 @@ std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1,
   out.stream = OpenFileStream(path.c_str(), OpenMode::kTruncate);
   EXPECT_NE(out.stream, nullptr);
   FieldEncoder encoder;
-  InitFieldEncoder(&encoder, job, &out, columns.head());
+  InitFieldEncoder(&encoder, job, &out, columns.head(), charset);
   for (int row = 0; row < rows; ++row) {
     for (int k = 0; k < columns.count(); ++k) EncodeField(&encoder, columns.at(k), row, k);
     Put(&out, job->record, job->record_length);
@@ -74,7 +74,8 @@ TEST(FieldEncoding, DoubleByteSecondByteIsNotEscaped) {
   // 0x81 0x5C is one GBK character; the lone backslash after it is still doubled. A lead byte
   // at the very end has no partner and is copied as it is.
   SetValue(columns.Text("A"), 0, std::string("\x81\x5C\\\xFE", 4));
-  EXPECT_EQ(Encode(job.get(), columns), std::string("\x81\x5C\\\\\xFE\n", 6));
+  EXPECT_EQ(Encode(job.get(), columns, 1, 1 << 20, "ZHS16GBK"),
+            std::string("\x81\x5C\\\\\xFE\n", 6));
   EXPECT_TRUE(IsDoubleBytePair(0x81, 0x40));
   EXPECT_TRUE(IsDoubleBytePair(0xFE, 0xFE));
   EXPECT_FALSE(IsDoubleBytePair(0x80, 0x5C));
@@ -89,9 +90,10 @@ TEST(FieldEncoding, EscapeCountMatchesCopyAndEscapeCharWinsOverPairs) {
   BuildEscapeTable(&table, '\\', "\\\n", "Xn", CountEscapePairs("\\\n", "Xn"));
   std::string value = "a\\b\nc";
   char dest[32];
-  int64_t written = CopyEscaped(dest, value.data(), static_cast<int64_t>(value.size()), table);
+  int64_t written =
+      CopyEscaped(dest, value.data(), static_cast<int64_t>(value.size()), table, false);
   EXPECT_EQ(std::string(dest, static_cast<size_t>(written)), "a\\\\b\\nc");
-  EXPECT_EQ(CountEscapes(value.data(), static_cast<int64_t>(value.size()), table),
+  EXPECT_EQ(CountEscapes(value.data(), static_cast<int64_t>(value.size()), table, false),
             written - static_cast<int64_t>(value.size()));
   // Pairs stop at the first position where either list ends.
   EXPECT_EQ(CountEscapePairs("abc", "xy"), 2);
@@ -99,7 +101,8 @@ TEST(FieldEncoding, EscapeCountMatchesCopyAndEscapeCharWinsOverPairs) {
 }
 
 // The escape count skips plain eight-byte words; it must agree with a byte-by-byte reading of
-// the rules wherever escapes and double-byte characters fall relative to the words.
+// the rules wherever escapes and double-byte characters fall relative to the words, whether
+// double-byte characters are kept whole or not.
 TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
   struct Setup {
     char escape;
@@ -108,7 +111,9 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
   } setups[] = {{'"', "", ""}, {'\\', "\r\n\"'", "rn\"'"}, {'\\', "\xA1", "x"}};
   const unsigned char alphabet[] = {'a', 'z', '"', '\\', '\n', '\'', 0x81, 0x5C, 0xA1, 0xFE, 0x40};
   uint32_t seed = 12345;
-  for (const Setup& setup : setups) {
+  for (int pass = 0; pass < 6; ++pass) {
+    const Setup& setup = setups[pass / 2];
+    const bool keep_pairs = pass % 2 == 1;
     EscapeTable table;
     BuildEscapeTable(&table, setup.escape, setup.escf, setup.esct,
                      CountEscapePairs(setup.escf, setup.esct));
@@ -124,7 +129,8 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
       int64_t expected = 0;
       for (size_t k = 0; k < value.size(); ++k) {
         uint8_t b = static_cast<uint8_t>(value[k]);
-        if (k + 1 < value.size() && IsDoubleBytePair(b, static_cast<uint8_t>(value[k + 1]))) {
+        if (keep_pairs && k + 1 < value.size() &&
+            IsDoubleBytePair(b, static_cast<uint8_t>(value[k + 1]))) {
           ++k;
           continue;
         }
@@ -133,11 +139,10 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
           ++expected;
         }
       }
-      ASSERT_EQ(CountEscapes(value.data(), static_cast<int64_t>(value.size()), table), expected)
-          << trial;
+      const int64_t size = static_cast<int64_t>(value.size());
+      ASSERT_EQ(CountEscapes(value.data(), size, table, keep_pairs), expected) << trial;
       char dest[128];
-      ASSERT_EQ(CopyEscaped(dest, value.data(), static_cast<int64_t>(value.size()), table),
-                static_cast<int64_t>(value.size()) + expected);
+      ASSERT_EQ(CopyEscaped(dest, value.data(), size, table, keep_pairs), size + expected);
     }
   }
 }
@@ -205,7 +210,7 @@ TEST(FieldEncoding, FixedLayoutCutsAndPadsWhateverTheBufferHeld) {
   ASSERT_TRUE(OutputBufferInit(&out, 4096, ""));
   std::memset(out.data, 'Z', 4096);
   FieldEncoder encoder;
-  InitFieldEncoder(&encoder, job.get(), &out, columns.head());
+  InitFieldEncoder(&encoder, job.get(), &out, columns.head(), "");
   for (int row = 0; row < 3; ++row) {
     for (int k = 0; k < 2; ++k) EncodeField(&encoder, columns.at(k), row, k);
     Put(&out, "\n", 1);
@@ -383,7 +388,7 @@ TEST(FieldEncoding, LobLocatorFieldsNameTheirFiles) {
   bool fail = false;
   for (const char* field : {",", " "}) {
     SetText(job->field, &job->field_length, field);
-    InitFieldEncoder(&encoder, job.get(), &out, columns.head());
+    InitFieldEncoder(&encoder, job.get(), &out, columns.head(), "");
     encoder.lob_writer = NameLobFile;
     encoder.lob_context = &fail;
     encoder.row_number = 9;

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "job/options.h"
+#include "output/control_file.h"
 #include "output/insert_text.h"
 #include "run/job_run.h"
 #include "scramble/scramble.h"
+#include "support/columns.h"
 #include "support/described_query.h"
 #include "support/files.h"
 #include "support/job.h"
@@ -339,6 +342,30 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
   job->format = kOracleFormat;
   EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT from CT", job.get()), 0);
   EXPECT_FALSE(FileExists(control));
+}
+
+// Every separator byte is written in hexadecimal, a NUL included; a quote that is not plain
+// printable text (an apostrophe, a backslash, a control byte) too.
+TEST(ControlFileLiterals, SeparatorAndQuoteAreValidLoaderStrings) {
+  const std::string path = TempPath("literals.ctl");
+  const std::pair<const char*, const char*> cases[] = {
+      {"quote=0x22", "BY X'2c' OPTIONALLY ENCLOSED BY '\"'  TRAILING"},
+      {"quote=<<", "BY '<<'  TRAILING"},
+      {"quote=0x27", "BY X'27'  TRAILING"},
+      {"quote=a'b", "BY X'612762'  TRAILING"},
+      {"quote=0x5c", "BY X'5c'  TRAILING"},
+      {"quote=0x01", "BY X'01'  TRAILING"},
+      {"field=|0x00|", "BY X'7c007c' TRAILING"}};
+  for (auto [option, clause] : cases) {
+    std::unique_ptr<UnloadHandle> job = NewJob();
+    ASSERT_EQ(SetOption(job.get(), option), 1);
+    SetText(job->table, nullptr, "T");
+    SetText(job->control, nullptr, path);
+    Columns columns(1);
+    columns.Text("NAME", 10);
+    WriteControlFile(columns.head(), false, job.get());
+    EXPECT_NE(ReadFile(path).find(clause), std::string::npos) << option << "\n" << ReadFile(path);
+  }
 }
 
 }  // namespace

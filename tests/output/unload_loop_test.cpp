@@ -5,12 +5,16 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/command_line.h"
+#include "job/options.h"
 #include "output/output_buffer.h"
 #include "run/job_run.h"
 #include "support/columns.h"
@@ -182,6 +186,56 @@ TEST_F(UnloadLoop, EmptyResultWritesTheHeaderOnly) {
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1],
             "         output file " + Path("emp.csv") + " closed at 0 rows, size 0 MB.\n");
+}
+
+// Text keeps double-byte characters whole only when `charset`, or else NLS_LANG, names a
+// double-byte set; otherwise a backslash after a UTF-8 character is doubled. RAW bytes are never
+// characters: their backslash is always doubled.
+TEST_F(UnloadLoop, CharsetOrNlsLangDecidesDoubleBytePairs) {
+  const char* saved = std::getenv("NLS_LANG");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  job_->escape = '\\';
+  job_->head = 0;
+  columns_.at(2)->described_type = columns_.at(2)->define_type = SQLT_BIN;
+  cursor_.fill = [](ColumnDesc* c, int, int, int slot) { SetValue(c, slot, "\xE4\xB8\xAD\\"); };
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"", "", false},
+      {"ZHS16GBK", "", true},
+      {"", "AMERICAN_AMERICA.ZHS16GBK", true},
+      {"AL32UTF8", ".JA16SJIS", false}};
+  for (auto [charset, nls_lang, kept] : cases) {
+    SetText(job_->charset, nullptr, charset);
+    setenv("NLS_LANG", nls_lang, 1);
+    cursor_.next_row = 0;
+    cursor_.row_count = 0;
+    EXPECT_EQ(Run(1), 0);
+    EXPECT_EQ(ReadFile(Path("emp.csv")), std::string("\xE4\xB8\xAD\\,\"\xE4\xB8\xAD\\") +
+                                             (kept ? "\"" : "\\\"") + ",\"\xE4\xB8\xAD\\\\\"\n")
+        << charset << " / " << nls_lang;
+  }
+  saved != nullptr ? setenv("NLS_LANG", saved_value.c_str(), 1) : unsetenv("NLS_LANG");
+}
+
+// Header names that a CSV or MySQL reader would split or end early are quoted as text values.
+TEST_F(UnloadLoop, HeaderQuotesTheNamesThatNeedIt) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"quote=0x22", "FIRST NAME", "FIRST NAME"},
+      {"quote=0x22", "a,b", "\"a,b\""},
+      {"quote=0x22", "x\"y", "\"x\"\"y\""},
+      {"quote=0x22", "a\nb", "\"a\nb\""},
+      {"field=|", "a,b", "a,b"},
+      {"record=;", "a;b", "\"a;b\""},
+      {"quote=", "a,b", "a,b"},
+      {"text=MYSQL", "O'N\\", "\"O\\'N\\\\\""}};
+  for (auto [option, name, expected] : cases) {
+    ASSERT_EQ(SetOption(job_.get(), option), 1);
+    SetText(columns_.at(1)->name, nullptr, name);
+    columns_.at(1)->name_length = static_cast<uint32_t>(std::strlen(name));
+    EXPECT_EQ(Run(0), 0);
+    EXPECT_EQ(ReadFile(Path("emp.csv")),
+              std::string("ID") + job_->field + expected + job_->field + "NOTE" + job_->record)
+        << name;
+  }
 }
 
 TEST_F(UnloadLoop, ExactMultipleOfTheArray) {
