@@ -11,7 +11,8 @@ import re
 import sys
 
 # Lowest first. The engine is a provider of the client functions: it sees their declarations in
-# db/ and nothing else of the program, and db/ reaches it only through its function table.
+# db/, the ASCII helpers and the operating system's platform module, nothing else of the program,
+# and db/ reaches it only through its function table.
 LAYERS = ["common", "platform", "scramble", "job", "db", "engine", "output", "parallel", "run",
           "main"]
 

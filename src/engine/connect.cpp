@@ -4,7 +4,6 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/handles.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 namespace {
@@ -156,7 +156,7 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
     if (mode & OCI_SYSDBA) {
       user = "SYS";
     } else {
-      const char* os_user = std::getenv("USER");
+      const char* os_user = EnvironmentValue("USER");
       user = "OPS$" + UpperCased(os_user && *os_user ? os_user : "ROWFLUME");
     }
   } else if (credt == OCI_CRED_RDBMS) {

@@ -6,7 +6,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 #include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/handles.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 namespace {
@@ -86,7 +86,7 @@ sword FailFormatted(Error* error, int code, const char* format, ...) {
 void DebugNote(const char* what, const char* detail) {
   // Read once: the setting is for a whole run, and errors may come from several threads.
   static const bool enabled = [] {
-    const char* value = std::getenv("ROWFLUME_ENGINE_DEBUG");
+    const char* value = EnvironmentValue("ROWFLUME_ENGINE_DEBUG");
     return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
   }();
   if (enabled) std::fprintf(stderr, "rowflume engine: %s: %s\n", what, detail);
