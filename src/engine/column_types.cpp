@@ -111,6 +111,8 @@ constexpr DeclaredName kDeclaredNames[] = {
     {"FLOAT", Shape::kFloat},
     {"INTERVAL", Shape::kInterval},
     {"TIMESTAMP", Shape::kTimestamp},
+    {"BINARY_FLOAT", Shape::kFixed, false, Make(SQLT_IBFLOAT, 4, 0, 0, 0, Family::kBinaryFloat)},
+    {"BINARY_DOUBLE", Shape::kFixed, false, Make(SQLT_IBDOUBLE, 8, 0, 0, 0, Family::kBinaryDouble)},
     {"DATE", Shape::kFixed, false, Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate)},
     {"DATETIME", Shape::kFixed, false, Make(SQLT_DAT, 7, 0, 0, 0, Family::kDate)},
     {"LONG", Shape::kLong},

@@ -11,6 +11,8 @@ namespace rowflume::engine {
 // How the engine converts a column's values: the family of its Oracle type.
 enum class Family : uint8_t {
   kNumber,
+  kBinaryFloat,   // BINARY_FLOAT: single precision, written in the client's scientific form
+  kBinaryDouble,  // BINARY_DOUBLE: double precision, the same form
   kDate,
   kTimestamp,
   kTimestampTz,

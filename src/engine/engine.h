@@ -65,7 +65,8 @@
 // write anything for it.
 // Columns are described from their declared Oracle type names; SQLite keeps number-like text of
 // a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
-// need all 40.
+// need all 40. BINARY_FLOAT and BINARY_DOUBLE columns are described as types 100 and 101 (data
+// size 4 and 8) and read as text in the client's scientific form ("1.5E+000", number.h).
 #pragma once
 
 #include "db/oci_api.h"

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "engine/date_time.h"
 #include "engine/errors.h"
@@ -97,11 +98,36 @@ bool ColumnDouble(sqlite3_value* value, int storage, double* out) {
   return DecimalToDouble(dec, out);
 }
 
-// Text of a value in its Oracle form: numbers positional, dates in the session's format,
-// binary values of binary columns as hexadecimal, everything else as stored.
+// Text of a BINARY_FLOAT or BINARY_DOUBLE value in out; false when the stored value is no number,
+// which then passes as stored.
+bool BinaryNumberText(const Define* define, sqlite3_value* value, int storage, char* out,
+                      size_t* len) {
+  double real = 0;
+  if (storage == SQLITE_BLOB || !ColumnDouble(value, storage, &real)) return false;
+  if (define->family == Family::kBinaryDouble) {
+    *len = FormatBinaryNumber(real, kBinaryDoubleDigits, out);
+    return true;
+  }
+  // Narrowed as the column stores it; beyond the largest float a value is infinite.
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  const double single = real > kFloatMax    ? std::numeric_limits<double>::infinity()
+                        : real < -kFloatMax ? -std::numeric_limits<double>::infinity()
+                                            : static_cast<double>(static_cast<float>(real));
+  *len = FormatBinaryNumber(single, kBinaryFloatDigits, out);
+  return true;
+}
+
+// Text of a value in its Oracle form: numbers positional, binary floating-point numbers in
+// scientific form, dates in the session's format, binary values of binary columns as
+// hexadecimal, everything else as stored.
 void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, const void** bytes,
                size_t* len) {
   char* scratch = stmt->scratch;
+  if ((define->family == Family::kBinaryFloat || define->family == Family::kBinaryDouble) &&
+      BinaryNumberText(define, value, storage, scratch, len)) {
+    *bytes = scratch;
+    return;
+  }
   switch (storage) {
     case SQLITE_INTEGER:
       if (define->rounds && define->round_scale < 0) {

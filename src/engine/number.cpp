@@ -1,5 +1,6 @@
 #include "engine/number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -155,6 +156,36 @@ size_t FormatDouble(double value, char* out) {
   Decimal dec;
   DecimalFromDouble(value, &dec);
   return FormatDecimal(dec, out);
+}
+
+size_t FormatBinaryNumber(double value, int digits, char* out) {
+  if (!std::isfinite(value)) return FormatDouble(value, out);
+  if (value == 0) {
+    out[0] = '0';
+    return 1;
+  }
+  // "d.ddde+XX" from the library, then the client's layout: zeros at the end of the fraction go
+  // but one digit stays after the point, and the exponent gets three digits.
+  char scientific[48];
+  auto result = std::to_chars(scientific, scientific + sizeof scientific, value,
+                              std::chars_format::scientific, digits > 1 ? digits - 1 : 1);
+  const char* begin = scientific;
+  const char* end = result.ptr;
+  const char* mark = std::find(begin, end, 'e');
+  const char* point = std::find(begin, mark, '.');
+  const char* kept = mark;
+  while (kept - point > 2 && kept[-1] == '0') --kept;
+  char* pos = out;
+  std::memcpy(pos, begin, static_cast<size_t>(kept - begin));
+  pos += kept - begin;
+  *pos++ = 'E';
+  const char* exponent = mark + 1;
+  *pos++ = *exponent == '-' ? '-' : '+';
+  if (*exponent == '-' || *exponent == '+') ++exponent;
+  const size_t exponent_digits = static_cast<size_t>(end - exponent);
+  for (size_t pad = exponent_digits; pad < 3; ++pad) *pos++ = '0';
+  std::memcpy(pos, exponent, exponent_digits);
+  return static_cast<size_t>(pos + exponent_digits - out);
 }
 
 size_t FormatDoubleAtScale(double value, int scale, char* out) {

@@ -31,6 +31,16 @@ size_t FormatInteger(int64_t value, char* out);
 // Writes the shortest text that reads back as the same double, in positional notation without
 // a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
 size_t FormatDouble(double value, char* out);
+// Significant digits that tell every value of a binary type apart; the client writes that many,
+// less trailing zeros.
+constexpr int kBinaryFloatDigits = 9;
+constexpr int kBinaryDoubleDigits = 17;
+// Writes a BINARY_FLOAT or BINARY_DOUBLE value (digits as above; a BINARY_FLOAT value already
+// narrowed to float) as the client does: one digit before the point, at least one after it,
+// trailing zeros dropped, and an exponent of sign and three digits ("1.5E+000",
+// "1.00000001E-001", "-1.7976931348623157E+308"); "0" for zero, "Inf", "-Inf" and "Nan" for
+// the values that are no numbers. Returns the length, at most 24.
+size_t FormatBinaryNumber(double value, int digits, char* out);
 // value rounded to scale (1 to 9) fraction digits in NUMBER text; 0 when the fast form does not
 // apply (then round the decimal expansion instead).
 size_t FormatDoubleAtScale(double value, int scale, char* out);

@@ -42,6 +42,8 @@ TEST(ColumnTypes, EveryDeclaredNameAndItsDescription) {
       {"TIMESTAMP(3) WITH TIME ZONE", SQLT_TIMESTAMP_TZ, 13, 0, 3, 0, Family::kTimestampTz, 3, 0},
       {"TIMESTAMP WITH LOCAL TIME ZONE", SQLT_TIMESTAMP_LTZ, 11, 0, 6, 0, Family::kTimestampLtz, 6,
        0},
+      {"BINARY_FLOAT", SQLT_IBFLOAT, 4, 0, 0, 0, Family::kBinaryFloat, 0, 0},
+      {"binary_double", SQLT_IBDOUBLE, 8, 0, 0, 0, Family::kBinaryDouble, 0, 0},
       {"DATE", SQLT_DAT, 7, 0, 0, 0, Family::kDate, 0, 0},
       {"DATETIME", SQLT_DAT, 7, 0, 0, 0, Family::kDate, 0, 0},
       {"LONG", SQLT_LNG, 0, 0, 0, 1, kTxt, 0, 0},

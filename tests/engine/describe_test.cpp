@@ -55,7 +55,7 @@ TEST(EngineDescribe, EveryTypeFamily) {
       // SQLite reads type names with parentheses inside or the word TO only when quoted.
       " ltz 'TIMESTAMP(9) WITH LOCAL TIME ZONE', ym 'INTERVAL YEAR TO MONTH',"
       " ds 'INTERVAL DAY(3) TO SECOND(2)', rw RAW(16), lg LONG, lr LONG RAW, cl CLOB, ncl NCLOB,"
-      " bl BLOB, bf BFILE, rid ROWID, untyped);"
+      " bl BLOB, bf BFILE, rid ROWID, bfl BINARY_FLOAT, bdb BINARY_DOUBLE, untyped);"
       "INSERT INTO t(n) VALUES (1);");
   Connection conn;
   ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
@@ -98,6 +98,8 @@ TEST(EngineDescribe, EveryTypeFamily) {
       {"BL", 113, 4000, 0, 0},
       {"BF", 114, 530, 0, 0},
       {"RID", 104, 18, 0, 0},
+      {"BFL", 100, 4, 0, 0},
+      {"BDB", 101, 8, 0, 0},
       // No declared type: the first row's value (NULL here) decides.
       {"UNTYPED", 1, 4000, 0, 0},
   };

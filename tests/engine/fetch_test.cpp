@@ -342,6 +342,48 @@ TEST(EngineFetch, InternalDateBytesAndIntegers) {
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
 }
 
+TEST(EngineFetch, BinaryFloatingPointInTheClientsScientificForm) {
+  // Nine significant digits tell every BINARY_FLOAT apart and seventeen every BINARY_DOUBLE; the
+  // client writes that many less trailing zeros, one digit always after the point.
+  std::string path =
+      MakeDatabase("binary",
+                   "CREATE TABLE t(id INTEGER, f BINARY_FLOAT, d BINARY_DOUBLE);"
+                   "INSERT INTO t VALUES (1, 1.5, 1.5), (2, 0.1, 0.1), (3, 0, 0), (4, 100, 100),"
+                   "(5, -3.4e38, 1.0/3), (6, 3.4028234663852886e38, -1.7976931348623157e308),"
+                   "(7, 1.401298464324817e-45, 4.9406564584124654e-324), (8, 1e39, -1e999),"
+                   "(9, '12.5', '12.5'), (10, 'n/a', 'n/a'), (11, 16777217, 16777217);");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  const std::vector<std::string> floats = {
+      "1.5E+000",
+      "1.00000001E-001",
+      "0",
+      "1.0E+002",
+      "-3.39999995E+038",
+      "3.40282347E+038",
+      "1.40129846E-045",
+      "Inf",  // beyond the largest float
+      "1.25E+001",
+      "n/a",             // text that is no number passes unchanged
+      "1.6777216E+007",  // narrowed to float
+  };
+  EXPECT_EQ(conn.Column("select f from t order by id"), floats);
+  const std::vector<std::string> doubles = {
+      "1.5E+000",
+      "1.0000000000000001E-001",
+      "0",
+      "1.0E+002",
+      "3.3333333333333331E-001",
+      "-1.7976931348623157E+308",
+      "4.9406564584124654E-324",
+      "-Inf",
+      "1.25E+001",
+      "n/a",
+      "1.6777217E+007",
+  };
+  EXPECT_EQ(conn.Column("select d from t order by id"), doubles);
+}
+
 TEST(EngineFetch, SessionDateAndTimestampFormats) {
   std::string path = MakeDatabase(
       "nls",
