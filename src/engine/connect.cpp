@@ -56,7 +56,8 @@ int SetDualUser(Server* server, const std::string& user) {
 
 }  // namespace
 
-Session::Session(Env* owner) : Handle(OCI_HTYPE_SESSION, owner) {
+Session::Session(Env* owner)
+    : Handle(OCI_HTYPE_SESSION, owner), decimal_character(owner->decimal_character) {
   CompileDateFormat(kDefaultDateFormat, sizeof kDefaultDateFormat - 1, &date_format);
   CompileDateFormat(kDefaultTimestampFormat, sizeof kDefaultTimestampFormat - 1, &timestamp_format);
   CompileDateFormat(kDefaultTimestampTzFormat, sizeof kDefaultTimestampTzFormat - 1,

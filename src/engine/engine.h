@@ -26,8 +26,9 @@
 //   OCI_SYSDBA mode, otherwise "OPS$" followed by the upper-cased USER environment variable, or
 //   "OPS$ROWFLUME" when that variable is not set.
 // SQL is SQLite's, with these Oracle forms added: DUAL (with DUMMY, USER and SYSDATE), ALTER
-// SESSION for the date and timestamp formats and the tuning settings (accepted, without effect),
-// TRUNCATE TABLE, owner-qualified names, NVL, and what a ROWID-range split needs:
+// SESSION for the date and timestamp formats, NLS_NUMERIC_CHARACTERS and the tuning settings
+// (accepted, without effect), TRUNCATE TABLE, owner-qualified names, NVL, and what a ROWID-range
+// split needs:
 // - ROWID: a table's rows have 18-character ROWID texts (rowid.h: 64 rows a block, 2^22 blocks a
 //   file, so ROWID order is rowid order). Their data object number is the table's root page in
 //   the main database, and root page + n * 2^28 in the n-th schema file, so no two tables share
@@ -67,6 +68,11 @@
 // a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
 // need all 40. BINARY_FLOAT and BINARY_DOUBLE columns are described as types 100 and 101 (data
 // size 4 and 8) and read as text in the client's scientific form ("1.5E+000", number.h).
+// Number text carries the session's decimal character: the one of the territory the environment
+// variable NLS_LANG names when the environment is created (a comma for the territories listed in
+// number.cpp, as a client in such a territory writes "12,5"), until ALTER SESSION SET
+// NLS_NUMERIC_CHARACTERS sets another; a value that is not two different ASCII characters other
+// than digits and "+-<>" is refused with ORA-12705.
 #pragma once
 
 #include "db/oci_api.h"

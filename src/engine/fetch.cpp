@@ -28,6 +28,7 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     define->round_scale = column.scale;
     define->pad_chars = column.char_length;
     Session* session = stmt->session;
+    define->decimal_character = session->decimal_character;
     switch (column.family) {
       case Family::kDate:
         define->date_format = &session->date_format;

@@ -98,6 +98,14 @@ bool ColumnDouble(sqlite3_value* value, int storage, double* out) {
   return DecimalToDouble(dec, out);
 }
 
+// Number text is written with the session's decimal character (NLS_NUMERIC_CHARACTERS) in place
+// of the point the formatting routines write.
+void PlaceDecimalCharacter(const Define* define, char* text, size_t len) {
+  if (define->decimal_character == '.') return;
+  auto* point = static_cast<char*>(std::memchr(text, '.', len));
+  if (point != nullptr) *point = define->decimal_character;
+}
+
 // Text of a BINARY_FLOAT or BINARY_DOUBLE value in out; false when the stored value is no number,
 // which then passes as stored.
 bool BinaryNumberText(const Define* define, sqlite3_value* value, int storage, char* out,
@@ -125,6 +133,7 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
   char* scratch = stmt->scratch;
   if ((define->family == Family::kBinaryFloat || define->family == Family::kBinaryDouble) &&
       BinaryNumberText(define, value, storage, scratch, len)) {
+    PlaceDecimalCharacter(define, scratch, *len);
     *bytes = scratch;
     return;
   }
@@ -152,6 +161,7 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
       } else {
         *len = FormatDouble(number, scratch);
       }
+      PlaceDecimalCharacter(define, scratch, *len);
       *bytes = scratch;
       return;
     }
@@ -167,6 +177,7 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
         if (ParseDecimal(text, text_len, &dec) && dec.exp10 <= 126) {
           if (define->rounds) RoundToScale(&dec, define->round_scale);
           *len = FormatDecimal(dec, scratch);
+          PlaceDecimalCharacter(define, scratch, *len);
           *bytes = scratch;
         }
       } else if (define->date_format != nullptr) {

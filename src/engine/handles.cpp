@@ -6,6 +6,7 @@
 #include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/handles.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 
@@ -94,6 +95,8 @@ sword EnvNlsCreate(OCIEnv** envhpp, ub4 /*mode*/, void* /*ctxp*/,
   }
   env->charset = charset;
   env->ncharset = ncharset;
+  // The client reads its locale once, when its environment is made.
+  env->decimal_character = TerritoryDecimalCharacter(EnvironmentValue("NLS_LANG"));
   if (usrmempp) *usrmempp = nullptr;
   *envhpp = reinterpret_cast<OCIEnv*>(static_cast<Handle*>(env));
   return OCI_SUCCESS;

@@ -51,7 +51,8 @@ struct Env : Handle {
   ErrorRecord error;
   ub2 charset = 0;
   ub2 ncharset = 0;
-  Handle* first = nullptr;  // every handle allocated from this environment
+  char decimal_character = '.';  // from NLS_LANG's territory; the default of its sessions
+  Handle* first = nullptr;       // every handle allocated from this environment
 };
 
 struct Error : Handle {
@@ -79,6 +80,7 @@ struct Session : Handle {
   DateFormat date_format;
   DateFormat timestamp_format;
   DateFormat timestamp_tz_format;
+  char decimal_character;  // of number text: NLS_NUMERIC_CHARACTERS' first character
 };
 
 struct SvcCtx : Handle {
@@ -129,7 +131,8 @@ struct Define : Handle {
   const DateFormat* date_format = nullptr;  // session format for text of dates and timestamps
   bool rounds = false;  // NUMBER(p,s): values are rounded to the scale, as stored by Oracle
   sb1 round_scale = 0;
-  ub2 pad_chars = 0;  // CHAR(n): values are padded with blanks to n characters
+  char decimal_character = '.';  // the session's, in number text
+  ub2 pad_chars = 0;             // CHAR(n): values are padded with blanks to n characters
 };
 
 struct Bind : Handle {

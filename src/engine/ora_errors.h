@@ -63,6 +63,8 @@ inline constexpr OraError kOutOfProcessMemory{4030, "out of process memory"};
 inline constexpr OraError kNumericOrValueError{6502, "PL/SQL: numeric or value error"};
 inline constexpr OraError kConnectIdentifierNotResolved{
     12154, "TNS:could not resolve the connect identifier specified"};
+inline constexpr OraError kInvalidNlsEnvironment{
+    12705, "Cannot access NLS data files or invalid environment specified"};
 inline constexpr OraError kReadOnlyDatabase{16000, "database open for read-only access"};
 inline constexpr OraError kInvalidLobLocator{22275, "invalid LOB locator specified"};
 inline constexpr OraError kLobNotOpen{22289, "cannot perform operation on an unopened file or LOB"};

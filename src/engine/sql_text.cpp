@@ -66,6 +66,8 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
                           : SessionSetting::kTimestampTzFormat;
       setting.value = token;
       plan->settings.push_back(setting);
+    } else if (!quoted && EqualIgnoringCase(name, "NLS_NUMERIC_CHARACTERS")) {
+      plan->settings.push_back(SessionSetting{SessionSetting::kNumericCharacters, token});
     } else if (!IsTuningParameter(name, quoted)) {
       Refuse(plan, ora::kInvalidAlterSessionOption);
       return;

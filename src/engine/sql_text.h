@@ -33,9 +33,9 @@ enum class StatementKind : uint8_t {
 
 // One NAME=VALUE pair of ALTER SESSION SET that the engine keeps.
 struct SessionSetting {
-  enum Which : uint8_t { kDateFormat, kTimestampFormat, kTimestampTzFormat };
+  enum Which : uint8_t { kDateFormat, kTimestampFormat, kTimestampTzFormat, kNumericCharacters };
   Which which;
-  std::string value;  // the format model, quotes removed
+  std::string value;  // the format model or the numeric characters, quotes removed
 };
 
 struct StatementPlan {

@@ -228,14 +228,20 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     // All settings of the statement take effect together or not at all.
     DateFormat formats[3] = {session->date_format, session->timestamp_format,
                              session->timestamp_tz_format};
+    char decimal_character = session->decimal_character;
     for (const SessionSetting& setting : plan.settings) {
-      if (!CompileDateFormat(setting.value.data(), setting.value.size(), &formats[setting.which])) {
+      if (setting.which == SessionSetting::kNumericCharacters) {
+        if (!IsNumericCharacters(setting.value)) return Fail(error, ora::kInvalidNlsEnvironment);
+        decimal_character = setting.value[0];
+      } else if (!CompileDateFormat(setting.value.data(), setting.value.size(),
+                                    &formats[setting.which])) {
         return Fail(error, ora::kDateFormatNotRecognized);
       }
     }
     session->date_format = formats[0];
     session->timestamp_format = formats[1];
     session->timestamp_tz_format = formats[2];
+    session->decimal_character = decimal_character;
     return OCI_SUCCESS;
   }
 

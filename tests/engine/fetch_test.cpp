@@ -1,5 +1,6 @@
 // Array fetch of the embedded engine: batches, NULLs, truncation, external types, number and
 // date forms, session formats and binds.
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/engine_support.h"
@@ -382,6 +383,72 @@ TEST(EngineFetch, BinaryFloatingPointInTheClientsScientificForm) {
       "1.6777217E+007",
   };
   EXPECT_EQ(conn.Column("select d from t order by id"), doubles);
+}
+
+TEST(EngineFetch, DecimalCharacterOfTheClientsTerritoryAndOfTheSession) {
+  std::string path = MakeDatabase(
+      "decimal",
+      "CREATE TABLE t(n NUMBER(10,2), u NUMBER, x 'NUMBER AS TEXT', d BINARY_DOUBLE, i INTEGER);"
+      "INSERT INTO t VALUES (12.5, 0.25, '-1.5', 1.5, 7);");
+  const char* saved = std::getenv("NLS_LANG");
+  const std::string saved_value = saved ? saved : "";
+  struct Case {
+    const char* nls_lang;  // null: not set
+    const char* row;       // n|u|x|d|i as the session's first fetch gives them
+  } cases[] = {
+      {nullptr, "12.5|.25|-1.5|1.5E+000|7"},
+      {"AMERICAN_AMERICA.AL32UTF8", "12.5|.25|-1.5|1.5E+000|7"},
+      {"GERMAN_GERMANY.AL32UTF8", "12,5|,25|-1,5|1,5E+000|7"},
+      {"french_france.we8iso8859p1", "12,5|,25|-1,5|1,5E+000|7"},
+      {"_CZECH REPUBLIC", "12,5|,25|-1,5|1,5E+000|7"},
+      {"GERMAN", "12.5|.25|-1.5|1.5E+000|7"},  // no territory named
+      {".AL32UTF8", "12.5|.25|-1.5|1.5E+000|7"},
+      {"ENGLISH_UNITED KINGDOM.UTF8", "12.5|.25|-1.5|1.5E+000|7"},
+  };
+  auto row = [](Connection& conn) {
+    std::string text;
+    for (const char* column : {"n", "u", "x", "d", "i"}) {
+      text += (text.empty() ? "" : "|") + conn.One(std::string("select ") + column + " from t");
+    }
+    return text;
+  };
+  for (const Case& want : cases) {
+    if (want.nls_lang != nullptr) {
+      setenv("NLS_LANG", want.nls_lang, 1);
+    } else {
+      unsetenv("NLS_LANG");
+    }
+    Connection conn;
+    ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+    EXPECT_EQ(row(conn), want.row) << (want.nls_lang ? want.nls_lang : "(not set)");
+  }
+
+  // The session setting wins over the territory; refused values leave the setting as it was.
+  setenv("NLS_LANG", "GERMAN_GERMANY.AL32UTF8", 1);
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  EXPECT_EQ(conn.Execute("ALTER SESSION SET NLS_NUMERIC_CHARACTERS='.,'"), OCI_SUCCESS);
+  EXPECT_EQ(row(conn), "12.5|.25|-1.5|1.5E+000|7");
+  for (const char* refused : {"'.'", "'..'", "',.;'", "'1,'", "'.+'", "'-.'", "'<>'", "''"}) {
+    EXPECT_EQ(conn.Execute(std::string("ALTER SESSION SET NLS_NUMERIC_CHARACTERS=") + refused),
+              OCI_ERROR)
+        << refused;
+    EXPECT_EQ(conn.ErrorText(),
+              "ORA-12705: Cannot access NLS data files or invalid environment specified\n")
+        << refused;
+  }
+  EXPECT_EQ(conn.One("select n from t"), "12.5");
+  EXPECT_EQ(conn.Execute("alter session set nls_numeric_characters = ', '"), OCI_SUCCESS);
+  EXPECT_EQ(conn.One("select n from t"), "12,5");
+  // A refused setting in a statement leaves the others of that statement unapplied too.
+  EXPECT_EQ(conn.Execute("ALTER SESSION SET NLS_NUMERIC_CHARACTERS='.,' NLS_DATE_FORMAT='QQ'"),
+            OCI_ERROR);
+  EXPECT_EQ(conn.One("select n from t"), "12,5");
+  if (saved) {
+    setenv("NLS_LANG", saved_value.c_str(), 1);
+  } else {
+    unsetenv("NLS_LANG");
+  }
 }
 
 TEST(EngineFetch, SessionDateAndTimestampFormats) {
