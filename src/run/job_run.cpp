@@ -43,6 +43,10 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
   std::snprintf(text, sizeof text, "ALTER SESSION SET NLS_TIMESTAMP_TZ_FORMAT='%s'",
                 kTimestampTzMask);
   SendSetting(session, text);
+  // Numbers with a decimal point whatever the client's territory: a decimal comma would split a
+  // value in two in comma-separated output and would not read back as one number in an INSERT
+  // statement.
+  SendSetting(session, "ALTER SESSION SET NLS_NUMERIC_CHARACTERS='.,'");
   if (job->read != 0) {
     std::snprintf(text, sizeof text, "ALTER SESSION SET DB_FILE_MULTIBLOCK_READ_COUNT=%d",
                   job->read);
