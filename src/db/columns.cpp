@@ -33,6 +33,14 @@ void ParseWidthList(const char* text, int32_t* widths) {
   }
 }
 
+// The width numbers have always had: kept wherever every value of the column fits it, so that
+// the fixed-width files and control files of ordinary tables keep their layout.
+int32_t CustomaryNumberWidth(const ColumnDesc* column) {
+  constexpr int32_t kWithoutPrecision = 46;
+  return column->precision == 0 ? kWithoutPrecision
+                                : column->precision + 2 + (column->scale != 0 ? 1 : 0);
+}
+
 // Chooses the define type, widths and flags of one described column from its row of the type
 // table; listed_width is the column's `width` entry, 0 when none.
 void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle* job) {
@@ -51,13 +59,17 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
       static_cast<int16_t>(type.define_type != 0 ? type.define_type : column->described_type);
   switch (type.family) {
     case TypeFamily::kNumber: {
-      int32_t text_width =
-          column->precision == 0 ? 46 : column->precision + 2 + (column->scale != 0);
-      text_width = grown(listed(text_width));
+      const int32_t longest = LongestNumberText(column->precision, column->scale);
+      const int32_t customary = CustomaryNumberWidth(column);
+      const int32_t text_width = grown(listed(customary > longest ? customary : longest));
       if (client) {
         column->define_type = SQLT_NUM;
         column->define_width = 21;
-        column->display_width = text_width;
+        // The text written from the bytes has a zero before the point and fractions in pairs;
+        // a fixed-width field must hold the longest, whatever the `width` entry says, or the
+        // records after it would shift.
+        const int32_t client_longest = LongestClientNumberText(column->precision, column->scale);
+        column->display_width = text_width > client_longest ? text_width : client_longest;
         return;  // the final limit applies to what is fetched, not to the display width
       }
       width = text_width;
@@ -99,9 +111,13 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
       if (safe) width *= 2;
       if (width > kMaxTextWidth) width = kMaxTextWidth;
       break;
-    case TypeFamily::kRowid:
     case TypeFamily::kTimestamp:
     case TypeFamily::kTimestampTz:
+      // Their fractional precision is described as the scale.
+      width = grown(listed(TimestampTextWidth(type, column->scale)));
+      break;
+    case TypeFamily::kBinaryFloat:
+    case TypeFamily::kRowid:
     case TypeFamily::kInterval:
       width = grown(listed(type.text_width));
       break;
@@ -175,16 +191,17 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
 
     ApplyTypeTable(column, widths[position - 1], job);
     const bool locator = IsLobLocator(column->define_type);
-    if (!locator && (column->define_width > static_cast<int32_t>(job->long_limit) ||
+    const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
+    // `long` bounds long values, a `width` entry for one included, and stands in for a size
+    // describe did not give; every other column keeps the width its values need.
+    if (!locator && ((long_value && column->define_width > static_cast<int32_t>(job->long_limit)) ||
                      column->define_width == 0)) {
       column->define_width = static_cast<int32_t>(job->long_limit);
       column->display_width = column->define_width;
     }
     // A long value's slot starts with its 4-byte length, so the slot is that much wider than
     // the largest value: a value of exactly `long` bytes is then fetched whole.
-    if (column->define_type == SQLT_LVC || column->define_type == SQLT_LVB) {
-      column->define_width += kLongLengthBytes;
-    }
+    if (long_value) column->define_width += kLongLengthBytes;
     // A LOB fetched through a locator stands as a file name in the row; every other column,
     // LOBs fetched inline included, takes its whole define width in the fetch buffers.
     row_width += locator ? kLobNameWidth : static_cast<uint32_t>(column->define_width);

@@ -38,10 +38,18 @@ constexpr OracleType Row(ub2 code, TypeFamily family, ub2 define_type, int32_t t
 constexpr unsigned kText = kSafe | kQuoted | kEscaped | kMySqlHex;
 constexpr unsigned kFixedText = kSafe | kQuoted;  // fixed-format text: dates, ROWIDs, timestamps
 constexpr unsigned kInterval = kQuoted | kEscaped;
+// Binary floating-point text is one digit, a point, 8 more digits for a BINARY_FLOAT (16 for a
+// BINARY_DOUBLE), "E", the exponent's sign and three digits, and perhaps a minus sign.
+constexpr int32_t kBinaryFloatText = 16;
+constexpr int32_t kBinaryDoubleText = 24;
 constexpr OracleType kTypes[] = {
     Row(SQLT_CHR, F::kText, SQLT_CHR, 0, kText),
     Row(SQLT_NUM, F::kNumber, SQLT_CHR, 0, kSafe, "NUMBER"),
     Row(SQLT_VNU, F::kNumber, SQLT_CHR, 0, kSafe, "NUMBER"),
+    Row(SQLT_IBFLOAT, F::kBinaryFloat, SQLT_CHR, kBinaryFloatText, kSafe, "BINARY_FLOAT"),
+    Row(SQLT_BFLOAT, F::kBinaryFloat, SQLT_CHR, kBinaryFloatText, kSafe, "BINARY_FLOAT"),
+    Row(SQLT_IBDOUBLE, F::kBinaryFloat, SQLT_CHR, kBinaryDoubleText, kSafe, "BINARY_DOUBLE"),
+    Row(SQLT_BDOUBLE, F::kBinaryFloat, SQLT_CHR, kBinaryDoubleText, kSafe, "BINARY_DOUBLE"),
     Row(SQLT_LNG, F::kLong, SQLT_LVC, kLongWidth, kQuoted | kEscaped | kMySqlHex),
     Row(SQLT_RID, F::kRowid, SQLT_CHR, 18, kFixedText),
     Row(SQLT_RDD, F::kRowid, SQLT_CHR, 18, kFixedText),
@@ -86,6 +94,42 @@ static_assert(kTypes[0].code == SQLT_CHR, "unknown codes fall back to the first 
 const OracleType& LookupType(int described_type) {
   if (described_type < 0 || described_type >= kIndexedCodes) return kTypes[0];
   return kTypes[kTypeIndex.row[described_type]];
+}
+
+namespace {
+
+constexpr int kFloatScale = -127;      // the scale describe reports for NUMBER and FLOAT
+constexpr int kStarPrecision = 38;     // the digits of NUMBER(*,s)
+constexpr int kMaxFractionDigits = 9;  // of a timestamp's seconds
+
+int DecimalPrecision(int precision) {
+  return precision > 0 ? precision : kStarPrecision;
+}
+
+}  // namespace
+
+int32_t LongestNumberText(int precision, int scale) {
+  if (scale == kFloatScale) return kLongestNumberText;
+  const int digits = DecimalPrecision(precision);
+  // Negative scale: the digits end |scale| zeros before the point. Otherwise the integer digits
+  // that the scale leaves, the point and the scale's digits; a fraction has no zero before it.
+  if (scale <= 0) return 1 + digits - scale;
+  const int integer_digits = digits > scale ? digits - scale : 0;
+  return 1 + integer_digits + 1 + scale;
+}
+
+int32_t LongestClientNumberText(int precision, int scale) {
+  if (scale == kFloatScale) return kLongestNumberText;
+  const int digits = DecimalPrecision(precision);
+  if (scale <= 0) return 1 + digits - scale;
+  const int integer_digits = digits > scale ? digits - scale : 1;
+  return 1 + integer_digits + 1 + 2 * ((scale + 1) / 2);
+}
+
+int32_t TimestampTextWidth(const OracleType& type, int fraction_digits) {
+  if (fraction_digits > kMaxFractionDigits) fraction_digits = kMaxFractionDigits;
+  const int extra = fraction_digits > kRowFractionDigits ? fraction_digits - kRowFractionDigits : 0;
+  return type.text_width + extra;
 }
 
 bool IsLobLocator(int define_type) {

@@ -15,6 +15,8 @@ namespace rowflume {
 // form, and the server's internal codes of the datetime and interval types, which some servers
 // report for them instead of the external ones.
 constexpr ub2 SQLT_VBI = 15;
+constexpr ub2 SQLT_BFLOAT = 21;  // BINARY_FLOAT and BINARY_DOUBLE as some clients report them
+constexpr ub2 SQLT_BDOUBLE = 22;
 constexpr ub2 kInternalTimestamp = 180;
 constexpr ub2 kInternalTimestampTz = 181;
 constexpr ub2 kInternalIntervalYm = 182;
@@ -28,6 +30,7 @@ constexpr int kLobNameWidth = 30;
 enum class TypeFamily : uint8_t {
   kText,         // character data, fetched as text of the described size
   kNumber,       // NUMBER: text, or the 21 internal bytes with client=yes
+  kBinaryFloat,  // BINARY_FLOAT, BINARY_DOUBLE: text in the client's scientific form
   kDate,         // DATE: text, or the 7 internal bytes with client=yes
   kRowid,        // ROWID text
   kRaw,          // RAW bytes of the described size
@@ -53,7 +56,8 @@ struct OracleType {
   ub2 define_type;       // external type fetched when not fetched through a locator or as
                          // internal bytes; 0: the described type itself
   int32_t text_width;    // width of the text fetched when no `width` entry is given: 0 for the
-                         // described size (text and raw), -1 for `long` (long values); unused by
+                         // described size (text and raw), -1 for `long` (long values); for
+                         // timestamps with up to kRowFractionDigits digits of seconds; unused by
                          // numbers, whose width follows precision and scale
   bool grows_when_safe;  // `safe` makes the width kSafeMargin characters larger
   bool quotable;         // written between `quote` texts
@@ -68,10 +72,29 @@ struct OracleType {
 constexpr int32_t kSafeMargin = 10;      // characters `safe` adds to a fixed-format text
 constexpr int32_t kLongWidth = -1;       // text_width of long values: the job's `long` limit
 constexpr int32_t kMaxTextWidth = 4000;  // largest character column, `safe` doubling included
+constexpr int kRowFractionDigits = 6;    // digits of seconds the timestamp rows' widths hold
+// Longest text of a NUMBER or FLOAT value: 170 characters for a 40-digit negative near 1E-130
+// ("-.000...") in plain positional notation, and two to spare.
+constexpr int32_t kLongestNumberText = 172;
 
 // The row of the described type; character types and codes without a row of their own share the
 // text row (its code is SQLT_CHR).
 const OracleType& LookupType(int described_type);
+
+// Longest text of a value of a NUMBER column described with precision and scale, in the client's
+// plain positional notation without a leading zero ("-.0099" for NUMBER(2,4), "-99000" for
+// NUMBER(2,-3)). Scale -127 marks NUMBER without precision and FLOAT(binary digits), whose values
+// range over every magnitude; precision 0 with another scale allows 38 digits.
+int32_t LongestNumberText(int precision, int scale);
+
+// The same for the text FormatOracleNumber writes from the internal bytes (client=yes): a zero
+// before the point of a fraction, and fraction digits in whole base-100 pairs ("-0.1250" for
+// NUMBER(3,3)).
+int32_t LongestClientNumberText(int precision, int scale);
+
+// Width of the text of a timestamp row's value with fraction_digits digits of seconds (0 to 9):
+// the row's width, one more for each digit past kRowFractionDigits.
+int32_t TimestampTextWidth(const OracleType& type, int fraction_digits);
 
 // True for the define types of LOB locators: a column defined so is read value by value through
 // the locator its slot holds.

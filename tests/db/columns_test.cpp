@@ -74,7 +74,7 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
   ASSERT_EQ(Run(query), 14);
   ExpectColumns(Columns(), {
                                {"N102", 2, SQLT_CHR, 13, 13, 0, 0},
-                               {"N", 2, SQLT_CHR, 46, 46, 0, 0},
+                               {"N", 2, SQLT_CHR, 172, 172, 0, 0},
                                {"N4", 2, SQLT_CHR, 6, 6, 0, 0},
                                {"V", 1, SQLT_CHR, 4000, 4000, 1, 1},
                                {"V100", 1, SQLT_CHR, 100, 100, 1, 1},
@@ -88,8 +88,8 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
                                {"RID", 104, SQLT_CHR, 18, 18, 0, 1},
                                {"C", 96, SQLT_CHR, 5, 5, 1, 1},
                            });
-  // Inline long values reserve their whole width and length word: a row of 1 + 102597 + 1
-  // (the record separator) bytes leaves 10 MiB / 102599 = 102 rows.
+  // Inline long values reserve their whole width and length word: a row of 1 + 102723 + 1
+  // (the record separator) bytes leaves 10 MiB / 102725 = 102 rows.
   EXPECT_EQ(job_->array, 102u);
 
   // safe: numbers and dates gain 10, text doubles but stays within 4000.
@@ -97,7 +97,7 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
   ASSERT_EQ(Run(query), 14);
   std::vector<ColumnDesc*> safe = Columns();
   EXPECT_EQ(safe[0]->define_width, 23);
-  EXPECT_EQ(safe[1]->define_width, 56);
+  EXPECT_EQ(safe[1]->define_width, 182);
   EXPECT_EQ(safe[3]->define_width, 4000);
   EXPECT_EQ(safe[4]->define_width, 200);
   EXPECT_EQ(safe[5]->define_width, 29);
@@ -112,7 +112,7 @@ TEST_F(Describe, TypeTableWidthsAndFlags) {
   EXPECT_EQ(client[0]->define_type, SQLT_NUM);
   EXPECT_EQ(client[0]->define_width, 21);
   EXPECT_EQ(client[0]->display_width, 13);
-  EXPECT_EQ(client[1]->display_width, 46);
+  EXPECT_EQ(client[1]->display_width, 172);
   EXPECT_EQ(client[5]->define_type, SQLT_DAT);
   EXPECT_EQ(client[5]->define_width, 7);
   EXPECT_EQ(client[5]->display_width, 19);
@@ -124,7 +124,7 @@ TEST_F(Describe, WidthListAndLongLimit) {
   ASSERT_EQ(Run("select n102, n, v100, v from t"), 4);
   std::vector<ColumnDesc*> got = Columns();
   EXPECT_EQ(got[0]->define_width, 5);
-  EXPECT_EQ(got[1]->define_width, 46);  // 0 leaves the computed width
+  EXPECT_EQ(got[1]->define_width, 172);  // 0 leaves the computed width
   EXPECT_EQ(got[2]->define_width, 12);
   EXPECT_EQ(got[3]->define_width, 4000);
 
@@ -153,6 +153,101 @@ TEST_F(Describe, WidthListAndLongLimit) {
   Set("array=2000");
   ASSERT_EQ(Run("select lg, cl, bl from t"), 3);
   EXPECT_EQ(job_->array, 5u);
+}
+
+// Every type's widths hold the longest text of its values; where the customary width already
+// did, it stays, so that fixed-width files and control files of ordinary tables keep their layout.
+TEST_F(Describe, WidthsHoldTheLongestTextOfEachType) {
+  struct Case {
+    const char* declared;
+    int described;
+    int text_width;    // define and display width of the text fetched
+    int client_width;  // display width with client=yes
+    int safe_width;    // define width with safe=yes
+  } cases[] = {
+      // Customary widths that hold every value, unchanged.
+      {"NUMBER(10,2)", 2, 13, 13, 23},
+      {"NUMBER(4)", 2, 6, 6, 16},
+      {"NUMBER(4,4)", 2, 7, 7, 17},
+      {"'NUMBER(5,-2)'", 2, 8, 8, 18},
+      {"'NUMBER(*,3)'", 2, 41, 41, 51},
+      {"TIMESTAMP(3)", 187, 26, 26, 36},
+      {"TIMESTAMP", 187, 26, 26, 36},
+      {"'TIMESTAMP WITH TIME ZONE'", 188, 33, 33, 43},
+      // Too narrow before: every value's text now fits.
+      {"NUMBER", 2, 172, 172, 182},            // 1E50, -.000...333 with 40 digits
+      {"FLOAT", 2, 172, 172, 182},             // FLOAT is NUMBER's range at fewer digits
+      {"FLOAT(10)", 2, 172, 172, 182},         // was 10 binary digits + 3
+      {"'NUMBER(2,4)'", 2, 6, 7, 16},          // -.0099, client -0.0099
+      {"'NUMBER(2,-3)'", 2, 6, 6, 16},         // -99000
+      {"'NUMBER(3,3)'", 2, 6, 7, 16},          // client -0.1250
+      {"'NUMBER(38,127)'", 2, 129, 131, 139},  // -.000...999
+      {"'NUMBER(38,-84)'", 2, 123, 123, 133},  // -999...000
+      {"TIMESTAMP(9)", 187, 29, 29, 39},
+      {"'TIMESTAMP(9) WITH TIME ZONE'", 188, 36, 36, 46},
+      {"'TIMESTAMP(7) WITH LOCAL TIME ZONE'", 232, 34, 34, 44},
+      {"BINARY_FLOAT", 100, 16, 16, 26},   // -3.40282347E+038
+      {"BINARY_DOUBLE", 101, 24, 24, 34},  // -1.7976931348623157E+308
+  };
+  std::string create = "CREATE TABLE w(";
+  std::string select = "select ";
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const std::string name = "c" + std::to_string(k);
+    create += (k > 0 ? ", " : "") + name + " " + cases[k].declared;
+    select += (k > 0 ? ", " : "") + name;
+  }
+  Open(create + ");");
+  // The widths of one describe; the column list goes with the next one.
+  struct Got {
+    int described, define, define_width, display_width, quotable;
+  };
+  auto describe = [&] {
+    std::vector<Got> got;
+    EXPECT_EQ(Run(select + " from w"), static_cast<int>(std::size(cases)));
+    for (const ColumnDesc* c : Columns()) {
+      got.push_back(
+          {c->described_type, c->define_type, c->define_width, c->display_width, c->quotable});
+    }
+    return got;
+  };
+  const std::vector<Got> text = describe();
+  Set("client=yes");
+  const std::vector<Got> client = describe();
+  Set("client=no");
+  Set("safe=yes");
+  const std::vector<Got> safe = describe();
+  ASSERT_EQ(text.size(), std::size(cases));
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Case& want = cases[k];
+    SCOPED_TRACE(want.declared);
+    EXPECT_EQ(text[k].described, want.described);
+    EXPECT_EQ(text[k].define, SQLT_CHR);
+    EXPECT_EQ(text[k].define_width, want.text_width);
+    EXPECT_EQ(text[k].display_width, want.text_width);
+    EXPECT_EQ(text[k].quotable,
+              want.described == 2 || want.described == 100 || want.described == 101 ? 0 : 1);
+    EXPECT_EQ(client[k].display_width, want.client_width);
+    EXPECT_EQ(safe[k].define_width, want.safe_width);
+  }
+}
+
+// `long` bounds long values only: at 0 the other columns keep their widths.
+TEST_F(Describe, LongLimitOfZeroLeavesOtherColumnsWhole) {
+  Open(kTypes);
+  Set("long=0");
+  ASSERT_EQ(job_->long_limit, 0u);
+  ASSERT_EQ(Run("select n102, v, d, rw, lg from t"), 5);
+  std::vector<ColumnDesc*> got = Columns();
+  EXPECT_EQ(got[0]->define_width, 13);
+  EXPECT_EQ(got[1]->define_width, 4000);
+  EXPECT_EQ(got[2]->define_width, 19);
+  EXPECT_EQ(got[3]->define_width, 16);
+  EXPECT_EQ(got[4]->display_width, 0);
+  EXPECT_EQ(got[4]->define_width, 4);  // the length word alone
+  Set("long=1");                       // 1 KiB, less than the widest column
+  ASSERT_EQ(Run("select v, lg from t"), 2);
+  EXPECT_EQ(Columns()[0]->define_width, 4000);
+  EXPECT_EQ(Columns()[1]->define_width, 1024 + 4);
 }
 
 TEST_F(Describe, ArraySizeFollowsTheRowWidth) {

@@ -208,7 +208,7 @@ TEST_F(ControlFiles, DelimitedUnload) {
                 "FIELDS TERMINATED BY X'2c' OPTIONALLY ENCLOSED BY '\"'  TRAILING NULLCOLS \n"
                 "(\n"
                 "  \"AMOUNT\" CHAR(11) NULLIF \"AMOUNT\"=BLANKS,\n"
-                "  \"N\" CHAR(46) NULLIF \"N\"=BLANKS,\n"
+                "  \"N\" CHAR(172) NULLIF \"N\"=BLANKS,\n"
                 "  \"N5\" CHAR(8) NULLIF \"N5\"=BLANKS,\n"
                 "  \"D\" DATE \"YYYY-MM-DD HH24:MI:SS\" NULLIF \"D\"=BLANKS,\n"
                 "  \"TS\" TIMESTAMP \"YYYY-MM-DD HH24:MI:SSXFF\" NULLIF \"TS\"=BLANKS,\n"
@@ -241,36 +241,36 @@ TEST_F(ControlFiles, FixedWidthUnload) {
             head_ +
                 "OPTIONS(BINDSIZE=2097152,READSIZE=2097152,ERRORS=-1,ROWS=50000)\n"
                 "LOAD DATA\n"
-                "INFILE 'ct.dat' \"FIX 184\"\n"
+                "INFILE 'ct.dat' \"FIX 310\"\n"
                 "INSERT INTO TABLE CT\n"
                 "FIELDS TERMINATED BY X'20' TRAILING NULLCOLS \n"
                 "(\n"
                 "  \"AMOUNT\" POSITION(1:11) CHAR(11) NULLIF \"AMOUNT\"=BLANKS,\n"
-                "  \"N\" POSITION(12:57) CHAR(46) NULLIF \"N\"=BLANKS,\n"
-                "  \"N5\" POSITION(58:65) CHAR(8) NULLIF \"N5\"=BLANKS,\n"
-                "  \"D\" POSITION(66:84) DATE \"YYYY-MM-DD HH24:MI:SS\" NULLIF \"D\"=BLANKS,\n"
-                "  \"TS\" POSITION(85:110) TIMESTAMP \"YYYY-MM-DD HH24:MI:SSXFF\" NULLIF "
+                "  \"N\" POSITION(12:183) CHAR(172) NULLIF \"N\"=BLANKS,\n"
+                "  \"N5\" POSITION(184:191) CHAR(8) NULLIF \"N5\"=BLANKS,\n"
+                "  \"D\" POSITION(192:210) DATE \"YYYY-MM-DD HH24:MI:SS\" NULLIF \"D\"=BLANKS,\n"
+                "  \"TS\" POSITION(211:236) TIMESTAMP \"YYYY-MM-DD HH24:MI:SSXFF\" NULLIF "
                 "\"TS\"=BLANKS,\n"
-                "  \"LOBF_C\" FILLER POSITION(111:140) CHAR(30) ,\n"
+                "  \"LOBF_C\" FILLER POSITION(237:266) CHAR(30) ,\n"
                 "  \"C\" LOBFILE(\"LOBF_C\") TERMINATED BY EOF,\n"
-                "  \"LOBF_B\" FILLER POSITION(141:170) CHAR(30) ,\n"
+                "  \"LOBF_B\" FILLER POSITION(267:296) CHAR(30) ,\n"
                 "  \"B\" LOBFILE(\"LOBF_B\") TERMINATED BY EOF,\n"
-                "  \"V\" POSITION(171:182) CHAR(12) NULLIF \"V\"=BLANKS\n"
+                "  \"V\" POSITION(297:308) CHAR(12) NULLIF \"V\"=BLANKS\n"
                 ")\n");
   const std::string data = ReadFile(dir_ + "/ct.dat");
-  constexpr size_t kRecord = 184;
+  constexpr size_t kRecord = 310;
   ASSERT_EQ(data.size(), 3 * kRecord);
   for (size_t row = 0; row < 3; ++row) {
     std::string record = data.substr(row * kRecord, kRecord);
     EXPECT_EQ(record.substr(kRecord - 2), "\r\n") << "row " << row;
     EXPECT_EQ(record.find('\n'), kRecord - 1) << "row " << row;
   }
-  // Each field sits at its position: the date of the first row at 66, its LOB names at 111 and
-  // 141 (1-based), padded to 30.
-  EXPECT_EQ(data.substr(65, 19), "2020-01-02 03:04:05");
-  EXPECT_EQ(data.substr(110, 30), LobName(0, 5, 8) + " ");
-  EXPECT_EQ(data.substr(140, 30), LobName(0, 6, 8) + " ");
-  EXPECT_EQ(data.substr(170, 12), "text        ");
+  // Each field sits at its position: the date of the first row at 192, its LOB names at 237 and
+  // 267 (1-based), padded to 30.
+  EXPECT_EQ(data.substr(191, 19), "2020-01-02 03:04:05");
+  EXPECT_EQ(data.substr(236, 30), LobName(0, 5, 8) + " ");
+  EXPECT_EQ(data.substr(266, 30), LobName(0, 6, 8) + " ");
+  EXPECT_EQ(data.substr(296, 12), "text        ");
   EXPECT_EQ(ReadFile(dir_ + "/" + LobName(0, 6, 8)), std::string("\0\xff", 2));
 }
 
