@@ -138,7 +138,8 @@ void EmitFixed(OutputBuffer* out, const char* text, int64_t length, int64_t widt
 int FormatOracleNumber(char* dest, const uint8_t* value, int length) {
   if (length <= 0) return 0;
   char* p = dest;
-  if (value[0] == 0x80) {
+  // 0x80 alone is zero; followed by digits it is the exponent of values from 1E-130 to 1E-128.
+  if (value[0] == 0x80 && length == 1) {
     *p++ = '0';
     return static_cast<int>(p - dest);
   }
@@ -233,8 +234,11 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
   if (column->size_cache == 0) {
-    int64_t size = static_cast<int64_t>(column->define_width) + enc.field_length +
-                   column->name_length + enc.colsep_length + kFieldAffixRoom;
+    // Numbers and dates converted here, and LOB file names, can be wider than what is fetched.
+    const int32_t widest =
+        column->display_width > column->define_width ? column->display_width : column->define_width;
+    int64_t size = static_cast<int64_t>(widest) + enc.field_length + column->name_length +
+                   enc.colsep_length + kFieldAffixRoom;
     column->size_cache = static_cast<uint32_t>(size);
   }
   return column->size_cache;
@@ -424,8 +428,13 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
     int text_length = define_type == SQLT_NUM
                           ? FormatOracleNumber(text, bytes, static_cast<int>(length))
                           : FormatOracleDate(text, bytes, static_cast<int>(length));
-    Put(out, text, text_length);
-    if (enc->fixed_layout && text_length < display) PutSpaces(out, display - text_length);
+    // The display width holds the longest text of the column's type; should bytes no server
+    // sends give a longer one, it is cut rather than shift the rest of a fixed-width record.
+    if (enc->fixed_layout) {
+      EmitFixed(out, text, text_length, display);
+    } else {
+      Put(out, text, text_length);
+    }
   } else if (hex) {
     EmitHex(out, value, length, worst_case);
   } else {

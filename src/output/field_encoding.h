@@ -16,7 +16,7 @@
 
 namespace rowflume {
 
-constexpr int kNumberTextBytes = 256;  // scratch for FormatOracleNumber; the longest text is 173
+constexpr int kNumberTextBytes = 256;  // scratch for FormatOracleNumber; the longest text is 171
 constexpr int kDateTextBytes = 20;     // 19 characters and a NUL
 
 // Decimal text of an Oracle internal NUMBER; fractions are written in whole base-100 pairs

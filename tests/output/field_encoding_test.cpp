@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/number.h"
 #include "job/options.h"
 #include "output/output_buffer.h"
 #include "support/columns.h"
@@ -313,6 +315,76 @@ TEST(FieldEncoding, FormatOracleNumberWritesWholePairs) {
   EXPECT_EQ(nines, expected_nines);
   // The most extreme exponents stay inside the scratch area.
   EXPECT_LT(FormatNumber(OracleNumber(true, -64, twenty)).size(), size_t{kNumberTextBytes});
+  // The exponent byte of values from 1E-130 to 1E-128 is 0x80, the byte of zero.
+  const std::string zeros(128, '0');
+  EXPECT_EQ(FormatNumber({0x80, 2}), "0." + zeros + "01");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, -64, {10})), "0." + zeros + "10");
+  EXPECT_EQ(FormatNumber(OracleNumber(false, -64, {99, 1})), "0." + zeros + "9901");
+  EXPECT_EQ(FormatNumber(OracleNumber(true, -64, {1})), "-0." + zeros + "01");
+}
+
+// The longest text of each NUMBER(p,s) is the one of its value of p nines at scale s, in the
+// server's positional form and in the client form written here; every other value is shorter.
+TEST(FieldEncoding, LongestNumberTextsOfEveryPrecisionAndScale) {
+  std::mt19937 random(2024);
+  char text[kNumberTextBytes];
+  char positional[engine::kNumberTextMax];
+  uint8_t bytes[engine::kNumberBytesMax];
+  auto texts = [&](const engine::Decimal& value, size_t* server, int* client) {
+    *server = engine::FormatDecimal(value, positional);
+    const size_t length = engine::EncodeNumber(value, bytes);
+    ASSERT_GT(length, 0u);
+    *client = FormatOracleNumber(text, bytes, static_cast<int>(length));
+  };
+  for (int precision = 1; precision <= 38; ++precision) {
+    for (int scale = -84; scale <= 127; ++scale) {
+      SCOPED_TRACE("NUMBER(" + std::to_string(precision) + "," + std::to_string(scale) + ")");
+      engine::Decimal nines{};
+      nines.negative = true;
+      nines.ndigits = precision;
+      nines.exp10 = precision - scale;
+      std::fill(nines.digits, nines.digits + precision, 9);
+      size_t server = 0;
+      int client = 0;
+      ASSERT_NO_FATAL_FAILURE(texts(nines, &server, &client));
+      ASSERT_EQ(static_cast<int32_t>(server), LongestNumberText(precision, scale));
+      ASSERT_EQ(client, LongestClientNumberText(precision, scale));
+      // Another value of the type: its digits between the scale's last place and the
+      // precision's first, of either sign.
+      engine::Decimal some{};
+      some.negative = random() % 2 == 0;
+      some.ndigits = 1 + static_cast<int>(random() % static_cast<unsigned>(precision));
+      some.exp10 = some.ndigits - scale +
+                   static_cast<int>(random() % static_cast<unsigned>(precision - some.ndigits + 1));
+      for (int k = 0; k < some.ndigits; ++k)
+        some.digits[k] = static_cast<uint8_t>(1 + random() % 9);
+      ASSERT_NO_FATAL_FAILURE(texts(some, &server, &client));
+      EXPECT_LE(static_cast<int32_t>(server), LongestNumberText(precision, scale));
+      EXPECT_LE(client, LongestClientNumberText(precision, scale));
+    }
+  }
+  // Without a precision the extremes are the largest integers and the negatives of 40 digits
+  // (39 from an odd power of ten) nearest -1E-130; FLOAT spans the same magnitudes.
+  struct Extreme {
+    std::string value;
+    size_t server;
+    int client;
+  } extremes[] = {
+      {"-" + std::string(40, '9') + "e86", 127, 127},
+      {"-." + std::string(128, '0') + std::string(40, '9'), 170, 171},
+      {"-." + std::string(129, '0') + std::string(39, '9'), 170, 171},
+  };
+  for (const Extreme& want : extremes) {
+    engine::Decimal value{};
+    ASSERT_TRUE(engine::ParseDecimal(want.value.data(), want.value.size(), &value));
+    size_t server = 0;
+    int client = 0;
+    ASSERT_NO_FATAL_FAILURE(texts(value, &server, &client));
+    EXPECT_EQ(server, want.server) << want.value;
+    EXPECT_EQ(client, want.client) << want.value;
+    EXPECT_LE(static_cast<int32_t>(server), LongestNumberText(0, -127));
+    EXPECT_LE(client, LongestClientNumberText(126, -127));
+  }
 }
 
 TEST(FieldEncoding, FormatOracleNumberAgreesWithAnIndependentDecoder) {
@@ -361,6 +433,9 @@ TEST(FieldEncoding, ClientConvertedNumbersAndDatesInFixedLayout) {
   SetBytes(n, 0, OracleNumber(false, 1, {12, 50}));
   SetBytes(d, 0, {120, 113, 1, 2, 4, 5, 6});
   EXPECT_EQ(Encode(job.get(), columns), "12.50   2013-01-02 03:04:05\n");
+  // Bytes whose text outruns the field are cut to it: the date stays where the record puts it.
+  SetBytes(n, 0, OracleNumber(true, 0, {12, 34, 56, 78, 90}));
+  EXPECT_EQ(Encode(job.get(), columns), "-0.123452013-01-02 03:04:05\n");
 }
 
 int NameLobFile(void* context, ColumnDesc*, int row_idx, uint64_t row_number, int position,
