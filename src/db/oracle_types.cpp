@@ -98,7 +98,6 @@ const OracleType& LookupType(int described_type) {
 
 namespace {
 
-constexpr int kFloatScale = -127;      // the scale describe reports for NUMBER and FLOAT
 constexpr int kStarPrecision = 38;     // the digits of NUMBER(*,s)
 constexpr int kMaxFractionDigits = 9;  // of a timestamp's seconds
 

@@ -72,6 +72,7 @@ struct OracleType {
 constexpr int32_t kSafeMargin = 10;      // characters `safe` adds to a fixed-format text
 constexpr int32_t kLongWidth = -1;       // text_width of long values: the job's `long` limit
 constexpr int32_t kMaxTextWidth = 4000;  // largest character column, `safe` doubling included
+constexpr int kFloatScale = -127;        // the scale of NUMBER without precision and of FLOAT
 constexpr int kRowFractionDigits = 6;    // digits of seconds the timestamp rows' widths hold
 // Longest text of a NUMBER or FLOAT value: 170 characters for a 40-digit negative near 1E-130
 // ("-.000...") in plain positional notation, and two to spare.

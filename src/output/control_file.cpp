@@ -84,10 +84,14 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
     const char* name = c->name;
     const OracleType& type = LookupType(c->described_type);
     if (type.family == TypeFamily::kNumber) {
-      if (c->scale > 0 && c->scale < c->precision) {
-        out->Printf("--    %s NUMBER(%d,%d)", name, c->precision, c->scale);
-      } else if (c->precision < 1) {
+      // A scale of its own may exceed the precision or fall below zero; with precision it marks
+      // FLOAT and its binary digits.
+      if (c->precision < 1) {
         out->Printf("--    %s NUMBER", name);
+      } else if (c->scale == kFloatScale) {
+        out->Printf("--    %s FLOAT(%d)", name, c->precision);
+      } else if (c->scale != 0) {
+        out->Printf("--    %s NUMBER(%d,%d)", name, c->precision, c->scale);
       } else {
         out->Printf("--    %s NUMBER(%d)", name, c->precision);
       }

@@ -182,7 +182,7 @@ class ControlFiles : public LobFiles {
             "--  CREATE TABLE CT (\n"
             "--    AMOUNT NUMBER(8,2),\n"
             "--    N NUMBER,\n"
-            "--    N5 NUMBER(5),\n"
+            "--    N5 NUMBER(5,5),\n"
             "--    D DATE,\n"
             "--    TS TIMESTAMP,\n"
             "--    C CLOB,\n"
