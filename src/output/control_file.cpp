@@ -96,9 +96,10 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
         out->Printf("--    %s NUMBER(%d)", name, c->precision);
       }
     } else if ((type.family == TypeFamily::kTimestamp || type.family == TypeFamily::kTimestampTz) &&
-               c->precision >= 1) {
-      // The fractional precision goes after the word TIMESTAMP, before any time zone words.
-      out->Printf("--    %s %s(%d)%s", name, kTimestampWord, c->precision,
+               c->scale >= 0 && c->scale <= 9 && c->scale != kRowFractionDigits) {
+      // The fractional precision, which describe gives as the scale, goes after the word
+      // TIMESTAMP, before any time zone words; the default of 6 digits goes unwritten.
+      out->Printf("--    %s %s(%d)%s", name, kTimestampWord, c->scale,
                   type.sketch + sizeof kTimestampWord - 1);
     } else if (type.sketch != nullptr) {
       out->Printf("--    %s %s", name, type.sketch);
