@@ -17,39 +17,81 @@ namespace {
 using namespace testing_support;
 
 // One column of the source table: its alias in the query (the header name), its declared type,
-// the value put in (SQLite SQL), the type each consumer loads it into, and how the consumers
-// print what they loaded.
+// the value put in (SQLite SQL), and for each consumer the type it loads the column into and how
+// it prints what it loaded. PostgreSQL prints numbers through trim_scale, so that the text of a
+// conversion on the client ("12.50") and the server's ("12.5") print alike.
 struct Case {
   const char* alias;
   const char* source_type;
   const char* value;
   const char* postgres_type;
+  const char* postgres_printed;
   const char* mariadb_type;
-  const char* printed;
+  const char* mariadb_printed;
 };
 
-// The sources of awkward bytes: multi-byte characters whose last byte is followed by a backslash,
-// a quote or a line feed, and names a CSV reader must see quoted.
+// Stand-ins for texts too long to spell out in the table.
+constexpr char kBig[] = "1E50";
+constexpr char kTinyPrinted[] = "1E-129 printed";
+constexpr char kTinyWritten[] = "1E-129 written";
+
+// Multi-byte characters whose last byte is followed by a backslash, a quote or a line feed;
+// names a CSV reader must see quoted; numbers at the edges of their types.
 const Case kCases[] = {
-    {"ID", "NUMBER(4)", "1", "int", "INT", "1"},
-    {"a,b", "VARCHAR2(40)", "'中\\'", "text", "VARCHAR(40)", "中\\"},
-    {"x\"y", "VARCHAR2(40)", "'€' || char(10) || '\"'", "text", "VARCHAR(40)", "€\n\""},
-    {"line\nbreak", "VARCHAR2(40)", "'😀\\\"' || ''''", "text", "VARCHAR(40)", "😀\\\"'"},
-    {"T4", "VARCHAR2(40)", "'ü\\n' || char(13)", "text", "VARCHAR(40)", "ü\\n\r"},
-    {"T5", "VARCHAR2(40)", "'ħ\\' || char(9) || '€\\\\'", "text", "VARCHAR(40)", "ħ\\\t€\\\\"},
-    {"AMOUNT", "NUMBER(10,2)", "12.5", "numeric(10,2)", "DECIMAL(10,2)", "12.50"},
+    {"ID", "NUMBER(4)", "1", "numeric", "1", "INT", "1"},
+    {"a,b", "VARCHAR2(40)", "'中\\'", "text", "中\\", "VARCHAR(40)", "中\\"},
+    {"x\"y", "VARCHAR2(40)", "'€' || char(10) || '\"'", "text", "€\n\"", "VARCHAR(40)", "€\n\""},
+    {"line\nbreak", "VARCHAR2(40)", "'😀\\\"' || ''''", "text", "😀\\\"'", "VARCHAR(40)", "😀\\\"'"},
+    {"T4", "VARCHAR2(40)", "'ü\\n' || char(13)", "text", "ü\\n\r", "VARCHAR(40)", "ü\\n\r"},
+    {"T5", "VARCHAR2(40)", "'ħ\\' || char(9) || '€\\\\'", "text", "ħ\\\t€\\\\", "VARCHAR(40)",
+     "ħ\\\t€\\\\"},
+    {"AMOUNT", "NUMBER(10,2)", "12.5", "numeric(10,2)", "12.5", "DECIMAL(10,2)", "12.50"},
+    {"N_BIG", "NUMBER", "1e50", "numeric", kBig, "DECIMAL(65,0)", kBig},
+    {"N_FRACTION", "NUMBER", "-0.000000333333333333333333333333333333333", "numeric",
+     "-0.00000033333333333333335", "VARCHAR(200)", "-.00000033333333333333335"},
+    {"N_SCALE", "NUMBER(2,4)", "-0.0099", "numeric", "-0.0099", "VARCHAR(200)", "-.0099"},
+    {"N_NEGATIVE_SCALE", "NUMBER(2,-3)", "-99000", "numeric", "-99000", "VARCHAR(200)", "-99000"},
+    {"N_FLOAT", "FLOAT(10)", "123.456", "numeric", "123.456", "VARCHAR(200)", "123.456"},
+    {"N_TINY", "NUMBER", "1e-129", "numeric", kTinyPrinted, "VARCHAR(200)", kTinyWritten},
+    {"TS9", "TIMESTAMP(9)", "'2020-01-02 03:04:05.123456789'", "text",
+     "2020-01-02 03:04:05.123456789", "VARCHAR(40)", "2020-01-02 03:04:05.123456789"},
+    {"BD", "BINARY_DOUBLE", "1.5", "float8", "1.5", "DOUBLE", "1.5"},
 };
+
+std::string Spelled(const char* text) {
+  if (text == kBig) return "1" + std::string(50, '0');
+  if (text == kTinyPrinted) return "0." + std::string(128, '0') + "1";
+  if (text == kTinyWritten) return "." + std::string(128, '0') + "1";
+  return text;
+}
+
+std::string Doubled(const char* text, char quote) {
+  std::string doubled;
+  for (const char* p = text; *p != '\0'; ++p) doubled.append(*p == quote ? 2 : 1, *p);
+  return doubled;
+}
+
+std::string Column(const Case& c) {
+  return "C" + std::to_string(&c - kCases);
+}
 
 // The query with every alias quoted, as Oracle takes names that are not plain.
 std::string Query() {
   std::string query = "query=select ";
   for (const Case& c : kCases) {
-    if (&c != kCases) query += ", ";
-    std::string alias;
-    for (const char* p = c.alias; *p != '\0'; ++p) alias += *p == '"' ? "\"\"" : std::string(1, *p);
-    query += std::string("C") + std::to_string(&c - kCases) + " as \"" + alias + "\"";
+    query += (&c == kCases ? "" : ", ") + Column(c) + " as \"" + Doubled(c.alias, '"') + "\"";
   }
   return query + " from RT";
+}
+
+// The consumer's table, its columns named by the aliases.
+std::string CreateTable(char quote, bool postgres) {
+  std::string sql = "CREATE TABLE rt (";
+  for (const Case& c : kCases) {
+    sql += (&c == kCases ? "" : ", ") + std::string(1, quote) + Doubled(c.alias, quote) + quote +
+           " " + (postgres ? c.postgres_type : c.mariadb_type);
+  }
+  return sql + ")";
 }
 
 class ConsumerRoundTrip : public ProgramFolderTest {
@@ -59,8 +101,7 @@ class ConsumerRoundTrip : public ProgramFolderTest {
     std::string create = "CREATE TABLE RT (";
     std::string insert = "INSERT INTO RT VALUES (";
     for (const Case& c : kCases) {
-      const std::string column = "C" + std::to_string(&c - kCases);
-      create += (&c == kCases ? "" : ", ") + column + " " + c.source_type;
+      create += (&c == kCases ? "" : ", ") + Column(c) + " " + c.source_type;
       insert += (&c == kCases ? "" : ", ") + std::string(c.value);
     }
     ASSERT_TRUE(db_->Exec(create + "); " + insert + ");"));
@@ -73,42 +114,35 @@ class ConsumerRoundTrip : public ProgramFolderTest {
     if (server == nullptr && installed) ADD_FAILURE() << script << " did not start:\n" << why;
     return server;
   }
-
-  // The expected rows as a consumer prints them: columns joined by sep.
-  static std::string Expected(char sep) {
-    std::string row;
-    for (const Case& c : kCases) row += (&c == kCases ? "" : std::string(1, sep)) + c.printed;
-    return row;
-  }
 };
-
-// A table definition for a consumer whose names are the aliases.
-std::string CreateTable(const char* quote, bool postgres) {
-  std::string sql = "CREATE TABLE rt (";
-  for (const Case& c : kCases) {
-    std::string name;
-    for (const char* p = c.alias; *p != '\0'; ++p) {
-      name += *p == quote[0] ? std::string(2, *p) : std::string(1, *p);
-    }
-    sql += (&c == kCases ? "" : ", ") + std::string(quote) + name + quote + " " +
-           (postgres ? c.postgres_type : c.mariadb_type);
-  }
-  return sql + ")";
-}
 
 TEST_F(ConsumerRoundTrip, CsvCopiedIntoPostgres) {
   PrivateServer* server = Server("postgres_server.sh");
   if (server == nullptr) GTEST_SKIP() << "PostgreSQL is not installed";
-  // A client of a comma-decimal territory: the numbers must still be written with a point.
-  ProgramRun unload = RunShell(
-      dir_, "NLS_LANG=GERMAN_GERMANY.AL32UTF8 " + ShellQuote(ROWFLUME_BINARY) + " " +
-                ShellQuote(db_->user()) + " " + ShellQuote(Query()) + " text=CSV file=rt.csv");
-  ASSERT_EQ(unload.status, 0) << unload.out;
-  ProgramRun load = server->Sql(CreateTable("\"", true) + ";\n\\copy rt from '" + dir_ +
-                                "/rt.csv' with (format csv, header match)\n"
-                                "select * from rt;\n");
-  ASSERT_EQ(load.status, 0) << load.out << ReadFile(dir_ + "/rt.csv");
-  EXPECT_EQ(load.out, Expected('|') + "\n") << ReadFile(dir_ + "/rt.csv");
+  std::string select = "SELECT ";
+  std::string expected;
+  for (const Case& c : kCases) {
+    const bool number = std::string(c.postgres_type).rfind("numeric", 0) == 0;
+    const std::string name = "\"" + Doubled(c.alias, '"') + "\"";
+    select += (&c == kCases ? "" : ", ") + (number ? "trim_scale(" + name + ")" : name);
+    expected += (&c == kCases ? "" : "|") + Spelled(c.postgres_printed);
+  }
+  // A client of a comma-decimal territory must still write numbers with a point; numbers
+  // converted on the client must read back as the same values.
+  for (const char* client : {"client=no", "client=yes"}) {
+    SCOPED_TRACE(client);
+    ProgramRun unload =
+        RunShell(dir_, "NLS_LANG=GERMAN_GERMANY.AL32UTF8 " + ShellQuote(ROWFLUME_BINARY) + " " +
+                           ShellQuote(db_->user()) + " " + ShellQuote(Query()) + " text=CSV " +
+                           client + " file=rt.csv");
+    ASSERT_EQ(unload.status, 0) << unload.out;
+    ProgramRun load =
+        server->Sql("SET client_min_messages = warning; DROP TABLE IF EXISTS rt;" +
+                    CreateTable('"', true) + ";\n\\copy rt from '" + dir_ +
+                    "/rt.csv' with (format csv, header match)\n" + select + " FROM rt;\n");
+    ASSERT_EQ(load.status, 0) << load.out << ReadFile(dir_ + "/rt.csv");
+    EXPECT_EQ(load.out, expected + "\n") << ReadFile(dir_ + "/rt.csv");
+  }
 }
 
 TEST_F(ConsumerRoundTrip, MySqlLayoutLoadedIntoMariaDb) {
@@ -117,7 +151,7 @@ TEST_F(ConsumerRoundTrip, MySqlLayoutLoadedIntoMariaDb) {
   ProgramRun unload = RunProgram(dir_, {db_->user(), Query(), "text=MYSQL", "file=rt.txt"});
   ASSERT_EQ(unload.status, 0) << unload.out;
   ProgramRun load = server->Sql(
-      "SET NAMES utf8mb4; DROP TABLE IF EXISTS rt;" + CreateTable("`", false) +
+      "SET NAMES utf8mb4; DROP TABLE IF EXISTS rt;" + CreateTable('`', false) +
       " CHARACTER SET utf8mb4; LOAD DATA LOCAL INFILE '" + dir_ +
       "/rt.txt' INTO TABLE rt CHARACTER SET utf8mb4 FIELDS TERMINATED BY ',' OPTIONALLY "
       "ENCLOSED BY '\"' ESCAPED BY '\\\\' LINES TERMINATED BY '\\n'; SHOW WARNINGS;"
@@ -127,11 +161,11 @@ TEST_F(ConsumerRoundTrip, MySqlLayoutLoadedIntoMariaDb) {
   std::string expected;
   for (const Case& c : kCases) {
     if (&c != kCases) expected += '\t';
-    for (const char* p = c.printed; *p != '\0'; ++p) {
-      expected += *p == '\n'   ? "\\n"
-                  : *p == '\t' ? "\\t"
-                  : *p == '\\' ? "\\\\"
-                               : std::string(1, *p);
+    for (char ch : Spelled(c.mariadb_printed)) {
+      expected += ch == '\n'   ? "\\n"
+                  : ch == '\t' ? "\\t"
+                  : ch == '\\' ? "\\\\"
+                               : std::string(1, ch);
     }
   }
   EXPECT_EQ(load.out, expected + "\n") << ReadFile(dir_ + "/rt.txt");
