@@ -141,8 +141,17 @@ bool ResolveConnect(char* out, int out_size, const char* connect) {
     if (colons == 1) first_colon = ch;
     if (colons == 2) second_colon = ch;
   }
+  // Only hosts:port:sid is rewritten. Easy connect, URLs, IPv6 addresses and descriptors may
+  // hold colons too, but a slash or a port that is not a number tells them apart, and the client
+  // understands them as they are.
+  bool host_list = colons == 2 && strchr(connect, '/') == nullptr && second_colon > first_colon + 1;
+  if (host_list) {
+    for (const char* ch = first_colon + 1; ch < second_colon; ++ch) {
+      if (!IsAsciiDigit(*ch)) host_list = false;
+    }
+  }
   bool fits;
-  if (colons != 2) {
+  if (!host_list) {
     fits = Put(out, out_size, &used, connect);
   } else {
     fits = Put(out, out_size, &used, "(DESCRIPTION=(ADDRESS_LIST=(ADDRESS=(HOST=");

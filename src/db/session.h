@@ -106,9 +106,11 @@ int ReportError(DbSession* session);
 void ResolveCharsetIds(DbSession* session, const char* charset, const char* ncharset,
                        uint16_t* charset_id, uint16_t* ncharset_id);
 
-// Appends to out (capacity out_size, NUL-terminated) the connect identifier unchanged or, for
-// exactly two colons (hosts:port:sid), the connect descriptor built from it with one host picked
-// from the list. Returns false, leaving out as it was, when the result would not fit.
+// Appends to out (capacity out_size, NUL-terminated) the connect identifier unchanged or, for a
+// host list hosts:port:sid (exactly two colons, a port of digits only, no slash anywhere), the
+// connect descriptor built from it with one host picked from the list. Every other form (TNS
+// alias, easy connect, tcp:// and tcps:// URLs, IPv6 addresses, descriptors) passes unchanged.
+// Returns false, leaving out as it was, when the result would not fit.
 bool ResolveConnect(char* out, int out_size, const char* connect);
 // Copies one host of a comma-separated list into out (no terminator) and returns its length, or
 // -1 when that host is longer than out_size. The list ends at its terminator or at the first

@@ -165,6 +165,32 @@ TEST(HostChoice, EntriesAndSeededChoice) {
   EXPECT_EQ(PickHost(out, 4, "toolong"), -1);
 }
 
+TEST(HostChoice, OnlyHostListsAreRewritten) {
+  const char* const unchanged[] = {
+      "orcl",
+      "dbhost:1521/orcl:dedicated",
+      "dbhost:1521/orcl",
+      "dbhost/orcl:pooled",
+      "tcps://dbhost:2484/orcl",
+      "tcp://dbhost:1521/orcl",
+      "[::1]:1521/orcl",
+      "[fe80::1]:1521:ORCL",
+      "dbhost:port:ORCL",
+      "dbhost::ORCL",
+      "dbhost:15x1:ORCL",
+      "(DESCRIPTION=(ADDRESS=(PROTOCOL=TCP)(HOST=h)(PORT=1521))(CONNECT_DATA=(SID=S)))",
+      "sqlite:/tmp/a:1:b.db",
+  };
+  for (const char* connect : unchanged) {
+    char out[kMaxConnect + 1] = "";
+    EXPECT_TRUE(ResolveConnect(out, sizeof(out), connect)) << connect;
+    EXPECT_STREQ(out, connect);
+  }
+  char out[kMaxConnect + 1] = "";
+  EXPECT_TRUE(ResolveConnect(out, sizeof(out), "dbhost:1521:ORCL"));
+  EXPECT_EQ(std::string(out), Descriptor("dbhost", "1521", "ORCL"));
+}
+
 TEST(HostChoice, ResolveConnectAppendsOrLeavesOutputAlone) {
   char out[40] = "pre:";
   EXPECT_TRUE(ResolveConnect(out, sizeof(out), "svc"));
