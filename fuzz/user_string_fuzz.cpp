@@ -14,7 +14,6 @@
 namespace rowflume::fuzz {
 namespace {
 
-constexpr char kEmbeddedPrefix[] = "sqlite:";
 constexpr char kDescriptorHead[] = "(DESCRIPTION=(ADDRESS_LIST=(ADDRESS=(HOST=";
 constexpr char kDescriptorPort[] = ")(PROTOCOL=TCP)(PORT=";
 constexpr char kDescriptorSid[] = ")))(CONNECT_DATA=(SID=";
@@ -181,35 +180,32 @@ void CheckParseUserString(size_t message_size, const std::string& text) {
   if (message_size > 0) FUZZ_CHECK(strnlen(message.get(), message_size) < message_size);
 
   UserParts parts = SplitUserString(text);
-  bool external = parts.user.empty() || IsSys(parts.user);
-  bool embedded = parts.has_connect && parts.connect.rfind(kEmbeddedPrefix, 0) == 0;
+  bool sys = IsSys(parts.user);
+  bool external = parts.user.empty() || (sys && !(parts.has_connect && !parts.password.empty()));
   if (result != 0) {
     std::string said(message.get(), message_size > 0 ? strnlen(message.get(), message_size) : 0);
     if (message_size > 80) FUZZ_CHECK(!said.empty() && said.back() == '\n');
     bool user_long = !external && (parts.user.size() > static_cast<size_t>(kMaxUserName) ||
                                    parts.password.size() > static_cast<size_t>(kMaxPassword));
-    bool connect_long = (embedded && parts.connect.size() > static_cast<size_t>(kMaxConnect)) ||
-                        (!external && !embedded && parts.has_connect);
-    FUZZ_CHECK(user_long || connect_long);
+    FUZZ_CHECK(user_long || parts.has_connect);
     return;
   }
 
   std::string user = Terminated(credentials.user);
   std::string password = Terminated(credentials.password);
   std::string connect = Terminated(credentials.connect);
+  FUZZ_CHECK(credentials.mode == (sys ? OCI_SYSDBA : OCI_DEFAULT));
   if (external) {
     FUZZ_CHECK(credentials.credential_type == OCI_CRED_EXT);
-    FUZZ_CHECK(credentials.mode == (parts.user.empty() ? OCI_DEFAULT : OCI_SYSDBA));
     FUZZ_CHECK(user.empty() && password.empty());
-    FUZZ_CHECK(connect == (embedded ? parts.connect : std::string()));
-    return;
+  } else {
+    FUZZ_CHECK(credentials.credential_type == OCI_CRED_RDBMS);
+    FUZZ_CHECK(user == parts.user);
+    FUZZ_CHECK(password == parts.password);
   }
-  FUZZ_CHECK(credentials.credential_type == OCI_CRED_RDBMS && credentials.mode == OCI_DEFAULT);
-  FUZZ_CHECK(user == parts.user);
-  FUZZ_CHECK(password == parts.password);
   if (!parts.has_connect) {
     FUZZ_CHECK(connect.empty());
-  } else if (embedded || !IsHostList(parts.connect)) {
+  } else if (!IsHostList(parts.connect)) {
     FUZZ_CHECK(connect == parts.connect);
   } else {
     FUZZ_CHECK(IsDescriptorOf(connect, parts.connect));

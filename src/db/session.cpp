@@ -199,15 +199,20 @@ int ParseUserString(const char* user_string, LogonCredentials* credentials, char
   }
   if (pos < length) connect = text + pos + 1;  // text[pos] is the at sign
 
-  if (user_length == 0) {
+  // SYS with a password and a connect identifier is a SYSDBA logon with database credentials on
+  // that database; without a password it is external credentials there (a wallet entry), and
+  // without a connect identifier the operating system's on the local database.
+  const bool sys = IsSysName(text, user_length);
+  const bool database_credentials =
+      user_length > 0 && (!sys || (connect != nullptr && password_length > 0));
+  credentials->mode = sys ? OCI_SYSDBA : OCI_DEFAULT;
+  if (!database_credentials) {
     credentials->credential_type = OCI_CRED_EXT;
-    credentials->mode = OCI_DEFAULT;
-  } else if (IsSysName(text, user_length)) {
-    credentials->credential_type = OCI_CRED_EXT;
-    credentials->mode = OCI_SYSDBA;
+    // The password has no use here. The connect identifier still names the database and, for a
+    // wallet logon, the entry that holds the credentials: dropping it would log on to whatever
+    // database is local instead.
   } else {
     credentials->credential_type = OCI_CRED_RDBMS;
-    credentials->mode = OCI_DEFAULT;
     if (!CopyBounded(credentials->user, sizeof(credentials->user), text, user_length)) {
       SetMessage(message, message_size, messages::kUserNameTooLong, kMaxUserName);
       return -1;
@@ -219,14 +224,8 @@ int ParseUserString(const char* user_string, LogonCredentials* credentials, char
     }
   }
 
-  bool connect_fits = true;
-  if (connect != nullptr && IsEmbeddedConnect(connect)) {
-    connect_fits =
-        CopyBounded(credentials->connect, sizeof(credentials->connect), connect, strlen(connect));
-  } else if (connect != nullptr && credentials->credential_type == OCI_CRED_RDBMS) {
-    connect_fits = ResolveConnect(credentials->connect, sizeof(credentials->connect), connect);
-  }
-  if (!connect_fits) {
+  if (connect != nullptr &&
+      !ResolveConnect(credentials->connect, sizeof(credentials->connect), connect)) {
     SetMessage(message, message_size, messages::kConnectTooLong, kMaxConnect);
     return -1;
   }

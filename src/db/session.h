@@ -73,12 +73,12 @@ struct LogonCredentials {
 // - An at sign before any slash ("scott@db") means a user without password at that connect
 //   identifier.
 // - An empty user name (empty string, "/...") gives external credentials; the name SYS in any
-//   letter case gives external credentials in SYSDBA mode. Both go to the local default
-//   database: password and connect identifier are dropped. Any other name gives database
-//   credentials.
-// - A connect identifier of the embedded engine ("sqlite:PATH") is kept whole, never rewritten
-//   (a path may hold colons), and is kept even with external credentials: there the named file
-//   is the local default database. Other identifiers go through ResolveConnect.
+//   letter case gives SYSDBA mode, with database credentials when both a password and a connect
+//   identifier are given and with external credentials otherwise. External credentials drop the
+//   password but keep the connect identifier ("/@alias" is a wallet logon on alias); without one
+//   they log on to the local default database. Any other name gives database credentials.
+// - Every connect identifier goes through ResolveConnect, the embedded engine's ("sqlite:PATH")
+//   included, so that the engine is given what a client would be.
 // Returns 0, or -1 with a message ending in a line feed when a part that the logon would use
 // does not fit its limit (user name or password over 131 bytes, connect string over 255 bytes
 // after resolution); nothing is ever cut.

@@ -22,6 +22,8 @@
 //   rowflume_accounts(username, password), the pair must match one row, the user name compared
 //   without regard to letter case and the password exactly; otherwise ORA-01017. Without that
 //   table every user name and password is accepted. The session user is the name upper-cased.
+//   A "sqlite:" identifier is a connect string like any other: the program passes it on as the
+//   user string gave it, whatever the credentials, as it would pass a TNS alias.
 // - operating-system credentials (OCI_CRED_EXT): always accepted; the session user is "SYS" in
 //   OCI_SYSDBA mode, otherwise "OPS$" followed by the upper-cased USER environment variable, or
 //   "OPS$ROWFLUME" when that variable is not set.

@@ -66,13 +66,39 @@ TEST(UserString, DatabaseCredentials) {
   ExpectCredentials("sysadm/x", OCI_CRED_RDBMS, OCI_DEFAULT, "sysadm", "x", "");
 }
 
-TEST(UserString, ExternalCredentialsDropPasswordAndConnect) {
-  for (const char* text : {"", "/", "/@svc", "/secret@svc", "@svc"}) {
-    ExpectCredentials(text, OCI_CRED_EXT, OCI_DEFAULT, "", "", "");
+TEST(UserString, ExternalAndSysdbaLogonsKeepTheConnectIdentifier) {
+  struct Case {
+    const char* text;
+    uint32_t type;
+    uint32_t mode;
+    const char* user;
+    const char* password;
+    const char* connect;
+  };
+  const Case cases[] = {
+      {"", OCI_CRED_EXT, OCI_DEFAULT, "", "", ""},
+      {"/", OCI_CRED_EXT, OCI_DEFAULT, "", "", ""},
+      // A wallet logon: the alias selects the credentials and the database.
+      {"/@walletalias", OCI_CRED_EXT, OCI_DEFAULT, "", "", "walletalias"},
+      {"/secret@svc", OCI_CRED_EXT, OCI_DEFAULT, "", "", "svc"},
+      {"@svc", OCI_CRED_EXT, OCI_DEFAULT, "", "", "svc"},
+      {"SYS", OCI_CRED_EXT, OCI_SYSDBA, "", "", ""},
+      {"SyS/pw", OCI_CRED_EXT, OCI_SYSDBA, "", "", ""},
+      {"sys@orcl", OCI_CRED_EXT, OCI_SYSDBA, "", "", "orcl"},
+      {"sys/@orcl", OCI_CRED_EXT, OCI_SYSDBA, "", "", "orcl"},
+      {"sys/secret@PRODDB", OCI_CRED_RDBMS, OCI_SYSDBA, "sys", "secret", "PRODDB"},
+      {"SYS/pw@dbhost:1521/orcl", OCI_CRED_RDBMS, OCI_SYSDBA, "SYS", "pw", "dbhost:1521/orcl"},
+      {"/@sqlite:demo.db", OCI_CRED_EXT, OCI_DEFAULT, "", "", "sqlite:demo.db"},
+      {"scott/tiger@sqlite:/tmp/a:b:c.db", OCI_CRED_RDBMS, OCI_DEFAULT, "scott", "tiger",
+       "sqlite:/tmp/a:b:c.db"},
+  };
+  for (const Case& c : cases) {
+    ExpectCredentials(c.text, c.type, c.mode, c.user, c.password, c.connect);
   }
-  for (const char* text : {"SYS", "sys", "SyS/pw", "sys/pw@db1,db2:1521:ORCL", "sys@orcl"}) {
-    ExpectCredentials(text, OCI_CRED_EXT, OCI_SYSDBA, "", "", "");
-  }
+  Parsed parsed = Parse("sys/pw@db1,db2:1521:ORCL");
+  ASSERT_EQ(parsed.result, 0);
+  EXPECT_EQ(parsed.credentials.credential_type, OCI_CRED_RDBMS);
+  EXPECT_EQ(std::string(parsed.credentials.connect).rfind("(DESCRIPTION=", 0), 0u);
 }
 
 TEST(UserString, QuotesProtectAtSignsButNotSlashes) {
@@ -97,14 +123,6 @@ TEST(UserString, ConnectIdentifierResolution) {
   EXPECT_TRUE(connect == Descriptor("db1", "1521", "ORCL") ||
               connect == Descriptor("db2", "1521", "ORCL"))
       << connect;
-}
-
-TEST(UserString, EmbeddedIdentifierIsKeptWhole) {
-  ExpectCredentials("scott/tiger@sqlite:/tmp/a:b:c.db", OCI_CRED_RDBMS, OCI_DEFAULT, "scott",
-                    "tiger", "sqlite:/tmp/a:b:c.db");
-  // With external credentials the named file is the local default database.
-  ExpectCredentials("/@sqlite:demo.db", OCI_CRED_EXT, OCI_DEFAULT, "", "", "sqlite:demo.db");
-  ExpectCredentials("sys/x@sqlite:demo.db", OCI_CRED_EXT, OCI_SYSDBA, "", "", "sqlite:demo.db");
 }
 
 TEST(UserString, OverLongPartsAreRefusedNeverCut) {
@@ -272,14 +290,29 @@ TEST_F(FakeLogon, SequenceAndArguments) {
   EXPECT_EQ(CallLog(), "");
 }
 
-TEST_F(FakeLogon, SysdbaLogonGoesToTheLocalDatabase) {
-  ASSERT_EQ(LogonUserString(&session_, "Sys/pw@orcl"), 0);
-  EXPECT_EQ(Scripted().attach_connect, "");
-  EXPECT_EQ(Scripted().username, "");
-  EXPECT_EQ(Scripted().password, "");
-  EXPECT_EQ(Scripted().credential_type, OCI_CRED_EXT);
-  EXPECT_EQ(Scripted().session_mode, OCI_SYSDBA);
-  Logoff(&session_);
+TEST_F(FakeLogon, SysdbaLogonReachesTheNamedDatabaseOnlyWhenOneIsNamed) {
+  const struct {
+    const char* user_string;
+    const char* connect;
+    const char* username;
+    const char* password;
+    uint32_t credential_type;
+  } cases[] = {
+      {"Sys/pw@orcl", "orcl", "Sys", "pw", OCI_CRED_RDBMS},
+      {"Sys/pw", "", "", "", OCI_CRED_EXT},
+      {"/@walletalias", "walletalias", "", "", OCI_CRED_EXT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user_string);
+    session_.oci = StartScriptedClient();
+    ASSERT_EQ(LogonUserString(&session_, c.user_string), 0);
+    EXPECT_EQ(Scripted().attach_connect, c.connect);
+    EXPECT_EQ(Scripted().username, c.username);
+    EXPECT_EQ(Scripted().password, c.password);
+    EXPECT_EQ(Scripted().credential_type, c.credential_type);
+    EXPECT_EQ(Scripted().session_mode, c.user_string[0] == '/' ? OCI_DEFAULT : OCI_SYSDBA);
+    Logoff(&session_);
+  }
 }
 
 TEST_F(FakeLogon, HandleCreationFailureIsSilent) {
@@ -431,16 +464,39 @@ TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
   ASSERT_NE(EmbeddedApi(), nullptr);
   EXPECT_EQ(SelectProvider("sqlite:demo.db", message, sizeof(message)), EmbeddedApi());
 
-  // External credentials keep the embedded file as the local default database.
-  std::string path = MakeDatabase("session_embedded", "");
-  for (const char* user : {"/@sqlite:", "sys/x@sqlite:"}) {
+  // The named database is reached with the credentials the user string gives: SYS with a
+  // password is checked against the database's accounts, external credentials are not.
+  std::string path =
+      MakeDatabase("session_embedded",
+                   "CREATE TABLE rowflume_accounts(username, password);"
+                   "INSERT INTO rowflume_accounts VALUES('SYS', 'change_on_install');");
+  const struct {
+    const char* user;
+    int result;
+    const char* session_user;
+  } logons[] = {
+      {"/@sqlite:", 0, "OPS$"},
+      {"sys@sqlite:", 0, "SYS"},
+      {"sys/change_on_install@sqlite:", 0, "SYS"},
+      {"sys/wrong@sqlite:", -1, ""},
+  };
+  for (const auto& logon : logons) {
+    SCOPED_TRACE(logon.user);
     DbSession session;
     SessionInit(&session);
-    ASSERT_EQ(LogonUserString(&session, (user + path).c_str()), 0) << user;
+    std::vector<std::string> captured;
+    session.callback = CaptureMessage;
+    session.callback_context = &captured;
+    ASSERT_EQ(LogonUserString(&session, (logon.user + path).c_str()), logon.result);
     EXPECT_EQ(session.oci, EmbeddedApi());
-    char name[30];
-    EXPECT_EQ(QueryCurrentUser(&session, name), 0);
-    EXPECT_EQ(std::string(name).substr(0, 3), user[0] == '/' ? "OPS" : "SYS") << name;
+    if (logon.result == 0) {
+      char name[30];
+      EXPECT_EQ(QueryCurrentUser(&session, name), 0);
+      EXPECT_EQ(std::string(name).rfind(logon.session_user, 0), 0u) << name;
+    } else {
+      ASSERT_EQ(captured.size(), 1u);
+      EXPECT_EQ(captured[0].rfind("ORA-01017", 0), 0u) << captured[0];
+    }
     Logoff(&session);
   }
   std::remove(path.c_str());
