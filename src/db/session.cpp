@@ -267,7 +267,8 @@ int LogonWith(DbSession* session, const char* user, const char* password, const 
   const OciApi* oci = session->oci;
 
   // Without an environment and an error handle there is nothing to ask for an error text.
-  if (oci->EnvNlsCreate(&session->environment, OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr, 0,
+  // Threaded: parallel pieces call the client at the same time, each on its own environment.
+  if (oci->EnvNlsCreate(&session->environment, OCI_THREADED, nullptr, nullptr, nullptr, nullptr, 0,
                         nullptr, session->charset_id, session->ncharset_id) != OCI_SUCCESS ||
       session->environment == nullptr) {
     return -1;

@@ -77,6 +77,8 @@
 // than digits and "+-<>" is refused with ORA-12705.
 #pragma once
 
+#include <type_traits>
+
 #include "db/oci_api.h"
 
 namespace rowflume::engine {
@@ -85,5 +87,43 @@ namespace rowflume::engine {
 #define ROWFLUME_ENGINE_DECLARE(result, name, parameters, arguments) result name parameters;
 ROWFLUME_OCI_FUNCTIONS(ROWFLUME_ENGINE_DECLARE)
 #undef ROWFLUME_ENGINE_DECLARE
+
+// Threads: an environment keeps the mode it was created with. A client made for one thread at a
+// time may corrupt its own state when a second thread calls it meanwhile, so every call through
+// the function table (EmbeddedApi(), the stand-in library's exports) that starts while another
+// thread is inside the engine, where either call is on an environment created without
+// OCI_THREADED, is counted and reported on standard error (once a process), whatever
+// ROWFLUME_ENGINE_DEBUG says. Calls are told apart by their first argument: a live handle of
+// the engine names its environment; EnvNlsCreate is not counted.
+class EnvironmentCall {
+ public:
+  explicit EnvironmentCall(const void* handle);
+  ~EnvironmentCall();
+  EnvironmentCall(const EnvironmentCall&) = delete;
+  EnvironmentCall& operator=(const EnvironmentCall&) = delete;
+
+ private:
+  bool counted_ = false;
+  bool unthreaded_ = false;
+};
+
+// The first argument of a call, when it may be a handle.
+template <typename First, typename... Rest>
+const void* CallHandle(First first, Rest...) {
+  if constexpr (std::is_pointer_v<First> && !std::is_pointer_v<std::remove_pointer_t<First>>) {
+    return first;
+  } else {
+    return nullptr;
+  }
+}
+
+// Test hook: environments created since the process started, by mode, and the calls found
+// overlapping another thread's with an environment not created threaded.
+struct EnvironmentTally {
+  int threaded;
+  int unthreaded;
+  int unsafe_overlaps;
+};
+EnvironmentTally CountEnvironments();
 
 }  // namespace rowflume::engine

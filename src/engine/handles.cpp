@@ -1,6 +1,7 @@
 // Handles of the embedded engine: allocation and freeing, the environment's list of everything
 // allocated from it, the lifetimes of the handle records, and the character set names an
 // environment knows.
+#include <atomic>
 #include <new>
 
 #include "common/ascii.h"
@@ -83,8 +84,49 @@ void Stmt::Detach() {
   session = nullptr;
 }
 
-sword EnvNlsCreate(OCIEnv** envhpp, ub4 /*mode*/, void* /*ctxp*/,
-                   void* (* /*malocfp*/)(void*, size_t),
+namespace {
+
+std::atomic<int> threaded_environments{0};
+std::atomic<int> unthreaded_environments{0};
+std::atomic<int> unsafe_overlaps{0};
+std::atomic<int> calls_inside{0};             // calls in progress, on any thread
+std::atomic<int> unthreaded_calls_inside{0};  // of them, on environments not created threaded
+std::atomic<bool> overlap_reported{false};
+
+constexpr char kUnsafeOverlap[] =
+    "embedded engine: a client environment created without OCI_THREADED was in use while "
+    "another thread called the client\n";
+
+}  // namespace
+
+EnvironmentCall::EnvironmentCall(const void* handle) {
+  auto* head = static_cast<const Handle*>(handle);
+  if (head == nullptr || head->magic != kHandleMagic || head->env == nullptr) return;
+  counted_ = true;
+  // Only the mode is kept: the call may free the environment (HandleFree).
+  unthreaded_ = (head->env->mode & OCI_THREADED) == 0;
+  const int others = calls_inside.fetch_add(1);
+  const int unthreaded_others =
+      unthreaded_ ? unthreaded_calls_inside.fetch_add(1) : unthreaded_calls_inside.load();
+  if (others > 0 && (unthreaded_ || unthreaded_others > 0)) {
+    unsafe_overlaps.fetch_add(1);
+    if (!overlap_reported.exchange(true)) {
+      WriteAll(StderrStream(), kUnsafeOverlap, sizeof kUnsafeOverlap - 1);
+    }
+  }
+}
+
+EnvironmentCall::~EnvironmentCall() {
+  if (!counted_) return;
+  if (unthreaded_) unthreaded_calls_inside.fetch_sub(1);
+  calls_inside.fetch_sub(1);
+}
+
+EnvironmentTally CountEnvironments() {
+  return {threaded_environments.load(), unthreaded_environments.load(), unsafe_overlaps.load()};
+}
+
+sword EnvNlsCreate(OCIEnv** envhpp, ub4 mode, void* /*ctxp*/, void* (* /*malocfp*/)(void*, size_t),
                    void* (* /*ralocfp*/)(void*, void*, size_t), void (* /*mfreefp*/)(void*, void*),
                    size_t /*xtramem_sz*/, void** usrmempp, ub2 charset, ub2 ncharset) {
   if (envhpp == nullptr) return OCI_INVALID_HANDLE;
@@ -93,6 +135,8 @@ sword EnvNlsCreate(OCIEnv** envhpp, ub4 /*mode*/, void* /*ctxp*/,
     *envhpp = nullptr;
     return OCI_ERROR;
   }
+  env->mode = mode;
+  ((mode & OCI_THREADED) != 0 ? threaded_environments : unthreaded_environments).fetch_add(1);
   env->charset = charset;
   env->ncharset = ncharset;
   // The client reads its locale once, when its environment is made.

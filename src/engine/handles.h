@@ -49,6 +49,7 @@ struct Env : Handle {
   Env() : Handle(OCI_HTYPE_ENV, this) {}
   ~Env() override;
   ErrorRecord error;
+  ub4 mode = OCI_DEFAULT;  // as created; without OCI_THREADED one thread at a time may use it
   ub2 charset = 0;
   ub2 ncharset = 0;
   char decimal_character = '.';  // from NLS_LANG's territory; the default of its sessions

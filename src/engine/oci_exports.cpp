@@ -24,9 +24,10 @@ using rowflume::ub4;
 
 }  // namespace
 
-#define ROWFLUME_ENGINE_EXPORT(result, name, parameters, arguments)               \
-  extern "C" __attribute__((visibility("default"))) result OCI##name parameters { \
-    return rowflume::engine::name arguments;                                      \
+#define ROWFLUME_ENGINE_EXPORT(result, name, parameters, arguments)                 \
+  extern "C" __attribute__((visibility("default"))) result OCI##name parameters {   \
+    rowflume::engine::EnvironmentCall call(rowflume::engine::CallHandle arguments); \
+    return rowflume::engine::name arguments;                                        \
   }
 ROWFLUME_OCI_FUNCTIONS(ROWFLUME_ENGINE_EXPORT)
 #undef ROWFLUME_ENGINE_EXPORT

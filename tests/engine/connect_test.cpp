@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "engine/engine.h"
 #include "engine/engine_support.h"
 
 namespace rowflume::enginetest {
@@ -148,6 +149,45 @@ TEST(EngineConnect, SessionsOnTwoThreadsRunAtOnce) {
   for (int idx = 0; idx < 2; ++idx) {
     EXPECT_EQ(rows[idx], 20000u);
     EXPECT_EQ(sums[idx], 20000LL * 20001 / 2);
+  }
+}
+
+// A call that starts while another is inside the engine is unsafe when either is on an
+// environment not created threaded. The first call is held open by hand, so the overlap is
+// certain.
+TEST(EngineConnect, CallsOverlappingOnAnUnthreadedEnvironmentAreCounted) {
+  const struct {
+    ub4 held_mode;
+    ub4 calling_mode;
+    int overlaps;
+  } cases[] = {
+      {OCI_THREADED, OCI_THREADED, 0},
+      {OCI_DEFAULT, OCI_THREADED, 1},
+      {OCI_THREADED, OCI_DEFAULT, 1},
+      {OCI_DEFAULT, OCI_DEFAULT, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.held_mode) + " " + std::to_string(c.calling_mode));
+    const engine::EnvironmentTally before = engine::CountEnvironments();
+    Connection held(EmbeddedApi(), c.held_mode);
+    Connection calling(EmbeddedApi(), c.calling_mode);
+    const engine::EnvironmentTally created = engine::CountEnvironments();
+    EXPECT_EQ(created.threaded - before.threaded,
+              (c.held_mode == OCI_THREADED) + (c.calling_mode == OCI_THREADED));
+    EXPECT_EQ(created.unthreaded - before.unthreaded,
+              (c.held_mode == OCI_DEFAULT) + (c.calling_mode == OCI_DEFAULT));
+    {
+      engine::EnvironmentCall open_call(held.err);
+      OCIStmt* stmt = nullptr;
+      ASSERT_EQ(calling.api->HandleAlloc(calling.env, reinterpret_cast<void**>(&stmt),
+                                         OCI_HTYPE_STMT, 0, nullptr),
+                OCI_SUCCESS);
+    }
+    // Calls one after the other never overlap.
+    OCIStmt* stmt = nullptr;
+    calling.api->HandleAlloc(calling.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0,
+                             nullptr);
+    EXPECT_EQ(engine::CountEnvironments().unsafe_overlaps - before.unsafe_overlaps, c.overlaps);
   }
 }
 

@@ -25,9 +25,10 @@ struct Connection {
   OCISvcCtx* svc = nullptr;
   OCISession* ses = nullptr;
 
-  explicit Connection(const OciApi* table = EmbeddedApi()) : api(table) {
+  explicit Connection(const OciApi* table = EmbeddedApi(), ub4 env_mode = OCI_THREADED)
+      : api(table) {
     EXPECT_EQ(
-        api->EnvNlsCreate(&env, OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, 0),
+        api->EnvNlsCreate(&env, env_mode, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, 0),
         OCI_SUCCESS);
     api->HandleAlloc(env, reinterpret_cast<void**>(&err), OCI_HTYPE_ERROR, 0, nullptr);
     api->HandleAlloc(env, reinterpret_cast<void**>(&srv), OCI_HTYPE_SERVER, 0, nullptr);

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/sql_text.h"
+#include "main/driver.h"
 #include "support/files.h"
 #include "support/program_run.h"
 #include "support/sqlite_file.h"
@@ -162,6 +164,22 @@ TEST_F(ParallelUnload, PiecesTogetherEqualTheSerialUnload) {
 
 // Each piece feeds a command of its own; one started per piece, the files together hold the
 // table once.
+// Pieces call the client at the same time: every environment of a parallel run is threaded.
+TEST_F(ParallelUnload, EveryEnvironmentIsThreaded) {
+  std::vector<std::string> args = {"rowflume", "user=scott/tiger@sqlite:" + db_, "split=BIG",
+                                   "degree=4", "file=" + dir_ + "/th_%p.txt"};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  const engine::EnvironmentTally before = engine::CountEnvironments();
+  ASSERT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
+  const engine::EnvironmentTally after = engine::CountEnvironments();
+  EXPECT_EQ(Files("th_").size(), 4u);
+  // The driver's session and one for each of the four pieces.
+  EXPECT_GE(after.threaded - before.threaded, 5);
+  EXPECT_EQ(after.unthreaded - before.unthreaded, 0);
+  EXPECT_EQ(after.unsafe_overlaps - before.unsafe_overlaps, 0);
+}
+
 TEST_F(ParallelUnload, PiecesIntoCommandsOfTheirOwn) {
   ProgramRun run = Run({"split=BIG", "degree=4", "file=-gzip -c > t_%p.gz"});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
