@@ -38,6 +38,8 @@ inline constexpr char kPasswordTooLong[] =
     "ERROR -- The password is longer than %d bytes; logon refused.\n";
 inline constexpr char kConnectTooLong[] =
     "ERROR -- The connect string is longer than %d bytes; logon refused.\n";
+inline constexpr char kNoEnvironment[] =
+    "ERROR -- Cannot create the client environment; check NLS_LANG and ORACLE_HOME.\n";
 inline constexpr char kNoProvider[] =
     "ERROR -- No client functions are available for this connect identifier.";
 inline constexpr char kClientNotLoaded[] =
@@ -103,6 +105,9 @@ inline constexpr char kAlterTooLong[] =
     "ERROR -- An alter clause is longer than %d characters; nothing was run\n";
 inline constexpr char kQueryNameTooLong[] =
     "ERROR -- The table name in query is too long for its statement; nothing was run\n";
+inline constexpr char kWideCharset[] =
+    "ERROR -- charset=%s is a UTF-16 character set, which the client cannot take for the "
+    "program's texts; name an ASCII-based one such as AL32UTF8; nothing was run\n";
 inline constexpr char kEmptyLogCommand[] =
     "ERROR -- log=- names no file: give a log file name, or no log for standard output; nothing "
     "was run\n";

@@ -51,6 +51,25 @@ bool IsSysName(const char* text, size_t length) {
   return length == 3 && EqualIgnoringCase(text, "SYS", 3);
 }
 
+// Says why no environment was made: the client's own reason, when it returned an environment
+// holding one (an invalid NLS_LANG is ORA-12705), after a line of what to check.
+void ReportEnvironmentFailure(DbSession* session) {
+  SessionMessage(session, messages::kNoEnvironment);
+  if (session->environment == nullptr) return;
+  sb4 code = 0;
+  char text[sizeof session->last_error_text] = "";
+  if (session->oci->ErrorGet(session->environment, 1, nullptr, &code,
+                             reinterpret_cast<OraText*>(text), sizeof text,
+                             OCI_HTYPE_ENV) != OCI_SUCCESS ||
+      code == 0) {
+    return;
+  }
+  text[sizeof text - 1] = '\0';
+  session->last_error_code = code;
+  memcpy(session->last_error_text, text, sizeof text);
+  SessionMessage(session, text);
+}
+
 }  // namespace
 
 // ---- Session and messages -----------------------------------------------------------------------
@@ -266,13 +285,14 @@ int LogonWith(DbSession* session, const char* user, const char* password, const 
   }
   const OciApi* oci = session->oci;
 
-  // Without an environment and an error handle there is nothing to ask for an error text.
   // Threaded: parallel pieces call the client at the same time, each on its own environment.
   if (oci->EnvNlsCreate(&session->environment, OCI_THREADED, nullptr, nullptr, nullptr, nullptr, 0,
                         nullptr, session->charset_id, session->ncharset_id) != OCI_SUCCESS ||
       session->environment == nullptr) {
+    ReportEnvironmentFailure(session);
     return -1;
   }
+  // Without an error handle there is nothing to ask for an error text.
   if (oci->HandleAlloc(session->environment, reinterpret_cast<void**>(&session->error),
                        OCI_HTYPE_ERROR, 0, nullptr) != OCI_SUCCESS ||
       oci->HandleAlloc(session->environment, reinterpret_cast<void**>(&session->server),

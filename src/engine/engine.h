@@ -70,6 +70,11 @@
 // a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
 // need all 40. BINARY_FLOAT and BINARY_DOUBLE columns are described as types 100 and 101 (data
 // size 4 and 8) and read as text in the client's scientific form ("1.5E+000", number.h).
+// NLS_LANG ([LANGUAGE][_TERRITORY][.CHARSET]) is read when an environment is created. A
+// character set part that names no set NlsCharSetNameToId knows, or a UTF-16 one (UTF16,
+// AL16UTF16), fails EnvNlsCreate with OCI_ERROR as the client does: the environment is still
+// returned, and OCIErrorGet on it (OCI_HTYPE_ENV) gives "ORA-12705: Cannot access NLS data files
+// or invalid environment specified". Language and territory names are not checked.
 // Number text carries the session's decimal character: the one of the territory the environment
 // variable NLS_LANG names when the environment is created (a comma for the territories listed in
 // number.cpp, as a client in such a territory writes "12,5"), until ALTER SESSION SET

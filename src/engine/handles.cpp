@@ -2,11 +2,14 @@
 // allocated from it, the lifetimes of the handle records, and the character set names an
 // environment knows.
 #include <atomic>
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/handles.h"
+#include "engine/ora_errors.h"
 #include "platform/platform.h"
 
 namespace rowflume::engine {
@@ -97,6 +100,19 @@ constexpr char kUnsafeOverlap[] =
     "embedded engine: a client environment created without OCI_THREADED was in use while "
     "another thread called the client\n";
 
+constexpr ub2 kUtf16Id = 1000;
+constexpr ub2 kAl16Utf16Id = 2000;
+
+// NLS_LANG is [LANGUAGE][_TERRITORY][.CHARSET]; a character set part must name one the client
+// knows and may use for its own texts, which excludes the UTF-16 sets.
+bool IsClientCharsetOf(const char* nls_lang) {
+  if (nls_lang == nullptr) return true;
+  const char* dot = std::strrchr(nls_lang, '.');
+  if (dot == nullptr) return true;
+  const ub2 id = NlsCharSetNameToId(nullptr, reinterpret_cast<const OraText*>(dot + 1));
+  return id != 0 && id != kUtf16Id && id != kAl16Utf16Id;
+}
+
 }  // namespace
 
 EnvironmentCall::EnvironmentCall(const void* handle) {
@@ -140,9 +156,16 @@ sword EnvNlsCreate(OCIEnv** envhpp, ub4 mode, void* /*ctxp*/, void* (* /*malocfp
   env->charset = charset;
   env->ncharset = ncharset;
   // The client reads its locale once, when its environment is made.
-  env->decimal_character = TerritoryDecimalCharacter(EnvironmentValue("NLS_LANG"));
+  const char* nls_lang = EnvironmentValue("NLS_LANG");
+  env->decimal_character = TerritoryDecimalCharacter(nls_lang);
   if (usrmempp) *usrmempp = nullptr;
   *envhpp = reinterpret_cast<OCIEnv*>(static_cast<Handle*>(env));
+  if (!IsClientCharsetOf(nls_lang)) {
+    // The environment is still returned, holding the reason for OCIErrorGet on it.
+    env->error.code = ora::kInvalidNlsEnvironment.code;
+    env->error.text = std::string("ORA-12705: ") + ora::kInvalidNlsEnvironment.text + "\n";
+    return OCI_ERROR;
+  }
   return OCI_SUCCESS;
 }
 

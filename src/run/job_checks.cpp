@@ -103,6 +103,14 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
     if (end == nullptr) break;
     piece = end + 1;
   }
+  // Given a UTF-16 set the client would read every text it is passed (statements, names,
+  // credentials) as UTF-16, and this program writes them in bytes.
+  for (const char* wide : {"UTF16", "AL16UTF16", "AL16UTF16LE"}) {
+    if (EqualIgnoringCase(job->charset, wide)) {
+      SessionMessageFormat(session, messages::kWideCharset, job->charset);
+      return kRunRefused;
+    }
+  }
   if (std::strcmp(job->log, "-") == 0) return Refused(session, messages::kEmptyLogCommand);
   if (job->file[0] == '+' && job->crack[0] != '\0') {
     return Refused(session, messages::kCrackAppend);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/messages.h"
 #include "db/scripted_client.h"
 #include "db/statement.h"
 #include "run/job_run.h"
@@ -315,24 +316,29 @@ TEST_F(FakeLogon, SysdbaLogonReachesTheNamedDatabaseOnlyWhenOneIsNamed) {
   }
 }
 
-TEST_F(FakeLogon, HandleCreationFailureIsSilent) {
+// Only a failed environment is reported: without an error handle the later failures have no
+// text to give, and the client returned no environment to ask.
+TEST_F(FakeLogon, HandleCreationFailures) {
   struct Step {
     const char* call;
     const char* logoff;  // what the logoff after the failure releases
+    bool said;           // the environment failure message was passed on
   };
-  const Step steps[] = {{"EnvNlsCreate", ""},
-                        {"HandleAlloc(2)", "HandleFree(1)"},
-                        {"HandleAlloc(8)", "HandleFree(1)"},
-                        {"HandleAlloc(3)", "ServerDetach HandleFree(1)"}};
+  const Step steps[] = {{"EnvNlsCreate", "", true},
+                        {"HandleAlloc(2)", "HandleFree(1)", false},
+                        {"HandleAlloc(8)", "HandleFree(1)", false},
+                        {"HandleAlloc(3)", "ServerDetach HandleFree(1)", false}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.call);
+    captured_.clear();
     session_.oci = StartScriptedClient();
     FakeOci::Get().Fail(step.call, 1);
     Scripted().error_code = 1017;  // must not be asked for
     Scripted().error_text = "ORA-01017: invalid username/password; logon denied\n";
     EXPECT_EQ(LogonUserString(&session_, "scott/tiger@orcl"), -1);
     EXPECT_EQ(CallLog().find("ErrorGet"), std::string::npos);
-    EXPECT_TRUE(captured_.empty());
+    EXPECT_EQ(captured_, step.said ? std::vector<std::string>{messages::kNoEnvironment}
+                                   : std::vector<std::string>{});
     ClearCallLog();
     Logoff(&session_);
     EXPECT_EQ(CallLog(), step.logoff);

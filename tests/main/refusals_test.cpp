@@ -91,6 +91,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "log=t.txt", "file=t.txt"}, 4, "log and file name the same file t.txt"},
       {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
       {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
+      // A UTF-16 client character set would have the client read every text as UTF-16.
+      {{query, "charset=al16utf16", "file=t.txt"}, 4, "charset=al16utf16 is a UTF-16 character"},
+      {{query, "charset=UTF16", "file=t.txt"}, 4, "charset=UTF16 is a UTF-16 character set"},
       // Messages that would be lost, and the unscramble tool's failures.
       {{query, "log=-", "file=t.txt"}, 4, "log=- names no file"},
       {{"uncrack=k3y", "file=missing.bin"}, 2, "!Cannot read file : missing.bin"},
@@ -116,6 +119,25 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
     EXPECT_NE(where.find(c.message + (on_stderr ? 1 : 0)), std::string::npos);
     EXPECT_EQ(Names(), before);
     EXPECT_EQ(db_->One("select count(*) from T"), "3");
+  }
+}
+
+// A client that cannot make its environment says why: the invalid NLS_LANG is named by the
+// client's own error, after what to check.
+TEST_F(Refusals, InvalidNlsLangStopsTheRunWithTheClientsReason) {
+  for (const char* nls_lang : {"AMERICAN_AMERICA.NOSUCHSET", ".AL16UTF16"}) {
+    SCOPED_TRACE(nls_lang);
+    std::string command = "NLS_LANG=" + ShellQuote(nls_lang) + " " + ShellQuote(ROWFLUME_BINARY) +
+                          " " + ShellQuote(db_->user()) + " 'query=select * from T' file=t.txt";
+    ProgramRun run = RunShell(dir_, command);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.out.find("Cannot create the client environment; check NLS_LANG"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("ORA-12705: Cannot access NLS data files or invalid environment"),
+              std::string::npos)
+        << run.out;
+    EXPECT_FALSE(std::filesystem::exists(Path("t.txt")));
   }
 }
 
