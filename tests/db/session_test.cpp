@@ -78,12 +78,9 @@ TEST(UserString, ExternalAndSysdbaLogonsKeepTheConnectIdentifier) {
   };
   const Case cases[] = {
       {"", OCI_CRED_EXT, OCI_DEFAULT, "", "", ""},
-      {"/", OCI_CRED_EXT, OCI_DEFAULT, "", "", ""},
       // A wallet logon: the alias selects the credentials and the database.
       {"/@walletalias", OCI_CRED_EXT, OCI_DEFAULT, "", "", "walletalias"},
       {"/secret@svc", OCI_CRED_EXT, OCI_DEFAULT, "", "", "svc"},
-      {"@svc", OCI_CRED_EXT, OCI_DEFAULT, "", "", "svc"},
-      {"SYS", OCI_CRED_EXT, OCI_SYSDBA, "", "", ""},
       {"SyS/pw", OCI_CRED_EXT, OCI_SYSDBA, "", "", ""},
       {"sys@orcl", OCI_CRED_EXT, OCI_SYSDBA, "", "", "orcl"},
       {"sys/@orcl", OCI_CRED_EXT, OCI_SYSDBA, "", "", "orcl"},
@@ -96,10 +93,6 @@ TEST(UserString, ExternalAndSysdbaLogonsKeepTheConnectIdentifier) {
   for (const Case& c : cases) {
     ExpectCredentials(c.text, c.type, c.mode, c.user, c.password, c.connect);
   }
-  Parsed parsed = Parse("sys/pw@db1,db2:1521:ORCL");
-  ASSERT_EQ(parsed.result, 0);
-  EXPECT_EQ(parsed.credentials.credential_type, OCI_CRED_RDBMS);
-  EXPECT_EQ(std::string(parsed.credentials.connect).rfind("(DESCRIPTION=", 0), 0u);
 }
 
 TEST(UserString, QuotesProtectAtSignsButNotSlashes) {
@@ -291,29 +284,14 @@ TEST_F(FakeLogon, SequenceAndArguments) {
   EXPECT_EQ(CallLog(), "");
 }
 
-TEST_F(FakeLogon, SysdbaLogonReachesTheNamedDatabaseOnlyWhenOneIsNamed) {
-  const struct {
-    const char* user_string;
-    const char* connect;
-    const char* username;
-    const char* password;
-    uint32_t credential_type;
-  } cases[] = {
-      {"Sys/pw@orcl", "orcl", "Sys", "pw", OCI_CRED_RDBMS},
-      {"Sys/pw", "", "", "", OCI_CRED_EXT},
-      {"/@walletalias", "walletalias", "", "", OCI_CRED_EXT},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.user_string);
-    session_.oci = StartScriptedClient();
-    ASSERT_EQ(LogonUserString(&session_, c.user_string), 0);
-    EXPECT_EQ(Scripted().attach_connect, c.connect);
-    EXPECT_EQ(Scripted().username, c.username);
-    EXPECT_EQ(Scripted().password, c.password);
-    EXPECT_EQ(Scripted().credential_type, c.credential_type);
-    EXPECT_EQ(Scripted().session_mode, c.user_string[0] == '/' ? OCI_DEFAULT : OCI_SYSDBA);
-    Logoff(&session_);
-  }
+TEST_F(FakeLogon, SysdbaLogonWithPasswordReachesTheNamedDatabase) {
+  ASSERT_EQ(LogonUserString(&session_, "Sys/pw@orcl"), 0);
+  EXPECT_EQ(Scripted().attach_connect, "orcl");
+  EXPECT_EQ(Scripted().username, "Sys");
+  EXPECT_EQ(Scripted().password, "pw");
+  EXPECT_EQ(Scripted().credential_type, OCI_CRED_RDBMS);
+  EXPECT_EQ(Scripted().session_mode, OCI_SYSDBA);
+  Logoff(&session_);
 }
 
 // Only a failed environment is reported: without an error handle the later failures have no
