@@ -166,14 +166,15 @@ TEST_F(ParallelUnload, PiecesTogetherEqualTheSerialUnload) {
 // table once.
 // Pieces call the client at the same time: every environment of a parallel run is threaded.
 TEST_F(ParallelUnload, EveryEnvironmentIsThreaded) {
-  std::vector<std::string> args = {"rowflume", "user=scott/tiger@sqlite:" + db_, "split=BIG",
-                                   "degree=4", "file=" + dir_ + "/th_%p.txt"};
+  std::vector<std::string> args = {
+      "rowflume", "user=scott/tiger@sqlite:" + db_, "split=BIG",
+      "degree=4", "file=" + dir_ + "/th_%p.txt",    "control=" + dir_ + "/th.ctl"};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   const engine::EnvironmentTally before = engine::CountEnvironments();
   ASSERT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
   const engine::EnvironmentTally after = engine::CountEnvironments();
-  EXPECT_EQ(Files("th_").size(), 4u);
+  EXPECT_EQ(Files("th_").size(), 4u);  // th_1.txt to th_4.txt; the control file is th.ctl
   // The driver's session and one for each of the four pieces.
   EXPECT_GE(after.threaded - before.threaded, 5);
   EXPECT_EQ(after.unthreaded - before.unthreaded, 0);
