@@ -42,8 +42,9 @@ sword DefineColumn(DbSession* session, OCIStmt* statement, int position, void* b
 void FreeDefine(DbSession* session, OCIDefine* define);
 
 // Fetches the next array of up to rows rows. Returns the client status: OCI_SUCCESS for a full
-// array, OCI_NO_DATA at the end of the data (the last rows may come with it), anything else a
-// failure, which has been reported.
+// array, OCI_SUCCESS_WITH_INFO for rows that came with a warning (reported once, AcceptWarning),
+// OCI_NO_DATA at the end of the data (the last rows may come with it), anything else a failure,
+// which has been reported: a truncation or null fetch (ORA-24345) is OCI_ERROR.
 sword FetchRows(DbSession* session, OCIStmt* statement, ub4 rows);
 // The rows fetched so far by the statement, over all its fetches. Returns the client status,
 // reported when it is not OCI_SUCCESS (*count is then 0).

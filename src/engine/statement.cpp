@@ -25,6 +25,7 @@ void ResetResult(Stmt* stmt) {
   stmt->names.clear();
   stmt->row_count = 0;
   stmt->rows_fetched = 0;
+  stmt->null_in_aggregate = false;
 }
 
 sword ApplyBinds(Stmt* stmt, Error* error) {
@@ -113,6 +114,24 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
   return OCI_SUCCESS;
 }
 
+// A column named after its expression shows it as written: without the NULL counting wrapped
+// around aggregate arguments (sql_rewrite.cpp).
+std::string WithoutNullNotes(std::string name) {
+  constexpr std::string_view kNote = "rowflume_null_note(";
+  for (size_t at = name.find(kNote); at != std::string::npos; at = name.find(kNote, at)) {
+    name.erase(at, kNote.size());
+    int depth = 1;
+    for (size_t pos = at; pos < name.size(); ++pos) {
+      if (name[pos] == '(') ++depth;
+      if (name[pos] == ')' && --depth == 0) {
+        name.erase(pos, 1);
+        break;
+      }
+    }
+  }
+  return name;
+}
+
 void Describe(Stmt* stmt) {
   sqlite3_stmt* st = stmt->st;
   int count = sqlite3_column_count(st);
@@ -141,7 +160,7 @@ void Describe(Stmt* stmt) {
     // keeps its letters as written, looked for as the statement spells it (a quote inside the
     // name doubled).
     const char* name = sqlite3_column_name(st, col);
-    std::string upper = name ? name : "";
+    std::string upper = WithoutNullNotes(name ? name : "");
     if (stmt->plan.sql.find(Quoted(upper, '"')) == std::string::npos) {
       for (char& ch : upper) ch = AsciiUpper(ch);
     }
@@ -279,7 +298,10 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     // A query: run it up to its first row, which describes expressions without a declared
     // type and is kept for the first fetch.
     stmt->is_query = true;
+    uint64_t nulls_before = server->aggregate_nulls;
     rc = sqlite3_step(st);
+    // The first row is delivered by the first fetch, which carries the warning for it.
+    stmt->null_in_aggregate = server->aggregate_nulls != nulls_before;
     if (rc == SQLITE_ROW) {
       stmt->row_pending = true;
     } else if (rc == SQLITE_DONE) {

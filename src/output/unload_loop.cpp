@@ -311,6 +311,12 @@ bool UnloadAllRows(UnloadRun* run) {
     sword status = FetchRows(session, run->statement, array);
     if (status == OCI_SUCCESS) {
       delivered += array;
+    } else if (status == OCI_SUCCESS_WITH_INFO) {
+      // Rows with a warning (already reported) are rows: all that were asked for, or the last.
+      if (!RowsOfShortFetch(run, &delivered, array, &got)) {
+        Stop(run, kRunFetchFailed);
+        return false;
+      }
     } else {
       if (status != OCI_NO_DATA) {
         if (!IsToleratedError(job, session->last_error_code)) {

@@ -715,5 +715,67 @@ TEST(EngineFetch, OwnSchemaQualifiersAreTheDatabase) {
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
 }
 
+// An aggregate that skipped a NULL makes the fetch of its rows succeed with ORA-24347, every
+// row asked for delivered; the warning comes once, and a short fetch at the end of the data
+// reports only that end.
+TEST(EngineFetch, AggregateOverNullWarns) {
+  std::string path =
+      MakeDatabase("aggregates",
+                   "CREATE TABLE t(g INTEGER, v NUMBER);"
+                   "INSERT INTO t VALUES (1, 5), (2, NULL), (2, 7), (3, 1), (4, 2);");
+  constexpr char kWarning[] = "ORA-24347: Warning of a NULL column in an aggregate function\n";
+  struct Case {
+    const char* sql;
+    std::vector<sword> statuses;  // of fetches of 2 rows, to the end
+    std::vector<ub4> rows;
+    std::string name;  // of column 2 as described
+  } cases[] = {
+      {"select g, max(v) from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "MAX(V)"},
+      {"select g, min(v) m from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "M"},
+      {"select count(*), sum ( distinct v ) from t", {100}, {1}, "SUM ( DISTINCT V )"},
+      {"select count(*), avg(v) from t having count(*) > 0 union all select 1, 2",
+       {1, 100},
+       {2, 0},
+       "AVG(V)"},
+      {"select count(*), max(v) from t where v is not null union all select 1, 2",
+       {0, 100},
+       {2, 0},
+       "MAX(V)"},
+      {"select g, max(coalesce(v, 0)) from t group by g",
+       {0, 0, 100},
+       {2, 2, 0},
+       "MAX(COALESCE(V, 0))"},
+  };
+  for (const Case& entry : cases) {
+    Connection conn;
+    ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+    OCIStmt* stmt = conn.Query(entry.sql);
+    ASSERT_NE(stmt, nullptr) << entry.sql;
+    void* param = nullptr;
+    ASSERT_EQ(conn.api->ParamGet(stmt, OCI_HTYPE_STMT, conn.err, &param, 2), OCI_SUCCESS);
+    OraText* name = nullptr;
+    ub4 name_size = 0;
+    conn.api->AttrGet(param, OCI_DTYPE_PARAM, &name, &name_size, OCI_ATTR_NAME, conn.err);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name), name_size), entry.name) << entry.sql;
+    char values[2][8];
+    OCIDefine* def = nullptr;
+    conn.api->DefineByPos(stmt, &def, conn.err, 2, values, 8, SQLT_STR, nullptr, nullptr, nullptr,
+                          OCI_DEFAULT);
+    std::vector<sword> statuses;
+    std::vector<ub4> rows;
+    for (sword status = OCI_SUCCESS; status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO;) {
+      status = conn.api->StmtFetch(stmt, conn.err, 2, OCI_FETCH_NEXT, OCI_DEFAULT);
+      if (status == OCI_SUCCESS_WITH_INFO) {
+        EXPECT_EQ(conn.ErrorText(), kWarning) << entry.sql;
+      }
+      statuses.push_back(status);
+      rows.push_back(conn.StmtAttr(stmt, OCI_ATTR_ROWS_FETCHED));
+    }
+    EXPECT_EQ(statuses, entry.statuses) << entry.sql;
+    EXPECT_EQ(rows, entry.rows) << entry.sql;
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
+}
+
 }  // namespace
 }  // namespace rowflume::enginetest
