@@ -143,12 +143,12 @@ sword FetchRows(DbSession* session, OCIStmt* statement, ub4 rows) {
   return status;
 }
 
-sword StatementRowCount(DbSession* session, OCIStmt* statement, ub4* count) {
-  *count = 0;
-  ub4 count_size = sizeof *count;
-  sword status = session->oci->AttrGet(statement, OCI_HTYPE_STMT, count, &count_size,
-                                       OCI_ATTR_ROW_COUNT, session->error);
-  if (status != OCI_SUCCESS) *count = 0;
+sword LastFetchRows(DbSession* session, OCIStmt* statement, ub4* rows) {
+  *rows = 0;
+  ub4 rows_size = sizeof *rows;
+  sword status = session->oci->AttrGet(statement, OCI_HTYPE_STMT, rows, &rows_size,
+                                       OCI_ATTR_ROWS_FETCHED, session->error);
+  if (status != OCI_SUCCESS) *rows = 0;
   return Reported(session, status);
 }
 

@@ -75,6 +75,11 @@
 // remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
 // old: rollback segment number  with name "" too small". Databases without that table never
 // write anything for it.
+// Row counts, as a client's: OCI_ATTR_ROWS_FETCHED is the rows of the last fetch and
+// OCI_ATTR_ROW_COUNT the rows of all fetches since execute, a ub4 that wraps past 2^32 - 1.
+// Row count hook, for tests: when the environment variable ROWFLUME_ENGINE_ROW_COUNT_START holds
+// a decimal number below 2^32 at execute, a query's row count starts there instead of at 0, as
+// if that many rows had been fetched; any other value is ignored.
 // Columns are described from their declared Oracle type names; SQLite keeps number-like text of
 // a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
 // need all 40. BINARY_FLOAT and BINARY_DOUBLE columns are described as types 100 and 101 (data

@@ -10,9 +10,25 @@
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
 #include "engine/sql_scanner.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 namespace {
+
+// Where a statement's cumulative row count starts: 0, or for tests the value of the environment
+// variable ROWFLUME_ENGINE_ROW_COUNT_START (decimal, below 2^32), so that the count wraps past
+// 2^32 - 1 as a real client's does after that many rows, without fetching them.
+ub4 RowCountStart() {
+  const char* text = EnvironmentValue("ROWFLUME_ENGINE_ROW_COUNT_START");
+  if (text == nullptr) return 0;
+  uint64_t value = 0;
+  for (const char* pos = text; *pos != '\0'; ++pos) {
+    if (!IsAsciiDigit(*pos)) return 0;
+    value = value * 10 + static_cast<uint64_t>(*pos - '0');
+    if (value > 0xFFFFFFFFu) return 0;
+  }
+  return static_cast<ub4>(value);
+}
 
 void ResetResult(Stmt* stmt) {
   stmt->Finalize();
@@ -23,7 +39,7 @@ void ResetResult(Stmt* stmt) {
   stmt->plan_ready = false;
   stmt->columns.clear();
   stmt->names.clear();
-  stmt->row_count = 0;
+  stmt->row_count = RowCountStart();
   stmt->rows_fetched = 0;
   stmt->null_in_aggregate = false;
 }

@@ -404,6 +404,20 @@ TEST_F(EndToEnd, WarningsAreReportedOnceAndUnloadEverything) {
   EXPECT_EQ(Count(log, "ORA-"), 2u) << log;
 }
 
+// A statement whose cumulative row count passes 2^32 - 1 (started 3 below it) loses no row of
+// its last, partial array.
+TEST_F(EndToEnd, RowCountWrapLosesNoRow) {
+  ProgramRun plain = Unload({"query=select empno from emp", "array=5", "text=CSV", "file=-"});
+  ASSERT_EQ(plain.status, 0);
+  ProgramRun wrapped =
+      RunShell(*dir_, "ROWFLUME_ENGINE_ROW_COUNT_START=4294967293 " + ShellQuote(ROWFLUME_BINARY) +
+                          " user=scott/tiger@sqlite:demo.db \"query=select empno from emp\" array=5"
+                          " text=CSV file=-");
+  EXPECT_EQ(wrapped.status, 0) << wrapped.out;
+  EXPECT_EQ(wrapped.out, plain.out);
+  EXPECT_EQ(Count(plain.out, "\n"), 15u);  // the header and 14 rows: fetches of 5, 5 and 4
+}
+
 TEST_F(EndToEnd, ResultCodes) {
   ProgramRun run = Unload({"query=orders", "file=/dev/full"});
   EXPECT_EQ(run.status, 2);

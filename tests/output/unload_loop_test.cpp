@@ -42,6 +42,7 @@ struct FakeCursor {
   int fail_code = 0;
   int fail_rows = 0;  // rows a failing fetch still delivers
   std::function<void(ColumnDesc*, int column, int row_number, int slot)> fill;
+  ub4 last_fetched = 0;  // rows of the last fetch
 };
 
 FakeCursor* g_cursor = nullptr;
@@ -55,6 +56,7 @@ void Deliver(int count) {
     ++g_cursor->next_row;
   }
   g_cursor->row_count += static_cast<ub4>(count);
+  g_cursor->last_fetched = static_cast<ub4>(count);
 }
 
 sword FakeFetch(OCIStmt*, OCIError*, ub4 nrows, ub2, ub4) {
@@ -72,8 +74,14 @@ sword FakeFetch(OCIStmt*, OCIError*, ub4 nrows, ub2, ub4) {
 }
 
 sword FakeAttrGet(const void*, ub4 type, void* value, ub4* size, ub4 attribute, OCIError*) {
-  if (type != OCI_HTYPE_STMT || attribute != OCI_ATTR_ROW_COUNT) return OCI_ERROR;
-  std::memcpy(value, &g_cursor->row_count, sizeof(ub4));
+  if (type != OCI_HTYPE_STMT) return OCI_ERROR;
+  if (attribute == OCI_ATTR_ROW_COUNT) {
+    std::memcpy(value, &g_cursor->row_count, sizeof(ub4));
+  } else if (attribute == OCI_ATTR_ROWS_FETCHED) {
+    std::memcpy(value, &g_cursor->last_fetched, sizeof(ub4));
+  } else {
+    return OCI_ERROR;
+  }
   if (size != nullptr) *size = sizeof(ub4);
   return OCI_SUCCESS;
 }
