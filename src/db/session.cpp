@@ -70,6 +70,11 @@ void ReportEnvironmentFailure(DbSession* session) {
   SessionMessage(session, text);
 }
 
+// A call that did its work, with or without a warning (settled by AcceptWarning first).
+bool Succeeded(sword status) {
+  return status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO;
+}
+
 }  // namespace
 
 // ---- Session and messages -----------------------------------------------------------------------
@@ -315,8 +320,10 @@ int LogonWith(DbSession* session, const char* user, const char* password, const 
       oci->AttrSet(session->user_session, OCI_HTYPE_SESSION, const_cast<char*>(password),
                    static_cast<ub4>(strlen(password)), OCI_ATTR_PASSWORD,
                    session->error) == OCI_SUCCESS &&
-      oci->SessionBegin(session->service, session->error, session->user_session, credential_type,
-                        mode) == OCI_SUCCESS &&
+      // A logon in a password's grace period opens the session with a warning.
+      Succeeded(AcceptWarning(
+          session, oci->SessionBegin(session->service, session->error, session->user_session,
+                                     credential_type, mode))) &&
       oci->AttrSet(session->service, OCI_HTYPE_SVCCTX, session->user_session, 0, OCI_ATTR_SESSION,
                    session->error) == OCI_SUCCESS;
   if (!ok) {
@@ -360,6 +367,29 @@ int ReportError(DbSession* session) {
   session->last_error_code = code;
   if (code != 0) SessionMessage(session, session->last_error_text);
   return code;
+}
+
+sword AcceptWarning(DbSession* session, sword status) {
+  if (status != OCI_SUCCESS_WITH_INFO) return status;
+  constexpr int kTruncationOrNullFetch = 24345;
+  constexpr int kColumnTruncated = 1406;
+  if (session->oci == nullptr || session->error == nullptr) return OCI_ERROR;
+  sb4 code = 0;
+  char text[sizeof session->last_error_text] = "";
+  if (session->oci->ErrorGet(session->error, 1, nullptr, &code, reinterpret_cast<OraText*>(text),
+                             sizeof text, OCI_HTYPE_ERROR) != OCI_SUCCESS ||
+      code == 0 || code == kTruncationOrNullFetch || code == kColumnTruncated) {
+    return OCI_ERROR;
+  }
+  text[sizeof text - 1] = '\0';
+  for (int idx = 0; idx < session->warning_count; ++idx) {
+    if (session->warnings[idx] == code) return OCI_SUCCESS_WITH_INFO;
+  }
+  // Past the capacity a warning may be repeated; none is ever kept from the log.
+  constexpr int kWarningSlots = sizeof session->warnings / sizeof session->warnings[0];
+  if (session->warning_count < kWarningSlots) session->warnings[session->warning_count++] = code;
+  SessionMessage(session, text);
+  return OCI_SUCCESS_WITH_INFO;
 }
 
 void ResolveCharsetIds(DbSession* session, const char* charset, const char* ncharset,

@@ -29,6 +29,8 @@ struct DbSession {
   void* callback_context;     // first argument of every callback call
   RowCallback callback;       // message callback; the default one at creation
   const OciApi* oci;          // provider of the client functions; chosen at logon unless preset
+  int32_t warnings[8];        // Oracle numbers of the warnings already reported, in order
+  int32_t warning_count;      // entries of warnings in use
 };
 
 // Limits of the logon working values (bytes, without terminator).
@@ -99,6 +101,13 @@ int Logoff(DbSession* session);
 // Fetches the current error, passes its text to the callback, returns the Oracle error number
 // (0 when there is no error record, and then nothing is passed on).
 int ReportError(DbSession* session);
+// Settles the status of a client call that may succeed with information. OCI_SUCCESS_WITH_INFO
+// carrying a warning (a password about to expire, an aggregate that skipped NULLs) means the
+// call did its work: the warning's text is passed to the callback the first time its number
+// comes up in the session, and the result is OCI_SUCCESS_WITH_INFO. A truncation or null fetch
+// (ORA-24345 or ORA-01406), or the status without an error record, is OCI_ERROR, left for
+// ReportError. Any other status is returned as it is.
+sword AcceptWarning(DbSession* session, sword status);
 
 // The character set ids for the names given, looked up in the logged-on session's environment:
 // an empty or unknown name gives 0 (the client default); a national id of 0 takes the character

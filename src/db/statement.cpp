@@ -18,6 +18,12 @@ sword Reported(DbSession* session, sword status) {
   return status;
 }
 
+// Whether a call did its work; a warning it came with is reported once.
+bool Succeeded(DbSession* session, sword status) {
+  status = AcceptWarning(session, status);
+  return status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO;
+}
+
 bool Usable(const DbSession* session) {
   return session != nullptr && session->oci != nullptr && session->environment != nullptr;
 }
@@ -43,8 +49,8 @@ int StmtPrepare(DbSession* session, OCIStmt** statement, const char* text) {
 
 int StmtExecuteOnce(DbSession* session, OCIStmt* statement) {
   if (!Usable(session) || statement == nullptr) return -1;
-  if (session->oci->StmtExecute(session->service, statement, session->error, 1, 0, nullptr, nullptr,
-                                OCI_COMMIT_ON_SUCCESS) != OCI_SUCCESS) {
+  if (!Succeeded(session, session->oci->StmtExecute(session->service, statement, session->error, 1,
+                                                    0, nullptr, nullptr, OCI_COMMIT_ON_SUCCESS))) {
     return ClientFailure(session);
   }
   return 0;
@@ -52,8 +58,8 @@ int StmtExecuteOnce(DbSession* session, OCIStmt* statement) {
 
 int StmtExecuteQuery(DbSession* session, OCIStmt* statement) {
   if (!Usable(session) || statement == nullptr) return -1;
-  if (session->oci->StmtExecute(session->service, statement, session->error, 0, 0, nullptr, nullptr,
-                                OCI_DEFAULT) != OCI_SUCCESS) {
+  if (!Succeeded(session, session->oci->StmtExecute(session->service, statement, session->error, 0,
+                                                    0, nullptr, nullptr, OCI_DEFAULT))) {
     return ClientFailure(session);
   }
   return 0;
@@ -129,18 +135,20 @@ void FreeDefine(DbSession* session, OCIDefine* define) {
 }
 
 sword FetchRows(DbSession* session, OCIStmt* statement, ub4 rows) {
-  sword status =
-      session->oci->StmtFetch(statement, session->error, rows, OCI_FETCH_NEXT, OCI_DEFAULT);
-  if (status != OCI_SUCCESS && status != OCI_NO_DATA) ReportError(session);
+  sword status = AcceptWarning(session, session->oci->StmtFetch(statement, session->error, rows,
+                                                                OCI_FETCH_NEXT, OCI_DEFAULT));
+  if (status != OCI_SUCCESS && status != OCI_SUCCESS_WITH_INFO && status != OCI_NO_DATA) {
+    ReportError(session);
+  }
   return status;
 }
 
-sword StatementRowCount(DbSession* session, OCIStmt* statement, ub4* count) {
-  *count = 0;
-  ub4 count_size = sizeof *count;
-  sword status = session->oci->AttrGet(statement, OCI_HTYPE_STMT, count, &count_size,
-                                       OCI_ATTR_ROW_COUNT, session->error);
-  if (status != OCI_SUCCESS) *count = 0;
+sword LastFetchRows(DbSession* session, OCIStmt* statement, ub4* rows) {
+  *rows = 0;
+  ub4 rows_size = sizeof *rows;
+  sword status = session->oci->AttrGet(statement, OCI_HTYPE_STMT, rows, &rows_size,
+                                       OCI_ATTR_ROWS_FETCHED, session->error);
+  if (status != OCI_SUCCESS) *rows = 0;
   return Reported(session, status);
 }
 

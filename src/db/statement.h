@@ -1,5 +1,5 @@
 // Statements on a logged-on session, and every client call the rest of the program needs on
-// them: prepare, bind, execute, define, array fetch, the row count, LOB reads and the current
+// them: prepare, bind, execute, define, array fetch, its row count, LOB reads and the current
 // user. A failed client call is reported here once, through ReportError (which leaves its Oracle
 // error number in session->last_error_code, 0 when the client kept no error record); callers
 // only pass the result on.
@@ -42,12 +42,14 @@ sword DefineColumn(DbSession* session, OCIStmt* statement, int position, void* b
 void FreeDefine(DbSession* session, OCIDefine* define);
 
 // Fetches the next array of up to rows rows. Returns the client status: OCI_SUCCESS for a full
-// array, OCI_NO_DATA at the end of the data (the last rows may come with it), anything else a
-// failure, which has been reported.
+// array, OCI_SUCCESS_WITH_INFO for rows that came with a warning (reported once, AcceptWarning),
+// OCI_NO_DATA at the end of the data (the last rows may come with it), anything else a failure,
+// which has been reported: a truncation or null fetch (ORA-24345) is OCI_ERROR.
 sword FetchRows(DbSession* session, OCIStmt* statement, ub4 rows);
-// The rows fetched so far by the statement, over all its fetches. Returns the client status,
-// reported when it is not OCI_SUCCESS (*count is then 0).
-sword StatementRowCount(DbSession* session, OCIStmt* statement, ub4* count);
+// The rows delivered by the statement's last fetch (never the cumulative row count, which wraps
+// past 2^32 - 1). Returns the client status, reported when it is not OCI_SUCCESS (*rows is
+// then 0).
+sword LastFetchRows(DbSession* session, OCIStmt* statement, ub4* rows);
 
 // Reading one LOB value through its locator: open, pieces of up to buffer_size bytes from
 // offset (from 1; *amount 0 reads on to the end, piece by piece, and receives the bytes of the

@@ -26,6 +26,15 @@ std::string UpperCased(std::string text) {
   return text;
 }
 
+// rowflume_null_note(x): x itself, counting each NULL on the connection. Statements wrap the
+// arguments of aggregates in it, so a fetch can tell that an aggregate skipped a NULL.
+void NullNote(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    static_cast<Server*>(sqlite3_user_data(context))->aggregate_nulls += 1;
+  }
+  sqlite3_result_value(context, argv[0]);
+}
+
 // Per-connection setup: DUAL and anything later statements need from the connection.
 int SetupConnection(Server* server) {
   // DUAL lives in the temporary schema of the connection, so it works on read-only files and
@@ -35,6 +44,10 @@ int SetupConnection(Server* server) {
       "INSERT INTO temp.dual VALUES('X', NULL, NULL);";
   int rc = sqlite3_exec(server->db, setup, nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = RegisterDictionary(server->db, &server->catalog);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(server->db, "rowflume_null_note", 1, SQLITE_UTF8, server, NullNote,
+                                 nullptr, nullptr);
+  }
   if (rc != SQLITE_OK) return rc;
   return sqlite3_prepare_v2(server->db,
                             "UPDATE temp.dual SET sysdate = datetime('now', 'localtime')", -1,
@@ -153,6 +166,8 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
     return Fail(error, ora::kNotConnected);
   }
   std::string user;
+  bool expires = false;  // the account is in its grace period, days_left days from expiry
+  int days_left = 0;
   if (credt == OCI_CRED_EXT) {
     if (mode & OCI_SYSDBA) {
       user = "SYS";
@@ -170,10 +185,19 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
     sqlite3_finalize(st);
     if (rc != SQLITE_OK) return FailSqlite(error, nullptr, rc, sqlite3_errmsg(server->db), nullptr);
     if (has_accounts) {
-      rc = sqlite3_prepare_v2(server->db,
-                              "SELECT 1 FROM rowflume_accounts WHERE upper(username) = upper(?1) "
-                              "AND CAST(password AS TEXT) = ?2 COLLATE BINARY",
-                              -1, &st, nullptr);
+      // The days left before an optional expiry date, counted from today in local time; NULL
+      // when the account has none. A table without that column has accounts that never expire.
+      bool has_expiry = sqlite3_prepare_v2(server->db, "SELECT expires FROM rowflume_accounts", -1,
+                                           &st, nullptr) == SQLITE_OK;
+      sqlite3_finalize(st);
+      rc = sqlite3_prepare_v2(
+          server->db,
+          has_expiry ? "SELECT CAST(julianday(date(expires)) - julianday(date('now', "
+                       "'localtime')) AS INTEGER) FROM rowflume_accounts WHERE upper(username) "
+                       "= upper(?1) AND CAST(password AS TEXT) = ?2 COLLATE BINARY"
+                     : "SELECT NULL FROM rowflume_accounts WHERE upper(username) = upper(?1) "
+                       "AND CAST(password AS TEXT) = ?2 COLLATE BINARY",
+          -1, &st, nullptr);
       bool match = false;
       if (rc == SQLITE_OK) {
         sqlite3_bind_text(st, 1, session->username.data(),
@@ -181,9 +205,14 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
         sqlite3_bind_text(st, 2, session->password.data(),
                           static_cast<int>(session->password.size()), SQLITE_TRANSIENT);
         match = sqlite3_step(st) == SQLITE_ROW;
+        if (match && sqlite3_column_type(st, 0) != SQLITE_NULL) {
+          days_left = sqlite3_column_int(st, 0);
+          expires = true;
+        }
       }
       sqlite3_finalize(st);
       if (!match) return Fail(error, ora::kLogonDenied);
+      if (expires && days_left < 0) return Fail(error, ora::kPasswordExpired);
     }
     user = UpperCased(session->username);
   } else {
@@ -195,6 +224,11 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
   server->catalog.user = user;
   session->begun = true;
   svc->session = session;
+  // The session is open all the same; the client only passes the warning on.
+  if (expires) {
+    FailFormat<ora::PasswordWillExpire>(error, days_left);
+    return OCI_SUCCESS_WITH_INFO;
+  }
   return OCI_SUCCESS;
 }
 

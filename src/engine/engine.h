@@ -22,6 +22,11 @@
 //   rowflume_accounts(username, password), the pair must match one row, the user name compared
 //   without regard to letter case and the password exactly; otherwise ORA-01017. Without that
 //   table every user name and password is accepted. The session user is the name upper-cased.
+//   An optional column EXPIRES holds the password's expiry date (a date text; NULL: none): from
+//   N days before it through the day itself the logon succeeds and the session is open, but
+//   SessionBegin returns OCI_SUCCESS_WITH_INFO with "ORA-28002: the password will expire within
+//   N days"; after it the logon fails with "ORA-28001: the password has expired". Days are
+//   counted between dates in local time.
 //   A "sqlite:" identifier is a connect string like any other: the program passes it on as the
 //   user string gave it, whatever the credentials, as it would pass a TNS alias.
 // - operating-system credentials (OCI_CRED_EXT): always accepted; the session user is "SYS" in
@@ -57,6 +62,12 @@
 // Binds: OCIBindByName refuses a name that is no placeholder of the prepared statement (":name",
 // outside strings and comments; compared without the colon and without regard to letter case)
 // with ORA-01036, as the client does.
+// Warnings: the arguments of MAX, MIN, SUM and AVG pass through a function that counts the NULLs
+// they skip (a rewrite of the statement text that column names do not show). A fetch that
+// delivers every row it asked for, of which stepping a row made an aggregate skip a NULL since
+// the previous fetch (for GROUP BY usually all at the first), returns OCI_SUCCESS_WITH_INFO with
+// "ORA-24347: Warning of a NULL column in an aggregate function"; a truncation takes precedence
+// (ORA-24345), and a short fetch at the end of the data returns OCI_NO_DATA alone.
 // Errors carry Oracle's texts only. An open /* comment is ORA-01742 at execute. A failure of
 // SQLite's that has no Oracle counterpart is ORA-00600 with SQLite's result code and its generic
 // name. SQLite's own words go to standard error, and only when the environment variable
@@ -66,6 +77,11 @@
 // remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
 // old: rollback segment number  with name "" too small". Databases without that table never
 // write anything for it.
+// Row counts, as a client's: OCI_ATTR_ROWS_FETCHED is the rows of the last fetch and
+// OCI_ATTR_ROW_COUNT the rows of all fetches since execute, a ub4 that wraps past 2^32 - 1.
+// Row count hook, for tests: when the environment variable ROWFLUME_ENGINE_ROW_COUNT_START holds
+// a decimal number below 2^32 at execute, a query's row count starts there instead of at 0, as
+// if that many rows had been fetched; any other value is ignored.
 // Columns are described from their declared Oracle type names; SQLite keeps number-like text of
 // a NUMBER column only to 15 digits, so a column declared 'NUMBER AS TEXT' serves values that
 // need all 40. BINARY_FLOAT and BINARY_DOUBLE columns are described as types 100 and 101 (data

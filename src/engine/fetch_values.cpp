@@ -392,7 +392,9 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
   for (; row < nrows; ++row) {
     if (!stmt->row_pending) {
       if (stmt->finished || stmt->st == nullptr) break;
+      uint64_t nulls_before = stmt->server->aggregate_nulls;
       int rc = sqlite3_step(stmt->st);
+      if (stmt->server->aggregate_nulls != nulls_before) stmt->null_in_aggregate = true;
       if (rc == SQLITE_DONE) {
         stmt->finished = true;
         break;
@@ -430,6 +432,12 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
   if (row < nrows) {
     Fail(error, ora::kNoDataFound);
     return OCI_NO_DATA;
+  }
+  // Only a full array carries the warning: the end of the data is the news of a short one.
+  if (stmt->null_in_aggregate) {
+    stmt->null_in_aggregate = false;
+    Fail(error, ora::kNullInAggregate);
+    return OCI_SUCCESS_WITH_INFO;
   }
   return OCI_SUCCESS;
 }

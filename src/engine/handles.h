@@ -70,6 +70,7 @@ struct Server : Handle {
   bool read_only = false;
   sqlite3_stmt* set_clock = nullptr;  // refreshes DUAL's SYSDATE
   Catalog catalog;  // owners of the connection; the dictionary's functions and views read it
+  uint64_t aggregate_nulls = 0;  // NULLs an aggregate has skipped on this connection, ever
 };
 
 struct Session : Handle {
@@ -190,6 +191,8 @@ struct Stmt : Handle {
   std::vector<Bind*> binds;
   ub4 row_count = 0;
   ub4 rows_fetched = 0;
+  bool null_in_aggregate =
+      false;  // rows stepped since the last fetch made an aggregate skip a NULL
   char scratch[kDateTextMax > kNumberTextMax ? kDateTextMax : kNumberTextMax];
   std::string wide;  // hexadecimal text of binary values, reused from row to row
 };

@@ -79,10 +79,14 @@ inline constexpr OraError kStatementNotExecuted{24338, "statement handle not exe
 inline constexpr OraError kCallbackError{24343, "user defined callback error"};
 inline constexpr OraError kTruncationOrNullFetch{24345,
                                                  "A Truncation or null fetch error occurred"};
+// A warning (the fetch returns OCI_SUCCESS_WITH_INFO with every row it asked for).
+inline constexpr OraError kNullInAggregate{24347,
+                                           "Warning of a NULL column in an aggregate function"};
 inline constexpr OraError kInvalidStatementLength{24373, "invalid length specified for statement"};
 inline constexpr OraError kInvalidFetchOperation{24391, "invalid fetch operation"};
 inline constexpr OraError kIllegalLobParameter{24801,
                                                "illegal parameter value in OCI lob function"};
+inline constexpr OraError kPasswordExpired{28001, "the password has expired"};
 
 // Errors whose text is a printf format, one type each: FailFormat<ora::Name>(error, arguments)
 // hands the compiler the format itself, so every call's arguments are checked against it.
@@ -112,6 +116,12 @@ struct InvalidIdentifier {
 struct CannotInsertNull {
   static constexpr int kCode = 1400;
   static constexpr char kFormat[] = "cannot insert NULL into (\"%s\".%s)";  // owner, column
+};
+
+// A warning: the logon succeeds with it during the password's grace period.
+struct PasswordWillExpire {
+  static constexpr int kCode = 28002;
+  static constexpr char kFormat[] = "the password will expire within %d days";
 };
 
 struct CheckConstraintViolated {

@@ -172,6 +172,35 @@ void FindRowidItems(const std::vector<Token>& tokens, StatementPlan* plan) {
   }
 }
 
+// An aggregate that skips NULLs and warns about it, called at token idx: the index of the token
+// its argument starts at, 0 when there is none (COUNT(*) skips nothing and is left out).
+size_t AggregateArgumentAt(const std::vector<Token>& tokens, size_t idx) {
+  const Token& token = tokens[idx];
+  if (!IsWord(token, "MAX") && !IsWord(token, "MIN") && !IsWord(token, "SUM") &&
+      !IsWord(token, "AVG")) {
+    return 0;
+  }
+  if (idx > 0 && IsPunct(tokens[idx - 1], '.')) return 0;
+  if (idx + 2 >= tokens.size() || !IsPunct(tokens[idx + 1], '(')) return 0;
+  size_t argument = idx + 2;
+  if (IsWord(tokens[argument], "DISTINCT") || IsWord(tokens[argument], "ALL")) ++argument;
+  if (argument >= tokens.size() || IsPunct(tokens[argument], '*') ||
+      IsPunct(tokens[argument], ')')) {
+    return 0;
+  }
+  return argument;
+}
+
+// The index of the bracket closing the one at open, or 0 when the text ends first.
+size_t ClosingBracket(const std::vector<Token>& tokens, size_t open) {
+  int depth = 0;
+  for (size_t idx = open; idx < tokens.size(); ++idx) {
+    if (IsPunct(tokens[idx], '(')) ++depth;
+    if (IsPunct(tokens[idx], ')') && --depth == 0) return idx;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void RewriteOracleForms(StatementPlan* plan) {
@@ -199,8 +228,23 @@ void RewriteOracleForms(StatementPlan* plan) {
     copied = to;
     changed = true;
   };
+  // Brackets that close a wrapped aggregate argument, the innermost last.
+  std::vector<size_t> note_closes;
   for (size_t idx = 0; idx < tokens.size(); ++idx) {
     const Token& token = tokens[idx];
+    // An aggregate's argument passes through rowflume_null_note, which counts the NULLs the
+    // aggregate skips: a fetch of its rows warns of them, as Oracle's does.
+    if (!note_closes.empty() && note_closes.back() == idx) {
+      replace(token.start, token.start, ")");
+      note_closes.pop_back();
+    }
+    if (size_t argument = AggregateArgumentAt(tokens, idx); argument != 0) {
+      size_t close = ClosingBracket(tokens, idx + 1);
+      if (close != 0) {
+        replace(tokens[argument].start, tokens[argument].start, "rowflume_null_note(");
+        note_closes.push_back(close);
+      }
+    }
     if (IsPunct(token, '(')) ++depth;
     if (IsPunct(token, ')')) {
       if (order_by_depth == depth) order_by_depth = -1;

@@ -10,9 +10,25 @@
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
 #include "engine/sql_scanner.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 namespace {
+
+// Where a statement's cumulative row count starts: 0, or for tests the value of the environment
+// variable ROWFLUME_ENGINE_ROW_COUNT_START (decimal, below 2^32), so that the count wraps past
+// 2^32 - 1 as a real client's does after that many rows, without fetching them.
+ub4 RowCountStart() {
+  const char* text = EnvironmentValue("ROWFLUME_ENGINE_ROW_COUNT_START");
+  if (text == nullptr) return 0;
+  uint64_t value = 0;
+  for (const char* pos = text; *pos != '\0'; ++pos) {
+    if (!IsAsciiDigit(*pos)) return 0;
+    value = value * 10 + static_cast<uint64_t>(*pos - '0');
+    if (value > 0xFFFFFFFFu) return 0;
+  }
+  return static_cast<ub4>(value);
+}
 
 void ResetResult(Stmt* stmt) {
   stmt->Finalize();
@@ -23,8 +39,9 @@ void ResetResult(Stmt* stmt) {
   stmt->plan_ready = false;
   stmt->columns.clear();
   stmt->names.clear();
-  stmt->row_count = 0;
+  stmt->row_count = RowCountStart();
   stmt->rows_fetched = 0;
+  stmt->null_in_aggregate = false;
 }
 
 sword ApplyBinds(Stmt* stmt, Error* error) {
@@ -113,6 +130,24 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
   return OCI_SUCCESS;
 }
 
+// A column named after its expression shows it as written: without the NULL counting wrapped
+// around aggregate arguments (sql_rewrite.cpp).
+std::string WithoutNullNotes(std::string name) {
+  constexpr std::string_view kNote = "rowflume_null_note(";
+  for (size_t at = name.find(kNote); at != std::string::npos; at = name.find(kNote, at)) {
+    name.erase(at, kNote.size());
+    int depth = 1;
+    for (size_t pos = at; pos < name.size(); ++pos) {
+      if (name[pos] == '(') ++depth;
+      if (name[pos] == ')' && --depth == 0) {
+        name.erase(pos, 1);
+        break;
+      }
+    }
+  }
+  return name;
+}
+
 void Describe(Stmt* stmt) {
   sqlite3_stmt* st = stmt->st;
   int count = sqlite3_column_count(st);
@@ -141,7 +176,7 @@ void Describe(Stmt* stmt) {
     // keeps its letters as written, looked for as the statement spells it (a quote inside the
     // name doubled).
     const char* name = sqlite3_column_name(st, col);
-    std::string upper = name ? name : "";
+    std::string upper = WithoutNullNotes(name ? name : "");
     if (stmt->plan.sql.find(Quoted(upper, '"')) == std::string::npos) {
       for (char& ch : upper) ch = AsciiUpper(ch);
     }
@@ -279,7 +314,10 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     // A query: run it up to its first row, which describes expressions without a declared
     // type and is kept for the first fetch.
     stmt->is_query = true;
+    uint64_t nulls_before = server->aggregate_nulls;
     rc = sqlite3_step(st);
+    // The first row is delivered by the first fetch, which carries the warning for it.
+    stmt->null_in_aggregate = server->aggregate_nulls != nulls_before;
     if (rc == SQLITE_ROW) {
       stmt->row_pending = true;
     } else if (rc == SQLITE_DONE) {

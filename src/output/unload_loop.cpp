@@ -228,22 +228,18 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   return true;
 }
 
-// Rows delivered by a fetch that did not end with OCI_SUCCESS: the growth of the cumulative row
-// count since the last fetch, so that a partial array after a tolerated error does not shift
-// the count of later fetches.
+// Rows delivered by a fetch that did not end with OCI_SUCCESS, as the client counts those of
+// the last fetch: the cumulative row count would wrap after 2^32 - 1 rows and lose the last.
 // False when the count cannot be read: the rows of that fetch are then unknown, and taking none
 // would drop them in silence.
-bool RowsOfShortFetch(UnloadRun* run, uint64_t* delivered, uint32_t array, uint32_t* rows_out) {
-  *rows_out = 0;
-  ub4 count = 0;
-  if (StatementRowCount(run->session, run->statement, &count) != OCI_SUCCESS) {
+bool RowsOfShortFetch(UnloadRun* run, uint32_t array, uint32_t* rows_out) {
+  ub4 rows = 0;
+  if (LastFetchRows(run->session, run->statement, &rows) != OCI_SUCCESS) {
     if (run->session->last_error_code == 0) SessionMessage(run->session, messages::kNoRowCount);
+    *rows_out = 0;
     return false;
   }
-  if (count <= *delivered) return true;
-  uint64_t rows = count - *delivered;
-  *delivered = count;
-  *rows_out = rows < array ? static_cast<uint32_t>(rows) : array;
+  *rows_out = rows < array ? rows : array;
   return true;
 }
 
@@ -303,15 +299,18 @@ bool UnloadAllRows(UnloadRun* run) {
   uint32_t array = job->array;
   if (array < 1) array = 1;
   if (array > kMaxFetchRows) array = kMaxFetchRows;
-  uint64_t delivered = 0;  // cumulative rows of all fetches so far
   int empty_tolerated = 0;
   for (;;) {
     bool keep_going = true;
     uint32_t got = array;
     sword status = FetchRows(session, run->statement, array);
-    if (status == OCI_SUCCESS) {
-      delivered += array;
-    } else {
+    // A full array (OCI_SUCCESS) holds every row asked for; rows with a warning (already
+    // reported) are rows too: all that were asked for, or the last.
+    if (status == OCI_SUCCESS_WITH_INFO && !RowsOfShortFetch(run, array, &got)) {
+      Stop(run, kRunFetchFailed);
+      return false;
+    }
+    if (status != OCI_SUCCESS && status != OCI_SUCCESS_WITH_INFO) {
       if (status != OCI_NO_DATA) {
         if (!IsToleratedError(job, session->last_error_code)) {
           Stop(run, kRunFetchFailed);
@@ -319,7 +318,7 @@ bool UnloadAllRows(UnloadRun* run) {
         }
         keep_going = false;
       }
-      if (!RowsOfShortFetch(run, &delivered, array, &got)) {
+      if (!RowsOfShortFetch(run, array, &got)) {
         Stop(run, kRunFetchFailed);
         return false;
       }

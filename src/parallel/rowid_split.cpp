@@ -132,11 +132,11 @@ int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
       ub4 delivered = kStretchRowsPerFetch;
       sword fetched = FetchRows(session, statement, kStretchRowsPerFetch);
       if (fetched == OCI_NO_DATA) {
-        // The last rows come with the end of the data: the total count tells how many.
-        ub4 row_count = 0;
-        status = StatementRowCount(session, statement, &row_count);
+        // The last rows come with the end of the data, counted as the last fetch's rows: the
+        // total count wraps after 2^32 - 1 rows.
+        status = LastFetchRows(session, statement, &delivered);
         if (status != OCI_SUCCESS) break;
-        delivered = row_count % kStretchRowsPerFetch;
+        if (delivered > kStretchRowsPerFetch) delivered = kStretchRowsPerFetch;
       } else if (fetched != OCI_SUCCESS) {
         status = fetched;
         break;

@@ -40,6 +40,44 @@ TEST(EngineConnect, AcceptsBothConnectForms) {
   }
 }
 
+// An account's expiry date: ahead of today the logon succeeds with ORA-28002 and the session
+// is open; past it the logon is refused; none, or no such column, and the logon is plain.
+TEST(EngineConnect, AccountExpiryWarnsOrRefuses) {
+  std::string path = MakeDatabase(
+      "expiry",
+      "CREATE TABLE rowflume_accounts(username TEXT, password TEXT, expires TEXT);"
+      "INSERT INTO rowflume_accounts VALUES ('soon', 'pw', date('now', 'localtime', '+5 days')),"
+      " ('today', 'pw', date('now', 'localtime')), ('gone', 'pw', date('now', 'localtime', "
+      "'-1 days')), ('never', 'pw', NULL);");
+  std::string plain = MakeDatabase("no_expiry",
+                                   "CREATE TABLE rowflume_accounts(username, password);"
+                                   "INSERT INTO rowflume_accounts VALUES ('soon', 'pw');");
+  struct Case {
+    std::string database;
+    const char* user;
+    sword status;
+    const char* text;
+    const char* session_user;
+  } cases[] = {
+      {path, "soon", OCI_SUCCESS_WITH_INFO, "ORA-28002: the password will expire within 5 days\n",
+       "SOON"},
+      {path, "today", OCI_SUCCESS_WITH_INFO, "ORA-28002: the password will expire within 0 days\n",
+       "TODAY"},
+      {path, "gone", OCI_ERROR, "ORA-28001: the password has expired\n", ""},
+      {path, "never", OCI_SUCCESS, "", "NEVER"},
+      {plain, "soon", OCI_SUCCESS, "", "SOON"},
+  };
+  for (const Case& entry : cases) {
+    Connection conn;
+    EXPECT_EQ(conn.Logon(entry.database, entry.user, "pw"), entry.status) << entry.user;
+    EXPECT_EQ(entry.status == OCI_ERROR ? conn.ErrorText() : conn.logon_warning, entry.text)
+        << entry.user;
+    if (entry.status != OCI_ERROR) {
+      EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), entry.session_user);
+    }
+  }
+}
+
 TEST(EngineConnect, AccountsTableDecidesRdbmsLogons) {
   std::string path = MakeDatabase("accounts",
                                   "CREATE TABLE rowflume_accounts(username TEXT, password TEXT);"

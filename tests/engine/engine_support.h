@@ -40,7 +40,8 @@ struct Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // The logon sequence of the program; returns the first failing status.
+  // The logon sequence of the program; returns the first failing status, or the session begin's
+  // (a warning leaves the session open).
   sword Logon(const std::string& connect, const std::string& user = "scott",
               const std::string& password = "tiger", ub4 cred = OCI_CRED_RDBMS,
               ub4 mode = OCI_DEFAULT) {
@@ -54,9 +55,13 @@ struct Connection {
     api->AttrSet(ses, OCI_HTYPE_SESSION, const_cast<char*>(password.data()),
                  static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD, err);
     status = api->SessionBegin(svc, err, ses, cred, mode);
-    if (status != OCI_SUCCESS) return status;
-    return api->AttrSet(svc, OCI_HTYPE_SVCCTX, ses, 0, OCI_ATTR_SESSION, err);
+    if (status != OCI_SUCCESS && status != OCI_SUCCESS_WITH_INFO) return status;
+    if (status == OCI_SUCCESS_WITH_INFO) logon_warning = ErrorText();
+    sword set = api->AttrSet(svc, OCI_HTYPE_SVCCTX, ses, 0, OCI_ATTR_SESSION, err);
+    return set != OCI_SUCCESS ? set : status;
   }
+
+  std::string logon_warning;  // the text a logon succeeded with, if any
 
   // The error handle's text, "" when it holds none.
   std::string ErrorText(sb4* code = nullptr) {

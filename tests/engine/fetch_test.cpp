@@ -69,7 +69,17 @@ TEST(EngineFetch, BatchesAcrossBoundaries) {
   got = FetchAll(conn, 2000);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[1].status, OCI_NO_DATA);
-  EXPECT_EQ(got[1].total % 2000, 500u);  // what the unload loop computes
+  EXPECT_EQ(got[1].fetched, 500u);
+
+  // The test hook starts the cumulative count 3 below 2^32: it wraps as a client's does, while
+  // the rows of each fetch stay right.
+  setenv("ROWFLUME_ENGINE_ROW_COUNT_START", "4294967293", 1);
+  got = FetchAll(conn, 1000);
+  unsetenv("ROWFLUME_ENGINE_ROW_COUNT_START");
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].total, 997u);
+  EXPECT_EQ(got[2].fetched, 500u);
+  EXPECT_EQ(got[2].total, 2497u);
 }
 
 TEST(EngineFetch, ExactMultipleEndsWithAnEmptyNoData) {
@@ -713,6 +723,68 @@ TEST(EngineFetch, OwnSchemaQualifiersAreTheDatabase) {
             OCI_ERROR);
   EXPECT_EQ(conn.ErrorText(), "ORA-00942: table or view does not exist\n");
   conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+// An aggregate that skipped a NULL makes the fetch of its rows succeed with ORA-24347, every
+// row asked for delivered; the warning comes once, and a short fetch at the end of the data
+// reports only that end.
+TEST(EngineFetch, AggregateOverNullWarns) {
+  std::string path =
+      MakeDatabase("aggregates",
+                   "CREATE TABLE t(g INTEGER, v NUMBER);"
+                   "INSERT INTO t VALUES (1, 5), (2, NULL), (2, 7), (3, 1), (4, 2);");
+  constexpr char kWarning[] = "ORA-24347: Warning of a NULL column in an aggregate function\n";
+  struct Case {
+    const char* sql;
+    std::vector<sword> statuses;  // of fetches of 2 rows, to the end
+    std::vector<ub4> rows;
+    std::string name;  // of column 2 as described
+  } cases[] = {
+      {"select g, max(v) from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "MAX(V)"},
+      {"select g, min(v) m from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "M"},
+      {"select count(*), sum ( distinct v ) from t", {100}, {1}, "SUM ( DISTINCT V )"},
+      {"select count(*), avg(v) from t having count(*) > 0 union all select 1, 2",
+       {1, 100},
+       {2, 0},
+       "AVG(V)"},
+      {"select count(*), max(v) from t where v is not null union all select 1, 2",
+       {0, 100},
+       {2, 0},
+       "MAX(V)"},
+      {"select g, max(coalesce(v, 0)) from t group by g",
+       {0, 0, 100},
+       {2, 2, 0},
+       "MAX(COALESCE(V, 0))"},
+  };
+  for (const Case& entry : cases) {
+    Connection conn;
+    ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+    OCIStmt* stmt = conn.Query(entry.sql);
+    ASSERT_NE(stmt, nullptr) << entry.sql;
+    void* param = nullptr;
+    ASSERT_EQ(conn.api->ParamGet(stmt, OCI_HTYPE_STMT, conn.err, &param, 2), OCI_SUCCESS);
+    OraText* name = nullptr;
+    ub4 name_size = 0;
+    conn.api->AttrGet(param, OCI_DTYPE_PARAM, &name, &name_size, OCI_ATTR_NAME, conn.err);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name), name_size), entry.name) << entry.sql;
+    char values[2][8];
+    OCIDefine* def = nullptr;
+    conn.api->DefineByPos(stmt, &def, conn.err, 2, values, 8, SQLT_STR, nullptr, nullptr, nullptr,
+                          OCI_DEFAULT);
+    std::vector<sword> statuses;
+    std::vector<ub4> rows;
+    for (sword status = OCI_SUCCESS; status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO;) {
+      status = conn.api->StmtFetch(stmt, conn.err, 2, OCI_FETCH_NEXT, OCI_DEFAULT);
+      if (status == OCI_SUCCESS_WITH_INFO) {
+        EXPECT_EQ(conn.ErrorText(), kWarning) << entry.sql;
+      }
+      statuses.push_back(status);
+      rows.push_back(conn.StmtAttr(stmt, OCI_ATTR_ROWS_FETCHED));
+    }
+    EXPECT_EQ(statuses, entry.statuses) << entry.sql;
+    EXPECT_EQ(rows, entry.rows) << entry.sql;
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
 }
 
 }  // namespace

@@ -378,6 +378,46 @@ TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
 
 // The result codes the table cannot state: a disk that fills up, statements whose effect is
 // looked for in the database, and a fetch error with and without its tolerance.
+// Warnings are not failures: a logon in its password's grace period and an aggregate that skips
+// NULLs unload every row with status 0, each warning's text once in the log.
+TEST_F(EndToEnd, WarningsAreReportedOnceAndUnloadEverything) {
+  ProgramRun made = RunShell(
+      *dir_, ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh") + " grace.db");
+  ASSERT_EQ(made.status, 0) << made.err;
+  SqliteFile grace(Path("grace.db"), SqliteFile::Mode::kOpen);
+  ASSERT_TRUE(
+      grace.Exec("CREATE TABLE rowflume_accounts(username, password, expires);"
+                 "INSERT INTO rowflume_accounts VALUES ('scott', 'tiger', date('now', 'localtime', "
+                 "'+3 days'));"));
+  std::string groups = grace.One("SELECT count(DISTINCT ename) FROM emp");
+  ProgramRun run = RunProgram(*dir_, {"user=scott/tiger@sqlite:grace.db",
+                                      "query=select ename, max(comm) from emp group by ename",
+                                      "array=2", "text=CSV", "file=grace.csv", "log=grace.log"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  std::string csv = ReadFile(Path("grace.csv"));
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "ENAME,MAX(COMM)");
+  EXPECT_EQ(std::to_string(Count(csv, "\n") - 1), groups);
+  std::string log = ReadFile(Path("grace.log"));
+  EXPECT_EQ(Count(log, "ORA-28002: the password will expire within 3 days\n"), 1u) << log;
+  EXPECT_EQ(Count(log, "ORA-24347: Warning of a NULL column in an aggregate function\n"), 1u)
+      << log;
+  EXPECT_EQ(Count(log, "ORA-"), 2u) << log;
+}
+
+// A statement whose cumulative row count passes 2^32 - 1 (started 3 below it) loses no row of
+// its last, partial array.
+TEST_F(EndToEnd, RowCountWrapLosesNoRow) {
+  ProgramRun plain = Unload({"query=select empno from emp", "array=5", "text=CSV", "file=-"});
+  ASSERT_EQ(plain.status, 0);
+  ProgramRun wrapped =
+      RunShell(*dir_, "ROWFLUME_ENGINE_ROW_COUNT_START=4294967293 " + ShellQuote(ROWFLUME_BINARY) +
+                          " user=scott/tiger@sqlite:demo.db \"query=select empno from emp\" array=5"
+                          " text=CSV file=-");
+  EXPECT_EQ(wrapped.status, 0) << wrapped.out;
+  EXPECT_EQ(wrapped.out, plain.out);
+  EXPECT_EQ(Count(plain.out, "\n"), 15u);  // the header and 14 rows: fetches of 5, 5 and 4
+}
+
 TEST_F(EndToEnd, ResultCodes) {
   ProgramRun run = Unload({"query=orders", "file=/dev/full"});
   EXPECT_EQ(run.status, 2);

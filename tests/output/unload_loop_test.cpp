@@ -42,6 +42,7 @@ struct FakeCursor {
   int fail_code = 0;
   int fail_rows = 0;  // rows a failing fetch still delivers
   std::function<void(ColumnDesc*, int column, int row_number, int slot)> fill;
+  ub4 last_fetched = 0;  // rows of the last fetch
 };
 
 FakeCursor* g_cursor = nullptr;
@@ -55,6 +56,7 @@ void Deliver(int count) {
     ++g_cursor->next_row;
   }
   g_cursor->row_count += static_cast<ub4>(count);
+  g_cursor->last_fetched = static_cast<ub4>(count);
 }
 
 sword FakeFetch(OCIStmt*, OCIError*, ub4 nrows, ub2, ub4) {
@@ -72,8 +74,14 @@ sword FakeFetch(OCIStmt*, OCIError*, ub4 nrows, ub2, ub4) {
 }
 
 sword FakeAttrGet(const void*, ub4 type, void* value, ub4* size, ub4 attribute, OCIError*) {
-  if (type != OCI_HTYPE_STMT || attribute != OCI_ATTR_ROW_COUNT) return OCI_ERROR;
-  std::memcpy(value, &g_cursor->row_count, sizeof(ub4));
+  if (type != OCI_HTYPE_STMT) return OCI_ERROR;
+  if (attribute == OCI_ATTR_ROW_COUNT) {
+    std::memcpy(value, &g_cursor->row_count, sizeof(ub4));
+  } else if (attribute == OCI_ATTR_ROWS_FETCHED) {
+    std::memcpy(value, &g_cursor->last_fetched, sizeof(ub4));
+  } else {
+    return OCI_ERROR;
+  }
   if (size != nullptr) *size = sizeof(ub4);
   return OCI_SUCCESS;
 }
@@ -431,14 +439,39 @@ TEST_F(UnloadLoop, UntoleratedErrorsStopWithStatus7) {
   EXPECT_EQ(cursor_.fetch_calls, 2);
   EXPECT_EQ(messages_.back(), "ORA-01555: injected fault\n");
   EXPECT_TRUE(ClosedRows().empty());
+}
 
-  // A success with information is a failure too unless its code is tolerated.
-  messages_.clear();
-  session_.status = 0;
-  cursor_ =
-      FakeCursor{columns_.head(), 0, 0, 0, 0, 1, 1, OCI_SUCCESS_WITH_INFO, 24347, 5, FillStandard};
-  EXPECT_EQ(Run(20), kRunFetchFailed);
-  EXPECT_EQ(messages_.back(), "ORA-24347: injected fault\n");
+// A success with information is a success that brings a warning, reported once however many
+// fetches repeat it, except a truncation or null fetch, which fails unless tolerated.
+TEST_F(UnloadLoop, SuccessWithInfoIsSuccessExceptTruncation) {
+  job_->array = 5;
+  struct Case {
+    int code;
+    int status;
+    std::string rows;
+  } cases[] = {
+      {24347, 0, CsvRows(1, 20)},
+      {28011, 0, CsvRows(1, 20)},
+      {24345, kRunFetchFailed, ""},
+  };
+  for (const Case& entry : cases) {
+    messages_.clear();
+    session_.status = 0;
+    session_.warning_count = 0;
+    cursor_ = FakeCursor{columns_.head(),       0,          0, 0,           0, 1, 3,
+                         OCI_SUCCESS_WITH_INFO, entry.code, 5, FillStandard};
+    EXPECT_EQ(Run(20), entry.status) << entry.code;
+    std::string text = "ORA-" + std::to_string(entry.code) + ": injected fault\n";
+    int seen = 0;
+    for (const std::string& message : messages_) seen += message == text ? 1 : 0;
+    EXPECT_EQ(seen, 1) << entry.code;
+    if (entry.status == 0) {
+      EXPECT_EQ(ReadFile(Path("emp.csv")), entry.rows) << entry.code;
+      EXPECT_EQ(cursor_.fetch_calls, 5) << entry.code;
+    } else {
+      EXPECT_TRUE(ClosedRows().empty()) << entry.code;
+    }
+  }
 }
 
 TEST_F(UnloadLoop, ToleratedErrorRepeatingWithoutRowsEnds) {

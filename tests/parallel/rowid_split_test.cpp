@@ -167,16 +167,22 @@ TEST_F(Split, ThresholdZeroAndWeightlessStretches) {
 }
 
 TEST_F(Split, FetchBoundariesOfTheStretchQuery) {
-  // 200 stretches: two full fetches and an empty last one; 250: the last fetch brings 50.
-  for (int count : {200, 250}) {
-    Exec("DELETE FROM rowflume_extents");
-    StateEqualExtents(count, 1);
-    Logon();
-    auto list = std::make_unique<RowidRangeList>();
-    ASSERT_EQ(SplitRowidRanges(&session_, "SCOTT", "T", "", 2, list.get()), 0) << messages_;
-    int threshold = count / 2;
-    EXPECT_EQ(Shape(*list, 1), (Ranges{{0, threshold}, {threshold + 1, count - 1}})) << count;
-    Logoff(&session_);
+  // 200 stretches: two full fetches and an empty last one; 250: the last fetch brings 50. Also
+  // with the statement's cumulative row count starting 3 below 2^32, so that it wraps.
+  for (const char* count_start : {"", "4294967293"}) {
+    setenv("ROWFLUME_ENGINE_ROW_COUNT_START", count_start, 1);
+    for (int count : {200, 250}) {
+      Exec("DELETE FROM rowflume_extents");
+      StateEqualExtents(count, 1);
+      Logon();
+      auto list = std::make_unique<RowidRangeList>();
+      ASSERT_EQ(SplitRowidRanges(&session_, "SCOTT", "T", "", 2, list.get()), 0) << messages_;
+      int threshold = count / 2;
+      EXPECT_EQ(Shape(*list, 1), (Ranges{{0, threshold}, {threshold + 1, count - 1}}))
+          << count << " " << count_start;
+      Logoff(&session_);
+    }
+    unsetenv("ROWFLUME_ENGINE_ROW_COUNT_START");
   }
 }
 
@@ -300,16 +306,16 @@ TEST_F(Split, FailuresOfTheQueriesAreReturnedAndReportedOnce) {
   EXPECT_EQ(messages_.find("ORA-", 5), std::string::npos) << messages_;
 }
 
-// The stretches of the last fetch are counted by the statement's row count: when that cannot be
-// read, the split fails and says why, rather than leaving the last stretches out of every range
-// (whose rows no piece would then read).
+// The stretches of the last fetch are counted by its row count: when that cannot be read, the
+// split fails and says why, rather than leaving the last stretches out of every range (whose
+// rows no piece would then read).
 TEST_F(Split, UnreadableRowCountFailsTheSplit) {
   StateEqualExtents(250, 1);
   FakeOci& fake = FakeOci::Fresh();
   fake.PassThrough(EmbeddedApi());
   Logon(fake.api());
   auto list = std::make_unique<RowidRangeList>();
-  fake.Fail({.label = "AttrGet(9)",
+  fake.Fail({.label = "AttrGet(197)",
              .error_code = 3113,
              .error_text = "ORA-03113: end-of-file on communication channel\n"});
   EXPECT_NE(SplitRowidRanges(&session_, "SCOTT", "T", "", 2, list.get()), 0);

@@ -68,6 +68,7 @@ void FakeOci::Reset() {
   log_.clear();
   uses_.clear();
   pending_ = Pending{};
+  unfetched_ = nullptr;
 }
 
 void FakeOci::ClearLog() {

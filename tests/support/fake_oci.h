@@ -6,6 +6,7 @@
 // may share the fake; the lock is held while a script or the real provider runs.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -137,6 +138,23 @@ class FakeOci {
   // Answers an ErrorGet on the handle of an injected failure with the failure's record.
   bool AnswerFromPending(void* handle, ub4 record, OraText* sqlstate, sb4* code, OraText* text,
                          ub4 size, ub4 type);
+  // A fetch that fails delivers no row: the rows of the last fetch on its statement read 0
+  // until the statement is fetched from again, as a client counts them.
+  void NoteFetch(bool fails, OCIStmt* statement, OCIError*, ub4, ub2, ub4) {
+    unfetched_ = fails ? statement : statement == unfetched_ ? nullptr : unfetched_;
+  }
+  bool AnswerUnfetched(const void* handle, ub4 type, void* value, ub4* size, ub4 attribute,
+                       OCIError*) {
+    if (handle == nullptr || handle != unfetched_ || type != OCI_HTYPE_STMT ||
+        attribute != OCI_ATTR_ROWS_FETCHED) {
+      return false;
+    }
+    const ub4 none = 0;
+    std::memcpy(value, &none, sizeof none);
+    if (size != nullptr) *size = sizeof none;
+    return true;
+  }
+  OCIStmt* unfetched_ = nullptr;
 
   mutable std::recursive_mutex mutex_;
   const OciApi* real_ = nullptr;
@@ -201,6 +219,10 @@ Result FakeOci::Dispatch(std::function<Result(Args...)> OciScripts::*script_memb
   if constexpr (kCall == OciCall::ErrorGet) {
     if (failure < 0 && AnswerFromPending(args...)) return OCI_SUCCESS;
   }
+  if constexpr (kCall == OciCall::AttrGet) {
+    if (failure < 0 && AnswerUnfetched(args...)) return OCI_SUCCESS;
+  }
+  if constexpr (kCall == OciCall::StmtFetch) NoteFetch(failure >= 0, args...);
   if (failure >= 0 && !failures_[static_cast<size_t>(failure)].takes_effect) {
     return static_cast<Result>(Failed(record, failure));
   }
