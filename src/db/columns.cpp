@@ -186,6 +186,18 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
     column->define_width = data_size;
     column->precision = precision;
     column->scale = scale;
+    // Character data carries its form: a national LOB must be read under its own, and only
+    // character types have one (a client may refuse the attribute on others).
+    if (data_type == SQLT_CHR || data_type == SQLT_AFC || data_type == SQLT_CLOB) {
+      ub1 form = 0;
+      if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &form, nullptr, OCI_ATTR_CHARSET_FORM,
+                       session->error) != OCI_SUCCESS) {
+        ReportError(session);
+        std::free(column);
+        return -1;
+      }
+      column->charset_form = form;
+    }
     last->next = column;
     last = column;
 

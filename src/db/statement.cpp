@@ -149,10 +149,10 @@ sword OpenLob(DbSession* session, OCILobLocator* locator) {
       session, session->oci->LobOpen(session->service, session->error, locator, OCI_LOB_READONLY));
 }
 
-sword ReadLobPiece(DbSession* session, OCILobLocator* locator, ub4* amount, ub4 offset,
-                   void* buffer, ub4 buffer_size) {
+sword ReadLobPiece(DbSession* session, OCILobLocator* locator, uint8_t charset_form, ub4* amount,
+                   ub4 offset, void* buffer, ub4 buffer_size) {
   sword status = session->oci->LobRead(session->service, session->error, locator, amount, offset,
-                                       buffer, buffer_size, nullptr, nullptr, 0, 0);
+                                       buffer, buffer_size, nullptr, nullptr, 0, charset_form);
   if (status != OCI_SUCCESS && status != OCI_NEED_DATA) ReportError(session);
   return status;
 }

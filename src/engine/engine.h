@@ -73,6 +73,9 @@
 // number.cpp, as a client in such a territory writes "12,5"), until ALTER SESSION SET
 // NLS_NUMERIC_CHARACTERS sets another; a value that is not two different ASCII characters other
 // than digits and "+-<>" is refused with ORA-12705.
+// LOB reads: a character LOB's locator keeps its column's character-set form (CLOB 1, NCLOB 2,
+// as describe reports it in OCI_ATTR_CHARSET_FORM); OCILobRead under another form (0 counts as
+// 1) fails with "ORA-24806: LOB form mismatch", as a client does. BLOBs and BFILEs have none.
 #pragma once
 
 #include "db/oci_api.h"

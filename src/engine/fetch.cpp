@@ -27,6 +27,7 @@ sword PlanDefines(Stmt* stmt, Error* error) {
         column.family == Family::kNumber && column.precision > 0 && column.scale != -127;
     define->round_scale = column.scale;
     define->pad_chars = column.char_length;
+    define->charset_form = column.charset_form;
     Session* session = stmt->session;
     define->decimal_character = session->decimal_character;
     switch (column.family) {

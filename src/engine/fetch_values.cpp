@@ -367,6 +367,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
         lob->data.assign(static_cast<const char*>(bytes), len);
       }
       lob->has_value = true;
+      lob->charset_form = define->charset_form;
       lob->is_open = false;
       lob->polling = false;
       if (define->lengths) define->lengths[row] = static_cast<ub2>(sizeof(void*));

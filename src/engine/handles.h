@@ -133,6 +133,7 @@ struct Define : Handle {
   sb1 round_scale = 0;
   char decimal_character = '.';  // the session's, in number text
   ub2 pad_chars = 0;             // CHAR(n): values are padded with blanks to n characters
+  ub1 charset_form = 0;          // the column's, given to the locators it fills
 };
 
 struct Bind : Handle {
@@ -155,7 +156,8 @@ struct Param : Handle {
 
 struct Lob : Handle {
   Lob(Env* owner, ub4 descriptor_type) : Handle(descriptor_type, owner) {}
-  std::string data;  // the value the locator was last fetched with
+  std::string data;      // the value the locator was last fetched with
+  ub1 charset_form = 0;  // of its column: 1 CLOB, 2 NCLOB, 0 binary; a read must name it
   bool has_value = false;
   bool is_open = false;
   bool polling = false;  // a piecewise read is in progress

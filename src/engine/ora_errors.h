@@ -79,6 +79,7 @@ inline constexpr OraError kStatementNotExecuted{24338, "statement handle not exe
 inline constexpr OraError kCallbackError{24343, "user defined callback error"};
 inline constexpr OraError kTruncationOrNullFetch{24345,
                                                  "A Truncation or null fetch error occurred"};
+inline constexpr OraError kLobFormMismatch{24806, "LOB form mismatch"};
 inline constexpr OraError kInvalidStatementLength{24373, "invalid length specified for statement"};
 inline constexpr OraError kInvalidFetchOperation{24391, "invalid fetch operation"};
 inline constexpr OraError kIllegalLobParameter{24801,

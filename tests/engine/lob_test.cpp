@@ -125,5 +125,58 @@ TEST_F(EngineLob, LargeValuesInline) {
   conn_.api->HandleFree(stmt, OCI_HTYPE_STMT);
 }
 
+// A character LOB is read under its column's form (0 standing for the database set's); any other
+// is refused with ORA-24806 and delivers nothing. Binary LOBs have no form to compare.
+TEST(EngineLobForm, ReadsMustNameTheColumnsForm) {
+  const std::string path = MakeDatabase(
+      "lobform",
+      "CREATE TABLE t(c CLOB, n NCLOB, b BLOB); INSERT INTO t VALUES ('c', 'n', x'62');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  struct Case {
+    ub4 position;
+    ub2 type;
+    ub1 form;
+    sb4 error;  // 0: the value is read
+  };
+  const Case cases[] = {
+      {1, SQLT_CLOB, 0, 0},
+      {1, SQLT_CLOB, SQLCS_IMPLICIT, 0},
+      {1, SQLT_CLOB, SQLCS_NCHAR, 24806},
+      {2, SQLT_CLOB, 0, 24806},
+      {2, SQLT_CLOB, SQLCS_IMPLICIT, 24806},
+      {2, SQLT_CLOB, SQLCS_NCHAR, 0},
+      {3, SQLT_BLOB, 0, 0},
+      {3, SQLT_BLOB, SQLCS_NCHAR, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "column " << c.position << " form " << int(c.form));
+    OCIStmt* stmt = conn.Query("select c, n, b from t");
+    ASSERT_NE(stmt, nullptr);
+    OCILobLocator* locator = nullptr;
+    conn.api->DescriptorAlloc(conn.env, reinterpret_cast<void**>(&locator), OCI_DTYPE_LOB, 0,
+                              nullptr);
+    OCIDefine* def = nullptr;
+    ASSERT_EQ(conn.api->DefineByPos(stmt, &def, conn.err, c.position, &locator, sizeof locator,
+                                    c.type, nullptr, nullptr, nullptr, OCI_DEFAULT),
+              OCI_SUCCESS);
+    ASSERT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+    char buffer[8] = {};
+    ub4 amount = 0;
+    sword status = conn.api->LobRead(conn.svc, conn.err, locator, &amount, 1, buffer, sizeof buffer,
+                                     nullptr, nullptr, 0, c.form);
+    if (c.error == 0) {
+      EXPECT_EQ(status, OCI_SUCCESS);
+      EXPECT_EQ(std::string(buffer, amount), std::string(1, "cnb"[c.position - 1]));
+    } else {
+      sb4 code = 0;
+      EXPECT_EQ(status, OCI_ERROR);
+      EXPECT_EQ(conn.ErrorText(&code), "ORA-24806: LOB form mismatch\n");
+      EXPECT_EQ(code, c.error);
+    }
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
+}
+
 }  // namespace
 }  // namespace rowflume::enginetest
