@@ -203,6 +203,12 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
 
     ApplyTypeTable(column, widths[position - 1], job);
     const bool locator = IsLobLocator(column->define_type);
+    // A client reads a BFILE only through its locator (it refuses the long-value define with
+    // ORA-00932), and inline values are not read through locators: refused before any fetch.
+    if (column->described_type == SQLT_BFILEE && !locator) {
+      SessionMessageFormat(session, messages::kBfileNeedsLobFiles, column->name);
+      return -1;
+    }
     const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
     // `long` bounds long values, a `width` entry for one included, and stands in for a size
     // describe did not give; every other column keeps the width its values need.

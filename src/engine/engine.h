@@ -76,6 +76,9 @@
 // LOB reads: a character LOB's locator keeps its column's character-set form (CLOB 1, NCLOB 2,
 // as describe reports it in OCI_ATTR_CHARSET_FORM); OCILobRead under another form (0 counts as
 // 1) fails with "ORA-24806: LOB form mismatch", as a client does. BLOBs and BFILEs have none.
+// A read with nothing to deliver (an empty LOB, an offset past the end) answers OCI_NO_DATA with
+// amount 0, as a client does. A BFILE is read through its OCI_DTYPE_FILE locator only: defined as
+// SQLT_LVC or SQLT_LVB, as the other LOBs may be, its fetch fails with ORA-00932.
 #pragma once
 
 #include "db/oci_api.h"

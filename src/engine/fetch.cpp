@@ -21,6 +21,11 @@ sword PlanDefines(Stmt* stmt, Error* error) {
       return Fail(error, ora::kVariableNotInSelectList);
     }
     const ColumnType& column = stmt->columns[define->position - 1];
+    // BFILE values are read through their locators only; the long-value defines that serve
+    // the other LOBs are refused, as by a client.
+    if (column.data_type == SQLT_BFILEE && (define->dty == SQLT_LVC || define->dty == SQLT_LVB)) {
+      return Fail(error, ora::kInconsistentDatatypes);
+    }
     define->family = column.family;
     define->fraction_digits = column.fraction_digits;
     define->rounds =

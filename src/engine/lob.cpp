@@ -78,6 +78,12 @@ sword LobRead(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub4* a
   if (*amtp != 0 && start + *amtp < end) end = start + *amtp;
   lob->poll_pos = start;
   lob->poll_end = end;
+  // Nothing to deliver (an empty LOB, or an offset past the end): the client says no data.
+  if (start >= end) {
+    *amtp = 0;
+    Fail(error, ora::kNoDataFound);
+    return OCI_NO_DATA;
+  }
   if (cbfp == nullptr) return DeliverPiece(lob, amtp, bufp, bufl);
   // Callback mode: every piece goes to the callback; the call returns when all are delivered.
   constexpr ub1 kOnePiece = 0;

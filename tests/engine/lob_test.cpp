@@ -73,10 +73,13 @@ TEST_F(EngineLob, LocatorsReadInPieces) {
   statuses.clear();
   EXPECT_EQ(ReadAll(clobs[0], &statuses), "clob text");
   EXPECT_EQ(statuses, std::vector<sword>{OCI_SUCCESS});
-  // Empty values read as nothing, successfully.
+  // Empty values have nothing to deliver: the client says no data.
   statuses.clear();
   EXPECT_EQ(ReadAll(blobs[1], &statuses), "");
-  EXPECT_EQ(statuses, std::vector<sword>{OCI_SUCCESS});
+  EXPECT_EQ(statuses, std::vector<sword>{OCI_NO_DATA});
+  statuses.clear();
+  EXPECT_EQ(ReadAll(clobs[1], &statuses), "");
+  EXPECT_EQ(statuses, std::vector<sword>{OCI_NO_DATA});
   EXPECT_EQ(blob_ind[1], 0);
   EXPECT_EQ(blob_ind[2], -1);
   EXPECT_EQ(clob_ind[2], -1);
@@ -176,6 +179,46 @@ TEST(EngineLobForm, ReadsMustNameTheColumnsForm) {
     }
     conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
   }
+}
+
+// A BFILE is read through its file locator; defined as a long value, as the other LOBs may be,
+// it is refused with ORA-00932 when fetched.
+TEST(EngineBfile, ReadOnlyThroughLocators) {
+  const std::string path =
+      MakeDatabase("bfile", "CREATE TABLE t(f BFILE); INSERT INTO t VALUES (x'0102');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  for (ub2 type : {SQLT_LVC, SQLT_LVB}) {
+    OCIStmt* stmt = conn.Query("select f from t");
+    ASSERT_NE(stmt, nullptr);
+    char buffer[64];
+    OCIDefine* def = nullptr;
+    ASSERT_EQ(conn.api->DefineByPos(stmt, &def, conn.err, 1, buffer, sizeof buffer, type, nullptr,
+                                    nullptr, nullptr, OCI_DEFAULT),
+              OCI_SUCCESS);
+    EXPECT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_ERROR);
+    sb4 code = 0;
+    EXPECT_EQ(conn.ErrorText(&code).rfind("ORA-00932: ", 0), 0u);
+    EXPECT_EQ(code, 932);
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
+  OCIStmt* stmt = conn.Query("select f from t");
+  ASSERT_NE(stmt, nullptr);
+  OCILobLocator* locator = nullptr;
+  conn.api->DescriptorAlloc(conn.env, reinterpret_cast<void**>(&locator), OCI_DTYPE_FILE, 0,
+                            nullptr);
+  OCIDefine* def = nullptr;
+  ASSERT_EQ(conn.api->DefineByPos(stmt, &def, conn.err, 1, &locator, sizeof locator, SQLT_BFILEE,
+                                  nullptr, nullptr, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  char bytes[4] = {};
+  ub4 amount = 0;
+  ASSERT_EQ(conn.api->LobRead(conn.svc, conn.err, locator, &amount, 1, bytes, sizeof bytes, nullptr,
+                              nullptr, 0, 0),
+            OCI_SUCCESS);
+  EXPECT_EQ(std::string(bytes, amount), std::string("\x01\x02"));
+  conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
 }
 
 }  // namespace

@@ -155,6 +155,27 @@ TEST_F(LobFiles, NationalCharacterLobsArriveWhole) {
   }
 }
 
+// A BFILE is read only through its locator: with lob=FILE its bytes land in their file; inline
+// it is refused at describe, naming the column, before anything is written.
+TEST_F(LobFiles, BfileNeedsLobFiles) {
+  ASSERT_TRUE(db_->Exec("CREATE TABLE SCANS (ID NUMBER(4), IMG BFILE);"));
+  const std::string bytes = PatternBytes(1000, 3);
+  ASSERT_TRUE(db_->ExecWithBlob("INSERT INTO SCANS VALUES (1, ?1)", bytes));
+  ProgramRun run =
+      RunProgram(dir_, {db_->user(), "query=select * from SCANS", "lob=FILE", "file=scans.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::vector<std::string> fields = Fields(Lines(ReadFile(dir_ + "/scans.csv")).at(0));
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_EQ(fields[1], LobName(0, 1, 8));
+  EXPECT_TRUE(ReadFile(dir_ + "/" + fields[1]) == bytes);
+
+  run = RunProgram(dir_, {db_->user(), "query=select * from SCANS", "file=inline.csv"});
+  EXPECT_EQ(run.status, 5) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Column IMG is a BFILE, which is unloaded only with lob=FILE"),
+            std::string::npos)
+      << run.out;
+}
+
 // A value that cannot be written is reported, its field stays empty, the unload goes on to the
 // end and the run ends with a failed write.
 TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
