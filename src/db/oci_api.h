@@ -82,6 +82,7 @@ constexpr ub4 OCI_ATTR_USERNAME = 22;        // session: bytes and length
 constexpr ub4 OCI_ATTR_PASSWORD = 23;        // session: bytes and length
 constexpr ub4 OCI_ATTR_ROWS_FETCHED = 197;   // statement: ub4, rows of the last fetch
 constexpr ub4 OCI_ATTR_ENV_CHARSET_ID = 31;  // environment: ub2, the client character set
+constexpr ub4 OCI_ATTR_CHARSET_ID = 31;      // param: ub2, the column's character set
 constexpr ub4 OCI_ATTR_CHARSET_FORM = 32;    // param: ub1, SQLCS_IMPLICIT or SQLCS_NCHAR
 constexpr ub4 OCI_ATTR_CHAR_SIZE = 286;      // param: ub2, a character column's length in chars
 

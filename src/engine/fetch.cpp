@@ -1,5 +1,6 @@
 #include "engine/fetch.h"
 
+#include "engine/charsets.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/fetch_values.h"
@@ -33,6 +34,16 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     define->round_scale = column.scale;
     define->pad_chars = column.char_length;
     define->charset_form = column.charset_form;
+    // Text reaches the client in the client's set, as a client converts it: the database's
+    // declared set (none declared: passed as stored), national text from its stored UTF-8.
+    define->text_from = 0;
+    define->text_to = 0;
+    if (column.family == Family::kText && column.charset_form != 0 && stmt->server != nullptr) {
+      const ub2 from = StoredCharset(column.charset_form, stmt->server);
+      const ub2 to = ClientCharset(stmt->env);
+      define->text_from = ConvertsText(from, to) ? from : 0;
+      define->text_to = define->text_from != 0 ? to : from;
+    }
     Session* session = stmt->session;
     define->decimal_character = session->decimal_character;
     switch (column.family) {

@@ -69,6 +69,8 @@ struct Server : Handle {
   bool read_only = false;
   sqlite3_stmt* set_clock = nullptr;  // refreshes DUAL's SYSDATE
   Catalog catalog;  // owners of the connection; the dictionary's functions and views read it
+  ub2 database_charset = 0;    // declared by the database (charsets.h); 0 none
+  bool settings_read = false;  // database_charset has been looked up
 };
 
 struct Session : Handle {
@@ -134,6 +136,8 @@ struct Define : Handle {
   char decimal_character = '.';  // the session's, in number text
   ub2 pad_chars = 0;             // CHAR(n): values are padded with blanks to n characters
   ub1 charset_form = 0;          // the column's, given to the locators it fills
+  ub2 text_from = 0;  // text stored in this set is converted into text_to; 0: passed as stored
+  ub2 text_to = 0;    // the set of the text delivered; 0: UTF-8 as SQLite stores it
 };
 
 struct Bind : Handle {
@@ -152,6 +156,7 @@ struct Param : Handle {
   explicit Param(Env* owner) : Handle(OCI_DTYPE_PARAM, owner) {}
   ColumnType column{};
   std::string name;
+  Server* server = nullptr;  // of the described statement: its declared character set
 };
 
 struct Lob : Handle {

@@ -25,10 +25,11 @@ struct Connection {
   OCISvcCtx* svc = nullptr;
   OCISession* ses = nullptr;
 
-  explicit Connection(const OciApi* table = EmbeddedApi()) : api(table) {
-    EXPECT_EQ(
-        api->EnvNlsCreate(&env, OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, 0),
-        OCI_SUCCESS);
+  // charset: the client character set's id, 0 for the default.
+  explicit Connection(const OciApi* table = EmbeddedApi(), ub2 charset = 0) : api(table) {
+    EXPECT_EQ(api->EnvNlsCreate(&env, OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
+                                charset, 0),
+              OCI_SUCCESS);
     api->HandleAlloc(env, reinterpret_cast<void**>(&err), OCI_HTYPE_ERROR, 0, nullptr);
     api->HandleAlloc(env, reinterpret_cast<void**>(&srv), OCI_HTYPE_SERVER, 0, nullptr);
     api->HandleAlloc(env, reinterpret_cast<void**>(&svc), OCI_HTYPE_SVCCTX, 0, nullptr);
