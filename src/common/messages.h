@@ -28,6 +28,8 @@ inline constexpr char kFetchErrorRepeated[] =
 inline constexpr char kTooManyColumns[] =
     "ERROR -- The query has %u columns; at most %d can be unloaded\n";
 inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
+inline constexpr char kBfileNeedsLobFiles[] =
+    "ERROR -- Column %s is a BFILE, which is unloaded only with lob=FILE\n";
 
 // ---- Logon
 // ----------------------------------------------------------------------------------------

@@ -43,7 +43,8 @@ int32_t CustomaryNumberWidth(const ColumnDesc* column) {
 
 // Chooses the define type, widths and flags of one described column from its row of the type
 // table; listed_width is the column's `width` entry, 0 when none.
-void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle* job) {
+void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, int client_max_bytes,
+                    const UnloadHandle* job) {
   const OracleType& type = LookupType(column->described_type);
   const bool safe = job->safe != 0;
   const bool client = job->client != 0;
@@ -110,6 +111,16 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, const UnloadHandle
       width = listed(width == 0 ? kMaxTextWidth : width);
       if (safe) width *= 2;
       if (width > kMaxTextWidth) width = kMaxTextWidth;
+      // A client converts the text into its own set, where each of the column's characters
+      // may take its widest bytes; the fetch holds that many, while records and the control
+      // file keep the column's own width. A `width` entry is taken as given.
+      if (listed_width == 0 && column->char_size > 0) {
+        int32_t converted = static_cast<int32_t>(column->char_size) * client_max_bytes;
+        if (converted > kMaxConvertedTextBytes) converted = kMaxConvertedTextBytes;
+        column->display_width = width;
+        column->define_width = converted > width ? converted : width;
+        return;
+      }
       break;
     case TypeFamily::kTimestamp:
     case TypeFamily::kTimestampTz:
@@ -148,6 +159,14 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
     return -1;
   }
   const int described = static_cast<int>(count);
+  // The client's set decides how many bytes a converted character may take.
+  ub2 client_charset = 0;
+  if (oci->AttrGet(session->environment, OCI_HTYPE_ENV, &client_charset, nullptr,
+                   OCI_ATTR_ENV_CHARSET_ID, session->error) != OCI_SUCCESS) {
+    ReportError(session);
+    return -1;
+  }
+  const int client_max_bytes = CharsetMaxBytes(client_charset);
   ColumnDesc* last = head;
   uint32_t row_width = 1;
   for (int position = 1; position <= described; ++position) {
@@ -186,11 +205,45 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
     column->define_width = data_size;
     column->precision = precision;
     column->scale = scale;
+    // Character data carries its form: a national LOB must be read under its own, and only
+    // character types have one (a client may refuse the attribute on others).
+    if (data_type == SQLT_CHR || data_type == SQLT_AFC || data_type == SQLT_CLOB) {
+      ub1 form = 0;
+      if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &form, nullptr, OCI_ATTR_CHARSET_FORM,
+                       session->error) != OCI_SUCCESS) {
+        ReportError(session);
+        std::free(column);
+        return -1;
+      }
+      column->charset_form = form;
+    }
+    // Text reaches the client converted from the column's set into the client's. Its length in
+    // characters sizes the fetch where the sets differ; text already in the client's set keeps
+    // its byte size.
+    if (data_type == SQLT_CHR || data_type == SQLT_AFC) {
+      ub2 column_charset = 0;
+      ub2 char_size = 0;
+      if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &column_charset, nullptr, OCI_ATTR_CHARSET_ID,
+                       session->error) != OCI_SUCCESS ||
+          oci->AttrGet(parameter, OCI_DTYPE_PARAM, &char_size, nullptr, OCI_ATTR_CHAR_SIZE,
+                       session->error) != OCI_SUCCESS) {
+        ReportError(session);
+        std::free(column);
+        return -1;
+      }
+      if (column_charset != client_charset) column->char_size = char_size;
+    }
     last->next = column;
     last = column;
 
-    ApplyTypeTable(column, widths[position - 1], job);
+    ApplyTypeTable(column, widths[position - 1], client_max_bytes, job);
     const bool locator = IsLobLocator(column->define_type);
+    // A client reads a BFILE only through its locator (it refuses the long-value define with
+    // ORA-00932), and inline values are not read through locators: refused before any fetch.
+    if (column->described_type == SQLT_BFILEE && !locator) {
+      SessionMessageFormat(session, messages::kBfileNeedsLobFiles, column->name);
+      return -1;
+    }
     const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
     // `long` bounds long values, a `width` entry for one included, and stands in for a size
     // describe did not give; every other column keeps the width its values need.

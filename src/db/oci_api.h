@@ -69,18 +69,26 @@ constexpr ub4 OCI_DTYPE_PARAM = 53;
 constexpr ub4 OCI_DTYPE_FILE = 56;
 
 // Attributes (the handle type decides the meaning of a reused number).
-constexpr ub4 OCI_ATTR_DATA_SIZE = 1;       // param: ub2
-constexpr ub4 OCI_ATTR_DATA_TYPE = 2;       // param: ub2
-constexpr ub4 OCI_ATTR_NAME = 4;            // param: OraText* and ub4 length
-constexpr ub4 OCI_ATTR_PRECISION = 5;       // param: sb2
-constexpr ub4 OCI_ATTR_SCALE = 6;           // param: sb1
-constexpr ub4 OCI_ATTR_SERVER = 6;          // service context: the server handle itself
-constexpr ub4 OCI_ATTR_SESSION = 7;         // service context: the session handle itself
-constexpr ub4 OCI_ATTR_ROW_COUNT = 9;       // statement: ub4, cumulative rows fetched
-constexpr ub4 OCI_ATTR_PARAM_COUNT = 18;    // statement: ub4
-constexpr ub4 OCI_ATTR_USERNAME = 22;       // session: bytes and length
-constexpr ub4 OCI_ATTR_PASSWORD = 23;       // session: bytes and length
-constexpr ub4 OCI_ATTR_ROWS_FETCHED = 197;  // statement: ub4, rows of the last fetch
+constexpr ub4 OCI_ATTR_DATA_SIZE = 1;        // param: ub2
+constexpr ub4 OCI_ATTR_DATA_TYPE = 2;        // param: ub2
+constexpr ub4 OCI_ATTR_NAME = 4;             // param: OraText* and ub4 length
+constexpr ub4 OCI_ATTR_PRECISION = 5;        // param: sb2
+constexpr ub4 OCI_ATTR_SCALE = 6;            // param: sb1
+constexpr ub4 OCI_ATTR_SERVER = 6;           // service context: the server handle itself
+constexpr ub4 OCI_ATTR_SESSION = 7;          // service context: the session handle itself
+constexpr ub4 OCI_ATTR_ROW_COUNT = 9;        // statement: ub4, cumulative rows fetched
+constexpr ub4 OCI_ATTR_PARAM_COUNT = 18;     // statement: ub4
+constexpr ub4 OCI_ATTR_USERNAME = 22;        // session: bytes and length
+constexpr ub4 OCI_ATTR_PASSWORD = 23;        // session: bytes and length
+constexpr ub4 OCI_ATTR_ROWS_FETCHED = 197;   // statement: ub4, rows of the last fetch
+constexpr ub4 OCI_ATTR_ENV_CHARSET_ID = 31;  // environment: ub2, the client character set
+constexpr ub4 OCI_ATTR_CHARSET_ID = 31;      // param: ub2, the column's character set
+constexpr ub4 OCI_ATTR_CHARSET_FORM = 32;    // param: ub1, SQLCS_IMPLICIT or SQLCS_NCHAR
+constexpr ub4 OCI_ATTR_CHAR_SIZE = 286;      // param: ub2, a character column's length in chars
+
+// Character-set forms: the database set, the national set.
+constexpr ub1 SQLCS_IMPLICIT = 1;
+constexpr ub1 SQLCS_NCHAR = 2;
 
 // External and described data types.
 constexpr ub2 SQLT_CHR = 1;

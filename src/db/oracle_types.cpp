@@ -131,6 +131,36 @@ int32_t TimestampTextWidth(const OracleType& type, int fraction_digits) {
   return type.text_width + extra;
 }
 
+int CharsetMaxBytes(int charset_id) {
+  constexpr int kFirstMultiByte = 800;
+  static constexpr struct {
+    int id;
+    int bytes;
+  } kMultiByte[] = {
+      {830, 3},   // JA16EUC
+      {832, 2},   // JA16SJIS
+      {840, 2},   // KO16KSC5601
+      {846, 2},   // KO16MSWIN949
+      {850, 2},   // ZHS16CGB231280
+      {852, 2},   // ZHS16GBK
+      {854, 4},   // ZHS32GB18030
+      {860, 4},   // ZHT32EUC
+      {865, 2},   // ZHT16BIG5
+      {867, 2},   // ZHT16MSWIN950
+      {868, 2},   // ZHT16HKSCS
+      {870, 3},   // AL24UTFFSS
+      {871, 3},   // UTF8
+      {873, 4},   // AL32UTF8
+      {1000, 2},  // UTF16, per code unit
+      {2000, 2},  // AL16UTF16
+  };
+  if (charset_id < kFirstMultiByte) return 1;
+  for (const auto& entry : kMultiByte) {
+    if (entry.id == charset_id) return entry.bytes;
+  }
+  return 4;
+}
+
 bool IsLobLocator(int define_type) {
   return define_type == SQLT_CLOB || define_type == SQLT_BLOB || define_type == SQLT_BFILEE;
 }

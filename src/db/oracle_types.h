@@ -97,6 +97,15 @@ int32_t LongestClientNumberText(int precision, int scale);
 // the row's width, one more for each digit past kRowFractionDigits.
 int32_t TimestampTextWidth(const OracleType& type, int fraction_digits);
 
+// Largest client text of one character of a character column: a client converts it into its own
+// set, whose characters may take more bytes than the database's did.
+constexpr int32_t kMaxConvertedTextBytes = 32767;
+
+// Most bytes a character takes in the character set of that id: 1 for the single-byte sets
+// (below 800), the set's own for the multi-byte ones Oracle numbers, 4 for other multi-byte
+// sets; 1 for 0, a set not known.
+int CharsetMaxBytes(int charset_id);
+
 // True for the define types of LOB locators: a column defined so is read value by value through
 // the locator its slot holds.
 bool IsLobLocator(int define_type);

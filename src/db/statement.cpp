@@ -157,10 +157,16 @@ sword OpenLob(DbSession* session, OCILobLocator* locator) {
       session, session->oci->LobOpen(session->service, session->error, locator, OCI_LOB_READONLY));
 }
 
-sword ReadLobPiece(DbSession* session, OCILobLocator* locator, ub4* amount, ub4 offset,
-                   void* buffer, ub4 buffer_size) {
+sword ReadLobPiece(DbSession* session, OCILobLocator* locator, uint8_t charset_form, ub4* amount,
+                   ub4 offset, void* buffer, ub4 buffer_size) {
   sword status = session->oci->LobRead(session->service, session->error, locator, amount, offset,
-                                       buffer, buffer_size, nullptr, nullptr, 0, 0);
+                                       buffer, buffer_size, nullptr, nullptr, 0, charset_form);
+  // A client answers a read with nothing to deliver, an empty LOB's, with OCI_NO_DATA: the end of
+  // the value, not a failure.
+  if (status == OCI_NO_DATA) {
+    *amount = 0;
+    return OCI_SUCCESS;
+  }
   if (status != OCI_SUCCESS && status != OCI_NEED_DATA) ReportError(session);
   return status;
 }

@@ -54,10 +54,12 @@ sword LastFetchRows(DbSession* session, OCIStmt* statement, ub4* rows);
 // Reading one LOB value through its locator: open, pieces of up to buffer_size bytes from
 // offset (from 1; *amount 0 reads on to the end, piece by piece, and receives the bytes of the
 // piece), close. Each returns the client status, reported on failure; OCI_NEED_DATA from a read
-// means more pieces follow and is not a failure.
+// means more pieces follow and is not a failure, and OCI_NO_DATA (nothing left, as for an empty
+// LOB) is the end of the value: OCI_SUCCESS with *amount 0. A read names the LOB's character-set
+// form (ColumnDesc::charset_form): the client refuses a national LOB read under any other.
 sword OpenLob(DbSession* session, OCILobLocator* locator);
-sword ReadLobPiece(DbSession* session, OCILobLocator* locator, ub4* amount, ub4 offset,
-                   void* buffer, ub4 buffer_size);
+sword ReadLobPiece(DbSession* session, OCILobLocator* locator, uint8_t charset_form, ub4* amount,
+                   ub4 offset, void* buffer, ub4 buffer_size);
 sword CloseLob(DbSession* session, OCILobLocator* locator);
 
 }  // namespace rowflume

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/charsets.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/handles.h"
@@ -121,8 +122,10 @@ sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* size
           return put_ub2(column.data_type);
         case OCI_ATTR_DATA_SIZE:
         case kAttrDispSize:
-        case kAttrCharSize:
           return put_ub2(column.data_size);
+        case kAttrCharSize:
+          // Characters, where data_size counts the database set's bytes.
+          return put_ub2(column.char_size != 0 ? column.char_size : column.data_size);
         case OCI_ATTR_NAME:
           return put_text(param->name);
         case OCI_ATTR_PRECISION: {
@@ -142,7 +145,7 @@ sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* size
         case kAttrCharsetForm:
           return put_ub1(column.charset_form);
         case kAttrCharsetId:
-          return put_ub2(param->env->charset);
+          return put_ub2(ColumnCharset(column.charset_form, param->server));
         case kAttrCharUsed:
           return put_ub1(0);
         default:
@@ -168,6 +171,12 @@ sword AttrGet(const void* trgthndlp, ub4 trghndltyp, void* attributep, ub4* size
       Session* session = Cast<Session>(trgthndlp, OCI_HTYPE_SESSION);
       if (session == nullptr) return OCI_INVALID_HANDLE;
       if (attrtype == OCI_ATTR_USERNAME) return put_text(session->username);
+      break;
+    }
+    case OCI_HTYPE_ENV: {
+      const Env* env = Cast<Env>(trgthndlp, OCI_HTYPE_ENV);
+      if (env == nullptr) return OCI_INVALID_HANDLE;
+      if (attrtype == OCI_ATTR_ENV_CHARSET_ID) return put_ub2(ClientCharset(env));
       break;
     }
     default:

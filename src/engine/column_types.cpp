@@ -70,7 +70,7 @@ ub2 ClampSize(long value) {
 
 constexpr ColumnType Make(ub2 type, ub2 size, sb2 precision, sb1 scale, ub1 form, Family family,
                           uint8_t fraction_digits = 0) {
-  return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0};
+  return ColumnType{type, size, precision, scale, form, family, fraction_digits, 0, 0};
 }
 
 constexpr ub2 kRowidChars = 18;
@@ -198,6 +198,7 @@ ColumnType ReadCharacter(const char** cursor, bool national, bool varying) {
       Make(varying ? SQLT_CHR : SQLT_AFC, ClampSize(size), 0, 0, national ? 2 : 1, Family::kText);
   // Values of fixed length are padded to it.
   if (!varying) type.char_length = ClampSize(values ? first : 1);
+  type.char_size = ClampSize(values ? first : varying ? 4000 : 1);
   return type;
 }
 

@@ -31,6 +31,7 @@ struct ColumnType {
   Family family;
   uint8_t fraction_digits;  // what FF prints for this column
   ub2 char_length;          // CHAR and NCHAR: the length in characters values are padded to
+  ub2 char_size = 0;        // OCI_ATTR_CHAR_SIZE of character types; 0: data_size
 };
 
 // The description of a declared type written with Oracle's or SQLite's type names; false when

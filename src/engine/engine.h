@@ -96,6 +96,26 @@
 // number.cpp, as a client in such a territory writes "12,5"), until ALTER SESSION SET
 // NLS_NUMERIC_CHARACTERS sets another; a value that is not two different ASCII characters other
 // than digits and "+-<>" is refused with ORA-12705.
+// Character sets: a database may declare the set of its text in a table
+// rowflume_settings(name, value) under the name NLS_CHARACTERSET (any letter case; a set name
+// NlsCharSetNameToId knows, e.g. WE8ISO8859P1), its values then being stored as bytes of that set.
+// Describe reports a character column's DATA_SIZE in the bytes of its set, OCI_ATTR_CHAR_SIZE
+// (286) in characters, and OCI_ATTR_CHARSET_ID (31) the column's set: the declared one, AL32UTF8
+// when none is declared, AL16UTF16 for national columns. OCI_ATTR_ENV_CHARSET_ID (31) on the
+// environment is the client's set: the one given to OCIEnvNlsCreate, else the one NLS_LANG names,
+// else AL32UTF8. Fetched text (character columns and CLOBs, inline or through locators) is
+// converted into the client's set as a client converts it, when both sets are among US7ASCII,
+// WE8ISO8859P1, UTF8 and AL32UTF8 and differ (UTF8 and AL32UTF8 counting as one): Latin-1 bytes
+// reach an AL32UTF8 client as UTF-8, so they may need more bytes than DATA_SIZE, and a character
+// the client's set lacks becomes its replacement character ('?' in US7ASCII, 0xBF in
+// WE8ISO8859P1). National text is stored as UTF-8 and converted likewise. A database that
+// declares no set has its form-1 text passed on as stored, whatever the client's set.
+// LOB reads: a character LOB's locator keeps its column's character-set form (CLOB 1, NCLOB 2,
+// as describe reports it in OCI_ATTR_CHARSET_FORM); OCILobRead under another form (0 counts as
+// 1) fails with "ORA-24806: LOB form mismatch", as a client does. BLOBs and BFILEs have none.
+// A read with nothing to deliver (an empty LOB, an offset past the end) answers OCI_NO_DATA with
+// amount 0, as a client does. A BFILE is read through its OCI_DTYPE_FILE locator only: defined as
+// SQLT_LVC or SQLT_LVB, as the other LOBs may be, its fetch fails with ORA-00932.
 #pragma once
 
 #include <type_traits>

@@ -1,5 +1,6 @@
 #include "engine/fetch.h"
 
+#include "engine/charsets.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/fetch_values.h"
@@ -21,12 +22,28 @@ sword PlanDefines(Stmt* stmt, Error* error) {
       return Fail(error, ora::kVariableNotInSelectList);
     }
     const ColumnType& column = stmt->columns[define->position - 1];
+    // BFILE values are read through their locators only; the long-value defines that serve
+    // the other LOBs are refused, as by a client.
+    if (column.data_type == SQLT_BFILEE && (define->dty == SQLT_LVC || define->dty == SQLT_LVB)) {
+      return Fail(error, ora::kInconsistentDatatypes);
+    }
     define->family = column.family;
     define->fraction_digits = column.fraction_digits;
     define->rounds =
         column.family == Family::kNumber && column.precision > 0 && column.scale != -127;
     define->round_scale = column.scale;
     define->pad_chars = column.char_length;
+    define->charset_form = column.charset_form;
+    // Text reaches the client in the client's set, as a client converts it: the database's
+    // declared set (none declared: passed as stored), national text from its stored UTF-8.
+    define->text_from = 0;
+    define->text_to = 0;
+    if (column.family == Family::kText && column.charset_form != 0 && stmt->server != nullptr) {
+      const ub2 from = StoredCharset(column.charset_form, stmt->server);
+      const ub2 to = ClientCharset(stmt->env);
+      define->text_from = ConvertsText(from, to) ? from : 0;
+      define->text_to = define->text_from != 0 ? to : from;
+    }
     Session* session = stmt->session;
     define->decimal_character = session->decimal_character;
     switch (column.family) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/charsets.h"
 #include "engine/date_time.h"
 #include "engine/errors.h"
 #include "engine/fetch.h"
@@ -125,6 +126,22 @@ bool BinaryNumberText(const Define* define, sqlite3_value* value, int storage, c
   return true;
 }
 
+// CHAR(n) values are stored blank-padded to n characters: counted in the text as delivered (one
+// byte a character, or UTF-8), which may already be the statement's wide text.
+void PadToLength(Stmt* stmt, const Define* define, const void** bytes, size_t* len) {
+  const auto* text = static_cast<const unsigned char*>(*bytes);
+  const bool unicode = define->text_to == 0 || ClientIsUnicode(define->text_to);
+  size_t chars = 0;
+  for (size_t idx = 0; idx < *len; ++idx) {
+    if (!unicode || (text[idx] & 0xC0) != 0x80) ++chars;
+  }
+  if (chars >= define->pad_chars) return;
+  if (*bytes != stmt->wide.data()) stmt->wide.assign(static_cast<const char*>(*bytes), *len);
+  stmt->wide.append(define->pad_chars - chars, ' ');
+  *bytes = stmt->wide.data();
+  *len = stmt->wide.size();
+}
+
 // Text of a value in its Oracle form: numbers positional, binary floating-point numbers in
 // scientific form, dates in the session's format, binary values of binary columns as
 // hexadecimal, everything else as stored.
@@ -193,18 +210,13 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
           *len = FormatDateTime(*define->date_format, moment, define->fraction_digits, scratch);
           *bytes = scratch;
         }
-      } else if (define->pad_chars != 0) {
-        // CHAR(n) values are stored blank-padded to n characters.
-        size_t chars = 0;
-        for (size_t idx = 0; idx < text_len; ++idx) {
-          if ((static_cast<unsigned char>(text[idx]) & 0xC0) != 0x80) ++chars;
-        }
-        if (chars < define->pad_chars) {
-          stmt->wide.assign(text, text_len);
-          stmt->wide.append(define->pad_chars - chars, ' ');
+      } else {
+        if (define->text_from != 0) {
+          ConvertText(define->text_from, define->text_to, text, text_len, &stmt->wide);
           *bytes = stmt->wide.data();
           *len = stmt->wide.size();
         }
+        if (define->pad_chars != 0) PadToLength(stmt, define, bytes, len);
       }
       return;
     }
@@ -359,6 +371,12 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       } else {
         bytes = sqlite3_value_blob(value);
         len = static_cast<size_t>(sqlite3_value_bytes(value));
+        if (define->text_from != 0 && storage == SQLITE_TEXT) {
+          ConvertText(define->text_from, define->text_to, static_cast<const char*>(bytes), len,
+                      &stmt->wide);
+          bytes = stmt->wide.data();
+          len = stmt->wide.size();
+        }
       }
       // The locator keeps its own copy; assign reuses its capacity from row to row.
       if (len == 0) {
@@ -367,6 +385,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
         lob->data.assign(static_cast<const char*>(bytes), len);
       }
       lob->has_value = true;
+      lob->charset_form = define->charset_form;
       lob->is_open = false;
       lob->polling = false;
       if (define->lengths) define->lengths[row] = static_cast<ub2>(sizeof(void*));

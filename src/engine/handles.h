@@ -71,6 +71,8 @@ struct Server : Handle {
   sqlite3_stmt* set_clock = nullptr;  // refreshes DUAL's SYSDATE
   Catalog catalog;  // owners of the connection; the dictionary's functions and views read it
   uint64_t aggregate_nulls = 0;  // NULLs an aggregate has skipped on this connection, ever
+  ub2 database_charset = 0;      // declared by the database (charsets.h); 0 none
+  bool settings_read = false;    // database_charset has been looked up
 };
 
 struct Session : Handle {
@@ -135,6 +137,9 @@ struct Define : Handle {
   sb1 round_scale = 0;
   char decimal_character = '.';  // the session's, in number text
   ub2 pad_chars = 0;             // CHAR(n): values are padded with blanks to n characters
+  ub1 charset_form = 0;          // the column's, given to the locators it fills
+  ub2 text_from = 0;  // text stored in this set is converted into text_to; 0: passed as stored
+  ub2 text_to = 0;    // the set of the text delivered; 0: UTF-8 as SQLite stores it
 };
 
 struct Bind : Handle {
@@ -153,11 +158,13 @@ struct Param : Handle {
   explicit Param(Env* owner) : Handle(OCI_DTYPE_PARAM, owner) {}
   ColumnType column{};
   std::string name;
+  Server* server = nullptr;  // of the described statement: its declared character set
 };
 
 struct Lob : Handle {
   Lob(Env* owner, ub4 descriptor_type) : Handle(descriptor_type, owner) {}
-  std::string data;  // the value the locator was last fetched with
+  std::string data;      // the value the locator was last fetched with
+  ub1 charset_form = 0;  // of its column: 1 CLOB, 2 NCLOB, 0 binary; a read must name it
   bool has_value = false;
   bool is_open = false;
   bool polling = false;  // a piecewise read is in progress

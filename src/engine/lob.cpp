@@ -54,13 +54,20 @@ sword LobClose(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp) {
 sword LobRead(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub4* amtp, ub4 offset,
               void* bufp, ub4 bufl, void* ctxp,
               sb4 (*cbfp)(void* ctxp, const void* bufp, ub4 len, ub1 piece), ub2 /*csid*/,
-              ub1 /*csfrm*/) {
+              ub1 csfrm) {
   Error* error = Cast<Error>(errhp, OCI_HTYPE_ERROR);
   Lob* lob = CastLob(locp);
   if (lob == nullptr || error == nullptr || amtp == nullptr) return OCI_INVALID_HANDLE;
   ClearError(error);
   if (!lob->has_value) return Fail(error, ora::kInvalidLobLocator);
   if (bufp == nullptr || bufl == 0) return Fail(error, ora::kIllegalLobParameter);
+  // A character LOB is read under its own form, form 0 standing for the database set's; binary
+  // LOBs have none to compare.
+  constexpr ub1 kImplicitForm = 1;
+  const ub1 form = csfrm == 0 ? kImplicitForm : csfrm;
+  if (lob->charset_form != 0 && form != lob->charset_form) {
+    return Fail(error, ora::kLobFormMismatch);
+  }
   // While a piecewise read runs, later calls continue it whatever their offset says.
   if (lob->polling) return DeliverPiece(lob, amtp, bufp, bufl);
   if (offset == 0) return Fail(error, ora::kIllegalLobParameter);
@@ -71,6 +78,12 @@ sword LobRead(OCISvcCtx* /*svchp*/, OCIError* errhp, OCILobLocator* locp, ub4* a
   if (*amtp != 0 && start + *amtp < end) end = start + *amtp;
   lob->poll_pos = start;
   lob->poll_end = end;
+  // Nothing to deliver (an empty LOB, or an offset past the end): the client says no data.
+  if (start >= end) {
+    *amtp = 0;
+    Fail(error, ora::kNoDataFound);
+    return OCI_NO_DATA;
+  }
   if (cbfp == nullptr) return DeliverPiece(lob, amtp, bufp, bufl);
   // Callback mode: every piece goes to the callback; the call returns when all are delivered.
   constexpr ub1 kOnePiece = 0;

@@ -82,6 +82,7 @@ inline constexpr OraError kTruncationOrNullFetch{24345,
 // A warning (the fetch returns OCI_SUCCESS_WITH_INFO with every row it asked for).
 inline constexpr OraError kNullInAggregate{24347,
                                            "Warning of a NULL column in an aggregate function"};
+inline constexpr OraError kLobFormMismatch{24806, "LOB form mismatch"};
 inline constexpr OraError kInvalidStatementLength{24373, "invalid length specified for statement"};
 inline constexpr OraError kInvalidFetchOperation{24391, "invalid fetch operation"};
 inline constexpr OraError kIllegalLobParameter{24801,

@@ -183,6 +183,7 @@ void Describe(Stmt* stmt) {
     Param* param = stmt->params[static_cast<size_t>(col)].get();
     param->column = type;
     param->name = upper;
+    param->server = stmt->server;
     stmt->names[static_cast<size_t>(col)] = std::move(upper);
   }
 }

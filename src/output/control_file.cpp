@@ -104,10 +104,9 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
     } else if (type.sketch != nullptr) {
       out->Printf("--    %s %s", name, type.sketch);
     } else {
-      // A long value's slot also holds its length word; the display width is the value's.
-      out->Printf("--    %s VARCHAR2(%d)", name,
-                  c->define_type == SQLT_LVC || c->define_type == SQLT_LVB ? c->display_width
-                                                                           : c->define_width);
+      // The value's own width: a long value's slot also holds its length word, a character
+      // column's slot room for the client's wider characters.
+      out->Printf("--    %s VARCHAR2(%d)", name, c->display_width);
     }
   }
   out->Printf("\n--  );\n--\n");

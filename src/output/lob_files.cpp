@@ -60,7 +60,8 @@ int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t 
   return static_cast<int>(p - dest);
 }
 
-int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
+int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form,
+                 const char* name) {
   sword status = OpenLob(session, locator);
   if (status != OCI_SUCCESS) return ClientFailure(session, status, name);
 
@@ -77,7 +78,7 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name) {
     bool written = true;
     do {
       ub4 amount = 0;  // 0: read on to the end of the value, piece by piece
-      status = ReadLobPiece(session, locator, &amount, offset, buffer, kLobReadBytes);
+      status = ReadLobPiece(session, locator, charset_form, &amount, offset, buffer, kLobReadBytes);
       if (status != OCI_SUCCESS && status != OCI_NEED_DATA) break;
       if (amount > static_cast<ub4>(kLobReadBytes)) amount = kLobReadBytes;
       if (written && !WriteAll(file, buffer, amount)) written = false;
@@ -125,7 +126,7 @@ int WriteLobValue(void* context, ColumnDesc* column, int row_idx, uint64_t row_n
   }
   std::memcpy(&locator, column->define_buffer + static_cast<size_t>(row_idx) * slot,
               sizeof locator);
-  if (WriteLobFile(sink->session, locator, file_name) != 0) {
+  if (WriteLobFile(sink->session, locator, column->charset_form, file_name) != 0) {
     sink->failures += 1;
     return -1;
   }

@@ -39,8 +39,10 @@ int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t 
 // and written; otherwise the status of the client call that failed (its error reported through
 // ReportError), or -1 when the file could not be opened, written or closed (reported as
 // "ERROR -- Cannot write to file : <name>"). The LOB is closed whenever it was opened. Bytes
-// are written as the client library delivers them, untranslated.
-int WriteLobFile(DbSession* session, OCILobLocator* locator, const char* name);
+// are written as the client library delivers them, untranslated. charset_form is the column's
+// (ColumnDesc::charset_form), which every read names.
+int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form,
+                 const char* name);
 
 // The job-side state of the encoder's LOB hook.
 struct LobFileSink {

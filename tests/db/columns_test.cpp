@@ -277,6 +277,39 @@ TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
   EXPECT_EQ(job_->array, 2000u);
 }
 
+// Text the client converts into a wider set is fetched at its characters times the client set's
+// widest character (AL32UTF8: 4 bytes), while records keep the column's own width; text already
+// in the client's set, and a `width` entry, keep the byte size.
+TEST_F(Describe, ConvertedTextIsFetchedAtItsWidestBytes) {
+  Open(
+      "CREATE TABLE rowflume_settings(name TEXT, value TEXT);"
+      "INSERT INTO rowflume_settings VALUES ('NLS_CHARACTERSET', 'WE8ISO8859P1');"
+      "CREATE TABLE t(v VARCHAR2(5), c CHAR(3), n NVARCHAR2(3), l LONG);");
+  struct Case {
+    const char* item;  // one more option, or ""
+    int widths[3][2];  // define and display width of v, c, n
+  };
+  const Case cases[] = {
+      {"", {{20, 5}, {12, 3}, {12, 6}}},
+      {"safe=yes", {{20, 10}, {12, 6}, {12, 12}}},
+      {"width=7:0:2", {{7, 7}, {12, 3}, {2, 2}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    job_ = NewJob();
+    if (c.item[0] != '\0') Set(c.item);
+    ASSERT_EQ(Run("select v, c, n, l from t"), 4);
+    std::vector<ColumnDesc*> got = Columns();
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(got[k]->define_width, c.widths[k][0]) << k;
+      EXPECT_EQ(got[k]->display_width, c.widths[k][1]) << k;
+    }
+    EXPECT_EQ(got[3]->char_size, 0) << "no character length for long values";
+  }
+  EXPECT_EQ(Columns()[2]->charset_form, SQLCS_NCHAR);
+  EXPECT_EQ(Columns()[0]->charset_form, SQLCS_IMPLICIT);
+}
+
 TEST_F(Describe, LobLocators) {
   Open("CREATE TABLE l(id NUMBER(4), bl BLOB, cl CLOB); INSERT INTO l VALUES (1, x'00ff', 'c');");
   Set("lob=file");

@@ -207,8 +207,8 @@ TEST(EngineConnect, CallsOverlappingOnAnUnthreadedEnvironmentAreCounted) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.held_mode) + " " + std::to_string(c.calling_mode));
     const engine::EnvironmentTally before = engine::CountEnvironments();
-    Connection held(EmbeddedApi(), c.held_mode);
-    Connection calling(EmbeddedApi(), c.calling_mode);
+    Connection held(EmbeddedApi(), 0, c.held_mode);
+    Connection calling(EmbeddedApi(), 0, c.calling_mode);
     const engine::EnvironmentTally created = engine::CountEnvironments();
     EXPECT_EQ(created.threaded - before.threaded,
               (c.held_mode == OCI_THREADED) + (c.calling_mode == OCI_THREADED));

@@ -25,11 +25,13 @@ struct Connection {
   OCISvcCtx* svc = nullptr;
   OCISession* ses = nullptr;
 
-  explicit Connection(const OciApi* table = EmbeddedApi(), ub4 env_mode = OCI_THREADED)
+  // charset: the client character set's id, 0 for the default; env_mode: the environment's mode.
+  explicit Connection(const OciApi* table = EmbeddedApi(), ub2 charset = 0,
+                      ub4 env_mode = OCI_THREADED)
       : api(table) {
-    EXPECT_EQ(
-        api->EnvNlsCreate(&env, env_mode, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, 0),
-        OCI_SUCCESS);
+    EXPECT_EQ(api->EnvNlsCreate(&env, env_mode, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
+                                charset, 0),
+              OCI_SUCCESS);
     api->HandleAlloc(env, reinterpret_cast<void**>(&err), OCI_HTYPE_ERROR, 0, nullptr);
     api->HandleAlloc(env, reinterpret_cast<void**>(&srv), OCI_HTYPE_SERVER, 0, nullptr);
     api->HandleAlloc(env, reinterpret_cast<void**>(&svc), OCI_HTYPE_SVCCTX, 0, nullptr);

@@ -73,10 +73,13 @@ TEST_F(EngineLob, LocatorsReadInPieces) {
   statuses.clear();
   EXPECT_EQ(ReadAll(clobs[0], &statuses), "clob text");
   EXPECT_EQ(statuses, std::vector<sword>{OCI_SUCCESS});
-  // Empty values read as nothing, successfully.
+  // Empty values have nothing to deliver: the client says no data.
   statuses.clear();
   EXPECT_EQ(ReadAll(blobs[1], &statuses), "");
-  EXPECT_EQ(statuses, std::vector<sword>{OCI_SUCCESS});
+  EXPECT_EQ(statuses, std::vector<sword>{OCI_NO_DATA});
+  statuses.clear();
+  EXPECT_EQ(ReadAll(clobs[1], &statuses), "");
+  EXPECT_EQ(statuses, std::vector<sword>{OCI_NO_DATA});
   EXPECT_EQ(blob_ind[1], 0);
   EXPECT_EQ(blob_ind[2], -1);
   EXPECT_EQ(clob_ind[2], -1);
@@ -123,6 +126,82 @@ TEST_F(EngineLob, LargeValuesInline) {
   EXPECT_EQ(ind, -2);
   EXPECT_EQ(code, 1406);
   conn_.api->HandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+// A character LOB is read under its column's form (0 standing for the database set's); any other
+// is refused with ORA-24806 and delivers nothing. Binary LOBs have no form to compare.
+TEST(EngineLobForm, ReadsMustNameTheColumnsForm) {
+  const std::string path = MakeDatabase(
+      "lobform",
+      "CREATE TABLE t(c CLOB, n NCLOB, b BLOB); INSERT INTO t VALUES ('c', 'n', x'62');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  struct Case {
+    ub4 position;
+    ub2 type;
+    ub1 form;
+    sb4 error;  // 0: the value is read
+  };
+  const Case cases[] = {
+      {1, SQLT_CLOB, 0, 0},
+      {1, SQLT_CLOB, SQLCS_IMPLICIT, 0},
+      {1, SQLT_CLOB, SQLCS_NCHAR, 24806},
+      {2, SQLT_CLOB, 0, 24806},
+      {2, SQLT_CLOB, SQLCS_IMPLICIT, 24806},
+      {2, SQLT_CLOB, SQLCS_NCHAR, 0},
+      {3, SQLT_BLOB, 0, 0},
+      {3, SQLT_BLOB, SQLCS_NCHAR, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "column " << c.position << " form " << int(c.form));
+    OCIStmt* stmt = conn.Query("select c, n, b from t");
+    ASSERT_NE(stmt, nullptr);
+    OCILobLocator* locator = nullptr;
+    conn.api->DescriptorAlloc(conn.env, reinterpret_cast<void**>(&locator), OCI_DTYPE_LOB, 0,
+                              nullptr);
+    OCIDefine* def = nullptr;
+    ASSERT_EQ(conn.api->DefineByPos(stmt, &def, conn.err, c.position, &locator, sizeof locator,
+                                    c.type, nullptr, nullptr, nullptr, OCI_DEFAULT),
+              OCI_SUCCESS);
+    ASSERT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+    char buffer[8] = {};
+    ub4 amount = 0;
+    sword status = conn.api->LobRead(conn.svc, conn.err, locator, &amount, 1, buffer, sizeof buffer,
+                                     nullptr, nullptr, 0, c.form);
+    if (c.error == 0) {
+      EXPECT_EQ(status, OCI_SUCCESS);
+      EXPECT_EQ(std::string(buffer, amount), std::string(1, "cnb"[c.position - 1]));
+    } else {
+      sb4 code = 0;
+      EXPECT_EQ(status, OCI_ERROR);
+      EXPECT_EQ(conn.ErrorText(&code), "ORA-24806: LOB form mismatch\n");
+      EXPECT_EQ(code, c.error);
+    }
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
+}
+
+// A BFILE is read through its file locator only; defined as a long value, as the other LOBs may
+// be, it is refused with ORA-00932 when fetched.
+TEST(EngineBfile, ReadOnlyThroughLocators) {
+  const std::string path =
+      MakeDatabase("bfile", "CREATE TABLE t(f BFILE); INSERT INTO t VALUES (x'0102');");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  for (ub2 type : {SQLT_LVC, SQLT_LVB}) {
+    OCIStmt* stmt = conn.Query("select f from t");
+    ASSERT_NE(stmt, nullptr);
+    char buffer[64];
+    OCIDefine* def = nullptr;
+    ASSERT_EQ(conn.api->DefineByPos(stmt, &def, conn.err, 1, buffer, sizeof buffer, type, nullptr,
+                                    nullptr, nullptr, OCI_DEFAULT),
+              OCI_SUCCESS);
+    EXPECT_EQ(conn.api->StmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_ERROR);
+    sb4 code = 0;
+    EXPECT_EQ(conn.ErrorText(&code).rfind("ORA-00932: ", 0), 0u);
+    EXPECT_EQ(code, 932);
+    conn.api->HandleFree(stmt, OCI_HTYPE_STMT);
+  }
 }
 
 }  // namespace

@@ -132,6 +132,50 @@ TEST_F(LobFiles, NamesStayUniqueAcrossOutputFiles) {
   EXPECT_EQ(CountFiles(dir_), 2500u);
 }
 
+// National character LOBs are read under their own form, beside database-set ones: each value
+// lands byte-exact, the multi-byte text and a value of several pieces included.
+TEST_F(LobFiles, NationalCharacterLobsArriveWhole) {
+  ASSERT_TRUE(db_->Exec("CREATE TABLE NOTES (ID NUMBER(4), BODY CLOB, NBODY NCLOB);"));
+  const std::vector<std::string> values = {"d\xc3\xa9j\xc3\xa0 vu \xe2\x82\xac",
+                                           std::string(40000, 'n') + "\xe4\xb8\xad", "plain"};
+  for (size_t id = 0; id < values.size(); ++id) {
+    ASSERT_TRUE(db_->Exec("INSERT INTO NOTES VALUES (" + std::to_string(id) + ", 'c" +
+                          std::to_string(id) + "', '" + values[id] + "')"));
+  }
+  ProgramRun run = RunProgram(
+      dir_, {db_->user(), "query=select * from NOTES order by ID", "lob=FILE", "file=notes.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::vector<std::string> lines = Lines(ReadFile(dir_ + "/notes.csv"));
+  ASSERT_EQ(lines.size(), values.size());
+  for (size_t id = 0; id < values.size(); ++id) {
+    std::vector<std::string> fields = Fields(lines[id]);
+    ASSERT_EQ(fields.size(), 3u) << lines[id];
+    EXPECT_EQ(ReadFile(dir_ + "/" + fields[1]), "c" + std::to_string(id));
+    EXPECT_TRUE(ReadFile(dir_ + "/" + fields[2]) == values[id]) << "row " << id;
+  }
+}
+
+// A BFILE is read only through its locator: with lob=FILE its bytes land in their file; inline
+// it is refused at describe, naming the column, before anything is written.
+TEST_F(LobFiles, BfileNeedsLobFiles) {
+  ASSERT_TRUE(db_->Exec("CREATE TABLE SCANS (ID NUMBER(4), IMG BFILE);"));
+  const std::string bytes = PatternBytes(1000, 3);
+  ASSERT_TRUE(db_->ExecWithBlob("INSERT INTO SCANS VALUES (1, ?1)", bytes));
+  ProgramRun run =
+      RunProgram(dir_, {db_->user(), "query=select * from SCANS", "lob=FILE", "file=scans.csv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::vector<std::string> fields = Fields(Lines(ReadFile(dir_ + "/scans.csv")).at(0));
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_EQ(fields[1], LobName(0, 1, 8));
+  EXPECT_TRUE(ReadFile(dir_ + "/" + fields[1]) == bytes);
+
+  run = RunProgram(dir_, {db_->user(), "query=select * from SCANS", "file=inline.csv"});
+  EXPECT_EQ(run.status, 5) << run.out;
+  EXPECT_NE(run.out.find("ERROR -- Column IMG is a BFILE, which is unloaded only with lob=FILE"),
+            std::string::npos)
+      << run.out;
+}
+
 // A value that cannot be written is reported, its field stays empty, the unload goes on to the
 // end and the run ends with a failed write.
 TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {

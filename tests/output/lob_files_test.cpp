@@ -32,6 +32,7 @@ struct LobScript {
   // Seen.
   size_t delivered = 0;
   std::vector<ub4> offsets;
+  std::vector<ub1> forms;  // the character-set form of each read
   int opens = 0;
   int closes = 0;
 };
@@ -45,14 +46,19 @@ sword ScriptOpen(OCISvcCtx*, OCIError*, OCILobLocator*, ub1 mode) {
 }
 
 sword ScriptRead(OCISvcCtx*, OCIError*, OCILobLocator*, ub4* amount, ub4 offset, void* buffer,
-                 ub4 buffer_bytes, void*, sb4 (*)(void*, const void*, ub4, ub1), ub2, ub1) {
+                 ub4 buffer_bytes, void*, sb4 (*)(void*, const void*, ub4, ub1), ub2, ub1 form) {
   g_script->offsets.push_back(offset);
+  g_script->forms.push_back(form);
   EXPECT_EQ(*amount, 0u) << "the whole value is asked for";
   if (g_script->fail_read == static_cast<int>(g_script->offsets.size())) {
     *amount = 0;
     return OCI_ERROR;
   }
   size_t left = g_script->value.size() - g_script->delivered;
+  if (left == 0) {  // an empty value, as a client answers it
+    *amount = 0;
+    return OCI_NO_DATA;
+  }
   size_t take = std::min({left, g_script->piece, static_cast<size_t>(buffer_bytes)});
   std::memcpy(buffer, g_script->value.data() + g_script->delivered, take);
   g_script->delivered += take;
@@ -98,8 +104,8 @@ class LobFileWrite : public testing::Test {
     g_script = nullptr;
   }
 
-  int Write(const char* name) {
-    return WriteLobFile(&session_, reinterpret_cast<OCILobLocator*>(&script_), name);
+  int Write(const char* name, uint8_t form = SQLCS_IMPLICIT) {
+    return WriteLobFile(&session_, reinterpret_cast<OCILobLocator*>(&script_), form, name);
   }
 
   std::string dir_, home_;
@@ -123,21 +129,26 @@ TEST(LobFileName, SchemeSpreadsAndNamesEveryRowOnce) {
   EXPECT_EQ(FormatLobFileName(name, kLobNameLength, 8, 1, 0, 0), -1);
 }
 
-// Pieces arrive in order and land whole; the offset advances by what each read delivered.
+// Pieces arrive in order and land whole; the offset advances by what each read delivered, and
+// every read names the LOB's own character-set form.
 TEST_F(LobFileWrite, PiecesLandInOrder) {
   script_.value = PatternBytes(70000);
   script_.piece = 30000;
-  ASSERT_EQ(Write("LOB0003/x.dat"), 0);
+  ASSERT_EQ(Write("LOB0003/x.dat", SQLCS_NCHAR), 0);
   EXPECT_TRUE(ReadFile("LOB0003/x.dat") == script_.value);
   EXPECT_EQ(script_.offsets, (std::vector<ub4>{1, 30001, 60001}));
+  EXPECT_EQ(script_.forms, (std::vector<ub1>{SQLCS_NCHAR, SQLCS_NCHAR, SQLCS_NCHAR}));
   EXPECT_EQ(script_.closes, 1);
   EXPECT_TRUE(messages_.empty());
 
-  // The file is emptied when it exists already; an empty value gives an empty file.
+  // The file is emptied when it exists already; an empty value, whose read answers no data,
+  // gives an empty file and no message.
   script_ = LobScript{};
   ASSERT_EQ(Write("LOB0003/x.dat"), 0);
   EXPECT_TRUE(FileExists("LOB0003/x.dat"));
   EXPECT_EQ(ReadFile("LOB0003/x.dat"), "");
+  EXPECT_EQ(script_.closes, 1);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(LobFileWrite, ClientFailuresAreReportedOnce) {
@@ -187,7 +198,8 @@ TEST_F(LobFileWrite, FileFailuresNameTheFile) {
 // The encoder hook: a written value gives its name, a failed one is counted and gives none.
 TEST_F(LobFileWrite, HookNamesWrittenValuesAndCountsFailures) {
   Columns columns(4);
-  ColumnDesc* lob = columns.Add("DOC", SQLT_BLOB, SQLT_BLOB, sizeof(OCILobLocator*), true, false);
+  ColumnDesc* lob = columns.Add("DOC", SQLT_CLOB, SQLT_CLOB, sizeof(OCILobLocator*), true, false);
+  lob->charset_form = SQLCS_NCHAR;
   OCILobLocator* locator = reinterpret_cast<OCILobLocator*>(&script_);
   std::memcpy(lob->define_buffer + 2 * sizeof locator, &locator, sizeof locator);
   LobFileSink sink;
@@ -197,6 +209,7 @@ TEST_F(LobFileWrite, HookNamesWrittenValuesAndCountsFailures) {
   ASSERT_EQ(WriteLobValue(&sink, lob, 2, 10, 4, name, sizeof name), kLobNameLength);
   EXPECT_STREQ(name, "LOB0002/03000000000a_0004.dat");
   EXPECT_EQ(ReadFile(name), "value");
+  EXPECT_EQ(script_.forms, std::vector<ub1>{SQLCS_NCHAR}) << "the column's form";
   EXPECT_EQ(sink.failures, 0);
 
   script_ = LobScript{};
