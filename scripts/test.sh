@@ -13,7 +13,7 @@ echo "== layers: no folder of src/ includes a higher one"
 python3 tools/check_layers.py
 # The builds are the presets of CMakePresets.json.
 for kind in release asan; do
-  cmake --preset "$kind" >/dev/null
+  cmake --preset "$kind" -DROWFLUME_WERROR=ON >/dev/null
   cmake --build --preset "$kind" -j "$jobs"
   echo "== tests: $kind build"
   ctest --preset "$kind" -j "$jobs"
@@ -21,7 +21,7 @@ done
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
 # programs of the split and of the run (parallel runs, client faults in parallel pieces) and in
 # the program they run (a race there ends it with status 66 and a report).
-cmake --preset tsan >/dev/null
+cmake --preset tsan -DROWFLUME_WERROR=ON >/dev/null
 cmake --build --preset tsan -j "$jobs"
 echo "== tests: tsan build (parallel)"
 ctest --preset tsan -j "$jobs"
@@ -30,7 +30,7 @@ ctest --preset tsan -j "$jobs"
 # a copy of its corpus, so that nothing is ever written into the repository's corpus. Inputs that
 # fail are kept in build/fuzz/artifacts.
 echo "== fuzz: 20 seconds per target"
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz -DROWFLUME_WERROR=ON >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
