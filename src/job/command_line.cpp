@@ -58,11 +58,11 @@ LineRead ReadLine(FILE* input, std::string* line, size_t limit) {
   }
 }
 
+}  // namespace
+
 const char* InputName(const char* name) {
   return name[0] == '-' ? "standard input" : name;
 }
-
-}  // namespace
 
 void Refuse(UnloadHandle* job, const char* format, ...) {
   if (job->refusal[0] != '\0') return;  // the first reason is the one reported

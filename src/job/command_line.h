@@ -40,6 +40,9 @@ void AppendSqlFile(UnloadHandle* job);
 // A query that would grow past kQueryLimit characters, or a NUL byte, refuses the job.
 void AppendSqlLines(UnloadHandle* job, FILE* input, bool stop_at_slash);
 
+// The name of an input file as messages give it: a name beginning with "-" is standard input.
+const char* InputName(const char* name);
+
 // Keeps the message made from format as the job's refusal, unless it has one already.
 void Refuse(UnloadHandle* job, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -32,7 +32,7 @@ static_assert(StoredTextBytes(StoredText::kBannerLine1) == kBannerBlockBytes &&
 int Uncrack(const char* name, const char* key) {
   int result = UncrackFile(name, key, stdout);
   if (result == 0) return kOneShotStatus;
-  const char* shown = name[0] == '-' ? "standard input" : name;
+  const char* shown = InputName(name);
   if (result == kUncrackUnreadable) {
     std::fprintf(stderr, messages::kUncrackUnreadable, shown);
   } else {
