@@ -40,6 +40,11 @@ OutputStream* StdoutStream();
 // the whole process, never to be closed.
 OutputStream* StderrStream();
 
+// Makes the program's standard output and error carry bytes unchanged; on Windows the C library
+// would otherwise turn every line feed into CR LF. Called once by the program at start, never by
+// the library, whose host keeps its streams as it set them.
+void UseBinaryStandardStreams();
+
 // True when every byte was written.
 bool WriteAll(OutputStream* stream, const void* data, size_t count);
 // Closes the stream (a command is waited for). 0 on success; non-zero when the close failed or

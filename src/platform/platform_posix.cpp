@@ -1,4 +1,6 @@
 // POSIX implementation of the platform module.
+#if !defined(_WIN32)
+
 #include "platform/platform.h"
 
 #include <dlfcn.h>
@@ -170,6 +172,9 @@ int CloseStream(OutputStream* stream) {
   return result;
 }
 
+// POSIX streams carry bytes as they are.
+void UseBinaryStandardStreams() {}
+
 // ---- Files and directories ---------------------------------------------------------------------
 
 int MakeDirectory(const char* path) {
@@ -232,3 +237,5 @@ LocalTime CurrentLocalTime() {
 }
 
 }  // namespace rowflume
+
+#endif  // !defined(_WIN32)

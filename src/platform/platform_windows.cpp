@@ -1,0 +1,415 @@
+// Windows implementation of the platform module. Paths and commands are narrow text in the ANSI
+// code page, handed to the -A functions unchanged.
+#if defined(_WIN32)
+
+#include "platform/platform.h"
+
+// The C++ library's own configuration may have asked for NOMINMAX already.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+namespace rowflume {
+
+// ---- Threads -----------------------------------------------------------------------------------
+
+struct ThreadHandle {
+  HANDLE thread;
+  void (*fn)(void*);
+  void* arg;
+};
+
+namespace {
+
+unsigned __stdcall ThreadEntry(void* handle) {
+  auto* self = static_cast<ThreadHandle*>(handle);
+  self->fn(self->arg);
+  return 0;
+}
+
+}  // namespace
+
+// _beginthreadex rather than CreateThread so that the C library sets up its per-thread state.
+ThreadHandle* StartThread(void (*fn)(void*), void* arg) {
+  auto* handle = new (std::nothrow) ThreadHandle{nullptr, fn, arg};
+  if (handle == nullptr) return nullptr;
+  uintptr_t thread = _beginthreadex(nullptr, 0, ThreadEntry, handle, 0, nullptr);
+  if (thread == 0) {
+    delete handle;
+    return nullptr;
+  }
+  handle->thread = reinterpret_cast<HANDLE>(thread);
+  return handle;
+}
+
+void JoinThread(ThreadHandle* thread) {
+  if (thread == nullptr) return;
+  WaitForSingleObject(thread->thread, INFINITE);
+  CloseHandle(thread->thread);
+  delete thread;
+}
+
+void PauseMilliseconds(int milliseconds) {
+  if (milliseconds <= 0) return;
+  Sleep(static_cast<DWORD>(milliseconds));
+}
+
+// ---- Output streams ----------------------------------------------------------------------------
+
+struct OutputStream {
+  HANDLE handle;      // the file or the pipe's write end; null for a standard stream
+  HANDLE process;     // the command reading the stream, or null
+  DWORD standard_id;  // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE for a standard stream, else 0
+};
+
+namespace {
+
+// Other processes may read, rename or delete an output file while it is being written, as they
+// may on POSIX.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A standard stream is looked up at every write, as POSIX writes to whatever descriptor 1 is at
+// the time: a caller may redirect it after taking the stream. The C library's _dup2 on 0 to 2
+// updates the process's standard handles, so this follows redirections made either way.
+HANDLE TargetHandle(const OutputStream* stream) {
+  return stream->standard_id != 0 ? GetStdHandle(stream->standard_id) : stream->handle;
+}
+
+// An inheritable duplicate of one of our standard handles for a child, or null when there is
+// none to give: a child may only inherit handles marked so, and the duplicate leaves our own
+// handle's flag as it was.
+HANDLE InheritableCopy(DWORD standard_id) {
+  HANDLE own = GetStdHandle(standard_id);
+  if (own == nullptr || own == INVALID_HANDLE_VALUE) return nullptr;
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+void CloseIfOpen(HANDLE handle) {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+// The command processor's command line: "COMSPEC" /s /c "command". With /s, cmd removes only the
+// outer pair of quotes and runs the rest exactly as written, whatever quotes it holds itself.
+// Without COMSPEC the system directory's cmd.exe is named in full, so that no cmd.exe in the
+// current directory is ever run instead. Null when out of memory.
+char* CommandProcessorLine(const char* command) {
+  char system_shell[MAX_PATH + 16];
+  const char* shell = std::getenv("COMSPEC");
+  if (shell == nullptr || shell[0] == '\0') {
+    UINT length = GetSystemDirectoryA(system_shell, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+      std::snprintf(system_shell, sizeof system_shell, "cmd.exe");
+    } else {
+      std::snprintf(system_shell + length, sizeof system_shell - length, "\\cmd.exe");
+    }
+    shell = system_shell;
+  }
+  static constexpr char kBeforeShell[] = "\"";
+  static constexpr char kBeforeCommand[] = "\" /s /c \"";
+  static constexpr char kAfterCommand[] = "\"";
+  size_t size = sizeof kBeforeShell + strlen(shell) + sizeof kBeforeCommand + strlen(command) +
+                sizeof kAfterCommand;
+  auto* line = new (std::nothrow) char[size];
+  if (line == nullptr) return nullptr;
+  std::snprintf(line, size, "%s%s%s%s%s", kBeforeShell, shell, kBeforeCommand, command,
+                kAfterCommand);
+  return line;
+}
+
+// Starts the command line with exactly the given standard handles inherited. Handles made
+// inheritable by other threads at the same moment (another command's pipe, say) stay out of the
+// child: a command holding a second copy of another's pipe would keep that one from ever seeing
+// the end of its input. Null when the process could not be started.
+HANDLE StartWithHandles(char* command_line, HANDLE input, HANDLE output, HANDLE error) {
+  HANDLE inherited[3];
+  DWORD inherited_count = 0;
+  for (HANDLE handle : {input, output, error}) {
+    if (handle != nullptr) inherited[inherited_count++] = handle;
+  }
+  SIZE_T attribute_bytes = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &attribute_bytes);
+  auto* attributes =
+      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, attribute_bytes));
+  if (attributes == nullptr) return nullptr;
+  HANDLE process = nullptr;
+  if (InitializeProcThreadAttributeList(attributes, 1, 0, &attribute_bytes)) {
+    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  inherited_count * sizeof(HANDLE), nullptr, nullptr)) {
+      STARTUPINFOEXA startup = {};
+      startup.StartupInfo.cb = sizeof startup;
+      startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+      startup.StartupInfo.hStdInput = input;
+      startup.StartupInfo.hStdOutput = output;
+      startup.StartupInfo.hStdError = error;
+      startup.lpAttributeList = attributes;
+      PROCESS_INFORMATION started = {};
+      if (CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
+                         EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                         &started)) {
+        CloseHandle(started.hThread);
+        process = started.hProcess;
+      }
+    }
+    DeleteProcThreadAttributeList(attributes);
+  }
+  HeapFree(GetProcessHeap(), 0, attributes);
+  return process;
+}
+
+}  // namespace
+
+// The handle is never inherited, as O_CLOEXEC on POSIX. Append is asked for as append-only
+// access, which makes the system put every write at the end of the file even while other
+// processes append to it too.
+OutputStream* OpenFileStream(const char* path, OpenMode mode) {
+  bool append = (mode == OpenMode::kAppend);
+  HANDLE file = CreateFileA(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  // Truncated after opening rather than with CREATE_ALWAYS, which refuses hidden files and resets
+  // attributes; a device such as NUL has no end to set and is written as it is.
+  if (!append && GetFileType(file) == FILE_TYPE_DISK && !SetEndOfFile(file)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  auto* stream = new (std::nothrow) OutputStream{file, nullptr, 0};
+  if (stream == nullptr) CloseHandle(file);
+  return stream;
+}
+
+// Only the pipe's read end goes to the command; our write end is never inheritable, or the
+// command (and any started beside it) would hold it open and wait for input forever.
+OutputStream* OpenCommandStream(const char* command) {
+  char* command_line = CommandProcessorLine(command);
+  if (command_line == nullptr) return nullptr;
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
+    delete[] command_line;
+    return nullptr;
+  }
+  HANDLE process = nullptr;
+  if (SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+    HANDLE output = InheritableCopy(STD_OUTPUT_HANDLE);
+    HANDLE error = InheritableCopy(STD_ERROR_HANDLE);
+    process = StartWithHandles(command_line, read_end, output, error);
+    CloseIfOpen(output);
+    CloseIfOpen(error);
+  }
+  CloseHandle(read_end);
+  delete[] command_line;
+  if (process == nullptr) {
+    CloseHandle(write_end);
+    return nullptr;
+  }
+  auto* stream = new (std::nothrow) OutputStream{write_end, process, 0};
+  if (stream == nullptr) {
+    CloseHandle(write_end);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+  }
+  return stream;
+}
+
+// Writes go to the system handle, below the C library, so no line feed ever becomes CR LF
+// whatever mode the C library's stdout is in; that mode is left to the program.
+OutputStream* StdoutStream() {
+  fflush(stdout);  // keep order with anything printed through the C library
+  return new (std::nothrow) OutputStream{nullptr, nullptr, STD_OUTPUT_HANDLE};
+}
+
+OutputStream* StderrStream() {
+  static OutputStream stream{nullptr, nullptr, STD_ERROR_HANDLE};
+  return &stream;
+}
+
+// Windows has no signal for a reader that has gone: the write fails with ERROR_BROKEN_PIPE or
+// ERROR_NO_DATA, and any failure ends the loop the same way.
+bool WriteAll(OutputStream* stream, const void* data, size_t count) {
+  if (stream == nullptr) return false;
+  HANDLE target = TargetHandle(stream);
+  if (target == nullptr || target == INVALID_HANDLE_VALUE) return false;
+  const char* bytes = static_cast<const char*>(data);
+  // One WriteFile takes a 32-bit count; a larger block goes in several.
+  constexpr size_t kMostPerWrite = size_t{1} << 30;
+  while (count > 0) {
+    DWORD chunk = static_cast<DWORD>(count < kMostPerWrite ? count : kMostPerWrite);
+    DWORD written = 0;
+    // A write that succeeds without taking a byte would loop forever.
+    if (!WriteFile(target, bytes, chunk, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+int CloseStream(OutputStream* stream) {
+  if (stream == nullptr) return -1;
+  int result = 0;
+  if (stream->standard_id != 0) {
+    // Nothing is buffered on our side; the standard stream stays open.
+  } else {
+    if (!CloseHandle(stream->handle)) result = -1;
+    if (stream->process != nullptr) {
+      DWORD exit_code = 1;
+      if (WaitForSingleObject(stream->process, INFINITE) != WAIT_OBJECT_0 ||
+          !GetExitCodeProcess(stream->process, &exit_code) || exit_code != 0) {
+        result = -1;
+      }
+      CloseHandle(stream->process);
+    }
+  }
+  delete stream;
+  return result;
+}
+
+void UseBinaryStandardStreams() {
+  for (std::FILE* standard : {stdout, stderr}) {
+    std::fflush(standard);
+    // A process started without the stream has no descriptor for it (-2) and nothing to set.
+    int fd = _fileno(standard);
+    if (fd >= 0) _setmode(fd, _O_BINARY);
+  }
+}
+
+// ---- Files and directories ---------------------------------------------------------------------
+
+int MakeDirectory(const char* path) {
+  if (CreateDirectoryA(path, nullptr)) return 0;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return 0;
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+// What names a file uniquely on a machine: the volume and the file's number on it.
+struct FileIdentity {
+  ULONGLONG volume;
+  BYTE number[16];
+};
+
+// ReFS numbers files with 128 bits, of which the older 64-bit index holds only a part; the
+// 128-bit form is asked for first and the 64-bit one is what systems without it give.
+bool IdentifyFile(const char* path, FileIdentity* identity) {
+  // Backup semantics lets a directory be opened too; reading attributes needs no other right.
+  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  *identity = FileIdentity{};
+  FILE_ID_INFO long_id;
+  BY_HANDLE_FILE_INFORMATION short_id;
+  bool known = false;
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &long_id, sizeof long_id)) {
+    identity->volume = long_id.VolumeSerialNumber;
+    static_assert(sizeof identity->number == sizeof long_id.FileId.Identifier);
+    memcpy(identity->number, long_id.FileId.Identifier, sizeof identity->number);
+    known = true;
+  } else if (GetFileInformationByHandle(file, &short_id)) {
+    identity->volume = short_id.dwVolumeSerialNumber;
+    ULONGLONG index = (ULONGLONG{short_id.nFileIndexHigh} << 32) | short_id.nFileIndexLow;
+    memcpy(identity->number, &index, sizeof index);
+    known = true;
+  }
+  CloseHandle(file);
+  return known;
+}
+
+}  // namespace
+
+bool SameExistingFile(const char* first, const char* second) {
+  FileIdentity one;
+  FileIdentity other;
+  return IdentifyFile(first, &one) && IdentifyFile(second, &other) && one.volume == other.volume &&
+         memcmp(one.number, other.number, sizeof one.number) == 0;
+}
+
+// ---- Dynamic loading ---------------------------------------------------------------------------
+
+// The loader's search order is the system's own (the program's directory, the system
+// directories, then PATH). A missing library or one of its dependencies would otherwise open a
+// message box and wait for a click; the error mode is set for this thread only, since other
+// threads may load at the same time.
+void* OpenSharedLibrary(const char* name, char* error, size_t error_size) {
+  DWORD previous_mode = 0;
+  bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_mode);
+  HMODULE library = LoadLibraryA(name);
+  DWORD code = GetLastError();  // before restoring the mode can change it
+  if (quiet) SetThreadErrorMode(previous_mode, nullptr);
+  if (library == nullptr && error != nullptr && error_size > 0) {
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    // The system's text ends in a full stop and CR LF; callers put it inside their own sentence.
+    while (length > 0 && std::strchr("\r\n. ", text[length - 1]) != nullptr) --length;
+    if (length == 0) {
+      std::snprintf(error, error_size, "unknown loader error (error %lu)", code);
+    } else {
+      std::snprintf(error, error_size, "%.*s (error %lu)", static_cast<int>(length), text, code);
+    }
+  }
+  return library;
+}
+
+void* FindSharedSymbol(void* library, const char* symbol) {
+  // FARPROC and an object pointer share a representation on Windows; the cast goes through an
+  // integer because the language keeps the two kinds apart.
+  return reinterpret_cast<void*>(
+      reinterpret_cast<uintptr_t>(GetProcAddress(static_cast<HMODULE>(library), symbol)));
+}
+
+void CloseSharedLibrary(void* library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+char DirectorySeparator() {
+  return '\\';
+}
+
+// ---- Environment --------------------------------------------------------------------------------
+
+const char* EnvironmentValue(const char* name) {
+  return std::getenv(name);
+}
+
+// ---- Clock -------------------------------------------------------------------------------------
+
+int64_t CurrentTimeSeconds() {
+  return static_cast<int64_t>(time(nullptr));
+}
+
+LocalTime CurrentLocalTime() {
+  time_t now = time(nullptr);
+  struct tm parts = {};
+  localtime_s(&parts, &now);
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     parts.tm_wday};
+}
+
+}  // namespace rowflume
+
+#endif  // defined(_WIN32)
