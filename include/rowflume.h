@@ -16,6 +16,15 @@
 #define ROWFLUME_API
 #endif
 
+/* The calling convention of the five functions and of the callback: the C convention (__cdecl),
+   stated for 32-bit Windows callers whose compilers may default to another one. Elsewhere there
+   is only the platform's one convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define ROWFLUME_CALL __cdecl
+#else
+#define ROWFLUME_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -28,7 +37,7 @@ typedef struct ROWFLUMEHandleRecord* ROWFLUMEHandle;
    closed output file and write failures. text is NUL-terminated, usually ends with a line feed
    and is valid only during the call. context is the pointer given to ROWFLUMEHandleCallback,
    passed unchanged and never read or freed by the library. */
-typedef void (*ROWFLUMECallback)(void* context, const char* text);
+typedef void(ROWFLUME_CALL* ROWFLUMECallback)(void* context, const char* text);
 
 /* Result codes of ROWFLUMEHandleExecute. */
 #define ROWFLUME_OK 0              /* the job ran to its end */
@@ -48,7 +57,7 @@ typedef void (*ROWFLUMECallback)(void* context, const char* text);
 /* Allocates a job with every option at its default. Stores the new handle in *handle (NULL when
    memory is short) and returns it as well. handle may be NULL: the new job is then only
    returned. */
-ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle);
+ROWFLUME_API ROWFLUMEHandle ROWFLUME_CALL ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle);
 
 /* Applies one "keyword=value" item exactly as on the command line; keywords ignore letter case
    and presets such as "text=csv" or "fast=yes" expand as there. Returns 1 when the keyword is
@@ -56,14 +65,15 @@ ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle);
    and numbers clamped, silently. Parameter files, bind arguments and the sql file are not
    available here: the query must be given with "query" and must not contain placeholders.
    With no handle or no item: returns 0 and changes nothing. */
-ROWFLUME_API int ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item);
+ROWFLUME_API int ROWFLUME_CALL ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item);
 
 /* Registers the message callback and its context for later runs and returns handle. With a
    NULL callback, messages go to standard output (or the "log" file when one is set). With a
    callback and a NULL context, the callback receives a non-null pointer private to the run,
    which it must not use. With no handle: returns NULL and does nothing. */
-ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* context,
-                                                   ROWFLUMECallback callback);
+ROWFLUME_API ROWFLUMEHandle ROWFLUME_CALL ROWFLUMEHandleCallback(ROWFLUMEHandle handle,
+                                                                 void* context,
+                                                                 ROWFLUMECallback callback);
 
 /* Runs the job once, serially, with its options as they stand: logon, presql, the query, the
    output files, postsql, logoff. Returns one of the ROWFLUME_* result codes above and keeps it
@@ -71,10 +81,10 @@ ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* 
    options in between. Character set names are not resolved (the client default applies), an
    empty user logs on with operating-system credentials, a scrambled user string is not
    accepted, and no parallel run takes place. With no handle: returns -1. */
-ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle);
+ROWFLUME_API int ROWFLUME_CALL ROWFLUMEHandleExecute(ROWFLUMEHandle handle);
 
 /* Frees the job. The callback context is not touched. With no handle: does nothing. */
-ROWFLUME_API void ROWFLUMEHandleFree(ROWFLUMEHandle handle);
+ROWFLUME_API void ROWFLUME_CALL ROWFLUMEHandleFree(ROWFLUMEHandle handle);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian machine, only when it is missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
@@ -22,10 +23,38 @@ command -v mariadb >/dev/null || need+=(mariadb-client)
 # The CSV layout is checked by loading it into a private PostgreSQL server.
 ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v psql >/dev/null || need+=(postgresql-client)
+# The Windows builds: Debian's mingw-w64 compilers (posix threads), Wine to run the 64-bit
+# programs, npm to fetch the SQLite amalgamation, GoogleTest's sources for the test programs.
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v npm >/dev/null || need+=(npm)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi
+
+# SQLite for the Windows builds, from its amalgamation: one pinned release, taken from the npm
+# package that carries it and checked against the digests kept in cmake/. Fetched here, never
+# while building.
+sqlite_version=better-sqlite3@12.4.1  # SQLite 3.50.4
+sqlite_dir=build/deps/sqlite3
+sums=$PWD/cmake/sqlite3-amalgamation.sha256
+if ! (cd "$sqlite_dir" 2>/dev/null && sha256sum --check --status "$sums"); then
+  echo "fetching the SQLite amalgamation ($sqlite_version)"
+  fetch=$(mktemp -d)
+  (cd "$fetch" && npm pack --silent "$sqlite_version" >/dev/null)
+  tar -xzf "$fetch"/*.tgz -C "$fetch" package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h
+  if ! (cd "$fetch/package/deps/sqlite3" && sha256sum --check --quiet "$sums"); then
+    rm -rf "$fetch"
+    echo "the SQLite amalgamation does not match cmake/sqlite3-amalgamation.sha256" >&2
+    exit 1
+  fi
+  mkdir -p "$sqlite_dir"
+  mv "$fetch/package/deps/sqlite3/sqlite3.c" "$fetch/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
+  rm -rf "$fetch"
 fi

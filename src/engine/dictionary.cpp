@@ -161,31 +161,24 @@ int DictRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
   return SQLITE_OK;
 }
 
-// Eponymous-only: the view exists in every connection under the module's name.
-const sqlite3_module kDictModule = {0,               // iVersion
-                                    nullptr,         // xCreate
-                                    DictConnect,     // xConnect
-                                    DictBestIndex,   // xBestIndex
-                                    DictDisconnect,  // xDisconnect
-                                    nullptr,         // xDestroy
-                                    DictOpen,        // xOpen
-                                    DictClose,       // xClose
-                                    DictFilter,      // xFilter
-                                    DictNext,        // xNext
-                                    DictEof,         // xEof
-                                    DictColumn,      // xColumn
-                                    DictRowid,       // xRowid
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr};
+// Eponymous-only: the view exists in every connection under the module's name. Filled by member,
+// so that the members later SQLite versions add (the Windows builds compile a newer one) stay
+// empty.
+sqlite3_module MakeDictModule() {
+  sqlite3_module module{};
+  module.xConnect = DictConnect;
+  module.xBestIndex = DictBestIndex;
+  module.xDisconnect = DictDisconnect;
+  module.xOpen = DictOpen;
+  module.xClose = DictClose;
+  module.xFilter = DictFilter;
+  module.xNext = DictNext;
+  module.xEof = DictEof;
+  module.xColumn = DictColumn;
+  module.xRowid = DictRowid;
+  return module;
+}
+const sqlite3_module kDictModule = MakeDictModule();
 
 }  // namespace
 

@@ -24,10 +24,19 @@ using rowflume::ub4;
 
 }  // namespace
 
+// The client's functions use the C calling convention, also on 32-bit Windows, and keep their
+// plain names there.
+#if defined(_WIN32)
+#define ROWFLUME_ENGINE_VISIBLE __declspec(dllexport)
+#else
+#define ROWFLUME_ENGINE_VISIBLE __attribute__((visibility("default")))
+#endif
+
 #define ROWFLUME_ENGINE_EXPORT(result, name, parameters, arguments)                 \
-  extern "C" __attribute__((visibility("default"))) result OCI##name parameters {   \
+  extern "C" ROWFLUME_ENGINE_VISIBLE result OCI##name parameters {                  \
     rowflume::engine::EnvironmentCall call(rowflume::engine::CallHandle arguments); \
     return rowflume::engine::name arguments;                                        \
   }
 ROWFLUME_OCI_FUNCTIONS(ROWFLUME_ENGINE_EXPORT)
 #undef ROWFLUME_ENGINE_EXPORT
+#undef ROWFLUME_ENGINE_VISIBLE

@@ -18,7 +18,7 @@ constexpr int kNoHandleResult = rowflume::kRunLogonFailed;  // a run without a j
 
 extern "C" {
 
-ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle) {
+ROWFLUME_API ROWFLUMEHandle ROWFLUME_CALL ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle) {
   ROWFLUMEHandle created = nullptr;
   try {
     created = new (std::nothrow) ROWFLUMEHandleRecord;
@@ -31,7 +31,7 @@ ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleAlloc(ROWFLUMEHandle* handle) {
   return created;
 }
 
-ROWFLUME_API int ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item) {
+ROWFLUME_API int ROWFLUME_CALL ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item) {
   if (handle == nullptr || item == nullptr) return 0;
   try {
     return rowflume::SetOption(&handle->job, item);
@@ -40,15 +40,16 @@ ROWFLUME_API int ROWFLUMEHandleSetAttr(ROWFLUMEHandle handle, const char* item) 
   }
 }
 
-ROWFLUME_API ROWFLUMEHandle ROWFLUMEHandleCallback(ROWFLUMEHandle handle, void* context,
-                                                   ROWFLUMECallback callback) {
+ROWFLUME_API ROWFLUMEHandle ROWFLUME_CALL ROWFLUMEHandleCallback(ROWFLUMEHandle handle,
+                                                                 void* context,
+                                                                 ROWFLUMECallback callback) {
   if (handle == nullptr) return nullptr;
   handle->job.callback_context = context;
   handle->job.callback = callback;
   return handle;
 }
 
-ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
+ROWFLUME_API int ROWFLUME_CALL ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
   if (handle == nullptr) return kNoHandleResult;
   rowflume::UnloadHandle& job = handle->job;
   // The run works on a copy: it forms the query text, fills `table` from a bare table name and
@@ -69,7 +70,7 @@ ROWFLUME_API int ROWFLUMEHandleExecute(ROWFLUMEHandle handle) {
   return result;
 }
 
-ROWFLUME_API void ROWFLUMEHandleFree(ROWFLUMEHandle handle) {
+ROWFLUME_API void ROWFLUME_CALL ROWFLUMEHandleFree(ROWFLUMEHandle handle) {
   delete handle;
 }
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,8 +29,19 @@ std::string TempPath(const std::string& name) {
 }
 
 std::string MakeTempDir() {
+#if defined(_WIN32)
+  // The test's temporary folder is private already; a counter keeps the names apart.
+  static std::atomic<int> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = TempPath("rowflume_" + std::to_string(++serial));
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) return path;
+  }
+  return std::string();
+#else
   std::string pattern = TempPath("rowflume_XXXXXX");
   return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+#endif
 }
 
 std::vector<std::string> FilesStartingWith(const std::string& dir, const std::string& prefix) {

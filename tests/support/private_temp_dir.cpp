@@ -3,7 +3,11 @@
 // the folder is removed when the process ends.
 #include <stdlib.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -12,11 +16,40 @@
 
 namespace {
 
+#if defined(_WIN32)
+int ProcessId() {
+  return _getpid();
+}
+void SetVariable(const char* name, const std::string& value) {
+  _putenv_s(name, value.c_str());
+}
+#else
+int ProcessId() {
+  return static_cast<int>(getpid());
+}
+void SetVariable(const char* name, const std::string& value) {
+  setenv(name, value.c_str(), 1);
+}
+#endif
+
 struct PrivateTempDir {
   std::string path;
-  pid_t owner = getpid();  // a forked child that exits must not remove the parent's folder
+  int owner = ProcessId();  // a forked child that exits must not remove the parent's folder
 
   PrivateTempDir() {
+#if defined(_WIN32)
+    const char* base = std::getenv("TEMP");
+    std::string stem = std::string(base != nullptr && *base != '\0' ? base : ".") +
+                       "\\rowflume-test-" + std::to_string(owner) + "-";
+    std::error_code error;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+      std::string candidate = stem + std::to_string(attempt);
+      if (std::filesystem::create_directory(candidate, error)) path = candidate;
+    }
+    if (path.empty()) return;
+    SetVariable("TEMP", path);
+    SetVariable("TMP", path);
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern =
         std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/rowflume-test-XXXXXX";
@@ -24,12 +57,13 @@ struct PrivateTempDir {
     path = pattern;
     // Tests that drop privileges in a child still reach their own files by name.
     chmod(path.c_str(), 0711);
-    setenv("TEST_TMPDIR", path.c_str(), 1);
-    setenv("TMPDIR", path.c_str(), 1);
+#endif
+    SetVariable("TEST_TMPDIR", path);
+    SetVariable("TMPDIR", path);
   }
 
   ~PrivateTempDir() {
-    if (path.empty() || getpid() != owner) return;
+    if (path.empty() || ProcessId() != owner) return;
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The Windows program run under Wine, checked against the Linux program of the same sources on
+# the same databases: what must hold on Windows that the test programs cannot see from inside
+# (standard output into a pipe, the command processor, the client library found by the Windows
+# loader, the exported functions).
+#   program_checks.sh CASE WINDOWS_BUILD_DIR LINUX_PROGRAM
+set -euo pipefail
+case_name=$1
+build=$(cd "$2" && pwd)
+linux=$3
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+wine=$source_dir/scripts/wine-run.sh
+exe=$build/rowflume.exe
+[ -x "$linux" ] || { echo "no Linux program at $linux: build the release preset first"; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$source_dir/tools/make_demo_db.sh" demo.db 5000 >/dev/null
+mkdir linux windows
+cp demo.db linux/ && cp demo.db windows/
+
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+# Runs both programs, each inside its own folder, with the same items; statuses must agree.
+both() {
+  local linux_status=0 windows_status=0
+  (cd linux && "$linux" "$@" >stdout.txt 2>stderr.txt) || linux_status=$?
+  (cd windows && "$wine" "$exe" "$@" >stdout.txt 2>stderr.txt) || windows_status=$?
+  [ "$linux_status" = "$windows_status" ] ||
+    fail "status $windows_status on Windows, $linux_status on Linux for: $*"
+}
+
+same_file() {
+  cmp "linux/$1" "windows/$1" || fail "$1 differs between the Linux and the Windows program"
+}
+
+# Messages carry the local time and the folder separator; the rest must be equal.
+same_messages() {
+  local pattern='s/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/@/g'
+  diff <(sed -E "$pattern" linux/stdout.txt) <(sed -E "$pattern" windows/stdout.txt) ||
+    fail "the messages differ"
+}
+
+user=user=scott/tiger@sqlite:demo.db
+
+case $case_name in
+  demo_csv)
+    both "$user" query=emp text=CSV file=emp.csv
+    same_file emp.csv
+    same_file emp_sqlldr.ctl
+    same_messages
+    ;;
+  layouts)
+    # Every layout of the golden files, and the binary RAW column, to standard output.
+    for items in "text=CSV" "text=MYSQL" "text=MYSQLINS" "text=ORACLEINS" "text=FORM" \
+      "text=SEARCH" "field=0x20" "client=yes text=CSV" "text=CSV escape=0x5c"; do
+      # shellcheck disable=SC2086
+      both "$user" query=emp $items file=-
+      same_file stdout.txt
+    done
+    ;;
+  statuses)
+    both "$user" query=dept file=dept.txt # 0
+    both "$user" # 1: the usage text
+    same_file stdout.txt
+    both user=scott/wrong@sqlite:demo.db query=dept # 1: logon refused
+    same_messages
+    both uncrack=k3y file=missing.txt # 2
+    both "$user" query=no_such_table # 3
+    same_messages
+    both "$user" query=dept file=no_folder/dept.txt # 6
+    ;;
+  stdout_pipe)
+    # Line feeds inside the data and between records reach a pipe unchanged.
+    "$linux" "$user" query=emp text=CSV file=- 2>/dev/null | od -c >linux.od
+    (cd windows && "$wine" "$exe" "$user" query=emp text=CSV file=- 2>/dev/null) | od -c >windows.od
+    grep -q '\\r' windows.od && fail "a carriage return reached the pipe"
+    cmp linux.od windows.od || fail "the piped bytes differ"
+    ;;
+  command_output)
+    # A command output goes through cmd.exe; sort and redirection are its own.
+    (cd windows && "$wine" "$exe" "$user" query=dept "file=-sort > sorted.txt") ||
+      fail "the command output failed"
+    (cd linux && "$linux" "$user" query=dept file=dept.txt)
+    [ "$(tr -d '\r' <windows/sorted.txt)" = "$(sort linux/dept.txt)" ] ||
+      fail "the command did not receive every record"
+    # A command that fails makes the run fail.
+    status=0
+    (cd windows && "$wine" "$exe" "$user" query=dept "file=-exit 3") || status=$?
+    [ "$status" != 0 ] || fail "a failing command was reported as success"
+    ;;
+  batch_files)
+    both "$user" query=orders text=CSV rows=1000 batch=yes file=part_%b.csv
+    for part in linux/part_*.csv; do same_file "$(basename "$part")"; done
+    [ "$(ls windows/part_*.csv | wc -l)" = 5 ] || fail "expected 5 batch files"
+    ;;
+  lob_files)
+    # LOB values in files below numbered subfolders, named with the platform's separator.
+    for db in linux/demo.db windows/demo.db; do
+      sqlite3 "$db" "CREATE TABLE DOCS (ID NUMBER(4), BODY CLOB, PIC BLOB);
+        INSERT INTO DOCS VALUES (1, 'two' || char(10) || 'lines' || char(13, 10), x'000a0d0a1aff');
+        INSERT INTO DOCS VALUES (2, NULL, x'0d0d0a');"
+    done
+    both "$user" query=docs text=CSV lob=FILE file=docs.csv
+    tr '\\' '/' <windows/docs.csv >windows/docs_slashed.csv
+    grep -q '\\' windows/docs.csv || fail "no backslash in the LOB file names"
+    cmp linux/docs.csv windows/docs_slashed.csv || fail "the LOB references differ"
+    for lob in $(cd linux && find . -type f -path './*/*' | sort); do same_file "$lob"; done
+    ;;
+  parallel)
+    # Four pieces hold the rows of the serial unload, each once.
+    (cd windows && "$wine" "$exe" "$user" split=ORDERS degree=4 text=CSV file=o_%p.csv >/dev/null) ||
+      fail "the parallel run failed"
+    (cd windows && "$wine" "$exe" "$user" query=orders text=CSV file=serial.csv >/dev/null)
+    [ "$(ls windows/o_*.csv | wc -l)" -ge 2 ] || fail "the run did not split"
+    diff <(cat windows/o_*.csv | grep -v '^ORDER_ID' | sort) \
+      <(grep -v '^ORDER_ID' windows/serial.csv | sort) >/dev/null ||
+      fail "the pieces differ from the serial unload"
+    ;;
+  client_library)
+    # Without oci.dll on the search path: the files tried, status 1.
+    status=0
+    (cd windows && WINEPATH= "$wine" "$exe" user=scott/tiger@orcl query=dept >out.txt 2>&1) ||
+      status=$?
+    [ "$status" = 1 ] || fail "status $status without oci.dll"
+    grep -q 'oci.dll' windows/out.txt || fail "the message does not name oci.dll"
+    # The stand-in oci.dll, found through the search path, serves the same rows.
+    sqlite3 windows/demo.db \
+      "CREATE TABLE rowflume_accounts(username TEXT, password TEXT);
+       INSERT INTO rowflume_accounts VALUES('scott', 'tiger');"
+    (cd windows && WINEPATH="$(/usr/lib/wine/winepath -w "$build/standin" 2>/dev/null)" \
+      "$wine" "$exe" user=scott/tiger@demo.db query=emp text=CSV file=standin.csv) ||
+      fail "the run through oci.dll failed"
+    (cd linux && "$linux" "$user" query=emp text=CSV file=emp.csv >/dev/null)
+    cmp linux/emp.csv windows/standin.csv || fail "the rows through oci.dll differ"
+    ;;
+  exports)
+    for dll in "$build/rowflume.dll" "${I686_DLL:-}"; do
+      [ -n "$dll" ] || continue
+      names=$(objdump -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
+        on && NF == 0 {exit} on {print $NF}' | sort | tr '\n' ' ')
+      [ "$names" = "ROWFLUMEHandleAlloc ROWFLUMEHandleCallback ROWFLUMEHandleExecute \
+ROWFLUMEHandleFree ROWFLUMEHandleSetAttr " ] || fail "$dll exports: $names"
+    done
+    count=$(objdump -p "$build/standin/oci.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1;
+      next} on && NF == 0 {exit} on {print $NF}' | grep -c '^OCI')
+    [ "$count" = 21 ] || fail "oci.dll exports $count client functions"
+    ;;
+  *)
+    echo "unknown case $case_name"
+    exit 2
+    ;;
+esac
+echo "ok: $case_name"
