@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer build, and runs every test in
-# both (the fuzz corpus replay included); then a ThreadSanitizer build runs the tests of the
+# both (the fuzz corpus replay included); then the Windows builds (scripts/test_windows.sh: both
+# compiled, the 64-bit one tested under Wine); then a ThreadSanitizer build runs the tests of the
 # parallel unload, and each fuzz target runs for a short while with clang. Build folders:
-# build/release, build/asan, build/tsan and build/fuzz.
+# build/release, build/asan, build/windows-x86_64, build/windows-i686, build/tsan and build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,6 +19,8 @@ for kind in release asan; do
   echo "== tests: $kind build"
   ctest --preset "$kind" -j "$jobs"
 done
+# The Windows builds: both compiled, the 64-bit one tested under Wine against the release build.
+scripts/test_windows.sh
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
 # programs of the split and of the run (parallel runs, client faults in parallel pieces) and in
 # the program they run (a race there ends it with status 66 and a report).

@@ -10,6 +10,9 @@ for arch in x86_64 i686; do
   cmake --preset "windows-$arch" -DROWFLUME_WERROR=ON >/dev/null
   cmake --build --preset "windows-$arch" -j "$jobs"
 done
+# The public header, with the calling convention it states for 32-bit callers, is strict C89.
+i686-w64-mingw32-gcc-posix -std=c89 -pedantic-errors -Wall -Wextra -Werror -fsyntax-only \
+  -Iinclude tests/library/header_c89.c
 export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all
 # The prefix is made by the first program run (about 15 seconds); then one Wine server serves
 # every test and is stopped when they end.

@@ -172,7 +172,9 @@ sword SessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 cre
     if (mode & OCI_SYSDBA) {
       user = "SYS";
     } else {
+      // USER on Unix, USERNAME on Windows.
       const char* os_user = EnvironmentValue("USER");
+      if (os_user == nullptr || *os_user == '\0') os_user = EnvironmentValue("USERNAME");
       user = "OPS$" + UpperCased(os_user && *os_user ? os_user : "ROWFLUME");
     }
   } else if (credt == OCI_CRED_RDBMS) {
