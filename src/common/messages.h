@@ -81,12 +81,36 @@ inline constexpr char kNoRerunOfAppend[] =
     "append its rows twice\n";
 inline constexpr char kSplitTableMissing[] =
     "ERROR -- split=%s: the table cannot be read; nothing unloaded\n";
+inline constexpr char kReadingAtScn[] = "Reading as of SCN %s\n";
+inline constexpr char kScnUnavailable[] =
+    "ERROR -- The current SCN could not be read; nothing unloaded\n";
+inline constexpr char kNoRoomForFlashback[] =
+    "ERROR -- The query has no room for its flashback clause; nothing was run\n";
+inline constexpr char kPlanWritten[] = "Split plan of %u pieces of %s.%s%s%s written to %s\n";
+inline constexpr char kPlanNotWritten[] = "ERROR -- Cannot write the split plan to %s\n";
+inline constexpr char kPlanUnreadable[] = "ERROR -- plan=%s cannot be read; nothing was run\n";
+inline constexpr char kPlanInvalid[] =
+    "ERROR -- plan=%s is not a valid split plan (%s); nothing was run\n";
+inline constexpr char kPlanOtherTable[] =
+    "ERROR -- plan=%s was made for %s.%s%s%s, not for this table; nothing was run\n";
+inline constexpr char kPlanOtherScn[] =
+    "ERROR -- plan=%s reads at SCN %s, not at scn=%s; nothing was run\n";
+inline constexpr char kPieceNotInPlan[] =
+    "ERROR -- Piece %d is not in plan %s, which has %u pieces; nothing was run\n";
 inline constexpr char kPieceNotStarted[] =
     "ERROR -- Parallel piece %d could not be started (no memory or thread)\n";
 
 // ---- Options refused before anything runs
 // ----------------------------------------------------------------
 
+inline constexpr char kScnRefused[] =
+    "ERROR -- scn=%s is neither CURRENT nor a system change number; nothing was run\n";
+inline constexpr char kPlanNeedsSplit[] =
+    "ERROR -- plan=%s needs split= and degree= to write it, or pieces= to run pieces of it; "
+    "nothing was run\n";
+inline constexpr char kPiecesNeedPlan[] = "ERROR -- pieces=%s needs plan=FILE; nothing was run\n";
+inline constexpr char kPiecesRefused[] =
+    "ERROR -- pieces=%s is not a list of piece numbers such as 1,4-6; nothing was run\n";
 inline constexpr char kOptionTooLong[] =
     "ERROR -- The value of %s is longer than %d characters; nothing was run\n";
 inline constexpr char kParfileNameTooLong[] =

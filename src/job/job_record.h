@@ -75,6 +75,9 @@ struct UnloadHandle {
   char ncharset[64];      // national character set name
   char hint[256];         // hint word for MySQL INSERT statements
   char unique[256];       // comma-separated unique key columns for MySQL INSERT statements
+  char scn[24];           // read at this system change number: "current", digits, or empty
+  char plan[255];         // split plan file: written by a split run, read by a pieces run
+  char pieces[256];       // pieces of the plan this run unloads, e.g. "1,4-6"; empty: all
   char crack[32];         // content scramble key for the output, decoded
   char uncrack[32];       // content scramble key for the unscramble tool, decoded
   uint32_t rows;          // progress interval, and rows per file with batch; at least 1000

@@ -70,7 +70,8 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
     status = Uncrack(job->file, job->uncrack);
   } else {
     UnscrambleUserString(job->user);
-    if (job->query[0] == '\0' && job->split[0] == '\0') {
+    if (job->query[0] == '\0' && job->split[0] == '\0' && job->plan[0] == '\0' &&
+        job->pieces[0] == '\0') {
       WriteUsage(stdout, banner_lines, job->help != 0);
       std::fflush(stdout);
       status = kOneShotStatus;
@@ -90,7 +91,10 @@ int RunCommandLine(int argc, char** argv) {
   if (status != 0) return status;
 
   // Refusals come before the logon: nothing is sent for a job that cannot run.
-  const bool parallel = job->degree > 1 && job->split[0] != '\0';
+  // A split plan is written by a split run and its pieces are run from it: both are parallel
+  // runs, whatever the degree, and are refused as such when incomplete.
+  const bool parallel =
+      (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
   status = CheckJob(job.get(), &session);
   if (status == 0 && parallel) status = CheckParallelJob(job.get(), &session);
   if (status != 0) return status;

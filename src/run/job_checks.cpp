@@ -8,6 +8,8 @@
 #include "job/options.h"
 #include "output/control_file.h"
 #include "output/name_pattern.h"
+#include "parallel/split_plan.h"
+#include "run/point_in_time.h"
 
 namespace rowflume {
 namespace {
@@ -111,6 +113,10 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
       return kRunRefused;
     }
   }
+  if (!IsValidScn(job->scn)) {
+    SessionMessageFormat(session, messages::kScnRefused, job->scn);
+    return kRunRefused;
+  }
   if (std::strcmp(job->log, "-") == 0) return Refused(session, messages::kEmptyLogCommand);
   if (job->file[0] == '+' && job->crack[0] != '\0') {
     return Refused(session, messages::kCrackAppend);
@@ -126,6 +132,20 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
 }
 
 int CheckParallelJob(const UnloadHandle* job, DbSession* session) {
+  if (job->pieces[0] != '\0') {
+    bool selected[kMaxRowidRanges + 1];
+    if (job->plan[0] == '\0') {
+      SessionMessageFormat(session, messages::kPiecesNeedPlan, job->pieces);
+      return kRunRefused;
+    }
+    if (!ParsePieceList(job->pieces, selected)) {
+      SessionMessageFormat(session, messages::kPiecesRefused, job->pieces);
+      return kRunRefused;
+    }
+  } else if (job->plan[0] != '\0' && (job->split[0] == '\0' || job->degree < 2)) {
+    SessionMessageFormat(session, messages::kPlanNeedsSplit, job->plan);
+    return kRunRefused;
+  }
   if (std::strcmp(job->file, "-") == 0) {
     SessionMessageFormat(session, messages::kParallelToStdout, job->degree);
     return kRunRefused;

@@ -14,6 +14,7 @@
 #include "output/output_files.h"
 #include "output/unload_loop.h"
 #include "run/job_checks.h"
+#include "run/point_in_time.h"
 
 namespace rowflume {
 namespace {
@@ -110,6 +111,35 @@ int CloseLog(DbSession* session, OutputStream* log, const char* log_name, int re
   return result == kRunOk ? kRunWriteFailed : result;
 }
 
+// Reading at the job's SCN: CURRENT is resolved on this session (a parallel run has resolved it
+// before its pieces start), the SCN is reported, and the query reads at it: the piece texts of a
+// parallel run carry the flashback clause already, one table read whole gets it after its name,
+// and any other query runs under session-level flashback (*session_flashback), as the program
+// cannot tell which tables it reads.
+int PrepareScnRead(UnloadHandle* job, DbSession* session, bool* session_flashback) {
+  if (IsCurrentScn(job->scn) && ResolveCurrentScn(session, job->scn, sizeof job->scn) != 0) {
+    return kRunQueryFailed;
+  }
+  SessionMessageFormat(session, messages::kReadingAtScn, job->scn);
+  char clause[48];
+  std::snprintf(clause, sizeof clause, " AS OF SCN %s", job->scn);
+  const size_t clause_length = std::strlen(clause);
+  for (const char* at = std::strstr(job->query, clause); at != nullptr;
+       at = std::strstr(at + 1, clause)) {
+    if (!IsAsciiDigit(at[clause_length])) return kRunOk;
+  }
+  static const char kWholeTable[] = "select * from ";
+  const char* name = job->query + sizeof kWholeTable - 1;
+  if (StartsWithIgnoringCase(job->query, kWholeTable) && IsBareTableName(name)) {
+    if (AppendFlashbackClause(job->query, sizeof job->query, job->scn)) return kRunOk;
+    SessionMessage(session, messages::kNoRoomForFlashback);
+    return kRunQueryFailed;
+  }
+  if (EnableSessionFlashback(session, job->scn) != 0) return kRunQueryFailed;
+  *session_flashback = true;
+  return kRunOk;
+}
+
 }  // namespace
 
 bool PrepareQueryText(UnloadHandle* job) {
@@ -178,6 +208,10 @@ int RunJob(UnloadHandle* job) {
     if (ExecuteStatement(&session, &statement, job->presql) != 0) session.status = kRunPresqlFailed;
   }
   for (BindEntry& entry : job->binds) entry.bind = nullptr;
+  bool session_flashback = false;
+  if (session.status == kRunOk && job->scn[0] != '\0') {
+    session.status = PrepareScnRead(job, &session, &session_flashback);
+  }
 
   if (session.status == kRunOk) {
     OCIStmt* statement = nullptr;
@@ -205,6 +239,7 @@ int RunJob(UnloadHandle* job) {
     }
     FreeColumns(&session, &head);
     StmtFree(&session, statement);
+    if (session_flashback) DisableSessionFlashback(&session);
     if (session.status == kRunOk && job->postsql[0] != '\0') {
       OCIStmt* post = nullptr;
       if (ExecuteStatement(&session, &post, job->postsql) != 0) session.status = kRunPostsqlFailed;

@@ -10,9 +10,11 @@
 #include "db/statement.h"
 #include "output/name_pattern.h"
 #include "parallel/rowid_split.h"
+#include "parallel/split_plan.h"
 #include "platform/platform.h"
 #include "run/job_checks.h"
 #include "run/job_run.h"
+#include "run/point_in_time.h"
 
 namespace rowflume {
 namespace {
@@ -20,7 +22,8 @@ namespace {
 constexpr int kNameBytes = 132;        // the name fields of the job record
 constexpr size_t kMaxNameChars = 128;  // longest Oracle identifier
 
-constexpr int kPieceBinds = 2;  // MINRID and MAXRID, added to every piece's binds
+constexpr int kPieceBinds = 2;            // MINRID and MAXRID, added to every piece's binds
+constexpr size_t kPlanFileBytes = 65536;  // far more than a plan of 128 pieces takes
 // The bounds of a range that holds nothing: no ROWID is at least this and below it.
 constexpr char kEmptyRangeRowid[] = "AAAAAAAAAAAAAAAAAA";
 
@@ -65,6 +68,7 @@ struct PieceTemplate {
   char file[sizeof(UnloadHandle::file)];    // output pattern with a piece field
   char log[sizeof(UnloadHandle::log)];      // log pattern with a piece field
   bool ranged;                              // pieces read ROWID ranges through MINRID and MAXRID
+  char as_of[48];                           // the flashback clause after the table, or ""
 };
 
 void AddBind(UnloadHandle* copy, const char* name, const char* rowid) {
@@ -162,20 +166,12 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
   return CombinePieceStatuses(statuses, count);
 }
 
-// Nothing to cut: an empty or missing table, or one without ROWIDs. Never reports success without
-// reading the table. The default query reads it whole in one piece (a missing table gives its
-// error). A query of the user's reads through MINRID and MAXRID: an empty table gets one piece
-// over an empty range, so that it succeeds with its empty file; a missing table, or one with
-// rows but no ranges, is refused.
-int RunWithoutRanges(PieceTemplate* base, const char* source, DbSession* session) {
-  const UnloadHandle* job = base->job;
-  if (job->query[0] == '\0') {
-    std::snprintf(base->query, sizeof base->query, "SELECT * FROM %s", source);
-    base->ranged = false;
-    return RunPieces(*base, nullptr, 1, session);
-  }
+// A table without ranges read through MINRID and MAXRID: an empty one gets one range that holds
+// nothing (0); a missing one, or one with rows but no ranges, is refused with a message.
+int EmptyTableRange(const UnloadHandle* job, const char* source, const char* as_of,
+                    DbSession* session, RowidRangeList* empty) {
   char probe[sizeof(UnloadHandle::query)];
-  std::snprintf(probe, sizeof probe, "SELECT 1 FROM %s", source);
+  std::snprintf(probe, sizeof probe, "SELECT 1 FROM %s%s", source, as_of);
   char value[8];
   int status = QueryFirstValue(session, probe, value, sizeof value);
   if (status == OCI_SUCCESS) {
@@ -186,13 +182,124 @@ int RunWithoutRanges(PieceTemplate* base, const char* source, DbSession* session
     SessionMessageFormat(session, messages::kSplitTableMissing, source);
     return kParallelFailed;
   }
+  *empty = {};
+  empty->count = 1;
+  empty->ranges[0].seq = 1;
+  std::snprintf(empty->ranges[0].min_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
+  std::snprintf(empty->ranges[0].max_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
+  return 0;
+}
+
+// Nothing to cut: an empty or missing table, or one without ROWIDs. Never reports success without
+// reading the table. The default query reads it whole in one piece (a missing table gives its
+// error). A query of the user's reads through MINRID and MAXRID: an empty table gets one piece
+// over an empty range, so that it succeeds with its empty file; a missing table, or one with
+// rows but no ranges, is refused.
+int RunWithoutRanges(PieceTemplate* base, const char* source, DbSession* session) {
+  const UnloadHandle* job = base->job;
+  if (job->query[0] == '\0') {
+    std::snprintf(base->query, sizeof base->query, "SELECT * FROM %s%s", source, base->as_of);
+    base->ranged = false;
+    return RunPieces(*base, nullptr, 1, session);
+  }
   RowidRangeList empty = {};
-  empty.count = 1;
-  empty.ranges[0].seq = 1;
-  std::snprintf(empty.ranges[0].min_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
-  std::snprintf(empty.ranges[0].max_rowid, kRowidTextBytes, "%s", kEmptyRangeRowid);
+  if (EmptyTableRange(job, source, base->as_of, session, &empty) != 0) return kParallelFailed;
   base->ranged = true;
   return RunPieces(*base, &empty, 1, session);
+}
+
+// A dictionary name (at most kMaxNameChars) as the split value would give it: as it stands
+// when it reads the same unquoted (upper case), otherwise in double quotes.
+void QuoteName(const char* name, char* out) {
+  size_t length = strnlen(name, kMaxNameChars);
+  bool plain = IsAsciiLetter(name[0]);
+  for (size_t pos = 0; plain && pos < length; ++pos) {
+    plain = IsNameChar(name[pos]) && AsciiUpper(name[pos]) == name[pos];
+  }
+  if (plain) {
+    std::memcpy(out, name, length + 1);
+    return;
+  }
+  out[0] = '"';
+  std::memcpy(out + 1, name, length);
+  out[length + 1] = '"';
+  out[length + 2] = '\0';
+}
+
+// Reads the plan file named by `plan` whole: 0, or kRunRefused after a message.
+int ReadPlan(const UnloadHandle* job, DbSession* session, SplitPlan* plan) {
+  std::FILE* input = std::fopen(job->plan, "rb");
+  if (input == nullptr) {
+    SessionMessageFormat(session, messages::kPlanUnreadable, job->plan);
+    return kRunRefused;
+  }
+  auto text = std::make_unique<char[]>(kPlanFileBytes);
+  size_t length = std::fread(text.get(), 1, kPlanFileBytes, input);
+  const bool read_whole = std::ferror(input) == 0 && length < kPlanFileBytes;
+  std::fclose(input);
+  char error[128] = "too long";
+  if (!read_whole || !ParseSplitPlan(text.get(), length, plan, error, sizeof error)) {
+    SessionMessageFormat(session, messages::kPlanInvalid, job->plan, error);
+    return kRunRefused;
+  }
+  return 0;
+}
+
+// A pieces run takes its table and SCN from the plan: the split value, when the command line
+// gives none, names the plan's table in quotes (its exact dictionary names); an scn of the
+// command line must be the plan's.
+int TakeFromPlan(UnloadHandle* job, const SplitPlan& plan, DbSession* session) {
+  if (job->scn[0] != '\0' && std::strcmp(job->scn, plan.scn) != 0) {
+    SessionMessageFormat(session, messages::kPlanOtherScn, job->plan,
+                         plan.scn[0] != '\0' ? plan.scn : "(none)", job->scn);
+    return kRunRefused;
+  }
+  std::memcpy(job->scn, plan.scn, sizeof job->scn);
+  if (job->split[0] == '\0') {
+    QuoteName(plan.owner, job->split_owner);
+    QuoteName(plan.table, job->split);
+    if (plan.partition[0] != '\0') QuoteName(plan.partition, job->part);
+  }
+  return 0;
+}
+
+// The plan's ranges of the pieces the list selects, in the plan's order: 0, or kRunRefused
+// after naming a selected piece the plan lacks.
+int SelectPlannedPieces(const UnloadHandle* job, const SplitPlan& plan, DbSession* session,
+                        RowidRangeList* ranges) {
+  bool selected[kMaxRowidRanges + 1];
+  ParsePieceList(job->pieces, selected);  // checked before the logon
+  bool planned[kMaxRowidRanges + 1] = {};
+  ranges->count = 0;
+  for (uint32_t idx = 0; idx < plan.ranges.count; ++idx) {
+    const RowidRange& range = plan.ranges.ranges[idx];
+    planned[range.seq] = true;
+    if (selected[range.seq]) ranges->ranges[ranges->count++] = range;
+  }
+  for (int piece = 1; piece <= kMaxRowidRanges; ++piece) {
+    if (selected[piece] && !planned[piece]) {
+      SessionMessageFormat(session, messages::kPieceNotInPlan, piece, job->plan, plan.ranges.count);
+      return kRunRefused;
+    }
+  }
+  return 0;
+}
+
+// Writes the plan file: 0, or kRunWriteFailed after a message.
+int WritePlan(const UnloadHandle* job, const SplitPlan& plan, DbSession* session) {
+  auto text = std::make_unique<char[]>(kPlanFileBytes);
+  OutputStream* out = nullptr;
+  bool written = FormatSplitPlan(plan, text.get(), kPlanFileBytes) &&
+                 (out = OpenFileStream(job->plan, OpenMode::kTruncate)) != nullptr &&
+                 WriteAll(out, text.get(), std::strlen(text.get()));
+  if (out != nullptr && CloseStream(out) != 0) written = false;
+  if (!written) {
+    SessionMessageFormat(session, messages::kPlanNotWritten, job->plan);
+    return kRunWriteFailed;
+  }
+  SessionMessageFormat(session, messages::kPlanWritten, plan.ranges.count, plan.owner, plan.table,
+                       plan.partition[0] != '\0' ? ":" : "", plan.partition, job->plan);
+  return kRunOk;
 }
 
 }  // namespace
@@ -247,6 +354,14 @@ int CombinePieceStatuses(const int* statuses, int count) {
 
 int RunParallel(UnloadHandle* job, DbSession* session) {
   if (CheckParallelJob(job, session) != 0) return kRunRefused;
+  // A pieces run reads everything it cuts by from the plan; a plan run cuts and writes it.
+  const bool pieces_run = job->pieces[0] != '\0';
+  const bool plan_run = !pieces_run && job->plan[0] != '\0';
+  auto plan = std::make_unique<SplitPlan>();
+  if (pieces_run) {
+    if (ReadPlan(job, session, plan.get()) != 0) return kRunRefused;
+    if (TakeFromPlan(job, *plan, session) != 0) return kRunRefused;
+  }
   SplitPartitionName(job);
   SplitOwnerName(job);
 
@@ -267,6 +382,16 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
                          job->part);
     return kSplitRefused;
   }
+  if (owner[0] == '\0') {
+    QueryCurrentUser(session, owner);
+    if (std::strchr(owner, '\'') != nullptr) owner[0] = '\0';  // never pasted into a literal
+  }
+  if (pieces_run && (std::strcmp(owner, plan->owner) != 0 || std::strcmp(table, plan->table) != 0 ||
+                     std::strcmp(partition, plan->partition) != 0)) {
+    SessionMessageFormat(session, messages::kPlanOtherTable, job->plan, plan->owner, plan->table,
+                         plan->partition[0] != '\0' ? ":" : "", plan->partition);
+    return kRunRefused;
+  }
   // The statements read the table the ranges are cut from: the named owner's, not the table of
   // that name the logged-on user may have as well.
   char table_ref[2 * kNameBytes];
@@ -280,14 +405,16 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   }
   std::memcpy(job->split, table_sql, sizeof job->split);
   std::memcpy(job->part, partition, sizeof job->part);
-  if (owner[0] == '\0') {
-    QueryCurrentUser(session, owner);
-    if (std::strchr(owner, '\'') != nullptr) owner[0] = '\0';  // never pasted into a literal
-  }
   std::memcpy(job->split_owner, owner, sizeof job->split_owner);
 
+  // One point in time for every piece: taken here, before the first one starts.
+  if (IsCurrentScn(job->scn) && ResolveCurrentScn(session, job->scn, sizeof job->scn) != 0) {
+    return kRunQueryFailed;
+  }
   PieceTemplate base;
   base.job = job;
+  base.as_of[0] = '\0';
+  if (job->scn[0] != '\0') std::snprintf(base.as_of, sizeof base.as_of, " AS OF SCN %s", job->scn);
   std::memcpy(base.file, job->file, sizeof base.file);
   std::memcpy(base.log, job->log, sizeof base.log);
   if (!PiecePattern(base.file, sizeof base.file) || !PiecePattern(base.log, sizeof base.log)) {
@@ -300,16 +427,36 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   }
 
   auto ranges = std::make_unique<RowidRangeList>();
-  int status = SplitRowidRanges(session, owner, table, partition,
-                                static_cast<uint32_t>(job->degree), ranges.get());
-  if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
+  if (pieces_run) {
+    if (SelectPlannedPieces(job, *plan, session, ranges.get()) != 0) return kRunRefused;
+  } else {
+    int status = SplitRowidRanges(session, owner, table, partition,
+                                  static_cast<uint32_t>(job->degree), ranges.get());
+    if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
+  }
+  if (plan_run) {
+    std::memset(plan.get(), 0, sizeof *plan);
+    std::memcpy(plan->owner, owner, sizeof plan->owner);
+    std::memcpy(plan->table, table, sizeof plan->table);
+    std::memcpy(plan->partition, partition, sizeof plan->partition);
+    std::snprintf(plan->scn, sizeof plan->scn, "%s", job->scn);
+    plan->degree = static_cast<uint32_t>(job->degree);
+    plan->ranges = *ranges;
+    // Pieces read through MINRID and MAXRID, so a table without ranges gets its empty range.
+    if (ranges->count == 0 &&
+        EmptyTableRange(job, source, base.as_of, session, &plan->ranges) != 0) {
+      return kParallelFailed;
+    }
+    return WritePlan(job, *plan, session);
+  }
 
   const bool user_query = job->query[0] != '\0';
   std::memcpy(base.query, job->query, sizeof base.query);
   if (ranges->count == 0) return RunWithoutRanges(&base, source, session);
   if (!user_query) {
     std::snprintf(base.query, sizeof base.query,
-                  "SELECT * FROM %s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref);
+                  "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref,
+                  base.as_of);
   }
   base.ranged = true;
   return RunPieces(base, ranges.get(), static_cast<int>(ranges->count), session);

@@ -29,6 +29,9 @@ class Refusals : public ProgramFolderTest {
     WriteFile(Path("long.par"),
               "query=select * from T where " + std::string(33000, ' ') + "id=1\n");
     WriteFile(Path("out.bin"), std::string(100, 'x'));
+    WriteFile(Path("other.plan"),
+              "ROWFLUME SPLIT PLAN\nVERSION=1\nOWNER=NOBODY\nTABLE=OTHER\nPARTITION=\nSCN=\n"
+              "DEGREE=2\nPIECES=1\nPIECE=1 AAAAAAAAAAAAAAAAAA AAAAAAAAAAAAAAAAAA\nEND\n");
   }
 
   std::vector<std::string> Names() const {
@@ -83,6 +86,17 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       // its range.
       {{query, ":x=5", "file=t.txt"}, 3, "ORA-01036: illegal variable name/number"},
       {{ranged, "split=T", "degree=2", "file=t_%p.txt"}, 4, "must read its range with :minrid"},
+      // A point in time that is none, and plans that cannot be run as they are.
+      {{query, "scn=yesterday", "file=t.txt"}, 4, "scn=yesterday is neither CURRENT nor"},
+      {{"pieces=1", "file=t_%p.txt"}, 4, "pieces=1 needs plan=FILE"},
+      {{"plan=other.plan", "file=t_%p.txt"}, 4, "needs split= and degree= to write it"},
+      {{"plan=other.plan", "pieces=1-x", "file=t_%p.txt"}, 4, "pieces=1-x is not a list"},
+      {{"plan=long.sql", "pieces=1", "file=t_%p.txt"}, 4, "long.sql is not a valid split plan"},
+      {{"plan=other.plan", "pieces=2", "file=t_%p.txt"}, 4, "Piece 2 is not in plan other.plan"},
+      {{"plan=other.plan", "pieces=1", "split=T", "file=t_%p.txt"},
+       4,
+       "was made for NOBODY.OTHER, not for this table"},
+      {{"plan=other.plan", "pieces=1", "scn=42", "file=t_%p.txt"}, 4, "reads at SCN (none)"},
       // Outputs that would replace or interleave each other.
       {{query, "split=T", "degree=2", "file=-"}, 4, "file=- cannot take the rows of 2 parallel"},
       {{query, "split=T", "degree=2", "file=-cat > all.txt"}, 4, "put %p into it"},

@@ -162,6 +162,34 @@ TEST_F(ParallelUnload, PiecesTogetherEqualTheSerialUnload) {
   }
 }
 
+// A plan made on one host, its pieces run by three other processes (5 + 5 + 3): their files
+// are the files of the one-process unload of the same plan, byte for byte, control file
+// included, and a piece of another plan or table is refused.
+TEST_F(ParallelUnload, PlannedPiecesRunApartFormTheOneProcessUnload) {
+  ProgramRun plan = Run({"split=BIG", "degree=16", "plan=big.plan"});
+  ASSERT_EQ(plan.status, 0) << plan.out << plan.err;
+  EXPECT_NE(plan.out.find("Split plan of 13 pieces of SCOTT.BIG written to big.plan"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_TRUE(Files("BIG").empty());  // a plan run unloads nothing
+  for (const char* pieces : {"1-5", "6,7,8,9,10", "11 - 13"}) {
+    ProgramRun run = Run({"plan=big.plan", std::string("pieces=") + pieces, "file=apart_%p.txt"});
+    ASSERT_EQ(run.status, 0) << pieces << run.out << run.err;
+  }
+  std::string control = ReadFile(dir_ + "/BIG_sqlldr.ctl");
+  ASSERT_NE(control.find("apart_%p.txt"), std::string::npos);
+  control.replace(control.find("apart_"), 6, "whole_");
+  ProgramRun whole = Run({"split=BIG", "degree=16", "file=whole_%p.txt"});
+  ASSERT_EQ(whole.status, 0) << whole.out;
+  std::vector<std::string> apart = Files("apart_");
+  ASSERT_EQ(apart.size(), 13u);
+  for (const std::string& name : apart) {
+    EXPECT_EQ(ReadFile(dir_ + "/" + name), ReadFile(dir_ + "/whole_" + name.substr(6))) << name;
+  }
+  EXPECT_EQ(control, ReadFile(dir_ + "/BIG_sqlldr.ctl"));
+  EXPECT_TRUE(SortedRows(apart) == SerialRows());
+}
+
 // Each piece feeds a command of its own; one started per piece, the files together hold the
 // table once.
 // Pieces call the client at the same time: every environment of a parallel run is threaded.
