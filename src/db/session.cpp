@@ -196,32 +196,38 @@ bool ResolveConnect(char* out, int out_size, const char* connect) {
   return fits;
 }
 
-int ParseUserString(const char* user_string, LogonCredentials* credentials, char* message,
-                    size_t message_size) {
-  memset(credentials, 0, sizeof(*credentials));
-  if (message != nullptr && message_size > 0) message[0] = '\0';
-  const char* text = user_string != nullptr ? user_string : "";
+UserStringParts SplitUserString(const char* text) {
   const size_t length = strlen(text);
-
+  UserStringParts parts = {0, length, 0, nullptr};
   bool quoted = false;
   size_t pos = 0;
   while (pos < length && text[pos] != '/' && !(text[pos] == '@' && !quoted)) {
     if (text[pos] == '"') quoted = !quoted;
     ++pos;
   }
-  const size_t user_length = pos;
-  size_t password_start = length;
-  size_t password_length = 0;
-  const char* connect = nullptr;  // the connect identifier; none without an at sign
+  parts.user_length = pos;
   if (pos < length && text[pos] == '/') {
-    password_start = ++pos;
+    parts.password_start = ++pos;
     while (pos < length && !(text[pos] == '@' && !quoted)) {
       if (text[pos] == '"') quoted = !quoted;
       ++pos;
     }
-    password_length = pos - password_start;
+    parts.password_length = pos - parts.password_start;
   }
-  if (pos < length) connect = text + pos + 1;  // text[pos] is the at sign
+  if (pos < length) parts.connect = text + pos + 1;  // text[pos] is the at sign
+  return parts;
+}
+
+int ParseUserString(const char* user_string, LogonCredentials* credentials, char* message,
+                    size_t message_size) {
+  memset(credentials, 0, sizeof(*credentials));
+  if (message != nullptr && message_size > 0) message[0] = '\0';
+  const char* text = user_string != nullptr ? user_string : "";
+  const UserStringParts parts = SplitUserString(text);
+  const size_t user_length = parts.user_length;
+  const size_t password_start = parts.password_start;
+  const size_t password_length = parts.password_length;
+  const char* connect = parts.connect;
 
   // SYS with a password and a connect identifier is a SYSDBA logon with database credentials on
   // that database; without a password it is external credentials there (a wallet entry), and

@@ -68,6 +68,17 @@ struct LogonCredentials {
   uint32_t mode;                  // OCI_DEFAULT or OCI_SYSDBA
 };
 
+// Where the parts of a user string lie (the grammar is ParseUserString's): the user name from
+// the start, the password (length 0 when there is none), and the connect identifier after the
+// at sign, null when there is none.
+struct UserStringParts {
+  size_t user_length;
+  size_t password_start;
+  size_t password_length;
+  const char* connect;
+};
+UserStringParts SplitUserString(const char* text);
+
 // Parses a user string, user[/password][@connect], into logon credentials.
 // - A double quote flips an inside-quotes flag and stays part of the text. The user name ends at
 //   the first slash (even inside quotes) or at the first at sign outside quotes; the password

@@ -92,6 +92,19 @@ void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
   }
 }
 
+char* UserStringArgument(int arg_idx, char* arg) {
+  static constexpr char kParfile[] = "parfile=";
+  if (EqualIgnoringCase(arg, kParfile, sizeof kParfile - 1) || EqualIgnoringCase(arg, "-si")) {
+    return nullptr;
+  }
+  if (!IsKnownKeyword(arg)) return arg_idx == 1 ? arg : nullptr;
+  KeywordValue split = SplitKeywordValue(arg);
+  if (split.keyword_length != 4 || !EqualIgnoringCase(arg + split.keyword_start, "user", 4)) {
+    return nullptr;
+  }
+  return arg + split.value_start;
+}
+
 void CollectBindArguments(UnloadHandle* job, int argc, char** argv) {
   for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
     const char* arg = argv[arg_idx];

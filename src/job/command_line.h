@@ -18,6 +18,10 @@ constexpr int kQueryLimit = 32767;          // characters of the query with the 
 // taken whole as the user string; elsewhere it is ignored.
 void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv);
 
+// The user string an argument gives, as ApplyOptionArguments takes it (a "user=" item, or an
+// unknown item in first position), pointing into arg; null when it gives none.
+char* UserStringArgument(int arg_idx, char* arg);
+
 // Argument pass 2: every ":name=value" argument fills the next bind entry. ":" alone or ":=..."
 // is skipped, and a name without "=" gets an empty value. More than kMaxCommandLineBinds
 // entries, a name over 30 or a value over 127 characters refuse the job.

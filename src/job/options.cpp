@@ -479,6 +479,11 @@ const char* FirstCutOption(const UnloadHandle* job, int* limit) {
   return nullptr;
 }
 
+bool IsKnownKeyword(const char* item) {
+  KeywordValue split = SplitKeywordValue(item);
+  return FindOption(item + split.keyword_start, split.keyword_length) != nullptr;
+}
+
 int SetOption(UnloadHandle* job, const char* item) {
   KeywordValue split = SplitKeywordValue(item);
   const KeywordEntry* entry = FindOption(item + split.keyword_start, split.keyword_length);

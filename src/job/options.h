@@ -19,6 +19,9 @@ struct KeywordValue {
 // Splits "keyword = value". An item without "=" is all keyword with an empty value.
 KeywordValue SplitKeywordValue(const char* item);
 
+// True when the item's keyword is one SetOption knows.
+bool IsKnownKeyword(const char* item);
+
 // Applies one item. Returns 1 when the keyword is known (even when its value is then ignored,
 // as an unknown text preset), 0 when it is not; the record changes only for a known keyword.
 // Numbers are clamped without a message. A text longer than its option's limit is stored cut and

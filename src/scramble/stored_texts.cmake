@@ -23,7 +23,10 @@ else()
   set(scramble_tool rowflume_scramble_texts)
 endif()
 
-set(STORED_TEXTS_SOURCE ${CMAKE_SOURCE_DIR}/src/scramble/stored_texts.txt)
+# The banner carries the project's version: the definitions are configured first.
+configure_file(${CMAKE_SOURCE_DIR}/src/scramble/stored_texts.txt ${GENERATED_DIR}/stored_texts.txt
+               @ONLY)
+set(STORED_TEXTS_SOURCE ${GENERATED_DIR}/stored_texts.txt)
 set(STORED_TEXTS_HEADERS ${GENERATED_DIR}/stored_texts.h ${GENERATED_DIR}/stored_text_ids.h)
 add_custom_command(
   OUTPUT ${STORED_TEXTS_HEADERS}

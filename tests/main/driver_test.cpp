@@ -14,6 +14,8 @@
 #include "support/files.h"
 #include "support/job.h"
 #include "support/program_run.h"
+#include "support/sqlite_file.h"
+#include "version.h"
 
 namespace rowflume {
 namespace {
@@ -103,6 +105,84 @@ TEST(Driver, QueryGoesOnToTheDatabaseStep) {
   EXPECT_STREQ(job->user, "/");
   EXPECT_STREQ(job->split, "EMP");
 }
+
+// The conventions of command-line tools beside the keywords: version and help succeed, a bare
+// call still shows the keywords and fails.
+TEST(Driver, VersionAndHelpSucceed) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, std::string("rowflume ") + ROWFLUME_VERSION + "\n"},
+      {{"-V"}, 0, std::string("rowflume ") + ROWFLUME_VERSION + "\n"},
+      {{"--help"}, 0, UsageText(true)},
+      {{"user=scott/tiger", "-h"}, 0, UsageText(true)},
+      {{}, 1, UsageText(false)},
+  };
+  for (const Case& c : cases) {
+    ProgramRun run = RunProgram(".", c.args);
+    EXPECT_EQ(run.status, c.status) << c.out;
+    EXPECT_EQ(run.out, c.out);
+  }
+  EXPECT_NE(BannerLine(StoredText::kBannerLine1).find(ROWFLUME_VERSION), std::string::npos);
+}
+
+// Once read, a password is no longer in the arguments (which ps shows every user of the
+// machine), while the job keeps it; nothing else of the command line changes.
+TEST(Driver, PasswordsLeaveTheArguments) {
+  const std::string scrambled(80, 'a');  // all hex: a scrambled user string
+  struct Case {
+    std::string arg;
+    std::string shown;   // the argument afterwards, up to its first NUL
+    bool first = false;  // given in first position, without keyword
+  };
+  const Case cases[] = {
+      {"user=scott/tiger@orcl", "user=scott/***@orcl"},
+      {"USER = scott/tiger", "USER = scott/***"},
+      {"user=scott/t@orcl", "user=scott/*@orcl"},
+      {"user=sys/\"p@ss\"@db", "user=sys/***@db"},
+      {"user=scott@orcl", "user=scott@orcl"},
+      {"user=/", "user=/"},
+      {"user=" + scrambled, "user=***"},
+      {"scott/tiger@sqlite:demo.db", "scott/***@sqlite:demo.db", true},
+      {"query=scott/tiger@x", "query=scott/tiger@x"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"query=emp", c.arg};
+    if (c.first) std::swap(args[0], args[1]);
+    Argv argv(args);
+    auto job = std::make_unique<UnloadHandle>();
+    PrepareCommandLineJob(job.get(), argv.argc(), argv.argv());
+    const char* shown = argv.argv()[c.first ? 1 : 2];
+    EXPECT_EQ(std::string(shown), c.shown) << c.arg;
+    // The freed bytes are cleared, so no part of the password stays in the argument's memory.
+    if (c.shown != c.arg) {
+      const std::string memory(shown, c.arg.size());
+      EXPECT_EQ(memory.find("tiger"), std::string::npos) << c.arg;
+      EXPECT_EQ(memory.find(scrambled), std::string::npos);
+    }
+    if (c.arg.find("query=") != 0 && c.arg.rfind('/') != std::string::npos && c.arg != "user=/") {
+      EXPECT_NE(std::string(job->user).find('/'), std::string::npos) << c.arg;
+    }
+  }
+}
+
+#if defined(__linux__)
+// What other users see of a running unload: /proc/PID/cmdline, read while it runs.
+TEST(Driver, RunningUnloadShowsNoPassword) {
+  const std::string dir = MakeTempDir();
+  ASSERT_TRUE(SqliteFile(dir + "/t.db").Exec("CREATE TABLE T (X NUMBER);"));
+  ProgramRun run = RunShell(dir, ShellQuote(ROWFLUME_BINARY) +
+                                     " user=scott/tiger@sqlite:t.db "
+                                     "query=t "
+                                     "'file=-sleep 2; cat >/dev/null' & sleep 0.5; "
+                                     "tr '\\0' ' ' < /proc/$!/cmdline; wait");
+  EXPECT_NE(run.out.find("user=scott/***@sqlite:"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("tiger"), std::string::npos) << run.out;
+}
+#endif
 
 TEST(Driver, CryptPrintsOneLineAndStops) {
   ProgramRun run = RunProgram(".", {"crypt=yes", "user=scott/tiger@orcl", "query=emp"});
