@@ -479,6 +479,10 @@ const char* FirstCutOption(const UnloadHandle* job, int* limit) {
   return nullptr;
 }
 
+const char* KeywordAt(size_t index) {
+  return index < sizeof kOptions / sizeof kOptions[0] ? kOptions[index].name : nullptr;
+}
+
 bool IsKnownKeyword(const char* item) {
   KeywordValue split = SplitKeywordValue(item);
   return FindOption(item + split.keyword_start, split.keyword_length) != nullptr;

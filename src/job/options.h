@@ -19,6 +19,9 @@ struct KeywordValue {
 // Splits "keyword = value". An item without "=" is all keyword with an empty value.
 KeywordValue SplitKeywordValue(const char* item);
 
+// The keywords SetOption knows, in the order of its table; null past the last.
+const char* KeywordAt(size_t index);
+
 // True when the item's keyword is one SetOption knows.
 bool IsKnownKeyword(const char* item);
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "job/options.h"
 #include "support/files.h"
 #include "support/job.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
@@ -400,6 +402,36 @@ TEST(Usage, ExactText) {
   WriteUsage(out, banner, true);
   EXPECT_EQ(ContentOf(out), head + every_keyword + tail);
   std::fclose(out);
+}
+
+// The shell completion offers exactly the keywords the parser knows, and completes layouts.
+TEST(ShellCompletion, OffersEveryKeywordAndTheLayouts) {
+  const std::string script = ReadFile(std::string(ROWFLUME_SOURCE_DIR) + "/dist/rowflume.bash");
+  const size_t start = script.find("keywords=\"");
+  ASSERT_NE(start, std::string::npos);
+  std::vector<std::string> offered;
+  std::string word;
+  for (size_t pos = start + 10; script[pos] != '"'; ++pos) {
+    if (script[pos] == '=') {
+      offered.push_back(word);
+      word.clear();
+    } else if (script[pos] != ' ' && script[pos] != '\n') {
+      word += script[pos];
+    }
+  }
+  std::vector<std::string> known = {"parfile"};
+  for (size_t idx = 0; KeywordAt(idx) != nullptr; ++idx) known.push_back(KeywordAt(idx));
+  std::sort(offered.begin(), offered.end());
+  std::sort(known.begin(), known.end());
+  EXPECT_EQ(offered, known);
+#if !defined(_WIN32)
+  ProgramRun run =
+      RunShell(".",
+               "bash -c 'source \"$0\"; COMP_LINE=\"rowflume text=my\"; "
+               "COMP_POINT=16; _rowflume; echo \"${COMPREPLY[*]}\"' " +
+                   ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/dist/rowflume.bash"));
+  EXPECT_EQ(run.out, "MYSQL MYSQLINS\n") << run.err;
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Makes the packages into build/packages: from the Linux release build a Debian package
+# (rowflume_VERSION_amd64.deb) and a tarball, and from the Windows builds a zip per
+# architecture (win64, win32). Builds what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+command -v dpkg-shlibdeps >/dev/null || {
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq dpkg-dev
+}
+for preset in release windows-x86_64 windows-i686; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target rowflume rowflume_shared
+  (cd "build/$preset" && cpack -B "$PWD/../packages" >/dev/null)
+done
+rm -rf build/packages/_CPack_Packages
+ls -l build/packages
