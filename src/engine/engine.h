@@ -76,7 +76,8 @@
 // and a statement is executed with a bind named MINRID whose value is listed there with
 // remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
 // old: rollback segment number  with name "" too small". Databases without that table never
-// write anything for it.
+// write anything for it. Lowering remaining is a commit: the SCN moves on, and reads at the SCN
+// before it fail with ORA-01555 from then on, as they would on a server whose undo is gone.
 // System change numbers (flashback.h): SELECT CURRENT_SCN FROM V$DATABASE (a one-row view) and
 // DBMS_FLASHBACK.GET_SYSTEM_CHANGE_NUMBER in a query (SYS. before it and "()" after it optional)
 // give the database's current SCN: the sum of the file change counters (bytes 24..27) of the main
