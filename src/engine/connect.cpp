@@ -10,6 +10,7 @@
 #include "common/ascii.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
+#include "engine/flashback.h"
 #include "engine/handles.h"
 #include "platform/platform.h"
 
@@ -44,6 +45,7 @@ int SetupConnection(Server* server) {
       "INSERT INTO temp.dual VALUES('X', NULL, NULL);";
   int rc = sqlite3_exec(server->db, setup, nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = RegisterDictionary(server->db, &server->catalog);
+  if (rc == SQLITE_OK) rc = RegisterFlashback(server->db, server);
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_function(server->db, "rowflume_null_note", 1, SQLITE_UTF8, server, NullNote,
                                  nullptr, nullptr);

@@ -76,7 +76,25 @@
 // and a statement is executed with a bind named MINRID whose value is listed there with
 // remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
 // old: rollback segment number  with name "" too small". Databases without that table never
-// write anything for it.
+// write anything for it. Lowering remaining is a commit: the SCN moves on, and reads at the SCN
+// before it fail with ORA-01555 from then on, as they would on a server whose undo is gone.
+// System change numbers (flashback.h): SELECT CURRENT_SCN FROM V$DATABASE (a one-row view) and
+// DBMS_FLASHBACK.GET_SYSTEM_CHANGE_NUMBER in a query (SYS. before it and "()" after it optional)
+// give the database's current SCN: the sum of the file change counters (bytes 24..27) of the main
+// database and of each schema file the connection attached, which grows by one with every commit
+// to one of those files, whoever makes it. Two forms hold a query to the state of SCN n:
+// "AS OF SCN n" after a table (n a number literal; an alias may follow), and the session's
+// flashback, which the block "BEGIN DBMS_FLASHBACK.ENABLE_AT_SYSTEM_CHANGE_NUMBER(n); END;" turns
+// on for every later query of the session until "BEGIN DBMS_FLASHBACK.DISABLE; END;". Such a
+// query runs inside a read transaction opened at execute, whose SCN must be n, and kept until its
+// data ends or it is released, so that it reads exactly that state (its other tables too). No
+// undo is kept: once the database has moved past n the query fails with ORA-01555 (the fault
+// hook's text); an SCN ahead of the current one, 0, negative or anything but a number literal
+// fails with ORA-08181. Enabling takes an SCN not ahead of the current one (else ORA-08181), and
+// not while enabled (ORA-08184). While such a transaction is open, a statement of its connection
+// that writes is refused with ORA-08182; V$DATABASE or the function in a statement that is no
+// query fail with ORA-08187. With a file in WAL mode every one of them fails with "ORA-03001:
+// unimplemented feature": no number the files keep grows across the WAL's restarts.
 // Row counts, as a client's: OCI_ATTR_ROWS_FETCHED is the rows of the last fetch and
 // OCI_ATTR_ROW_COUNT the rows of all fetches since execute, a ub4 that wraps past 2^32 - 1.
 // Row count hook, for tests: when the environment variable ROWFLUME_ENGINE_ROW_COUNT_START holds

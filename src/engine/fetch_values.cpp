@@ -415,6 +415,8 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
       int rc = sqlite3_step(stmt->st);
       if (stmt->server->aggregate_nulls != nulls_before) stmt->null_in_aggregate = true;
       if (rc == SQLITE_DONE) {
+        // A read at an SCN lets go of the database at the end of its data, not at its release.
+        if (stmt->in_snapshot) stmt->Finalize();
         stmt->finished = true;
         break;
       }
@@ -422,8 +424,10 @@ sword FetchRows(Stmt* stmt, Error* error, ub4 nrows) {
         stmt->finished = true;
         stmt->rows_fetched = row;
         stmt->row_count += row;
-        return FailSqlite(error, stmt->session, rc, sqlite3_errmsg(sqlite3_db_handle(stmt->st)),
-                          nullptr);
+        sword status = FailSqlite(error, stmt->session, rc,
+                                  sqlite3_errmsg(sqlite3_db_handle(stmt->st)), nullptr);
+        if (stmt->in_snapshot) stmt->Finalize();
+        return status;
       }
     }
     stmt->row_pending = false;

@@ -8,6 +8,7 @@
 
 #include "common/ascii.h"
 #include "engine/engine.h"
+#include "engine/flashback.h"
 #include "engine/handles.h"
 #include "engine/ora_errors.h"
 #include "platform/platform.h"
@@ -75,6 +76,7 @@ Stmt::~Stmt() {
 void Stmt::Finalize() {
   if (st) sqlite3_finalize(st);
   st = nullptr;
+  LeaveSnapshot(this);
   row_pending = false;
   finished = true;
 }

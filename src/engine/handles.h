@@ -73,6 +73,10 @@ struct Server : Handle {
   uint64_t aggregate_nulls = 0;  // NULLs an aggregate has skipped on this connection, ever
   ub2 database_charset = 0;      // declared by the database (charsets.h); 0 none
   bool settings_read = false;    // database_charset has been looked up
+  // The read transaction that statements reading at an SCN share (flashback.h).
+  int snapshot_statements = 0;  // statements inside it
+  bool snapshot_began = false;  // the engine began it, and ends it when the last one leaves
+  uint64_t scn = 0;             // the SCN of its state
 };
 
 struct Session : Handle {
@@ -84,7 +88,8 @@ struct Session : Handle {
   DateFormat date_format;
   DateFormat timestamp_format;
   DateFormat timestamp_tz_format;
-  char decimal_character;  // of number text: NLS_NUMERIC_CHARACTERS' first character
+  char decimal_character;     // of number text: NLS_NUMERIC_CHARACTERS' first character
+  int64_t flashback_scn = 0;  // DBMS_FLASHBACK's: every query reads at it; 0 while disabled
 };
 
 struct SvcCtx : Handle {
@@ -191,6 +196,7 @@ struct Stmt : Handle {
   bool row_pending = false;  // a row was stepped and not yet delivered
   bool finished = false;     // the result has been read to its end
   bool plan_ready = false;   // defines have their conversions for this execution
+  bool in_snapshot = false;  // reads at an SCN inside its connection's read transaction
   std::vector<ColumnType> columns;
   std::vector<std::string> names;
   std::vector<std::unique_ptr<Param>> params;

@@ -56,11 +56,18 @@ inline constexpr OraError kPartitionDoesNotExist{2149, "Specified partition does
 inline constexpr OraError kInvalidAlterSessionOption{2248, "invalid option for ALTER SESSION"};
 inline constexpr OraError kParentKeyNotFound{
     2291, "integrity constraint violated - parent key not found"};
+inline constexpr OraError kUnimplementedFeature{3001, "unimplemented feature"};
 inline constexpr OraError kNotConnected{3114, "not connected to ORACLE"};
 inline constexpr OraError kUnsupportedDatatype{3115,
                                                "unsupported network datatype or representation"};
 inline constexpr OraError kOutOfProcessMemory{4030, "out of process memory"};
 inline constexpr OraError kNumericOrValueError{6502, "PL/SQL: numeric or value error"};
+inline constexpr OraError kInvalidScn{8181, "specified number is not a valid system change number"};
+inline constexpr OraError kNotInFlashbackMode{8182,
+                                              "operation not supported while in Flashback mode"};
+inline constexpr OraError kFlashbackAlreadyEnabled{
+    8184, "attempting to re-enable Flashback while in Flashback mode"};
+inline constexpr OraError kSnapshotNotAllowedHere{8187, "snapshot expression not allowed here"};
 inline constexpr OraError kConnectIdentifierNotResolved{
     12154, "TNS:could not resolve the connect identifier specified"};
 inline constexpr OraError kInvalidNlsEnvironment{

@@ -1,5 +1,6 @@
 #include "engine/sql_rewrite.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -201,21 +202,92 @@ size_t ClosingBracket(const std::vector<Token>& tokens, size_t open) {
   return 0;
 }
 
+// The tokens of a statement; false when a quote is left open, which SQLite reports.
+bool Tokenize(const std::string& sql, std::vector<Token>* tokens) {
+  Scanner scanner(sql.data(), sql.size());
+  Token token;
+  while ((token.kind = scanner.Next(&token.text)) != Scanner::kEnd) {
+    if (token.kind == Scanner::kBad) return false;
+    token.start = scanner.TokenStart();
+    token.end = scanner.Position();
+    tokens->push_back(token);
+  }
+  return true;
+}
+
 }  // namespace
+
+int64_t ScnLiteral(std::string_view digits, bool negative) {
+  if (negative || digits.empty()) return 0;
+  int64_t value = 0;
+  for (char ch : digits) {
+    if (!IsAsciiDigit(ch) || value > (INT64_MAX - 9) / 10) return 0;
+    value = value * 10 + (ch - '0');
+  }
+  return value;
+}
+
+void TakeFlashbackForms(StatementPlan* plan) {
+  const std::string& sql = plan->sql;
+  std::vector<Token> tokens;
+  if (!Tokenize(sql, &tokens)) return;
+  std::string out;
+  size_t copied = 0;
+  bool changed = false;
+  auto replace = [&](size_t from, size_t to, const char* text) {
+    out.append(sql, copied, from - copied);
+    out += text;
+    copied = to;
+    changed = true;
+  };
+  for (size_t idx = 0; idx < tokens.size(); ++idx) {
+    const Token& token = tokens[idx];
+    if (IsName(token) && EqualIgnoringCase(token.text, "V$DATABASE")) plan->reads_scn = true;
+    if (IsWord(token, "AS") && idx + 2 < tokens.size() && IsWord(tokens[idx + 1], "OF") &&
+        IsWord(tokens[idx + 2], "SCN")) {
+      size_t number = idx + 3;
+      bool negative = false;
+      if (number < tokens.size() &&
+          (IsPunct(tokens[number], '-') || IsPunct(tokens[number], '+'))) {
+        negative = tokens[number].text[0] == '-';
+        ++number;
+      }
+      if (number >= tokens.size() || tokens[number].kind != Scanner::kWord) {
+        plan->refusal = &ora::kInvalidScn;
+        return;
+      }
+      plan->as_of_scns.push_back(ScnLiteral(tokens[number].text, negative));
+      replace(token.start, tokens[number].end, "");
+      idx = number;
+      continue;
+    }
+    // [SYS.]DBMS_FLASHBACK.GET_SYSTEM_CHANGE_NUMBER[()]
+    size_t package = idx;
+    if (IsWord(token, "SYS") && idx + 1 < tokens.size() && IsPunct(tokens[idx + 1], '.')) {
+      package = idx + 2;
+    }
+    if (package + 2 < tokens.size() && IsWord(tokens[package], "DBMS_FLASHBACK") &&
+        IsPunct(tokens[package + 1], '.') &&
+        IsWord(tokens[package + 2], "GET_SYSTEM_CHANGE_NUMBER")) {
+      size_t last = package + 2;
+      if (last + 2 < tokens.size() && IsPunct(tokens[last + 1], '(') &&
+          IsPunct(tokens[last + 2], ')')) {
+        last += 2;
+      }
+      replace(token.start, tokens[last].end, "rowflume_current_scn()");
+      plan->reads_scn = true;
+      idx = last;
+    }
+  }
+  if (!changed) return;
+  out.append(sql, copied, std::string::npos);
+  plan->sql = std::move(out);
+}
 
 void RewriteOracleForms(StatementPlan* plan) {
   const std::string& sql = plan->sql;
   std::vector<Token> tokens;
-  {
-    Scanner scanner(sql.data(), sql.size());
-    Token token;
-    while ((token.kind = scanner.Next(&token.text)) != Scanner::kEnd) {
-      if (token.kind == Scanner::kBad) return;
-      token.start = scanner.TokenStart();
-      token.end = scanner.Position();
-      tokens.push_back(token);
-    }
-  }
+  if (!Tokenize(sql, &tokens)) return;
   std::string out;
   size_t copied = 0;
   int depth = 0;

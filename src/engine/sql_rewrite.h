@@ -3,6 +3,9 @@
 // DBMS_ROWID.ROWID_CREATE, and partition clauses refused.
 #pragma once
 
+#include <cstdint>
+#include <string_view>
+
 #include "engine/sql_text.h"
 
 namespace rowflume::engine {
@@ -15,5 +18,16 @@ namespace rowflume::engine {
 // in the plan for describe. A partition clause names a partition SQLite cannot have: the plan
 // refuses the statement. Text the scanner cannot read stays as it is, for SQLite to report.
 void RewriteOracleForms(StatementPlan* plan);
+
+// Takes the flashback forms out of a query's plan->sql, before RewriteOracleForms reads the table
+// references: each "AS OF SCN number" after a table goes into plan->as_of_scns (the alias after
+// it stays); DBMS_FLASHBACK.GET_SYSTEM_CHANGE_NUMBER (optionally SYS. before it, "()" after it)
+// becomes the engine's SCN function; V$DATABASE or that function sets plan->reads_scn. AS OF SCN
+// followed by anything but a number literal refuses the query with ORA-08181.
+void TakeFlashbackForms(StatementPlan* plan);
+
+// The SCN a number literal names: its digits, after a minus sign when negative is set; 0 when
+// that is no valid SCN (not all digits, zero, negative, beyond 2^63 - 1).
+int64_t ScnLiteral(std::string_view digits, bool negative);
 
 }  // namespace rowflume::engine

@@ -1,5 +1,7 @@
 #include "engine/sql_text.h"
 
+#include <cstdint>
+
 #include "common/ascii.h"
 #include "engine/sql_rewrite.h"
 #include "engine/sql_scanner.h"
@@ -76,6 +78,62 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
   if (pairs == 0) Refuse(plan, ora::kMissingOrInvalidOption);
 }
 
+// BEGIN [SYS.]DBMS_FLASHBACK.ENABLE_AT_SYSTEM_CHANGE_NUMBER(number); END; or the same block
+// calling DISABLE[()]; the scanner stands after BEGIN. False for any other block.
+bool InspectFlashbackBlock(Scanner* scanner, StatementPlan* plan) {
+  std::string token;
+  auto next_is = [&](Scanner::Kind kind, const char* text) {
+    return scanner->Next(&token) == kind && EqualIgnoringCase(token, text);
+  };
+  Scanner::Kind kind = scanner->Next(&token);
+  if (kind == Scanner::kWord && EqualIgnoringCase(token, "SYS")) {
+    if (!next_is(Scanner::kPunct, ".")) return false;
+    kind = scanner->Next(&token);
+  }
+  if (kind != Scanner::kWord || !EqualIgnoringCase(token, "DBMS_FLASHBACK") ||
+      !next_is(Scanner::kPunct, ".") || scanner->Next(&token) != Scanner::kWord) {
+    return false;
+  }
+  int64_t scn = -1;
+  if (EqualIgnoringCase(token, "ENABLE_AT_SYSTEM_CHANGE_NUMBER")) {
+    if (!next_is(Scanner::kPunct, "(")) return false;
+    kind = scanner->Next(&token);
+    bool negative = kind == Scanner::kPunct && (token == "-" || token == "+");
+    if (negative) {
+      negative = token == "-";
+      kind = scanner->Next(&token);
+    }
+    // Anything but a number literal names no valid SCN.
+    scn = kind == Scanner::kWord ? ScnLiteral(token, negative) : 0;
+    while (kind != Scanner::kEnd && !(kind == Scanner::kPunct && token == ")")) {
+      kind = scanner->Next(&token);
+      if (kind == Scanner::kWord || kind == Scanner::kString) scn = 0;
+    }
+    if (kind == Scanner::kEnd) return false;
+  } else if (EqualIgnoringCase(token, "DISABLE")) {
+    Scanner after = *scanner;
+    if (after.Next(&token) == Scanner::kPunct && token == "(") {
+      if (after.Next(&token) != Scanner::kPunct || token != ")") return false;
+      *scanner = after;
+    }
+  } else {
+    return false;
+  }
+  if (!next_is(Scanner::kPunct, ";") || !next_is(Scanner::kWord, "END") ||
+      !next_is(Scanner::kPunct, ";")) {
+    return false;
+  }
+  // Nothing but blanks and semicolons may follow.
+  for (;;) {
+    kind = scanner->Next(&token);
+    if (kind == Scanner::kEnd) break;
+    if (kind != Scanner::kPunct || token != ";") return false;
+  }
+  plan->kind = StatementKind::kFlashback;
+  plan->flashback_scn = scn;
+  return true;
+}
+
 // One pass over the words: the placeholders, whether SYSDATE is named (a column of DUAL whose
 // clock is set before such a statement runs); true when the text ends inside a comment.
 bool ScanWords(const char* text, size_t len, StatementPlan* plan) {
@@ -132,6 +190,13 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       return;
     }
   }
+  if (plan->stmt_type == kStmtBegin) {
+    Scanner after_begin = scanner;
+    if (InspectFlashbackBlock(&after_begin, plan)) {
+      if (comment_open) plan->refusal = &ora::kCommentNotTerminated;
+      return;
+    }
+  }
   plan->sql.assign(text, len);
   // TRUNCATE TABLE name empties the table; SQLite spells that DELETE FROM name.
   if (kind == Scanner::kWord && EqualIgnoringCase(token, "TRUNCATE")) {
@@ -142,6 +207,7 @@ void InspectStatement(const char* text, size_t len, StatementPlan* plan) {
       plan->stmt_type = kStmtDelete;
     }
   }
+  if (plan->stmt_type == kStmtSelect) TakeFlashbackForms(plan);
   if (plan->stmt_type == kStmtSelect || plan->stmt_type == kStmtUpdate ||
       plan->stmt_type == kStmtDelete) {
     RewriteOracleForms(plan);

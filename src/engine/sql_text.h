@@ -29,6 +29,7 @@ constexpr ub2 kStmtDeclare = 9;
 enum class StatementKind : uint8_t {
   kSql,           // handed to SQLite
   kAlterSession,  // handled by the engine itself
+  kFlashback,     // DBMS_FLASHBACK.ENABLE_AT_SYSTEM_CHANGE_NUMBER or DISABLE in a block
 };
 
 // One NAME=VALUE pair of ALTER SESSION SET that the engine keeps.
@@ -47,6 +48,15 @@ struct StatementPlan {
   // partition named); null when there is none.
   const OraError* refusal = nullptr;
   std::vector<SessionSetting> settings;  // ALTER SESSION settings to apply at execute
+  // The SCN of a DBMS_FLASHBACK block (kFlashback): the one ENABLE_AT_SYSTEM_CHANGE_NUMBER names
+  // (0 for one that is no valid number), or -1 for DISABLE.
+  int64_t flashback_scn = -1;
+  // The SCNs of the query's AS OF SCN clauses, removed from sql: each must be the database's
+  // current SCN when the query runs. 0 stands for a number that is no valid SCN.
+  std::vector<int64_t> as_of_scns;
+  // The query names V$DATABASE or DBMS_FLASHBACK.GET_SYSTEM_CHANGE_NUMBER, which report the SCN
+  // the statement reads at.
+  bool reads_scn = false;
   // Names of the statement's placeholders (":name"), without the colon, as written; a bind to
   // any other name is refused at once.
   std::vector<std::string> placeholders;

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/fetch_values.h"
+#include "engine/flashback.h"
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
 #include "engine/sql_scanner.h"
@@ -188,6 +189,40 @@ void Describe(Stmt* stmt) {
   }
 }
 
+// A query held to SCNs (its AS OF SCN clauses, the session's DBMS_FLASHBACK) or reporting the SCN
+// runs inside its connection's read transaction, on a state whose SCN is each one it asks for.
+sword EnterScn(Stmt* stmt, Error* error) {
+  const StatementPlan& plan = stmt->plan;
+  const int64_t session_scn = stmt->session->flashback_scn;
+  if (!plan.reads_scn && plan.as_of_scns.empty() && session_scn == 0) return OCI_SUCCESS;
+  sword status = EnterSnapshot(stmt, error);
+  if (status == OCI_SUCCESS && session_scn != 0) {
+    status = CheckScn(session_scn, stmt->server->scn, error);
+  }
+  for (int64_t wanted : plan.as_of_scns) {
+    if (status == OCI_SUCCESS) status = CheckScn(wanted, stmt->server->scn, error);
+  }
+  return status;
+}
+
+// BEGIN DBMS_FLASHBACK.ENABLE_AT_SYSTEM_CHANGE_NUMBER(n); END; and its DISABLE. Enabling takes an
+// SCN the database has reached; one it has moved past is accepted, and the queries then fail.
+sword RunFlashbackBlock(const StatementPlan& plan, Server* server, Session* session, Error* error) {
+  if (plan.flashback_scn < 0) {
+    session->flashback_scn = 0;
+    return OCI_SUCCESS;
+  }
+  if (session->flashback_scn != 0) return Fail(error, ora::kFlashbackAlreadyEnabled);
+  uint64_t current = 0;
+  sword status = CurrentScn(server, error, &current);
+  if (status != OCI_SUCCESS) return status;
+  if (plan.flashback_scn == 0 || static_cast<uint64_t>(plan.flashback_scn) > current) {
+    return Fail(error, ora::kInvalidScn);
+  }
+  session->flashback_scn = plan.flashback_scn;
+  return OCI_SUCCESS;
+}
+
 }  // namespace
 
 sword StmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* text, ub4 stmt_len,
@@ -282,6 +317,9 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   }
 
   if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
+  if (plan.kind == StatementKind::kFlashback) {
+    return RunFlashbackBlock(plan, server, session, error);
+  }
   if (plan.uses_sysdate && server->set_clock) {
     sqlite3_step(server->set_clock);
     sqlite3_reset(server->set_clock);
@@ -305,13 +343,21 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   }
   stmt->st = st;
   stmt->finished = false;
+  const bool is_query = sqlite3_column_count(st) > 0;
   sword status = ApplyBinds(stmt, error);
   if (status == OCI_SUCCESS) status = InjectedFault(stmt, server, error);
+  if (status == OCI_SUCCESS && is_query) status = EnterScn(stmt, error);
+  // A write would join the read transaction of the connection's reads at an SCN and commit only
+  // when it ends, if at all.
+  if (status == OCI_SUCCESS && !is_query && server->snapshot_statements > 0 &&
+      !sqlite3_stmt_readonly(st)) {
+    status = Fail(error, ora::kNotInFlashbackMode);
+  }
   if (status != OCI_SUCCESS) {
     stmt->Finalize();
     return status;
   }
-  if (sqlite3_column_count(st) > 0) {
+  if (is_query) {
     // A query: run it up to its first row, which describes expressions without a declared
     // type and is kept for the first fetch.
     stmt->is_query = true;
@@ -330,6 +376,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
     }
     Describe(stmt);
     stmt->executed = true;
+    if (stmt->finished && stmt->in_snapshot) stmt->Finalize();
     if (iters > 0) return FetchRows(stmt, error, iters);
     return OCI_SUCCESS;
   }
