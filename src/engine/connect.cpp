@@ -94,17 +94,13 @@ sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4
   }
   if (path.empty() || path.find('\0') != std::string::npos)
     return Fail(error, ora::kConnectIdentifierNotResolved);
-  // The file must exist and be readable; it is never created. Without write access it is opened
-  // read-only so that unloading from it still works.
-  std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (probe == nullptr) return Fail(error, ora::kConnectIdentifierNotResolved);
-  std::fclose(probe);
-  probe = std::fopen(path.c_str(), "r+b");
-  bool writable = probe != nullptr;
-  if (probe) std::fclose(probe);
-  int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  // The file must exist and be readable; it is never created. Without write access SQLite opens
+  // it read-only, so that unloading from it still works. Nothing else here opens the file: on
+  // POSIX systems closing any descriptor of a file drops every lock the process holds on it,
+  // which would let a writer commit under the reads of the other sessions of this process.
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const bool writable = rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 0;
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, 10000);
     // Reading the schema tells a database from any other file.

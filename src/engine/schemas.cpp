@@ -1,6 +1,7 @@
 #include "engine/schemas.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "common/ascii.h"
 #include "engine/sql_scanner.h"
@@ -35,13 +36,13 @@ bool AttachOne(sqlite3* db, const std::string& owner, const std::string& path,
     return false;
   }
   // The connection was opened without SQLITE_OPEN_CREATE, so ATTACH would not create the file
-  // either; looking first gives a clear reason.
-  std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (probe == nullptr) {
+  // either; looking first gives a clear reason. Looking, not opening: closing a descriptor of the
+  // file would drop the locks this process's other sessions hold on it.
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored)) {
     *detail = "cannot open " + path;
     return false;
   }
-  std::fclose(probe);
   std::string sql = "ATTACH DATABASE ?1 AS " + Quoted(owner, '"');
   sqlite3_stmt* st = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
