@@ -109,7 +109,7 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
                      [](const std::string& arg) { return arg.rfind("postsql=", 0) == 0; })) {
       args.push_back("postsql=" + delete_row);
     }
-    std::string command = ShellQuote(ROWFLUME_BINARY);
+    std::string command = ProgramWord();
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
     ProgramRun run = RunShell(dir_, command + c.shell_tail);
     SCOPED_TRACE(c.args.back().substr(0, 60) + " -> " + run.out.substr(0, 300) + run.err);
@@ -127,8 +127,8 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
 TEST_F(Refusals, InvalidNlsLangStopsTheRunWithTheClientsReason) {
   for (const char* nls_lang : {"AMERICAN_AMERICA.NOSUCHSET", ".AL16UTF16"}) {
     SCOPED_TRACE(nls_lang);
-    std::string command = "NLS_LANG=" + ShellQuote(nls_lang) + " " + ShellQuote(ROWFLUME_BINARY) +
-                          " " + ShellQuote(db_->user()) + " 'query=select * from T' file=t.txt";
+    std::string command = EnvironmentPrefix("NLS_LANG", nls_lang) + ProgramWord() + " " +
+                          ShellQuote(db_->user()) + " 'query=select * from T' file=t.txt";
     ProgramRun run = RunShell(dir_, command);
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.out.find("Cannot create the client environment; check NLS_LANG"),
