@@ -413,7 +413,8 @@ TEST_F(EndToEnd, RowCountWrapLosesNoRow) {
   EXPECT_EQ(Count(plain.out, "\n"), 15u);  // the header and 14 rows: fetches of 5, 5 and 4
 }
 
-TEST_F(EndToEnd, ResultCodes) {
+// A disk that fills up under the output file, or under standard output.
+TEST_F(EndToEnd, FullDiskFailsWithStatus2) {
   ProgramRun run = Unload({"query=orders", "file=/dev/full"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("ERROR -- Cannot write to file : /dev/full\n"), std::string::npos);
@@ -421,10 +422,12 @@ TEST_F(EndToEnd, ResultCodes) {
   ProgramRun full =
       RunShell(*dir_, ProgramWord() + " user=a/b@sqlite:demo.db query=orders file=- >/dev/full");
   EXPECT_EQ(full.status, 2);
+}
 
+TEST_F(EndToEnd, ResultCodes) {
   // Both statements run, before and after the rows.
-  run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
-                "postsql=insert into marker values (1)"});
+  ProgramRun run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
+                           "postsql=insert into marker values (1)"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(SqliteFile(Path("demo.db"), SqliteFile::Mode::kOpen).One("SELECT count(*) FROM marker"),
             "1");
