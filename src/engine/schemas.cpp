@@ -5,14 +5,26 @@
 
 #include "common/ascii.h"
 #include "engine/sql_scanner.h"
+#include "platform/platform.h"
 
 namespace rowflume::engine {
 namespace {
 
+// Windows names a folder with either slash, and starts a path at a root with a backslash or a
+// drive letter too.
+bool WindowsPaths() {
+  return DirectorySeparator() == '\\';
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  if (path[0] == '/') return true;
+  return WindowsPaths() && (path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+}
+
 // A schema path as the main database's folder sees it.
 std::string ResolvedPath(const std::string& main_path, const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  size_t slash = main_path.rfind('/');
+  if (path.empty() || IsAbsolutePath(path)) return path;
+  size_t slash = main_path.find_last_of(WindowsPaths() ? "/\\" : "/");
   if (slash == std::string::npos) return path;
   return main_path.substr(0, slash + 1) + path;
 }

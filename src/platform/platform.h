@@ -40,9 +40,9 @@ OutputStream* StdoutStream();
 // the whole process, never to be closed.
 OutputStream* StderrStream();
 
-// Makes the program's standard output and error carry bytes unchanged; on Windows the C library
-// would otherwise turn every line feed into CR LF. Called once by the program at start, never by
-// the library, whose host keeps its streams as it set them.
+// Makes the program's standard input, output and error carry bytes unchanged; on Windows the C
+// library would otherwise turn every line feed into CR LF, and read CR LF as a line feed. Called
+// once by the program at start, never by the library, whose host keeps its streams as it set them.
 void UseBinaryStandardStreams();
 
 // True when every byte was written.

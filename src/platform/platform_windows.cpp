@@ -284,7 +284,9 @@ int CloseStream(OutputStream* stream) {
 }
 
 void UseBinaryStandardStreams() {
-  for (std::FILE* standard : {stdout, stderr}) {
+  // Input too: the unscramble tool reads scrambled bytes from standard input, which text mode
+  // would cut at the first Ctrl-Z and strip of every CR before a line feed.
+  for (std::FILE* standard : {stdin, stdout, stderr}) {
     std::fflush(standard);
     // A process started without the stream has no descriptor for it (-2) and nothing to set.
     int fd = _fileno(standard);

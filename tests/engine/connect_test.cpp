@@ -124,19 +124,19 @@ TEST(EngineConnect, ExternalCredentialsNameTheOperatingSystemUser) {
   }
   const char* saved = std::getenv("USER");
   std::string saved_value = saved ? saved : "";
-  setenv("USER", "jdoe", 1);
+  SetEnvironment("USER", "jdoe");
   {
     Connection conn;
     ASSERT_EQ(conn.Logon(path, "", "", OCI_CRED_EXT, OCI_DEFAULT), OCI_SUCCESS);
     EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), "OPS$JDOE");
   }
-  unsetenv("USER");
+  UnsetEnvironment("USER");
   {
     Connection conn;
     ASSERT_EQ(conn.Logon(path, "", "", OCI_CRED_EXT, OCI_DEFAULT), OCI_SUCCESS);
     EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), "OPS$ROWFLUME");
   }
-  if (saved) setenv("USER", saved_value.c_str(), 1);
+  if (saved) SetEnvironment("USER", saved_value.c_str());
 }
 
 TEST(EngineConnect, UnwritableFileIsOpenedReadOnly) {

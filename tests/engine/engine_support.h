@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/oci_api.h"
+#include "support/environment.h"
 #include "support/files.h"
 #include "support/sqlite_file.h"
 
@@ -16,6 +17,8 @@ namespace rowflume::enginetest {
 using testing_support::Hex;
 using testing_support::MakeDatabase;
 using testing_support::PatternBytes;
+using testing_support::SetEnvironment;
+using testing_support::UnsetEnvironment;
 
 struct Connection {
   const OciApi* api;

@@ -73,9 +73,9 @@ TEST(EngineFetch, BatchesAcrossBoundaries) {
 
   // The test hook starts the cumulative count 3 below 2^32: it wraps as a client's does, while
   // the rows of each fetch stay right.
-  setenv("ROWFLUME_ENGINE_ROW_COUNT_START", "4294967293", 1);
+  SetEnvironment("ROWFLUME_ENGINE_ROW_COUNT_START", "4294967293");
   got = FetchAll(conn, 1000);
-  unsetenv("ROWFLUME_ENGINE_ROW_COUNT_START");
+  UnsetEnvironment("ROWFLUME_ENGINE_ROW_COUNT_START");
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0].total, 997u);
   EXPECT_EQ(got[2].fetched, 500u);
@@ -424,9 +424,9 @@ TEST(EngineFetch, DecimalCharacterOfTheClientsTerritoryAndOfTheSession) {
   };
   for (const Case& want : cases) {
     if (want.nls_lang != nullptr) {
-      setenv("NLS_LANG", want.nls_lang, 1);
+      SetEnvironment("NLS_LANG", want.nls_lang);
     } else {
-      unsetenv("NLS_LANG");
+      UnsetEnvironment("NLS_LANG");
     }
     Connection conn;
     ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
@@ -434,7 +434,7 @@ TEST(EngineFetch, DecimalCharacterOfTheClientsTerritoryAndOfTheSession) {
   }
 
   // The session setting wins over the territory; refused values leave the setting as it was.
-  setenv("NLS_LANG", "GERMAN_GERMANY.AL32UTF8", 1);
+  SetEnvironment("NLS_LANG", "GERMAN_GERMANY.AL32UTF8");
   Connection conn;
   ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
   EXPECT_EQ(conn.Execute("ALTER SESSION SET NLS_NUMERIC_CHARACTERS='.,'"), OCI_SUCCESS);
@@ -455,9 +455,9 @@ TEST(EngineFetch, DecimalCharacterOfTheClientsTerritoryAndOfTheSession) {
             OCI_ERROR);
   EXPECT_EQ(conn.One("select n from t"), "12,5");
   if (saved) {
-    setenv("NLS_LANG", saved_value.c_str(), 1);
+    SetEnvironment("NLS_LANG", saved_value.c_str());
   } else {
-    unsetenv("NLS_LANG");
+    UnsetEnvironment("NLS_LANG");
   }
 }
 

@@ -46,7 +46,12 @@ class Schemas : public testing::Test {
         " ('scott', 'more/sales.db');");
     ASSERT_EQ(conn_.Logon("sqlite:" + main_), OCI_SUCCESS) << conn_.ErrorText();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    // The session's files are closed first: Windows removes no file that is still open.
+    conn_.api->HandleFree(conn_.env, OCI_HTYPE_ENV);
+    conn_.env = nullptr;
+    std::filesystem::remove_all(dir_);
+  }
 
   int64_t RootPage(const std::string& file, const char* table) {
     return std::stoll(

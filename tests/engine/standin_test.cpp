@@ -8,7 +8,7 @@ namespace rowflume::enginetest {
 namespace {
 
 TEST(EngineStandIn, ExportsTheClientFunctionsThatRunTheEngine) {
-  std::string file = std::string(ROWFLUME_BUILD_DIR) + "/standin/libclntsh.so";
+  std::string file = ROWFLUME_STANDIN;
   char error[512] = {};
   void* library = OpenSharedLibrary(file.c_str(), error, sizeof error);
   ASSERT_NE(library, nullptr) << error;

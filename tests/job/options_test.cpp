@@ -152,7 +152,7 @@ TEST(OptionNumber, ClampsUnitsAndSignedness) {
   auto job = NewJob();
   auto read = [&](const char* item) -> int64_t {
     EXPECT_EQ(SetOption(job.get(), item), 1) << item;
-    std::string keyword(item, std::strchr(item, '='));
+    std::string keyword(item, std::strcspn(item, "="));
     if (keyword == "rows") return job->rows;
     if (keyword == "array") return job->array;
     if (keyword == "long") return job->long_limit;

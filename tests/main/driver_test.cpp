@@ -90,7 +90,7 @@ TEST(Driver, QueryGoesOnToTheDatabaseStep) {
                               "select 1 from dual\n/\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("ERROR -- Cannot load the Oracle client library.", 0), 0u) << run.out;
-  EXPECT_NE(run.out.find("libclntsh.so.19.1"), std::string::npos);
+  EXPECT_NE(run.out.find("Files tried: "), std::string::npos) << run.out;  // db tests each name
   EXPECT_NE(run.out.find("sqlite:"), std::string::npos);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(std::fopen("never_written.txt", "rb"), nullptr);

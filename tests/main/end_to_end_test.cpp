@@ -53,8 +53,7 @@ std::string Closed(const std::string& name, unsigned long long rows, int mb) {
 
 std::string Today() {
   std::time_t now = std::time(nullptr);
-  std::tm local;
-  localtime_r(&now, &local);
+  std::tm local = *std::localtime(&now);  // no other thread of the test reads the clock
   char text[16];
   std::strftime(text, sizeof text, "%Y%m%d", &local);
   return text;
@@ -67,10 +66,8 @@ class EndToEnd : public testing::Test {
   static void SetUpTestSuite() {
     dir_ = new std::string(MakeTempDir());
     ASSERT_FALSE(dir_->empty());
-    std::string tool = ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh");
-    ProgramRun made = RunShell(*dir_, "(" + tool + " demo.db " + std::to_string(kOrdersRows) +
-                                          " && " + tool + " accounts.db)");
-    ASSERT_EQ(made.status, 0) << made.out << made.err;
+    ASSERT_TRUE(MakeDemoDatabase(Path("demo.db"), kOrdersRows));
+    ASSERT_TRUE(MakeDemoDatabase(Path("accounts.db")));
     SqliteFile demo(Path("demo.db"), SqliteFile::Mode::kOpen);
     demo.Exec(
         "CREATE TABLE TRICKY(ID NUMBER(4), TXT VARCHAR2(4000), NUM NUMBER);"
@@ -244,8 +241,8 @@ TEST_F(EndToEnd, EveryCaseOfTheTable) {
 TEST_F(EndToEnd, CsvReadBackEqualsTheSource) {
   std::string command =
       "python3 " + ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tests/main/csv_roundtrip.py") +
-      " " + ShellQuote(ROWFLUME_BINARY) + " " + ShellQuote(Path("demo.db")) + " " +
-      ShellQuote(*dir_) + " EMP DEPT TRICKY ORDERS";
+      " " + ProgramWord() + " " + ShellQuote(Path("demo.db")) + " " + ShellQuote(*dir_) +
+      " EMP DEPT TRICKY ORDERS";
   ProgramRun run = RunShell(*dir_, command);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, "");
@@ -324,10 +321,10 @@ TEST_F(EndToEnd, AppendCommandStdoutAndLog) {
   }
   EXPECT_TRUE(ReadFile(Path("app.txt")) == plain + plain);
 
-  ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=-cat > piped.txt"});
+  const std::string command = "-" + CopyToFileCommand("piped.txt");
+  ProgramRun run = Unload({"query=orders", "text=CSV", "head=no", "file=" + command});
   ASSERT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find(Closed("-cat > piped.txt", kOrdersRows, RoundedMb(plain.size()))),
-            std::string::npos);
+  EXPECT_NE(run.out.find(Closed(command, kOrdersRows, RoundedMb(plain.size()))), std::string::npos);
   EXPECT_TRUE(ReadFile(Path("piped.txt")) == plain);
 
   // A log file takes every message; standard output stays empty. "+" appends to it.
@@ -366,9 +363,9 @@ TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
   EXPECT_TRUE(run.out == plain);
   // Through standard output too, and through a pipe into the unscramble tool.
   ProgramRun piped = RunShell(
-      *dir_, ShellQuote(ROWFLUME_BINARY) +
+      *dir_, ProgramWord() +
                  " user=a/b@sqlite:demo.db query=orders text=CSV head=no file=- crack=k3y! | " +
-                 ShellQuote(ROWFLUME_BINARY) + " uncrack=k3y! file=-");
+                 ProgramWord() + " uncrack=k3y! file=-");
   EXPECT_TRUE(piped.out == plain);
   // Every file of a split run is scrambled from its own start.
   run = Unload({"query=dept", "rows=1000", "batch=yes", "file=crk_%b.txt", "crack=k3y!"});
@@ -381,9 +378,7 @@ TEST_F(EndToEnd, CrackedOutputUncracksToTheSameBytes) {
 // Warnings are not failures: a logon in its password's grace period and an aggregate that skips
 // NULLs unload every row with status 0, each warning's text once in the log.
 TEST_F(EndToEnd, WarningsAreReportedOnceAndUnloadEverything) {
-  ProgramRun made = RunShell(
-      *dir_, ShellQuote(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh") + " grace.db");
-  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_TRUE(MakeDemoDatabase(Path("grace.db")));
   SqliteFile grace(Path("grace.db"), SqliteFile::Mode::kOpen);
   ASSERT_TRUE(
       grace.Exec("CREATE TABLE rowflume_accounts(username, password, expires);"
@@ -409,27 +404,30 @@ TEST_F(EndToEnd, WarningsAreReportedOnceAndUnloadEverything) {
 TEST_F(EndToEnd, RowCountWrapLosesNoRow) {
   ProgramRun plain = Unload({"query=select empno from emp", "array=5", "text=CSV", "file=-"});
   ASSERT_EQ(plain.status, 0);
-  ProgramRun wrapped =
-      RunShell(*dir_, "ROWFLUME_ENGINE_ROW_COUNT_START=4294967293 " + ShellQuote(ROWFLUME_BINARY) +
-                          " user=scott/tiger@sqlite:demo.db \"query=select empno from emp\" array=5"
-                          " text=CSV file=-");
+  ProgramRun wrapped = RunShell(
+      *dir_, EnvironmentPrefix("ROWFLUME_ENGINE_ROW_COUNT_START", "4294967293") + ProgramWord() +
+                 " user=scott/tiger@sqlite:demo.db \"query=select empno from emp\" array=5"
+                 " text=CSV file=-");
   EXPECT_EQ(wrapped.status, 0) << wrapped.out;
   EXPECT_EQ(wrapped.out, plain.out);
   EXPECT_EQ(Count(plain.out, "\n"), 15u);  // the header and 14 rows: fetches of 5, 5 and 4
 }
 
-TEST_F(EndToEnd, ResultCodes) {
+// A disk that fills up under the output file, or under standard output.
+TEST_F(EndToEnd, FullDiskFailsWithStatus2) {
   ProgramRun run = Unload({"query=orders", "file=/dev/full"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("ERROR -- Cannot write to file : /dev/full\n"), std::string::npos);
   EXPECT_EQ(run.out.find("closed at"), std::string::npos) << run.out;
-  ProgramRun full = RunShell(*dir_, ShellQuote(ROWFLUME_BINARY) +
-                                        " user=a/b@sqlite:demo.db query=orders file=- >/dev/full");
+  ProgramRun full =
+      RunShell(*dir_, ProgramWord() + " user=a/b@sqlite:demo.db query=orders file=- >/dev/full");
   EXPECT_EQ(full.status, 2);
+}
 
+TEST_F(EndToEnd, ResultCodes) {
   // Both statements run, before and after the rows.
-  run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
-                "postsql=insert into marker values (1)"});
+  ProgramRun run = Unload({"query=dept", "file=-", "presql=create table marker(x)",
+                           "postsql=insert into marker values (1)"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(SqliteFile(Path("demo.db"), SqliteFile::Mode::kOpen).One("SELECT count(*) FROM marker"),
             "1");

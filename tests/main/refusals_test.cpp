@@ -42,20 +42,48 @@ class Refusals : public ProgramFolderTest {
     std::sort(names.begin(), names.end());
     return names;
   }
-};
 
-TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
-  const std::string query = "query=select * from T";
-  const std::string ranged = "query=select * from T where ROWID >= :minrid";
   // A statement that would delete rows: a run that sent it changes the table.
-  const std::string delete_row = "delete from T where id = 1";
+  const std::string kDeleteRow = "delete from T where id = 1";
+  const std::string kQuery = "query=select * from T";
+
   struct Case {
     std::vector<std::string> args;
     int status;
     const char* message;  // found on standard output, or on standard error with a leading "!"
     std::string shell_tail = "";  // appended to the command line, e.g. a redirection
   };
-  const Case cases[] = {
+
+  // Each case is refused with its status and message, runs nothing and writes nothing.
+  void ExpectRefused(const std::vector<Case>& cases) {
+    const std::vector<std::string> before = Names();
+    for (const Case& c : cases) {
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), db_->user());
+      // Every run carries a statement that deletes a row after the unload: it must never be sent.
+      if (std::none_of(args.begin(), args.end(),
+                       [](const std::string& arg) { return arg.rfind("postsql=", 0) == 0; })) {
+        args.push_back("postsql=" + kDeleteRow);
+      }
+      std::string command = ProgramWord();
+      for (const std::string& arg : args) command += " " + ShellQuote(arg);
+      ProgramRun run = RunShell(dir_, command + c.shell_tail);
+      SCOPED_TRACE(c.args.back().substr(0, 60) + " -> " + run.out.substr(0, 300) + run.err);
+      EXPECT_EQ(run.status, c.status);
+      const bool on_stderr = c.message[0] == '!';
+      const std::string& where = on_stderr ? run.err : run.out;
+      EXPECT_NE(where.find(c.message + (on_stderr ? 1 : 0)), std::string::npos);
+      EXPECT_EQ(Names(), before);
+      EXPECT_EQ(db_->One("select count(*) from T"), "3");
+    }
+  }
+};
+
+TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
+  const std::string& query = kQuery;
+  const std::string& delete_row = kDeleteRow;
+  const std::string ranged = "query=select * from T where ROWID >= :minrid";
+  const std::vector<Case> cases = {
       // Texts cut to their limit would run other SQL or write another file.
       {{query, "postsql=delete from T" + std::string(1010, ' ') + "where id = 1", "file=t.txt"},
        4,
@@ -63,9 +91,6 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "presql=" + delete_row + std::string(1020, ' '), "file=t.txt"},
        4,
        "The value of presql is longer than 1023"},
-      {{"query=select * from T " + std::string(8200, ' ') + "where id = 2", "file=t.txt"},
-       4,
-       "The value of query is longer than 8191"},
       {{"sql=long.sql", "file=t.txt"}, 4, "The query with SQL file long.sql is longer than 32767"},
       {{query, "file=" + std::string(270, 'f')}, 4, "The value of file is longer than 254"},
       {{query, "log=" + std::string(260, 'l'), "file=t.txt"}, 4, "value of log is longer"},
@@ -78,8 +103,6 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
        "value of bind variable :v is longer than 127"},
       // Files read whole or not at all.
       {{"parfile=long.par", "file=t.txt"}, 4, "An item of parameter file long.par is longer"},
-      {{"parfile=/dev/zero", "file=t.txt"}, 4, "Parameter file /dev/zero holds a NUL byte"},
-      {{"sql=/dev/zero", "file=t.txt"}, 4, "SQL file /dev/zero holds a NUL byte"},
       {{"parfile=missing.par", query, "file=t.txt"}, 4, "Cannot read parameter file missing.par"},
       {{"sql=missing.sql", query, "file=t.txt"}, 4, "Cannot read SQL file missing.sql"},
       // Binds: a name the query lacks fails where the client fails; a parallel query must read
@@ -111,29 +134,26 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       // Messages that would be lost, and the unscramble tool's failures.
       {{query, "log=-", "file=t.txt"}, 4, "log=- names no file"},
       {{"uncrack=k3y", "file=missing.bin"}, 2, "!Cannot read file : missing.bin"},
-      {{"uncrack=k3y", "file=out.bin"}, 2, "!Cannot write the unscrambled out.bin", " >/dev/full"},
-      {{query, "file=-"}, 2, "!Cannot write to file : standard output", " >/dev/full"},
   };
-  const std::vector<std::string> before = Names();
-  for (const Case& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin(), db_->user());
-    // Every run carries a statement that deletes a row after the unload: it must never be sent.
-    if (std::none_of(args.begin(), args.end(),
-                     [](const std::string& arg) { return arg.rfind("postsql=", 0) == 0; })) {
-      args.push_back("postsql=" + delete_row);
-    }
-    std::string command = ShellQuote(ROWFLUME_BINARY);
-    for (const std::string& arg : args) command += " " + ShellQuote(arg);
-    ProgramRun run = RunShell(dir_, command + c.shell_tail);
-    SCOPED_TRACE(c.args.back().substr(0, 60) + " -> " + run.out.substr(0, 300) + run.err);
-    EXPECT_EQ(run.status, c.status);
-    const bool on_stderr = c.message[0] == '!';
-    const std::string& where = on_stderr ? run.err : run.out;
-    EXPECT_NE(where.find(c.message + (on_stderr ? 1 : 0)), std::string::npos);
-    EXPECT_EQ(Names(), before);
-    EXPECT_EQ(db_->One("select count(*) from T"), "3");
-  }
+  ExpectRefused(cases);
+}
+
+// A query item longer than its limit; its command line is longer than cmd.exe takes.
+TEST_F(Refusals, QueryItemBeyondItsLimit) {
+  ExpectRefused(
+      {{{"query=select * from T " + std::string(8200, ' ') + "where id = 2", "file=t.txt"},
+        4,
+        "The value of query is longer than 8191"}});
+}
+
+// Inputs that hold a NUL byte and outputs on a full disk, from the system's device files.
+TEST_F(Refusals, DeviceFilesThatCannotServe) {
+  ExpectRefused({
+      {{"parfile=/dev/zero", "file=t.txt"}, 4, "Parameter file /dev/zero holds a NUL byte"},
+      {{"sql=/dev/zero", "file=t.txt"}, 4, "SQL file /dev/zero holds a NUL byte"},
+      {{"uncrack=k3y", "file=out.bin"}, 2, "!Cannot write the unscrambled out.bin", " >/dev/full"},
+      {{kQuery, "file=-"}, 2, "!Cannot write to file : standard output", " >/dev/full"},
+  });
 }
 
 // A client that cannot make its environment says why: the invalid NLS_LANG is named by the
@@ -141,8 +161,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
 TEST_F(Refusals, InvalidNlsLangStopsTheRunWithTheClientsReason) {
   for (const char* nls_lang : {"AMERICAN_AMERICA.NOSUCHSET", ".AL16UTF16"}) {
     SCOPED_TRACE(nls_lang);
-    std::string command = "NLS_LANG=" + ShellQuote(nls_lang) + " " + ShellQuote(ROWFLUME_BINARY) +
-                          " " + ShellQuote(db_->user()) + " 'query=select * from T' file=t.txt";
+    std::string command = EnvironmentPrefix("NLS_LANG", nls_lang) + ProgramWord() + " " +
+                          ShellQuote(db_->user()) + " " + ShellQuote("query=select * from T") +
+                          " file=t.txt";
     ProgramRun run = RunShell(dir_, command);
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.out.find("Cannot create the client environment; check NLS_LANG"),

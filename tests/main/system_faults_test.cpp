@@ -2,10 +2,7 @@
 // LOB file or the log, an output command that ends at once, and the program killed in the
 // middle of a batch unload. A failure must end the run with its result code and a message, and
 // whatever was finished before it must stay whole.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +16,7 @@
 
 #include "support/files.h"
 #include "support/program_folder.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
@@ -137,29 +135,16 @@ TEST_F(SystemFaults, KilledInTheMiddleOfABatchUnload) {
   whole_args.push_back("file=whole/part_%b.csv");
   ASSERT_EQ(RunProgram(dir_, whole_args).status, 0);
 
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (chdir(dir_.c_str()) != 0) _exit(127);
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    std::vector<std::string> child_args = args;
-    child_args.push_back("file=killed/part_%b.csv");
-    std::vector<char*> argv = {const_cast<char*>(ROWFLUME_BINARY)};
-    for (std::string& arg : child_args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(ROWFLUME_BINARY, argv.data());
-    _exit(127);
-  }
+  std::vector<std::string> killed_args = args;
+  killed_args.push_back("file=killed/part_%b.csv");
+  StartedProgram* program = StartProgram(dir_, killed_args);
+  ASSERT_NE(program, nullptr);
   // Killed once a good number of files are done, well before the last one.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!fs::exists(Path("killed/part_40.csv")) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the unload ended before it was killed";
+  ASSERT_TRUE(KillProgram(program)) << "the unload ended before it was killed";
 
   int highest = 0;
   while (fs::exists(Path("killed/part_" + std::to_string(highest + 1) + ".csv"))) ++highest;

@@ -147,8 +147,8 @@ TEST_F(TypeEdges, ControlFileSketchNamesTheDeclaredTypes) {
 // The job run asks for a decimal point: a client whose territory writes a decimal comma would
 // otherwise split 12.5 into two fields of a comma-separated file.
 TEST_F(TypeEdges, DecimalPointWhateverTheClientsTerritory) {
-  const std::string command = "NLS_LANG=GERMAN_GERMANY.AL32UTF8 " + ShellQuote(ROWFLUME_BINARY) +
-                              " user=scott/tiger@sqlite:edges.db " +
+  const std::string command = EnvironmentPrefix("NLS_LANG", "GERMAN_GERMANY.AL32UTF8") +
+                              ProgramWord() + " user=scott/tiger@sqlite:edges.db " +
                               ShellQuote("query=select n, a, bd from w") +
                               " text=CSV head=no file=-";
   ProgramRun run = RunShell(*dir_, command);

@@ -132,9 +132,9 @@ TEST_F(ConsumerRoundTrip, CsvCopiedIntoPostgres) {
   for (const char* client : {"client=no", "client=yes"}) {
     SCOPED_TRACE(client);
     ProgramRun unload =
-        RunShell(dir_, "NLS_LANG=GERMAN_GERMANY.AL32UTF8 " + ShellQuote(ROWFLUME_BINARY) + " " +
-                           ShellQuote(db_->user()) + " " + ShellQuote(Query()) + " text=CSV " +
-                           client + " file=rt.csv");
+        RunShell(dir_, EnvironmentPrefix("NLS_LANG", "GERMAN_GERMANY.AL32UTF8") + ProgramWord() +
+                           " " + ShellQuote(db_->user()) + " " + ShellQuote(Query()) +
+                           " text=CSV " + client + " file=rt.csv");
     ASSERT_EQ(unload.status, 0) << unload.out;
     ProgramRun load =
         server->Sql("SET client_min_messages = warning; DROP TABLE IF EXISTS rt;" +

@@ -13,6 +13,7 @@
 #include "job/options.h"
 #include "output/control_file.h"
 #include "output/insert_text.h"
+#include "platform/platform.h"
 #include "run/job_run.h"
 #include "scramble/scramble.h"
 #include "support/columns.h"
@@ -38,9 +39,9 @@ std::vector<std::string> Fields(const std::string& line) {
 // The name the program gives the LOB file of a row and a column (the scheme of lob_files.h).
 std::string LobName(uint64_t row, int position, int lobdir, int piece = 1) {
   char name[64];
-  std::snprintf(name, sizeof name, "LOB%04x/%02x%010llx_%04x.dat",
-                static_cast<unsigned>(row % static_cast<uint64_t>(lobdir)), piece,
-                static_cast<unsigned long long>(row), position);
+  std::snprintf(name, sizeof name, "LOB%04x%c%02x%010llx_%04x.dat",
+                static_cast<unsigned>(row % static_cast<uint64_t>(lobdir)), DirectorySeparator(),
+                piece, static_cast<unsigned long long>(row), position);
   return name;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/field_encoding.h"
+#include "platform/platform.h"
 #include "support/columns.h"
 #include "support/fake_oci.h"
 #include "support/files.h"
@@ -21,6 +22,12 @@ namespace rowflume {
 namespace {
 
 using namespace testing_support;
+
+// A LOB file's name as the program writes it: its folder and file joined by the platform's
+// separator.
+std::string LobPath(const std::string& folder, const std::string& file) {
+  return folder + DirectorySeparator() + file;
+}
 
 // What the scripted client delivers and where it fails.
 struct LobScript {
@@ -117,14 +124,14 @@ class LobFileWrite : public testing::Test {
 TEST(LobFileName, SchemeSpreadsAndNamesEveryRowOnce) {
   char name[kLobNameBytes];
   EXPECT_EQ(FormatLobFileName(name, sizeof name, 8, 1, 0, 2), kLobNameLength);
-  EXPECT_STREQ(name, "LOB0000/010000000000_0002.dat");
+  EXPECT_EQ(std::string(name), LobPath("LOB0000", "010000000000_0002.dat"));
   FormatLobFileName(name, sizeof name, 8, 1, 9, 5);
-  EXPECT_STREQ(name, "LOB0001/010000000009_0005.dat");
+  EXPECT_EQ(std::string(name), LobPath("LOB0001", "010000000009_0005.dat"));
   FormatLobFileName(name, sizeof name, 1024, 128, 0x123456789aULL, 1022);
-  EXPECT_STREQ(name, "LOB009a/80123456789a_03fe.dat");
+  EXPECT_EQ(std::string(name), LobPath("LOB009a", "80123456789a_03fe.dat"));
   // Pieces of a parallel unload write the same row numbers under different names.
   FormatLobFileName(name, sizeof name, 8, 2, 9, 5);
-  EXPECT_STREQ(name, "LOB0001/020000000009_0005.dat");
+  EXPECT_EQ(std::string(name), LobPath("LOB0001", "020000000009_0005.dat"));
   EXPECT_LE(kLobNameLength, kLobNameWidth);
   EXPECT_EQ(FormatLobFileName(name, kLobNameLength, 8, 1, 0, 0), -1);
 }
@@ -207,7 +214,7 @@ TEST_F(LobFileWrite, HookNamesWrittenValuesAndCountsFailures) {
   char name[256];
   script_.value = "value";
   ASSERT_EQ(WriteLobValue(&sink, lob, 2, 10, 4, name, sizeof name), kLobNameLength);
-  EXPECT_STREQ(name, "LOB0002/03000000000a_0004.dat");
+  EXPECT_EQ(std::string(name), LobPath("LOB0002", "03000000000a_0004.dat"));
   EXPECT_EQ(ReadFile(name), "value");
   EXPECT_EQ(script_.forms, std::vector<ub1>{SQLCS_NCHAR}) << "the column's form";
   EXPECT_EQ(sink.failures, 0);

@@ -8,6 +8,7 @@
 
 #include "support/files.h"
 #include "support/messages.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
@@ -34,12 +35,12 @@ TEST(OutputFiles, TruncateAppendAndCommand) {
   ASSERT_EQ(CloseStream(out), 0);
   EXPECT_EQ(ReadFile(path), "new\nmore\n");
 
-  std::string command = "-tr a-z A-Z > " + dir + "/cmd.txt";
+  std::string command = "-" + CopyToFileCommand(dir + "/cmd.txt");
   out = OpenOutput(command.c_str(), expanded, 1, 1);
   ASSERT_NE(out, nullptr);
   ASSERT_TRUE(WriteAll(out, "piped\n", 6));
   ASSERT_EQ(CloseStream(out), 0);  // waits for the command
-  EXPECT_EQ(ReadFile(dir + "/cmd.txt"), "PIPED\n");
+  EXPECT_EQ(ReadFile(dir + "/cmd.txt"), "piped\n");
 
   OpenFailure failure = OpenFailure::kNone;
   std::string missing = dir + "/no/such/dir/x.txt";

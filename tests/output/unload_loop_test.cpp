@@ -2,11 +2,11 @@
 #include "scramble/scramble.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,10 +18,12 @@
 #include "output/output_buffer.h"
 #include "run/job_run.h"
 #include "support/columns.h"
+#include "support/environment.h"
 #include "support/fake_oci.h"
 #include "support/files.h"
 #include "support/job.h"
 #include "support/messages.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
@@ -213,7 +215,7 @@ TEST_F(UnloadLoop, CharsetOrNlsLangDecidesDoubleBytePairs) {
       {"AL32UTF8", ".JA16SJIS", false}};
   for (auto [charset, nls_lang, kept] : cases) {
     SetText(job_->charset, nullptr, charset);
-    setenv("NLS_LANG", nls_lang, 1);
+    SetEnvironment("NLS_LANG", nls_lang);
     cursor_.next_row = 0;
     cursor_.row_count = 0;
     EXPECT_EQ(Run(1), 0);
@@ -221,7 +223,11 @@ TEST_F(UnloadLoop, CharsetOrNlsLangDecidesDoubleBytePairs) {
                                              (kept ? "\"" : "\\\"") + ",\"\xE4\xB8\xAD\\\\\"\n")
         << charset << " / " << nls_lang;
   }
-  saved != nullptr ? setenv("NLS_LANG", saved_value.c_str(), 1) : unsetenv("NLS_LANG");
+  if (saved != nullptr) {
+    SetEnvironment("NLS_LANG", saved_value.c_str());
+  } else {
+    UnsetEnvironment("NLS_LANG");
+  }
 }
 
 // Header names that a CSV or MySQL reader would split or end early are quoted as text values.
@@ -519,7 +525,8 @@ TEST_F(UnloadLoop, UnopenableFileFailsWithStatus6) {
   session_.status = 0;
   SetFile("x_%b.csv");
   std::string blocker = Path("x_2.csv");
-  ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0);  // a directory cannot be opened as a file
+  ASSERT_TRUE(
+      std::filesystem::create_directory(blocker));  // a directory cannot be opened as a file
   job_->batch = 1;
   job_->rows = 1000;
   cursor_ = FakeCursor{columns_.head(), 0, 0, 0, 0, 0, 1, OCI_ERROR, 0, 0, FillStandard};
@@ -540,23 +547,23 @@ TEST_F(UnloadLoop, NameTooLongFailsWithStatus6) {
 
 TEST_F(UnloadLoop, CommandOutput) {
   std::string target = Path("piped.csv");
-  SetFile("-cat > " + target);
+  SetFile("-" + CopyToFileCommand(target));
   EXPECT_EQ(Run(300, 64), 0);
   EXPECT_EQ(ReadFile(target), CsvRows(1, 300));
   EXPECT_EQ(ClosedRows(), std::vector<int>({300}));
 
   // A command that fails is a failed write.
   messages_.clear();
-  SetFile("-cat > /dev/null; exit 3");
+  const std::string failing = "-" + ReadAllThenExitCommand(3);
+  SetFile(failing);
   cursor_ = FakeCursor{columns_.head(), 0, 0, 0, 0, 0, 1, OCI_ERROR, 0, 0, FillStandard};
   EXPECT_EQ(Run(10), kRunWriteFailed);
-  EXPECT_NE(messages_.back().find("ERROR -- Cannot close file : -cat > /dev/null; exit 3"),
-            std::string::npos);
+  EXPECT_NE(messages_.back().find("ERROR -- Cannot close file : " + failing), std::string::npos);
 
   // A command that stops reading early breaks the pipe: the write fails, the program lives on.
   messages_.clear();
   session_.status = 0;
-  SetFile("-head -c 10 > /dev/null");
+  SetFile("-" + ReadLittleCommand());
   cursor_ = FakeCursor{columns_.head(), 0, 0, 0, 0, 0, 1, OCI_ERROR, 0, 0, FillStandard};
   EXPECT_EQ(Run(20000), kRunWriteFailed);
 }

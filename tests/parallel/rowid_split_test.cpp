@@ -12,6 +12,7 @@
 #include "db/statement.h"
 #include "engine/sql_text.h"
 #include "run/job_run.h"
+#include "support/environment.h"
 #include "support/fake_oci.h"
 #include "support/files.h"
 #include "support/sqlite_file.h"
@@ -170,7 +171,7 @@ TEST_F(Split, FetchBoundariesOfTheStretchQuery) {
   // 200 stretches: two full fetches and an empty last one; 250: the last fetch brings 50. Also
   // with the statement's cumulative row count starting 3 below 2^32, so that it wraps.
   for (const char* count_start : {"", "4294967293"}) {
-    setenv("ROWFLUME_ENGINE_ROW_COUNT_START", count_start, 1);
+    SetEnvironment("ROWFLUME_ENGINE_ROW_COUNT_START", count_start);
     for (int count : {200, 250}) {
       Exec("DELETE FROM rowflume_extents");
       StateEqualExtents(count, 1);
@@ -182,7 +183,7 @@ TEST_F(Split, FetchBoundariesOfTheStretchQuery) {
           << count << " " << count_start;
       Logoff(&session_);
     }
-    unsetenv("ROWFLUME_ENGINE_ROW_COUNT_START");
+    UnsetEnvironment("ROWFLUME_ENGINE_ROW_COUNT_START");
   }
 }
 

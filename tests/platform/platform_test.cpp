@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/files.h"
+#include "support/program_run.h"
 
 namespace rowflume {
 namespace {
@@ -28,7 +29,7 @@ TEST(PlatformStreams, FileTruncateAndAppend) {
 
 TEST(PlatformStreams, CommandReceivesBytesAndItsFailureIsReported) {
   std::string path = TempPath("platform_command.txt");
-  std::string command = "cat > " + path;
+  std::string command = CopyToFileCommand(path);
   OutputStream* out = OpenCommandStream(command.c_str());
   ASSERT_NE(out, nullptr);
   ASSERT_TRUE(WriteAll(out, "piped\n", 6));
@@ -77,7 +78,8 @@ TEST(PlatformThreads, StartAndJoin) {
 TEST(PlatformLoading, MissingLibraryReportsLoaderText) {
   char error[256] = {0};
   EXPECT_EQ(OpenSharedLibrary("libdoes-not-exist.so", error, sizeof error), nullptr);
-  EXPECT_NE(std::string(error).find("libdoes-not-exist.so"), std::string::npos);
+  // Not every loader names the file (Windows does not); the callers name it themselves.
+  EXPECT_STRNE(error, "");
 }
 
 }  // namespace

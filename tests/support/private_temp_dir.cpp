@@ -14,21 +14,19 @@
 #include <filesystem>
 #include <string>
 
+#include "support/environment.h"
+
 namespace {
+
+using rowflume::testing_support::SetEnvironment;
 
 #if defined(_WIN32)
 int ProcessId() {
   return _getpid();
 }
-void SetVariable(const char* name, const std::string& value) {
-  _putenv_s(name, value.c_str());
-}
 #else
 int ProcessId() {
   return static_cast<int>(getpid());
-}
-void SetVariable(const char* name, const std::string& value) {
-  setenv(name, value.c_str(), 1);
 }
 #endif
 
@@ -47,8 +45,8 @@ struct PrivateTempDir {
       if (std::filesystem::create_directory(candidate, error)) path = candidate;
     }
     if (path.empty()) return;
-    SetVariable("TEMP", path);
-    SetVariable("TMP", path);
+    SetEnvironment("TEMP", path.c_str());
+    SetEnvironment("TMP", path.c_str());
 #else
     const char* base = std::getenv("TMPDIR");
     std::string pattern =
@@ -58,8 +56,8 @@ struct PrivateTempDir {
     // Tests that drop privileges in a child still reach their own files by name.
     chmod(path.c_str(), 0711);
 #endif
-    SetVariable("TEST_TMPDIR", path);
-    SetVariable("TMPDIR", path);
+    SetEnvironment("TEST_TMPDIR", path.c_str());
+    SetEnvironment("TMPDIR", path.c_str());
   }
 
   ~PrivateTempDir() {

@@ -13,6 +13,7 @@ void ProgramFolderTest::SetUp() {
 }
 
 void ProgramFolderTest::TearDown() {
+  db_.reset();  // Windows removes no file that is still open
   if (!dir_.empty()) std::filesystem::remove_all(dir_);
 }
 

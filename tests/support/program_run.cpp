@@ -1,7 +1,15 @@
 #include "support/program_run.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -42,12 +50,53 @@ std::string NativePath(std::string path) {
 
 }  // namespace
 
+std::string ProgramWord() {
+  return ShellQuote(NativePath(ROWFLUME_BINARY));
+}
+
+// cmd.exe keeps the variable for the rest of its line, which is that command's.
+std::string EnvironmentPrefix(const std::string& name, const std::string& value) {
+  return "set \"" + name + "=" + value + "\" && ";
+}
+
+std::string CopyToFileCommand(const std::string& path) {
+  return ShellQuote(NativePath(ROWFLUME_COPY_INPUT)) + " " + ShellQuote(path);
+}
+
+std::string ReadAllThenExitCommand(int status) {
+  return ShellQuote(NativePath(ROWFLUME_COPY_INPUT)) + " NUL & exit " + std::to_string(status);
+}
+
+std::string ReadLittleCommand() {
+  return "set /p line=";
+}
+
 #else
 
 std::string ShellQuote(const std::string& word) {
   std::string quoted = "'";
   for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+std::string ProgramWord() {
+  return ShellQuote(ROWFLUME_BINARY);
+}
+
+std::string EnvironmentPrefix(const std::string& name, const std::string& value) {
+  return name + "=" + ShellQuote(value) + " ";
+}
+
+std::string CopyToFileCommand(const std::string& path) {
+  return "cat > " + ShellQuote(path);
+}
+
+std::string ReadAllThenExitCommand(int status) {
+  return "cat > /dev/null; exit " + std::to_string(status);
+}
+
+std::string ReadLittleCommand() {
+  return "head -c 10 > /dev/null";
 }
 
 #endif
@@ -78,13 +127,81 @@ ProgramRun RunShell(const std::string& dir, const std::string& command, const st
 
 ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args,
                       const std::string& input) {
-#if defined(_WIN32)
-  std::string command = ShellQuote(NativePath(ROWFLUME_BINARY));
-#else
-  std::string command = ShellQuote(ROWFLUME_BINARY);
-#endif
+  std::string command = ProgramWord();
   for (const std::string& arg : args) command += " " + ShellQuote(arg);
   return RunShell(dir, command, input);
 }
+
+#if defined(_WIN32)
+
+struct StartedProgram {
+  HANDLE process;
+};
+
+StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args) {
+  std::string line = ShellQuote(NativePath(ROWFLUME_BINARY));
+  for (const std::string& arg : args) line += " " + ShellQuote(arg);
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE null_device =
+      CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherited, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (null_device == INVALID_HANDLE_VALUE) return nullptr;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device;
+  PROCESS_INFORMATION started = {};
+  bool ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+                           &startup, &started);
+  CloseHandle(null_device);
+  if (!ok) return nullptr;
+  CloseHandle(started.hThread);
+  return new StartedProgram{started.hProcess};
+}
+
+bool KillProgram(StartedProgram* program) {
+  DWORD code = 0;
+  bool running = GetExitCodeProcess(program->process, &code) && code == STILL_ACTIVE;
+  if (running) TerminateProcess(program->process, 137);
+  WaitForSingleObject(program->process, INFINITE);
+  CloseHandle(program->process);
+  delete program;
+  return running;
+}
+
+#else
+
+struct StartedProgram {
+  pid_t pid;
+};
+
+StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args) {
+  // The words are copied before the fork: the child only calls what is safe there.
+  std::vector<std::string> words = args;
+  std::vector<char*> argv = {const_cast<char*>(ROWFLUME_BINARY)};
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child < 0) return nullptr;
+  if (child == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    execv(ROWFLUME_BINARY, argv.data());
+    _exit(127);
+  }
+  return new StartedProgram{child};
+}
+
+bool KillProgram(StartedProgram* program) {
+  kill(program->pid, SIGKILL);
+  int status = 0;
+  bool killed = waitpid(program->pid, &status, 0) == program->pid && WIFSIGNALED(status) &&
+                WTERMSIG(status) == SIGKILL;
+  delete program;
+  return killed;
+}
+
+#endif
 
 }  // namespace rowflume::testing_support

@@ -16,6 +16,20 @@ struct ProgramRun {
 // The word quoted for the shell.
 std::string ShellQuote(const std::string& word);
 
+// Command lines for the platform's command processor (sh, or cmd.exe on Windows), for tests of
+// output commands. cmd.exe has no cat or head: on Windows a small program of the tests copies.
+// Copies standard input to the file unchanged.
+std::string CopyToFileCommand(const std::string& path);
+// Reads all of standard input, then exits with the status.
+std::string ReadAllThenExitCommand(int status);
+// Reads a little of standard input and exits with 0, leaving the rest unread.
+std::string ReadLittleCommand();
+
+// The built program as the first word of a command line.
+std::string ProgramWord();
+// Put before a command, sets the environment variable for that command only.
+std::string EnvironmentPrefix(const std::string& name, const std::string& value);
+
 // Runs a shell command line with dir as its working folder and `input` as its standard input.
 // The streams are collected through files outside dir, so a test that lists dir sees only what
 // the command left there.
@@ -25,5 +39,13 @@ ProgramRun RunShell(const std::string& dir, const std::string& command,
 // Runs the built program in dir, each argument passed as one word.
 ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args,
                       const std::string& input = "");
+
+// The built program started in dir, each argument one word, with its standard output discarded;
+// the test goes on while it runs. Null when it could not be started.
+struct StartedProgram;
+StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args);
+// Kills the program without warning, as a power cut or the system's own kill would end it, and
+// waits for its end. True when it was still running until then; the handle is released.
+bool KillProgram(StartedProgram* program);
 
 }  // namespace rowflume::testing_support

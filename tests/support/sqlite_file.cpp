@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "support/files.h"
 
@@ -70,6 +72,31 @@ std::string MakeDatabase(const std::string& name, const std::string& sql) {
   std::string path = TempPath(name + ".db");
   SqliteFile(path).Exec(sql);
   return path;
+}
+
+bool MakeDemoDatabase(const std::string& path, int orders_rows) {
+  const std::string script = ReadFile(std::string(ROWFLUME_SOURCE_DIR) + "/tools/make_demo_db.sh");
+  // The script's here-documents: the fixed tables first, then ORDERS with its row count.
+  std::vector<std::string> documents;
+  for (size_t start = script.find("<<"); start != std::string::npos;
+       start = script.find("<<", start)) {
+    size_t body = script.find('\n', start) + 1;
+    size_t end = script.find("\nSQL\n", body);
+    if (body == 0 || end == std::string::npos) break;
+    documents.push_back(script.substr(body, end + 1 - body));
+    start = end;
+  }
+  if (documents.size() != 2) {
+    ADD_FAILURE() << "tools/make_demo_db.sh does not hold its two SQL documents";
+    return false;
+  }
+  SqliteFile db(path);
+  if (!db.Exec(documents[0])) return false;
+  if (orders_rows <= 0) return true;
+  std::string orders = documents[1];
+  const std::string count = "$orders";
+  orders.replace(orders.find(count), count.size(), std::to_string(orders_rows));
+  return db.Exec(orders);
 }
 
 }  // namespace rowflume::testing_support

@@ -40,4 +40,9 @@ class SqliteFile {
 // `sql` makes; returns its path.
 std::string MakeDatabase(const std::string& name, const std::string& sql);
 
+// Creates (or replaces) the demo database of tools/make_demo_db.sh at path, with that many
+// ORDERS rows (none: no ORDERS table). The statements are taken from the script itself, which
+// needs a POSIX shell and the sqlite3 program to run; false when they cannot be read or fail.
+bool MakeDemoDatabase(const std::string& path, int orders_rows = 0);
+
 }  // namespace rowflume::testing_support
