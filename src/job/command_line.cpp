@@ -186,7 +186,8 @@ void AppendSqlFile(UnloadHandle* job) {
     AppendSqlLines(job, stdin, true);
     return;
   }
-  FILE* input = std::fopen(job->sql, "r");
+  // Bytes as they are, as for parameter files: a text-mode read would end at a Ctrl-Z on Windows.
+  FILE* input = std::fopen(job->sql, "rb");
   if (input == nullptr) {
     Refuse(job, messages::kCannotReadFile, "SQL file", job->sql);
     return;

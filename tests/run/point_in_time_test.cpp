@@ -212,6 +212,7 @@ TEST_F(PointInTime, TextsSentAreOraclesFlashbackForms) {
     args.insert(args.begin(), "user=scott/tiger@sqlite:" + db_);
     args.insert(args.begin(), "rowflume");
     args.push_back("file=" + dir_ + "/out_%p.txt");
+    args.push_back("control=" + dir_ + "/out.ctl");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     EXPECT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
