@@ -130,13 +130,24 @@ TEST(EngineConnect, ExternalCredentialsNameTheOperatingSystemUser) {
     ASSERT_EQ(conn.Logon(path, "", "", OCI_CRED_EXT, OCI_DEFAULT), OCI_SUCCESS);
     EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), "OPS$JDOE");
   }
+  // Without USER, Windows' USERNAME; without either, a name of the engine's.
+  const char* saved_name = std::getenv("USERNAME");
+  std::string saved_name_value = saved_name ? saved_name : "";
   UnsetEnvironment("USER");
+  SetEnvironment("USERNAME", "winuser");
+  {
+    Connection conn;
+    ASSERT_EQ(conn.Logon(path, "", "", OCI_CRED_EXT, OCI_DEFAULT), OCI_SUCCESS);
+    EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), "OPS$WINUSER");
+  }
+  UnsetEnvironment("USERNAME");
   {
     Connection conn;
     ASSERT_EQ(conn.Logon(path, "", "", OCI_CRED_EXT, OCI_DEFAULT), OCI_SUCCESS);
     EXPECT_EQ(conn.One("SELECT USER FROM DUAL"), "OPS$ROWFLUME");
   }
   if (saved) SetEnvironment("USER", saved_value.c_str());
+  if (saved_name) SetEnvironment("USERNAME", saved_name_value.c_str());
 }
 
 TEST(EngineConnect, UnwritableFileIsOpenedReadOnly) {

@@ -220,16 +220,19 @@ TEST(EngineFlashback, ScnCoversTheSchemaFiles) {
       .Exec(
           "CREATE TABLE rowflume_schemas(owner TEXT, path TEXT);"
           "INSERT INTO rowflume_schemas VALUES ('HR', 'hr.db');");
-  Connection conn;
-  ASSERT_EQ(conn.Logon(dir + "/main.db"), OCI_SUCCESS) << conn.ErrorText();
-  const std::string scn = conn.One("SELECT CURRENT_SCN FROM V$DATABASE");
-  Plain hr(dir + "/hr.db", 0);
-  OCIStmt* held = conn.Query("SELECT owner FROM rowflume_schemas AS OF SCN " + scn);
-  EXPECT_EQ(hr.Run("INSERT INTO jobs VALUES ('CLERK')"), SQLITE_BUSY);
-  conn.api->HandleFree(held, OCI_HTYPE_STMT);
-  EXPECT_EQ(hr.Run("INSERT INTO jobs VALUES ('CLERK')"), SQLITE_OK);
-  EXPECT_EQ(conn.One("SELECT CURRENT_SCN FROM V$DATABASE"), std::to_string(std::stoull(scn) + 1));
-  EXPECT_EQ(ReadAll(conn, "SELECT title FROM HR.JOBS AS OF SCN " + scn).error, kTooOld);
+  {
+    Connection conn;
+    ASSERT_EQ(conn.Logon(dir + "/main.db"), OCI_SUCCESS) << conn.ErrorText();
+    const std::string scn = conn.One("SELECT CURRENT_SCN FROM V$DATABASE");
+    Plain hr(dir + "/hr.db", 0);
+    OCIStmt* held = conn.Query("SELECT owner FROM rowflume_schemas AS OF SCN " + scn);
+    EXPECT_EQ(hr.Run("INSERT INTO jobs VALUES ('CLERK')"), SQLITE_BUSY);
+    conn.api->HandleFree(held, OCI_HTYPE_STMT);
+    EXPECT_EQ(hr.Run("INSERT INTO jobs VALUES ('CLERK')"), SQLITE_OK);
+    EXPECT_EQ(conn.One("SELECT CURRENT_SCN FROM V$DATABASE"), std::to_string(std::stoull(scn) + 1));
+    EXPECT_EQ(ReadAll(conn, "SELECT title FROM HR.JOBS AS OF SCN " + scn).error, kTooOld);
+  }
+  // Closed first: Windows removes no file that is still open.
   std::filesystem::remove_all(dir);
 }
 
