@@ -16,4 +16,20 @@ for preset in release windows-x86_64 windows-i686; do
   (cd "build/$preset" && cpack -B "$PWD/../packages" >/dev/null)
 done
 rm -rf build/packages/_CPack_Packages
+# The Debian package holds exactly these files (and their folders).
+version=$(sed -n 's/^project(rowflume VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+expected="./usr/bin/rowflume
+./usr/include/rowflume.h
+./usr/lib/librowflume.so
+./usr/lib/librowflume.so.0
+./usr/lib/librowflume.so.$version
+./usr/lib/pkgconfig/rowflume.pc
+./usr/share/bash-completion/completions/rowflume
+./usr/share/man/man1/rowflume.1"
+listed=$(dpkg -c "build/packages/rowflume_${version}_amd64.deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+if [ "$listed" != "$expected" ]; then
+  echo "the Debian package holds other files than expected:"
+  diff <(echo "$expected") <(echo "$listed") || true
+  exit 1
+fi
 ls -l build/packages

@@ -21,6 +21,9 @@ for kind in release asan; do
 done
 # The Windows builds: both compiled, the 64-bit one tested under Wine against the release build.
 scripts/test_windows.sh
+# The packages, made from those builds, with the Debian package's file list checked.
+echo "== packages"
+scripts/package.sh
 # Worker threads of a parallel unload share nothing; ThreadSanitizer checks that, in the test
 # programs of the split and of the run (parallel runs, client faults in parallel pieces) and in
 # the program they run (a race there ends it with status 66 and a report).
