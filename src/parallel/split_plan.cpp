@@ -1,5 +1,6 @@
 #include "parallel/split_plan.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -118,24 +119,35 @@ bool ParsePieceLine(const char* value, size_t length, RowidRange* range) {
   return true;
 }
 
+// Appends formatted text to a buffer of fixed capacity; used reaches capacity once it is full.
+struct PlanWriter {
+  char* out;
+  size_t capacity;
+  size_t used = 0;
+
+  void Put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    if (used >= capacity) return;
+    va_list args;
+    va_start(args, format);
+    int written = std::vsnprintf(out + used, capacity - used, format, args);
+    va_end(args);
+    used = written < 0 ? capacity : used + static_cast<size_t>(written);
+  }
+};
+
 }  // namespace
 
 bool FormatSplitPlan(const SplitPlan& plan, char* out, size_t capacity) {
-  size_t used = 0;
-  auto put = [&](const char* format, auto... values) {
-    if (used >= capacity) return;
-    int written = std::snprintf(out + used, capacity - used, format, values...);
-    used = written < 0 ? capacity : used + static_cast<size_t>(written);
-  };
-  put("%s\nVERSION=%d\nOWNER=%s\nTABLE=%s\nPARTITION=%s\nSCN=%s\nDEGREE=%u\nPIECES=%u\n",
-      kFirstLine, kPlanVersion, plan.owner, plan.table, plan.partition, plan.scn, plan.degree,
-      plan.ranges.count);
+  PlanWriter writer{out, capacity};
+  writer.Put("%s\nVERSION=%d\nOWNER=%s\nTABLE=%s\nPARTITION=%s\nSCN=%s\nDEGREE=%u\nPIECES=%u\n",
+             kFirstLine, kPlanVersion, plan.owner, plan.table, plan.partition, plan.scn,
+             plan.degree, plan.ranges.count);
   for (uint32_t idx = 0; idx < plan.ranges.count && idx < kMaxRowidRanges; ++idx) {
     const RowidRange& range = plan.ranges.ranges[idx];
-    put("PIECE=%u %s %s\n", range.seq, range.min_rowid, range.max_rowid);
+    writer.Put("PIECE=%u %s %s\n", range.seq, range.min_rowid, range.max_rowid);
   }
-  put("END\n");
-  return used < capacity;
+  writer.Put("%s\n", "END");
+  return writer.used < capacity;
 }
 
 bool ParseSplitPlan(const char* text, size_t length, SplitPlan* plan, char* error,
