@@ -1,5 +1,6 @@
 #include "output/escaping.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/ascii.h"
@@ -115,13 +116,28 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
 int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table, bool keep_pairs) {
   int64_t count = 0;
   if (table.lone_byte >= 0) {
-    const char* at = value;
-    const char* end = value + length;
-    while (at < end && (at = static_cast<const char*>(std::memchr(
-                            at, table.lone_byte, static_cast<size_t>(end - at)))) != nullptr) {
-      ++count;
-      ++at;
+    // Its occurrences, a word at a time: a byte of the word XOR the pattern is zero exactly where
+    // the value holds the byte, and the expression below sets the top bit of exactly those
+    // bytes (no carry crosses from one byte into the next).
+    constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7FULL;
+    const uint64_t pattern = kLowBytes * static_cast<uint64_t>(table.lone_byte);
+    auto marks = [pattern](uint64_t word) {
+      const uint64_t diff = word ^ pattern;
+      return ~(((diff & kLowSeven) + kLowSeven) | diff | kLowSeven);
+    };
+    // One bit per marked byte moved to the bottom; the multiplication adds them up in the top
+    // byte.
+    auto sum = [](uint64_t marked) {
+      return static_cast<int64_t>(((marked >> 7) * kLowBytes) >> 56);
+    };
+    int64_t i = 0;
+    for (; i + 8 <= length; i += 8) count += sum(marks(LoadWord(value + i)));
+    if (i < length && length >= 8 && std::endian::native == std::endian::little) {
+      // The last eight bytes, less the low ones (the lower addresses) counted already.
+      const int64_t counted = 8 - (length - i);
+      return count + sum(marks(LoadWord(value + length - 8)) >> (8 * counted));
     }
+    for (; i < length; ++i) count += static_cast<uint8_t>(value[i]) == table.lone_byte;
     return count;
   }
   int64_t i = 0;
@@ -146,6 +162,24 @@ int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table
 int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table,
                     bool keep_pairs) {
   char* p = dest;
+  if (table.lone_byte >= 0) {
+    // The stretches between occurrences are copied whole. The byte is below 0x40, so it never
+    // belongs to a double-byte character: pairs need no care here.
+    const char* at = value;
+    const char* end = value + length;
+    const char doubled = static_cast<char>(table.replacement[static_cast<size_t>(table.lone_byte)]);
+    for (;;) {
+      const auto* hit =
+          static_cast<const char*>(std::memchr(at, table.lone_byte, static_cast<size_t>(end - at)));
+      const char* stop = hit != nullptr ? hit : end;
+      std::memcpy(p, at, static_cast<size_t>(stop - at));
+      p += stop - at;
+      if (hit == nullptr) return p - dest;
+      *p++ = table.escape;
+      *p++ = doubled;
+      at = hit + 1;
+    }
+  }
   int64_t i = 0;
   while (i < length) {
     uint8_t b = static_cast<uint8_t>(value[i]);

@@ -110,10 +110,15 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
     char escape;
     const char* escf;
     const char* esct;
-  } setups[] = {{'"', "", ""}, {'\\', "\r\n\"'", "rn\"'"}, {'\\', "\xA1", "x"}};
-  const unsigned char alphabet[] = {'a', 'z', '"', '\\', '\n', '\'', 0x81, 0x5C, 0xA1, 0xFE, 0x40};
+  } setups[] = {{'"', "", ""},
+                {'\\', "\r\n\"'", "rn\"'"},
+                {'\\', "\xA1", "x"},
+                {'\0', "", ""},
+                {'?', "", ""}};
+  const unsigned char alphabet[] = {'a',  'z',  '"',  '\\', '\n', '\'', 0x81,
+                                    0x5C, 0xA1, 0xFE, 0x40, 0x00, '?'};
   uint32_t seed = 12345;
-  for (int pass = 0; pass < 6; ++pass) {
+  for (int pass = 0; pass < 10; ++pass) {
     const Setup& setup = setups[pass / 2];
     const bool keep_pairs = pass % 2 == 1;
     EscapeTable table;
@@ -129,22 +134,31 @@ TEST(FieldEncoding, EscapeCountAgreesWithTheByteRulesAtEveryAlignment) {
         value += static_cast<char>(pick < sizeof alphabet ? alphabet[pick] : 'a' + pick % 26);
       }
       int64_t expected = 0;
+      std::string copy;  // what the copy must be, byte by byte
       for (size_t k = 0; k < value.size(); ++k) {
         uint8_t b = static_cast<uint8_t>(value[k]);
         if (keep_pairs && k + 1 < value.size() &&
             IsDoubleBytePair(b, static_cast<uint8_t>(value[k + 1]))) {
+          copy += value.substr(k, 2);
           ++k;
           continue;
         }
-        if (b == static_cast<uint8_t>(setup.escape) ||
-            (b != 0 && std::strchr(setup.escf, static_cast<char>(b)) != nullptr)) {
-          ++expected;
+        const char* listed = b != 0 ? std::strchr(setup.escf, static_cast<char>(b)) : nullptr;
+        if (b == static_cast<uint8_t>(setup.escape)) {
+          copy += std::string(2, setup.escape);
+        } else if (listed != nullptr) {
+          copy += std::string(1, setup.escape) + setup.esct[listed - setup.escf];
+        } else {
+          copy += value[k];
+          continue;
         }
+        ++expected;
       }
       const int64_t size = static_cast<int64_t>(value.size());
       ASSERT_EQ(CountEscapes(value.data(), size, table, keep_pairs), expected) << trial;
       char dest[128];
       ASSERT_EQ(CopyEscaped(dest, value.data(), size, table, keep_pairs), size + expected);
+      ASSERT_EQ(std::string(dest, copy.size()), copy) << pass << " " << trial;
     }
   }
 }
