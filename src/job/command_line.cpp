@@ -58,6 +58,20 @@ LineRead ReadLine(FILE* input, std::string* line, size_t limit) {
   }
 }
 
+// The parameter file a "parfile=NAME" argument names (the keyword in any letter case), or null.
+const char* ParfileName(const char* arg) {
+  static constexpr char kParfile[] = "parfile=";
+  constexpr size_t kParfileLength = sizeof kParfile - 1;
+  return std::strlen(arg) >= kParfileLength && EqualIgnoringCase(arg, kParfile, kParfileLength)
+             ? arg + kParfileLength
+             : nullptr;
+}
+
+// "-si": log on with operating-system credentials.
+bool IsSilentLogon(const char* arg) {
+  return EqualIgnoringCase(arg, "-si");
+}
+
 }  // namespace
 
 const char* InputName(const char* name) {
@@ -73,18 +87,15 @@ void Refuse(UnloadHandle* job, const char* format, ...) {
 }
 
 void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
-  static constexpr char kParfile[] = "parfile=";
-  constexpr size_t kParfileLength = sizeof(kParfile) - 1;
   for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
     const char* arg = argv[arg_idx];
-    size_t length = std::strlen(arg);
-    if (length >= kParfileLength && EqualIgnoringCase(arg, kParfile, kParfileLength)) {
-      if (length - kParfileLength > kParfileNameLimit) {
+    if (const char* name = ParfileName(arg)) {
+      if (std::strlen(name) > static_cast<size_t>(kParfileNameLimit)) {
         Refuse(job, messages::kParfileNameTooLong, kParfileNameLimit);
       } else {
-        ReadParameterFile(job, arg + kParfileLength);
+        ReadParameterFile(job, name);
       }
-    } else if (length == 3 && EqualIgnoringCase(arg, "-si", 3)) {
+    } else if (IsSilentLogon(arg)) {
       SetUserString(job, "/");
     } else if (SetOption(job, arg) == 0 && arg_idx == 1) {
       SetUserString(job, arg);
@@ -93,10 +104,7 @@ void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
 }
 
 char* UserStringArgument(int arg_idx, char* arg) {
-  static constexpr char kParfile[] = "parfile=";
-  if (EqualIgnoringCase(arg, kParfile, sizeof kParfile - 1) || EqualIgnoringCase(arg, "-si")) {
-    return nullptr;
-  }
+  if (ParfileName(arg) != nullptr || IsSilentLogon(arg)) return nullptr;
   if (!IsKnownKeyword(arg)) return arg_idx == 1 ? arg : nullptr;
   KeywordValue split = SplitKeywordValue(arg);
   if (split.keyword_length != 4 || !EqualIgnoringCase(arg + split.keyword_start, "user", 4)) {

@@ -19,6 +19,9 @@
 namespace rowflume {
 namespace {
 
+// What a bare table name becomes: the query of the whole table.
+constexpr char kWholeTable[] = "select * from ";
+
 bool IsQueryTrailer(char c) {
   return IsAsciiSpace(c) || c == ';' || c == '/';
 }
@@ -122,13 +125,12 @@ int PrepareScnRead(UnloadHandle* job, DbSession* session, bool* session_flashbac
   }
   SessionMessageFormat(session, messages::kReadingAtScn, job->scn);
   char clause[48];
-  std::snprintf(clause, sizeof clause, " AS OF SCN %s", job->scn);
+  FormatFlashbackClause(clause, sizeof clause, job->scn);
   const size_t clause_length = std::strlen(clause);
   for (const char* at = std::strstr(job->query, clause); at != nullptr;
        at = std::strstr(at + 1, clause)) {
     if (!IsAsciiDigit(at[clause_length])) return kRunOk;
   }
-  static const char kWholeTable[] = "select * from ";
   const char* name = job->query + sizeof kWholeTable - 1;
   if (StartsWithIgnoringCase(job->query, kWholeTable) && IsBareTableName(name)) {
     if (AppendFlashbackClause(job->query, sizeof job->query, job->scn)) return kRunOk;
@@ -150,13 +152,12 @@ bool PrepareQueryText(UnloadHandle* job) {
   while (*start != '\0' && IsAsciiSpace(*start)) ++start;
   if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return true;
 
-  static const char kPrefix[] = "select * from ";
-  const size_t prefix_length = sizeof kPrefix - 1;
+  const size_t prefix_length = sizeof kWholeTable - 1;
   const size_t name_length = length - static_cast<size_t>(start - query);
   // A name cut to fit would name another table.
   if (prefix_length + name_length >= sizeof job->query) return false;
   std::memmove(query + prefix_length, start, name_length + 1);
-  std::memcpy(query, kPrefix, prefix_length);
+  std::memcpy(query, kWholeTable, prefix_length);
   if (job->table[0] == '\0' && name_length <= 30) {
     std::memcpy(job->table, query + prefix_length, name_length + 1);
   }

@@ -414,7 +414,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   PieceTemplate base;
   base.job = job;
   base.as_of[0] = '\0';
-  if (job->scn[0] != '\0') std::snprintf(base.as_of, sizeof base.as_of, " AS OF SCN %s", job->scn);
+  if (job->scn[0] != '\0') FormatFlashbackClause(base.as_of, sizeof base.as_of, job->scn);
   std::memcpy(base.file, job->file, sizeof base.file);
   std::memcpy(base.log, job->log, sizeof base.log);
   if (!PiecePattern(base.file, sizeof base.file) || !PiecePattern(base.log, sizeof base.log)) {

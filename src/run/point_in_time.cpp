@@ -84,14 +84,16 @@ int ResolveCurrentScn(DbSession* session, char* scn, size_t scn_bytes) {
   return 0;
 }
 
+bool FormatFlashbackClause(char* out, size_t bytes, const char* scn) {
+  int written = std::snprintf(out, bytes, " AS OF SCN %s", scn);
+  return written >= 0 && static_cast<size_t>(written) < bytes;
+}
+
 bool AppendFlashbackClause(char* text, size_t capacity, const char* scn) {
   size_t used = std::strlen(text);
-  int written = std::snprintf(text + used, capacity - used, " AS OF SCN %s", scn);
-  if (written < 0 || static_cast<size_t>(written) >= capacity - used) {
-    text[used] = '\0';
-    return false;
-  }
-  return true;
+  if (FormatFlashbackClause(text + used, capacity - used, scn)) return true;
+  text[used] = '\0';
+  return false;
 }
 
 int EnableSessionFlashback(DbSession* session, const char* scn) {

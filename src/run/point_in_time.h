@@ -19,8 +19,12 @@ bool IsCurrentScn(const char* value);
 // the Oracle texts and a message.
 int ResolveCurrentScn(DbSession* session, char* scn, size_t scn_bytes);
 
-// Appends " AS OF SCN n" to text (capacity bytes, NUL included). False, text unchanged, when it
-// does not fit.
+// The flashback clause " AS OF SCN n" into out (bytes long, NUL included); false when it does
+// not fit.
+bool FormatFlashbackClause(char* out, size_t bytes, const char* scn);
+
+// Appends the flashback clause to text (capacity bytes, NUL included). False, text unchanged, when
+// it does not fit.
 bool AppendFlashbackClause(char* text, size_t capacity, const char* scn);
 
 // The session reads at scn until DisableSessionFlashback: 0, or the failed call's status after
