@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""Every performance target, measured for the current build beside a baseline build in one run.
+
+Builds nothing itself: bench/run.sh builds both programs and calls this. Each figure is the median
+of pairs (or rounds) in which the programs run one after the other, so that both see the same
+machine; on a busy machine the CPU-time ratio, printed too, varies far less than wall time.
+
+  CSV / sqlite3       rowflume text=CSV against `sqlite3 -csv -header` on the same file
+  LAYOUT / CSV        each other layout against the CSV run of the same pair
+  encoder GB/s        bench/encoder_bench, output bytes per second on one core
+  degree 2 / 1        split=ORDERS degree=2 against the serial unload
+  peak RSS            the largest resident set of the CSV runs, for each table size
+"""
+import argparse
+import glob
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+LAYOUTS = [
+    ("MYSQL", ["text=MYSQL"]),
+    ("MYSQLINS", ["text=MYSQLINS"]),
+    ("ORACLEINS", ["text=ORACLEINS"]),
+    ("FORM", ["text=FORM"]),
+    ("SEARCH", ["text=SEARCH"]),
+    ("fixed width", ["field=0x20"]),
+    ("client=yes", ["text=CSV", "client=yes"]),
+]
+
+
+def run_measured(argv, cwd, stdout_path=None):
+    """Runs argv; returns (seconds, CPU seconds, peak resident KiB)."""
+    out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.PIPE, cwd=cwd)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    err = proc.stderr.read().decode(errors="replace")
+    if stdout_path:
+        out.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"failed ({code}): {' '.join(argv)}\n{err}")
+    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+class Program:
+    def __init__(self, name, binary, encoder, workdir):
+        self.name = name
+        self.binary = os.path.abspath(binary)
+        self.encoder = os.path.abspath(encoder) if encoder else None
+        # Each program runs in a folder of its own: the unload writes its loader control file there.
+        self.workdir = os.path.join(workdir, name)
+        os.makedirs(self.workdir, exist_ok=True)
+        self.samples = {}
+
+    def add(self, key, value):
+        self.samples.setdefault(key, []).append(value)
+
+    def median(self, key):
+        values = self.samples.get(key)
+        return statistics.median(values) if values else None
+
+    def unload(self, db, items, out_name):
+        return run_measured([self.binary, f"user=bench/bench@sqlite:{db}", *items,
+                             f"file={out_name}"], self.workdir)
+
+
+def ensure_db(source, workdir, rows):
+    db = os.path.join(workdir, f"orders_{rows}.db")
+    if not os.path.exists(db):
+        subprocess.run([os.path.join(source, "tools/make_demo_db.sh"), db, str(rows)],
+                       check=True, stdout=subprocess.DEVNULL)
+    return db
+
+
+def serial_pairs(programs, db, rows, pairs, layouts):
+    """CSV against sqlite3, and every layout against CSV, pair by pair."""
+    theirs_out = os.path.join(programs[0].workdir, "sqlite3.csv")
+    for _ in range(pairs):
+        t_theirs, cpu_theirs, _ = run_measured(["sqlite3", "-csv", "-header", db,
+                                                "SELECT * FROM ORDERS"],
+                                               programs[0].workdir, stdout_path=theirs_out)
+        for program in programs:
+            t_csv, cpu_csv, rss = program.unload(db, ["query=ORDERS", "text=CSV"], "out.csv")
+            program.add(("sqlite", rows), t_csv / t_theirs)
+            program.add(("sqlite cpu", rows), cpu_csv / cpu_theirs)
+            program.add(("csv seconds", rows), t_csv)
+            program.add(("rss", rows), rss)
+            for label, items in layouts:
+                t_layout, cpu_layout, rss = program.unload(db, ["query=ORDERS", *items], "out.txt")
+                program.add((label, rows), t_layout / t_csv)
+                program.add((label + " cpu", rows), cpu_layout / cpu_csv)
+                program.add(("rss", rows), rss)
+    for program in programs:
+        for name in ("out.csv", "out.txt", "sqlite3.csv"):
+            path = os.path.join(program.workdir, name)
+            if os.path.exists(path):
+                os.remove(path)
+
+
+def line_count(paths):
+    total = 0
+    for path in paths:
+        with open(path, "rb") as handle:
+            total += sum(chunk.count(b"\n") for chunk in iter(lambda: handle.read(1 << 20), b""))
+    return total
+
+
+def parallel_pairs(programs, db, pairs):
+    for _ in range(pairs):
+        for program in programs:
+            for path in glob.glob(os.path.join(program.workdir, "par_*.csv")):
+                os.remove(path)
+            t1, _, _ = program.unload(db, ["query=ORDERS", "text=CSV"], "serial.csv")
+            t2, _, _ = program.unload(db, ["split=ORDERS", "degree=2", "text=CSV"], "par_%p.csv")
+            program.add("degree", t2 / t1)
+    for program in programs:
+        # Both unloads hold the same rows, so the line counts match once every header is taken off.
+        pieces = sorted(glob.glob(os.path.join(program.workdir, "par_*.csv")))
+        serial = os.path.join(program.workdir, "serial.csv")
+        if len(pieces) != 2 or line_count([serial]) - 1 != line_count(pieces) - len(pieces):
+            sys.exit(f"{program.name}: the degree 2 unload does not hold the serial unload's rows")
+        for path in pieces + [serial]:
+            os.remove(path)
+
+
+def encoder_rounds(programs, rounds):
+    for _ in range(rounds):
+        for program in programs:
+            if program.encoder is None:
+                continue
+            proc = subprocess.run([program.encoder, "--benchmark_format=json",
+                                   "--benchmark_min_time=0.5"],
+                                  check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            result = json.loads(proc.stdout)["benchmarks"][0]
+            program.add("encoder", result["bytes_per_second"] / 1e9)
+
+
+def fmt(value, digits=3):
+    return "-" if value is None else f"{value:.{digits}f}"
+
+
+def report(programs, rows_list, layouts, pairs):
+    width = 16
+    print()
+    print(f"Medians of {pairs} pairs; a ratio's CPU-time ratio is in brackets.")
+    print(f"{'target':34}" + "".join(f"{p.name:>{width}}" for p in programs) + "   goal")
+
+    def row(label, key, goal, digits=3, cpu_key=None):
+        cells = ""
+        for program in programs:
+            text = fmt(program.median(key), digits)
+            if cpu_key is not None and program.median(cpu_key) is not None:
+                text += f" ({program.median(cpu_key):.3f})"
+            cells += f"{text:>{width}}"
+        print(f"{label:34}{cells}   {goal}")
+
+    largest = max(rows_list)
+    row(f"CSV / sqlite3 -csv, {largest} rows", ("sqlite", largest), "<= 0.40",
+        cpu_key=("sqlite cpu", largest))
+    for label, _ in layouts:
+        row(f"{label} / CSV", (label, largest), "<= 1.30", cpu_key=(label + " cpu", largest))
+    row("encoder GB/s", "encoder", ">= 2.00", digits=2)
+    row("degree 2 / degree 1", "degree", "<= 0.55")
+    for rows in rows_list:
+        row(f"CSV seconds, {rows} rows", ("csv seconds", rows), "")
+    for rows in rows_list:
+        cells = "".join(f"{max(p.samples.get(('rss', rows), [0])) / 1024:>{width}.1f}"
+                        for p in programs)
+        print(f"{f'peak RSS MiB, {rows} rows':34}{cells}   <= 64, flat in rows")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--encoder")
+    parser.add_argument("--baseline-binary")
+    parser.add_argument("--baseline-encoder")
+    parser.add_argument("--baseline-name", default="baseline")
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--rows", type=int, nargs="+", default=[200000, 2000000])
+    parser.add_argument("--pairs", type=int, default=5)
+    parser.add_argument("--no-layouts", action="store_true")
+    args = parser.parse_args()
+    workdir = os.path.abspath(args.workdir)
+    os.makedirs(workdir, exist_ok=True)
+    programs = []
+    if args.baseline_binary:
+        programs.append(Program(args.baseline_name, args.baseline_binary, args.baseline_encoder,
+                                workdir))
+    programs.append(Program("now", args.binary, args.encoder, workdir))
+    layouts = [] if args.no_layouts else LAYOUTS
+    largest = max(args.rows)
+    for rows in sorted(args.rows):
+        db = ensure_db(args.source, workdir, rows)
+        # The layouts are compared on the largest table only; the smaller one shows memory is flat.
+        serial_pairs(programs, db, rows, args.pairs, layouts if rows == largest else [])
+        print(f"measured {rows} rows", flush=True)
+    parallel_pairs(programs, ensure_db(args.source, workdir, largest), args.pairs)
+    encoder_rounds(programs, args.pairs)
+    report(programs, sorted(args.rows), layouts, args.pairs)
+
+
+if __name__ == "__main__":
+    main()
