@@ -1,9 +1,14 @@
 // The fast forms of number text must agree with the decimal expansion they stand in for.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "engine/number.h"
 
@@ -23,6 +28,103 @@ std::string SlowAtScale(double value, int scale) {
   RoundToScale(&dec, scale);
   char out[kNumberTextMax];
   return std::string(out, FormatDecimal(dec, out));
+}
+
+// The library's shortest digits, read from its scientific form.
+Decimal LibraryDecimal(double value) {
+  char out[64];
+  auto result = std::to_chars(out, out + sizeof out, value, std::chars_format::scientific);
+  Decimal dec{};
+  const char* pos = out;
+  dec.negative = *pos == '-';
+  if (dec.negative) ++pos;
+  for (; *pos != 'e'; ++pos) {
+    if (*pos != '.') dec.digits[dec.ndigits++] = static_cast<uint8_t>(*pos - '0');
+  }
+  dec.exp10 = std::stoi(std::string(pos + 1, static_cast<const char*>(result.ptr))) + 1;
+  while (dec.ndigits > 0 && dec.digits[dec.ndigits - 1] == 0) --dec.ndigits;
+  if (dec.ndigits == 0) dec = Decimal{};  // zero has no sign and no exponent
+  return dec;
+}
+
+// What FormatDouble wrote before it had its own digit search: the library's shortest fixed form
+// without the zero before the point, or beyond its range the shortest digits placed.
+std::string LibraryText(double value) {
+  char out[400];
+  if (std::fabs(value) < 1e-20 || std::fabs(value) >= 1e15) {
+    return std::string(out, FormatDecimal(LibraryDecimal(value), out));
+  }
+  auto result = std::to_chars(out, out + sizeof out, value, std::chars_format::fixed);
+  std::string text(out, result.ptr);
+  const size_t first = text[0] == '-' ? 1 : 0;
+  if (text.size() > first + 1 && text[first] == '0' && text[first + 1] == '.') {
+    text.erase(first, 1);
+  }
+  return text;
+}
+
+std::string DecimalDigits(const Decimal& dec) {
+  std::string digits;
+  for (int idx = 0; idx < dec.ndigits; ++idx) digits += static_cast<char>('0' + dec.digits[idx]);
+  return (dec.negative ? "-" : "") + digits + "e" + std::to_string(dec.exp10);
+}
+
+void ExpectLibraryForm(double value) {
+  char out[kNumberTextMax];
+  ASSERT_EQ(std::string(out, FormatDouble(value, out)), LibraryText(value)) << value;
+  Decimal dec;
+  ASSERT_TRUE(DecimalFromDouble(value, &dec));
+  ASSERT_EQ(DecimalDigits(dec), DecimalDigits(LibraryDecimal(value))) << value;
+}
+
+// Every family of doubles the digit search treats differently: random bit patterns (mostly 17
+// digits), quotients like the ones a division stores (16 and 17), short decimals (few digits,
+// found by the search), integers, the neighbours of powers of ten and two (where the digit count
+// and the rounding interval change), and the ends of the searched range.
+TEST(NumberText, ShortestDigitsMatchTheLibraryConversion) {
+  std::mt19937_64 random(11);
+  std::vector<double> edges;
+  for (int exponent = -8; exponent <= 16; ++exponent) {
+    double power = std::pow(10.0, exponent);
+    edges.push_back(power);
+    edges.push_back(std::nextafter(power, 0.0));
+    edges.push_back(std::nextafter(power, 1e300));
+  }
+  for (int exponent = -25; exponent <= 52; ++exponent) {
+    double power = std::ldexp(1.0, exponent);
+    edges.push_back(power);
+    edges.push_back(std::nextafter(power, 0.0));
+    edges.push_back(std::nextafter(power, 1e300));
+  }
+  for (double edge : {9e15, 8.999999999999999e15, 0.1, 0.2, 0.3, 1.0 / 3, 2.0 / 3}) {
+    edges.push_back(edge);
+  }
+  for (double edge : edges) {
+    ExpectLibraryForm(edge);
+    ExpectLibraryForm(-edge);
+  }
+  for (int round = 0; round < 1000000; ++round) {
+    // Bit patterns from just below 1e-5 to just above 1e15.
+    uint64_t bits = (uint64_t(1006) + random() % 67) << 52 | (random() & ((uint64_t(1) << 52) - 1));
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    ExpectLibraryForm(round % 2 ? value : -value);
+  }
+  for (int round = 0; round < 1000000; ++round) {
+    const double numerator = static_cast<double>(static_cast<int64_t>(random() % 2000000) - 1000000);
+    const double denominator = static_cast<double>(random() % 999 + 1);
+    ExpectLibraryForm(numerator / denominator);
+  }
+  for (int round = 0; round < 1000000; ++round) {
+    const int digits = static_cast<int>(random() % 16) + 1;
+    const int scale = static_cast<int>(random() % 20);
+    uint64_t units = random() % static_cast<uint64_t>(std::pow(10.0, digits));
+    double value = static_cast<double>(units) / std::pow(10.0, scale);
+    ExpectLibraryForm(round % 2 ? value : -value);
+  }
+  for (int round = 0; round < 200000; ++round) {
+    ExpectLibraryForm(static_cast<double>(static_cast<int64_t>(random() >> (random() % 64))));
+  }
 }
 
 TEST(NumberText, FastFormsAgreeWithTheDecimalExpansion) {
