@@ -145,6 +145,7 @@ struct Define : Handle {
   ub1 charset_form = 0;          // the column's, given to the locators it fills
   ub2 text_from = 0;  // text stored in this set is converted into text_to; 0: passed as stored
   ub2 text_to = 0;    // the set of the text delivered; 0: UTF-8 as SQLite stores it
+  bool in_place = false;  // plain text whose common values are written straight into the slot
 };
 
 struct Bind : Handle {

@@ -298,6 +298,34 @@ size_t FormatInteger(int64_t value, char* out) {
   return FormatUnsigned(static_cast<uint64_t>(value), out);
 }
 
+size_t FormatShortDouble(double value, char* out) {
+  uint64_t digits = 0;
+  int fraction = 0;
+  if (!ShortestDigits(std::fabs(value), &digits, &fraction)) return 0;
+  // At most 17 digits and 21 fraction digits: a sign, a point and 21 places at the longest.
+  char text[24];
+  const size_t count = FormatUnsigned(digits, text);
+  char* pos = out;
+  if (value < 0) *pos++ = '-';
+  const size_t scale = static_cast<size_t>(fraction);
+  if (count > scale) {
+    std::memcpy(pos, text, count - scale);
+    pos += count - scale;
+    if (scale > 0) {
+      *pos++ = '.';
+      std::memcpy(pos, text + count - scale, scale);
+      pos += scale;
+    }
+  } else {
+    *pos++ = '.';
+    std::memset(pos, '0', scale - count);
+    pos += scale - count;
+    std::memcpy(pos, text, count);
+    pos += count;
+  }
+  return static_cast<size_t>(pos - out);
+}
+
 size_t FormatDouble(double value, char* out) {
   if (std::isnan(value)) {
     std::memcpy(out, "Nan", 3);
@@ -314,31 +342,8 @@ size_t FormatDouble(double value, char* out) {
   // Common magnitudes: the shortest round-trip digits written positionally in one pass, with
   // the leading zero of a fraction dropped (".5", "-.05"), which is the form FormatDecimal gives.
   const double magnitude = std::fabs(value);
-  uint64_t digits = 0;
-  int fraction = 0;
-  if (ShortestDigits(magnitude, &digits, &fraction)) {
-    char text[24];
-    const size_t count = FormatUnsigned(digits, text);
-    char* pos = out;
-    if (value < 0) *pos++ = '-';
-    const size_t scale = static_cast<size_t>(fraction);
-    if (count > scale) {
-      std::memcpy(pos, text, count - scale);
-      pos += count - scale;
-      if (scale > 0) {
-        *pos++ = '.';
-        std::memcpy(pos, text + count - scale, scale);
-        pos += scale;
-      }
-    } else {
-      *pos++ = '.';
-      std::memset(pos, '0', scale - count);
-      pos += scale - count;
-      std::memcpy(pos, text, count);
-      pos += count;
-    }
-    return static_cast<size_t>(pos - out);
-  }
+  const size_t short_length = FormatShortDouble(value, out);
+  if (short_length > 0) return short_length;
   if (magnitude >= 1e-20 && magnitude < 1e15) {  // above, fixed form prints all binary digits
     char* first = out;
     auto result = std::to_chars(out, out + 64, value, std::chars_format::fixed);

@@ -32,6 +32,11 @@ size_t FormatInteger(int64_t value, char* out);
 // Writes the shortest text that reads back as the same double, in positional notation without
 // a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
 size_t FormatDouble(double value, char* out);
+// FormatDouble's text of the values in the common range (about 1E-5 to 1E15) whose shortest
+// digits are found without the general conversion; 0, and nothing written, for the others.
+// Writes at most kShortDoubleTextMax bytes.
+constexpr size_t kShortDoubleTextMax = 24;
+size_t FormatShortDouble(double value, char* out);
 // Significant digits that tell every value of a binary type apart; the client writes that many,
 // less trailing zeros.
 constexpr int kBinaryFloatDigits = 9;
@@ -43,7 +48,9 @@ constexpr int kBinaryDoubleDigits = 17;
 // the values that are no numbers. Returns the length, at most 24.
 size_t FormatBinaryNumber(double value, int digits, char* out);
 // value rounded to scale (1 to 9) fraction digits in NUMBER text; 0 when the fast form does not
-// apply (then round the decimal expansion instead).
+// apply (then round the decimal expansion instead), and nothing is written. Writes at most
+// kScaledTextMax bytes.
+constexpr size_t kScaledTextMax = 12;
 size_t FormatDoubleAtScale(double value, int scale, char* out);
 
 // Parses decimal text ([+-]digits[.digits][e[+-]digits], surrounding blanks allowed) and rounds

@@ -72,6 +72,14 @@ std::string DecimalDigits(const Decimal& dec) {
 void ExpectLibraryForm(double value) {
   char out[kNumberTextMax];
   ASSERT_EQ(std::string(out, FormatDouble(value, out)), LibraryText(value)) << value;
+  // The in-place form writes the same text, or nothing, and stays within its bound.
+  char slot[kShortDoubleTextMax + 1];
+  slot[kShortDoubleTextMax] = 'x';
+  const size_t short_length = FormatShortDouble(value, slot);
+  if (short_length > 0) {
+    ASSERT_EQ(std::string(slot, short_length), LibraryText(value)) << value;
+  }
+  ASSERT_EQ(slot[kShortDoubleTextMax], 'x') << value;
   Decimal dec;
   ASSERT_TRUE(DecimalFromDouble(value, &dec));
   ASSERT_EQ(DecimalDigits(dec), DecimalDigits(LibraryDecimal(value))) << value;
