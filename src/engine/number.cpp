@@ -11,32 +11,56 @@
 namespace rowflume::engine {
 namespace {
 
+constexpr uint64_t kPowersOf10Int[] = {1u,
+                                       10u,
+                                       100u,
+                                       1000u,
+                                       10000u,
+                                       100000u,
+                                       1000000u,
+                                       10000000u,
+                                       100000000u,
+                                       1000000000u,
+                                       10000000000u,
+                                       100000000000u,
+                                       1000000000000u,
+                                       10000000000000u,
+                                       100000000000000u,
+                                       1000000000000000u,
+                                       10000000000000000u,
+                                       100000000000000000u,
+                                       1000000000000000000u,
+                                       10000000000000000000u};
+
 // Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-size_t FormatUnsigned(uint64_t value, char* out) {
-  char buf[24];
-  char* end = buf + sizeof buf;
+// Writes exactly count digits of value (value < 10^count) ending just before end, zeros in front.
+void WriteDigits(uint64_t value, char* end, size_t count) {
   char* pos = end;
-  while (value >= 100) {
-    unsigned pair = static_cast<unsigned>(value % 100) * 2;
+  while (count >= 2) {
+    const unsigned pair = static_cast<unsigned>(value % 100) * 2;
     value /= 100;
     *--pos = kDigitPairs[pair + 1];
     *--pos = kDigitPairs[pair];
+    count -= 2;
   }
-  if (value >= 10) {
-    unsigned pair = static_cast<unsigned>(value) * 2;
-    *--pos = kDigitPairs[pair + 1];
-    *--pos = kDigitPairs[pair];
-  } else {
-    *--pos = static_cast<char>('0' + value);
-  }
-  size_t len = static_cast<size_t>(end - pos);
-  std::memcpy(out, pos, len);
-  return len;
+  if (count > 0) *--pos = static_cast<char>('0' + value);
+}
+
+size_t DigitCount(uint64_t value) {
+  size_t count = 1;
+  while (count < 20 && value >= kPowersOf10Int[count]) ++count;
+  return count;
+}
+
+size_t FormatUnsigned(uint64_t value, char* out) {
+  const size_t count = DigitCount(value);
+  WriteDigits(value, out + count, count);
+  return count;
 }
 
 void StripTrailingZeros(Decimal* value) {
@@ -160,7 +184,11 @@ void MultiplyWide(uint64_t left, uint64_t right, uint64_t* high, uint64_t* low) 
 // every such m is within 1 of its nearest integer, and m +- 1 are exact doubles.
 int ReadBackCandidates(double value, int k, uint64_t* found) {
   const double scale = kPowersOf10[k];
-  const double nearest = std::nearbyint(value * scale);
+  // Adding and taking away 2^52 rounds to an integer in the current (nearest) rounding, which
+  // nearbyint would do through a library call; from 2^52 on, doubles are integers already.
+  constexpr double kTwo52 = 4503599627370496.0;
+  const double product = value * scale;
+  const double nearest = product < kTwo52 ? (product + kTwo52) - kTwo52 : product;
   int count = 0;
   for (double candidate = nearest - 1; candidate <= nearest + 1; candidate += 1) {
     if (candidate >= 1 && candidate / scale == value) {
@@ -303,27 +331,15 @@ size_t FormatShortDouble(double value, char* out) {
   int fraction = 0;
   if (!ShortestDigits(std::fabs(value), &digits, &fraction)) return 0;
   // At most 17 digits and 21 fraction digits: a sign, a point and 21 places at the longest.
-  char text[24];
-  const size_t count = FormatUnsigned(digits, text);
   char* pos = out;
   if (value < 0) *pos++ = '-';
-  const size_t scale = static_cast<size_t>(fraction);
-  if (count > scale) {
-    std::memcpy(pos, text, count - scale);
-    pos += count - scale;
-    if (scale > 0) {
-      *pos++ = '.';
-      std::memcpy(pos, text + count - scale, scale);
-      pos += scale;
-    }
-  } else {
-    *pos++ = '.';
-    std::memset(pos, '0', scale - count);
-    pos += scale - count;
-    std::memcpy(pos, text, count);
-    pos += count;
-  }
-  return static_cast<size_t>(pos - out);
+  if (fraction == 0) return static_cast<size_t>(pos - out) + FormatUnsigned(digits, pos);
+  const auto scale = static_cast<size_t>(fraction);
+  const uint64_t whole = digits / kPowersOf10Int[scale];
+  if (whole != 0) pos += FormatUnsigned(whole, pos);
+  *pos++ = '.';
+  WriteDigits(digits - whole * kPowersOf10Int[scale], pos + scale, scale);
+  return static_cast<size_t>(pos + scale - out);
 }
 
 size_t FormatDouble(double value, char* out) {
