@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -160,6 +161,30 @@ TEST(NumberText, FastFormsAgreeWithTheDecimalExpansion) {
   EXPECT_EQ(std::string(out, FormatDouble(0.5, out)), ".5");
   EXPECT_EQ(std::string(out, FormatDouble(-0.05, out)), "-.05");
   EXPECT_EQ(std::string(out, FormatDouble(100.0, out)), "100");
+}
+
+// Digit counts change at powers of ten and the writer works in eight-digit steps: every
+// neighbour of a power of ten, both ends of the range and random values of every length.
+TEST(NumberText, IntegersMatchPrintf) {
+  std::vector<int64_t> values = {0, std::numeric_limits<int64_t>::min(),
+                                 std::numeric_limits<int64_t>::max()};
+  int64_t power = 1;
+  for (int digits = 0; digits <= 18; ++digits, power *= 10) {
+    for (int64_t near : {power - 1, power, power + 1}) {
+      values.push_back(near);
+      values.push_back(-near);
+    }
+  }
+  std::mt19937_64 random(3);
+  for (int round = 0; round < 100000; ++round) {
+    values.push_back(static_cast<int64_t>(random()) >> (random() % 64));
+  }
+  char out[32];
+  char expected[32];
+  for (int64_t value : values) {
+    std::snprintf(expected, sizeof expected, "%lld", static_cast<long long>(value));
+    ASSERT_EQ(std::string(out, FormatInteger(value, out)), expected);
+  }
 }
 
 }  // namespace
