@@ -70,6 +70,25 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   *out = DateTime{};
   out->month = 1;
   out->day = 1;
+  // The stored form of nearly every DATE, 'YYYY-MM-DD HH:MM:SS', read without the general scan;
+  // the scan reads the same fields from it and applies the same range checks.
+  if (len == 19 && text[4] == '-' && text[7] == '-' && (text[10] == ' ' || text[10] == 'T') &&
+      text[13] == ':' && text[16] == ':') {
+    static const uint8_t kDigitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+    bool digits = true;
+    for (uint8_t at : kDigitPositions) digits = digits && IsAsciiDigit(text[at]);
+    if (digits) {
+      auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+      out->year = two(0) * 100 + two(2);
+      out->month = two(5);
+      out->day = two(8);
+      out->hour = two(11);
+      out->minute = two(14);
+      out->second = two(17);
+      return out->month >= 1 && out->month <= 12 && out->day >= 1 && out->day <= 31 &&
+             out->hour <= 23 && out->minute <= 59 && out->second <= 59;
+    }
+  }
   size_t pos = 0;
   while (pos < len && text[pos] == ' ') ++pos;
   bool negative_year = false;

@@ -345,6 +345,26 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       return Frame(define, row, bytes, len);
     case Conversion::kNumber: {
+      // Integers and the common doubles are encoded without a decimal expansion, straight into
+      // a slot that holds their bytes.
+      const bool in_slot = define->framing == Framing::kPlain &&
+                           static_cast<size_t>(define->value_sz) >= kShortNumberBytesMax;
+      auto* fast_out = in_slot ? reinterpret_cast<uint8_t*>(define->buffer + row * define->stride)
+                               : reinterpret_cast<uint8_t*>(stmt->scratch);
+      size_t fast_len = 0;
+      if (storage == SQLITE_INTEGER && (!define->rounds || define->round_scale >= 0)) {
+        fast_len = EncodeInteger(sqlite3_value_int64(value), fast_out);
+      } else if (storage == SQLITE_FLOAT) {
+        fast_len = EncodeShortDouble(sqlite3_value_double(value), define->rounds,
+                                     define->round_scale, fast_out);
+      }
+      if (fast_len != 0) {
+        if (!in_slot) return Frame(define, row, fast_out, fast_len);
+        if (define->lengths) define->lengths[row] = static_cast<ub2>(fast_len);
+        if (define->indicators) define->indicators[row] = 0;
+        if (define->codes) define->codes[row] = 0;
+        return nullptr;
+      }
       Decimal dec;
       if (storage == SQLITE_INTEGER) {
         DecimalFromInteger(sqlite3_value_int64(value), &dec);

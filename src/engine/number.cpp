@@ -426,18 +426,30 @@ size_t FormatBinaryNumber(double value, int digits, char* out) {
   return static_cast<size_t>(pos + exponent_digits - out);
 }
 
-size_t FormatDoubleAtScale(double value, int scale, char* out) {
-  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
-  // the answer, so no decimal expansion is needed.
+namespace {
+
+// value x 10^scale rounded half away from zero, when it is far enough from a tie that the
+// shortest decimal of value rounds the same way; false otherwise (scale outside 1 to 9 too).
+bool ScaledUnits(double value, int scale, uint64_t* units) {
   static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-  if (scale < 1 || scale > 9 || !std::isfinite(value)) return 0;
+  if (scale < 1 || scale > 9 || !std::isfinite(value)) return false;
   const double scaled = value * kPowers[scale];
   // Below 1e9 the spacing of doubles is under 1.2e-7, so the shortest decimal of value rounds
   // the same way as value itself whenever value is more than 1e-6 away from a tie.
-  if (std::fabs(scaled) >= 1e9) return 0;
+  if (std::fabs(scaled) >= 1e9) return false;
   const double rounded = std::nearbyint(scaled);
-  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return 0;
-  int64_t units = static_cast<int64_t>(std::fabs(rounded));
+  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return false;
+  *units = static_cast<uint64_t>(std::fabs(rounded));
+  return true;
+}
+
+}  // namespace
+
+size_t FormatDoubleAtScale(double value, int scale, char* out) {
+  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
+  // the answer, so no decimal expansion is needed.
+  uint64_t units = 0;
+  if (!ScaledUnits(value, scale, &units)) return 0;
   if (units == 0) {
     out[0] = '0';
     return 1;
@@ -641,6 +653,70 @@ size_t EncodeNumber(const Decimal& input, uint8_t* out) {
     if (pairs < 20) out[len++] = 102;
   }
   return len;
+}
+
+namespace {
+
+// NUMBER bytes of (negative ? -1 : 1) x digits / 10^fraction, the bytes EncodeNumber writes for
+// that value: at most 19 digits, so no rounding to NUMBER precision and no overflow.
+size_t EncodeScaled(bool negative, uint64_t digits, int fraction, uint8_t* out) {
+  if (digits == 0) {
+    out[0] = 0x80;
+    return 1;
+  }
+  while (digits % 10 == 0) {
+    digits /= 10;
+    --fraction;
+  }
+  auto count = static_cast<int>(DigitCount(digits));
+  int exp10 = count - fraction;  // value = 0.d1 d2 ... x 10^exp10
+  // Base-100 digits start at an even decimal exponent: an odd one gets a leading zero digit,
+  // which the last (highest) pair below picks up as its tens.
+  if (exp10 & 1) {
+    ++count;
+    ++exp10;
+  }
+  uint8_t pairs[12];  // lowest first
+  int npairs = 0;
+  if (count & 1) {
+    pairs[npairs++] = static_cast<uint8_t>(digits % 10 * 10);
+    digits /= 10;
+    --count;
+  }
+  for (; count > 0; count -= 2) {
+    pairs[npairs++] = static_cast<uint8_t>(digits % 100);
+    digits /= 100;
+  }
+  const int exponent = exp10 / 2 - 1;  // base-100 exponent of the first pair
+  size_t len = 0;
+  if (!negative) {
+    out[len++] = static_cast<uint8_t>(193 + exponent);
+    for (int idx = npairs - 1; idx >= 0; --idx) out[len++] = static_cast<uint8_t>(pairs[idx] + 1);
+  } else {
+    out[len++] = static_cast<uint8_t>(62 - exponent);
+    for (int idx = npairs - 1; idx >= 0; --idx) out[len++] = static_cast<uint8_t>(101 - pairs[idx]);
+    out[len++] = 102;  // fewer than 20 pairs: negatives end in a terminator
+  }
+  return len;
+}
+
+}  // namespace
+
+size_t EncodeInteger(int64_t value, uint8_t* out) {
+  const uint64_t magnitude =
+      value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  return EncodeScaled(value < 0, magnitude, 0, out);
+}
+
+size_t EncodeShortDouble(double value, bool rounds, int scale, uint8_t* out) {
+  uint64_t digits = 0;
+  int fraction = scale;
+  if (rounds) {
+    if (!ScaledUnits(value, scale, &digits)) return 0;
+  } else if (!ShortestDigits(std::fabs(value), &digits, &fraction)) {
+    return 0;
+  }
+  return EncodeScaled(value < 0, digits, fraction, out);
 }
 
 }  // namespace rowflume::engine

@@ -76,4 +76,14 @@ bool IsNumericCharacters(std::string_view text);
 // NUMBER can hold (at least 1E126): the caller reports an overflow. Values below 1E-130 become 0.
 size_t EncodeNumber(const Decimal& value, uint8_t* out);
 
+// The bytes EncodeNumber writes for an integer (unrounded, or rounded to a scale of 0 or more,
+// which leaves it as it is), without the decimal expansion; returns the length, at most
+// kShortNumberBytesMax.
+constexpr size_t kShortNumberBytesMax = 13;
+size_t EncodeInteger(int64_t value, uint8_t* out);
+// The bytes EncodeNumber writes for a double as a NUMBER column stores it (rounds: rounded to
+// scale), for the values the fast text forms serve (FormatDoubleAtScale, FormatShortDouble);
+// 0, and nothing written, for the others. At most kShortNumberBytesMax bytes.
+size_t EncodeShortDouble(double value, bool rounds, int scale, uint8_t* out);
+
 }  // namespace rowflume::engine

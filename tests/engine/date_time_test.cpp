@@ -1,0 +1,57 @@
+// Stored date text read into its fields: the stored form and its neighbours, which the general
+// reading must still accept or refuse as before.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/date_time.h"
+
+namespace rowflume::engine {
+namespace {
+
+struct DateCase {
+  const char* text;
+  bool valid;
+  int year, month, day, hour, minute, second, nanos;
+};
+
+TEST(DateTimeText, StoredFormsReadIntoTheirFields) {
+  const DateCase cases[] = {
+      {"2017-07-14 02:40:37", true, 2017, 7, 14, 2, 40, 37, 0},
+      {"2017-07-14T02:40:37", true, 2017, 7, 14, 2, 40, 37, 0},
+      {"0001-01-01 00:00:00", true, 1, 1, 1, 0, 0, 0, 0},
+      {"9999-12-31 23:59:59", true, 9999, 12, 31, 23, 59, 59, 0},
+      {"2017-07-14", true, 2017, 7, 14, 0, 0, 0, 0},
+      {"2017-07-14 02:40", true, 2017, 7, 14, 2, 40, 0, 0},
+      {"2017-07-14 02:40:37.5", true, 2017, 7, 14, 2, 40, 37, 500000000},
+      {"2017-7-14 02:40:37", true, 2017, 7, 14, 2, 40, 37, 0},
+      {" 2017-07-14 02:40:37", true, 2017, 7, 14, 2, 40, 37, 0},
+      {"2017-13-14 02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-00-14 02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-32 02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-00 02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-14 24:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-14 02:60:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-14 02:40:60", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-14 02:40:3x", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017-07-14x02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+      {"2017/07/14 02:40:37", false, 0, 0, 0, 0, 0, 0, 0},
+  };
+  for (const DateCase& c : cases) {
+    DateTime moment;
+    const bool valid = ParseDateTime(c.text, std::strlen(c.text), &moment);
+    ASSERT_EQ(valid, c.valid) << c.text;
+    if (!valid) continue;
+    EXPECT_EQ(moment.year, c.year) << c.text;
+    EXPECT_EQ(moment.month, c.month) << c.text;
+    EXPECT_EQ(moment.day, c.day) << c.text;
+    EXPECT_EQ(moment.hour, c.hour) << c.text;
+    EXPECT_EQ(moment.minute, c.minute) << c.text;
+    EXPECT_EQ(moment.second, c.second) << c.text;
+    EXPECT_EQ(moment.nanos, c.nanos) << c.text;
+    EXPECT_FALSE(moment.has_tz) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace rowflume::engine
