@@ -454,25 +454,22 @@ size_t FormatDoubleAtScale(double value, int scale, char* out) {
     out[0] = '0';
     return 1;
   }
-  char digits[24];
-  size_t count = 0;
-  while (units > 0) {
-    digits[count++] = static_cast<char>('0' + units % 10);
-    units /= 10;
-  }
-  // digits hold the number least significant first; drop the fraction's trailing zeros.
-  size_t skip = 0;
-  while (skip < static_cast<size_t>(scale) && digits[skip] == '0') ++skip;
-  const size_t fraction = static_cast<size_t>(scale) - skip;
   char* pos = out;
   if (value < 0) *pos++ = '-';
-  const size_t integer_digits = count > static_cast<size_t>(scale) ? count - scale : 0;
-  for (size_t idx = 0; idx < integer_digits; ++idx) *pos++ = digits[count - 1 - idx];
-  if (fraction > 0) {
-    *pos++ = '.';
-    for (size_t place = static_cast<size_t>(scale); place-- > skip;) {
-      *pos++ = place < count ? digits[place] : '0';
+  // Whole part without a leading zero (".05"), fraction without its trailing zeros.
+  const uint64_t power = kPowersOf10Int[scale];
+  const uint64_t whole = units / power;
+  uint64_t part = units - whole * power;
+  if (whole != 0) pos += FormatUnsigned(whole, pos);
+  if (part != 0) {
+    auto places = static_cast<size_t>(scale);
+    while (part % 10 == 0) {
+      part /= 10;
+      --places;
     }
+    *pos++ = '.';
+    WriteDigits(part, pos + places, places);
+    pos += places;
   }
   return static_cast<size_t>(pos - out);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "engine/date_time.h"
 
@@ -50,6 +51,38 @@ TEST(DateTimeText, StoredFormsReadIntoTheirFields) {
     EXPECT_EQ(moment.second, c.second) << c.text;
     EXPECT_EQ(moment.nanos, c.nanos) << c.text;
     EXPECT_FALSE(moment.has_tz) << c.text;
+  }
+}
+
+// The copy of stored text under the canonical model must be the text formatting the parsed value
+// gives, and must decline (0) whatever it cannot copy plainly: each position that must be a digit
+// is spoiled in turn, and each separator.
+TEST(DateTimeText, CanonicalCopyAgreesWithFormatting) {
+  DateFormat format;
+  const char model[] = "YYYY-MM-DD HH24:MI:SS";
+  ASSERT_TRUE(CompileDateFormat(model, sizeof model - 1, &format));
+  ASSERT_EQ(format.canonical, DateFormat::kCanonicalDate);
+  const std::string stored[] = {"2017-07-14 02:40:37", "2017-07-14T02:40:37", "2017-07-14",
+                                "1999-12-31 23:59:59", "2017-07-14 02:40:37.25"};
+  char copied[kDateTextMax];
+  char formatted[kDateTextMax];
+  for (const std::string& text : stored) {
+    DateTime moment;
+    ASSERT_TRUE(ParseDateTime(text.data(), text.size(), &moment)) << text;
+    const size_t len = CopyCanonicalDateTime(format, text.data(), text.size(), 0, copied);
+    ASSERT_EQ(std::string(copied, len),
+              std::string(formatted, FormatDateTime(format, moment, 0, formatted)))
+        << text;
+    for (size_t at = 0; at < 19 && at < text.size(); ++at) {
+      std::string spoiled = text;
+      spoiled[at] = at == 4 || at == 7 ? '/' : (at == 10 || at == 13 || at == 16 ? '-' : ':');
+      EXPECT_EQ(CopyCanonicalDateTime(format, spoiled.data(), spoiled.size(), 0, copied), 0u)
+          << spoiled;
+    }
+  }
+  for (const char* refused : {"2017-13-14 02:40:37", "2017-07-14 24:00:00", "2017-07-1"}) {
+    EXPECT_EQ(CopyCanonicalDateTime(format, refused, std::strlen(refused), 0, copied), 0u)
+        << refused;
   }
 }
 
