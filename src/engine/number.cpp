@@ -484,7 +484,8 @@ bool DecimalFromDouble(double value, Decimal* out) {
     out->negative = value < 0;
     out->ndigits = static_cast<int>(count);
     out->exp10 = static_cast<int>(count) - fraction;
-    for (size_t idx = 0; idx < count; ++idx) out->digits[idx] = static_cast<uint8_t>(text[idx] - '0');
+    for (size_t idx = 0; idx < count; ++idx)
+      out->digits[idx] = static_cast<uint8_t>(text[idx] - '0');
     StripTrailingZeros(out);
     return true;
   }

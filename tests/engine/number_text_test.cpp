@@ -120,7 +120,8 @@ TEST(NumberText, ShortestDigitsMatchTheLibraryConversion) {
     ExpectLibraryForm(round % 2 ? value : -value);
   }
   for (int round = 0; round < 1000000; ++round) {
-    const double numerator = static_cast<double>(static_cast<int64_t>(random() % 2000000) - 1000000);
+    const double numerator =
+        static_cast<double>(static_cast<int64_t>(random() % 2000000) - 1000000);
     const double denominator = static_cast<double>(random() % 999 + 1);
     ExpectLibraryForm(numerator / denominator);
   }
@@ -205,7 +206,14 @@ std::string SlowNumberBytes(const Decimal& input, bool rounds, int scale) {
 TEST(NumberText, DirectNumberBytesMatchTheDecimalEncoding) {
   std::mt19937_64 random(5);
   uint8_t out[kNumberBytesMax];
-  std::vector<int64_t> integers = {0, 1, -1, 100, -100, 10, 99, std::numeric_limits<int64_t>::max(),
+  std::vector<int64_t> integers = {0,
+                                   1,
+                                   -1,
+                                   100,
+                                   -100,
+                                   10,
+                                   99,
+                                   std::numeric_limits<int64_t>::max(),
                                    std::numeric_limits<int64_t>::min()};
   for (int round = 0; round < 200000; ++round) {
     integers.push_back(static_cast<int64_t>(random()) >> (random() % 64));
