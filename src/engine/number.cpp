@@ -53,8 +53,9 @@ void WriteDigits8(uint32_t value, char* end, size_t count) {
   if (count > 0) pos[-1] = static_cast<char>('0' + value);
 }
 
-// Writes exactly count digits of value < 10^count ending just before end, zeros in front.
-void WriteDigits(uint64_t value, char* end, size_t count) {
+// The digits of a value of more than eight digits, out of line: only full-length doubles and
+// large integers take it.
+void WriteLongDigits(uint64_t value, char* end, size_t count) {
   while (count > 8) {
     const uint64_t high = value / 100000000u;
     WriteDigits8(static_cast<uint32_t>(value - high * 100000000u), end, 8);
@@ -63,6 +64,15 @@ void WriteDigits(uint64_t value, char* end, size_t count) {
     value = high;
   }
   WriteDigits8(static_cast<uint32_t>(value), end, count);
+}
+
+// Writes exactly count digits of value < 10^count ending just before end, zeros in front.
+inline void WriteDigits(uint64_t value, char* end, size_t count) {
+  if (count > 8) {
+    WriteLongDigits(value, end, count);
+  } else {
+    WriteDigits8(static_cast<uint32_t>(value), end, count);
+  }
 }
 
 // Decimal digits of value: estimated from its bit length (log10(2) ~ 1233 / 4096), then one
