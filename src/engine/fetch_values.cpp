@@ -329,11 +329,12 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
     define->indicators[row] = -1;
     return nullptr;
   }
+  // Checked before the conversion is looked at: most values of most columns end here.
+  if (define->in_place && DeliverInPlace(define, value, storage, row)) return nullptr;
   const void* bytes = nullptr;
   size_t len = 0;
   switch (define->conversion) {
     case Conversion::kText:
-      if (define->in_place && DeliverInPlace(define, value, storage, row)) return nullptr;
       ValueText(stmt, define, value, storage, &bytes, &len);
       return Frame(define, row, bytes, len);
     case Conversion::kBytes:
