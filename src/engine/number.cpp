@@ -679,32 +679,50 @@ size_t EncodeScaled(bool negative, uint64_t digits, int fraction, uint8_t* out) 
   auto count = static_cast<int>(DigitCount(digits));
   int exp10 = count - fraction;  // value = 0.d1 d2 ... x 10^exp10
   // Base-100 digits start at an even decimal exponent: an odd one gets a leading zero digit,
-  // which the last (highest) pair below picks up as its tens.
+  // which the highest pair picks up as its tens.
   if (exp10 & 1) {
     ++count;
     ++exp10;
   }
-  uint8_t pairs[12];  // lowest first
-  int npairs = 0;
+  // An odd count leaves half a pair at the end: a zero digit completes it. Nineteen digits
+  // (above 1.8E18) would not take one more in 64 bits; their last digit is split off instead.
+  uint8_t last_pair = 0;
+  bool split_last = false;
   if (count & 1) {
-    pairs[npairs++] = static_cast<uint8_t>(digits % 10 * 10);
-    digits /= 10;
-    --count;
+    if (digits < 1000000000000000000u) {
+      digits *= 10;
+    } else {
+      last_pair = static_cast<uint8_t>(digits % 10 * 10);
+      digits /= 10;
+      split_last = true;
+    }
+    ++count;
   }
-  for (; count > 0; count -= 2) {
-    pairs[npairs++] = static_cast<uint8_t>(digits % 100);
-    digits /= 100;
-  }
+  const int npairs = count / 2;
   const int exponent = exp10 / 2 - 1;  // base-100 exponent of the first pair
-  size_t len = 0;
-  if (!negative) {
-    out[len++] = static_cast<uint8_t>(193 + exponent);
-    for (int idx = npairs - 1; idx >= 0; --idx) out[len++] = static_cast<uint8_t>(pairs[idx] + 1);
-  } else {
-    out[len++] = static_cast<uint8_t>(62 - exponent);
-    for (int idx = npairs - 1; idx >= 0; --idx) out[len++] = static_cast<uint8_t>(101 - pairs[idx]);
-    out[len++] = 102;  // fewer than 20 pairs: negatives end in a terminator
+  out[0] = static_cast<uint8_t>(negative ? 62 - exponent : 193 + exponent);
+  // The pairs are written from the last one back, eight digits at a time in 32-bit steps; a
+  // positive pair is stored plus 1, a negative one as 101 less it.
+  const int base = negative ? 101 : 1;
+  const int sign = negative ? -1 : 1;
+  uint8_t* pos = out + 1 + npairs;
+  if (split_last) *--pos = static_cast<uint8_t>(base + sign * last_pair);
+  while (digits >= 100000000u) {
+    const uint64_t high = digits / 100000000u;
+    auto low = static_cast<uint32_t>(digits - high * 100000000u);
+    for (int idx = 0; idx < 4; ++idx) {
+      *--pos = static_cast<uint8_t>(base + sign * static_cast<int>(low % 100));
+      low /= 100;
+    }
+    digits = high;
   }
+  auto rest = static_cast<uint32_t>(digits);
+  while (pos > out + 1) {
+    *--pos = static_cast<uint8_t>(base + sign * static_cast<int>(rest % 100));
+    rest /= 100;
+  }
+  size_t len = 1 + static_cast<size_t>(npairs);
+  if (negative) out[len++] = 102;  // fewer than 20 pairs: negatives end in a terminator
   return len;
 }
 
