@@ -363,10 +363,16 @@ size_t FormatShortDouble(double value, char* out) {
   if (value < 0) *pos++ = '-';
   if (fraction == 0) return static_cast<size_t>(pos - out) + FormatUnsigned(digits, pos);
   const auto scale = static_cast<size_t>(fraction);
-  const uint64_t whole = digits / kPowersOf10Int[scale];
+  // Beyond 19 places (values under 1E-3) the whole part is zero, and 10^scale is no uint64_t.
+  uint64_t whole = 0;
+  uint64_t part = digits;
+  if (scale < 20) {
+    whole = digits / kPowersOf10Int[scale];
+    part = digits - whole * kPowersOf10Int[scale];
+  }
   if (whole != 0) pos += FormatUnsigned(whole, pos);
   *pos++ = '.';
-  WriteDigits(digits - whole * kPowersOf10Int[scale], pos + scale, scale);
+  WriteDigits(part, pos + scale, scale);
   return static_cast<size_t>(pos + scale - out);
 }
 
