@@ -169,12 +169,12 @@ TEST(NumberText, FastFormsAgreeWithTheDecimalExpansion) {
 TEST(NumberText, IntegersMatchPrintf) {
   std::vector<int64_t> values = {0, std::numeric_limits<int64_t>::min(),
                                  std::numeric_limits<int64_t>::max()};
-  int64_t power = 1;
-  for (int digits = 0; digits <= 18; ++digits, power *= 10) {
+  for (int64_t power = 1;; power *= 10) {
     for (int64_t near : {power - 1, power, power + 1}) {
       values.push_back(near);
       values.push_back(-near);
     }
+    if (power > std::numeric_limits<int64_t>::max() / 10) break;  // 10^18 is the last
   }
   std::mt19937_64 random(3);
   for (int round = 0; round < 100000; ++round) {
