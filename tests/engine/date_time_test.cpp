@@ -78,9 +78,16 @@ TEST(DateTimeText, CanonicalCopyAgreesWithFormatting) {
       spoiled[at] = at == 4 || at == 7 ? '/' : (at == 10 || at == 13 || at == 16 ? '-' : ':');
       EXPECT_EQ(CopyCanonicalDateTime(format, spoiled.data(), spoiled.size(), 0, copied), 0u)
           << spoiled;
+      // A separator in place of a digit is no date to the reading either.
+      if (at != 4 && at != 7 && at != 10 && at != 13 && at != 16) {
+        EXPECT_FALSE(ParseDateTime(spoiled.data(), spoiled.size(), &moment)) << spoiled;
+      }
     }
   }
-  for (const char* refused : {"2017-13-14 02:40:37", "2017-07-14 24:00:00", "2017-07-1"}) {
+  for (const char* refused :
+       {"2017-13-14 02:40:37", "2017-07-14 24:00:00", "2017-07-1", "2017-07-14 02:40:3\xb7",
+        "\xb2"
+        "017-07-14 02:40:37"}) {
     EXPECT_EQ(CopyCanonicalDateTime(format, refused, std::strlen(refused), 0, copied), 0u)
         << refused;
   }
