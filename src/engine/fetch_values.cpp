@@ -392,7 +392,15 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       uint8_t out[7];
       if (!EncodeDate(moment, out)) return &ora::kYearOutOfRange;
-      return Frame(define, row, out, sizeof out);
+      if (define->framing != Framing::kPlain || define->value_sz < 7) {
+        return Frame(define, row, out, sizeof out);
+      }
+      // The common slot of exactly the seven bytes: filled without the general framing.
+      std::memcpy(define->buffer + row * define->stride, out, sizeof out);
+      if (define->lengths) define->lengths[row] = sizeof out;
+      if (define->indicators) define->indicators[row] = 0;
+      if (define->codes) define->codes[row] = 0;
+      return nullptr;
     }
     case Conversion::kInteger: {
       int64_t number = 0;
