@@ -64,12 +64,61 @@ bool ReadNumber(const char* text, size_t len, size_t* pos, int min_digits, int m
   return count >= min_digits;
 }
 
+// Whether the 19 bytes at text are 'YYYY-MM-DD HH:MM:SS' (or 'T' between date and time): the
+// stored form of nearly every DATE, checked eight bytes at a time. XOR with the pattern leaves
+// 0..9 in a digit's byte and 0 in a separator's; adding 0x76 (0x7F) then sets the top bit of a
+// byte above that, and a byte that carries into its neighbour has its own top bit set already.
+// The patterns are bytes copied into words, so the check holds in either byte order.
+bool IsPlainDateTime(const char* text) {
+  struct Word {
+    unsigned char pattern[8];
+    unsigned char limit[8];
+    size_t at;
+  };
+  static constexpr Word kWords[] = {
+      {{'0', '0', '0', '0', '-', '0', '0', '-'},
+       {0x76, 0x76, 0x76, 0x76, 0x7F, 0x76, 0x76, 0x7F},
+       0},
+      // The separator at 10 is either of two and is checked on its own.
+      {{'0', '0', 0, '0', '0', ':', '0', '0'}, {0x76, 0x76, 0, 0x76, 0x76, 0x7F, 0x76, 0x76}, 8},
+      {{'0', '0', ':', '0', '0', ':', '0', '0'},
+       {0x76, 0x76, 0x7F, 0x76, 0x76, 0x7F, 0x76, 0x76},
+       11},
+  };
+  constexpr uint64_t kTopBits = 0x8080808080808080u;
+  uint64_t flagged = 0;
+  for (const Word& word : kWords) {
+    uint64_t bytes = 0;
+    uint64_t pattern = 0;
+    uint64_t limit = 0;
+    std::memcpy(&bytes, text + word.at, 8);
+    std::memcpy(&pattern, word.pattern, 8);
+    std::memcpy(&limit, word.limit, 8);
+    const uint64_t offset = bytes ^ pattern;
+    flagged |= (offset + limit) | offset;
+  }
+  return (flagged & kTopBits) == 0 && (text[10] == ' ' || text[10] == 'T');
+}
+
 }  // namespace
 
 bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   *out = DateTime{};
   out->month = 1;
   out->day = 1;
+  // The stored form of nearly every DATE, 'YYYY-MM-DD HH:MM:SS', read without the general scan;
+  // the scan reads the same fields from it and applies the same range checks.
+  if (len == 19 && IsPlainDateTime(text)) {
+    auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+    out->year = two(0) * 100 + two(2);
+    out->month = two(5);
+    out->day = two(8);
+    out->hour = two(11);
+    out->minute = two(14);
+    out->second = two(17);
+    return out->month >= 1 && out->month <= 12 && out->day >= 1 && out->day <= 31 &&
+           out->hour <= 23 && out->minute <= 59 && out->second <= 59;
+  }
   size_t pos = 0;
   while (pos < len && text[pos] == ' ') ++pos;
   bool negative_year = false;
@@ -276,6 +325,17 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
 size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
                              int fraction_digits, char* out) {
   if (format.canonical == DateFormat::kNotCanonical) return 0;
+  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  if (len == 19 && format.canonical == DateFormat::kCanonicalDate) {
+    if (!IsPlainDateTime(text)) return 0;
+    if (two(5) < 1 || two(5) > 12 || two(8) < 1 || two(8) > 31 || two(11) > 23 || two(14) > 59 ||
+        two(17) > 59) {
+      return 0;
+    }
+    std::memcpy(out, text, 19);
+    out[10] = ' ';
+    return 19;
+  }
   // Anything the full parse would refuse (and pass on as stored) is left to it.
   if (len < 10 || text[4] != '-' || text[7] != '-') return 0;
   size_t head = 10;
@@ -289,7 +349,6 @@ size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t 
   for (uint8_t at : kDigitPositions) {
     if (at < head && !IsAsciiDigit(text[at])) return 0;
   }
-  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
   int month = two(5);
   int day = two(8);
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;

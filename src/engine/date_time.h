@@ -82,7 +82,10 @@ constexpr size_t kDateTextMax = 1024;
 size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fraction_digits,
                       char* out);
 // The text of a stored value under a canonical format, copied without parsing; 0 when the
-// format is not canonical or the text is not plainly 'YYYY-MM-DD[ HH:MM:SS[.f...]]'.
+// format is not canonical or the text is not plainly 'YYYY-MM-DD[ HH:MM:SS[.f...]]', and then
+// nothing is written. Writes kCanonicalDateText bytes for a date, one more and fraction_digits
+// for a timestamp.
+constexpr size_t kCanonicalDateText = 19;
 size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
                              int fraction_digits, char* out);
 

@@ -61,6 +61,12 @@ sword PlanDefines(Stmt* stmt, Error* error) {
         define->date_format = nullptr;
         break;
     }
+    // Decided once here rather than for every value: whether the fetch may write this column's
+    // common values in place, skipping the scratch copy.
+    define->in_place = define->conversion == Conversion::kText &&
+                       define->framing == Framing::kPlain && define->text_from == 0 &&
+                       column.family != Family::kBinaryFloat &&
+                       column.family != Family::kBinaryDouble && column.family != Family::kBinary;
   }
   stmt->plan_ready = true;
   return OCI_SUCCESS;

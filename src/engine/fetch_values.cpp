@@ -14,6 +14,8 @@
 namespace rowflume::engine {
 namespace {
 
+constexpr size_t kIntegerTextMax = 20;  // "-9223372036854775808"
+
 // Places converted bytes into the row's slot and sets its indicator, length and return code.
 const OraError* Frame(Define* define, size_t row, const void* bytes, size_t len) {
   char* slot = define->buffer + row * define->stride;
@@ -128,13 +130,18 @@ bool BinaryNumberText(const Define* define, sqlite3_value* value, int storage, c
 
 // CHAR(n) values are stored blank-padded to n characters: counted in the text as delivered (one
 // byte a character, or UTF-8), which may already be the statement's wide text.
-void PadToLength(Stmt* stmt, const Define* define, const void** bytes, size_t* len) {
-  const auto* text = static_cast<const unsigned char*>(*bytes);
+size_t CharacterCount(const Define* define, const char* bytes, size_t len) {
+  const auto* text = reinterpret_cast<const unsigned char*>(bytes);
   const bool unicode = define->text_to == 0 || ClientIsUnicode(define->text_to);
   size_t chars = 0;
-  for (size_t idx = 0; idx < *len; ++idx) {
+  for (size_t idx = 0; idx < len; ++idx) {
     if (!unicode || (text[idx] & 0xC0) != 0x80) ++chars;
   }
+  return chars;
+}
+
+void PadToLength(Stmt* stmt, const Define* define, const void** bytes, size_t* len) {
+  const size_t chars = CharacterCount(define, static_cast<const char*>(*bytes), *len);
   if (chars >= define->pad_chars) return;
   if (*bytes != stmt->wide.data()) stmt->wide.assign(static_cast<const char*>(*bytes), *len);
   stmt->wide.append(define->pad_chars - chars, ' ');
@@ -242,6 +249,65 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
   }
 }
 
+// Writes the common values of an in-place define straight into row `row`'s slot when the slot
+// surely holds their text: integers, NUMBER(p,s) amounts, doubles of the common range, canonical
+// dates and text that fits as stored. False leaves the value to ValueText and Frame; the writers
+// used here write nothing when they decline.
+bool DeliverInPlace(const Define* define, sqlite3_value* value, int storage, size_t row) {
+  char* slot = define->buffer + row * define->stride;
+  const auto cap = static_cast<size_t>(define->value_sz);
+  size_t len = 0;
+  switch (storage) {
+    case SQLITE_INTEGER:
+      if (cap < kIntegerTextMax || (define->rounds && define->round_scale < 0)) return false;
+      len = FormatInteger(sqlite3_value_int64(value), slot);
+      break;
+    case SQLITE_FLOAT: {
+      const double number = sqlite3_value_double(value);
+      if (define->rounds) {
+        if (define->round_scale <= 0 || cap < kScaledTextMax) return false;
+        len = FormatDoubleAtScale(number, define->round_scale, slot);
+      } else {
+        if (cap < kShortDoubleTextMax) return false;
+        len = FormatShortDouble(number, slot);
+      }
+      if (len == 0) return false;
+      PlaceDecimalCharacter(define, slot, len);
+      break;
+    }
+    case SQLITE_TEXT: {
+      if (define->family == Family::kNumber) return false;
+      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      const auto text_len = static_cast<size_t>(sqlite3_value_bytes(value));
+      if (define->date_format != nullptr) {
+        const DateFormat& format = *define->date_format;
+        if (format.canonical == DateFormat::kNotCanonical) return false;
+        const size_t longest = format.canonical == DateFormat::kCanonicalDate
+                                   ? kCanonicalDateText
+                                   : kCanonicalDateText + 1 + define->fraction_digits;
+        if (cap < longest) return false;
+        len = CopyCanonicalDateTime(format, text, text_len, define->fraction_digits, slot);
+        if (len == 0) return false;
+        break;
+      }
+      // CHAR(n) text short of n characters is padded by PadToLength.
+      if (text_len > cap || (define->pad_chars != 0 && text_len < define->pad_chars)) return false;
+      if (define->pad_chars != 0 && CharacterCount(define, text, text_len) < define->pad_chars) {
+        return false;
+      }
+      if (text_len != 0) std::memcpy(slot, text, text_len);
+      len = text_len;
+      break;
+    }
+    default:
+      return false;
+  }
+  if (define->lengths) define->lengths[row] = static_cast<ub2>(len);
+  if (define->indicators) define->indicators[row] = 0;
+  if (define->codes) define->codes[row] = 0;
+  return true;
+}
+
 // Converts the current row's value of the define's column into row `row` of the define. Returns
 // null when the value is delivered whole, &ora::kFetchedColumnTruncated when it was cut short to
 // fit, or the error of a value that cannot be delivered (a NULL without indicator among them).
@@ -263,6 +329,8 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
     define->indicators[row] = -1;
     return nullptr;
   }
+  // Checked before the conversion is looked at: most values of most columns end here.
+  if (define->in_place && DeliverInPlace(define, value, storage, row)) return nullptr;
   const void* bytes = nullptr;
   size_t len = 0;
   switch (define->conversion) {
@@ -278,6 +346,26 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       return Frame(define, row, bytes, len);
     case Conversion::kNumber: {
+      // Integers and the common doubles are encoded without a decimal expansion, straight into
+      // a slot that holds their bytes.
+      const bool in_slot = define->framing == Framing::kPlain &&
+                           static_cast<size_t>(define->value_sz) >= kShortNumberBytesMax;
+      auto* fast_out = in_slot ? reinterpret_cast<uint8_t*>(define->buffer + row * define->stride)
+                               : reinterpret_cast<uint8_t*>(stmt->scratch);
+      size_t fast_len = 0;
+      if (storage == SQLITE_INTEGER && (!define->rounds || define->round_scale >= 0)) {
+        fast_len = EncodeInteger(sqlite3_value_int64(value), fast_out);
+      } else if (storage == SQLITE_FLOAT) {
+        fast_len = EncodeShortDouble(sqlite3_value_double(value), define->rounds,
+                                     define->round_scale, fast_out);
+      }
+      if (fast_len != 0) {
+        if (!in_slot) return Frame(define, row, fast_out, fast_len);
+        if (define->lengths) define->lengths[row] = static_cast<ub2>(fast_len);
+        if (define->indicators) define->indicators[row] = 0;
+        if (define->codes) define->codes[row] = 0;
+        return nullptr;
+      }
       Decimal dec;
       if (storage == SQLITE_INTEGER) {
         DecimalFromInteger(sqlite3_value_int64(value), &dec);
@@ -304,7 +392,15 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       uint8_t out[7];
       if (!EncodeDate(moment, out)) return &ora::kYearOutOfRange;
-      return Frame(define, row, out, sizeof out);
+      if (define->framing != Framing::kPlain || define->value_sz < 7) {
+        return Frame(define, row, out, sizeof out);
+      }
+      // The common slot of exactly the seven bytes: filled without the general framing.
+      std::memcpy(define->buffer + row * define->stride, out, sizeof out);
+      if (define->lengths) define->lengths[row] = sizeof out;
+      if (define->indicators) define->indicators[row] = 0;
+      if (define->codes) define->codes[row] = 0;
+      return nullptr;
     }
     case Conversion::kInteger: {
       int64_t number = 0;

@@ -143,8 +143,9 @@ struct Define : Handle {
   char decimal_character = '.';  // the session's, in number text
   ub2 pad_chars = 0;             // CHAR(n): values are padded with blanks to n characters
   ub1 charset_form = 0;          // the column's, given to the locators it fills
-  ub2 text_from = 0;  // text stored in this set is converted into text_to; 0: passed as stored
-  ub2 text_to = 0;    // the set of the text delivered; 0: UTF-8 as SQLite stores it
+  ub2 text_from = 0;      // text stored in this set is converted into text_to; 0: passed as stored
+  ub2 text_to = 0;        // the set of the text delivered; 0: UTF-8 as SQLite stores it
+  bool in_place = false;  // plain text whose common values are written straight into the slot
 };
 
 struct Bind : Handle {

@@ -1,6 +1,8 @@
 #include "engine/number.h"
 
 #include <algorithm>
+#include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -10,32 +12,83 @@
 namespace rowflume::engine {
 namespace {
 
+constexpr uint64_t kPowersOf10Int[] = {1u,
+                                       10u,
+                                       100u,
+                                       1000u,
+                                       10000u,
+                                       100000u,
+                                       1000000u,
+                                       10000000u,
+                                       100000000u,
+                                       1000000000u,
+                                       10000000000u,
+                                       100000000000u,
+                                       1000000000000u,
+                                       10000000000000u,
+                                       100000000000000u,
+                                       1000000000000000u,
+                                       10000000000000000u,
+                                       100000000000000000u,
+                                       1000000000000000000u,
+                                       10000000000000000000u};
+
 // Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-size_t FormatUnsigned(uint64_t value, char* out) {
-  char buf[24];
-  char* end = buf + sizeof buf;
+// Writes exactly count digits (at most 8) of value < 10^count ending just before end, zeros in
+// front. 32-bit steps: a 64-bit division by 100 costs more on the 32-bit targets and no less here.
+void WriteDigits8(uint32_t value, char* end, size_t count) {
   char* pos = end;
-  while (value >= 100) {
-    unsigned pair = static_cast<unsigned>(value % 100) * 2;
+  while (count >= 2) {
+    const uint32_t pair = (value % 100) * 2;
     value /= 100;
-    *--pos = kDigitPairs[pair + 1];
-    *--pos = kDigitPairs[pair];
+    pos -= 2;
+    std::memcpy(pos, kDigitPairs + pair, 2);
+    count -= 2;
   }
-  if (value >= 10) {
-    unsigned pair = static_cast<unsigned>(value) * 2;
-    *--pos = kDigitPairs[pair + 1];
-    *--pos = kDigitPairs[pair];
+  if (count > 0) pos[-1] = static_cast<char>('0' + value);
+}
+
+// The digits of a value of more than eight digits, out of line: only full-length doubles and
+// large integers take it.
+void WriteLongDigits(uint64_t value, char* end, size_t count) {
+  while (count > 8) {
+    const uint64_t high = value / 100000000u;
+    WriteDigits8(static_cast<uint32_t>(value - high * 100000000u), end, 8);
+    end -= 8;
+    count -= 8;
+    value = high;
+  }
+  WriteDigits8(static_cast<uint32_t>(value), end, count);
+}
+
+// Writes exactly count digits of value < 10^count ending just before end, zeros in front.
+inline void WriteDigits(uint64_t value, char* end, size_t count) {
+  if (count > 8) {
+    WriteLongDigits(value, end, count);
   } else {
-    *--pos = static_cast<char>('0' + value);
+    WriteDigits8(static_cast<uint32_t>(value), end, count);
   }
-  size_t len = static_cast<size_t>(end - pos);
-  std::memcpy(out, pos, len);
-  return len;
+}
+
+// Decimal digits of value: estimated from its bit length (log10(2) ~ 1233 / 4096), then one
+// comparison corrects the estimate. Setting the lowest bit keeps the count and makes zero one
+// digit long.
+size_t DigitCount(uint64_t value) {
+  value |= 1;
+  const auto bits = static_cast<size_t>(std::bit_width(value));
+  const size_t estimate = (bits * 1233) >> 12;
+  return estimate + (value >= kPowersOf10Int[estimate] ? 1 : 0);
+}
+
+size_t FormatUnsigned(uint64_t value, char* out) {
+  const size_t count = DigitCount(value);
+  WriteDigits(value, out + count, count);
+  return count;
 }
 
 void StripTrailingZeros(Decimal* value) {
@@ -114,6 +167,152 @@ void DecimalFromScientific(const char* text, size_t len, Decimal* out) {
   StripTrailingZeros(out);
 }
 
+// Shortest round-trip digits without a general conversion. A double in the range below is
+// written as digits / 10^fraction. Dividing two exactly represented operands rounds correctly,
+// the same rounding that reading decimal text applies, so `candidate / 10^k == value` tells
+// exactly whether a candidate reads back as value. The general conversion answers with the fewest
+// digits that read back and, among those, the one nearest the exact value; this path answers only
+// when that choice is unique and otherwise leaves the value to the general conversion.
+//
+// Where intermediate results carry more precision than a double (x87 arithmetic), the division
+// test is not exact, so the general conversion serves every value there.
+constexpr bool kExactDoubleArithmetic = FLT_EVAL_METHOD == 0;
+constexpr double kShortestMin = 1e-5;  // up to 21 fraction digits: 10^k and 5^k stay exact
+constexpr double kShortestMax = 1e15;  // the fixed layout's limit in FormatDouble
+
+constexpr double kPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr uint64_t PowerOf5(int exponent) {
+  uint64_t power = 1;
+  for (int idx = 0; idx < exponent; ++idx) power *= 5;
+  return power;
+}
+
+// Product of two 64-bit numbers as two 64-bit halves, from 32-bit pieces so that every target
+// computes it the same way.
+void MultiplyWide(uint64_t left, uint64_t right, uint64_t* high, uint64_t* low) {
+  const uint64_t left_lo = left & 0xFFFFFFFFu;
+  const uint64_t left_hi = left >> 32;
+  const uint64_t right_lo = right & 0xFFFFFFFFu;
+  const uint64_t right_hi = right >> 32;
+  const uint64_t lo_lo = left_lo * right_lo;
+  const uint64_t hi_lo = left_hi * right_lo;
+  const uint64_t lo_hi = left_lo * right_hi;
+  const uint64_t hi_hi = left_hi * right_hi;
+  const uint64_t middle = (lo_lo >> 32) + (hi_lo & 0xFFFFFFFFu) + (lo_hi & 0xFFFFFFFFu);
+  *low = (middle << 32) | (lo_lo & 0xFFFFFFFFu);
+  *high = hi_hi + (hi_lo >> 32) + (lo_hi >> 32) + (middle >> 32);
+}
+
+// How many integers m with |m - value x 10^k| inside the rounding interval read back as value:
+// 0, 1 (then *found is it) or 2. The caller guarantees that the interval is narrower than 1.9
+// at this scale and that value x 10^k is below 9e15: the product is then off by at most 0.5, so
+// every such m is within 1 of its nearest integer, and m +- 1 are exact doubles.
+int ReadBackCandidates(double value, int k, uint64_t* found) {
+  const double scale = kPowersOf10[k];
+  // Adding and taking away 2^52 rounds to an integer in the current (nearest) rounding, which
+  // nearbyint would do through a library call; from 2^52 on, doubles are integers already.
+  constexpr double kTwo52 = 4503599627370496.0;
+  const double product = value * scale;
+  const double nearest = product < kTwo52 ? (product + kTwo52) - kTwo52 : product;
+  int count = 0;
+  for (double candidate = nearest - 1; candidate <= nearest + 1; candidate += 1) {
+    if (candidate >= 1 && candidate / scale == value) {
+      *found = static_cast<uint64_t>(candidate);
+      ++count;
+    }
+  }
+  return count;
+}
+
+// 17 significant digits, value x 10^k rounded to nearest from its exact binary expansion; false
+// on an exact tie (the general conversion settles those).
+bool SeventeenDigits(uint64_t mantissa, int binary_exponent, int k, uint64_t* digits) {
+  static constexpr uint64_t kPowersOf5[] = {
+      PowerOf5(0),  PowerOf5(1),  PowerOf5(2),  PowerOf5(3),  PowerOf5(4),  PowerOf5(5),
+      PowerOf5(6),  PowerOf5(7),  PowerOf5(8),  PowerOf5(9),  PowerOf5(10), PowerOf5(11),
+      PowerOf5(12), PowerOf5(13), PowerOf5(14), PowerOf5(15), PowerOf5(16), PowerOf5(17),
+      PowerOf5(18), PowerOf5(19), PowerOf5(20), PowerOf5(21), PowerOf5(22)};
+  // value x 10^k = mantissa x 5^k x 2^(binary_exponent + k); shift is the count of fraction bits.
+  const int shift = -(binary_exponent + k);
+  if (shift < 1 || shift > 63) return false;
+  uint64_t high = 0;
+  uint64_t low = 0;
+  MultiplyWide(mantissa, kPowersOf5[k], &high, &low);
+  if ((high >> shift) != 0) return false;
+  uint64_t integer = (low >> shift) | (high << (64 - shift));
+  const uint64_t fraction = low & ((uint64_t(1) << shift) - 1);
+  const uint64_t half = uint64_t(1) << (shift - 1);
+  if (fraction == half) return false;
+  if (fraction > half) ++integer;
+  if (integer < 10000000000000000u || integer >= 100000000000000000u) return false;
+  *digits = integer;
+  return true;
+}
+
+// The shortest digits of a positive finite value in [kShortestMin, kShortestMax) that read back
+// as it: value = *digits / 10^*fraction. False when this path cannot tell them for certain.
+bool ShortestDigits(double value, uint64_t* digits, int* fraction) {
+  if (!kExactDoubleArithmetic || !(value >= kShortestMin && value < kShortestMax)) return false;
+  // k16 places the 16th significant digit at the units of value x 10^k16.
+  // A count off by one near a power of ten only costs a fallback: the checks below and the
+  // digit count of the 17-digit answer catch it.
+  static constexpr double kFractionPowers[] = {1e-4, 1e-3, 1e-2, 1e-1};
+  int int_digits = -4;  // value >= 10^(int_digits - 1)
+  while (int_digits < 0 && value >= kFractionPowers[int_digits + 4]) ++int_digits;
+  while (int_digits >= 0 && int_digits < 15 && value >= kPowersOf10[int_digits]) ++int_digits;
+  const int k16 = 16 - int_digits;
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int binary_exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1075;
+  const uint64_t mantissa = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+  double unit = 0;  // the spacing of doubles at value
+  const uint64_t unit_bits = (bits & (uint64_t(0x7FF) << 52)) - (uint64_t(52) << 52);
+  std::memcpy(&unit, &unit_bits, sizeof unit);
+  if (unit * kPowersOf10[k16] >= 1.9 || value * kPowersOf10[k16] >= 9e15) return false;
+  uint64_t found = 0;
+  int count = ReadBackCandidates(value, k16, &found);
+  if (count == 0) {
+    // No 16 digits read back, so the answer has 17: the nearest 17-digit number.
+    if (!SeventeenDigits(mantissa, binary_exponent, k16 + 1, digits)) return false;
+    *fraction = k16 + 1;
+    return true;
+  }
+  // A scale that has a candidate keeps one at every larger scale (append a zero): search for the
+  // smallest. Random doubles mostly need all 16 digits, so the scale below is tried first.
+  int low = 0;
+  int high = k16;
+  if (k16 > 0) {
+    uint64_t below = 0;
+    int below_count = ReadBackCandidates(value, k16 - 1, &below);
+    if (below_count == 0) {
+      low = k16;
+    } else {
+      high = k16 - 1;
+      found = below;
+      count = below_count;
+    }
+  }
+  while (low < high) {
+    const int middle = (low + high) / 2;
+    uint64_t candidate = 0;
+    const int middle_count = ReadBackCandidates(value, middle, &candidate);
+    if (middle_count == 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+      found = candidate;
+      count = middle_count;
+    }
+  }
+  if (count != 1) return false;
+  *digits = found;
+  *fraction = high;
+  return true;
+}
+
 // Territories whose numbers are written with a decimal comma, as NLS_LANG names them.
 constexpr const char* kCommaTerritories[] = {
     "ARGENTINA", "AUSTRIA",   "BELGIUM",        "BRAZIL",      "BULGARIA", "CATALONIA", "CHILE",
@@ -155,6 +354,28 @@ size_t FormatInteger(int64_t value, char* out) {
   return FormatUnsigned(static_cast<uint64_t>(value), out);
 }
 
+size_t FormatShortDouble(double value, char* out) {
+  uint64_t digits = 0;
+  int fraction = 0;
+  if (!ShortestDigits(std::fabs(value), &digits, &fraction)) return 0;
+  // At most 17 digits and 21 fraction digits: a sign, a point and 21 places at the longest.
+  char* pos = out;
+  if (value < 0) *pos++ = '-';
+  if (fraction == 0) return static_cast<size_t>(pos - out) + FormatUnsigned(digits, pos);
+  const auto scale = static_cast<size_t>(fraction);
+  // Beyond 19 places (values under 1E-3) the whole part is zero, and 10^scale is no uint64_t.
+  uint64_t whole = 0;
+  uint64_t part = digits;
+  if (scale < 20) {
+    whole = digits / kPowersOf10Int[scale];
+    part = digits - whole * kPowersOf10Int[scale];
+  }
+  if (whole != 0) pos += FormatUnsigned(whole, pos);
+  *pos++ = '.';
+  WriteDigits(part, pos + scale, scale);
+  return static_cast<size_t>(pos + scale - out);
+}
+
 size_t FormatDouble(double value, char* out) {
   if (std::isnan(value)) {
     std::memcpy(out, "Nan", 3);
@@ -171,6 +392,8 @@ size_t FormatDouble(double value, char* out) {
   // Common magnitudes: the shortest round-trip digits written positionally in one pass, with
   // the leading zero of a fraction dropped (".5", "-.05"), which is the form FormatDecimal gives.
   const double magnitude = std::fabs(value);
+  const size_t short_length = FormatShortDouble(value, out);
+  if (short_length > 0) return short_length;
   if (magnitude >= 1e-20 && magnitude < 1e15) {  // above, fixed form prints all binary digits
     char* first = out;
     auto result = std::to_chars(out, out + 64, value, std::chars_format::fixed);
@@ -219,47 +442,69 @@ size_t FormatBinaryNumber(double value, int digits, char* out) {
   return static_cast<size_t>(pos + exponent_digits - out);
 }
 
-size_t FormatDoubleAtScale(double value, int scale, char* out) {
-  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
-  // the answer, so no decimal expansion is needed.
+namespace {
+
+// value x 10^scale rounded half away from zero, when it is far enough from a tie that the
+// shortest decimal of value rounds the same way; false otherwise (scale outside 1 to 9 too).
+bool ScaledUnits(double value, int scale, uint64_t* units) {
   static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-  if (scale < 1 || scale > 9 || !std::isfinite(value)) return 0;
+  if (scale < 1 || scale > 9 || !std::isfinite(value)) return false;
   const double scaled = value * kPowers[scale];
   // Below 1e9 the spacing of doubles is under 1.2e-7, so the shortest decimal of value rounds
   // the same way as value itself whenever value is more than 1e-6 away from a tie.
-  if (std::fabs(scaled) >= 1e9) return 0;
+  if (std::fabs(scaled) >= 1e9) return false;
   const double rounded = std::nearbyint(scaled);
-  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return 0;
-  int64_t units = static_cast<int64_t>(std::fabs(rounded));
+  if (std::fabs(std::fabs(scaled - rounded) - 0.5) <= 1e-6) return false;
+  *units = static_cast<uint64_t>(std::fabs(rounded));
+  return true;
+}
+
+}  // namespace
+
+size_t FormatDoubleAtScale(double value, int scale, char* out) {
+  // value x 10^scale, when it is far from a rounding tie, rounds to an integer whose digits are
+  // the answer, so no decimal expansion is needed.
+  uint64_t units = 0;
+  if (!ScaledUnits(value, scale, &units)) return 0;
   if (units == 0) {
     out[0] = '0';
     return 1;
   }
-  char digits[24];
-  size_t count = 0;
-  while (units > 0) {
-    digits[count++] = static_cast<char>('0' + units % 10);
-    units /= 10;
-  }
-  // digits hold the number least significant first; drop the fraction's trailing zeros.
-  size_t skip = 0;
-  while (skip < static_cast<size_t>(scale) && digits[skip] == '0') ++skip;
-  const size_t fraction = static_cast<size_t>(scale) - skip;
   char* pos = out;
   if (value < 0) *pos++ = '-';
-  const size_t integer_digits = count > static_cast<size_t>(scale) ? count - scale : 0;
-  for (size_t idx = 0; idx < integer_digits; ++idx) *pos++ = digits[count - 1 - idx];
-  if (fraction > 0) {
-    *pos++ = '.';
-    for (size_t place = static_cast<size_t>(scale); place-- > skip;) {
-      *pos++ = place < count ? digits[place] : '0';
+  // Whole part without a leading zero (".05"), fraction without its trailing zeros.
+  const uint64_t power = kPowersOf10Int[scale];
+  const uint64_t whole = units / power;
+  uint64_t part = units - whole * power;
+  if (whole != 0) pos += FormatUnsigned(whole, pos);
+  if (part != 0) {
+    auto places = static_cast<size_t>(scale);
+    while (part % 10 == 0) {
+      part /= 10;
+      --places;
     }
+    *pos++ = '.';
+    WriteDigits(part, pos + places, places);
+    pos += places;
   }
   return static_cast<size_t>(pos - out);
 }
 
 bool DecimalFromDouble(double value, Decimal* out) {
   if (!std::isfinite(value)) return false;
+  uint64_t digits = 0;
+  int fraction = 0;
+  if (ShortestDigits(std::fabs(value), &digits, &fraction)) {
+    char text[24];
+    const size_t count = FormatUnsigned(digits, text);
+    out->negative = value < 0;
+    out->ndigits = static_cast<int>(count);
+    out->exp10 = static_cast<int>(count) - fraction;
+    for (size_t idx = 0; idx < count; ++idx)
+      out->digits[idx] = static_cast<uint8_t>(text[idx] - '0');
+    StripTrailingZeros(out);
+    return true;
+  }
   char buf[40];
   auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
   DecimalFromScientific(buf, static_cast<size_t>(result.ptr - buf), out);
@@ -422,6 +667,88 @@ size_t EncodeNumber(const Decimal& input, uint8_t* out) {
     if (pairs < 20) out[len++] = 102;
   }
   return len;
+}
+
+namespace {
+
+// NUMBER bytes of (negative ? -1 : 1) x digits / 10^fraction, the bytes EncodeNumber writes for
+// that value: at most 19 digits, so no rounding to NUMBER precision and no overflow.
+size_t EncodeScaled(bool negative, uint64_t digits, int fraction, uint8_t* out) {
+  if (digits == 0) {
+    out[0] = 0x80;
+    return 1;
+  }
+  while (digits % 10 == 0) {
+    digits /= 10;
+    --fraction;
+  }
+  auto count = static_cast<int>(DigitCount(digits));
+  int exp10 = count - fraction;  // value = 0.d1 d2 ... x 10^exp10
+  // Base-100 digits start at an even decimal exponent: an odd one gets a leading zero digit,
+  // which the highest pair picks up as its tens.
+  if (exp10 & 1) {
+    ++count;
+    ++exp10;
+  }
+  // An odd count leaves half a pair at the end: a zero digit completes it. Nineteen digits
+  // (above 1.8E18) would not take one more in 64 bits; their last digit is split off instead.
+  uint8_t last_pair = 0;
+  bool split_last = false;
+  if (count & 1) {
+    if (digits < 1000000000000000000u) {
+      digits *= 10;
+    } else {
+      last_pair = static_cast<uint8_t>(digits % 10 * 10);
+      digits /= 10;
+      split_last = true;
+    }
+    ++count;
+  }
+  const int npairs = count / 2;
+  const int exponent = exp10 / 2 - 1;  // base-100 exponent of the first pair
+  out[0] = static_cast<uint8_t>(negative ? 62 - exponent : 193 + exponent);
+  // The pairs are written from the last one back, eight digits at a time in 32-bit steps; a
+  // positive pair is stored plus 1, a negative one as 101 less it.
+  const int base = negative ? 101 : 1;
+  const int sign = negative ? -1 : 1;
+  uint8_t* pos = out + 1 + npairs;
+  if (split_last) *--pos = static_cast<uint8_t>(base + sign * last_pair);
+  while (digits >= 100000000u) {
+    const uint64_t high = digits / 100000000u;
+    auto low = static_cast<uint32_t>(digits - high * 100000000u);
+    for (int idx = 0; idx < 4; ++idx) {
+      *--pos = static_cast<uint8_t>(base + sign * static_cast<int>(low % 100));
+      low /= 100;
+    }
+    digits = high;
+  }
+  auto rest = static_cast<uint32_t>(digits);
+  while (pos > out + 1) {
+    *--pos = static_cast<uint8_t>(base + sign * static_cast<int>(rest % 100));
+    rest /= 100;
+  }
+  size_t len = 1 + static_cast<size_t>(npairs);
+  if (negative) out[len++] = 102;  // fewer than 20 pairs: negatives end in a terminator
+  return len;
+}
+
+}  // namespace
+
+size_t EncodeInteger(int64_t value, uint8_t* out) {
+  const uint64_t magnitude =
+      value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  return EncodeScaled(value < 0, magnitude, 0, out);
+}
+
+size_t EncodeShortDouble(double value, bool rounds, int scale, uint8_t* out) {
+  uint64_t digits = 0;
+  int fraction = scale;
+  if (rounds) {
+    if (!ScaledUnits(value, scale, &digits)) return 0;
+  } else if (!ShortestDigits(std::fabs(value), &digits, &fraction)) {
+    return 0;
+  }
+  return EncodeScaled(value < 0, digits, fraction, out);
 }
 
 }  // namespace rowflume::engine

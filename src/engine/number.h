@@ -32,6 +32,11 @@ size_t FormatInteger(int64_t value, char* out);
 // Writes the shortest text that reads back as the same double, in positional notation without
 // a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
 size_t FormatDouble(double value, char* out);
+// FormatDouble's text of the values in the common range (about 1E-5 to 1E15) whose shortest
+// digits are found without the general conversion; 0, and nothing written, for the others.
+// Writes at most kShortDoubleTextMax bytes.
+constexpr size_t kShortDoubleTextMax = 24;
+size_t FormatShortDouble(double value, char* out);
 // Significant digits that tell every value of a binary type apart; the client writes that many,
 // less trailing zeros.
 constexpr int kBinaryFloatDigits = 9;
@@ -43,7 +48,9 @@ constexpr int kBinaryDoubleDigits = 17;
 // the values that are no numbers. Returns the length, at most 24.
 size_t FormatBinaryNumber(double value, int digits, char* out);
 // value rounded to scale (1 to 9) fraction digits in NUMBER text; 0 when the fast form does not
-// apply (then round the decimal expansion instead).
+// apply (then round the decimal expansion instead), and nothing is written. Writes at most
+// kScaledTextMax bytes.
+constexpr size_t kScaledTextMax = 12;
 size_t FormatDoubleAtScale(double value, int scale, char* out);
 
 // Parses decimal text ([+-]digits[.digits][e[+-]digits], surrounding blanks allowed) and rounds
@@ -68,5 +75,15 @@ bool IsNumericCharacters(std::string_view text);
 // Oracle NUMBER bytes of a decimal; returns the length, or 0 when the magnitude is outside what
 // NUMBER can hold (at least 1E126): the caller reports an overflow. Values below 1E-130 become 0.
 size_t EncodeNumber(const Decimal& value, uint8_t* out);
+
+// The bytes EncodeNumber writes for an integer (unrounded, or rounded to a scale of 0 or more,
+// which leaves it as it is), without the decimal expansion; returns the length, at most
+// kShortNumberBytesMax.
+constexpr size_t kShortNumberBytesMax = 13;
+size_t EncodeInteger(int64_t value, uint8_t* out);
+// The bytes EncodeNumber writes for a double as a NUMBER column stores it (rounds: rounded to
+// scale), for the values the fast text forms serve (FormatDoubleAtScale, FormatShortDouble);
+// 0, and nothing written, for the others. At most kShortNumberBytesMax bytes.
+size_t EncodeShortDouble(double value, bool rounds, int scale, uint8_t* out);
 
 }  // namespace rowflume::engine
