@@ -520,5 +520,47 @@ TEST(FieldEncoding, HugeValuesNeverOverrunTheBuffer) {
   EXPECT_EQ(hex_out, "unhex(" + quote + digits + quote + ")\n");
 }
 
+// The word-at-a-time copies read only inside the value's slot (the value sits in a heap block of
+// exactly the readable bytes, checked under ASan; the slot's bytes past the value are the
+// escaped byte, which must not show), write only inside their stated room, and write what the
+// byte-wise copy writes: every length around the word edges, the escaped byte at every position.
+TEST(FieldEncoding, WordCopiesAgreeWithTheByteCopyAndStayInTheirRoom) {
+  for (const char escape : {'"', '\''}) {
+    EscapeTable table;
+    BuildEscapeTable(&table, escape, "", "", 0);
+    ASSERT_EQ(table.lone_byte, escape);
+    for (int64_t length = 0; length <= 70; ++length) {
+      // -1: no escaped byte; length: all of them; 2 * length: every third one.
+      for (int64_t at = -1; at <= 2 * length; ++at) {
+        if (at > length && at < 2 * length) continue;
+        for (const int64_t readable : {length, length + 8}) {
+          std::unique_ptr<char[]> slot(new char[static_cast<size_t>(readable) + 1]);
+          std::string value;
+          for (int64_t k = 0; k < length; ++k) {
+            const bool hit = at == length || (at == 2 * length && k % 3 == 0) || k == at;
+            value += hit ? escape : static_cast<char>('a' + k % 26);
+          }
+          std::memcpy(slot.get(), value.data(), value.size());
+          std::memset(slot.get() + length, escape, static_cast<size_t>(readable - length));
+          std::string expected;
+          for (char b : value) expected += b == escape ? std::string(2, escape) : std::string(1, b);
+
+          const size_t room = 2 * static_cast<size_t>(length) + 8;
+          std::string dest(room + 16, '#');
+          const int64_t written = CopyLoneEscaped(dest.data(), slot.get(), length, readable, table);
+          ASSERT_EQ(dest.substr(0, static_cast<size_t>(written)), expected)
+              << length << " " << at << " " << readable;
+          ASSERT_EQ(dest.substr(room), std::string(16, '#')) << length << " " << at;
+
+          std::string plain(static_cast<size_t>(length) + 8 + 16, '#');
+          CopyValueWords(plain.data(), slot.get(), length, readable);
+          ASSERT_EQ(plain.substr(0, static_cast<size_t>(length)), value) << length;
+          ASSERT_EQ(plain.substr(static_cast<size_t>(length) + 8), std::string(16, '#'));
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rowflume
