@@ -1,5 +1,7 @@
 #include "output/field_encoding.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/ascii.h"
@@ -229,7 +231,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_writer = nullptr;
   enc->lob_context = nullptr;
   enc->row_number = 0;
-  enc->text_plan.fill(0);
+  for (FieldPlan& plan : enc->plans) plan.column = nullptr;
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -246,22 +248,146 @@ int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
 
 namespace {
 
-constexpr uint8_t kPlanReady = 1;
-constexpr uint8_t kPlanQuoted = 2;
-constexpr uint8_t kPlanEscaped = 4;
-constexpr uint8_t kPlanTranslated = 8;
-constexpr uint8_t kPlanPairs = 16;  // double-byte characters are copied unescaped
+constexpr uint8_t kPlanQuoted = 1;
+constexpr uint8_t kPlanEscaped = 2;
+constexpr uint8_t kPlanTranslated = 4;
+constexpr uint8_t kPlanPairs = 8;  // double-byte characters are copied unescaped
+constexpr uint8_t kPlanLone = 16;  // the table escapes one byte only: escaped in one pass
 
-uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
-  uint8_t& plan = enc->text_plan[static_cast<size_t>(position)];
-  if (plan == 0) {
-    plan = kPlanReady;
-    if (enc->quote_length > 0 && column->quotable) plan |= kPlanQuoted;
-    if (enc->escaping && MayNeedEscapes(column, false)) plan |= kPlanEscaped;
-    if (enc->translating && column->quotable) plan |= kPlanTranslated;
-    if (KeepsPairs(enc, column)) plan |= kPlanPairs;
+// The paths a field can take. The quick ones write only a field that fits the room left with no
+// flush at all, which is where the general path would not have flushed either; any other field
+// goes to EncodeTextField and the general path, so the flushes (and with them the sizes at
+// which output files switch) stay where they always were.
+enum PlanKind : uint8_t {
+  kKindGeneral,    // a layout or type the quick paths do not know
+  kKindText,       // a value fetched as text, in a delimited layout without names
+  kKindHex,        // the same, written as unhex('...') in MySQL statements
+  kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
+};
+
+// Room for the bytes whole-word stores may write past a field: a value's last word and the
+// two words of its last hex digits.
+constexpr int64_t kStoreSlack = 16;
+
+// Packs up to eight bytes, given in pieces, into a word that one store writes back in order.
+struct WordBuilder {
+  char bytes[8] = {};
+  int length = 0;
+  bool fits = true;
+  void Add(const char* text, int count) {
+    if (length + count > 8) {
+      fits = false;
+      return;
+    }
+    std::memcpy(bytes + length, text, static_cast<size_t>(count));
+    length += count;
   }
-  return plan;
+  uint64_t Word() const { return LoadWord(bytes); }
+};
+
+__attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, int position) {
+  FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+  plan = FieldPlan{};
+  plan.column = column;
+  plan.kind = kKindGeneral;
+  uint8_t flags = 0;
+  if (enc->quote_length > 0 && column->quotable) flags |= kPlanQuoted;
+  if (enc->escaping && MayNeedEscapes(column, false)) flags |= kPlanEscaped;
+  if (enc->translating && column->quotable) flags |= kPlanTranslated;
+  if (KeepsPairs(enc, column)) flags |= kPlanPairs;
+  if (enc->escapes.lone_byte >= 0) flags |= kPlanLone;
+  plan.flags = flags;
+
+  const int define_type = column->define_type;
+  const int64_t width = column->define_width;
+  if (enc->fixed_layout || enc->colsep_length > 0 || width <= 0) return;
+  const bool mysql_hex = enc->format == kMySqlFormat && column->hex;
+  const bool converted = define_type == SQLT_NUM || define_type == SQLT_DAT;
+  if (define_type != SQLT_CHR && !converted) return;
+  // Translation happens in place, once: EncodeTextField and the general path take care of it.
+  if (define_type == SQLT_CHR && (flags & kPlanTranslated)) return;
+  if (converted && (mysql_hex || (enc->format == kOracleFormat &&
+                                  LookupType(column->described_type).binary))) {
+    return;
+  }
+  const int separator = position > 0 ? enc->field_length : 0;
+  const int quote = (flags & kPlanQuoted) ? enc->quote_length : 0;
+  WordBuilder prefix;
+  WordBuilder suffix;
+  WordBuilder null_text;
+  prefix.Add(enc->field, separator);
+  if (mysql_hex) prefix.Add(kUnhexOpen, sizeof kUnhexOpen - 1);
+  prefix.Add(enc->quote, quote);
+  suffix.Add(enc->quote, quote);
+  if (mysql_hex) suffix.Add(")", 1);
+  null_text.Add(enc->field, separator);
+  null_text.Add(enc->null_text, enc->null_length);
+  if (!prefix.fits || !suffix.fits || !null_text.fits) return;
+  plan.prefix = prefix.Word();
+  plan.prefix_length = static_cast<uint8_t>(prefix.length);
+  plan.suffix = suffix.Word();
+  plan.suffix_length = static_cast<uint8_t>(suffix.length);
+  plan.null_text = null_text.Word();
+  plan.null_length = static_cast<uint8_t>(null_text.length);
+
+  const int64_t affixes = prefix.length + suffix.length;
+  if (define_type == SQLT_CHR && !mysql_hex) {
+    // EncodeTextField flushes only when the exact field does not fit, and takes no field larger
+    // than the buffer less 8 bytes.
+    plan.kind = kKindText;
+    plan.room = affixes + ((flags & kPlanEscaped) ? 2 : 1) * width + kStoreSlack;
+    plan.null_room = null_text.length + kStoreSlack;
+    return;
+  }
+  // The general path first flushes when the worst case (with the escapes it counts, for a
+  // converted value) does not fit; then every append fits, the hex digits included.
+  const int64_t worst = WorstCaseFieldSize(*enc, column);
+  const int64_t counted = (converted && (flags & kPlanEscaped)) ? width : 0;
+  plan.kind = mysql_hex ? kKindHex : kKindConverted;
+  // The hex digits are written directly only when they fit besides the worst case, too.
+  plan.room = mysql_hex ? worst + affixes + 2 * width + kStoreSlack + 1
+                        : std::max(worst + counted + 1, affixes + kNumberTextBytes + kStoreSlack);
+  plan.null_room = std::max(worst + 1, null_text.length + kStoreSlack);
+}
+
+// Lower-case hex digits of the four bytes of value (first byte in the lowest bits), first
+// byte's high digit in the lowest byte: each byte's nibbles are spread to a byte of their own
+// and turned into digits, 'a' to 'f' where a nibble is ten or more.
+uint64_t HexDigitsOf4(uint32_t value) {
+  uint64_t t = value;
+  t = (t | (t << 16)) & 0x0000FFFF0000FFFFULL;
+  t = (t | (t << 8)) & 0x00FF00FF00FF00FFULL;
+  const uint64_t nibbles = ((t >> 4) & 0x000F000F000F000FULL) | ((t & 0x000F000F000F000FULL) << 8);
+  const uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
+  return nibbles + 0x3030303030303030ULL + letters * ('a' - '0' - 10);
+}
+
+// The hex digits of length bytes; readable as for CopyValueWords. Up to 16 bytes past the
+// digits may be overwritten. Returns the end of the digits.
+char* PutHexDigits(char* p, const char* value, int64_t length, int64_t readable) {
+  if constexpr (std::endian::native == std::endian::little) {
+    auto put8 = [](char* dest, uint64_t word) {
+      StoreWord(dest, HexDigitsOf4(static_cast<uint32_t>(word)));
+      StoreWord(dest + 8, HexDigitsOf4(static_cast<uint32_t>(word >> 32)));
+    };
+    if (length >= 8) {
+      for (int64_t i = 0; i + 8 < length; i += 8) put8(p + 2 * i, LoadWord(value + i));
+      // The last word overlaps the one before it and writes the same digits again.
+      put8(p + 2 * length - 16, LoadWord(value + length - 8));
+      return p + 2 * length;
+    }
+    if (readable >= 8) {
+      put8(p, LoadWord(value));
+      return p + 2 * length;
+    }
+  }
+  for (int64_t i = 0; i < length; ++i) {
+    const uint8_t b = static_cast<uint8_t>(value[i]);
+    p[0] = kLowerHexDigits[b >> 4];
+    p[1] = kLowerHexDigits[b & 15];
+    p += 2;
+  }
+  return p;
 }
 
 // Translates a value of the common text path in place, once this path is sure to write it: a
@@ -276,14 +402,15 @@ __attribute__((noinline)) bool TranslateOnce(FieldEncoder* enc, uint8_t plan, ch
   return true;
 }
 
-// The common field: a value fetched as text in a delimited layout without column names. Its
+// The common field when the quick path could not take it: a value fetched as text in a
+// delimited layout without column names, to be translated or too large for the room left. Its
 // exact size is known before anything is written, so it is copied in one pass after at most one
 // flush. Returns false, having written nothing, when the field is not of that kind or is too
 // large for one buffer; the general path then takes it.
-bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
+bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position,
+                     uint8_t plan) {
   if (enc->fixed_layout || enc->colsep_length > 0 || column->define_type != SQLT_CHR ||
-      (enc->format == kMySqlFormat && column->hex) || position >= kMaxColumns ||
-      column->define_width <= 0) {
+      (enc->format == kMySqlFormat && column->hex) || column->define_width <= 0) {
     return false;
   }
   OutputBuffer* out = enc->out;
@@ -299,7 +426,6 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
     out->fill += static_cast<int>(need);
     return true;
   }
-  const uint8_t plan = TextPlan(enc, column, position);
   char* value = column->define_buffer + static_cast<size_t>(row_idx) * column->define_width;
   int64_t length = column->returned_lengths[row_idx];
   if (length > column->define_width) length = column->define_width;
@@ -314,38 +440,110 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
   if (need > room) return false;
   if (out->fill + need > out->capacity) FlushBuffer(out);
   char* p = out->data + out->fill;
-  if (separator == 1) {
-    *p++ = enc->field[0];
-  } else {
-    std::memcpy(p, enc->field, static_cast<size_t>(separator));
-    p += separator;
-  }
-  if (quote == 1) {
-    *p++ = enc->quote[0];
-  } else if (quote > 0) {
-    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
-    p += quote;
-  }
+  std::memcpy(p, enc->field, static_cast<size_t>(separator));
+  p += separator;
+  std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+  p += quote;
   if (escapes > 0) {
     p += CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   } else {
     std::memcpy(p, value, static_cast<size_t>(length));
     p += length;
   }
-  if (quote == 1) {
-    *p++ = enc->quote[0];
-  } else if (quote > 0) {
-    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
-    p += quote;
-  }
+  std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+  p += quote;
   out->fill = static_cast<int>(p - out->data);
   return true;
+}
+
+void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position);
+
+// Every field the quick paths leave. Out of line, so that the quick paths pay for none of the
+// general path's scratch buffers and saved registers.
+__attribute__((noinline)) void EncodeOtherField(FieldEncoder* enc, ColumnDesc* column, int row_idx,
+                                                int position) {
+  if (position < kMaxColumns &&
+      EncodeTextField(enc, column, row_idx, position,
+                      enc->plans[static_cast<size_t>(position)].flags)) {
+    return;
+  }
+  EncodeGeneralField(enc, column, row_idx, position);
+}
+
+// The quick paths: one room check against the plan, then stores with no further checks.
+inline __attribute__((always_inline)) void EncodeQuickField(FieldEncoder* enc, ColumnDesc* column,
+                                                            int row_idx, int position) {
+  if (position >= kMaxColumns) {
+    EncodeOtherField(enc, column, row_idx, position);
+    return;
+  }
+  FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+  if (plan.column != column) PlanField(enc, column, position);
+  OutputBuffer* out = enc->out;
+  const int64_t left = out->capacity - out->fill;
+  const int64_t width = column->define_width;
+  if (plan.kind != kKindGeneral) {
+    char* p = out->data + out->fill;
+    if (column->indicators[row_idx] == -1) {
+      if (plan.null_room <= left) {
+        StoreWord(p, plan.null_text);
+        out->fill += plan.null_length;
+        return;
+      }
+    } else if (plan.room <= left) {
+      const char* value = column->define_buffer + static_cast<size_t>(row_idx) * width;
+      int64_t length = column->returned_lengths[row_idx];
+      if (length > width) length = width;
+      StoreWord(p, plan.prefix);
+      p += plan.prefix_length;
+      if (plan.kind == kKindText) {
+        if (!(plan.flags & kPlanEscaped)) {
+          CopyValueWords(p, value, length, width);
+          p += length;
+        } else if (plan.flags & kPlanLone) {
+          p += CopyLoneEscaped(p, value, length, width, enc->escapes);
+        } else {
+          const bool keep_pairs = (plan.flags & kPlanPairs) != 0;
+          if (CountEscapes(value, length, enc->escapes, keep_pairs) == 0) {
+            CopyValueWords(p, value, length, width);
+            p += length;
+          } else {
+            p += CopyEscaped(p, value, length, enc->escapes, keep_pairs);
+          }
+        }
+      } else if (plan.kind == kKindHex) {
+        p = PutHexDigits(p, value, length, width);
+      } else {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(value);
+        p += column->define_type == SQLT_NUM
+                 ? FormatOracleNumber(p, bytes, static_cast<int>(length))
+                 : FormatOracleDate(p, bytes, static_cast<int>(length));
+      }
+      StoreWord(p, plan.suffix);
+      p += plan.suffix_length;
+      out->fill = static_cast<int>(p - out->data);
+      return;
+    }
+  }
+  EncodeOtherField(enc, column, row_idx, position);
 }
 
 }  // namespace
 
 void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
-  if (EncodeTextField(enc, column, row_idx, position)) return;
+  EncodeQuickField(enc, column, row_idx, position);
+}
+
+void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
+  for (int position = 0; position < count; ++position) {
+    EncodeQuickField(enc, columns[position], row_idx, position);
+  }
+}
+
+namespace {
+
+__attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column,
+                                                  int row_idx, int position) {
   OutputBuffer* out = enc->out;
   const int define_type = column->define_type;
   const bool is_null = column->indicators[row_idx] == -1;
@@ -447,6 +645,8 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   if (quoted) Put(out, enc->quote, enc->quote_length);
   if (mysql_hex) Put(out, ")", 1);
 }
+
+}  // namespace
 
 namespace {
 

@@ -562,5 +562,85 @@ TEST(FieldEncoding, WordCopiesAgreeWithTheByteCopyAndStayInTheirRoom) {
   }
 }
 
+// The quick paths write a field only where it fits without a flush and hand the rest to the
+// general path: whatever the buffer size, so wherever the flushes fall within a row, the bytes
+// are those of an independent encoding. Per layout: CSV text and numbers, MySQL hex text, and
+// numbers and dates converted here.
+TEST(FieldEncoding, QuickPathsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
+  enum Layout { kCsv, kMySqlHex, kConverted };
+  for (const Layout layout : {kCsv, kMySqlHex, kConverted}) {
+    std::unique_ptr<UnloadHandle> job = NewJob();
+    if (layout == kMySqlHex) {
+      ASSERT_EQ(SetOption(job.get(), "text=mysqlins"), 1);
+    } else {
+      CsvOptions(job.get());
+    }
+    const int rows = 160;
+    Columns columns(rows);
+    ColumnDesc* text = columns.Text("T", 70);
+    ColumnDesc* number = layout == kConverted
+                             ? columns.Add("N", SQLT_NUM, SQLT_NUM, 22, false, false)
+                             : columns.Number("N", 5);
+    ColumnDesc* date = layout == kConverted ? columns.Add("D", SQLT_DAT, SQLT_DAT, 7, true, false)
+                                            : columns.Add("D", SQLT_DAT, SQLT_CHR, 19, true, false);
+    ColumnDesc* small = columns.Text("S", 3);  // a slot narrower than a word
+    std::string expected;
+    for (int row = 0; row < rows; ++row) {
+      // Every byte value somewhere, and quotes near the ends of the words.
+      const int length = row % 71;
+      std::string value;
+      for (int k = 0; k < length; ++k) {
+        value += k == length - 1 - row % 9 ? '"' : static_cast<char>((row * 31 + k * 7 + 1) % 256);
+      }
+      const std::string short_value = value.substr(0, static_cast<size_t>(row % 4));
+      std::string fields[4];
+      if (row % 10 == 3) {
+        SetNull(text, row);
+        SetNull(small, row);
+        fields[0] = fields[3] = layout == kMySqlHex ? "null" : "";
+      } else {
+        SetValue(text, row, value);
+        SetValue(small, row, short_value);
+        for (int k : {0, 3}) {
+          const std::string& v = k == 0 ? value : short_value;
+          std::string out;
+          if (layout == kMySqlHex) {
+            out = "unhex('";
+            for (char b : v) {
+              char two[3];
+              std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(b));
+              out += two;
+            }
+            out += "')";
+          } else {
+            out = "\"";
+            for (char b : v) out += b == '"' ? std::string("\"\"") : std::string(1, b);
+            out += "\"";
+          }
+          fields[k] = out;
+        }
+      }
+      char when[20];
+      std::snprintf(when, sizeof when, "2013-01-02 03:04:%02d", row % 60);
+      const char* quote = layout == kMySqlHex ? "'" : "\"";
+      fields[2] = quote + std::string(when) + quote;
+      if (layout == kConverted) {
+        SetBytes(number, row, OracleNumber(row % 2 == 1, 2, {row % 99 + 1, 5}));
+        fields[1] = std::string(row % 2 == 1 ? "-" : "") + std::to_string(row % 99 + 1) + "05";
+        SetBytes(date, row, {120, 113, 1, 2, 4, 5, static_cast<uint8_t>(1 + row % 60)});
+      } else {
+        SetValue(number, row, std::to_string(row));
+        SetValue(date, row, when);
+        fields[1] = std::to_string(row);
+      }
+      expected += fields[0] + "," + fields[1] + "," + fields[2] + "," + fields[3] + "\n";
+    }
+    for (int capacity : {64, 65, 71, 100, 127, 200, 1 << 20}) {
+      ASSERT_EQ(Encode(job.get(), columns, rows, capacity), expected)
+          << "layout " << layout << ", buffer of " << capacity;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rowflume
