@@ -32,21 +32,32 @@ bool KeepsPairs(const FieldEncoder* enc, const ColumnDesc* column) {
   return enc->double_byte && !LookupType(column->described_type).binary;
 }
 
+// "00" to "99": numbers and dates are written two digits per step, by one copy instead of a
+// division and a remainder per digit.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int k = 0; k < 100; ++k) {
+    pairs[static_cast<size_t>(2 * k)] = static_cast<char>('0' + k / 10);
+    pairs[static_cast<size_t>(2 * k + 1)] = static_cast<char>('0' + k % 10);
+  }
+  return pairs;
+}();
+
+// Two digits of 0 to 99.
+char* PutTwoDigits(char* p, int value) {
+  std::memcpy(p, &kDigitPairs[static_cast<size_t>(2 * value)], 2);
+  return p + 2;
+}
+
 // Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
 char* PutPair(char* p, int pair, bool leading) {
   if (pair < 0) pair = 0;
   if (pair > 99) pair = 99;
-  if (!leading || pair >= 10) *p++ = static_cast<char>('0' + pair / 10);
-  *p++ = static_cast<char>('0' + pair % 10);
-  return p;
-}
-
-char* PutDigits(char* p, int value, int digits) {
-  for (int k = digits - 1; k >= 0; --k) {
-    p[k] = static_cast<char>('0' + value % 10);
-    value /= 10;
+  if (leading && pair < 10) {
+    *p = static_cast<char>('0' + pair);
+    return p + 1;
   }
-  return p + digits;
+  return PutTwoDigits(p, pair);
 }
 
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
@@ -187,17 +198,19 @@ int FormatOracleDate(char* dest, const uint8_t* value, int length) {
     *p++ = '-';
     year = -year;
   }
-  p = PutDigits(p, year % 10000, 4);
+  year %= 10000;
+  p = PutTwoDigits(p, year / 100);
+  p = PutTwoDigits(p, year % 100);
   *p++ = '-';
-  p = PutDigits(p, value[2] % 100, 2);
+  p = PutTwoDigits(p, value[2] % 100);
   *p++ = '-';
-  p = PutDigits(p, value[3] % 100, 2);
+  p = PutTwoDigits(p, value[3] % 100);
   *p++ = ' ';
-  p = PutDigits(p, value[4] > 0 ? (value[4] - 1) % 100 : 0, 2);
+  p = PutTwoDigits(p, value[4] > 0 ? (value[4] - 1) % 100 : 0);
   *p++ = ':';
-  p = PutDigits(p, value[5] > 0 ? (value[5] - 1) % 100 : 0, 2);
+  p = PutTwoDigits(p, value[5] > 0 ? (value[5] - 1) % 100 : 0);
   *p++ = ':';
-  p = PutDigits(p, value[6] > 0 ? (value[6] - 1) % 100 : 0, 2);
+  p = PutTwoDigits(p, value[6] > 0 ? (value[6] - 1) % 100 : 0);
   return static_cast<int>(p - dest);
 }
 
@@ -232,6 +245,9 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_context = nullptr;
   enc->row_number = 0;
   for (FieldPlan& plan : enc->plans) plan.column = nullptr;
+  enc->planned_row = nullptr;
+  enc->planned_count = 0;
+  enc->general_row = false;
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -259,7 +275,8 @@ constexpr uint8_t kPlanLone = 16;  // the table escapes one byte only: escaped i
 // goes to EncodeTextField and the general path, so the flushes (and with them the sizes at
 // which output files switch) stay where they always were.
 enum PlanKind : uint8_t {
-  kKindGeneral,    // a layout or type the quick paths do not know
+  kKindGeneral,    // a layout or type only the general path knows
+  kKindTextSlow,   // what the quick path leaves to EncodeTextField: translated text, long quotes
   kKindText,       // a value fetched as text, in a delimited layout without names
   kKindHex,        // the same, written as unhex('...') in MySQL statements
   kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
@@ -302,6 +319,7 @@ __attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, 
   const int64_t width = column->define_width;
   if (enc->fixed_layout || enc->colsep_length > 0 || width <= 0) return;
   const bool mysql_hex = enc->format == kMySqlFormat && column->hex;
+  if (define_type == SQLT_CHR && !mysql_hex) plan.kind = kKindTextSlow;
   const bool converted = define_type == SQLT_NUM || define_type == SQLT_DAT;
   if (define_type != SQLT_CHR && !converted) return;
   // Translation happens in place, once: EncodeTextField and the general path take care of it.
@@ -458,31 +476,38 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
 
 void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position);
 
-// Every field the quick paths leave. Out of line, so that the quick paths pay for none of the
-// general path's scratch buffers and saved registers.
+// A field of the quick paths' kinds that they leave: it does not fit the room left, or it is to
+// be translated. Out of line, as is the general path, so that the quick paths pay for none of
+// their scratch buffers and saved registers.
 __attribute__((noinline)) void EncodeOtherField(FieldEncoder* enc, ColumnDesc* column, int row_idx,
                                                 int position) {
-  if (position < kMaxColumns &&
-      EncodeTextField(enc, column, row_idx, position,
-                      enc->plans[static_cast<size_t>(position)].flags)) {
-    return;
+  if (!EncodeTextField(enc, column, row_idx, position,
+                       enc->plans[static_cast<size_t>(position)].flags)) {
+    EncodeGeneralField(enc, column, row_idx, position);
   }
-  EncodeGeneralField(enc, column, row_idx, position);
 }
 
 // The quick paths: one room check against the plan, then stores with no further checks.
 inline __attribute__((always_inline)) void EncodeQuickField(FieldEncoder* enc, ColumnDesc* column,
                                                             int row_idx, int position) {
   if (position >= kMaxColumns) {
-    EncodeOtherField(enc, column, row_idx, position);
+    EncodeGeneralField(enc, column, row_idx, position);
     return;
   }
   FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
   if (plan.column != column) PlanField(enc, column, position);
-  OutputBuffer* out = enc->out;
-  const int64_t left = out->capacity - out->fill;
-  const int64_t width = column->define_width;
-  if (plan.kind != kKindGeneral) {
+  if (plan.kind <= kKindTextSlow) {
+    if (plan.kind == kKindGeneral) {
+      EncodeGeneralField(enc, column, row_idx, position);
+    } else {
+      EncodeOtherField(enc, column, row_idx, position);
+    }
+    return;
+  }
+  {
+    OutputBuffer* out = enc->out;
+    const int64_t left = out->capacity - out->fill;
+    const int64_t width = column->define_width;
     char* p = out->data + out->fill;
     if (column->indicators[row_idx] == -1) {
       if (plan.null_room <= left) {
@@ -535,6 +560,23 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
 }
 
 void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
+  if (columns != enc->planned_row || count != enc->planned_count) {
+    bool general = true;
+    for (int position = 0; position < count && position < kMaxColumns; ++position) {
+      const FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+      if (plan.column != columns[position]) PlanField(enc, columns[position], position);
+      general = general && plan.kind == kKindGeneral;
+    }
+    enc->planned_row = columns;
+    enc->planned_count = count;
+    enc->general_row = general;
+  }
+  if (enc->general_row) {
+    for (int position = 0; position < count; ++position) {
+      EncodeGeneralField(enc, columns[position], row_idx, position);
+    }
+    return;
+  }
   for (int position = 0; position < count; ++position) {
     EncodeQuickField(enc, columns[position], row_idx, position);
   }

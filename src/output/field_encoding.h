@@ -76,6 +76,11 @@ struct FieldEncoder {
   void* lob_context;
   uint64_t row_number;  // rows the job completed before this row, set by the loop per row
   std::array<FieldPlan, kMaxColumns> plans;  // per select-list position
+  // The column array EncodeRow last planned, and whether all its fields take the general path
+  // (the fixed, FORM and SEARCH layouts): their rows then skip the per-field look-ups.
+  ColumnDesc* const* planned_row;
+  int planned_count;
+  bool general_row;
 };
 
 // client_charset names the session's client character set (ClientCharsetName), which decides
@@ -90,7 +95,8 @@ int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
 // select-list position. A failed flush leaves out->failed set.
 void EncodeField(FieldEncoder* encoder, ColumnDesc* column, int row_idx, int position);
 // Appends the fields of row row_idx of the count columns, columns[k] at position k: the row's
-// part between `rowpre` and `rowsuf`, the same bytes as EncodeField for each in turn.
+// part between `rowpre` and `rowsuf`, the same bytes as EncodeField for each in turn. The array
+// keeps its columns for the run (the encoder plans by it).
 void EncodeRow(FieldEncoder* encoder, ColumnDesc* const* columns, int count, int row_idx);
 
 // Appends one name of the header line, `prehead` and the column name (the caller writes the
