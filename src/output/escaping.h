@@ -76,7 +76,9 @@ inline uint64_t LoadWord(const char* bytes) {
   std::memcpy(&word, bytes, sizeof word);
   return word;
 }
-inline void StoreWord(char* dest, uint64_t word) { std::memcpy(dest, &word, sizeof word); }
+inline void StoreWord(char* dest, uint64_t word) {
+  std::memcpy(dest, &word, sizeof word);
+}
 
 // Copies length bytes. readable (>= length) is how many bytes from value may be read: a value
 // shorter than a word is moved as one word when its slot holds a whole word, and then up to 7

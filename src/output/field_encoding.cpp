@@ -324,8 +324,8 @@ __attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, 
   if (define_type != SQLT_CHR && !converted) return;
   // Translation happens in place, once: EncodeTextField and the general path take care of it.
   if (define_type == SQLT_CHR && (flags & kPlanTranslated)) return;
-  if (converted && (mysql_hex || (enc->format == kOracleFormat &&
-                                  LookupType(column->described_type).binary))) {
+  if (converted &&
+      (mysql_hex || (enc->format == kOracleFormat && LookupType(column->described_type).binary))) {
     return;
   }
   const int separator = position > 0 ? enc->field_length : 0;
