@@ -80,6 +80,29 @@ inline void StoreWord(char* dest, uint64_t word) {
   std::memcpy(dest, &word, sizeof word);
 }
 
+// The 1 to 7 bytes of a value whose slot holds no whole word, in the low bytes of a word (the
+// rest zero), read without a call: two overlapping halves, or the first, middle and last byte.
+// A byte copied into a word in memory and read back as the word would stall the load.
+inline uint64_t LoadShort(const char* value, int64_t length) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (length >= 4) {
+      uint32_t low;
+      uint32_t high;
+      std::memcpy(&low, value, 4);
+      std::memcpy(&high, value + length - 4, 4);
+      return low | (static_cast<uint64_t>(high) << (8 * (length - 4)));
+    }
+    const int64_t middle = length / 2;
+    return static_cast<uint64_t>(static_cast<uint8_t>(value[0])) |
+           static_cast<uint64_t>(static_cast<uint8_t>(value[middle])) << (8 * middle) |
+           static_cast<uint64_t>(static_cast<uint8_t>(value[length - 1])) << (8 * (length - 1));
+  } else {
+    uint64_t word = 0;
+    std::memcpy(&word, value, static_cast<size_t>(length));
+    return word;
+  }
+}
+
 // Copies length bytes. readable (>= length) is how many bytes from value may be read: a value
 // shorter than a word is moved as one word when its slot holds a whole word, and then up to 7
 // bytes past dest + length are overwritten, so dest must have room for length + 8 bytes.
@@ -95,7 +118,11 @@ inline void CopyValueWords(char* dest, const char* value, int64_t length, int64_
   } else if (readable >= 8) {
     StoreWord(dest, LoadWord(value));
   } else if (length > 0) {
-    std::memcpy(dest, value, static_cast<size_t>(length));
+    if constexpr (std::endian::native == std::endian::little) {
+      StoreWord(dest, LoadShort(value, length));
+    } else {
+      std::memcpy(dest, value, static_cast<size_t>(length));
+    }
   }
 }
 
@@ -149,7 +176,7 @@ inline int64_t CopyLoneEscaped(char* dest, const char* value, int64_t length, in
     } else if (readable >= 8) {
       word = LoadWord(value);
     } else {
-      std::memcpy(&word, value, static_cast<size_t>(rest));
+      word = LoadShort(value, rest);
     }
     uint64_t marks = MarkBytes(word, pattern) & ((uint64_t{1} << (8 * rest)) - 1);
     for (;;) {

@@ -49,16 +49,21 @@ char* PutTwoDigits(char* p, int value) {
   return p + 2;
 }
 
-// Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
-char* PutPair(char* p, int pair, bool leading) {
-  if (pair < 0) pair = 0;
-  if (pair > 99) pair = 99;
-  if (leading && pair < 10) {
-    *p = static_cast<char>('0' + pair);
-    return p + 1;
+// The two digits of each mantissa byte of a NUMBER, positive (the byte is the pair plus 1) and
+// negative (101 less the pair), so that a pair costs one look-up; a corrupt byte is clamped
+// rather than written as garbage.
+constexpr auto MantissaDigits(bool negative) {
+  std::array<char, 512> digits{};
+  for (int b = 0; b < 256; ++b) {
+    int pair = negative ? 101 - b : b - 1;
+    pair = pair < 0 ? 0 : (pair > 99 ? 99 : pair);
+    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + pair / 10);
+    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + pair % 10);
   }
-  return PutTwoDigits(p, pair);
+  return digits;
 }
+constexpr auto kPositiveDigits = MantissaDigits(false);
+constexpr auto kNegativeDigits = MantissaDigits(true);
 
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
 // the bytes written. Values that do not fit the room left go through a small chunk so that the
@@ -178,10 +183,24 @@ int FormatOracleNumber(char* dest, const uint8_t* value, int length) {
       *p++ = '0';
     }
   }
-  for (int k = 1; k <= pairs; ++k) {
-    int pair = negative ? 101 - value[k] : value[k] - 1;
-    p = PutPair(p, pair, k == 1 && exponent >= 1);
-    if (k == exponent && k < pairs) *p++ = '.';
+  const char* digits = negative ? kNegativeDigits.data() : kPositiveDigits.data();
+  int k = 1;
+  if (exponent >= 1 && pairs >= 1) {
+    // The first pair of a value of 1 or more has no leading zero.
+    const char* first = digits + 2 * value[1];
+    if (first[0] != '0') *p++ = first[0];
+    *p++ = first[1];
+    k = 2;
+  }
+  const int whole_pairs = exponent < pairs ? exponent : pairs;
+  for (; k <= whole_pairs; ++k) {
+    std::memcpy(p, digits + 2 * value[k], 2);
+    p += 2;
+  }
+  if (exponent >= 1 && pairs > exponent) *p++ = '.';
+  for (; k <= pairs; ++k) {
+    std::memcpy(p, digits + 2 * value[k], 2);
+    p += 2;
   }
   for (int k = exponent - pairs; k > 0; --k) {
     *p++ = '0';
