@@ -49,6 +49,26 @@ char* PutTwoDigits(char* p, int value) {
   return p + 2;
 }
 
+// The two digits of each byte of a DATE's day and month (the byte itself) and of its hour,
+// minute and second (the byte less 1), out-of-range bytes taken modulo 100 as they always were.
+constexpr auto DateDigits(bool less_one) {
+  std::array<char, 512> digits{};
+  for (int b = 0; b < 256; ++b) {
+    const int value = less_one ? (b > 0 ? (b - 1) % 100 : 0) : b % 100;
+    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + value / 10);
+    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + value % 10);
+  }
+  return digits;
+}
+constexpr auto kDayDigits = DateDigits(false);
+constexpr auto kTimeDigits = DateDigits(true);
+
+char* PutDateByte(char* p, const std::array<char, 512>& digits, uint8_t byte, char after) {
+  std::memcpy(p, &digits[2 * static_cast<size_t>(byte)], 2);
+  p[2] = after;
+  return p + 3;
+}
+
 // The two digits of each mantissa byte of a NUMBER, positive (the byte is the pair plus 1) and
 // negative (101 less the pair), so that a pair costs one look-up; a corrupt byte is clamped
 // rather than written as garbage.
@@ -221,16 +241,12 @@ int FormatOracleDate(char* dest, const uint8_t* value, int length) {
   p = PutTwoDigits(p, year / 100);
   p = PutTwoDigits(p, year % 100);
   *p++ = '-';
-  p = PutTwoDigits(p, value[2] % 100);
-  *p++ = '-';
-  p = PutTwoDigits(p, value[3] % 100);
-  *p++ = ' ';
-  p = PutTwoDigits(p, value[4] > 0 ? (value[4] - 1) % 100 : 0);
-  *p++ = ':';
-  p = PutTwoDigits(p, value[5] > 0 ? (value[5] - 1) % 100 : 0);
-  *p++ = ':';
-  p = PutTwoDigits(p, value[6] > 0 ? (value[6] - 1) % 100 : 0);
-  return static_cast<int>(p - dest);
+  p = PutDateByte(p, kDayDigits, value[2], '-');
+  p = PutDateByte(p, kDayDigits, value[3], ' ');
+  p = PutDateByte(p, kTimeDigits, value[4], ':');
+  p = PutDateByte(p, kTimeDigits, value[5], ':');
+  std::memcpy(p, &kTimeDigits[2 * static_cast<size_t>(value[6])], 2);
+  return static_cast<int>(p + 2 - dest);
 }
 
 void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* out,
