@@ -81,9 +81,10 @@ inline void StoreWord(char* dest, uint64_t word) {
 }
 
 // The 1 to 7 bytes of a value whose slot holds no whole word, in the low bytes of a word (the
-// rest zero), read without a call: two overlapping halves, or the first, middle and last byte.
-// A byte copied into a word in memory and read back as the word would stall the load.
-inline uint64_t LoadShort(const char* value, int64_t length) {
+// rest zero), read from two overlapping halves, or the first, middle and last byte: bytes copied
+// into a word in memory and read back as the word would stall the load. Out of line: inlined,
+// this rare path costs the common ones registers.
+__attribute__((noinline)) inline uint64_t LoadShort(const char* value, int64_t length) {
   if constexpr (std::endian::native == std::endian::little) {
     if (length >= 4) {
       uint32_t low;

@@ -594,22 +594,35 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   EncodeQuickField(enc, column, row_idx, position);
 }
 
-void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
-  if (columns != enc->planned_row || count != enc->planned_count) {
-    bool general = true;
-    for (int position = 0; position < count && position < kMaxColumns; ++position) {
-      const FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
-      if (plan.column != columns[position]) PlanField(enc, columns[position], position);
-      general = general && plan.kind == kKindGeneral;
-    }
-    enc->planned_row = columns;
-    enc->planned_count = count;
-    enc->general_row = general;
+namespace {
+
+// Plans every field of a column array EncodeRow has not seen, and notes whether all of them take
+// the general path.
+__attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* columns, int count) {
+  bool general = true;
+  for (int position = 0; position < count && position < kMaxColumns; ++position) {
+    const FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+    if (plan.column != columns[position]) PlanField(enc, columns[position], position);
+    general = general && plan.kind == kKindGeneral;
   }
+  enc->planned_row = columns;
+  enc->planned_count = count;
+  enc->general_row = general;
+}
+
+__attribute__((noinline)) void EncodeGeneralRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                                int count, int row_idx) {
+  for (int position = 0; position < count; ++position) {
+    EncodeGeneralField(enc, columns[position], row_idx, position);
+  }
+}
+
+}  // namespace
+
+void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
+  if (columns != enc->planned_row || count != enc->planned_count) PlanRow(enc, columns, count);
   if (enc->general_row) {
-    for (int position = 0; position < count; ++position) {
-      EncodeGeneralField(enc, columns[position], row_idx, position);
-    }
+    EncodeGeneralRow(enc, columns, count, row_idx);
     return;
   }
   for (int position = 0; position < count; ++position) {
