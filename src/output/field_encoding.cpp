@@ -596,9 +596,10 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
 
 namespace {
 
-// Plans every field of a column array EncodeRow has not seen, and notes whether all of them take
-// the general path.
-__attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* columns, int count) {
+// Plans every field of a column array EncodeRow has not seen, notes whether all of them take the
+// general path, and encodes the row.
+__attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* columns, int count,
+                                       int row_idx) {
   bool general = true;
   for (int position = 0; position < count && position < kMaxColumns; ++position) {
     const FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
@@ -608,6 +609,7 @@ __attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* col
   enc->planned_row = columns;
   enc->planned_count = count;
   enc->general_row = general;
+  EncodeRow(enc, columns, count, row_idx);
 }
 
 __attribute__((noinline)) void EncodeGeneralRow(FieldEncoder* enc, ColumnDesc* const* columns,
@@ -628,8 +630,10 @@ __attribute__((noinline)) void EncodeQuickRow(FieldEncoder* enc, ColumnDesc* con
 }  // namespace
 
 void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
-  if (columns != enc->planned_row || count != enc->planned_count) PlanRow(enc, columns, count);
-  if (enc->general_row) {
+  // Every call is the last thing done, so this dispatch saves no registers of its own.
+  if (columns != enc->planned_row || count != enc->planned_count) {
+    PlanRow(enc, columns, count, row_idx);
+  } else if (enc->general_row) {
     EncodeGeneralRow(enc, columns, count, row_idx);
   } else {
     EncodeQuickRow(enc, columns, count, row_idx);
