@@ -11,12 +11,6 @@ namespace {
 constexpr uint64_t kLowBytes = 0x0101010101010101ULL;
 constexpr uint64_t kHighBits = 0x8080808080808080ULL;
 
-uint64_t LoadWord(const char* bytes) {
-  uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
 // True when no byte of the word equals an escaped byte, nor, when pairs are kept, has its top bit
 // set (it might start a double-byte character).
 bool IsPlainWord(uint64_t word, const EscapeTable& table, bool keep_pairs) {
@@ -116,15 +110,9 @@ void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const c
 int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table, bool keep_pairs) {
   int64_t count = 0;
   if (table.lone_byte >= 0) {
-    // Its occurrences, a word at a time: a byte of the word XOR the pattern is zero exactly where
-    // the value holds the byte, and the expression below sets the top bit of exactly those
-    // bytes (no carry crosses from one byte into the next).
-    constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7FULL;
+    // Its occurrences, a word at a time.
     const uint64_t pattern = kLowBytes * static_cast<uint64_t>(table.lone_byte);
-    auto marks = [pattern](uint64_t word) {
-      const uint64_t diff = word ^ pattern;
-      return ~(((diff & kLowSeven) + kLowSeven) | diff | kLowSeven);
-    };
+    auto marks = [pattern](uint64_t word) { return MarkBytes(word, pattern); };
     // One bit per marked byte moved to the bottom; the multiplication adds them up in the top
     // byte.
     auto sum = [](uint64_t marked) {

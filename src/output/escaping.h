@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace rowflume {
 
@@ -65,6 +67,134 @@ int64_t CountEscapes(const char* value, int64_t length, const EscapeTable& table
 // Writes the escaped value to dest (room for length + CountEscapes bytes); returns bytes written.
 int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeTable& table,
                     bool keep_pairs);
+
+// Short values are moved a word at a time: a call to memcpy costs more than the copy itself for
+// the few dozen bytes a typical field holds. Unaligned access goes through memcpy, which the
+// compiler turns into a single load or store.
+inline uint64_t LoadWord(const char* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+inline void StoreWord(char* dest, uint64_t word) {
+  std::memcpy(dest, &word, sizeof word);
+}
+
+// The 1 to 7 bytes of a value whose slot holds no whole word, in the low bytes of a word (the
+// rest zero), read from two overlapping halves, or the first, middle and last byte: bytes copied
+// into a word in memory and read back as the word would stall the load. Out of line: inlined,
+// this rare path costs the common ones registers.
+__attribute__((noinline)) inline uint64_t LoadShort(const char* value, int64_t length) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (length >= 4) {
+      uint32_t low;
+      uint32_t high;
+      std::memcpy(&low, value, 4);
+      std::memcpy(&high, value + length - 4, 4);
+      return low | (static_cast<uint64_t>(high) << (8 * (length - 4)));
+    }
+    const int64_t middle = length / 2;
+    return static_cast<uint64_t>(static_cast<uint8_t>(value[0])) |
+           static_cast<uint64_t>(static_cast<uint8_t>(value[middle])) << (8 * middle) |
+           static_cast<uint64_t>(static_cast<uint8_t>(value[length - 1])) << (8 * (length - 1));
+  } else {
+    uint64_t word = 0;
+    std::memcpy(&word, value, static_cast<size_t>(length));
+    return word;
+  }
+}
+
+// Copies length bytes. readable (>= length) is how many bytes from value may be read: a value
+// shorter than a word is moved as one word when its slot holds a whole word, and then up to 7
+// bytes past dest + length are overwritten, so dest must have room for length + 8 bytes.
+inline void CopyValueWords(char* dest, const char* value, int64_t length, int64_t readable) {
+  if (length >= 8) {
+    if (length > 64) {
+      std::memcpy(dest, value, static_cast<size_t>(length));
+      return;
+    }
+    for (int64_t i = 0; i + 8 < length; i += 8) StoreWord(dest + i, LoadWord(value + i));
+    // The last word overlaps the one before it rather than leaving a byte-wise tail.
+    StoreWord(dest + length - 8, LoadWord(value + length - 8));
+  } else if (readable >= 8) {
+    StoreWord(dest, LoadWord(value));
+  } else if (length > 0) {
+    if constexpr (std::endian::native == std::endian::little) {
+      StoreWord(dest, LoadShort(value, length));
+    } else {
+      std::memcpy(dest, value, static_cast<size_t>(length));
+    }
+  }
+}
+
+// Top bit set in exactly the bytes of word that equal the byte repeated in pattern: a byte of
+// the XOR is zero exactly there, and no carry crosses from one byte into the next.
+inline uint64_t MarkBytes(uint64_t word, uint64_t pattern) {
+  constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7FULL;
+  const uint64_t diff = word ^ pattern;
+  return ~(((diff & kLowSeven) + kLowSeven) | diff | kLowSeven);
+}
+
+// What CopyEscaped writes for a table with a lone_byte, in one pass instead of a count and a
+// copy: words are stored whole and the escape is written over the byte where it occurs.
+// readable as for CopyValueWords; dest must have room for 2 * length + 8 bytes (up to 7 bytes
+// past the returned length are overwritten).
+inline int64_t CopyLoneEscaped(char* dest, const char* value, int64_t length, int64_t readable,
+                               const EscapeTable& table) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return CopyEscaped(dest, value, length, table, false);
+  } else {
+    const uint64_t pattern = 0x0101010101010101ULL * static_cast<uint64_t>(table.lone_byte);
+    const char escape = table.escape;
+    const char doubled = static_cast<char>(table.replacement[static_cast<size_t>(table.lone_byte)]);
+    char* p = dest;
+    int64_t i = 0;
+    while (i + 8 <= length) {
+      const uint64_t word = LoadWord(value + i);
+      StoreWord(p, word);
+      const uint64_t marks = MarkBytes(word, pattern);
+      if (marks == 0) {
+        p += 8;
+        i += 8;
+        continue;
+      }
+      // The next word starts right after the escaped byte.
+      const int at = std::countr_zero(marks) >> 3;
+      p += at;
+      p[0] = escape;
+      p[1] = doubled;
+      p += 2;
+      i += at + 1;
+    }
+    int64_t rest = length - i;
+    if (rest == 0) return p - dest;
+    // The last bytes, moved to the bottom of one word: taken from the value's last word, which
+    // then holds only bytes of the value, or from its slot's first word, whose bytes past the
+    // value are masked off.
+    uint64_t word = 0;
+    if (length >= 8) {
+      word = LoadWord(value + length - 8) >> (8 * (8 - rest));
+    } else if (readable >= 8) {
+      word = LoadWord(value);
+    } else {
+      word = LoadShort(value, rest);
+    }
+    uint64_t marks = MarkBytes(word, pattern) & ((uint64_t{1} << (8 * rest)) - 1);
+    for (;;) {
+      StoreWord(p, word);
+      if (marks == 0) return p + rest - dest;
+      const int at = std::countr_zero(marks) >> 3;
+      p += at;
+      p[0] = escape;
+      p[1] = doubled;
+      p += 2;
+      rest -= at + 1;
+      if (rest == 0) return p - dest;
+      word >>= 8 * (at + 1);
+      marks >>= 8 * (at + 1);
+    }
+  }
+}
 
 void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt);
 // Replaces every byte in place, in one pass (a replaced byte is not translated again).

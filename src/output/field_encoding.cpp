@@ -1,5 +1,7 @@
 #include "output/field_encoding.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/ascii.h"
@@ -30,22 +32,58 @@ bool KeepsPairs(const FieldEncoder* enc, const ColumnDesc* column) {
   return enc->double_byte && !LookupType(column->described_type).binary;
 }
 
-// Two digits of a base-100 pair; a corrupt byte is clamped rather than written as garbage.
-char* PutPair(char* p, int pair, bool leading) {
-  if (pair < 0) pair = 0;
-  if (pair > 99) pair = 99;
-  if (!leading || pair >= 10) *p++ = static_cast<char>('0' + pair / 10);
-  *p++ = static_cast<char>('0' + pair % 10);
-  return p;
+// "00" to "99": numbers and dates are written two digits per step, by one copy instead of a
+// division and a remainder per digit.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int k = 0; k < 100; ++k) {
+    pairs[static_cast<size_t>(2 * k)] = static_cast<char>('0' + k / 10);
+    pairs[static_cast<size_t>(2 * k + 1)] = static_cast<char>('0' + k % 10);
+  }
+  return pairs;
+}();
+
+// Two digits of 0 to 99.
+char* PutTwoDigits(char* p, int value) {
+  std::memcpy(p, &kDigitPairs[static_cast<size_t>(2 * value)], 2);
+  return p + 2;
 }
 
-char* PutDigits(char* p, int value, int digits) {
-  for (int k = digits - 1; k >= 0; --k) {
-    p[k] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// The two digits of each byte of a DATE's day and month (the byte itself) and of its hour,
+// minute and second (the byte less 1), out-of-range bytes taken modulo 100 as they always were.
+constexpr auto DateDigits(bool less_one) {
+  std::array<char, 512> digits{};
+  for (int b = 0; b < 256; ++b) {
+    const int value = less_one ? (b > 0 ? (b - 1) % 100 : 0) : b % 100;
+    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + value / 10);
+    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + value % 10);
   }
-  return p + digits;
+  return digits;
 }
+constexpr auto kDayDigits = DateDigits(false);
+constexpr auto kTimeDigits = DateDigits(true);
+
+char* PutDateByte(char* p, const std::array<char, 512>& digits, uint8_t byte, char after) {
+  std::memcpy(p, &digits[2 * static_cast<size_t>(byte)], 2);
+  p[2] = after;
+  return p + 3;
+}
+
+// The two digits of each mantissa byte of a NUMBER, positive (the byte is the pair plus 1) and
+// negative (101 less the pair), so that a pair costs one look-up; a corrupt byte is clamped
+// rather than written as garbage.
+constexpr auto MantissaDigits(bool negative) {
+  std::array<char, 512> digits{};
+  for (int b = 0; b < 256; ++b) {
+    int pair = negative ? 101 - b : b - 1;
+    pair = pair < 0 ? 0 : (pair > 99 ? 99 : pair);
+    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + pair / 10);
+    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + pair % 10);
+  }
+  return digits;
+}
+constexpr auto kPositiveDigits = MantissaDigits(false);
+constexpr auto kNegativeDigits = MantissaDigits(true);
 
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
 // the bytes written. Values that do not fit the room left go through a small chunk so that the
@@ -165,10 +203,24 @@ int FormatOracleNumber(char* dest, const uint8_t* value, int length) {
       *p++ = '0';
     }
   }
-  for (int k = 1; k <= pairs; ++k) {
-    int pair = negative ? 101 - value[k] : value[k] - 1;
-    p = PutPair(p, pair, k == 1 && exponent >= 1);
-    if (k == exponent && k < pairs) *p++ = '.';
+  const char* digits = negative ? kNegativeDigits.data() : kPositiveDigits.data();
+  int k = 1;
+  if (exponent >= 1 && pairs >= 1) {
+    // The first pair of a value of 1 or more has no leading zero.
+    const char* first = digits + 2 * value[1];
+    if (first[0] != '0') *p++ = first[0];
+    *p++ = first[1];
+    k = 2;
+  }
+  const int whole_pairs = exponent < pairs ? exponent : pairs;
+  for (; k <= whole_pairs; ++k) {
+    std::memcpy(p, digits + 2 * value[k], 2);
+    p += 2;
+  }
+  if (exponent >= 1 && pairs > exponent) *p++ = '.';
+  for (; k <= pairs; ++k) {
+    std::memcpy(p, digits + 2 * value[k], 2);
+    p += 2;
   }
   for (int k = exponent - pairs; k > 0; --k) {
     *p++ = '0';
@@ -185,18 +237,16 @@ int FormatOracleDate(char* dest, const uint8_t* value, int length) {
     *p++ = '-';
     year = -year;
   }
-  p = PutDigits(p, year % 10000, 4);
+  year %= 10000;
+  p = PutTwoDigits(p, year / 100);
+  p = PutTwoDigits(p, year % 100);
   *p++ = '-';
-  p = PutDigits(p, value[2] % 100, 2);
-  *p++ = '-';
-  p = PutDigits(p, value[3] % 100, 2);
-  *p++ = ' ';
-  p = PutDigits(p, value[4] > 0 ? (value[4] - 1) % 100 : 0, 2);
-  *p++ = ':';
-  p = PutDigits(p, value[5] > 0 ? (value[5] - 1) % 100 : 0, 2);
-  *p++ = ':';
-  p = PutDigits(p, value[6] > 0 ? (value[6] - 1) % 100 : 0, 2);
-  return static_cast<int>(p - dest);
+  p = PutDateByte(p, kDayDigits, value[2], '-');
+  p = PutDateByte(p, kDayDigits, value[3], ' ');
+  p = PutDateByte(p, kTimeDigits, value[4], ':');
+  p = PutDateByte(p, kTimeDigits, value[5], ':');
+  std::memcpy(p, &kTimeDigits[2 * static_cast<size_t>(value[6])], 2);
+  return static_cast<int>(p + 2 - dest);
 }
 
 void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* out,
@@ -229,7 +279,10 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_writer = nullptr;
   enc->lob_context = nullptr;
   enc->row_number = 0;
-  enc->text_plan.fill(0);
+  for (FieldPlan& plan : enc->plans) plan.column = nullptr;
+  enc->planned_row = nullptr;
+  enc->planned_count = 0;
+  enc->general_row = false;
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -246,22 +299,148 @@ int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
 
 namespace {
 
-constexpr uint8_t kPlanReady = 1;
-constexpr uint8_t kPlanQuoted = 2;
-constexpr uint8_t kPlanEscaped = 4;
-constexpr uint8_t kPlanTranslated = 8;
-constexpr uint8_t kPlanPairs = 16;  // double-byte characters are copied unescaped
+constexpr uint8_t kPlanQuoted = 1;
+constexpr uint8_t kPlanEscaped = 2;
+constexpr uint8_t kPlanTranslated = 4;
+constexpr uint8_t kPlanPairs = 8;  // double-byte characters are copied unescaped
+constexpr uint8_t kPlanLone = 16;  // the table escapes one byte only: escaped in one pass
 
-uint8_t TextPlan(FieldEncoder* enc, const ColumnDesc* column, int position) {
-  uint8_t& plan = enc->text_plan[static_cast<size_t>(position)];
-  if (plan == 0) {
-    plan = kPlanReady;
-    if (enc->quote_length > 0 && column->quotable) plan |= kPlanQuoted;
-    if (enc->escaping && MayNeedEscapes(column, false)) plan |= kPlanEscaped;
-    if (enc->translating && column->quotable) plan |= kPlanTranslated;
-    if (KeepsPairs(enc, column)) plan |= kPlanPairs;
+// The paths a field can take. The quick ones write only a field that fits the room left with no
+// flush at all, which is where the general path would not have flushed either; any other field
+// goes to EncodeTextField and the general path, so the flushes (and with them the sizes at
+// which output files switch) stay where they always were.
+enum PlanKind : uint8_t {
+  kKindGeneral,    // a layout or type only the general path knows
+  kKindTextSlow,   // what the quick path leaves to EncodeTextField: translated text, long quotes
+  kKindText,       // a value fetched as text, in a delimited layout without names
+  kKindHex,        // the same, written as unhex('...') in MySQL statements
+  kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
+};
+
+// Room for the bytes whole-word stores may write past a field: a value's last word and the
+// two words of its last hex digits.
+constexpr int64_t kStoreSlack = 16;
+
+// Packs up to eight bytes, given in pieces, into a word that one store writes back in order.
+struct WordBuilder {
+  char bytes[8] = {};
+  int length = 0;
+  bool fits = true;
+  void Add(const char* text, int count) {
+    if (length + count > 8) {
+      fits = false;
+      return;
+    }
+    std::memcpy(bytes + length, text, static_cast<size_t>(count));
+    length += count;
   }
-  return plan;
+  uint64_t Word() const { return LoadWord(bytes); }
+};
+
+__attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, int position) {
+  FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+  plan = FieldPlan{};
+  plan.column = column;
+  plan.kind = kKindGeneral;
+  uint8_t flags = 0;
+  if (enc->quote_length > 0 && column->quotable) flags |= kPlanQuoted;
+  if (enc->escaping && MayNeedEscapes(column, false)) flags |= kPlanEscaped;
+  if (enc->translating && column->quotable) flags |= kPlanTranslated;
+  if (KeepsPairs(enc, column)) flags |= kPlanPairs;
+  if (enc->escapes.lone_byte >= 0) flags |= kPlanLone;
+  plan.flags = flags;
+
+  const int define_type = column->define_type;
+  const int64_t width = column->define_width;
+  if (enc->fixed_layout || enc->colsep_length > 0 || width <= 0) return;
+  const bool mysql_hex = enc->format == kMySqlFormat && column->hex;
+  if (define_type == SQLT_CHR && !mysql_hex) plan.kind = kKindTextSlow;
+  const bool converted = define_type == SQLT_NUM || define_type == SQLT_DAT;
+  if (define_type != SQLT_CHR && !converted) return;
+  // Translation happens in place, once: EncodeTextField and the general path take care of it.
+  if (define_type == SQLT_CHR && (flags & kPlanTranslated)) return;
+  if (converted &&
+      (mysql_hex || (enc->format == kOracleFormat && LookupType(column->described_type).binary))) {
+    return;
+  }
+  const int separator = position > 0 ? enc->field_length : 0;
+  const int quote = (flags & kPlanQuoted) ? enc->quote_length : 0;
+  WordBuilder prefix;
+  WordBuilder suffix;
+  WordBuilder null_text;
+  prefix.Add(enc->field, separator);
+  if (mysql_hex) prefix.Add(kUnhexOpen, sizeof kUnhexOpen - 1);
+  prefix.Add(enc->quote, quote);
+  suffix.Add(enc->quote, quote);
+  if (mysql_hex) suffix.Add(")", 1);
+  null_text.Add(enc->field, separator);
+  null_text.Add(enc->null_text, enc->null_length);
+  if (!prefix.fits || !suffix.fits || !null_text.fits) return;
+  plan.prefix = prefix.Word();
+  plan.prefix_length = static_cast<uint8_t>(prefix.length);
+  plan.suffix = suffix.Word();
+  plan.suffix_length = static_cast<uint8_t>(suffix.length);
+  plan.null_text = null_text.Word();
+  plan.null_length = static_cast<uint8_t>(null_text.length);
+
+  const int64_t affixes = prefix.length + suffix.length;
+  if (define_type == SQLT_CHR && !mysql_hex) {
+    // EncodeTextField flushes only when the exact field does not fit, and takes no field larger
+    // than the buffer less 8 bytes.
+    plan.kind = kKindText;
+    plan.room = affixes + ((flags & kPlanEscaped) ? 2 : 1) * width + kStoreSlack;
+    plan.null_room = null_text.length + kStoreSlack;
+    return;
+  }
+  // The general path first flushes when the worst case (with the escapes it counts, for a
+  // converted value) does not fit; then every append fits, the hex digits included.
+  const int64_t worst = WorstCaseFieldSize(*enc, column);
+  const int64_t counted = (converted && (flags & kPlanEscaped)) ? width : 0;
+  plan.kind = mysql_hex ? kKindHex : kKindConverted;
+  // The hex digits are written directly only when they fit besides the worst case, too.
+  plan.room = mysql_hex ? worst + affixes + 2 * width + kStoreSlack + 1
+                        : std::max(worst + counted + 1, affixes + kNumberTextBytes + kStoreSlack);
+  plan.null_room = std::max(worst + 1, null_text.length + kStoreSlack);
+}
+
+// Lower-case hex digits of the four bytes of value (first byte in the lowest bits), first
+// byte's high digit in the lowest byte: each byte's nibbles are spread to a byte of their own
+// and turned into digits, 'a' to 'f' where a nibble is ten or more.
+uint64_t HexDigitsOf4(uint32_t value) {
+  uint64_t t = value;
+  t = (t | (t << 16)) & 0x0000FFFF0000FFFFULL;
+  t = (t | (t << 8)) & 0x00FF00FF00FF00FFULL;
+  const uint64_t nibbles = ((t >> 4) & 0x000F000F000F000FULL) | ((t & 0x000F000F000F000FULL) << 8);
+  const uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
+  return nibbles + 0x3030303030303030ULL + letters * ('a' - '0' - 10);
+}
+
+// The hex digits of length bytes; readable as for CopyValueWords. Up to 16 bytes past the
+// digits may be overwritten. Returns the end of the digits.
+char* PutHexDigits(char* p, const char* value, int64_t length, int64_t readable) {
+  if constexpr (std::endian::native == std::endian::little) {
+    auto put8 = [](char* dest, uint64_t word) {
+      StoreWord(dest, HexDigitsOf4(static_cast<uint32_t>(word)));
+      StoreWord(dest + 8, HexDigitsOf4(static_cast<uint32_t>(word >> 32)));
+    };
+    if (length >= 8) {
+      for (int64_t i = 0; i + 8 < length; i += 8) put8(p + 2 * i, LoadWord(value + i));
+      // The last word overlaps the one before it and writes the same digits again.
+      put8(p + 2 * length - 16, LoadWord(value + length - 8));
+      return p + 2 * length;
+    }
+    if (readable >= 8) {
+      put8(p, LoadWord(value));
+      return p + 2 * length;
+    }
+  }
+  for (int64_t i = 0; i < length; ++i) {
+    const uint8_t b = static_cast<uint8_t>(value[i]);
+    p[0] = kLowerHexDigits[b >> 4];
+    p[1] = kLowerHexDigits[b & 15];
+    p += 2;
+  }
+  return p;
 }
 
 // Translates a value of the common text path in place, once this path is sure to write it: a
@@ -276,14 +455,15 @@ __attribute__((noinline)) bool TranslateOnce(FieldEncoder* enc, uint8_t plan, ch
   return true;
 }
 
-// The common field: a value fetched as text in a delimited layout without column names. Its
+// The common field when the quick path could not take it: a value fetched as text in a
+// delimited layout without column names, to be translated or too large for the room left. Its
 // exact size is known before anything is written, so it is copied in one pass after at most one
 // flush. Returns false, having written nothing, when the field is not of that kind or is too
 // large for one buffer; the general path then takes it.
-bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
+bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position,
+                     uint8_t plan) {
   if (enc->fixed_layout || enc->colsep_length > 0 || column->define_type != SQLT_CHR ||
-      (enc->format == kMySqlFormat && column->hex) || position >= kMaxColumns ||
-      column->define_width <= 0) {
+      (enc->format == kMySqlFormat && column->hex) || column->define_width <= 0) {
     return false;
   }
   OutputBuffer* out = enc->out;
@@ -299,7 +479,6 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
     out->fill += static_cast<int>(need);
     return true;
   }
-  const uint8_t plan = TextPlan(enc, column, position);
   char* value = column->define_buffer + static_cast<size_t>(row_idx) * column->define_width;
   int64_t length = column->returned_lengths[row_idx];
   if (length > column->define_width) length = column->define_width;
@@ -314,38 +493,157 @@ bool EncodeTextField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int pos
   if (need > room) return false;
   if (out->fill + need > out->capacity) FlushBuffer(out);
   char* p = out->data + out->fill;
-  if (separator == 1) {
-    *p++ = enc->field[0];
-  } else {
-    std::memcpy(p, enc->field, static_cast<size_t>(separator));
-    p += separator;
-  }
-  if (quote == 1) {
-    *p++ = enc->quote[0];
-  } else if (quote > 0) {
-    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
-    p += quote;
-  }
+  std::memcpy(p, enc->field, static_cast<size_t>(separator));
+  p += separator;
+  std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+  p += quote;
   if (escapes > 0) {
     p += CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   } else {
     std::memcpy(p, value, static_cast<size_t>(length));
     p += length;
   }
-  if (quote == 1) {
-    *p++ = enc->quote[0];
-  } else if (quote > 0) {
-    std::memcpy(p, enc->quote, static_cast<size_t>(quote));
-    p += quote;
-  }
+  std::memcpy(p, enc->quote, static_cast<size_t>(quote));
+  p += quote;
   out->fill = static_cast<int>(p - out->data);
   return true;
+}
+
+void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position);
+
+// A field of the quick paths' kinds that they leave: it does not fit the room left, or it is to
+// be translated. Out of line, as is the general path, so that the quick paths pay for none of
+// their scratch buffers and saved registers.
+__attribute__((noinline)) void EncodeOtherField(FieldEncoder* enc, ColumnDesc* column, int row_idx,
+                                                int position) {
+  if (!EncodeTextField(enc, column, row_idx, position,
+                       enc->plans[static_cast<size_t>(position)].flags)) {
+    EncodeGeneralField(enc, column, row_idx, position);
+  }
+}
+
+// The quick paths: one room check against the plan, then stores with no further checks.
+inline __attribute__((always_inline)) void EncodeQuickField(FieldEncoder* enc, ColumnDesc* column,
+                                                            int row_idx, int position) {
+  if (position >= kMaxColumns) {
+    EncodeGeneralField(enc, column, row_idx, position);
+    return;
+  }
+  FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+  if (plan.column != column) PlanField(enc, column, position);
+  if (plan.kind <= kKindTextSlow) {
+    if (plan.kind == kKindGeneral) {
+      EncodeGeneralField(enc, column, row_idx, position);
+    } else {
+      EncodeOtherField(enc, column, row_idx, position);
+    }
+    return;
+  }
+  {
+    OutputBuffer* out = enc->out;
+    const int64_t left = out->capacity - out->fill;
+    const int64_t width = column->define_width;
+    char* p = out->data + out->fill;
+    if (column->indicators[row_idx] == -1) {
+      if (plan.null_room <= left) {
+        StoreWord(p, plan.null_text);
+        out->fill += plan.null_length;
+        return;
+      }
+    } else if (plan.room <= left) {
+      const char* value = column->define_buffer + static_cast<size_t>(row_idx) * width;
+      int64_t length = column->returned_lengths[row_idx];
+      if (length > width) length = width;
+      StoreWord(p, plan.prefix);
+      p += plan.prefix_length;
+      if (plan.kind == kKindText) {
+        if (!(plan.flags & kPlanEscaped)) {
+          CopyValueWords(p, value, length, width);
+          p += length;
+        } else if (plan.flags & kPlanLone) {
+          p += CopyLoneEscaped(p, value, length, width, enc->escapes);
+        } else {
+          const bool keep_pairs = (plan.flags & kPlanPairs) != 0;
+          if (CountEscapes(value, length, enc->escapes, keep_pairs) == 0) {
+            CopyValueWords(p, value, length, width);
+            p += length;
+          } else {
+            p += CopyEscaped(p, value, length, enc->escapes, keep_pairs);
+          }
+        }
+      } else if (plan.kind == kKindHex) {
+        p = PutHexDigits(p, value, length, width);
+      } else {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(value);
+        p += column->define_type == SQLT_NUM
+                 ? FormatOracleNumber(p, bytes, static_cast<int>(length))
+                 : FormatOracleDate(p, bytes, static_cast<int>(length));
+      }
+      StoreWord(p, plan.suffix);
+      p += plan.suffix_length;
+      out->fill = static_cast<int>(p - out->data);
+      return;
+    }
+  }
+  EncodeOtherField(enc, column, row_idx, position);
 }
 
 }  // namespace
 
 void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
-  if (EncodeTextField(enc, column, row_idx, position)) return;
+  EncodeQuickField(enc, column, row_idx, position);
+}
+
+namespace {
+
+// Plans every field of a column array EncodeRow has not seen, notes whether all of them take the
+// general path, and encodes the row.
+__attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* columns, int count,
+                                       int row_idx) {
+  bool general = true;
+  for (int position = 0; position < count && position < kMaxColumns; ++position) {
+    const FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+    if (plan.column != columns[position]) PlanField(enc, columns[position], position);
+    general = general && plan.kind == kKindGeneral;
+  }
+  enc->planned_row = columns;
+  enc->planned_count = count;
+  enc->general_row = general;
+  EncodeRow(enc, columns, count, row_idx);
+}
+
+__attribute__((noinline)) void EncodeGeneralRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                                int count, int row_idx) {
+  for (int position = 0; position < count; ++position) {
+    EncodeGeneralField(enc, columns[position], row_idx, position);
+  }
+}
+
+// Its own function, so that the registers the quick paths save are saved only for their rows.
+__attribute__((noinline)) void EncodeQuickRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                              int count, int row_idx) {
+  for (int position = 0; position < count; ++position) {
+    EncodeQuickField(enc, columns[position], row_idx, position);
+  }
+}
+
+}  // namespace
+
+void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row_idx) {
+  // Every call is the last thing done, so this dispatch saves no registers of its own.
+  if (columns != enc->planned_row || count != enc->planned_count) {
+    PlanRow(enc, columns, count, row_idx);
+  } else if (enc->general_row) {
+    EncodeGeneralRow(enc, columns, count, row_idx);
+  } else {
+    EncodeQuickRow(enc, columns, count, row_idx);
+  }
+}
+
+namespace {
+
+__attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column,
+                                                  int row_idx, int position) {
   OutputBuffer* out = enc->out;
   const int define_type = column->define_type;
   const bool is_null = column->indicators[row_idx] == -1;
@@ -447,6 +745,8 @@ void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int positio
   if (quoted) Put(out, enc->quote, enc->quote_length);
   if (mysql_hex) Put(out, ")", 1);
 }
+
+}  // namespace
 
 namespace {
 

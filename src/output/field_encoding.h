@@ -33,6 +33,24 @@ int FormatOracleDate(char* dest, const uint8_t* value, int length);
 using LobFileWriter = int (*)(void* context, ColumnDesc* column, int row_idx, uint64_t row_number,
                               int position, char* name, int name_capacity);
 
+// How the field at one select-list position is written, worked out on its first use (the
+// encoder keeps no state between fields beyond this). The rooms are what must be left in the
+// buffer for the quick paths of field_encoding.cpp to write a field without any flush; they
+// include up to 16 bytes that whole-word stores may overwrite past the field.
+struct FieldPlan {
+  const ColumnDesc* column;  // the column the plan was made for; none until then
+  uint64_t prefix;           // separator and opening quote, when prefix_length <= 8
+  uint64_t suffix;           // closing quote
+  uint64_t null_text;        // separator and NULL text, when null_length <= 8
+  int64_t room;              // for a value
+  int64_t null_room;         // for a NULL
+  uint8_t kind;              // which path writes the field
+  uint8_t flags;             // quoted, escaped, translated, pairs kept
+  uint8_t prefix_length;
+  uint8_t suffix_length;
+  uint8_t null_length;
+};
+
 // Everything the encoder reads, set up once per run from the job options.
 struct FieldEncoder {
   OutputBuffer* out;
@@ -57,9 +75,12 @@ struct FieldEncoder {
   LobFileWriter lob_writer;  // set by the loop; without one every LOB value fails
   void* lob_context;
   uint64_t row_number;  // rows the job completed before this row, set by the loop per row
-  // Per select-list position, what the common text field needs (quote, escapes, translation),
-  // worked out on its first use; 0 until then.
-  std::array<uint8_t, kMaxColumns> text_plan;
+  std::array<FieldPlan, kMaxColumns> plans;  // per select-list position
+  // The column array EncodeRow last planned, and whether all its fields take the general path
+  // (the fixed, FORM and SEARCH layouts): their rows then skip the per-field look-ups.
+  ColumnDesc* const* planned_row;
+  int planned_count;
+  bool general_row;
 };
 
 // client_charset names the session's client character set (ClientCharsetName), which decides
@@ -73,6 +94,10 @@ int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
 // Appends the field of column at row row_idx of the fetched array; position is the 0-based
 // select-list position. A failed flush leaves out->failed set.
 void EncodeField(FieldEncoder* encoder, ColumnDesc* column, int row_idx, int position);
+// Appends the fields of row row_idx of the count columns, columns[k] at position k: the row's
+// part between `rowpre` and `rowsuf`, the same bytes as EncodeField for each in turn. The array
+// keeps its columns for the run (the encoder plans by it).
+void EncodeRow(FieldEncoder* encoder, ColumnDesc* const* columns, int count, int row_idx);
 
 // Appends one name of the header line, `prehead` and the column name (the caller writes the
 // separators). Under a layout that quotes text, a name holding the quote, a byte of the field or

@@ -117,9 +117,7 @@ void AssembleRow(UnloadRun* run, int row_idx) {
   } else {
     Put(out, job->rowpre, job->rowpre_length);
   }
-  for (int k = 0; k < run->column_count; ++k) {
-    EncodeField(&run->encoder, run->columns[k], row_idx, k);
-  }
+  EncodeRow(&run->encoder, run->columns, run->column_count, row_idx);
   FlushIfNeeded(out, job->record_length + kRowCloseMargin + job->rowsuf_length + job->exec_length);
   if (job->format == kMySqlFormat) {
     PutByte(out, ')');

@@ -520,5 +520,127 @@ TEST(FieldEncoding, HugeValuesNeverOverrunTheBuffer) {
   EXPECT_EQ(hex_out, "unhex(" + quote + digits + quote + ")\n");
 }
 
+// The word-at-a-time copies read only inside the value's slot (the value sits in a heap block of
+// exactly the readable bytes, checked under ASan; the slot's bytes past the value are the
+// escaped byte, which must not show), write only inside their stated room, and write what the
+// byte-wise copy writes: every length around the word edges, the escaped byte at every position.
+TEST(FieldEncoding, WordCopiesAgreeWithTheByteCopyAndStayInTheirRoom) {
+  for (const char escape : {'"', '\''}) {
+    EscapeTable table;
+    BuildEscapeTable(&table, escape, "", "", 0);
+    ASSERT_EQ(table.lone_byte, escape);
+    for (int64_t length = 0; length <= 70; ++length) {
+      // -1: no escaped byte; length: all of them; 2 * length: every third one.
+      for (int64_t at = -1; at <= 2 * length; ++at) {
+        if (at > length && at < 2 * length) continue;
+        for (const int64_t readable : {length, length + 8}) {
+          std::unique_ptr<char[]> slot(new char[static_cast<size_t>(readable) + 1]);
+          std::string value;
+          for (int64_t k = 0; k < length; ++k) {
+            const bool hit = at == length || (at == 2 * length && k % 3 == 0) || k == at;
+            value += hit ? escape : static_cast<char>('a' + k % 26);
+          }
+          std::memcpy(slot.get(), value.data(), value.size());
+          std::memset(slot.get() + length, escape, static_cast<size_t>(readable - length));
+          std::string expected;
+          for (char b : value) expected += b == escape ? std::string(2, escape) : std::string(1, b);
+
+          const size_t room = 2 * static_cast<size_t>(length) + 8;
+          std::string dest(room + 16, '#');
+          const int64_t written = CopyLoneEscaped(dest.data(), slot.get(), length, readable, table);
+          ASSERT_EQ(dest.substr(0, static_cast<size_t>(written)), expected)
+              << length << " " << at << " " << readable;
+          ASSERT_EQ(dest.substr(room), std::string(16, '#')) << length << " " << at;
+
+          std::string plain(static_cast<size_t>(length) + 8 + 16, '#');
+          CopyValueWords(plain.data(), slot.get(), length, readable);
+          ASSERT_EQ(plain.substr(0, static_cast<size_t>(length)), value) << length;
+          ASSERT_EQ(plain.substr(static_cast<size_t>(length) + 8), std::string(16, '#'));
+        }
+      }
+    }
+  }
+}
+
+// The quick paths write a field only where it fits without a flush and hand the rest to the
+// general path: whatever the buffer size, so wherever the flushes fall within a row, the bytes
+// are those of an independent encoding. Per layout: CSV text and numbers, MySQL hex text, and
+// numbers and dates converted here.
+TEST(FieldEncoding, QuickPathsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
+  enum Layout { kCsv, kMySqlHex, kConverted };
+  for (const Layout layout : {kCsv, kMySqlHex, kConverted}) {
+    std::unique_ptr<UnloadHandle> job = NewJob();
+    if (layout == kMySqlHex) {
+      ASSERT_EQ(SetOption(job.get(), "text=mysqlins"), 1);
+    } else {
+      CsvOptions(job.get());
+    }
+    const int rows = 160;
+    Columns columns(rows);
+    ColumnDesc* text = columns.Text("T", 70);
+    ColumnDesc* number = layout == kConverted
+                             ? columns.Add("N", SQLT_NUM, SQLT_NUM, 22, false, false)
+                             : columns.Number("N", 5);
+    ColumnDesc* date = layout == kConverted ? columns.Add("D", SQLT_DAT, SQLT_DAT, 7, true, false)
+                                            : columns.Add("D", SQLT_DAT, SQLT_CHR, 19, true, false);
+    ColumnDesc* small = columns.Text("S", 3);  // a slot narrower than a word
+    std::string expected;
+    for (int row = 0; row < rows; ++row) {
+      // Every byte value somewhere, and quotes near the ends of the words.
+      const int length = row % 71;
+      std::string value;
+      for (int k = 0; k < length; ++k) {
+        value += k == length - 1 - row % 9 ? '"' : static_cast<char>((row * 31 + k * 7 + 1) % 256);
+      }
+      const std::string short_value = value.substr(0, static_cast<size_t>(row % 4));
+      std::string fields[4];
+      if (row % 10 == 3) {
+        SetNull(text, row);
+        SetNull(small, row);
+        fields[0] = fields[3] = layout == kMySqlHex ? "null" : "";
+      } else {
+        SetValue(text, row, value);
+        SetValue(small, row, short_value);
+        for (int k : {0, 3}) {
+          const std::string& v = k == 0 ? value : short_value;
+          std::string out;
+          if (layout == kMySqlHex) {
+            out = "unhex('";
+            for (char b : v) {
+              char two[3];
+              std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(b));
+              out += two;
+            }
+            out += "')";
+          } else {
+            out = "\"";
+            for (char b : v) out += b == '"' ? std::string("\"\"") : std::string(1, b);
+            out += "\"";
+          }
+          fields[k] = out;
+        }
+      }
+      char when[20];
+      std::snprintf(when, sizeof when, "2013-01-02 03:04:%02d", row % 60);
+      const char* quote = layout == kMySqlHex ? "'" : "\"";
+      fields[2] = quote + std::string(when) + quote;
+      if (layout == kConverted) {
+        SetBytes(number, row, OracleNumber(row % 2 == 1, 2, {row % 99 + 1, 5}));
+        fields[1] = std::string(row % 2 == 1 ? "-" : "") + std::to_string(row % 99 + 1) + "05";
+        SetBytes(date, row, {120, 113, 1, 2, 4, 5, static_cast<uint8_t>(1 + row % 60)});
+      } else {
+        SetValue(number, row, std::to_string(row));
+        SetValue(date, row, when);
+        fields[1] = std::to_string(row);
+      }
+      expected += fields[0] + "," + fields[1] + "," + fields[2] + "," + fields[3] + "\n";
+    }
+    for (int capacity : {64, 65, 71, 100, 127, 200, 1 << 20}) {
+      ASSERT_EQ(Encode(job.get(), columns, rows, capacity), expected)
+          << "layout " << layout << ", buffer of " << capacity;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rowflume
