@@ -284,7 +284,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   std::memset(enc->leads.data() + kLeadBytes, 0, kLeadReadSlack);
   enc->planned_row = nullptr;
   enc->planned_count = 0;
-  enc->row_path = 0;
+  enc->row_path = 0;  // none planned: planned_row decides
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -322,10 +322,11 @@ enum PlanKind : uint8_t {
 };
 
 // Which loop EncodeRow gives the rows of a planned column array.
+// The delimited layouts are 0, tested against memory in one instruction.
 enum RowPath : uint8_t {
-  kRowGeneral,  // every field takes the general path
   kRowQuick,    // the delimited layouts
   kRowLayout,   // the colsep and fixed layouts
+  kRowGeneral,  // every field takes the general path
 };
 
 // Room for the bytes whole-word stores may write past a field: a value's last word and the
@@ -785,7 +786,7 @@ __attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* col
   enc->planned_count = count;
   if (general) {
     enc->row_path = kRowGeneral;
-  } else if ((enc->fixed_layout || enc->colsep_length > 0) && count <= kMaxColumns) {
+  } else if (enc->fixed_layout || enc->colsep_length > 0) {
     enc->row_path = kRowLayout;
   } else {
     enc->row_path = kRowQuick;
@@ -802,8 +803,22 @@ __attribute__((noinline)) void EncodeGeneralRow(FieldEncoder* enc, ColumnDesc* c
 
 __attribute__((noinline)) void EncodeLayoutRow(FieldEncoder* enc, ColumnDesc* const* columns,
                                                int count, int row_idx) {
-  for (int position = 0; position < count; ++position) {
+  const int planned = count < kMaxColumns ? count : kMaxColumns;
+  for (int position = 0; position < planned; ++position) {
     EncodeLayoutField(enc, columns[position], row_idx, position);
+  }
+  for (int position = planned; position < count; ++position) {
+    EncodeGeneralField(enc, columns[position], row_idx, position);
+  }
+}
+
+// The rows of the colsep and fixed layouts and of the general path, out of EncodeRow's way.
+__attribute__((noinline)) void EncodeOtherRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                              int count, int row_idx) {
+  if (enc->row_path == kRowLayout) {
+    EncodeLayoutRow(enc, columns, count, row_idx);
+  } else {
+    EncodeGeneralRow(enc, columns, count, row_idx);
   }
 }
 
@@ -821,12 +836,11 @@ void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row
   // Every call is the last thing done, so this dispatch saves no registers of its own.
   if (columns != enc->planned_row || count != enc->planned_count) {
     PlanRow(enc, columns, count, row_idx);
-  } else if (enc->row_path == kRowGeneral) {
-    EncodeGeneralRow(enc, columns, count, row_idx);
-  } else if (enc->row_path == kRowLayout) {
-    EncodeLayoutRow(enc, columns, count, row_idx);
-  } else {
+  } else if (enc->row_path == kRowQuick) {
+    // The delimited layouts, the most common, first: they pay one test, as they always did.
     EncodeQuickRow(enc, columns, count, row_idx);
+  } else {
+    EncodeOtherRow(enc, columns, count, row_idx);
   }
 }
 
