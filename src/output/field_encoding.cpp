@@ -280,9 +280,11 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_context = nullptr;
   enc->row_number = 0;
   for (FieldPlan& plan : enc->plans) plan.column = nullptr;
+  enc->leads_used = 0;
+  std::memset(enc->leads.data() + kLeadBytes, 0, kLeadReadSlack);
   enc->planned_row = nullptr;
   enc->planned_count = 0;
-  enc->general_row = false;
+  enc->row_path = 0;  // none planned: planned_row decides
 }
 
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, ColumnDesc* column) {
@@ -315,6 +317,16 @@ enum PlanKind : uint8_t {
   kKindText,       // a value fetched as text, in a delimited layout without names
   kKindHex,        // the same, written as unhex('...') in MySQL statements
   kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
+  kKindNamed,      // text, a NUMBER or a DATE after its column name (FORM, SEARCH)
+  kKindFixed,      // the same, cut and padded to the display width
+};
+
+// Which loop EncodeRow gives the rows of a planned column array.
+// The delimited layouts are 0, tested against memory in one instruction.
+enum RowPath : uint8_t {
+  kRowQuick,    // the delimited layouts
+  kRowLayout,   // the colsep and fixed layouts
+  kRowGeneral,  // every field takes the general path
 };
 
 // Room for the bytes whole-word stores may write past a field: a value's last word and the
@@ -337,6 +349,71 @@ struct WordBuilder {
   uint64_t Word() const { return LoadWord(bytes); }
 };
 
+// The quick paths of the colsep and fixed layouts, for what the general path writes as one
+// lead (separator, name, padding, colsep), at most a quote, and the value or NULL text cut and
+// padded in a fixed layout. Their room is where the general path neither flushes first (its
+// worst case, with every byte escaped) nor on the way (the field, with whole-word slack).
+void PlanLayoutField(FieldEncoder* enc, ColumnDesc* column, int position, FieldPlan* plan) {
+  const int define_type = column->define_type;
+  const bool converted = define_type == SQLT_NUM || define_type == SQLT_DAT;
+  if (define_type != SQLT_CHR && !converted) return;
+  if (enc->format == kMySqlFormat && column->hex) return;
+  if (enc->format == kOracleFormat && LookupType(column->described_type).binary) return;
+  // Text is translated in place by the general path; it keeps all of it.
+  if (define_type == SQLT_CHR && (plan->flags & kPlanTranslated)) return;
+
+  const int separator = position > 0 && !enc->fixed_layout ? enc->field_length : 0;
+  const int name = enc->colsep_length > 0 ? static_cast<int>(column->name_length) : 0;
+  const int padding =
+      enc->colsep_length > 0 && enc->colsep[0] == ' ' ? enc->longest_name - name : 0;
+  const int lead = separator + name + (padding > 0 ? padding : 0) + enc->colsep_length;
+  if (lead > 0xFFFF || enc->leads_used + lead > kLeadBytes) return;
+  char* p = enc->leads.data() + enc->leads_used;
+  std::memcpy(p, enc->field, static_cast<size_t>(separator));
+  p += separator;
+  std::memcpy(p, column->name, static_cast<size_t>(name));
+  p += name;
+  if (padding > 0) {
+    std::memset(p, ' ', static_cast<size_t>(padding));
+    p += padding;
+  }
+  std::memcpy(p, enc->colsep, static_cast<size_t>(enc->colsep_length));
+
+  const int quote = (plan->flags & kPlanQuoted) && !enc->fixed_layout ? enc->quote_length : 0;
+  WordBuilder quotes;
+  WordBuilder null_text;
+  quotes.Add(enc->quote, quote);
+  null_text.Add(enc->null_text, enc->null_length);
+  if (!quotes.fits || !null_text.fits) return;
+  plan->lead_offset = enc->leads_used;
+  plan->lead_length = static_cast<uint16_t>(lead);
+  enc->leads_used += lead;
+  plan->prefix = quotes.Word();
+  plan->prefix_length = static_cast<uint8_t>(quotes.length);
+  plan->suffix = plan->prefix;
+  plan->suffix_length = plan->prefix_length;
+  plan->null_text = null_text.Word();
+  plan->null_length = static_cast<uint8_t>(null_text.length);
+
+  const int64_t worst = WorstCaseFieldSize(*enc, column);
+  const int64_t width = column->define_width;
+  const int64_t escaped = (plan->flags & kPlanEscaped) ? width : 0;
+  const int64_t display = column->display_width > 0 ? column->display_width : 0;
+  int64_t value;  // the widest value, and what a conversion may write before it is cut
+  int64_t null_value;
+  if (enc->fixed_layout) {
+    plan->kind = kKindFixed;
+    value = std::max<int64_t>(display, converted ? kNumberTextBytes : 0);
+    null_value = display;
+  } else {
+    plan->kind = kKindNamed;
+    value = 2 * quote + (converted ? kNumberTextBytes : width + escaped);
+    null_value = null_text.length;
+  }
+  plan->room = std::max(worst + escaped + 1, lead + value + kStoreSlack);
+  plan->null_room = std::max(worst + 1, lead + null_value + kStoreSlack);
+}
+
 __attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, int position) {
   FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
   plan = FieldPlan{};
@@ -352,6 +429,10 @@ __attribute__((noinline)) void PlanField(FieldEncoder* enc, ColumnDesc* column, 
 
   const int define_type = column->define_type;
   const int64_t width = column->define_width;
+  if ((enc->fixed_layout || enc->colsep_length > 0) && width > 0) {
+    PlanLayoutField(enc, column, position, &plan);
+    return;
+  }
   if (enc->fixed_layout || enc->colsep_length > 0 || width <= 0) return;
   const bool mysql_hex = enc->format == kMySqlFormat && column->hex;
   if (define_type == SQLT_CHR && !mysql_hex) plan.kind = kKindTextSlow;
@@ -588,10 +669,105 @@ inline __attribute__((always_inline)) void EncodeQuickField(FieldEncoder* enc, C
   EncodeOtherField(enc, column, row_idx, position);
 }
 
+// Spaces up to p + count; up to 7 bytes past them may be overwritten.
+inline char* PutSpaceRun(char* p, int64_t count) {
+  constexpr uint64_t kSpaceWord = 0x2020202020202020ULL;
+  // Past a few words the library's fill is quicker than a loop of stores.
+  if (count > 32) {
+    std::memset(p, ' ', static_cast<size_t>(count));
+  } else {
+    for (int64_t i = 0; i < count; i += 8) StoreWord(p + i, kSpaceWord);
+  }
+  return p + count;
+}
+
+// The quick paths of the colsep and fixed layouts (PlanLayoutField), the same one room check.
+inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, ColumnDesc* column,
+                                                             int row_idx, int position) {
+  FieldPlan& plan = enc->plans[static_cast<size_t>(position)];
+  if (plan.column != column) PlanField(enc, column, position);
+  if (plan.kind < kKindNamed) {
+    EncodeGeneralField(enc, column, row_idx, position);
+    return;
+  }
+  OutputBuffer* out = enc->out;
+  const int64_t left = out->capacity - out->fill;
+  const int64_t width = column->define_width;
+  const bool fixed = plan.kind == kKindFixed;
+  char* p = out->data + out->fill;
+  const char* lead = enc->leads.data() + plan.lead_offset;
+  if (column->indicators[row_idx] == -1) {
+    if (plan.null_room > left) {
+      EncodeGeneralField(enc, column, row_idx, position);
+      return;
+    }
+    CopyValueWords(p, lead, plan.lead_length, kLeadReadSlack);
+    p += plan.lead_length;
+    StoreWord(p, plan.null_text);
+    if (fixed) {
+      const int64_t display = column->display_width > 0 ? column->display_width : 0;
+      const int64_t take = std::min<int64_t>(plan.null_length, display);
+      p = PutSpaceRun(p + take, display - take);
+    } else {
+      p += plan.null_length;
+    }
+    out->fill = static_cast<int>(p - out->data);
+    return;
+  }
+  const char* value = column->define_buffer + static_cast<size_t>(row_idx) * width;
+  int64_t length = column->returned_lengths[row_idx];
+  if (length > width) length = width;
+  const bool text = column->define_type == SQLT_CHR;
+  const bool keep_pairs = (plan.flags & kPlanPairs) != 0;
+  // A fixed field is cut after its escapes, which the general path counts out.
+  if (plan.room > left || (fixed && text && (plan.flags & kPlanEscaped) &&
+                           CountEscapes(value, length, enc->escapes, keep_pairs) > 0)) {
+    EncodeGeneralField(enc, column, row_idx, position);
+    return;
+  }
+  CopyValueWords(p, lead, plan.lead_length, kLeadReadSlack);
+  p += plan.lead_length;
+  StoreWord(p, plan.prefix);
+  p += plan.prefix_length;
+  int64_t written;
+  if (!text) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(value);
+    written = column->define_type == SQLT_NUM
+                  ? FormatOracleNumber(p, bytes, static_cast<int>(length))
+                  : FormatOracleDate(p, bytes, static_cast<int>(length));
+  } else if (fixed || !(plan.flags & kPlanEscaped)) {
+    // Only what a fixed field keeps is copied: the room holds the display width, not the slot.
+    written = fixed ? std::min<int64_t>(length, column->display_width) : length;
+    if (written < 0) written = 0;
+    CopyValueWords(p, value, written, width);
+  } else if (plan.flags & kPlanLone) {
+    written = CopyLoneEscaped(p, value, length, width, enc->escapes);
+  } else if (CountEscapes(value, length, enc->escapes, keep_pairs) == 0) {
+    written = length;
+    CopyValueWords(p, value, length, width);
+  } else {
+    written = CopyEscaped(p, value, length, enc->escapes, keep_pairs);
+  }
+  if (fixed) {
+    const int64_t display = column->display_width > 0 ? column->display_width : 0;
+    const int64_t take = std::min(written, display);
+    p = PutSpaceRun(p + take, display - take);
+  } else {
+    p += written;
+    StoreWord(p, plan.suffix);
+    p += plan.suffix_length;
+  }
+  out->fill = static_cast<int>(p - out->data);
+}
+
 }  // namespace
 
 void EncodeField(FieldEncoder* enc, ColumnDesc* column, int row_idx, int position) {
-  EncodeQuickField(enc, column, row_idx, position);
+  if (position < kMaxColumns && (enc->fixed_layout || enc->colsep_length > 0)) {
+    EncodeLayoutField(enc, column, row_idx, position);
+  } else {
+    EncodeQuickField(enc, column, row_idx, position);
+  }
 }
 
 namespace {
@@ -608,7 +784,13 @@ __attribute__((noinline)) void PlanRow(FieldEncoder* enc, ColumnDesc* const* col
   }
   enc->planned_row = columns;
   enc->planned_count = count;
-  enc->general_row = general;
+  if (general) {
+    enc->row_path = kRowGeneral;
+  } else if (enc->fixed_layout || enc->colsep_length > 0) {
+    enc->row_path = kRowLayout;
+  } else {
+    enc->row_path = kRowQuick;
+  }
   EncodeRow(enc, columns, count, row_idx);
 }
 
@@ -616,6 +798,27 @@ __attribute__((noinline)) void EncodeGeneralRow(FieldEncoder* enc, ColumnDesc* c
                                                 int count, int row_idx) {
   for (int position = 0; position < count; ++position) {
     EncodeGeneralField(enc, columns[position], row_idx, position);
+  }
+}
+
+__attribute__((noinline)) void EncodeLayoutRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                               int count, int row_idx) {
+  const int planned = count < kMaxColumns ? count : kMaxColumns;
+  for (int position = 0; position < planned; ++position) {
+    EncodeLayoutField(enc, columns[position], row_idx, position);
+  }
+  for (int position = planned; position < count; ++position) {
+    EncodeGeneralField(enc, columns[position], row_idx, position);
+  }
+}
+
+// The rows of the colsep and fixed layouts and of the general path, out of EncodeRow's way.
+__attribute__((noinline)) void EncodeOtherRow(FieldEncoder* enc, ColumnDesc* const* columns,
+                                              int count, int row_idx) {
+  if (enc->row_path == kRowLayout) {
+    EncodeLayoutRow(enc, columns, count, row_idx);
+  } else {
+    EncodeGeneralRow(enc, columns, count, row_idx);
   }
 }
 
@@ -633,10 +836,11 @@ void EncodeRow(FieldEncoder* enc, ColumnDesc* const* columns, int count, int row
   // Every call is the last thing done, so this dispatch saves no registers of its own.
   if (columns != enc->planned_row || count != enc->planned_count) {
     PlanRow(enc, columns, count, row_idx);
-  } else if (enc->general_row) {
-    EncodeGeneralRow(enc, columns, count, row_idx);
-  } else {
+  } else if (enc->row_path == kRowQuick) {
+    // The delimited layouts, the most common, first: they pay one test, as they always did.
     EncodeQuickRow(enc, columns, count, row_idx);
+  } else {
+    EncodeOtherRow(enc, columns, count, row_idx);
   }
 }
 

@@ -44,12 +44,20 @@ struct FieldPlan {
   uint64_t null_text;        // separator and NULL text, when null_length <= 8
   int64_t room;              // for a value
   int64_t null_room;         // for a NULL
+  int32_t lead_offset;       // in FieldEncoder::leads: the lead of a colsep or fixed layout
+  uint16_t lead_length;      // separator, name, its padding and colsep, written before a value
   uint8_t kind;              // which path writes the field
   uint8_t flags;             // quoted, escaped, translated, pairs kept
   uint8_t prefix_length;
   uint8_t suffix_length;
   uint8_t null_length;
 };
+
+// The leads of one run's positions, one after another: a full table of the widest leads
+// (FORM's are under 64 bytes) for every position. A position whose lead no longer fits takes the
+// general path. The last 16 bytes stay zero so that whole words can be read past any lead.
+constexpr int kLeadBytes = 65536;
+constexpr int kLeadReadSlack = 16;
 
 // Everything the encoder reads, set up once per run from the job options.
 struct FieldEncoder {
@@ -76,11 +84,13 @@ struct FieldEncoder {
   void* lob_context;
   uint64_t row_number;  // rows the job completed before this row, set by the loop per row
   std::array<FieldPlan, kMaxColumns> plans;  // per select-list position
-  // The column array EncodeRow last planned, and whether all its fields take the general path
-  // (the fixed, FORM and SEARCH layouts): their rows then skip the per-field look-ups.
+  std::array<char, kLeadBytes + kLeadReadSlack> leads;
+  int leads_used;
+  // The column array EncodeRow last planned, and which loop its rows take: the general path for
+  // every field, the quick paths of the delimited layouts, or those of the colsep and fixed ones.
   ColumnDesc* const* planned_row;
   int planned_count;
-  bool general_row;
+  uint8_t row_path;
 };
 
 // client_charset names the session's client character set (ClientCharsetName), which decides

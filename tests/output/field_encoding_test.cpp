@@ -642,5 +642,104 @@ TEST(FieldEncoding, QuickPathsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
   }
 }
 
+// The colsep and fixed layouts take quick paths of their own, per field (EncodeField) and per
+// row (EncodeRow, as the unload loop calls it): at every buffer size, so with flushes anywhere
+// in a row, their bytes are those of an independent encoding. Values run from empty to past the
+// display width, with quotes to escape, NULLs, a short name padded to the longest, and numbers
+// and dates converted here.
+TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
+  enum Layout { kForm, kSearch, kFixed };
+  for (const Layout layout : {kForm, kSearch, kFixed}) {
+    std::unique_ptr<UnloadHandle> job = NewJob();
+    const char* field = layout == kForm ? "\n" : (layout == kSearch ? "\x01\n" : " ");
+    SetText(job->field, &job->field_length, field);
+    SetText(job->record, &job->record_length, "\n\n");
+    SetText(job->colsep, &job->colsep_length, layout == kForm ? " : " : "=");
+    if (layout == kFixed) job->colsep_length = 0;
+    SetText(job->null, &job->null_length, layout == kSearch ? "" : "NUL");
+    if (layout == kForm) {
+      SetText(job->quote, nullptr, "\"");
+      job->escape = '"';
+    }
+    const int rows = 120;
+    Columns columns(rows);
+    ColumnDesc* text = columns.Add("TEXT_VALUE", SQLT_CHR, SQLT_CHR, 70, true, true, 37);
+    ColumnDesc* number = columns.Add("N", SQLT_NUM, SQLT_NUM, 22, false, false, 6);
+    ColumnDesc* date = columns.Add("WHEN", SQLT_DAT, SQLT_DAT, 7, true, false, 19);
+    ColumnDesc* small = columns.Add("S", SQLT_CHR, SQLT_CHR, 3, true, true, 2);
+    ColumnDesc* const row_columns[] = {text, number, date, small};
+    const char* names[] = {"TEXT_VALUE", "N", "WHEN", "S"};
+    const int displays[] = {37, 6, 19, 2};
+    std::string expected;
+    for (int row = 0; row < rows; ++row) {
+      const int length = row % 71;
+      std::string value;
+      for (int k = 0; k < length; ++k) {
+        value += k == length - 1 - row % 9 ? '"' : static_cast<char>('a' + (row * 31 + k) % 26);
+      }
+      const bool null = row % 10 == 3;
+      std::string values[4];
+      if (null) {
+        SetNull(text, row);
+        SetNull(small, row);
+      } else {
+        SetValue(text, row, value);
+        SetValue(small, row, value.substr(0, static_cast<size_t>(row % 4)));
+        for (int k : {0, 3}) {
+          const std::string v = k == 0 ? value : value.substr(0, static_cast<size_t>(row % 4));
+          values[k] = v;
+          if (layout == kForm) {
+            values[k] = "\"";
+            for (char b : v) values[k] += b == '"' ? std::string("\"\"") : std::string(1, b);
+            values[k] += "\"";
+          }
+        }
+      }
+      SetBytes(number, row, OracleNumber(row % 2 == 1, 2, {row % 99 + 1, 5}));
+      values[1] = std::string(row % 2 == 1 ? "-" : "") + std::to_string(row % 99 + 1) + "05";
+      SetBytes(date, row, {120, 113, 1, 2, 4, 5, static_cast<uint8_t>(1 + row % 60)});
+      char when[20];
+      std::snprintf(when, sizeof when, "2013-01-02 03:04:%02d", row % 60);
+      values[2] = when;
+      if (layout == kForm) values[2] = "\"" + values[2] + "\"";
+      for (int k = 0; k < 4; ++k) {
+        std::string v = null && (k == 0 || k == 3) ? std::string(job->null) : values[k];
+        if (layout == kFixed) {
+          v.resize(static_cast<size_t>(displays[k]), ' ');
+          expected += v;
+          continue;
+        }
+        if (k > 0) expected += field;
+        expected += names[k];
+        if (layout == kForm) expected += std::string(10 - std::strlen(names[k]), ' ') + " : ";
+        if (layout == kSearch) expected += "=";
+        expected += v;
+      }
+      expected += "\n\n";
+    }
+    // Past 200 bytes the quick paths take some fields and leave others.
+    for (int capacity : {64, 65, 71, 100, 127, 200, 257, 300, 511, 1000, 1 << 20}) {
+      ASSERT_EQ(Encode(job.get(), columns, rows, capacity), expected)
+          << "layout " << layout << ", buffer of " << capacity;
+      std::string path = TempPath("layout_rows.out");
+      OutputBuffer out;
+      ASSERT_TRUE(OutputBufferInit(&out, capacity, job->crack));
+      out.stream = OpenFileStream(path.c_str(), OpenMode::kTruncate);
+      ASSERT_NE(out.stream, nullptr);
+      FieldEncoder encoder;
+      InitFieldEncoder(&encoder, job.get(), &out, columns.head(), "");
+      for (int row = 0; row < rows; ++row) {
+        EncodeRow(&encoder, row_columns, 4, row);
+        Put(&out, job->record, job->record_length);
+      }
+      EXPECT_TRUE(WriteAllBuffered(&out));
+      EXPECT_EQ(CloseStream(out.stream), 0);
+      OutputBufferRelease(&out);
+      ASSERT_EQ(ReadFile(path), expected)
+          << "rows of layout " << layout << ", buffer of " << capacity;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rowflume
