@@ -39,6 +39,8 @@ def run_measured(argv, cwd, stdout_path=None):
     """Runs argv; returns (seconds, CPU seconds, peak resident KiB)."""
     # The write-back of earlier runs' files would otherwise take CPU time from this one.
     os.sync()
+    if stdout_path and os.path.exists(stdout_path):
+        os.remove(stdout_path)
     out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
     start = time.perf_counter()
     proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.PIPE, cwd=cwd)
@@ -71,6 +73,12 @@ class Program:
         return statistics.median(values) if values else None
 
     def unload(self, db, items, out_name):
+        # Every program writes a new file: the one a redirection truncates for sqlite3 is
+        # emptied before its clock starts, and freeing an old file's pages costs tens of
+        # milliseconds.
+        old = os.path.join(self.workdir, out_name)
+        if not out_name.startswith("/dev/") and os.path.exists(old):
+            os.remove(old)
         return run_measured([self.binary, f"user=bench/bench@sqlite:{db}", *items,
                              f"file={out_name}"], self.workdir)
 
