@@ -16,6 +16,13 @@ namespace {
 
 constexpr size_t kIntegerTextMax = 20;  // "-9223372036854775808"
 
+// Sets the length, indicator and return code of a value delivered whole into its slot.
+void MarkWhole(const Define* define, size_t row, size_t len) {
+  if (define->lengths) define->lengths[row] = static_cast<ub2>(len);
+  if (define->indicators) define->indicators[row] = 0;
+  if (define->codes) define->codes[row] = 0;
+}
+
 // Places converted bytes into the row's slot and sets its indicator, length and return code.
 const OraError* Frame(Define* define, size_t row, const void* bytes, size_t len) {
   char* slot = define->buffer + row * define->stride;
@@ -63,9 +70,7 @@ const OraError* Frame(Define* define, size_t row, const void* bytes, size_t len)
 const OraError* FrameFixed(Define* define, size_t row, const void* bytes) {
   char* slot = define->buffer + row * define->stride;
   std::memcpy(slot, bytes, static_cast<size_t>(define->value_sz));
-  if (define->lengths) define->lengths[row] = static_cast<ub2>(define->value_sz);
-  if (define->indicators) define->indicators[row] = 0;
-  if (define->codes) define->codes[row] = 0;
+  MarkWhole(define, row, static_cast<size_t>(define->value_sz));
   return nullptr;
 }
 
@@ -302,9 +307,7 @@ bool DeliverInPlace(const Define* define, sqlite3_value* value, int storage, siz
     default:
       return false;
   }
-  if (define->lengths) define->lengths[row] = static_cast<ub2>(len);
-  if (define->indicators) define->indicators[row] = 0;
-  if (define->codes) define->codes[row] = 0;
+  MarkWhole(define, row, len);
   return true;
 }
 
@@ -361,9 +364,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       if (fast_len != 0) {
         if (!in_slot) return Frame(define, row, fast_out, fast_len);
-        if (define->lengths) define->lengths[row] = static_cast<ub2>(fast_len);
-        if (define->indicators) define->indicators[row] = 0;
-        if (define->codes) define->codes[row] = 0;
+        MarkWhole(define, row, fast_len);
         return nullptr;
       }
       Decimal dec;
@@ -397,9 +398,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       }
       // The common slot of exactly the seven bytes: filled without the general framing.
       std::memcpy(define->buffer + row * define->stride, out, sizeof out);
-      if (define->lengths) define->lengths[row] = sizeof out;
-      if (define->indicators) define->indicators[row] = 0;
-      if (define->codes) define->codes[row] = 0;
+      MarkWhole(define, row, sizeof out);
       return nullptr;
     }
     case Conversion::kInteger: {
@@ -484,9 +483,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
       lob->charset_form = define->charset_form;
       lob->is_open = false;
       lob->polling = false;
-      if (define->lengths) define->lengths[row] = static_cast<ub2>(sizeof(void*));
-      if (define->indicators) define->indicators[row] = 0;
-      if (define->codes) define->codes[row] = 0;
+      MarkWhole(define, row, sizeof(void*));
       return nullptr;
     }
   }
