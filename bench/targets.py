@@ -15,7 +15,11 @@ machine; on a busy machine the CPU-time ratio, printed too, varies far less than
   encoder GB/s        bench/encoder_bench, output bytes per second on one core
   degree 2 / 1        split=ORDERS degree=2 against the serial unload, with the files on disk
                       and, where /dev/shm exists, in memory; the CPU-time ratio in brackets
-                      is both pieces' time against the serial run's
+                      is both pieces' time against the serial run's. Where both are measured,
+                      the figure in memory is the one that measures the program: on disk it
+                      follows which of the two runs had to fetch its new pages from the host
+                      (pairs of one run ranged from 0.50 to 0.91, the same code in memory from
+                      0.53 to 0.56)
   peak RSS            the largest resident set of the CSV runs, for each table size
 """
 import argparse
@@ -238,8 +242,8 @@ def report(programs, rows_list, layouts, pairs, places):
             cpu_key=(label + " cpu", largest))
     row("encoder GB/s", "encoder", ">= 2.00", digits=2)
     for label in places:
-        row(f"degree 2 / degree 1, {label}", ("degree", label), "<= 0.55",
-            cpu_key=("degree cpu", label))
+        row(f"degree 2 / degree 1, {label}", ("degree", label),
+            "<= 0.55" if label == places[-1] else "", cpu_key=("degree cpu", label))
     for rows in rows_list:
         row(f"CSV seconds to a file, {rows} rows", ("csv seconds", rows), "")
     row(f"CSV seconds to /dev/null, {largest} rows", ("csv null seconds", largest), "")
