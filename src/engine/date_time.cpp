@@ -100,6 +100,20 @@ bool IsPlainDateTime(const char* text) {
   return (flagged & kTopBits) == 0 && (text[10] == ' ' || text[10] == 'T');
 }
 
+// The fields of text that IsPlainDateTime accepted, into the date and time of out; false when
+// one is out of its range, the same checks the general scan applies.
+bool ReadPlainDateTime(const char* text, DateTime* out) {
+  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  out->year = two(0) * 100 + two(2);
+  out->month = two(5);
+  out->day = two(8);
+  out->hour = two(11);
+  out->minute = two(14);
+  out->second = two(17);
+  return out->month >= 1 && out->month <= 12 && out->day >= 1 && out->day <= 31 &&
+         out->hour <= 23 && out->minute <= 59 && out->second <= 59;
+}
+
 }  // namespace
 
 bool ParseDateTime(const char* text, size_t len, DateTime* out) {
@@ -108,17 +122,7 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   out->day = 1;
   // The stored form of nearly every DATE, 'YYYY-MM-DD HH:MM:SS', read without the general scan;
   // the scan reads the same fields from it and applies the same range checks.
-  if (len == 19 && IsPlainDateTime(text)) {
-    auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
-    out->year = two(0) * 100 + two(2);
-    out->month = two(5);
-    out->day = two(8);
-    out->hour = two(11);
-    out->minute = two(14);
-    out->second = two(17);
-    return out->month >= 1 && out->month <= 12 && out->day >= 1 && out->day <= 31 &&
-           out->hour <= 23 && out->minute <= 59 && out->second <= 59;
-  }
+  if (len == 19 && IsPlainDateTime(text)) return ReadPlainDateTime(text, out);
   size_t pos = 0;
   while (pos < len && text[pos] == ' ') ++pos;
   bool negative_year = false;
@@ -325,13 +329,9 @@ bool CompileDateFormat(const char* text, size_t len, DateFormat* out) {
 size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
                              int fraction_digits, char* out) {
   if (format.canonical == DateFormat::kNotCanonical) return 0;
-  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
   if (len == 19 && format.canonical == DateFormat::kCanonicalDate) {
-    if (!IsPlainDateTime(text)) return 0;
-    if (two(5) < 1 || two(5) > 12 || two(8) < 1 || two(8) > 31 || two(11) > 23 || two(14) > 59 ||
-        two(17) > 59) {
-      return 0;
-    }
+    DateTime fields;
+    if (!IsPlainDateTime(text) || !ReadPlainDateTime(text, &fields)) return 0;
     std::memcpy(out, text, 19);
     out[10] = ' ';
     return 19;
@@ -349,6 +349,7 @@ size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t 
   for (uint8_t at : kDigitPositions) {
     if (at < head && !IsAsciiDigit(text[at])) return 0;
   }
+  auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
   int month = two(5);
   int day = two(8);
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;

@@ -447,9 +447,8 @@ namespace {
 // value x 10^scale rounded half away from zero, when it is far enough from a tie that the
 // shortest decimal of value rounds the same way; false otherwise (scale outside 1 to 9 too).
 bool ScaledUnits(double value, int scale, uint64_t* units) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
   if (scale < 1 || scale > 9 || !std::isfinite(value)) return false;
-  const double scaled = value * kPowers[scale];
+  const double scaled = value * kPowersOf10[scale];
   // Below 1e9 the spacing of doubles is under 1.2e-7, so the shortest decimal of value rounds
   // the same way as value itself whenever value is more than 1e-6 away from a tie.
   if (std::fabs(scaled) >= 1e9) return false;

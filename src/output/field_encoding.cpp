@@ -32,16 +32,21 @@ bool KeepsPairs(const FieldEncoder* enc, const ColumnDesc* column) {
   return enc->double_byte && !LookupType(column->described_type).binary;
 }
 
-// "00" to "99": numbers and dates are written two digits per step, by one copy instead of a
-// division and a remainder per digit.
-constexpr auto kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (int k = 0; k < 100; ++k) {
-    pairs[static_cast<size_t>(2 * k)] = static_cast<char>('0' + k / 10);
-    pairs[static_cast<size_t>(2 * k + 1)] = static_cast<char>('0' + k % 10);
+// The two digits of value(b) at 2b, for every b below count: numbers and dates are written two
+// digits per step, by one look-up instead of a division and a remainder per digit.
+template <size_t count, typename Value>
+constexpr std::array<char, 2 * count> TwoDigitTable(Value value) {
+  std::array<char, 2 * count> digits{};
+  for (size_t b = 0; b < count; ++b) {
+    const int pair = value(static_cast<int>(b));
+    digits[2 * b] = static_cast<char>('0' + pair / 10);
+    digits[2 * b + 1] = static_cast<char>('0' + pair % 10);
   }
-  return pairs;
-}();
+  return digits;
+}
+
+// "00" to "99".
+constexpr auto kDigitPairs = TwoDigitTable<100>([](int k) { return k; });
 
 // Two digits of 0 to 99.
 char* PutTwoDigits(char* p, int value) {
@@ -51,17 +56,8 @@ char* PutTwoDigits(char* p, int value) {
 
 // The two digits of each byte of a DATE's day and month (the byte itself) and of its hour,
 // minute and second (the byte less 1), out-of-range bytes taken modulo 100 as they always were.
-constexpr auto DateDigits(bool less_one) {
-  std::array<char, 512> digits{};
-  for (int b = 0; b < 256; ++b) {
-    const int value = less_one ? (b > 0 ? (b - 1) % 100 : 0) : b % 100;
-    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + value / 10);
-    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + value % 10);
-  }
-  return digits;
-}
-constexpr auto kDayDigits = DateDigits(false);
-constexpr auto kTimeDigits = DateDigits(true);
+constexpr auto kDayDigits = TwoDigitTable<256>([](int b) { return b % 100; });
+constexpr auto kTimeDigits = TwoDigitTable<256>([](int b) { return b > 0 ? (b - 1) % 100 : 0; });
 
 char* PutDateByte(char* p, const std::array<char, 512>& digits, uint8_t byte, char after) {
   std::memcpy(p, &digits[2 * static_cast<size_t>(byte)], 2);
@@ -72,18 +68,9 @@ char* PutDateByte(char* p, const std::array<char, 512>& digits, uint8_t byte, ch
 // The two digits of each mantissa byte of a NUMBER, positive (the byte is the pair plus 1) and
 // negative (101 less the pair), so that a pair costs one look-up; a corrupt byte is clamped
 // rather than written as garbage.
-constexpr auto MantissaDigits(bool negative) {
-  std::array<char, 512> digits{};
-  for (int b = 0; b < 256; ++b) {
-    int pair = negative ? 101 - b : b - 1;
-    pair = pair < 0 ? 0 : (pair > 99 ? 99 : pair);
-    digits[static_cast<size_t>(2 * b)] = static_cast<char>('0' + pair / 10);
-    digits[static_cast<size_t>(2 * b + 1)] = static_cast<char>('0' + pair % 10);
-  }
-  return digits;
-}
-constexpr auto kPositiveDigits = MantissaDigits(false);
-constexpr auto kNegativeDigits = MantissaDigits(true);
+constexpr auto kPositiveDigits = TwoDigitTable<256>([](int b) { return std::clamp(b - 1, 0, 99); });
+constexpr auto kNegativeDigits =
+    TwoDigitTable<256>([](int b) { return std::clamp(101 - b, 0, 99); });
 
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
 // the bytes written. Values that do not fit the room left go through a small chunk so that the
@@ -681,6 +668,14 @@ inline char* PutSpaceRun(char* p, int64_t count) {
   return p + count;
 }
 
+// A fixed field of written bytes at p, cut or padded with spaces to its display width; returns
+// its end.
+inline char* PadToDisplay(char* p, int64_t written, const ColumnDesc* column) {
+  const int64_t display = column->display_width > 0 ? column->display_width : 0;
+  const int64_t take = std::min(written, display);
+  return PutSpaceRun(p + take, display - take);
+}
+
 // The quick paths of the colsep and fixed layouts (PlanLayoutField), the same one room check.
 inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, ColumnDesc* column,
                                                              int row_idx, int position) {
@@ -705,9 +700,7 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     p += plan.lead_length;
     StoreWord(p, plan.null_text);
     if (fixed) {
-      const int64_t display = column->display_width > 0 ? column->display_width : 0;
-      const int64_t take = std::min<int64_t>(plan.null_length, display);
-      p = PutSpaceRun(p + take, display - take);
+      p = PadToDisplay(p, plan.null_length, column);
     } else {
       p += plan.null_length;
     }
@@ -749,9 +742,7 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     written = CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   }
   if (fixed) {
-    const int64_t display = column->display_width > 0 ? column->display_width : 0;
-    const int64_t take = std::min(written, display);
-    p = PutSpaceRun(p + take, display - take);
+    p = PadToDisplay(p, written, column);
   } else {
     p += written;
     StoreWord(p, plan.suffix);
