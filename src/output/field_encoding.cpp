@@ -668,14 +668,6 @@ inline char* PutSpaceRun(char* p, int64_t count) {
   return p + count;
 }
 
-// A fixed field of written bytes at p, cut or padded with spaces to its display width; returns
-// its end.
-inline char* PadToDisplay(char* p, int64_t written, const ColumnDesc* column) {
-  const int64_t display = column->display_width > 0 ? column->display_width : 0;
-  const int64_t take = std::min(written, display);
-  return PutSpaceRun(p + take, display - take);
-}
-
 // The quick paths of the colsep and fixed layouts (PlanLayoutField), the same one room check.
 inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, ColumnDesc* column,
                                                              int row_idx, int position) {
@@ -700,7 +692,9 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     p += plan.lead_length;
     StoreWord(p, plan.null_text);
     if (fixed) {
-      p = PadToDisplay(p, plan.null_length, column);
+      const int64_t display = column->display_width > 0 ? column->display_width : 0;
+      const int64_t take = std::min<int64_t>(plan.null_length, display);
+      p = PutSpaceRun(p + take, display - take);
     } else {
       p += plan.null_length;
     }
@@ -742,7 +736,9 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     written = CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   }
   if (fixed) {
-    p = PadToDisplay(p, written, column);
+    const int64_t display = column->display_width > 0 ? column->display_width : 0;
+    const int64_t take = std::min(written, display);
+    p = PutSpaceRun(p + take, display - take);
   } else {
     p += written;
     StoreWord(p, plan.suffix);
