@@ -29,7 +29,9 @@ inline void PauseTenths(int tenths) {
 // failed write, never a signal that ends the program.
 struct OutputStream;  // opaque
 
-enum class OpenMode { kTruncate, kAppend };
+// kCreateNew makes a file that does not exist yet and fails on any that does, so that what it
+// writes never replaces another file.
+enum class OpenMode { kTruncate, kAppend, kCreateNew };
 
 OutputStream* OpenFileStream(const char* path, OpenMode mode);
 // Runs the command through the platform's command processor with its standard input as stream.
@@ -55,6 +57,18 @@ int CloseStream(OutputStream* stream);
 
 // Creates one directory level; 0 when it was made or already exists.
 int MakeDirectory(const char* path);
+// Creates one directory level that must not exist yet: kDirectoryMade, kDirectoryExists when
+// anything of that name exists (another process may have made it a moment before), or -1.
+constexpr int kDirectoryMade = 0;
+constexpr int kDirectoryExists = 1;
+int MakeNewDirectory(const char* path);
+// Removes a plain file (0 on success), never a device, pipe or link that an output name may
+// also name; a directory only when it is empty.
+int RemoveRegularFile(const char* path);
+int RemoveEmptyDirectory(const char* path);
+// Calls visit(context, name) for every entry of the directory but "." and "..", in no set order.
+// False when the directory cannot be read.
+bool ListDirectory(const char* path, void (*visit)(void* context, const char* name), void* context);
 // True when both paths exist and name one file (through links or different spellings).
 bool SameExistingFile(const char* first, const char* second);
 

@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -63,7 +64,10 @@ struct OutputStream {
 };
 
 OutputStream* OpenFileStream(const char* path, OpenMode mode) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::kAppend ? O_APPEND : O_TRUNC);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (mode == OpenMode::kAppend) flags |= O_APPEND;
+  if (mode == OpenMode::kTruncate) flags |= O_TRUNC;
+  if (mode == OpenMode::kCreateNew) flags |= O_EXCL;
   int fd;
   do {
     fd = open(path, flags, 0666);
@@ -184,6 +188,33 @@ int MakeDirectory(const char* path) {
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 0;
   }
   return -1;
+}
+
+int MakeNewDirectory(const char* path) {
+  if (mkdir(path, 0777) == 0) return kDirectoryMade;
+  return errno == EEXIST ? kDirectoryExists : -1;
+}
+
+int RemoveRegularFile(const char* path) {
+  struct stat info;
+  if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return unlink(path) == 0 ? 0 : -1;
+}
+
+int RemoveEmptyDirectory(const char* path) {
+  return rmdir(path) == 0 ? 0 : -1;
+}
+
+bool ListDirectory(const char* path, void (*visit)(void* context, const char* name),
+                   void* context) {
+  DIR* directory = opendir(path);
+  if (directory == nullptr) return false;
+  while (const struct dirent* entry = readdir(directory)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    visit(context, entry->d_name);
+  }
+  closedir(directory);
+  return true;
 }
 
 bool SameExistingFile(const char* first, const char* second) {

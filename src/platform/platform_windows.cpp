@@ -184,7 +184,8 @@ HANDLE StartWithHandles(char* command_line, HANDLE input, HANDLE output, HANDLE 
 OutputStream* OpenFileStream(const char* path, OpenMode mode) {
   bool append = (mode == OpenMode::kAppend);
   HANDLE file = CreateFileA(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, kShareAll, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            mode == OpenMode::kCreateNew ? CREATE_NEW : OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   // Truncated after opening rather than with CREATE_ALWAYS, which refuses hidden files and resets
   // attributes; a device such as NUL has no end to set and is written as it is.
@@ -305,6 +306,44 @@ int MakeDirectory(const char* path) {
     }
   }
   return -1;
+}
+
+int MakeNewDirectory(const char* path) {
+  if (CreateDirectoryA(path, nullptr)) return kDirectoryMade;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? kDirectoryExists : -1;
+}
+
+int RemoveRegularFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return -1;
+  }
+  return DeleteFileA(path) ? 0 : -1;
+}
+
+int RemoveEmptyDirectory(const char* path) {
+  return RemoveDirectoryA(path) ? 0 : -1;
+}
+
+bool ListDirectory(const char* path, void (*visit)(void* context, const char* name),
+                   void* context) {
+  char pattern[MAX_PATH + 3];
+  if (std::snprintf(pattern, sizeof pattern, "%s\\*", path) >= static_cast<int>(sizeof pattern)) {
+    return false;
+  }
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(pattern, &entry);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) {
+      continue;
+    }
+    visit(context, entry.cFileName);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return true;
 }
 
 namespace {
