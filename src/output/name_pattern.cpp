@@ -43,6 +43,28 @@ bool HasPatternField(const char* pattern, char letter) {
   return false;
 }
 
+bool HasAmbiguousNumbers(const char* pattern, bool pieces_vary, bool sequence_varies) {
+  char last_varying = 0;  // the last varying field seen with only digits after it, or 0
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (*p != '%') {
+      if (!IsAsciiDigit(*p)) last_varying = 0;
+      continue;
+    }
+    if (p[1] == '\0') break;
+    const char field = AsciiLower(*++p);
+    const bool varies = (field == 'p' && pieces_vary) || (field == 'b' && sequence_varies);
+    if (varies) {
+      if (last_varying != 0 && last_varying != field) return true;
+      last_varying = field;
+    } else if (!(field == 'd' || field == 'm' || field == 'w' || field == 'y' || field == 't' ||
+                 field == 'p' || field == 'b') &&
+               !IsAsciiDigit(field)) {
+      last_varying = 0;  // a literal character such as "%_" separates the numbers
+    }
+  }
+  return false;
+}
+
 bool InsertBeforeExtension(char* name, size_t capacity, const char* text) {
   const size_t length = std::strlen(name);
   size_t base = name[0] == '+' ? 1 : 0;  // an appended file is named after the "+"
@@ -88,7 +110,8 @@ bool ExpandOutputName(const char* pattern, char* expanded, int sequence, int pie
         name.AddNumber(piece, 1);
         break;
       case 't':
-        name.AddNumber(static_cast<int32_t>(static_cast<uint32_t>(CurrentTimeSeconds())), 1);
+        // The whole count, not its low 32 bits: those turn negative, and shorter, in 2038.
+        name.AddNumber(CurrentTimeSeconds(), 1);
         break;
       case 'w':
         name.AddNumber(now.weekday, 1);

@@ -3,9 +3,10 @@
 // parallel pieces, each inserted before the name's extension when the pattern lacks its field.
 //
 // A pattern expands %B %D %M %P %T %W %Y (either case) to the file sequence number, day, month,
-// piece number, time in seconds, week day and year; "%" before any other character gives that
-// character ("%%" one percent sign), a trailing "%" gives nothing. A leading "+" (append) or "-"
-// (command) is part of the pattern and of its expansion.
+// piece number, time in seconds since 1970 (ten digits until the year 2286), week day and year;
+// "%" before any other character gives that character ("%%" one percent sign), a trailing "%"
+// gives nothing. A leading "+" (append) or "-" (command) is part of the pattern and of its
+// expansion.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,11 @@ constexpr int kMaxExpandedName = kExpandedNameBytes - 1;
 
 // True when the pattern has the field %<letter>, in either case (letter given in lower case).
 bool HasPatternField(const char* pattern, char letter);
+
+// True when two numbers of varying length that a run varies, the piece number (when pieces
+// vary) and the file sequence number (when files are split), stand in the pattern with nothing
+// but digits between them: "o%p%b" names piece 1's file 12 and piece 11's file 2 alike.
+bool HasAmbiguousNumbers(const char* pattern, bool pieces_vary, bool sequence_varies);
 
 // Inserts text before the last extension of the file part of name (after the last directory
 // separator, and after a leading "+"; a leading dot names a file, not an extension), or at its

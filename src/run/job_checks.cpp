@@ -128,6 +128,12 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
     SessionMessageFormat(session, messages::kCommandRestarted, job->file + 1);
     return kRunRefused;
   }
+  // Each file of a split output starts with its own header; appended to one file, they would
+  // stand between the rows.
+  if (split_output && job->file[0] == '+' && !HasPatternField(job->file, 'b')) {
+    SessionMessageFormat(session, messages::kAppendSplit, job->file + 1);
+    return kRunRefused;
+  }
   return CheckDistinctOutputs(job, session);
 }
 
@@ -152,6 +158,11 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session) {
   }
   if (IsCommand(job->file) && !HasPatternField(job->file, 'p')) {
     SessionMessageFormat(session, messages::kParallelCommand, job->file + 1);
+    return kRunRefused;
+  }
+  const bool split_output = job->batch != 0 || job->size < kUnsplitSize;
+  if (HasAmbiguousNumbers(job->file, true, split_output)) {
+    SessionMessageFormat(session, messages::kAmbiguousNames, job->file);
     return kRunRefused;
   }
   // Without both placeholders every piece would read the whole table.

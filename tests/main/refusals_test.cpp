@@ -30,8 +30,9 @@ class Refusals : public ProgramFolderTest {
               "query=select * from T where " + std::string(33000, ' ') + "id=1\n");
     WriteFile(Path("out.bin"), std::string(100, 'x'));
     WriteFile(Path("other.plan"),
-              "ROWFLUME SPLIT PLAN\nVERSION=1\nOWNER=NOBODY\nTABLE=OTHER\nPARTITION=\nSCN=\n"
-              "DEGREE=2\nPIECES=1\nPIECE=1 AAAAAAAAAAAAAAAAAA AAAAAAAAAAAAAAAAAA\nEND\n");
+              "ROWFLUME SPLIT PLAN\nVERSION=2\nOWNER=NOBODY\nTABLE=OTHER\nPARTITION=\nSCN=\n"
+              "DEGREE=2\nSEGMENTS=0 0 0 cbf29ce484222325\nPIECES=1\n"
+              "PIECE=1 AAAAAAAAAAAAAAAAAA AAAAAAAAAAAAAAAAAA\nEND\n");
   }
 
   std::vector<std::string> Names() const {
@@ -128,6 +129,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "log=t.txt", "file=t.txt"}, 4, "log and file name the same file t.txt"},
       {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
       {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
+      {{query, "batch=yes", "rows=1000", "file=+all.txt"}, 4, "cannot append all its files"},
+      {{query, "split=T", "degree=2", "batch=yes", "file=o%p%b.txt"}, 4, "can give two files one"},
+      {{query, "split=T", "degree=2", "size=5", "file=o%b1%P.txt"}, 4, "can give two files one"},
       // A UTF-16 client character set would have the client read every text as UTF-16.
       {{query, "charset=al16utf16", "file=t.txt"}, 4, "charset=al16utf16 is a UTF-16 character"},
       {{query, "charset=UTF16", "file=t.txt"}, 4, "charset=UTF16 is a UTF-16 character set"},

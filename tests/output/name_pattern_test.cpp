@@ -105,5 +105,23 @@ TEST(ParallelNames, EveryPieceGetsAFileOfItsOwn) {
   EXPECT_EQ(pattern("abcdef.txt", 13), "!abcdef.txt");
 }
 
+// Two numbers a run varies may not stand with only digits between them: the names of piece 1's
+// file 12 and piece 11's file 2 would be one. A letter, "%%" or a fixed text between them parts
+// them; digits, and the date and time fields, which are digits too, do not.
+TEST(ParallelNames, NumbersThatRunTogetherAreAmbiguous) {
+  const std::pair<const char*, bool> cases[] = {
+      {"o%p%b.txt", true},   {"o%B%P.txt", true},  {"o%p1%b.txt", true}, {"o%p%d%t%b", true},
+      {"o%p_%b.txt", false}, {"o%p%%%b", false},   {"%p.%b", false},     {"o%p%x%b", false},
+      {"o%p%p.txt", false},  {"o%b%b.txt", false}, {"%p", false},        {"o%p%", false},
+  };
+  for (auto [pattern, ambiguous] : cases) {
+    EXPECT_EQ(HasAmbiguousNumbers(pattern, true, true), ambiguous) << pattern;
+  }
+  // A number the run keeps (the one piece of a serial run, the one file of an unsplit one)
+  // joins no other.
+  EXPECT_FALSE(HasAmbiguousNumbers("o%p%b.txt", false, true));
+  EXPECT_FALSE(HasAmbiguousNumbers("o%p%b.txt", true, false));
+}
+
 }  // namespace
 }  // namespace rowflume
