@@ -20,6 +20,7 @@ UnloadHandle* InitJobDefaults(UnloadHandle* job) {
   job->buffer = 2097152;
   job->size = 0x0FFFFFFF;
   job->lobdir = 8;
+  job->lob_set = kNoLobSet;
   job->degree = 1;
   job->retry = 3;
   job->sleep = 3;

@@ -31,6 +31,8 @@ constexpr int kRunPresqlFailed = 8;
 constexpr int kRunPostsqlFailed = 9;
 constexpr int kRunRefused = 4;  // refused before anything ran: an over-long or conflicting option
 
+constexpr int32_t kNoLobSet = -1;  // `lob_set` before a run has claimed a set of LOB folders
+
 constexpr int kRefusalBytes = 320;  // the refusal message kept in the record
 
 struct BindEntry {
@@ -105,6 +107,7 @@ struct UnloadHandle {
   int32_t prehead_length;
   int32_t lob;           // 1: LOB values go to files of their own
   int32_t lobdir;        // LOB subdirectories, 8 to 1024
+  int32_t lob_set;       // LOB folder set the run writes into; kNoLobSet until a run claims one
   int32_t degree;        // parallel pieces asked for, 1 to 128
   uint16_t charset_id;   // resolved from charset; 0 = client default
   uint16_t ncharset_id;  // resolved from ncharset; 0 = client default

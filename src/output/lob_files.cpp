@@ -1,5 +1,6 @@
 #include "output/lob_files.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/ascii.h"
@@ -30,25 +31,98 @@ sword ClientFailure(DbSession* session, sword status, const char* name) {
 }
 
 OutputStream* OpenLobFile(const char* name) {
-  OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
+  OutputStream* stream = OpenFileStream(name, OpenMode::kCreateNew);
   if (stream != nullptr) return stream;
   char directory[kLobDirectoryLength + 1];
   std::memcpy(directory, name, kLobDirectoryLength);
   directory[kLobDirectoryLength] = '\0';
   // Another worker may have made it meanwhile; the second open decides either way.
   MakeDirectory(directory);
-  return OpenFileStream(name, OpenMode::kTruncate);
+  return OpenFileStream(name, OpenMode::kCreateNew);
+}
+
+void FormatLobDirectory(char* dest, int set, int index) {
+  std::memcpy(dest, "LOB", 3);
+  PutHex(dest + 3, static_cast<uint64_t>(set) * kLobSetDirectories + static_cast<uint64_t>(index),
+         4);
+  dest[kLobDirectoryLength] = '\0';
+}
+
+int ClampLobdir(int lobdir) {
+  return lobdir < 1 ? 1 : lobdir > kLobSetDirectories ? kLobSetDirectories : lobdir;
+}
+
+// The files of one piece in one subdirectory: names of the form above with the piece's digits.
+struct PieceFiles {
+  const char* directory;
+  char piece_digits[2];
+  bool failed;
+};
+
+void RemoveIfPieceFile(void* context, const char* name) {
+  auto* files = static_cast<PieceFiles*>(context);
+  const size_t length = std::strlen(name);
+  constexpr size_t kFileLength = kLobNameLength - kLobDirectoryLength - 1;
+  if (length != kFileLength || std::memcmp(name, files->piece_digits, 2) != 0 ||
+      std::strcmp(name + length - 4, ".dat") != 0) {
+    return;
+  }
+  char path[kLobNameBytes];
+  std::snprintf(path, sizeof path, "%s%c%s", files->directory, DirectorySeparator(), name);
+  if (RemoveRegularFile(path) != 0) files->failed = true;
 }
 
 }  // namespace
 
-int FormatLobFileName(char* dest, int capacity, int lobdir, int piece, uint64_t row_number,
+int ClaimLobSet(DbSession* session, int* set) {
+  char directory[kLobDirectoryLength + 1];
+  for (int candidate = 0; candidate < kLobSets; ++candidate) {
+    FormatLobDirectory(directory, candidate, 0);
+    const int made = MakeNewDirectory(directory);
+    if (made == kDirectoryMade) {
+      *set = candidate;
+      return 0;
+    }
+    if (made != kDirectoryExists) {
+      ReportCannotWrite(session, directory);
+      return -1;
+    }
+  }
+  SessionMessageFormat(session, messages::kLobSetsTaken, kLobSets);
+  return -1;
+}
+
+void ReleaseLobSet(int set, int lobdir) {
+  char directory[kLobDirectoryLength + 1];
+  // The first subdirectory is the claim: it goes last, so no other run takes the set meanwhile.
+  for (int index = ClampLobdir(lobdir) - 1; index >= 0; --index) {
+    FormatLobDirectory(directory, set, index);
+    RemoveEmptyDirectory(directory);
+  }
+}
+
+bool RemovePieceLobFiles(int set, int lobdir, int piece) {
+  bool removed = true;
+  char directory[kLobDirectoryLength + 1];
+  for (int index = 0; index < ClampLobdir(lobdir); ++index) {
+    FormatLobDirectory(directory, set, index);
+    PieceFiles files{directory, {}, false};
+    PutHex(files.piece_digits, static_cast<uint64_t>(piece) & 0xff, 2);
+    ListDirectory(directory, RemoveIfPieceFile, &files);
+    if (files.failed) removed = false;
+    // The set's first subdirectory stays: it holds the claim until the set is released.
+    if (index > 0) RemoveEmptyDirectory(directory);
+  }
+  return removed;
+}
+
+int FormatLobFileName(char* dest, int capacity, int lobdir, int set, int piece, uint64_t row_number,
                       int position) {
   if (capacity < kLobNameLength + 1) return -1;
   if (lobdir < 1) lobdir = 1;
   char* p = dest;
-  std::memcpy(p, "LOB", 3);
-  p = PutHex(p + 3, row_number % static_cast<uint64_t>(lobdir), 4);
+  FormatLobDirectory(p, set, static_cast<int>(row_number % static_cast<uint64_t>(lobdir)));
+  p += kLobDirectoryLength;
   *p++ = DirectorySeparator();
   p = PutHex(p, static_cast<uint64_t>(piece) & 0xff, 2);
   p = PutHex(p, row_number, 10);
@@ -100,9 +174,10 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_for
   return result;
 }
 
-void InitLobFileSink(LobFileSink* sink, DbSession* session, int lobdir, int piece) {
+void InitLobFileSink(LobFileSink* sink, DbSession* session, int lobdir, int set, int piece) {
   sink->session = session;
   sink->lobdir = lobdir > 0 ? lobdir : 1;
+  sink->set = set;
   sink->piece = piece;
   sink->failures = 0;
 }
@@ -111,8 +186,8 @@ int WriteLobValue(void* context, ColumnDesc* column, int row_idx, uint64_t row_n
                   char* name, int name_capacity) {
   auto* sink = static_cast<LobFileSink*>(context);
   char file_name[kLobNameBytes];
-  int length = FormatLobFileName(file_name, sizeof file_name, sink->lobdir, sink->piece, row_number,
-                                 position);
+  int length = FormatLobFileName(file_name, sizeof file_name, sink->lobdir, sink->set, sink->piece,
+                                 row_number, position);
   if (length < 0 || length >= name_capacity) {
     sink->failures += 1;
     return -1;

@@ -123,17 +123,20 @@ class LobFileWrite : public testing::Test {
 
 TEST(LobFileName, SchemeSpreadsAndNamesEveryRowOnce) {
   char name[kLobNameBytes];
-  EXPECT_EQ(FormatLobFileName(name, sizeof name, 8, 1, 0, 2), kLobNameLength);
+  EXPECT_EQ(FormatLobFileName(name, sizeof name, 8, 0, 1, 0, 2), kLobNameLength);
   EXPECT_EQ(std::string(name), LobPath("LOB0000", "010000000000_0002.dat"));
-  FormatLobFileName(name, sizeof name, 8, 1, 9, 5);
+  FormatLobFileName(name, sizeof name, 8, 0, 1, 9, 5);
   EXPECT_EQ(std::string(name), LobPath("LOB0001", "010000000009_0005.dat"));
-  FormatLobFileName(name, sizeof name, 1024, 128, 0x123456789aULL, 1022);
+  FormatLobFileName(name, sizeof name, 1024, 0, 128, 0x123456789aULL, 1022);
   EXPECT_EQ(std::string(name), LobPath("LOB009a", "80123456789a_03fe.dat"));
   // Pieces of a parallel unload write the same row numbers under different names.
-  FormatLobFileName(name, sizeof name, 8, 2, 9, 5);
+  FormatLobFileName(name, sizeof name, 8, 0, 2, 9, 5);
   EXPECT_EQ(std::string(name), LobPath("LOB0001", "020000000009_0005.dat"));
+  // Another unload in the folder writes into a set of folders of its own.
+  FormatLobFileName(name, sizeof name, 8, 3, 2, 9, 5);
+  EXPECT_EQ(std::string(name), LobPath("LOB0c01", "020000000009_0005.dat"));
   EXPECT_LE(kLobNameLength, kLobNameWidth);
-  EXPECT_EQ(FormatLobFileName(name, kLobNameLength, 8, 1, 0, 0), -1);
+  EXPECT_EQ(FormatLobFileName(name, kLobNameLength, 8, 0, 1, 0, 0), -1);
 }
 
 // Pieces arrive in order and land whole; the offset advances by what each read delivered, and
@@ -148,12 +151,17 @@ TEST_F(LobFileWrite, PiecesLandInOrder) {
   EXPECT_EQ(script_.closes, 1);
   EXPECT_TRUE(messages_.empty());
 
-  // The file is emptied when it exists already; an empty value, whose read answers no data,
-  // gives an empty file and no message.
+  // A file of the name that exists already is never written over; an empty value, whose read
+  // answers no data, gives an empty file and no message.
   script_ = LobScript{};
-  ASSERT_EQ(Write("LOB0003/x.dat"), 0);
-  EXPECT_TRUE(FileExists("LOB0003/x.dat"));
-  EXPECT_EQ(ReadFile("LOB0003/x.dat"), "");
+  EXPECT_EQ(Write("LOB0003/x.dat"), -1);
+  EXPECT_TRUE(ReadFile("LOB0003/x.dat") == PatternBytes(70000));
+  EXPECT_EQ(messages_,
+            (std::vector<std::string>{"ERROR -- Cannot write to file : LOB0003/x.dat\n"}));
+  messages_.clear();
+  script_ = LobScript{};
+  ASSERT_EQ(Write("LOB0003/empty.dat"), 0);
+  EXPECT_EQ(ReadFile("LOB0003/empty.dat"), "");
   EXPECT_EQ(script_.closes, 1);
   EXPECT_TRUE(messages_.empty());
 }
@@ -210,7 +218,7 @@ TEST_F(LobFileWrite, HookNamesWrittenValuesAndCountsFailures) {
   OCILobLocator* locator = reinterpret_cast<OCILobLocator*>(&script_);
   std::memcpy(lob->define_buffer + 2 * sizeof locator, &locator, sizeof locator);
   LobFileSink sink;
-  InitLobFileSink(&sink, &session_, 8, 3);
+  InitLobFileSink(&sink, &session_, 8, 0, 3);
   char name[256];
   script_.value = "value";
   ASSERT_EQ(WriteLobValue(&sink, lob, 2, 10, 4, name, sizeof name), kLobNameLength);
