@@ -1,7 +1,10 @@
 #include "output/unload_loop.h"
 
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "common/messages.h"
 #include "db/statement.h"
@@ -25,9 +28,10 @@ constexpr int kRowCloseMargin = 16;
 
 // The state of one call of the loop; nothing of it survives the call.
 struct UnloadRun {
-  UnloadHandle* job;
+  const UnloadHandle* job;
   DbSession* session;
   OCIStmt* statement;
+  UnloadOutputs* outputs;  // the caller's, or none
   OutputBuffer out;
   FieldEncoder encoder;
   ColumnDesc* columns[kMaxColumns];
@@ -35,11 +39,13 @@ struct UnloadRun {
   uint64_t row_count;     // rows completed in the current output file
   uint64_t job_rows;      // rows completed by the run over all its files: names LOB files
   int sequence;           // file sequence number, from 1
-  double size_threshold;  // MiB written after which the next row end switches files
+  double size_threshold;  // MiB produced after which the next row end switches files
   bool stdout_mode;
   bool fixed_layout;
+  bool file_pending;  // the file before was closed; the next row opens the next one
   char expanded[kExpandedNameBytes];
-  LobFileSink lob_files;  // LOB values written to files of their own
+  std::unordered_set<std::string> opened;  // the files opened so far, lexically normal
+  LobFileSink lob_files;                   // LOB values written to files of their own
   // INSERT head and MySQL duplicate-key tail, built once per run; sized for the longest lists.
   char insert_head[kInsertHeadBytes];
   int insert_head_length;
@@ -62,13 +68,50 @@ void Stop(UnloadRun* run, int status) {
   run->session->status = status;
 }
 
+// The file an expanded name writes, as a key of UnloadRun::opened; empty for a command.
+std::string WrittenFileKey(const char* expanded) {
+  if (expanded[0] == '-') return std::string();
+  const char* name = expanded[0] == '+' ? expanded + 1 : expanded;
+  return std::filesystem::path(name).lexically_normal().string();
+}
+
+// The earlier output or reserved file the next one would be, or null. An appended file is
+// written on, never emptied, so only a file that would be emptied or a reserved one counts.
+const char* ReplacedFile(UnloadRun* run, const std::string& key) {
+  if (key.empty()) return nullptr;
+  if (run->outputs != nullptr) {
+    for (const std::string& reserved : run->outputs->reserved) {
+      if (reserved.empty()) continue;
+      if (std::filesystem::path(reserved).lexically_normal().string() == key ||
+          SameExistingFile(reserved.c_str(), key.c_str())) {
+        return reserved.c_str();
+      }
+    }
+  }
+  if (run->expanded[0] != '+' && run->opened.count(key) > 0) return run->expanded;
+  return nullptr;
+}
+
 bool OpenNext(UnloadRun* run) {
+  if (!ExpandOutputName(run->job->file, run->expanded, run->sequence, run->job->piece)) {
+    ReportOpenFailure(run->session, run->expanded, OpenFailure::kNameTooLong);
+    return false;
+  }
+  const std::string key = WrittenFileKey(run->expanded);
+  if (const char* replaced = ReplacedFile(run, key)) {
+    SessionMessageFormat(run->session, messages::kWouldReplace, run->expanded, replaced);
+    return false;
+  }
   OpenFailure failure = OpenFailure::kNone;
   run->out.stream =
       OpenOutput(run->job->file, run->expanded, run->sequence, run->job->piece, &failure);
-  if (run->out.stream != nullptr) return true;
-  ReportOpenFailure(run->session, run->expanded, failure);
-  return false;
+  if (run->out.stream == nullptr) {
+    ReportOpenFailure(run->session, run->expanded, failure);
+    return false;
+  }
+  if (!key.empty()) run->opened.insert(key);
+  if (run->outputs != nullptr) run->outputs->files.emplace_back(run->expanded);
+  return true;
 }
 
 void PutHeader(UnloadRun* run) {
@@ -84,6 +127,7 @@ void PutHeader(UnloadRun* run) {
   Put(out, job->record, job->record_length);
 }
 
+// Opened by the first row of a statement, so that a statement never ends a file without a row.
 void OpenMySqlStatement(UnloadRun* run) {
   FlushIfNeeded(&run->out, run->insert_head_length);
   Put(&run->out, run->insert_head, run->insert_head_length);
@@ -103,6 +147,7 @@ void CloseMySqlStatement(UnloadRun* run) {
 void AssembleRow(UnloadRun* run, int row_idx) {
   const UnloadHandle* job = run->job;
   OutputBuffer* out = &run->out;
+  if (job->format == kMySqlFormat && !run->statement_open) OpenMySqlStatement(run);
   if (job->format == kOracleFormat) {
     FlushIfNeeded(out, run->insert_head_length);
     Put(out, run->insert_head, run->insert_head_length);
@@ -131,11 +176,10 @@ void AssembleRow(UnloadRun* run, int row_idx) {
   }
 }
 
-// Ends the current file and opens the next one. more_rows tells whether rows of the current
-// MySQL statement follow, so that each file holds whole statements. False when the run stopped.
-bool SwitchFile(UnloadRun* run, bool more_rows) {
+// Ends the current file; the next one is opened by the row that goes into it (OpenPending), so
+// that a split output never ends with a file of no rows. False when the run stopped.
+bool SwitchFile(UnloadRun* run) {
   const UnloadHandle* job = run->job;
-  bool reopen_statement = job->format == kMySqlFormat && run->statement_open && more_rows;
   if (job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
   if (!WriteAllBuffered(&run->out)) {
     ReportWriteFailure(run);
@@ -152,32 +196,44 @@ bool SwitchFile(UnloadRun* run, bool more_rows) {
   }
   run->sequence += 1;
   run->size_threshold = static_cast<double>(job->size) * run->sequence;
+  run->row_count = 0;
+  run->file_pending = true;
+  return true;
+}
+
+// Opens the file a row is about to go into, after a switch. False when the run stopped.
+bool OpenPending(UnloadRun* run) {
+  if (!run->file_pending) return true;
+  run->file_pending = false;
   if (!OpenNext(run)) {
     Stop(run, kRunOpenFailed);
     return false;
   }
-  if (job->head && !run->fixed_layout) PutHeader(run);
-  run->row_count = 0;
-  if (reopen_statement) OpenMySqlStatement(run);
+  if (run->job->head && !run->fixed_layout) PutHeader(run);
   return true;
 }
 
+// MiB the run has produced: written, and still in the buffer.
+double MbProduced(const OutputBuffer& out) {
+  return out.mb_written + out.fill / 1048576.0;
+}
+
 // Counts a closed row; reports progress and switches files. False when the run stopped.
-bool CountRow(UnloadRun* run, bool more_rows) {
+bool CountRow(UnloadRun* run) {
   const UnloadHandle* job = run->job;
   run->row_count += 1;
   if (run->stdout_mode) return true;
   uint32_t rows = job->rows > 0 ? job->rows : 1;
   bool at_mark = run->row_count % rows == 0;
-  bool over_size = run->out.mb_written > run->size_threshold;
+  bool over_size = MbProduced(run->out) > run->size_threshold;
   if (!at_mark && !over_size) return true;
   if (at_mark) ReportProgress(run->session, run->row_count, run->out.mb_written);
-  if ((job->batch && at_mark) || over_size) return SwitchFile(run, more_rows);
+  if ((job->batch && at_mark) || over_size) return SwitchFile(run);
   return true;
 }
 
 bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
-  UnloadHandle* job = run->job;
+  const UnloadHandle* job = run->job;
   if (!OutputBufferInit(&run->out, buffer_bytes, job->crack)) {
     SessionMessage(run->session, messages::kNoOutputBuffer);
     Stop(run, kRunWriteFailed);
@@ -188,10 +244,11 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   run->sequence = 1;
   run->size_threshold = static_cast<double>(job->size);
   run->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
+  run->file_pending = false;
   // Decided once per run: whether text in the client's character set keeps double-byte pairs.
   InitFieldEncoder(&run->encoder, job, &run->out, head,
                    ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
-  InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->piece);
+  InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->lob_set, job->piece);
   run->encoder.lob_writer = WriteLobValue;
   run->encoder.lob_context = &run->lob_files;
   run->insert_head_length =
@@ -243,6 +300,11 @@ bool RowsOfShortFetch(UnloadRun* run, uint32_t array, uint32_t* rows_out) {
 
 void FinishRun(UnloadRun* run) {
   const UnloadHandle* job = run->job;
+  if (run->file_pending) {
+    // The last row ended the last file: nothing is open, and no empty file is made.
+    OutputBufferRelease(&run->out);
+    return;
+  }
   if (!WriteAllBuffered(&run->out)) {
     ReportWriteFailure(run);
     Stop(run, kRunWriteFailed);
@@ -275,8 +337,9 @@ bool IsToleratedError(const UnloadHandle* job, int code) {
   return false;
 }
 
-void UnloadRows(UnloadHandle* job, DbSession* session, OCIStmt* statement, ColumnDesc* head) {
-  UnloadRowsWithBuffer(job, session, statement, head, kOutputBufferBytes);
+void UnloadRows(const UnloadHandle* job, DbSession* session, OCIStmt* statement, ColumnDesc* head,
+                UnloadOutputs* outputs) {
+  UnloadRowsWithBuffer(job, session, statement, head, kOutputBufferBytes, outputs);
 }
 
 namespace {
@@ -292,7 +355,7 @@ bool WriteOk(UnloadRun* run) {
 // Fetches arrays of rows to the end of the data and writes them. False when the run stopped,
 // its status set.
 bool UnloadAllRows(UnloadRun* run) {
-  UnloadHandle* job = run->job;
+  const UnloadHandle* job = run->job;
   DbSession* session = run->session;
   uint32_t array = job->array;
   if (array < 1) array = 1;
@@ -329,12 +392,12 @@ bool UnloadAllRows(UnloadRun* run) {
         }
       }
     }
-    if (got > 0 && job->format == kMySqlFormat) OpenMySqlStatement(run);
     for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
+      if (!OpenPending(run)) return false;
       run->encoder.row_number = run->job_rows;
       AssembleRow(run, static_cast<int>(row_idx));
       run->job_rows += 1;
-      if (!WriteOk(run) || !CountRow(run, row_idx + 1 < got)) return false;
+      if (!WriteOk(run) || !CountRow(run)) return false;
     }
     if (got > 0 && job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
     if (!WriteOk(run)) return false;
@@ -344,8 +407,8 @@ bool UnloadAllRows(UnloadRun* run) {
 
 }  // namespace
 
-void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statement,
-                          ColumnDesc* head, int buffer_bytes) {
+void UnloadRowsWithBuffer(const UnloadHandle* job, DbSession* session, OCIStmt* statement,
+                          ColumnDesc* head, int buffer_bytes, UnloadOutputs* outputs) {
   std::unique_ptr<UnloadRun> run(new (std::nothrow) UnloadRun{});
   if (run == nullptr) {
     SessionMessage(session, messages::kNoOutputBuffer);
@@ -355,6 +418,7 @@ void UnloadRowsWithBuffer(UnloadHandle* job, DbSession* session, OCIStmt* statem
   run->job = job;
   run->session = session;
   run->statement = statement;
+  run->outputs = outputs;
   if (!StartRun(run.get(), head, buffer_bytes) || !UnloadAllRows(run.get())) return;
   FinishRun(run.get());
   // A LOB value that could not be written (each one already reported) fails the run once all
