@@ -14,6 +14,13 @@ inline constexpr char kFileClosed[] =
     "         output file %s closed at %llu rows, size %.0f MB.\n";
 inline constexpr char kCannotWriteFile[] = "ERROR -- Cannot write to file : %s\n";
 inline constexpr char kCannotCloseFile[] = "ERROR -- Cannot close file : %s\n";
+inline constexpr char kWouldReplace[] =
+    "ERROR -- Output file %s would replace %s; nothing more was written\n";
+inline constexpr char kFailedOutputsRemoved[] =
+    "ERROR -- The run failed: its %d output files were removed, so that none is taken for "
+    "complete\n";
+inline constexpr char kLobFilesLeft[] =
+    "ERROR -- The run failed and some of its LOB files could not be removed\n";
 inline constexpr char kNameTooLong[] =
     "ERROR -- Output file name longer than %d characters, not opened\n";
 inline constexpr char kStandardOutput[] = "standard output";  // the name of file=- in messages
@@ -27,6 +34,9 @@ inline constexpr char kFetchErrorRepeated[] =
     "ERROR -- Fetch error repeated %d times without rows, unload stopped\n";
 inline constexpr char kTooManyColumns[] =
     "ERROR -- The query has %u columns; at most %d can be unloaded\n";
+inline constexpr char kLobSetsTaken[] =
+    "ERROR -- All %d sets of LOB folders here (LOB0000, LOB0400, ...) hold other unloads' files; "
+    "unload into another folder\n";
 inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
 inline constexpr char kBfileNeedsLobFiles[] =
     "ERROR -- Column %s is a BFILE, which is unloaded only with lob=FILE\n";
@@ -93,6 +103,12 @@ inline constexpr char kPlanInvalid[] =
     "ERROR -- plan=%s is not a valid split plan (%s); nothing was run\n";
 inline constexpr char kPlanOtherTable[] =
     "ERROR -- plan=%s was made for %s.%s%s%s, not for this table; nothing was run\n";
+inline constexpr char kPlanOtherSegments[] =
+    "ERROR -- plan=%s was made for other segments of %s.%s%s%s (the table was rebuilt, or its "
+    "partitions changed, since): write the plan again; nothing was run\n";
+inline constexpr char kControlNamesPiecesHere[] =
+    "NOTE -- The control file names the files of the pieces run here only: the names the other "
+    "pieces give their files (time, batch or size) cannot be known here\n";
 inline constexpr char kPlanOtherScn[] =
     "ERROR -- plan=%s reads at SCN %s, not at scn=%s; nothing was run\n";
 inline constexpr char kPieceNotInPlan[] =
@@ -143,6 +159,12 @@ inline constexpr char kCrackAppend[] =
 inline constexpr char kCommandRestarted[] =
     "ERROR -- The output command %s would start again for every file of a split output (batch "
     "or size): put %%b into it; nothing was run\n";
+inline constexpr char kAppendSplit[] =
+    "ERROR -- A split output (batch or size) cannot append all its files to %s, each with its "
+    "own header line: put %%b into the name; nothing was run\n";
+inline constexpr char kAmbiguousNames[] =
+    "ERROR -- file=%s can give two files one name (%%p and %%b with only digits between them): "
+    "put another character between them; nothing was run\n";
 inline constexpr char kSameOutput[] = "ERROR -- %s and %s name the same file %s; nothing was run\n";
 inline constexpr char kCannotOpenLog[] = "ERROR -- Cannot write to log file : %s\n";
 inline constexpr char kLogLost[] =

@@ -74,11 +74,12 @@ bool ReadsFromLobFile(const ColumnDesc* column) {
   return LookupType(column->described_type).lob_file_clause && IsLobLocator(column->define_type);
 }
 
-void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHandle* job) {
+void WriteTableSketch(ControlWriter* out, const ControlLayout& layout, const UnloadHandle* job) {
   static constexpr char kTimestampWord[] = "TIMESTAMP";
   out->Printf("--  CREATE TABLE %s (\n", job->table);
   bool first = true;
-  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+  for (const ControlColumn& column : layout.columns) {
+    const ControlColumn* c = &column;
     if (!first) out->Printf(",\n");
     first = false;
     const char* name = c->name;
@@ -104,22 +105,23 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
     } else if (type.sketch != nullptr) {
       out->Printf("--    %s %s", name, type.sketch);
     } else {
-      // The value's own width: a long value's slot also holds its length word, a character
-      // column's slot room for the client's wider characters.
-      out->Printf("--    %s VARCHAR2(%d)", name, c->display_width);
+      // The value's own width: a long value's slot also holds its length word.
+      out->Printf("--    %s VARCHAR2(%d)", name, c->width);
     }
   }
   out->Printf("\n--  );\n--\n");
 }
 
-void WriteFieldList(ControlWriter* out, const ColumnDesc* head, bool fixed_width) {
+void WriteFieldList(ControlWriter* out, const ControlLayout& layout) {
+  const bool fixed_width = layout.fixed_width;
   int position = 1;
   bool first = true;
-  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+  for (const ControlColumn& column : layout.columns) {
+    const ControlColumn* c = &column;
     if (!first) out->Printf(",\n");
     first = false;
     const char* name = c->name;
-    const int width = RecordFieldWidth(c);
+    const int width = c->width;
     const int start = position;
     const int end = start + width - 1;
     const char* mask = nullptr;
@@ -140,7 +142,7 @@ void WriteFieldList(ControlWriter* out, const ColumnDesc* head, bool fixed_width
       case LoadClause::kChar:
         break;
     }
-    if (ReadsFromLobFile(c)) {
+    if (c->lob_file) {
       if (fixed_width) {
         out->Printf("  \"LOBF_%s\" FILLER POSITION(%d:%d) CHAR(%d) ,\n", name, start,
                     start + kLobNameWidth - 1, kLobNameWidth);
@@ -185,7 +187,51 @@ void ControlFileName(const UnloadHandle* job, char* name, size_t size) {
   }
 }
 
-void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHandle* job) {
+ControlLayout DescribeControlLayout(const ColumnDesc* head, const UnloadHandle* job) {
+  ControlLayout layout;
+  layout.fixed_width = job->field[0] == ' ';
+  layout.record_length = FixedRecordLength(head, job);
+  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+    ControlColumn column{};
+    std::memcpy(column.name, c->name, sizeof column.name);
+    column.described_type = c->described_type;
+    column.precision = c->precision;
+    column.scale = c->scale;
+    column.width = RecordFieldWidth(c);
+    column.lob_file = ReadsFromLobFile(c);
+    layout.columns.push_back(column);
+  }
+  return layout;
+}
+
+std::string LoadedFileName(const std::string& expanded) {
+  return !expanded.empty() && expanded[0] == '+' ? expanded.substr(1) : expanded;
+}
+
+std::string QuotedLoaderFileName(const std::string& name) {
+  const bool apostrophe = name.find('\'') != std::string::npos;
+  const bool double_quote = name.find('"') != std::string::npos;
+  const char quote = apostrophe && !double_quote ? '"' : '\'';
+  // Where the backslash separates directories the loader takes it as it stands; file names
+  // there cannot hold a double quote, so no quote needs escaping either.
+  const bool escapes = DirectorySeparator() != '\\';
+  std::string text(1, quote);
+  for (size_t pos = 0; pos < name.size(); ++pos) {
+    const char c = name[pos];
+    const char next = pos + 1 < name.size() ? name[pos + 1] : quote;
+    if (c == quote) {
+      text += '\\';
+    } else if (c == '\\' && escapes && (next == '\\' || next == quote)) {
+      text += '\\';  // a backslash that the loader would read as an escape stands for itself
+    }
+    text += c;
+  }
+  text += quote;
+  return text;
+}
+
+void WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
+                      const std::vector<std::string>& data_files) {
   char name[kControlNameBytes];
   ControlFileName(job, name, sizeof name);
   OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
@@ -195,6 +241,7 @@ void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHand
   writer.fill = 0;
   writer.failed = false;
   ControlWriter* out = &writer;
+  const bool fixed_width = layout.fixed_width;
 
   // The comment names the program and its release with the banner's own first line.
   unsigned char release[kMaxStoredTextBytes] = {};
@@ -203,8 +250,10 @@ void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHand
               reinterpret_cast<const char*>(release), job->table);
   std::memset(release, 0, sizeof release);
 
-  WriteTableSketch(out, head, job);
-  if (job->head && !fixed_width) {
+  WriteTableSketch(out, layout, job);
+  const bool header = job->head && !fixed_width;
+  // SKIP passes over the first file's header alone; with more files each one is skipped below.
+  if (header && data_files.size() <= 1) {
     out->Printf("OPTIONS(BINDSIZE=%d,READSIZE=%d,SKIP=1,ERRORS=-1,ROWS=50000)\n", job->buffer,
                 job->buffer);
   } else {
@@ -212,13 +261,17 @@ void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHand
                 job->buffer);
   }
   out->Printf("LOAD DATA\n");
-  if (fixed_width) {
-    out->Printf("INFILE '%s' \"FIX %d\"\n", job->file, FixedRecordLength(head, job));
-  } else {
-    out->Printf("INFILE '%s' \"STR X'", job->file);
-    out->Hex(job->record, job->record_length);
-    out->Printf("'\"\n");
+  for (const std::string& file : data_files) {
+    const std::string quoted = QuotedLoaderFileName(file);
+    if (fixed_width) {
+      out->Printf("INFILE %s \"FIX %d\"\n", quoted.c_str(), layout.record_length);
+    } else {
+      out->Printf("INFILE %s \"STR X'", quoted.c_str());
+      out->Hex(job->record, job->record_length);
+      out->Printf("'\"\n");
+    }
   }
+  if (header && data_files.size() > 1) out->Printf("FIELD NAMES ALL FILES IGNORE\n");
   out->Printf("%s INTO TABLE %s\n", job->mode, job->table);
   // The separator is written in hexadecimal whatever it holds, a NUL byte included.
   out->Printf("FIELDS TERMINATED BY X'");
@@ -230,7 +283,7 @@ void WriteControlFile(const ColumnDesc* head, bool fixed_width, const UnloadHand
     out->Printf(" ");
   }
   out->Printf(" TRAILING NULLCOLS \n(\n");
-  WriteFieldList(out, head, fixed_width);
+  WriteFieldList(out, layout);
   out->Printf("\n)\n");
   out->Flush();
   CloseStream(stream);

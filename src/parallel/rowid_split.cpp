@@ -15,7 +15,9 @@ constexpr int kSqlBytes = 1024;       // the query with its names filled in
 constexpr ub4 kStretchRowsPerFetch = 100;
 constexpr int kRowidChars = 18;
 
-static_assert(StoredTextBytes(StoredText::kSplitTotalTable) == kQueryTextBytes &&
+static_assert(StoredTextBytes(StoredText::kSplitSegmentsTable) == kQueryTextBytes &&
+                  StoredTextBytes(StoredText::kSplitSegmentsPartition) == kQueryTextBytes &&
+                  StoredTextBytes(StoredText::kSplitTotalTable) == kQueryTextBytes &&
                   StoredTextBytes(StoredText::kSplitTotalPartition) == kQueryTextBytes &&
                   StoredTextBytes(StoredText::kSplitStretchTable) == kQueryTextBytes &&
                   StoredTextBytes(StoredText::kSplitStretchPartition) == kQueryTextBytes,
@@ -57,7 +59,97 @@ void CloseRange(RowidRangeList* ranges, const char* start, const char* end) {
   std::memcpy(ranges->ranges[kMaxRowidRanges - 1].max_rowid, end, kRowidTextBytes);
 }
 
+// The extended ROWID's digits: data object (6), relative file (3), block (6), slot (3).
+constexpr char kRowidDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+char* PutRowidDigits(char* p, uint64_t value, int digits) {
+  for (int k = digits - 1; k >= 0; --k) {
+    p[k] = kRowidDigits[value & 63];
+    value >>= 6;
+  }
+  return p + digits;
+}
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
 }  // namespace
+
+bool operator==(const SegmentSet& one, const SegmentSet& other) {
+  return one.count == other.count && one.digest == other.digest &&
+         (one.count == 0 || (one.lowest == other.lowest && one.highest == other.highest));
+}
+
+bool FormatRowid(uint64_t object, uint32_t file, uint32_t block, uint32_t slot, char* text) {
+  if (object > 0xFFFFFFFFULL || file > 1023 || block > 0x3FFFFF || slot > 0xFFFF) return false;
+  char* p = PutRowidDigits(text, object, 6);
+  p = PutRowidDigits(p, file, 3);
+  p = PutRowidDigits(p, block, 6);
+  p = PutRowidDigits(p, slot, 3);
+  *p = '\0';
+  return true;
+}
+
+int QuerySegments(DbSession* session, const char* owner, const char* table, const char* partition,
+                  SegmentSet* segments) {
+  *segments = SegmentSet{0, 0, 0, kFnvOffset};
+  char sql[kSqlBytes];
+  if (!FormatSplitQuery(StoredText::kSplitSegmentsTable, StoredText::kSplitSegmentsPartition, owner,
+                        table, partition, sql)) {
+    SessionMessage(session, messages::kSplitNamesTooLong);
+    return -1;
+  }
+  OCIStmt* statement = nullptr;
+  OCIDefine* define = nullptr;
+  int status = StmtPrepare(session, &statement, sql);
+  if (status == 0) status = StmtExecuteQuery(session, statement);
+  uint32_t numbers[kStretchRowsPerFetch];
+  if (status == 0) {
+    status = DefineColumn(session, statement, 1, numbers, sizeof numbers[0], SQLT_UIN, nullptr,
+                          nullptr, nullptr, &define);
+    if (status != OCI_SUCCESS) ReportError(session);
+  }
+  while (status == OCI_SUCCESS) {
+    ub4 delivered = kStretchRowsPerFetch;
+    const sword fetched = FetchRows(session, statement, kStretchRowsPerFetch);
+    if (fetched == OCI_NO_DATA) {
+      status = LastFetchRows(session, statement, &delivered);
+      if (delivered > kStretchRowsPerFetch) delivered = kStretchRowsPerFetch;
+    } else if (fetched != OCI_SUCCESS) {
+      status = fetched;
+      break;
+    }
+    for (ub4 row_idx = 0; row_idx < delivered; ++row_idx) {
+      const uint32_t number = numbers[row_idx];
+      if (segments->count == 0) segments->lowest = number;
+      segments->highest = number;
+      ++segments->count;
+      for (int byte = 0; byte < 4; ++byte) {
+        segments->digest = (segments->digest ^ ((number >> (8 * byte)) & 0xff)) * kFnvPrime;
+      }
+    }
+    if (fetched == OCI_NO_DATA || delivered < kStretchRowsPerFetch) break;
+  }
+  FreeDefine(session, define);
+  StmtFree(session, statement);
+  return status;
+}
+
+void CoverSegments(const SegmentSet& segments, RowidRangeList* ranges) {
+  if (segments.count == 0 || ranges->count == 0) return;
+  RowidRange* first = &ranges->ranges[0];
+  RowidRange* last = &ranges->ranges[ranges->count - 1];
+  FormatRowid(segments.lowest, 0, 0, 0, first->min_rowid);
+  for (uint32_t idx = 0; idx + 1 < ranges->count; ++idx) {
+    std::memcpy(ranges->ranges[idx].max_rowid, ranges->ranges[idx + 1].min_rowid, kRowidTextBytes);
+  }
+  // An exclusive bound: the first ROWID of the next data object, or the very last one there is.
+  if (segments.highest < 0xFFFFFFFFU) {
+    FormatRowid(uint64_t{segments.highest} + 1, 0, 0, 0, last->max_rowid);
+  } else {
+    FormatRowid(segments.highest, 1023, 0x3FFFFF, 0xFFFF, last->max_rowid);
+  }
+}
 
 int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
                      const char* partition, uint32_t* total) {

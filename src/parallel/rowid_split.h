@@ -23,6 +23,33 @@ struct RowidRangeList {
   RowidRange ranges[kMaxRowidRanges];
 };
 
+// The segments (data objects) a table or partition has: the numbers its rows' ROWIDs begin
+// with. A rebuilt table, or one whose partitions changed, has others.
+struct SegmentSet {
+  uint32_t count;
+  uint32_t lowest;   // valid when count > 0
+  uint32_t highest;  // valid when count > 0
+  uint64_t digest;   // FNV-1a over the ascending numbers, 4 bytes each, lowest byte first
+};
+
+bool operator==(const SegmentSet& one, const SegmentSet& other);
+
+// The segments the dictionary lists now for the table (or partition): 0, or the status of the
+// failing step, reported.
+int QuerySegments(DbSession* session, const char* owner, const char* table, const char* partition,
+                  SegmentSet* segments);
+
+// ROWID text (18 characters and a NUL) of data object, relative file, block and slot, in the
+// extended ROWID's base-64 digits; false when a part is out of its range.
+bool FormatRowid(uint64_t object, uint32_t file, uint32_t block, uint32_t slot, char* text);
+
+// Widens ranges cut from the segments' extents so that together they hold every ROWID the
+// segments can have, rows stored after the cut included: the first starts at the lowest
+// segment's first ROWID, each one ends where the next one starts, and the last ends after the
+// highest segment. Existing rows keep their range: between two extents lie no rows of the table.
+// Ranges without segments, and segments without ranges, are left as they are.
+void CoverSegments(const SegmentSet& segments, RowidRangeList* ranges);
+
 // Splits the table into at most degree ranges (degree clamped to 2..128): total weight first,
 // then the stretches walked in ROWID order, each range closed once its weight exceeds
 // total / degree. 0 on success (a count of 0 is possible: no stretch), otherwise the status of

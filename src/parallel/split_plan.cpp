@@ -119,6 +119,33 @@ bool ParsePieceLine(const char* value, size_t length, RowidRange* range) {
   return true;
 }
 
+// "count lowest highest digest": three decimal numbers below 2^32 and 16 hex digits, one blank
+// between each.
+bool ParseSegments(const char* value, size_t length, SegmentSet* segments) {
+  const char* end = value + length;
+  uint64_t numbers[3];
+  for (uint64_t& number : numbers) {
+    const char* space = static_cast<const char*>(std::memchr(value, ' ', end - value));
+    if (space == nullptr || !ParseCount(value, static_cast<size_t>(space - value), 10, &number) ||
+        number > 0xFFFFFFFFULL) {
+      return false;
+    }
+    value = space + 1;
+  }
+  if (end - value != 16) return false;
+  uint64_t digest = 0;
+  for (const char* p = value; p < end; ++p) {
+    if (!IsHexDigit(*p)) return false;
+    digest = digest * 16 + static_cast<uint64_t>(HexDigitValue(*p));
+  }
+  // Field by field: the caller's record was cleared, padding included, for comparing it whole.
+  segments->count = static_cast<uint32_t>(numbers[0]);
+  segments->lowest = static_cast<uint32_t>(numbers[1]);
+  segments->highest = static_cast<uint32_t>(numbers[2]);
+  segments->digest = digest;
+  return true;
+}
+
 // Appends formatted text to a buffer of fixed capacity; used reaches capacity once it is full.
 struct PlanWriter {
   char* out;
@@ -139,9 +166,11 @@ struct PlanWriter {
 
 bool FormatSplitPlan(const SplitPlan& plan, char* out, size_t capacity) {
   PlanWriter writer{out, capacity};
-  writer.Put("%s\nVERSION=%d\nOWNER=%s\nTABLE=%s\nPARTITION=%s\nSCN=%s\nDEGREE=%u\nPIECES=%u\n",
-             kFirstLine, kPlanVersion, plan.owner, plan.table, plan.partition, plan.scn,
-             plan.degree, plan.ranges.count);
+  writer.Put("%s\nVERSION=%d\nOWNER=%s\nTABLE=%s\nPARTITION=%s\nSCN=%s\nDEGREE=%u\n", kFirstLine,
+             kPlanVersion, plan.owner, plan.table, plan.partition, plan.scn, plan.degree);
+  writer.Put("SEGMENTS=%u %u %u %016llx\nPIECES=%u\n", plan.segments.count, plan.segments.lowest,
+             plan.segments.highest, static_cast<unsigned long long>(plan.segments.digest),
+             plan.ranges.count);
   for (uint32_t idx = 0; idx < plan.ranges.count && idx < kMaxRowidRanges; ++idx) {
     const RowidRange& range = plan.ranges.ranges[idx];
     writer.Put("PIECE=%u %s %s\n", range.seq, range.min_rowid, range.max_rowid);
@@ -172,6 +201,7 @@ bool ParseSplitPlan(const char* text, size_t length, SplitPlan* plan, char* erro
       !ParseCount(value, value_length, 3, &number)) {
     return fail("no VERSION");
   }
+  if (number < kPlanVersion) return fail("made by an earlier version: write the plan again");
   if (number != kPlanVersion) return fail("a version this program does not read");
   if (!reader.Name("OWNER", plan->owner, false)) return fail("no valid OWNER");
   if (!reader.Name("TABLE", plan->table, false)) return fail("no valid TABLE");
@@ -187,6 +217,10 @@ bool ParseSplitPlan(const char* text, size_t length, SplitPlan* plan, char* erro
     return fail("no valid DEGREE");
   }
   plan->degree = static_cast<uint32_t>(number);
+  if (!reader.Value("SEGMENTS", &value, &value_length) ||
+      !ParseSegments(value, value_length, &plan->segments)) {
+    return fail("no valid SEGMENTS");
+  }
   if (!reader.Value("PIECES", &value, &value_length) ||
       !ParseCount(value, value_length, 3, &number) || number < 1 || number > kMaxRowidRanges) {
     return fail("no valid PIECES");

@@ -4,18 +4,24 @@
 //
 // The file is text, one KEY=VALUE per line, in this order:
 //   ROWFLUME SPLIT PLAN          the first line, as it stands
-//   VERSION=1
+//   VERSION=2
 //   OWNER=SCOTT                  dictionary names, as the dictionary spells them
 //   TABLE=ORDERS
 //   PARTITION=                   empty: the whole table
 //   SCN=8123456                  empty: each piece reads the table as it is when it runs
 //   DEGREE=8                     the degree asked for
+//   SEGMENTS=1 74652 74652 9c2e0b1e5d3f0a77
+//                                the table's segments when the plan was made: their count, the
+//                                lowest and highest data object numbers, a digest of them all
 //   PIECES=3                     the piece lines that follow
 //   PIECE=1 AAAR3sAAEAAAACXAAA AAAR3sAAEAAAACfAAA    number, first ROWID, ROWID after the range
 //   ...
 //   END
 // Line ends may be LF or CR LF. Anything else, a missing line, a piece twice, or a file cut short
-// (no END) makes the whole plan unreadable: a plan is used whole or not at all.
+// (no END) makes the whole plan unreadable: a plan is used whole or not at all. The pieces'
+// ranges together hold every ROWID the segments can have, so rows stored after the plan was
+// made are read too; a table whose segments are no longer those of the plan (rebuilt, its
+// partitions changed) is refused, never read through ranges that miss it.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +31,7 @@
 
 namespace rowflume {
 
-constexpr int kPlanVersion = 1;
+constexpr int kPlanVersion = 2;
 constexpr int kPlanNameBytes = 132;
 constexpr size_t kPlanMaxNameChars = 128;  // the longest Oracle identifier
 constexpr int kPlanScnBytes = 24;
@@ -36,6 +42,7 @@ struct SplitPlan {
   char partition[kPlanNameBytes];
   char scn[kPlanScnBytes];
   uint32_t degree;
+  SegmentSet segments;    // the table's segments when the plan was made
   RowidRangeList ranges;  // seq is the piece number
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/ascii.h"
 #include "common/messages.h"
@@ -11,8 +13,10 @@
 #include "db/statement.h"
 #include "output/control_file.h"
 #include "output/insert_text.h"
+#include "output/lob_files.h"
 #include "output/output_files.h"
 #include "output/unload_loop.h"
+#include "platform/platform.h"
 #include "run/job_checks.h"
 #include "run/point_in_time.h"
 
@@ -142,7 +146,45 @@ int PrepareScnRead(UnloadHandle* job, DbSession* session, bool* session_flashbac
   return kRunOk;
 }
 
+// The file an expanded log name writes: without the "+" of appending.
+std::string WrittenName(const char* expanded) {
+  return expanded[0] == '+' ? std::string(expanded + 1) : std::string(expanded);
+}
+
+bool HasLobFileColumns(const ColumnDesc* head) {
+  for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
+    if (IsLobLocator(c->define_type)) return true;
+  }
+  return false;
+}
+
+// A failed run takes back the files it made: its data files (an appended file keeps its rows, a
+// command has nothing to take back) and the LOB files of its piece.
+void RemoveFailedOutputs(DbSession* session, const UnloadHandle* job, const RunOutputs& outputs) {
+  int removed = 0;
+  for (const std::string& file : outputs.unload.files) {
+    if (file[0] == '+' || file[0] == '-') continue;
+    if (RemoveRegularFile(file.c_str()) == 0) ++removed;
+  }
+  if (job->lob_set != kNoLobSet && !RemovePieceLobFiles(job->lob_set, job->lobdir, job->piece)) {
+    SessionMessage(session, messages::kLobFilesLeft);
+  }
+  if (removed > 0) SessionMessageFormat(session, messages::kFailedOutputsRemoved, removed);
+}
+
 }  // namespace
+
+std::vector<std::string> LoadedFiles(const UnloadHandle* job,
+                                     const std::vector<std::string>& files) {
+  std::vector<std::string> loaded;
+  for (const std::string& file : files) loaded.push_back(LoadedFileName(file));
+  if (loaded.empty()) {
+    char first[kExpandedNameBytes] = "-";
+    if (std::strcmp(job->file, "-") != 0) ExpandOutputName(job->file, first, 1, job->piece);
+    loaded.push_back(LoadedFileName(first));
+  }
+  return loaded;
+}
 
 bool PrepareQueryText(UnloadHandle* job) {
   char* query = job->query;
@@ -164,7 +206,11 @@ bool PrepareQueryText(UnloadHandle* job) {
   return true;
 }
 
-int RunJob(UnloadHandle* job) {
+int RunJob(UnloadHandle* job, RunOutputs* outputs) {
+  RunOutputs own_outputs;
+  if (outputs == nullptr) outputs = &own_outputs;
+  outputs->unload.files.clear();
+  outputs->control_wanted = false;
   DbSession session;
   SessionInit(&session);
   ColumnDesc head;
@@ -203,6 +249,21 @@ int RunJob(UnloadHandle* job) {
   }
   session.status = kRunOk;
 
+  // The files no data file of the run may become: a later file of a split output could
+  // otherwise empty the log, the control file or the plan.
+  UnloadOutputs& unload = outputs->unload;
+  unload.reserved.clear();
+  unload.reserved.emplace_back(WrittenName(log_name));
+  unload.reserved.emplace_back(job->plan);
+  // The loader control file goes with text unloads, once per unload (from its first piece).
+  const bool control_wanted =
+      job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1;
+  if (control_wanted) {
+    char control[kControlNameBytes];
+    ControlFileName(job, control, sizeof control);
+    unload.reserved.emplace_back(control);
+  }
+
   ApplySessionSettings(&session, job);
   if (job->presql[0] != '\0') {
     OCIStmt* statement = nullptr;
@@ -214,6 +275,10 @@ int RunJob(UnloadHandle* job) {
     session.status = PrepareScnRead(job, &session, &session_flashback);
   }
 
+  // A run that writes LOB files claims a set of LOB folders of its own, unless the parallel run
+  // it is a piece of has claimed one for all its pieces.
+  const int32_t given_set = job->lob_set;
+  bool own_set = false;
   if (session.status == kRunOk) {
     OCIStmt* statement = nullptr;
     if (StmtPrepare(&session, &statement, job->query) != 0) {
@@ -230,12 +295,22 @@ int RunJob(UnloadHandle* job) {
         session.status = kRunDescribeFailed;
       } else {
         if (job->unique[0] != '\0') FlagUniqueColumns(&head, job->unique, sizeof job->unique);
-        // The loader control file goes with text unloads, once per unload (from its first
-        // piece).
-        if (job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1) {
-          WriteControlFile(&head, job->field[0] == ' ', job);
+        if (control_wanted) {
+          outputs->control = DescribeControlLayout(&head, job);
+          outputs->control_wanted = true;
         }
-        if (job->data != 0) UnloadRows(job, &session, statement, &head);
+        if (job->data != 0 && job->lob_set == kNoLobSet && HasLobFileColumns(&head)) {
+          int set = kNoLobSet;
+          if (ClaimLobSet(&session, &set) != 0) {
+            session.status = kRunWriteFailed;
+          } else {
+            job->lob_set = set;
+            own_set = true;
+          }
+        }
+        if (job->data != 0 && session.status == kRunOk) {
+          UnloadRows(job, &session, statement, &head, &unload);
+        }
       }
     }
     FreeColumns(&session, &head);
@@ -248,6 +323,13 @@ int RunJob(UnloadHandle* job) {
   }
 
   int result = session.status;
+  if (result != kRunOk) {
+    RemoveFailedOutputs(&session, job, *outputs);
+  } else if (outputs->control_wanted && !outputs->control_by_caller) {
+    WriteControlFile(outputs->control, job, LoadedFiles(job, unload.files));
+  }
+  if (own_set) ReleaseLobSet(job->lob_set, job->lobdir);
+  job->lob_set = given_set;
   Logoff(&session);
   if (log_stream != nullptr) result = CloseLog(&session, log_stream, log_name, result);
   job->run_status = result;

@@ -5,8 +5,18 @@
 #pragma once
 
 #include "job/job_record.h"
+#include "output/control_file.h"
+#include "output/unload_loop.h"
 
 namespace rowflume {
+
+// What one run of a job wrote, for whoever runs it.
+struct RunOutputs {
+  bool control_by_caller = false;  // given by the caller: it writes the control file itself
+  UnloadOutputs unload;            // the data files, in order
+  bool control_wanted = false;     // a control file goes with the unload: `control` holds it
+  ControlLayout control;
+};
 
 // Normalises the query text before a run: trailing blanks, ";" and "/" go; a text that does
 // not start with WITH or SELECT is a table name and becomes "select * from NAME", which also
@@ -15,7 +25,17 @@ namespace rowflume {
 bool PrepareQueryText(UnloadHandle* job);
 
 // Runs the job; the result code (job_record.h) is also stored in job->run_status. A job the
-// checks of run/job_checks.h refuse runs nothing and gives kRunRefused.
-int RunJob(UnloadHandle* job);
+// checks of run/job_checks.h refuse runs nothing and gives kRunRefused. A run that fails once it
+// has written removes the data and LOB files it made (an appended file keeps what it was given):
+// what a failed run leaves could be taken for complete. The loader control file is written once
+// the run has succeeded, naming the files written, unless outputs->control_by_caller; outputs
+// may be null.
+int RunJob(UnloadHandle* job, RunOutputs* outputs = nullptr);
+
+// The data files a control file names for a run that wrote files (as the unload loop expanded
+// them): each as the loader opens it; for a run that wrote none (data=NO, standard output), the
+// name its first file has.
+std::vector<std::string> LoadedFiles(const UnloadHandle* job,
+                                     const std::vector<std::string>& files);
 
 }  // namespace rowflume

@@ -1,13 +1,19 @@
 #include "run/parallel_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/ascii.h"
 #include "common/messages.h"
 #include "db/statement.h"
+#include "output/control_file.h"
+#include "output/lob_files.h"
 #include "output/name_pattern.h"
 #include "parallel/rowid_split.h"
 #include "parallel/split_plan.h"
@@ -102,20 +108,68 @@ void ReportNotStarted(DbSession* session, int piece) {
   SessionMessageFormat(session, messages::kPieceNotStarted, piece);
 }
 
+// Whether the first file of a piece run elsewhere can be named from the pattern: not when it
+// holds the time, or when a piece may write several files.
+bool PredictableFirstFile(const UnloadHandle* job, const char* pattern) {
+  constexpr int32_t kUnsplitSize = 0x0FFFFFFF;
+  return pattern[0] != '-' && !HasPatternField(pattern, 't') && job->batch == 0 &&
+         job->size >= kUnsplitSize;
+}
+
+// The control file of a parallel unload, once its pieces have all succeeded: the files of every
+// piece in piece order, those of the planned pieces run elsewhere (elsewhere, null for none)
+// named by the pattern where it can tell.
+void WritePiecesControlFile(const PieceTemplate& base, const std::vector<PieceWork>& works,
+                            const RowidRangeList* elsewhere, DbSession* session) {
+  const PieceWork* first = nullptr;
+  for (const PieceWork& work : works) {
+    if (work.outputs.control_wanted) first = &work;
+  }
+  if (first == nullptr) return;
+  std::vector<std::pair<uint32_t, std::vector<std::string>>> pieces;
+  for (const PieceWork& work : works) {
+    pieces.emplace_back(static_cast<uint32_t>(work.copy->piece),
+                        LoadedFiles(work.copy, work.outputs.unload.files));
+  }
+  bool unnamed = false;
+  for (uint32_t idx = 0; elsewhere != nullptr && idx < elsewhere->count; ++idx) {
+    if (!PredictableFirstFile(base.job, base.file)) {
+      unnamed = true;
+      break;
+    }
+    UnloadHandle named = *first->copy;
+    named.piece = static_cast<int32_t>(elsewhere->ranges[idx].seq);
+    pieces.emplace_back(elsewhere->ranges[idx].seq, LoadedFiles(&named, {}));
+  }
+  std::sort(pieces.begin(), pieces.end());
+  std::vector<std::string> files;
+  for (const auto& piece : pieces)
+    files.insert(files.end(), piece.second.begin(), piece.second.end());
+  if (unnamed) SessionMessage(session, messages::kControlNamesPiecesHere);
+  WriteControlFile(first->outputs.control, first->copy, files);
+}
+
 // Runs the pieces, one thread each, then re-runs failed ones one at a time; frees every copy.
+// elsewhere lists the planned pieces that other processes run (null for none).
 int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count,
-              DbSession* session) {
-  UnloadHandle* copies[kMaxRowidRanges] = {};
+              const RowidRangeList* elsewhere, DbSession* session) {
+  std::vector<PieceWork> works(static_cast<size_t>(count));
   ThreadHandle* threads[kMaxRowidRanges] = {};
   int statuses[kMaxRowidRanges] = {};
   auto piece_number = [&](int idx) {
     return ranges != nullptr ? static_cast<int>(ranges->ranges[idx].seq) : idx + 1;
   };
   auto range_of = [&](int idx) { return ranges != nullptr ? &ranges->ranges[idx] : nullptr; };
+  // Starts piece idx on a thread of its own, its copy made first when it has none.
+  auto start = [&](int idx) -> ThreadHandle* {
+    PieceWork& work = works[static_cast<size_t>(idx)];
+    if (work.copy == nullptr) work.copy = MakePieceCopy(base, range_of(idx), piece_number(idx));
+    work.outputs.control_by_caller = true;
+    return work.copy != nullptr ? StartThread(WorkerMain, &work) : nullptr;
+  };
 
   for (int idx = 0; idx < count; ++idx) {
-    copies[idx] = MakePieceCopy(base, range_of(idx), piece_number(idx));
-    if (copies[idx] != nullptr) threads[idx] = StartThread(WorkerMain, copies[idx]);
+    threads[idx] = start(idx);
     if (threads[idx] == nullptr) {
       statuses[idx] = kParallelFailed;
       ReportNotStarted(session, piece_number(idx));
@@ -124,7 +178,7 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
   // Every thread has ended before any copy's result is read.
   for (int idx = 0; idx < count; ++idx) JoinThread(threads[idx]);
   for (int idx = 0; idx < count; ++idx) {
-    if (threads[idx] != nullptr) statuses[idx] = copies[idx]->run_status;
+    if (threads[idx] != nullptr) statuses[idx] = works[static_cast<size_t>(idx)].copy->run_status;
   }
 
   bool any_succeeded = false;
@@ -146,13 +200,10 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
       if (statuses[idx] == 0) continue;
       any_failed = true;
       if (base.job->sleep != 0) PauseTenths(base.job->sleep);
-      if (copies[idx] == nullptr)
-        copies[idx] = MakePieceCopy(base, range_of(idx), piece_number(idx));
-      ThreadHandle* thread =
-          copies[idx] != nullptr ? StartThread(WorkerMain, copies[idx]) : nullptr;
+      ThreadHandle* thread = start(idx);
       if (thread != nullptr) {
         JoinThread(thread);
-        statuses[idx] = copies[idx]->run_status;
+        statuses[idx] = works[static_cast<size_t>(idx)].copy->run_status;
       } else {
         statuses[idx] = kParallelFailed;
         ReportNotStarted(session, piece_number(idx));
@@ -162,8 +213,10 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
     if (!any_failed) break;
   }
 
-  for (int idx = 0; idx < count; ++idx) delete copies[idx];
-  return CombinePieceStatuses(statuses, count);
+  const int status = CombinePieceStatuses(statuses, count);
+  if (status == 0) WritePiecesControlFile(base, works, elsewhere, session);
+  for (PieceWork& work : works) delete work.copy;
+  return status;
 }
 
 // A table without ranges read through MINRID and MAXRID: an empty one gets one range that holds
@@ -195,17 +248,19 @@ int EmptyTableRange(const UnloadHandle* job, const char* source, const char* as_
 // error). A query of the user's reads through MINRID and MAXRID: an empty table gets one piece
 // over an empty range, so that it succeeds with its empty file; a missing table, or one with
 // rows but no ranges, is refused.
-int RunWithoutRanges(PieceTemplate* base, const char* source, DbSession* session) {
+int RunWithoutRanges(PieceTemplate* base, const char* source, const SegmentSet& segments,
+                     DbSession* session) {
   const UnloadHandle* job = base->job;
   if (job->query[0] == '\0') {
     std::snprintf(base->query, sizeof base->query, "SELECT * FROM %s%s", source, base->as_of);
     base->ranged = false;
-    return RunPieces(*base, nullptr, 1, session);
+    return RunPieces(*base, nullptr, 1, nullptr, session);
   }
   RowidRangeList empty = {};
   if (EmptyTableRange(job, source, base->as_of, session, &empty) != 0) return kParallelFailed;
+  CoverSegments(segments, &empty);
   base->ranged = true;
-  return RunPieces(*base, &empty, 1, session);
+  return RunPieces(*base, &empty, 1, nullptr, session);
 }
 
 // A dictionary name (at most kMaxNameChars) as the split value would give it: as it stands
@@ -266,15 +321,20 @@ int TakeFromPlan(UnloadHandle* job, const SplitPlan& plan, DbSession* session) {
 // The plan's ranges of the pieces the list selects, in the plan's order: 0, or kRunRefused
 // after naming a selected piece the plan lacks.
 int SelectPlannedPieces(const UnloadHandle* job, const SplitPlan& plan, DbSession* session,
-                        RowidRangeList* ranges) {
+                        RowidRangeList* ranges, RowidRangeList* elsewhere) {
   bool selected[kMaxRowidRanges + 1];
   ParsePieceList(job->pieces, selected);  // checked before the logon
   bool planned[kMaxRowidRanges + 1] = {};
   ranges->count = 0;
+  elsewhere->count = 0;
   for (uint32_t idx = 0; idx < plan.ranges.count; ++idx) {
     const RowidRange& range = plan.ranges.ranges[idx];
     planned[range.seq] = true;
-    if (selected[range.seq]) ranges->ranges[ranges->count++] = range;
+    if (selected[range.seq]) {
+      ranges->ranges[ranges->count++] = range;
+    } else {
+      elsewhere->ranges[elsewhere->count++] = range;
+    }
   }
   for (int piece = 1; piece <= kMaxRowidRanges; ++piece) {
     if (selected[piece] && !planned[piece]) {
@@ -304,8 +364,9 @@ int WritePlan(const UnloadHandle* job, const SplitPlan& plan, DbSession* session
 
 }  // namespace
 
-void WorkerMain(void* copy) {
-  RunJob(static_cast<UnloadHandle*>(copy));
+void WorkerMain(void* work) {
+  auto* piece = static_cast<PieceWork*>(work);
+  RunJob(piece->copy, &piece->outputs);
 }
 
 void SplitPartitionName(UnloadHandle* job) {
@@ -426,13 +487,28 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     return kParallelFailed;
   }
 
+  // The segments the table has now: a plan is refused for a table whose segments changed since,
+  // and ranges are widened to hold every ROWID the segments can have.
+  SegmentSet segments;
+  if (int status = QuerySegments(session, owner, table, partition, &segments); status != 0) {
+    return IsFaithfulExitStatus(status) ? status : kParallelFailed;
+  }
   auto ranges = std::make_unique<RowidRangeList>();
+  auto elsewhere = std::make_unique<RowidRangeList>();
   if (pieces_run) {
-    if (SelectPlannedPieces(job, *plan, session, ranges.get()) != 0) return kRunRefused;
+    if (!(segments == plan->segments)) {
+      SessionMessageFormat(session, messages::kPlanOtherSegments, job->plan, plan->owner,
+                           plan->table, plan->partition[0] != '\0' ? ":" : "", plan->partition);
+      return kRunRefused;
+    }
+    if (SelectPlannedPieces(job, *plan, session, ranges.get(), elsewhere.get()) != 0) {
+      return kRunRefused;
+    }
   } else {
     int status = SplitRowidRanges(session, owner, table, partition,
                                   static_cast<uint32_t>(job->degree), ranges.get());
     if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
+    CoverSegments(segments, ranges.get());
   }
   if (plan_run) {
     std::memset(plan.get(), 0, sizeof *plan);
@@ -441,25 +517,45 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     std::memcpy(plan->partition, partition, sizeof plan->partition);
     std::snprintf(plan->scn, sizeof plan->scn, "%s", job->scn);
     plan->degree = static_cast<uint32_t>(job->degree);
+    plan->segments = segments;
     plan->ranges = *ranges;
-    // Pieces read through MINRID and MAXRID, so a table without ranges gets its empty range.
-    if (ranges->count == 0 &&
-        EmptyTableRange(job, source, base.as_of, session, &plan->ranges) != 0) {
-      return kParallelFailed;
+    // Pieces read through MINRID and MAXRID, so a table without ranges gets one range: over its
+    // whole segment, which rows stored later fill.
+    if (ranges->count == 0) {
+      if (EmptyTableRange(job, source, base.as_of, session, &plan->ranges) != 0) {
+        return kParallelFailed;
+      }
+      CoverSegments(segments, &plan->ranges);
     }
     return WritePlan(job, *plan, session);
   }
 
+  // Every piece writes its LOB files into one set of LOB folders, claimed for the whole unload.
+  int32_t lob_set = kNoLobSet;
+  if (job->lob != 0 && job->data != 0) {
+    int set = kNoLobSet;
+    if (ClaimLobSet(session, &set) != 0) return kRunWriteFailed;
+    lob_set = set;
+  }
+  job->lob_set = lob_set;
   const bool user_query = job->query[0] != '\0';
   std::memcpy(base.query, job->query, sizeof base.query);
-  if (ranges->count == 0) return RunWithoutRanges(&base, source, session);
-  if (!user_query) {
-    std::snprintf(base.query, sizeof base.query,
-                  "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref,
-                  base.as_of);
+  int status;
+  if (ranges->count == 0) {
+    status = RunWithoutRanges(&base, source, segments, session);
+  } else {
+    if (!user_query) {
+      std::snprintf(base.query, sizeof base.query,
+                    "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref,
+                    base.as_of);
+    }
+    base.ranged = true;
+    status = RunPieces(base, ranges.get(), static_cast<int>(ranges->count),
+                       pieces_run ? elsewhere.get() : nullptr, session);
   }
-  base.ranged = true;
-  return RunPieces(base, ranges.get(), static_cast<int>(ranges->count), session);
+  if (lob_set != kNoLobSet) ReleaseLobSet(lob_set, job->lobdir);
+  job->lob_set = kNoLobSet;
+  return status;
 }
 
 }  // namespace rowflume

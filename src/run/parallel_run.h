@@ -9,6 +9,7 @@
 
 #include "db/session.h"
 #include "job/job_record.h"
+#include "run/job_run.h"
 
 namespace rowflume {
 
@@ -26,11 +27,21 @@ constexpr int kParallelFailed = 10;  // a failure that no faithful sum of result
 // - otherwise the pieces' final result codes combined by CombinePieceStatuses.
 // A piece whose job copy cannot be allocated or whose thread cannot be started never runs
 // without its copy: it counts as failed with kParallelFailed and is retried like any failed
-// piece.
+// piece. A failed piece takes back its files (run/job_run.h) before it is run again. The pieces
+// share one set of LOB folders, claimed here. The loader control file is written here, once every
+// piece has succeeded, naming the files of all pieces in piece order; a pieces run of a plan adds
+// the first file of each planned piece it did not run, when the pattern says what that is.
 int RunParallel(UnloadHandle* job, DbSession* session);
 
-// Thread entry of one piece: runs the job copy, whose run status then holds the result.
-void WorkerMain(void* copy);
+// One piece's work: its job copy and what its runs wrote.
+struct PieceWork {
+  UnloadHandle* copy;
+  RunOutputs outputs;
+};
+
+// Thread entry of one piece (a PieceWork): runs the job copy, whose run status then holds the
+// result.
+void WorkerMain(void* work);
 
 // "TABLE:PART" leaves TABLE in `split` and PART in `part`; "OWNER.TABLE" leaves TABLE in `split`
 // and OWNER in `split_owner`. Only the first separator outside double quotes counts, and one in

@@ -177,8 +177,8 @@ TEST_F(LobFiles, BfileNeedsLobFiles) {
       << run.out;
 }
 
-// A value that cannot be written is reported, its field stays empty, the unload goes on to the
-// end and the run ends with a failed write.
+// A value that cannot be written is reported, the unload goes on to the end, and the run ends
+// with a failed write that takes back its data file and every LOB file it made.
 TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
   ASSERT_TRUE(
       db_->Exec("CREATE TABLE DOCS (ID NUMBER(4), PIC BLOB);"
@@ -194,18 +194,46 @@ TEST_F(LobFiles, UnwritableValueIsReportedAndFailsTheRun) {
               std::string::npos)
         << run.out;
   }
-  std::vector<std::string> lines = Lines(ReadFile(dir_ + "/docs.csv"));
-  ASSERT_EQ(lines.size(), 10u);
-  for (uint64_t row = 0; row < 10; ++row) {
-    std::vector<std::string> fields = Fields(lines[row]);
-    ASSERT_EQ(fields.size(), 2u);
-    if (row % 8 == 1) {
-      EXPECT_EQ(fields[1], "");
-    } else {
-      EXPECT_EQ(ReadFile(dir_ + "/" + fields[1]), "pic " + std::to_string(row));
+  EXPECT_NE(run.out.find("closed at 10 rows"), std::string::npos) << run.out;
+  EXPECT_FALSE(FileExists(dir_ + "/docs.csv"));
+  EXPECT_EQ(CountFiles(dir_), 0u);
+  EXPECT_EQ(ReadFile(dir_ + "/LOB0001"), "in the way");
+}
+
+// Unloads into one folder never replace each other's LOB files, whether of another table or
+// appended to the same data file: each claims a set of LOB folders of its own, and every data
+// line names the file holding its own value.
+TEST_F(LobFiles, LaterUnloadsNeverReplaceEarlierLobFiles) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE A_DOCS (ID NUMBER(4), PIC BLOB); CREATE TABLE B_DOCS (ID NUMBER(4), "
+                "PIC BLOB);"
+                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 11)"
+                " INSERT INTO A_DOCS SELECT i, CAST('a ' || i AS BLOB) FROM n;"
+                "INSERT INTO B_DOCS SELECT ID, CAST('b ' || ID AS BLOB) FROM A_DOCS;"));
+  const std::pair<const char*, const char*> runs[] = {
+      {"query=select * from A_DOCS order by ID", "file=+a.csv"},
+      {"query=select * from B_DOCS order by ID", "file=b.csv"},
+      {"query=select * from A_DOCS order by ID", "file=+a.csv"}};
+  for (auto [query, file] : runs) {
+    ProgramRun run = RunProgram(dir_, {db_->user(), query, "lob=FILE", file});
+    ASSERT_EQ(run.status, 0) << run.out;
+  }
+  std::set<std::string> names;
+  for (const char* file : {"a.csv", "b.csv"}) {
+    const std::vector<std::string> lines = Lines(ReadFile(dir_ + "/" + file));
+    ASSERT_EQ(lines.size(), file[0] == 'a' ? 24u : 12u);
+    for (const std::string& line : lines) {
+      const std::vector<std::string> fields = Fields(line);
+      ASSERT_EQ(fields.size(), 2u);
+      EXPECT_EQ(ReadFile(dir_ + "/" + fields[1]), std::string(1, file[0]) + " " + fields[0]);
+      names.insert(fields[1]);
     }
   }
-  EXPECT_NE(run.out.find("closed at 10 rows"), std::string::npos) << run.out;
+  EXPECT_EQ(names.size(), 36u);
+  EXPECT_EQ(CountFiles(dir_), 36u);
+  for (const char* set : {"LOB0000", "LOB0400", "LOB0800"}) {
+    EXPECT_TRUE(fs::is_directory(dir_ + "/" + set)) << set;
+  }
 }
 
 class ControlFiles : public LobFiles {
@@ -248,7 +276,7 @@ TEST_F(ControlFiles, DelimitedUnload) {
             head_ +
                 "OPTIONS(BINDSIZE=16777216,READSIZE=16777216,SKIP=1,ERRORS=-1,ROWS=50000)\n"
                 "LOAD DATA\n"
-                "INFILE 'ct_%p.csv' \"STR X'0a'\"\n"
+                "INFILE 'ct_1.csv' \"STR X'0a'\"\n"
                 "INSERT INTO TABLE CT\n"
                 "FIELDS TERMINATED BY X'2c' OPTIONALLY ENCLOSED BY '\"'  TRAILING NULLCOLS \n"
                 "(\n"
@@ -273,6 +301,46 @@ TEST_F(ControlFiles, DelimitedUnload) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_FALSE(FileExists(dir_ + "/CT_sqlldr.ctl"));
   EXPECT_FALSE(FileExists(dir_ + "/named.ctl"));
+}
+
+// INFILE names the files the run wrote, as the loader opens them: the expanded name, an
+// appended file without its "+", every file of a split output (each with its header skipped),
+// a name with an apostrophe in the other quotes.
+TEST_F(ControlFiles, InfileNamesTheFilesWritten) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE MANY (ID NUMBER(6));"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500)"
+                " INSERT INTO MANY SELECT i FROM n;"));
+  const LocalTime now = CurrentLocalTime();
+  char date[16];
+  std::snprintf(date, sizeof date, "%04d%02d%02d", now.year, now.month, now.day);
+  const std::string str = " \"STR X'0a'\"\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string infile;  // the lines from INFILE to INTO TABLE
+    bool skip;           // OPTIONS has SKIP=1
+  };
+  const Case cases[] = {
+      {{"file=emp_%Y%m%d.csv"}, "INFILE 'emp_" + std::string(date) + ".csv'" + str, false},
+      {{"file=+app.csv"}, "INFILE 'app.csv'" + str, false},
+      {{"file=o'brien.csv", "text=CSV"}, "INFILE \"o'brien.csv\"" + str, true},
+      {{"file=part.csv", "text=CSV", "batch=yes", "rows=1000"},
+       "INFILE 'part.csv'" + str + "INFILE 'part_2.csv'" + str + "INFILE 'part_3.csv'" + str +
+           "FIELD NAMES ALL FILES IGNORE\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {db_->user(), "query=MANY"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProgramRun run = RunProgram(dir_, args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string control = ReadFile(dir_ + "/MANY_sqlldr.ctl");
+    const size_t from = control.find("INFILE ");
+    const size_t to = control.find("INSERT INTO TABLE");
+    ASSERT_NE(from, std::string::npos) << control;
+    EXPECT_EQ(control.substr(from, to - from), c.infile) << c.args[0];
+    EXPECT_EQ(control.find("SKIP=1") != std::string::npos, c.skip) << c.args[0];
+  }
 }
 
 // Fixed-width records: positions follow the display widths (30 for LOB file names), and FIX is
@@ -408,9 +476,21 @@ TEST(ControlFileLiterals, SeparatorAndQuoteAreValidLoaderStrings) {
     SetText(job->control, nullptr, path);
     Columns columns(1);
     columns.Text("NAME", 10);
-    WriteControlFile(columns.head(), false, job.get());
+    WriteControlFile(DescribeControlLayout(columns.head(), job.get()), job.get(), {"t.dat"});
     EXPECT_NE(ReadFile(path).find(clause), std::string::npos) << option << "\n" << ReadFile(path);
   }
+}
+
+// A file name between quotes loses no byte: the other quote for an apostrophe, an escape where a
+// name holds both, a backslash doubled only where the loader would take it as an escape.
+TEST(ControlFileLiterals, FileNamesKeepEveryByte) {
+  if (DirectorySeparator() == '\\') GTEST_SKIP() << "backslashes separate folders here";
+  const std::pair<const char*, const char*> cases[] = {
+      {"plain.csv", "'plain.csv'"}, {"o'brien.csv", "\"o'brien.csv\""},
+      {"a'b\"c", "'a\\'b\"c'"},     {"back\\slash", "'back\\slash'"},
+      {"end\\", "'end\\\\'"},       {"two\\\\", "'two\\\\\\\\'"},
+  };
+  for (auto [name, quoted] : cases) EXPECT_EQ(QuotedLoaderFileName(name), quoted) << name;
 }
 
 }  // namespace

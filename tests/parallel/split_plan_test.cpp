@@ -16,6 +16,10 @@ SplitPlan ThreePieces() {
   std::strcpy(plan.table, "Mixed Case");
   std::strcpy(plan.scn, "8123456789");
   plan.degree = 4;
+  plan.segments.count = 3;
+  plan.segments.lowest = 74732;
+  plan.segments.highest = 74736;
+  plan.segments.digest = 0x9c2e0b1e5d3f0a77ULL;
   plan.ranges.count = 3;
   const char* bounds[][2] = {{"AAAR3sAAEAAAACXAAA", "AAAR3sAAEAAAACfAAA"},
                              {"AAAR3sAAEAAAACfAAA", "AAAR3sAAEAAAAC+/AA"},
@@ -58,7 +62,10 @@ TEST(SplitPlan, RefusesAnythingButAWholePlan) {
       "",
       good.substr(0, good.rfind("END")),                        // cut before its end
       good.substr(0, good.find("PIECE=3")),                     // a piece lost
-      replaced("VERSION=1", "VERSION=2"),                       // a later format
+      replaced("VERSION=2", "VERSION=3"),                       // a later format
+      replaced("VERSION=2", "VERSION=1"),                       // an earlier one, without segments
+      replaced("SEGMENTS=3 ", "SEGMENTS=x "),                   // no segment count
+      replaced(" 9c2e0b1e5d3f0a77", " 9c2e0b1e5d3f0a7"),        // a digest cut
       replaced("PIECES=3", "PIECES=4"),                         // fewer pieces than said
       replaced("PIECE=3 ", "PIECE=2 "),                         // a piece twice
       replaced("PIECE=4 ", "PIECE=0 "),                         // no such piece number

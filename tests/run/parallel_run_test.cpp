@@ -177,8 +177,13 @@ TEST_F(ParallelUnload, PlannedPiecesRunApartFormTheOneProcessUnload) {
     ASSERT_EQ(run.status, 0) << pieces << run.out << run.err;
   }
   std::string control = ReadFile(dir_ + "/BIG_sqlldr.ctl");
-  ASSERT_NE(control.find("apart_%p.txt"), std::string::npos);
-  control.replace(control.find("apart_"), 6, "whole_");
+  // The process of piece 1 names every piece's file: its own, and the others' by the pattern.
+  for (int piece = 1; piece <= 13; ++piece) {
+    const std::string name = "apart_" + std::to_string(piece) + ".txt";
+    ASSERT_NE(control.find("INFILE '" + name + "'"), std::string::npos) << name;
+  }
+  for (size_t at; (at = control.find("apart_")) != std::string::npos;)
+    control.replace(at, 6, "whole_");
   ProgramRun whole = Run({"split=BIG", "degree=16", "file=whole_%p.txt"});
   ASSERT_EQ(whole.status, 0) << whole.out;
   std::vector<std::string> apart = Files("apart_");
@@ -312,9 +317,55 @@ TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
   EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "7");
 }
 
+// A piece run again starts from nothing: with the time in the name its second attempt writes
+// other files, and the failed attempt's are gone, so the table is there once.
+TEST_F(ParallelUnload, RerunPieceLeavesNothingOfItsFailedAttempt) {
+  // The second piece to finish fails after writing all its rows: its postsql is the second
+  // update of the counter, which the trigger fails (keeping the update, so that the re-run's
+  // third one passes).
+  Sql("CREATE TABLE counter(n INTEGER); INSERT INTO counter VALUES (0);"
+      "CREATE TRIGGER second AFTER UPDATE ON counter WHEN new.n = 2 "
+      "BEGIN SELECT RAISE(FAIL, 'second'); END;");
+  ProgramRun run = Run({"split=BIG", "degree=2", "file=r_%p_%t.txt", "sleep=11",
+                        "postsql=UPDATE counter SET n = n + 1"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("its 1 output files were removed"), std::string::npos) << run.out;
+  const std::vector<std::string> files = Files("r_");
+  EXPECT_EQ(files.size(), 2u);
+  EXPECT_TRUE(SortedRows(files) == SerialRows());
+}
+
+// A plan holds for its table as long as the table keeps its segments: rows stored after the
+// plan was made, an empty table's included, are read by the pieces; a table rebuilt since is
+// refused, never read through ranges that no longer hold it.
+TEST_F(ParallelUnload, PlansFollowTheirTableOrRefuseIt) {
+  ASSERT_EQ(Run({"split=BIG", "degree=4", "plan=big.plan"}).status, 0);
+  ASSERT_EQ(Run({"split=EMPTY_T", "degree=4", "plan=empty.plan"}).status, 0);
+  Sql("INSERT INTO BIG SELECT ID + 100000, NAME, AMOUNT FROM BIG WHERE ID <= 20000;"
+      "INSERT INTO EMPTY_T VALUES (1, 'a'), (2, 'b')");
+  ProgramRun run = Run({"plan=big.plan", "pieces=1-4", "file=grown_%p.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(SortedRows(Files("grown_")) == SerialRows());
+  run = Run({"plan=empty.plan", "pieces=1", "file=filled_%p.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir_ + "/filled_1.txt"), "1,a\n2,b\n");
+
+  // Rebuilt under its name, the table has a segment of its own.
+  Sql("ALTER TABLE BIG RENAME TO BIG_OLD; CREATE TABLE BIG AS SELECT * FROM BIG_OLD;");
+  run = Run({"plan=big.plan", "pieces=1-4", "file=rebuilt_%p.txt"});
+  EXPECT_EQ(run.status, 4) << run.out;
+  EXPECT_NE(run.out.find("plan=big.plan was made for other segments of SCOTT.BIG"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(Files("rebuilt_").empty());
+}
+
 TEST_F(ParallelUnload, EveryPieceFailingIsNotRerun) {
-  Sql("INSERT INTO rowflume_faults VALUES('" + RangeStart(0) + "', 5), ('" + RangeStart(57344) +
-      "', 5)");
+  // The first range starts at the segment's first ROWID, before its first extent.
+  char first[32] = {};
+  ASSERT_TRUE(engine::EncodeRowid({big_object_, 0, 0, 0}, first));
+  Sql("INSERT INTO rowflume_faults VALUES('" + std::string(first) + "', 5), ('" +
+      RangeStart(57344) + "', 5)");
   ProgramRun run = Run({"split=BIG", "degree=2", "file=f_%p.txt"});
   EXPECT_EQ(run.status, 6) << run.out;  // 3 + 3
   EXPECT_EQ(Count(run.out, "ORA-01555"), 2u);
