@@ -151,6 +151,15 @@ std::string WrittenName(const char* expanded) {
   return expanded[0] == '+' ? std::string(expanded + 1) : std::string(expanded);
 }
 
+// The database file of the embedded engine that a user string names (user/password@sqlite:PATH),
+// or "": an output over it would destroy what the run reads.
+std::string EmbeddedDatabase(const char* user_string) {
+  static constexpr char kEngineScheme[] = "sqlite:";
+  const UserStringParts parts = SplitUserString(user_string);
+  if (parts.connect == nullptr || !StartsWithIgnoringCase(parts.connect, kEngineScheme)) return "";
+  return parts.connect + sizeof kEngineScheme - 1;
+}
+
 bool HasLobFileColumns(const ColumnDesc* head) {
   for (const ColumnDesc* c = head->next; c != nullptr; c = c->next) {
     if (IsLobLocator(c->define_type)) return true;
@@ -252,9 +261,10 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   // The files no data file of the run may become: a later file of a split output could
   // otherwise empty the log, the control file or the plan.
   UnloadOutputs& unload = outputs->unload;
-  unload.reserved.clear();
+  unload.reserved = outputs->reserved;
   unload.reserved.emplace_back(WrittenName(log_name));
   unload.reserved.emplace_back(job->plan);
+  unload.reserved.emplace_back(EmbeddedDatabase(job->user));
   // The loader control file goes with text unloads, once per unload (from its first piece).
   const bool control_wanted =
       job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1;

@@ -160,6 +160,21 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
     return ranges != nullptr ? static_cast<int>(ranges->ranges[idx].seq) : idx + 1;
   };
   auto range_of = [&](int idx) { return ranges != nullptr ? &ranges->ranges[idx] : nullptr; };
+  // No piece's data file may be any piece's log, here or in another process of the plan.
+  std::vector<std::string> logs;
+  if (base.log[0] != '\0') {
+    auto add_log = [&](uint32_t piece) {
+      char name[kExpandedNameBytes];
+      if (ExpandOutputName(base.log, name, 0, static_cast<int>(piece))) {
+        logs.emplace_back(name[0] == '+' ? name + 1 : name);
+      }
+    };
+    for (int idx = 0; idx < count; ++idx) add_log(static_cast<uint32_t>(piece_number(idx)));
+    for (uint32_t idx = 0; elsewhere != nullptr && idx < elsewhere->count; ++idx) {
+      add_log(elsewhere->ranges[idx].seq);
+    }
+  }
+  for (PieceWork& work : works) work.outputs.reserved = logs;
   // Starts piece idx on a thread of its own, its copy made first when it has none.
   auto start = [&](int idx) -> ThreadHandle* {
     PieceWork& work = works[static_cast<size_t>(idx)];

@@ -51,7 +51,7 @@ class Refusals : public ProgramFolderTest {
   struct Case {
     std::vector<std::string> args;
     int status;
-    const char* message;  // found on standard output, or on standard error with a leading "!"
+    std::string message;  // found on standard output, or on standard error with a leading "!"
     std::string shell_tail = "";  // appended to the command line, e.g. a redirection
   };
 
@@ -73,7 +73,7 @@ class Refusals : public ProgramFolderTest {
       EXPECT_EQ(run.status, c.status);
       const bool on_stderr = c.message[0] == '!';
       const std::string& where = on_stderr ? run.err : run.out;
-      EXPECT_NE(where.find(c.message + (on_stderr ? 1 : 0)), std::string::npos);
+      EXPECT_NE(where.find(c.message.substr(on_stderr ? 1 : 0)), std::string::npos);
       EXPECT_EQ(Names(), before);
       EXPECT_EQ(db_->One("select count(*) from T"), "3");
     }
@@ -130,6 +130,7 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
       {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
       {{query, "batch=yes", "rows=1000", "file=+all.txt"}, 4, "cannot append all its files"},
+      {{query, "file=" + db_->path()}, 6, "would replace " + db_->path()},
       {{query, "split=T", "degree=2", "batch=yes", "file=o%p%b.txt"}, 4, "can give two files one"},
       {{query, "split=T", "degree=2", "size=5", "file=o%b1%P.txt"}, 4, "can give two files one"},
       // A UTF-16 client character set would have the client read every text as UTF-16.
