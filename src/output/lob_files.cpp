@@ -74,19 +74,28 @@ void RemoveIfPieceFile(void* context, const char* name) {
 
 }  // namespace
 
-int ClaimLobSet(DbSession* session, int* set) {
+int ClaimLobSet(DbSession* session, int lobdir, int* set) {
   char directory[kLobDirectoryLength + 1];
   for (int candidate = 0; candidate < kLobSets; ++candidate) {
     FormatLobDirectory(directory, candidate, 0);
     const int made = MakeNewDirectory(directory);
-    if (made == kDirectoryMade) {
-      *set = candidate;
-      return 0;
-    }
-    if (made != kDirectoryExists) {
+    if (made == kDirectoryExists) continue;
+    if (made != kDirectoryMade) {
       ReportCannotWrite(session, directory);
       return -1;
     }
+    // A later folder of the set left by an unload whose first one is gone keeps the set taken.
+    bool free = true;
+    char later[kLobDirectoryLength + 1];
+    for (int index = 1; free && index < ClampLobdir(lobdir); ++index) {
+      FormatLobDirectory(later, candidate, index);
+      free = !PathExists(later);
+    }
+    if (free) {
+      *set = candidate;
+      return 0;
+    }
+    RemoveEmptyDirectory(directory);
   }
   SessionMessageFormat(session, messages::kLobSetsTaken, kLobSets);
   return -1;
@@ -94,11 +103,14 @@ int ClaimLobSet(DbSession* session, int* set) {
 
 void ReleaseLobSet(int set, int lobdir) {
   char directory[kLobDirectoryLength + 1];
-  // The first subdirectory is the claim: it goes last, so no other run takes the set meanwhile.
-  for (int index = ClampLobdir(lobdir) - 1; index >= 0; --index) {
+  bool emptied = true;
+  for (int index = ClampLobdir(lobdir) - 1; index > 0; --index) {
     FormatLobDirectory(directory, set, index);
-    RemoveEmptyDirectory(directory);
+    if (RemoveEmptyDirectory(directory) != 0 && PathExists(directory)) emptied = false;
   }
+  // The first subdirectory is the claim: it goes last, and only with the set's last file.
+  FormatLobDirectory(directory, set, 0);
+  if (emptied) RemoveEmptyDirectory(directory);
 }
 
 bool RemovePieceLobFiles(int set, int lobdir, int piece) {

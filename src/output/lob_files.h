@@ -36,10 +36,12 @@ constexpr int kLobDirectoryLength = 7;    // "LOB" and 4 hexadecimal digits: the
 constexpr int kLobSetDirectories = 1024;  // subdirectories of one set: the largest `lobdir`
 constexpr int kLobSets = 64;              // sets that four hexadecimal digits can name
 
-// Claims the first free LOB set in the current directory: 0 with *set, or -1 after a message
-// when every set is taken or none can be made.
-int ClaimLobSet(DbSession* session, int* set);
-// Gives back a set that holds no file: its empty subdirectories are removed.
+// Claims the first free LOB set in the current directory, one of whose first lobdir
+// subdirectories none exists: 0 with *set, or -1 after a message when every set is taken or none
+// can be made. Every file in a claimed set is then the claiming unload's own.
+int ClaimLobSet(DbSession* session, int lobdir, int* set);
+// Gives back what of a set holds no file: its empty subdirectories go, the first one (the claim)
+// only when all the others have gone.
 void ReleaseLobSet(int set, int lobdir);
 // Removes the LOB files of the piece from the set (and the subdirectories left empty); false
 // when one could not be removed.

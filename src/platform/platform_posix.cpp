@@ -217,6 +217,11 @@ bool ListDirectory(const char* path, void (*visit)(void* context, const char* na
   return true;
 }
 
+bool PathExists(const char* path) {
+  struct stat info;
+  return lstat(path, &info) == 0;
+}
+
 bool SameExistingFile(const char* first, const char* second) {
   struct stat one;
   struct stat other;

@@ -346,6 +346,10 @@ bool ListDirectory(const char* path, void (*visit)(void* context, const char* na
   return true;
 }
 
+bool PathExists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 namespace {
 
 // What names a file uniquely on a machine: the volume and the file's number on it.

@@ -311,7 +311,7 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
         }
         if (job->data != 0 && job->lob_set == kNoLobSet && HasLobFileColumns(&head)) {
           int set = kNoLobSet;
-          if (ClaimLobSet(&session, &set) != 0) {
+          if (ClaimLobSet(&session, job->lobdir, &set) != 0) {
             session.status = kRunWriteFailed;
           } else {
             job->lob_set = set;

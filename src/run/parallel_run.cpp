@@ -549,7 +549,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   int32_t lob_set = kNoLobSet;
   if (job->lob != 0 && job->data != 0) {
     int set = kNoLobSet;
-    if (ClaimLobSet(session, &set) != 0) return kRunWriteFailed;
+    if (ClaimLobSet(session, job->lobdir, &set) != 0) return kRunWriteFailed;
     lob_set = set;
   }
   job->lob_set = lob_set;

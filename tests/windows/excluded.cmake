@@ -5,7 +5,7 @@
 # SystemFaults cases skip themselves without /dev/full; they are named here all the same.)
 set(windows_no_device_files
     "EndToEnd.FullDiskFailsWithStatus2:Refusals.DeviceFilesThatCannotServe"
-    "SystemFaults.DiskFullUnderALaterBatchFile:SystemFaults.DiskFullUnderOneLobFile"
+    "SystemFaults.DiskFullUnderALaterBatchFile:SystemFaults.DiskFullUnderALobUnload"
     "SystemFaults.LogThatCannotTakeMessages")
 # It reads the CSV back with Python, which Wine does not have.
 set(windows_no_consumers "EndToEnd.CsvReadBackEqualsTheSource")
