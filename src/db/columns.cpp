@@ -112,14 +112,13 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, int client_max_byt
       if (safe) width *= 2;
       if (width > kMaxTextWidth) width = kMaxTextWidth;
       // A client converts the text into its own set, where each of the column's characters
-      // may take its widest bytes; the fetch holds that many, while records and the control
-      // file keep the column's own width. A `width` entry is taken as given.
+      // may take its widest bytes. The fetch holds that many, and so do the fixed-width
+      // records and the control file, or converted text would be cut to the column's own
+      // width. A `width` entry is taken as given.
       if (listed_width == 0 && column->char_size > 0) {
         int32_t converted = static_cast<int32_t>(column->char_size) * client_max_bytes;
         if (converted > kMaxConvertedTextBytes) converted = kMaxConvertedTextBytes;
-        column->display_width = width;
-        column->define_width = converted > width ? converted : width;
-        return;
+        if (converted > width) width = converted;
       }
       break;
     case TypeFamily::kTimestamp:

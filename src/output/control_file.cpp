@@ -104,8 +104,8 @@ void WriteTableSketch(ControlWriter* out, const ColumnDesc* head, const UnloadHa
     } else if (type.sketch != nullptr) {
       out->Printf("--    %s %s", name, type.sketch);
     } else {
-      // The value's own width: a long value's slot also holds its length word, a character
-      // column's slot room for the client's wider characters.
+      // The width the records give the value, not its slot's: a long value's slot also holds
+      // its length word. Text the client converts takes its converted width.
       out->Printf("--    %s VARCHAR2(%d)", name, c->display_width);
     }
   }
