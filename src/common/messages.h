@@ -30,6 +30,9 @@ inline constexpr char kTooManyColumns[] =
 inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
 inline constexpr char kBfileNeedsLobFiles[] =
     "ERROR -- Column %s is a BFILE, which is unloaded only with lob=FILE\n";
+inline constexpr char kLongerThanFixedWidth[] =
+    "ERROR -- A value of column %s is longer than its fixed width of %d bytes; nothing is cut: "
+    "widen the column with width=, or use a delimited layout\n";
 
 // ---- Logon
 // ----------------------------------------------------------------------------------------

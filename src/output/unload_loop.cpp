@@ -289,6 +289,16 @@ bool WriteOk(UnloadRun* run) {
   return false;
 }
 
+// Stops the run at the first row whose fixed-width record had a value cut to its field, as a
+// failed write does (the buffer dropped, the file left unfinished); true while nothing was cut.
+bool NothingCut(UnloadRun* run) {
+  if (run->encoder.cut_fields == 0) return true;
+  SessionMessageFormat(run->session, messages::kLongerThanFixedWidth, run->encoder.cut_column,
+                       run->encoder.cut_width);
+  Stop(run, kRunWriteFailed);
+  return false;
+}
+
 // Fetches arrays of rows to the end of the data and writes them. False when the run stopped,
 // its status set.
 bool UnloadAllRows(UnloadRun* run) {
@@ -333,6 +343,7 @@ bool UnloadAllRows(UnloadRun* run) {
     for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
       run->encoder.row_number = run->job_rows;
       AssembleRow(run, static_cast<int>(row_idx));
+      if (!NothingCut(run)) return false;
       run->job_rows += 1;
       if (!WriteOk(run) || !CountRow(run, row_idx + 1 < got)) return false;
     }
