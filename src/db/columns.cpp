@@ -303,6 +303,34 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
   return static_cast<int>(count);
 }
 
+void ReportTruncatedColumns(DbSession* session, ColumnDesc* const* columns, int count,
+                            uint32_t rows) {
+  constexpr uint16_t kValueTruncated = 1406;  // ORA-01406: fetched column value was truncated
+  if (rows > static_cast<uint32_t>(kMaxFetchRows)) rows = kMaxFetchRows;
+  for (int position = 0; position < count; ++position) {
+    const ColumnDesc* column = columns[position];
+    uint32_t row = 0;
+    while (row < rows && column->return_codes[row] != kValueTruncated) ++row;
+    if (row == rows) continue;
+    // A long value's slot holds its length word besides the value.
+    const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
+    const int32_t bytes = column->define_width - (long_value ? kLongLengthBytes : 0);
+    const char* remedy = messages::kRaiseWidth;
+    switch (LookupType(column->described_type).family) {
+      case TypeFamily::kLong:
+      case TypeFamily::kLongRaw:
+        remedy = messages::kRaiseLongLimit;
+        break;
+      case TypeFamily::kLob:
+        remedy = messages::kRaiseLongOrLobFiles;
+        break;
+      default:
+        break;
+    }
+    SessionMessageFormat(session, messages::kLongerThanFetchWidth, column->name, bytes, remedy);
+  }
+}
+
 void FreeColumns(DbSession* session, ColumnDesc* head) {
   ColumnDesc* column = head->next;
   while (column != nullptr) {

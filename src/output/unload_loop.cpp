@@ -321,6 +321,8 @@ bool UnloadAllRows(UnloadRun* run) {
     if (status != OCI_SUCCESS && status != OCI_SUCCESS_WITH_INFO) {
       if (status != OCI_NO_DATA) {
         if (!IsToleratedError(job, session->last_error_code)) {
+          if (session->last_error_code == kTruncatedFetch && RowsOfShortFetch(run, array, &got))
+            ReportTruncatedColumns(session, run->columns, run->column_count, got);
           Stop(run, kRunFetchFailed);
           return false;
         }

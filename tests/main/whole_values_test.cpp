@@ -52,5 +52,50 @@ TEST_F(WholeValues, FixedFieldTooNarrowStopsTheRun) {
   }
 }
 
+// A value longer than its fetch width fails the fetch with status 7: the Oracle text comes
+// first, then each column it cut, once, with what lets its values through.
+TEST_F(WholeValues, TruncatedFetchNamesEachColumnAndItsOption) {
+  ASSERT_TRUE(
+      db_->Exec("CREATE TABLE T (ID NUMBER(4), V VARCHAR2(20), L LONG, C CLOB, B BLOB);"
+                "INSERT INTO T VALUES (1, 'abcdefghij', replace(hex(zeroblob(1500)), '0', 'l'),"
+                " replace(hex(zeroblob(1500)), '0', 'c'), zeroblob(1048576)), (2, 'abcdefghij',"
+                " 'l', 'c', x'00');"));
+  const std::string cut = "ORA-24345: A Truncation or null fetch error occurred\n";
+  auto column = [](const char* name, int bytes, const char* remedy) {
+    return "ERROR -- Column " + std::string(name) + " holds a value longer than the " +
+           std::to_string(bytes) + " bytes it is fetched with; " + remedy + "\n";
+  };
+  const char* long_limit = "give long= up to 2097152 bytes";
+  const char* lob =
+      "give long= up to 2097152 bytes, or lob=FILE to write each value to a file of its own";
+  struct Case {
+    std::vector<std::string> items;
+    int status;
+    std::string messages;  // after the first progress line; empty: the run writes both rows
+  } cases[] = {
+      {{"query=select id, b from T"}, 7, cut + column("B", 32768, lob)},
+      {{"query=select id, b from T", "long=2097152"}, 0, ""},
+      {{"query=select c, l from T", "long=2000"},
+       7,
+       cut + column("C", 2000, lob) + column("L", 2000, long_limit)},
+      {{"query=select id, v from T", "width=0:5"},
+       7,
+       cut + column("V", 5, "give width= for the column, or safe=yes")},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"file=t.txt"};
+    args.insert(args.end(), c.items.begin(), c.items.end());
+    SCOPED_TRACE(c.items.front() + " " + c.items.back());
+    ProgramRun run = Unload(args);
+    EXPECT_EQ(run.status, c.status) << run.out;
+    if (c.messages.empty()) {
+      EXPECT_NE(run.out.find("closed at 2 rows"), std::string::npos) << run.out;
+    } else {
+      ASSERT_NE(run.out.find('\n'), std::string::npos);
+      EXPECT_EQ(run.out.substr(run.out.find('\n') + 1), c.messages);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rowflume
