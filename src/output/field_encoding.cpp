@@ -320,7 +320,7 @@ enum PlanKind : uint8_t {
   kKindHex,        // the same, written as unhex('...') in MySQL statements
   kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
   kKindNamed,      // text, a NUMBER or a DATE after its column name (FORM, SEARCH)
-  kKindFixed,      // the same, cut and padded to the display width
+  kKindFixed,      // the same, padded to the display width (a longer one cut and counted)
 };
 
 // Which loop EncodeRow gives the rows of a planned column array.
