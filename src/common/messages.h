@@ -40,6 +40,16 @@ inline constexpr char kLobSetsTaken[] =
 inline constexpr char kNoLobLocator[] = "ERROR -- Cannot allocate a LOB locator\n";
 inline constexpr char kBfileNeedsLobFiles[] =
     "ERROR -- Column %s is a BFILE, which is unloaded only with lob=FILE\n";
+inline constexpr char kLongerThanFetchWidth[] =
+    "ERROR -- Column %s holds a value longer than the %d bytes it is fetched with; %s\n";
+// What lets such a value through, by the column's type: the last part of kLongerThanFetchWidth.
+inline constexpr char kRaiseLongLimit[] = "give long= up to 2097152 bytes";
+inline constexpr char kRaiseLongOrLobFiles[] =
+    "give long= up to 2097152 bytes, or lob=FILE to write each value to a file of its own";
+inline constexpr char kRaiseWidth[] = "give width= for the column, or safe=yes";
+inline constexpr char kLongerThanFixedWidth[] =
+    "ERROR -- A value of column %s is longer than its fixed width of %d bytes; nothing is cut: "
+    "widen the column with width=, or use a delimited layout\n";
 
 // ---- Logon
 // ----------------------------------------------------------------------------------------

@@ -112,14 +112,13 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, int client_max_byt
       if (safe) width *= 2;
       if (width > kMaxTextWidth) width = kMaxTextWidth;
       // A client converts the text into its own set, where each of the column's characters
-      // may take its widest bytes; the fetch holds that many, while records and the control
-      // file keep the column's own width. A `width` entry is taken as given.
+      // may take its widest bytes. The fetch holds that many, and so do the fixed-width
+      // records and the control file, or converted text would be cut to the column's own
+      // width. A `width` entry is taken as given.
       if (listed_width == 0 && column->char_size > 0) {
         int32_t converted = static_cast<int32_t>(column->char_size) * client_max_bytes;
         if (converted > kMaxConvertedTextBytes) converted = kMaxConvertedTextBytes;
-        column->display_width = width;
-        column->define_width = converted > width ? converted : width;
-        return;
+        if (converted > width) width = converted;
       }
       break;
     case TypeFamily::kTimestamp:
@@ -302,6 +301,34 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
     column->define = static_cast<OCIDefine*>(define);
   }
   return static_cast<int>(count);
+}
+
+void ReportTruncatedColumns(DbSession* session, ColumnDesc* const* columns, int count,
+                            uint32_t rows) {
+  constexpr uint16_t kValueTruncated = 1406;  // ORA-01406: fetched column value was truncated
+  if (rows > static_cast<uint32_t>(kMaxFetchRows)) rows = kMaxFetchRows;
+  for (int position = 0; position < count; ++position) {
+    const ColumnDesc* column = columns[position];
+    uint32_t row = 0;
+    while (row < rows && column->return_codes[row] != kValueTruncated) ++row;
+    if (row == rows) continue;
+    // A long value's slot holds its length word besides the value.
+    const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
+    const int32_t bytes = column->define_width - (long_value ? kLongLengthBytes : 0);
+    const char* remedy = messages::kRaiseWidth;
+    switch (LookupType(column->described_type).family) {
+      case TypeFamily::kLong:
+      case TypeFamily::kLongRaw:
+        remedy = messages::kRaiseLongLimit;
+        break;
+      case TypeFamily::kLob:
+        remedy = messages::kRaiseLongOrLobFiles;
+        break;
+      default:
+        break;
+    }
+    SessionMessageFormat(session, messages::kLongerThanFetchWidth, column->name, bytes, remedy);
+  }
 }
 
 void FreeColumns(DbSession* session, ColumnDesc* head) {

@@ -48,6 +48,15 @@ struct ColumnDesc {
 int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
                     UnloadHandle* job);
 
+// The error of a fetch that cut a value to its fetch width (ORA-24345).
+constexpr int kTruncatedFetch = 24345;
+
+// After a fetch that failed with kTruncatedFetch and delivered rows rows: names, once each, the
+// columns among the count given whose value was cut in one of those rows (return code
+// ORA-01406), with the bytes it is fetched with and the option that lets it through.
+void ReportTruncatedColumns(DbSession* session, ColumnDesc* const* columns, int count,
+                            uint32_t rows);
+
 // Frees every column after head with its define handle and buffer; head->next becomes none.
 void FreeColumns(DbSession* session, ColumnDesc* head);
 

@@ -105,7 +105,8 @@ void WriteTableSketch(ControlWriter* out, const ControlLayout& layout, const Unl
     } else if (type.sketch != nullptr) {
       out->Printf("--    %s %s", name, type.sketch);
     } else {
-      // The value's own width: a long value's slot also holds its length word.
+      // The width the records give the value, not its slot's: a long value's slot also holds
+      // its length word. Text the client converts takes its converted width.
       out->Printf("--    %s VARCHAR2(%d)", name, c->width);
     }
   }

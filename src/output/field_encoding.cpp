@@ -72,6 +72,17 @@ constexpr auto kPositiveDigits = TwoDigitTable<256>([](int b) { return std::clam
 constexpr auto kNegativeDigits =
     TwoDigitTable<256>([](int b) { return std::clamp(101 - b, 0, 99); });
 
+// Counts a fixed-width field cut to width bytes and keeps the first one's column for the run's
+// message; returns width. Out of line: the paths that cut pay one comparison for it.
+__attribute__((noinline, cold)) int64_t CountCut(FieldEncoder* enc, const ColumnDesc* column,
+                                                 int64_t width) {
+  if (enc->cut_fields++ == 0) {
+    enc->cut_column = column->name;
+    enc->cut_width = static_cast<int32_t>(width);
+  }
+  return width;
+}
+
 // Writes the (possibly escaped) value, cut after limit output bytes when limit >= 0. Returns
 // the bytes written. Values that do not fit the room left go through a small chunk so that the
 // buffer is never overrun. keep_pairs as for CountEscapes, with which escapes was counted.
@@ -150,12 +161,13 @@ void EmitHex(OutputBuffer* out, const char* value, int64_t length, int64_t worst
   }
 }
 
-// Text cut at width and padded with spaces to exactly width bytes.
-void EmitFixed(OutputBuffer* out, const char* text, int64_t length, int64_t width) {
+// The column's text in a fixed field of width bytes: padded with spaces, or cut and counted.
+void EmitFixed(FieldEncoder* enc, const ColumnDesc* column, const char* text, int64_t length,
+               int64_t width) {
   if (width < 0) width = 0;
-  int64_t take = length < width ? length : width;
-  Put(out, text, take);
-  PutSpaces(out, width - take);
+  const int64_t take = length > width ? CountCut(enc, column, width) : length;
+  Put(enc->out, text, take);
+  PutSpaces(enc->out, width - take);
 }
 
 }  // namespace
@@ -266,6 +278,9 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->lob_writer = nullptr;
   enc->lob_context = nullptr;
   enc->row_number = 0;
+  enc->cut_fields = 0;
+  enc->cut_column = nullptr;
+  enc->cut_width = 0;
   for (FieldPlan& plan : enc->plans) plan.column = nullptr;
   enc->leads_used = 0;
   std::memset(enc->leads.data() + kLeadBytes, 0, kLeadReadSlack);
@@ -305,7 +320,7 @@ enum PlanKind : uint8_t {
   kKindHex,        // the same, written as unhex('...') in MySQL statements
   kKindConverted,  // a NUMBER or DATE converted here, in a delimited layout without names
   kKindNamed,      // text, a NUMBER or a DATE after its column name (FORM, SEARCH)
-  kKindFixed,      // the same, cut and padded to the display width
+  kKindFixed,      // the same, padded to the display width (a longer one cut and counted)
 };
 
 // Which loop EncodeRow gives the rows of a planned column array.
@@ -693,7 +708,8 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     StoreWord(p, plan.null_text);
     if (fixed) {
       const int64_t display = column->display_width > 0 ? column->display_width : 0;
-      const int64_t take = std::min<int64_t>(plan.null_length, display);
+      const int64_t take =
+          plan.null_length > display ? CountCut(enc, column, display) : plan.null_length;
       p = PutSpaceRun(p + take, display - take);
     } else {
       p += plan.null_length;
@@ -706,7 +722,8 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
   if (length > width) length = width;
   const bool text = column->define_type == SQLT_CHR;
   const bool keep_pairs = (plan.flags & kPlanPairs) != 0;
-  // A fixed field is cut after its escapes, which the general path counts out.
+  const int64_t display = column->display_width > 0 ? column->display_width : 0;
+  // A fixed field with escapes is measured after them, which the general path counts out.
   if (plan.room > left || (fixed && text && (plan.flags & kPlanEscaped) &&
                            CountEscapes(value, length, enc->escapes, keep_pairs) > 0)) {
     EncodeGeneralField(enc, column, row_idx, position);
@@ -724,9 +741,8 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
                   : FormatOracleDate(p, bytes, static_cast<int>(length));
   } else if (fixed || !(plan.flags & kPlanEscaped)) {
     // Only what a fixed field keeps is copied: the room holds the display width, not the slot.
-    written = fixed ? std::min<int64_t>(length, column->display_width) : length;
-    if (written < 0) written = 0;
-    CopyValueWords(p, value, written, width);
+    written = length;
+    CopyValueWords(p, value, fixed ? std::min(length, display) : length, width);
   } else if (plan.flags & kPlanLone) {
     written = CopyLoneEscaped(p, value, length, width, enc->escapes);
   } else if (CountEscapes(value, length, enc->escapes, keep_pairs) == 0) {
@@ -736,8 +752,7 @@ inline __attribute__((always_inline)) void EncodeLayoutField(FieldEncoder* enc, 
     written = CopyEscaped(p, value, length, enc->escapes, keep_pairs);
   }
   if (fixed) {
-    const int64_t display = column->display_width > 0 ? column->display_width : 0;
-    const int64_t take = std::min(written, display);
+    const int64_t take = written > display ? CountCut(enc, column, display) : written;
     p = PutSpaceRun(p + take, display - take);
   } else {
     p += written;
@@ -887,7 +902,7 @@ __attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc*
   const int64_t display = column->display_width > 0 ? column->display_width : 0;
   if (is_null) {
     if (enc->fixed_layout) {
-      EmitFixed(out, enc->null_text, enc->null_length, display);
+      EmitFixed(enc, column, enc->null_text, enc->null_length, display);
     } else {
       Put(out, enc->null_text, enc->null_length);
     }
@@ -907,7 +922,7 @@ __attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc*
     }
     if (name_length < 0) name_length = 0;
     if (enc->fixed_layout) {
-      EmitFixed(out, name, name_length, kLobNameWidth);
+      EmitFixed(enc, column, name, name_length, kLobNameWidth);
     } else {
       Put(out, name, name_length);
     }
@@ -918,9 +933,9 @@ __attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc*
                           ? FormatOracleNumber(text, bytes, static_cast<int>(length))
                           : FormatOracleDate(text, bytes, static_cast<int>(length));
     // The display width holds the longest text of the column's type; should bytes no server
-    // sends give a longer one, it is cut rather than shift the rest of a fixed-width record.
+    // sends give a longer one, it is cut and counted rather than shift the rest of the record.
     if (enc->fixed_layout) {
-      EmitFixed(out, text, text_length, display);
+      EmitFixed(enc, column, text, text_length, display);
     } else {
       Put(out, text, text_length);
     }
@@ -928,6 +943,7 @@ __attribute__((noinline)) void EncodeGeneralField(FieldEncoder* enc, ColumnDesc*
     EmitHex(out, value, length, worst_case);
   } else {
     if (long_value) FlushIfNeeded(out, length + escapes + worst_case);
+    if (enc->fixed_layout && length + escapes > display) CountCut(enc, column, display);
     int64_t written =
         EmitValue(enc, value, length, escapes, enc->fixed_layout ? display : -1, keep_pairs);
     if (enc->fixed_layout && written < display) PutSpaces(out, display - written);

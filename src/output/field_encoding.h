@@ -2,7 +2,7 @@
 // escapes with the double-byte guard, character translation, MySQL hex, client-side NUMBER and
 // DATE conversion, long values, LOB file names and the fixed-width layout; and the names of the
 // header line. The encoder appends straight into the run's output buffer and keeps no state
-// between fields.
+// between fields but the count of fixed-width fields it had to cut.
 #pragma once
 
 #include <array>
@@ -83,6 +83,11 @@ struct FieldEncoder {
   LobFileWriter lob_writer;  // set by the loop; without one every LOB value fails
   void* lob_context;
   uint64_t row_number;  // rows the job completed before this row, set by the loop per row
+  // Fixed-width fields written cut to their width (a value, NULL text or number text longer than
+  // the field), and the first one's column name and width; the run stops at the row of the first.
+  uint64_t cut_fields;
+  const char* cut_column;  // none until a field is cut
+  int32_t cut_width;
   std::array<FieldPlan, kMaxColumns> plans;  // per select-list position
   std::array<char, kLeadBytes + kLeadReadSlack> leads;
   int leads_used;

@@ -352,6 +352,16 @@ bool WriteOk(UnloadRun* run) {
   return false;
 }
 
+// Stops the run at the first row whose fixed-width record had a value cut to its field, as a
+// failed write does (the buffer dropped, the file left unfinished); true while nothing was cut.
+bool NothingCut(UnloadRun* run) {
+  if (run->encoder.cut_fields == 0) return true;
+  SessionMessageFormat(run->session, messages::kLongerThanFixedWidth, run->encoder.cut_column,
+                       run->encoder.cut_width);
+  Stop(run, kRunWriteFailed);
+  return false;
+}
+
 // Fetches arrays of rows to the end of the data and writes them. False when the run stopped,
 // its status set.
 bool UnloadAllRows(UnloadRun* run) {
@@ -374,6 +384,8 @@ bool UnloadAllRows(UnloadRun* run) {
     if (status != OCI_SUCCESS && status != OCI_SUCCESS_WITH_INFO) {
       if (status != OCI_NO_DATA) {
         if (!IsToleratedError(job, session->last_error_code)) {
+          if (session->last_error_code == kTruncatedFetch && RowsOfShortFetch(run, array, &got))
+            ReportTruncatedColumns(session, run->columns, run->column_count, got);
           Stop(run, kRunFetchFailed);
           return false;
         }
@@ -396,6 +408,7 @@ bool UnloadAllRows(UnloadRun* run) {
       if (!OpenPending(run)) return false;
       run->encoder.row_number = run->job_rows;
       AssembleRow(run, static_cast<int>(row_idx));
+      if (!NothingCut(run)) return false;
       run->job_rows += 1;
       if (!WriteOk(run) || !CountRow(run)) return false;
     }

@@ -29,7 +29,8 @@ struct UnloadOutputs {
 };
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on
-// success, 2 when a write or close of the output failed or a LOB value could not be written to
+// success, 2 when a write or close of the output failed, a value was longer than its fixed-width
+// field (the run stops at that row: nothing is cut), or a LOB value could not be written to
 // its file (reported, its field left empty, the unload carried on to the end), 6 when an output
 // file could not be opened, 7 when a fetch failed with an error that is not tolerated (or a
 // tolerated one kept repeating without rows). On every stop the buffer is released and the open

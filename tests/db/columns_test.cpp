@@ -277,9 +277,9 @@ TEST_F(Describe, ArraySizeFollowsTheRowWidth) {
   EXPECT_EQ(job_->array, 2000u);
 }
 
-// Text the client converts into a wider set is fetched at its characters times the client set's
-// widest character (AL32UTF8: 4 bytes), while records keep the column's own width; text already
-// in the client's set, and a `width` entry, keep the byte size.
+// Text the client converts into a wider set is fetched, and written in fixed-width records, at
+// its characters times the client set's widest character (AL32UTF8: 4 bytes); text already in
+// the client's set, and a `width` entry, keep the byte size.
 TEST_F(Describe, ConvertedTextIsFetchedAtItsWidestBytes) {
   Open(
       "CREATE TABLE rowflume_settings(name TEXT, value TEXT);"
@@ -290,9 +290,9 @@ TEST_F(Describe, ConvertedTextIsFetchedAtItsWidestBytes) {
     int widths[3][2];  // define and display width of v, c, n
   };
   const Case cases[] = {
-      {"", {{20, 5}, {12, 3}, {12, 6}}},
-      {"safe=yes", {{20, 10}, {12, 6}, {12, 12}}},
-      {"width=7:0:2", {{7, 7}, {12, 3}, {2, 2}}},
+      {"", {{20, 20}, {12, 12}, {12, 12}}},
+      {"safe=yes", {{20, 20}, {12, 12}, {12, 12}}},
+      {"width=7:0:2", {{7, 7}, {12, 12}, {2, 2}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item);

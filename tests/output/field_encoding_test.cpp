@@ -24,9 +24,10 @@ using namespace testing_support;
 
 // Encodes rows [0, rows) of the columns with the job's options into an output buffer of
 // capacity bytes that writes to a temporary file, and returns the file's bytes. Rows end with
-// the job's record separator; charset names the client's character set.
+// the job's record separator; charset names the client's character set. The encoder's count of
+// cut fixed-width fields goes to cut_fields when given.
 std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1, int capacity = 1 << 20,
-                   const char* charset = "") {
+                   const char* charset = "", uint64_t* cut_fields = nullptr) {
   static int serial = 0;
   std::string path = TempPath("encode_" + std::to_string(++serial) + ".out");
   OutputBuffer out;
@@ -43,6 +44,7 @@ std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1, int 
   EXPECT_FALSE(out.failed);
   EXPECT_EQ(CloseStream(out.stream), 0);
   OutputBufferRelease(&out);
+  if (cut_fields != nullptr) *cut_fields = encoder.cut_fields;
   return ReadFile(path);
 }
 
@@ -233,6 +235,10 @@ TEST(FieldEncoding, FixedLayoutCutsAndPadsWhateverTheBufferHeld) {
   }
   EXPECT_EQ(std::string(out.data, static_cast<size_t>(out.fill)),
             "ABCDEx\"\"\"\nx    NUL \n     \"\"  \n");
+  // Each cut is counted, so that the run stops rather than keep it; the first names its column.
+  EXPECT_EQ(encoder.cut_fields, 2u);
+  EXPECT_STREQ(encoder.cut_column, "A");
+  EXPECT_EQ(encoder.cut_width, 5);
   OutputBufferRelease(&out);
 }
 
@@ -447,9 +453,14 @@ TEST(FieldEncoding, ClientConvertedNumbersAndDatesInFixedLayout) {
   SetBytes(n, 0, OracleNumber(false, 1, {12, 50}));
   SetBytes(d, 0, {120, 113, 1, 2, 4, 5, 6});
   EXPECT_EQ(Encode(job.get(), columns), "12.50   2013-01-02 03:04:05\n");
-  // Bytes whose text outruns the field are cut to it: the date stays where the record puts it.
+  // Bytes whose text outruns the field are cut to it, and counted: the date stays where the
+  // record puts it. A small buffer sends the field to the general path, a large one to the quick.
   SetBytes(n, 0, OracleNumber(true, 0, {12, 34, 56, 78, 90}));
-  EXPECT_EQ(Encode(job.get(), columns), "-0.123452013-01-02 03:04:05\n");
+  for (int capacity : {64, 1 << 20}) {
+    uint64_t cuts = 0;
+    EXPECT_EQ(Encode(job.get(), columns, 1, capacity, "", &cuts), "-0.123452013-01-02 03:04:05\n");
+    EXPECT_EQ(cuts, 1u) << capacity;
+  }
 }
 
 int NameLobFile(void* context, ColumnDesc*, int row_idx, uint64_t row_number, int position,
@@ -646,7 +657,7 @@ TEST(FieldEncoding, QuickPathsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
 // row (EncodeRow, as the unload loop calls it): at every buffer size, so with flushes anywhere
 // in a row, their bytes are those of an independent encoding. Values run from empty to past the
 // display width, with quotes to escape, NULLs, a short name padded to the longest, and numbers
-// and dates converted here.
+// and dates converted here. Each fixed field cut to its width is counted, whichever path wrote it.
 TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBufferSize) {
   enum Layout { kForm, kSearch, kFixed };
   for (const Layout layout : {kForm, kSearch, kFixed}) {
@@ -671,6 +682,7 @@ TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBu
     const char* names[] = {"TEXT_VALUE", "N", "WHEN", "S"};
     const int displays[] = {37, 6, 19, 2};
     std::string expected;
+    uint64_t cuts = 0;  // fixed fields whose value or NULL text is longer than the field
     for (int row = 0; row < rows; ++row) {
       const int length = row % 71;
       std::string value;
@@ -705,6 +717,7 @@ TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBu
       for (int k = 0; k < 4; ++k) {
         std::string v = null && (k == 0 || k == 3) ? std::string(job->null) : values[k];
         if (layout == kFixed) {
+          if (v.size() > static_cast<size_t>(displays[k])) ++cuts;
           v.resize(static_cast<size_t>(displays[k]), ' ');
           expected += v;
           continue;
@@ -719,8 +732,10 @@ TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBu
     }
     // Past 200 bytes the quick paths take some fields and leave others.
     for (int capacity : {64, 65, 71, 100, 127, 200, 257, 300, 511, 1000, 1 << 20}) {
-      ASSERT_EQ(Encode(job.get(), columns, rows, capacity), expected)
+      uint64_t counted = 0;
+      ASSERT_EQ(Encode(job.get(), columns, rows, capacity, "", &counted), expected)
           << "layout " << layout << ", buffer of " << capacity;
+      EXPECT_EQ(counted, cuts) << "layout " << layout << ", buffer of " << capacity;
       std::string path = TempPath("layout_rows.out");
       OutputBuffer out;
       ASSERT_TRUE(OutputBufferInit(&out, capacity, job->crack));
@@ -737,6 +752,12 @@ TEST(FieldEncoding, ColsepAndFixedLayoutsAgreeWithAnIndependentEncodingAtEveryBu
       OutputBufferRelease(&out);
       ASSERT_EQ(ReadFile(path), expected)
           << "rows of layout " << layout << ", buffer of " << capacity;
+      EXPECT_EQ(encoder.cut_fields, cuts);
+      // The first cut is row 3's NULL text, one byte over the field of S.
+      if (cuts > 0) {
+        EXPECT_STREQ(encoder.cut_column, "S");
+        EXPECT_EQ(encoder.cut_width, 2);
+      }
     }
   }
 }
