@@ -115,6 +115,11 @@ inline constexpr char kOptionTooLong[] =
     "ERROR -- The value of %s is longer than %d characters; nothing was run\n";
 inline constexpr char kParfileNameTooLong[] =
     "ERROR -- A parfile name is longer than %d characters; nothing was run\n";
+inline constexpr char kParfileTooDeep[] =
+    "ERROR -- Parameter file %s is nested more than %d parameter files deep; nothing was run\n";
+inline constexpr char kUnknownKeyword[] = "WARNING -- Unknown keyword %s ignored\n";
+inline constexpr char kUnknownKeywordInFile[] =
+    "WARNING -- Unknown keyword %s in parameter file %s ignored\n";
 inline constexpr char kCannotReadFile[] = "ERROR -- Cannot read %s %s; nothing was run\n";
 inline constexpr char kItemTooLong[] =
     "ERROR -- An item of parameter file %s is longer than %d characters; nothing was run\n";

@@ -29,6 +29,7 @@ class Refusals : public ProgramFolderTest {
     WriteFile(Path("long.par"),
               "query=select * from T where " + std::string(33000, ' ') + "id=1\n");
     WriteFile(Path("out.bin"), std::string(100, 'x'));
+    WriteFile(Path("self.par"), "query=select * from T\nparfile=self.par\n");
     WriteFile(Path("other.plan"),
               "ROWFLUME SPLIT PLAN\nVERSION=1\nOWNER=NOBODY\nTABLE=OTHER\nPARTITION=\nSCN=\n"
               "DEGREE=2\nPIECES=1\nPIECE=1 AAAAAAAAAAAAAAAAAA AAAAAAAAAAAAAAAAAA\nEND\n");
@@ -101,8 +102,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{"query=select * from T where name = :v", ":v=" + std::string(128, 'v'), "file=t.txt"},
        4,
        "value of bind variable :v is longer than 127"},
-      // Files read whole or not at all.
+      // Files read whole or not at all, and parameter files that name themselves.
       {{"parfile=long.par", "file=t.txt"}, 4, "An item of parameter file long.par is longer"},
+      {{"parfile=self.par", "file=t.txt"}, 4, "Parameter file self.par is nested more than 8"},
       {{"parfile=missing.par", query, "file=t.txt"}, 4, "Cannot read parameter file missing.par"},
       {{"sql=missing.sql", query, "file=t.txt"}, 4, "Cannot read SQL file missing.sql"},
       // Binds: a name the query lacks fails where the client fails; a parallel query must read
