@@ -148,6 +148,8 @@ inline constexpr char kCrackAppend[] =
 inline constexpr char kCommandRestarted[] =
     "ERROR -- The output command %s would start again for every file of a split output (batch "
     "or size): put %%b into it; nothing was run\n";
+inline constexpr char kTranslationLengths[] =
+    "ERROR -- sedf and sedt must list as many characters (%d and %d); nothing was run\n";
 inline constexpr char kSameOutput[] = "ERROR -- %s and %s name the same file %s; nothing was run\n";
 inline constexpr char kCannotOpenLog[] = "ERROR -- Cannot write to log file : %s\n";
 inline constexpr char kLogLost[] =

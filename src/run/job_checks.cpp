@@ -72,6 +72,19 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
   return 0;
 }
 
+// sedf and sedt pair their characters position by position: lists of different lengths leave
+// characters without a partner.
+int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
+  const size_t from_length = strnlen(job->sedf, sizeof job->sedf);
+  const size_t to_length = strnlen(job->sedt, sizeof job->sedt);
+  if (from_length != to_length) {
+    SessionMessageFormat(session, messages::kTranslationLengths, static_cast<int>(from_length),
+                         static_cast<int>(to_length));
+    return kRunRefused;
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool HasPlaceholder(const char* text, const char* name) {
@@ -105,6 +118,7 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
     if (end == nullptr) break;
     piece = end + 1;
   }
+  if (CheckLayoutTexts(job, session) != 0) return kRunRefused;
   // Given a UTF-16 set the client would read every text it is passed (statements, names,
   // credentials) as UTF-16, and this program writes them in bytes.
   for (const char* wide : {"UTF16", "AL16UTF16", "AL16UTF16LE"}) {
