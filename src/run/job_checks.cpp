@@ -87,6 +87,22 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
 
 }  // namespace
 
+const char* AlterClauseEnd(const char* clause) {
+  char quote = '\0';  // the quote character of the literal or name the scan is inside
+  const char* at = clause;
+  for (; *at != '\0'; ++at) {
+    if (quote != '\0') {
+      // A doubled quote inside a literal closes it and opens it again: the same result.
+      if (*at == quote) quote = '\0';
+    } else if (*at == '\'' || *at == '"') {
+      quote = *at;
+    } else if (*at == ';') {
+      break;
+    }
+  }
+  return at;
+}
+
 bool HasPlaceholder(const char* text, const char* name) {
   const size_t length = std::strlen(name);
   for (const char* colon = std::strchr(text, ':'); colon != nullptr;
@@ -109,13 +125,12 @@ int CheckValuesTaken(const UnloadHandle* job, DbSession* session) {
 int CheckJob(const UnloadHandle* job, DbSession* session) {
   if (CheckValuesTaken(job, session) != 0) return kRunRefused;
   for (const char* piece = job->alter; *piece != '\0';) {
-    const char* end = std::strchr(piece, ';');
-    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
-    if (length > static_cast<size_t>(kMaxAlterClause)) {
+    const char* end = AlterClauseEnd(piece);
+    if (end - piece > kMaxAlterClause) {
       SessionMessageFormat(session, messages::kAlterTooLong, kMaxAlterClause);
       return kRunRefused;
     }
-    if (end == nullptr) break;
+    if (*end == '\0') break;
     piece = end + 1;
   }
   if (CheckLayoutTexts(job, session) != 0) return kRunRefused;

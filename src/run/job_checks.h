@@ -28,4 +28,8 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session);
 // not followed by a further name character.
 bool HasPlaceholder(const char* text, const char* name);
 
+// The end of the `alter` clause starting at clause: its ";" separator, or its terminating NUL.
+// A ";" inside a '...' literal or a "..." name is part of the clause.
+const char* AlterClauseEnd(const char* clause);
+
 }  // namespace rowflume

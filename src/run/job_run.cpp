@@ -78,18 +78,18 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
                   job->trace);
     SendSetting(session, text);
   }
-  // `alter`: every non-empty piece between semicolons becomes one ALTER SESSION statement. The
-  // job checks refused a piece too long for the statement; one is never sent cut.
+  // `alter`: every non-empty piece between semicolons outside quotes becomes one ALTER SESSION
+  // statement. The job checks refused a piece too long for the statement; one is never sent cut.
   const char* piece = job->alter;
   while (*piece != '\0') {
-    const char* end = std::strchr(piece, ';');
-    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
+    const char* end = AlterClauseEnd(piece);
+    const size_t length = static_cast<size_t>(end - piece);
     if (length > 0) {
       int written =
           std::snprintf(text, sizeof text, "%s%.*s", kAlterPrefix, static_cast<int>(length), piece);
       if (written > 0 && written < static_cast<int>(sizeof text)) SendSetting(session, text);
     }
-    if (end == nullptr) break;
+    if (*end == '\0') break;
     piece = end + 1;
   }
 }
