@@ -150,6 +150,9 @@ inline constexpr char kCommandRestarted[] =
     "or size): put %%b into it; nothing was run\n";
 inline constexpr char kTranslationLengths[] =
     "ERROR -- sedf and sedt must list as many characters (%d and %d); nothing was run\n";
+inline constexpr char kInsertNeedsTable[] =
+    "ERROR -- INSERT statements need the name of their table: give table=NAME with a query of "
+    "your own; nothing was run\n";
 inline constexpr char kSameOutput[] = "ERROR -- %s and %s name the same file %s; nothing was run\n";
 inline constexpr char kCannotOpenLog[] = "ERROR -- Cannot write to log file : %s\n";
 inline constexpr char kLogLost[] =

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "common/ascii.h"
 #include "common/messages.h"
@@ -73,7 +74,9 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
 }
 
 // sedf and sedt pair their characters position by position: lists of different lengths leave
-// characters without a partner.
+// characters without a partner, and an INSERT statement needs the table it inserts into. A bare
+// table name fills `table` when the query text is prepared, and the pieces of a parallel unload
+// take the split table's name, so only a statement of the user's own needs table=.
 int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
   const size_t from_length = strnlen(job->sedf, sizeof job->sedf);
   const size_t to_length = strnlen(job->sedt, sizeof job->sedt);
@@ -82,10 +85,24 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
                          static_cast<int>(to_length));
     return kRunRefused;
   }
+  const bool parallel =
+      (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
+  if (job->format != kTextFormat && job->table[0] == '\0' && !parallel &&
+      IsQueryStatement(job->query)) {
+    return Refused(session, messages::kInsertNeedsTable);
+  }
   return 0;
 }
 
 }  // namespace
+
+bool IsQueryStatement(const char* query) {
+  while (IsAsciiSpace(*query)) ++query;
+  for (std::string_view word : {std::string_view("with"), std::string_view("select")}) {
+    if (StartsWithIgnoringCase(query, word) && !IsNameChar(query[word.size()])) return true;
+  }
+  return false;
+}
 
 const char* AlterClauseEnd(const char* clause) {
   char quote = '\0';  // the quote character of the literal or name the scan is inside

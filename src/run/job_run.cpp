@@ -150,7 +150,7 @@ bool PrepareQueryText(UnloadHandle* job) {
   while (length > 0 && IsQueryTrailer(query[length - 1])) query[--length] = '\0';
   const char* start = query;
   while (*start != '\0' && IsAsciiSpace(*start)) ++start;
-  if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return true;
+  if (IsQueryStatement(start)) return true;
 
   const size_t prefix_length = sizeof kWholeTable - 1;
   const size_t name_length = length - static_cast<size_t>(start - query);

@@ -130,10 +130,14 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "log=t.txt", "file=t.txt"}, 4, "log and file name the same file t.txt"},
       {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
       {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
-      // A translation with characters left over.
+      // A translation with characters left over, INSERT statements without their table.
       {{query, "sedf=abc", "sedt=xy", "file=t.txt"},
        4,
        "sedf and sedt must list as many characters (3 and 2)"},
+      {{query, "text=ORACLEINS", "file=t.sql"}, 4, "INSERT statements need the name of their"},
+      {{"query=with x as (select * from T) select * from x", "text=MYSQLINS", "file=t.sql"},
+       4,
+       "give table=NAME with a query of your own"},
       // A UTF-16 client character set would have the client read every text as UTF-16.
       {{query, "charset=al16utf16", "file=t.txt"}, 4, "charset=al16utf16 is a UTF-16 character"},
       {{query, "charset=UTF16", "file=t.txt"}, 4, "charset=UTF16 is a UTF-16 character set"},
