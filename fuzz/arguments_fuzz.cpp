@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto expected = std::make_unique<UnloadHandle>();
   InitJobDefaults(job.get());
   InitJobDefaults(expected.get());
-  ApplyOptionArguments(job.get(), argc, argv.data());
+  ApplyOptionArguments(job.get(), argc, argv.data(), nullptr);
   bool user_cut = false;  // a user string over its limit refuses the job
   for (int idx = 1; idx < argc; ++idx) {
     const std::string& arg = args[static_cast<size_t>(idx)];

@@ -156,6 +156,10 @@ void CheckTextItem(const UnloadHandle& job, const std::string& item) {
   }
   for (const TextOption& option : kTextOptions) {
     if (!SameKeyword(keyword, option.name)) continue;
+    // A decoded value of white space only is that white space.
+    if (option.decoded && value.empty() && equals != std::string::npos) {
+      value = item.substr(equals + 1);
+    }
     const char* field = reinterpret_cast<const char*>(&job) + option.offset;
     size_t cut = value.size() < static_cast<size_t>(option.limit)
                      ? value.size()

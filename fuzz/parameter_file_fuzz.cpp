@@ -37,34 +37,81 @@ bool Unreadable(const std::string& line, size_t limit) {
   return body > limit || line.find('\0') != std::string::npos;
 }
 
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// A line (its line end gone) giving a decoded text option tabs and spaces only, which stay.
+bool KeepsBlanks(const std::string& line) {
+  const size_t equals = line.find('=');
+  if (line.empty() || IsSpace(line[0]) || equals == std::string::npos ||
+      equals + 1 == line.size()) {
+    return false;
+  }
+  for (size_t pos = equals + 1; pos < line.size(); ++pos) {
+    if (line[pos] != ' ' && line[pos] != '\t') return false;
+  }
+  return IsLiteralBlankItem(line.c_str());
+}
+
+// An item of a SQL-valued keyword, whose continuation lines join after a line feed.
+bool IsSqlItem(const std::string& item) {
+  size_t start = 0;
+  while (start < item.size() && IsSpace(item[start])) ++start;
+  size_t end = item.find('=', start);
+  if (end == std::string::npos) end = item.size();
+  while (end > start && IsSpace(item[end - 1])) --end;
+  std::string keyword = item.substr(start, end - start);
+  for (char& c : keyword) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return keyword == "query" || keyword == "presql" || keyword == "postsql" || keyword == "alter";
+}
+
+// Lines naming a further parameter file are left out of the content: it would be read from
+// the file system (a name beginning with "-" from standard input).
+std::string WithoutParfileLines(const std::string& content) {
+  std::string kept;
+  for (const std::string& line : Lines(content)) {
+    std::string head = line.substr(0, 8);
+    for (char& c : head) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (head != "parfile=") kept += line;
+  }
+  return kept;
+}
+
 // The items the reader applies, up to a refusal (*refused), which ends the reading and drops
 // the item it was in.
 std::vector<std::string> ParameterItems(const std::string& content, bool* refused) {
   const size_t limit = static_cast<size_t>(kParameterItemLimit);
   std::vector<std::string> items;
   std::string item;
+  bool in_comment = false;
   *refused = false;
   for (std::string line : Lines(content)) {
     if (Unreadable(line, limit)) {
       *refused = true;
       return items;
     }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == '\t' ||
-                             line.back() == ' ')) {
-      line.pop_back();
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (!KeepsBlanks(line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == '\t' ||
+                               line.back() == ' ')) {
+        line.pop_back();
+      }
     }
     if (line.empty()) continue;
-    char first = line[0];
-    bool continues = first == ' ' || first == '\t' || first == '\n' || first == '\v' ||
-                     first == '\f' || first == '\r';
+    bool continues = IsSpace(line[0]);
     if (!continues) {
       if (!item.empty()) items.push_back(item);
       item.clear();
+      in_comment = line[0] == '#';
     }
-    if (item.size() + line.size() > limit) {
+    if (in_comment) continue;
+    const bool line_feed = continues && !item.empty() && IsSqlItem(item);
+    if (item.size() + (line_feed ? 1 : 0) + line.size() > limit) {
       *refused = true;
       return items;
     }
+    if (line_feed) item += '\n';
     item += line;
   }
   if (!item.empty()) items.push_back(item);
@@ -82,9 +129,10 @@ void CheckParameterFile(std::string content) {
   auto expected = std::make_unique<UnloadHandle>();
   InitJobDefaults(job.get());
   InitJobDefaults(expected.get());
+  content = WithoutParfileLines(content);
   FILE* input = OpenMemory(content);
   FUZZ_CHECK(input != nullptr);
-  ReadParameterItems(job.get(), input, "fuzz.par");
+  ReadParameterItems(job.get(), input, "fuzz.par", nullptr);
   std::fclose(input);
   bool refused = false;
   for (const std::string& item : ParameterItems(content, &refused)) {

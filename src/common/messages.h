@@ -141,6 +141,11 @@ inline constexpr char kOptionTooLong[] =
     "ERROR -- The value of %s is longer than %d characters; nothing was run\n";
 inline constexpr char kParfileNameTooLong[] =
     "ERROR -- A parfile name is longer than %d characters; nothing was run\n";
+inline constexpr char kParfileTooDeep[] =
+    "ERROR -- Parameter file %s is nested more than %d parameter files deep; nothing was run\n";
+inline constexpr char kUnknownKeyword[] = "WARNING -- Unknown keyword %s ignored\n";
+inline constexpr char kUnknownKeywordInFile[] =
+    "WARNING -- Unknown keyword %s in parameter file %s ignored\n";
 inline constexpr char kCannotReadFile[] = "ERROR -- Cannot read %s %s; nothing was run\n";
 inline constexpr char kItemTooLong[] =
     "ERROR -- An item of parameter file %s is longer than %d characters; nothing was run\n";
@@ -175,6 +180,11 @@ inline constexpr char kAppendSplit[] =
 inline constexpr char kAmbiguousNames[] =
     "ERROR -- file=%s can give two files one name (%%p and %%b with only digits between them): "
     "put another character between them; nothing was run\n";
+inline constexpr char kTranslationLengths[] =
+    "ERROR -- sedf and sedt must list as many characters (%d and %d); nothing was run\n";
+inline constexpr char kInsertNeedsTable[] =
+    "ERROR -- INSERT statements need the name of their table: give table=NAME with a query of "
+    "your own; nothing was run\n";
 inline constexpr char kSameOutput[] = "ERROR -- %s and %s name the same file %s; nothing was run\n";
 inline constexpr char kCannotOpenLog[] = "ERROR -- Cannot write to log file : %s\n";
 inline constexpr char kLogLost[] =

@@ -1,9 +1,11 @@
 #include "job/command_line.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/ascii.h"
 #include "common/messages.h"
@@ -18,6 +20,8 @@ constexpr int kParfileNameLimit = 255;  // characters of a parameter file name
 constexpr int kBindNameLimit = 30;
 constexpr int kBindValueLimit = 127;
 constexpr int kUncrackBlock = 16384;
+constexpr int kParfileDepthLimit = 8;      // parameter files nested below the command line's
+constexpr size_t kShownKeywordLimit = 40;  // characters of an unknown keyword a notice shows
 
 void SetUserString(UnloadHandle* job, const char* text) {
   std::memset(job->user, 0, sizeof(job->user));
@@ -30,9 +34,25 @@ void SetUserString(UnloadHandle* job, const char* text) {
   std::memcpy(job->user, text, length);
 }
 
-// Removes trailing line ends, tabs and spaces; returns the new length.
+bool IsBlankOrTab(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Removes trailing line ends, tabs and spaces; returns the new length. A line that gives a
+// decoded text option tabs and spaces only ("field=" and a tab) loses its line end only: the
+// tabs and spaces are the value.
 size_t TrimLineEnd(std::string* line) {
   size_t length = line->size();
+  while (length > 0 && ((*line)[length - 1] == '\r' || (*line)[length - 1] == '\n')) --length;
+  line->resize(length);
+  const size_t equals = line->find('=');
+  if (length > 0 && !IsAsciiSpace((*line)[0]) && IsBlankOrTab((*line)[length - 1]) &&
+      equals != std::string::npos &&
+      std::all_of(line->begin() + static_cast<std::ptrdiff_t>(equals) + 1, line->end(),
+                  IsBlankOrTab) &&
+      IsLiteralBlankItem(line->c_str())) {
+    return length;
+  }
   while (length > 0) {
     char c = (*line)[length - 1];
     if (c != '\r' && c != '\n' && c != '\t' && c != ' ') break;
@@ -72,6 +92,114 @@ bool IsSilentLogon(const char* arg) {
   return EqualIgnoringCase(arg, "-si");
 }
 
+// The keyword of an unknown item as a notice shows it: at most kShownKeywordLimit characters,
+// and nothing after a "/", which no keyword holds but a user string given without "user=" does,
+// before its password.
+std::string ShownKeyword(const char* item) {
+  const KeywordValue split = SplitKeywordValue(item);
+  std::string keyword(item + split.keyword_start, static_cast<size_t>(split.keyword_length));
+  const size_t slash = keyword.find('/');
+  const size_t cut = std::min(slash == std::string::npos ? slash : slash + 1, kShownKeywordLimit);
+  if (cut < keyword.size()) keyword.replace(cut, std::string::npos, "...");
+  return keyword;
+}
+
+void Notice(FILE* notices, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Notice(FILE* notices, const char* format, ...) {
+  if (notices == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(notices, format, args);
+  va_end(args);
+}
+
+// The SQL-valued keywords: a continuation line joins their item after a line feed, so that a
+// "--" comment ending one line does not take in the next.
+bool JoinsWithLineFeed(const std::string& item) {
+  const KeywordValue split = SplitKeywordValue(item.c_str());
+  const std::string_view keyword(item.c_str() + split.keyword_start,
+                                 static_cast<size_t>(split.keyword_length));
+  for (std::string_view sql_keyword : {"query", "presql", "postsql", "alter"}) {
+    if (EqualIgnoringCase(keyword, sql_keyword)) return true;
+  }
+  return false;
+}
+
+void ReadItemsAt(UnloadHandle* job, FILE* input, const char* name, FILE* notices, int depth);
+
+// Reads the parameter file at depth (0 for the command line's, 1 for one it names, ...).
+void ReadFileAt(UnloadHandle* job, const char* name, FILE* notices, int depth) {
+  if (std::strlen(name) > static_cast<size_t>(kParfileNameLimit)) {
+    Refuse(job, messages::kParfileNameTooLong, kParfileNameLimit);
+    return;
+  }
+  // A file naming itself would otherwise be read without end.
+  if (depth > kParfileDepthLimit) {
+    Refuse(job, messages::kParfileTooDeep, InputName(name), kParfileDepthLimit);
+    return;
+  }
+  if (name[0] == '-') {
+    ReadItemsAt(job, stdin, name, notices, depth);
+    return;
+  }
+  // Read-only: a parameter file holding a password may well be protected against writing.
+  FILE* input = std::fopen(name, "rb");
+  if (input == nullptr) {
+    Refuse(job, messages::kCannotReadFile, "parameter file", name);
+    return;
+  }
+  ReadItemsAt(job, input, name, notices, depth);
+  std::fclose(input);
+}
+
+// One item of the parameter file name: a further parameter file, or an option.
+void ApplyFileItem(UnloadHandle* job, const std::string& item, const char* name, FILE* notices,
+                   int depth) {
+  if (const char* nested = ParfileName(item.c_str())) {
+    ReadFileAt(job, nested, notices, depth + 1);
+  } else if (SetOption(job, item.c_str()) == 0) {
+    Notice(notices, messages::kUnknownKeywordInFile, ShownKeyword(item.c_str()).c_str(),
+           InputName(name));
+  }
+}
+
+void ReadItemsAt(UnloadHandle* job, FILE* input, const char* name, FILE* notices, int depth) {
+  std::string item;
+  std::string line;
+  bool in_comment = false;  // the item being read is a comment, skipped
+  for (;;) {
+    LineRead read = ReadLine(input, &line, kParameterItemLimit);
+    if (read == LineRead::kEnd) break;
+    if (read == LineRead::kNulByte) {
+      Refuse(job, messages::kNulInFile, "Parameter file", InputName(name));
+      return;
+    }
+    if (read == LineRead::kTooLong) {
+      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
+      return;
+    }
+    if (TrimLineEnd(&line) == 0) continue;
+    const bool continues = IsAsciiSpace(line[0]);
+    if (!continues) {
+      if (!item.empty()) ApplyFileItem(job, item, name, notices, depth);
+      // A refused job runs nothing: the rest of the file (and of the files naming this one)
+      // would change nothing.
+      if (job->refusal[0] != '\0') return;
+      item.clear();
+      in_comment = line[0] == '#';
+    }
+    if (in_comment) continue;
+    const bool line_feed = continues && !item.empty() && JoinsWithLineFeed(item);
+    if (item.size() + (line_feed ? 1 : 0) + line.size() > kParameterItemLimit) {
+      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
+      return;
+    }
+    if (line_feed) item += '\n';
+    item += line;
+  }
+  if (!item.empty()) ApplyFileItem(job, item, name, notices, depth);
+}
+
 }  // namespace
 
 const char* InputName(const char* name) {
@@ -86,19 +214,19 @@ void Refuse(UnloadHandle* job, const char* format, ...) {
   va_end(args);
 }
 
-void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv) {
+void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv, FILE* notices) {
   for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
     const char* arg = argv[arg_idx];
     if (const char* name = ParfileName(arg)) {
-      if (std::strlen(name) > static_cast<size_t>(kParfileNameLimit)) {
-        Refuse(job, messages::kParfileNameTooLong, kParfileNameLimit);
-      } else {
-        ReadParameterFile(job, name);
-      }
+      ReadFileAt(job, name, notices, 0);
     } else if (IsSilentLogon(arg)) {
       SetUserString(job, "/");
-    } else if (SetOption(job, arg) == 0 && arg_idx == 1) {
+    } else if (SetOption(job, arg) != 0) {
+      continue;
+    } else if (arg_idx == 1) {
       SetUserString(job, arg);
+    } else if (arg[0] != ':' && arg[0] != '\0') {  // binds are the second pass's
+      Notice(notices, messages::kUnknownKeyword, ShownKeyword(arg).c_str());
     }
   }
 }
@@ -145,47 +273,12 @@ void CollectBindArguments(UnloadHandle* job, int argc, char** argv) {
   }
 }
 
-void ReadParameterFile(UnloadHandle* job, const char* name) {
-  if (name[0] == '-') {
-    ReadParameterItems(job, stdin, name);
-    return;
-  }
-  // Read-only: a parameter file holding a password may well be protected against writing.
-  FILE* input = std::fopen(name, "rb");
-  if (input == nullptr) {
-    Refuse(job, messages::kCannotReadFile, "parameter file", name);
-    return;
-  }
-  ReadParameterItems(job, input, name);
-  std::fclose(input);
+void ReadParameterFile(UnloadHandle* job, const char* name, FILE* notices) {
+  ReadFileAt(job, name, notices, 0);
 }
 
-void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name) {
-  std::string item;
-  std::string line;
-  for (;;) {
-    LineRead read = ReadLine(input, &line, kParameterItemLimit);
-    if (read == LineRead::kEnd) break;
-    if (read == LineRead::kNulByte) {
-      Refuse(job, messages::kNulInFile, "Parameter file", InputName(name));
-      return;
-    }
-    if (read == LineRead::kTooLong) {
-      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
-      return;
-    }
-    if (TrimLineEnd(&line) == 0) continue;
-    if (!IsAsciiSpace(line[0])) {
-      if (!item.empty()) SetOption(job, item.c_str());
-      item.clear();
-    }
-    if (item.size() + line.size() > kParameterItemLimit) {
-      Refuse(job, messages::kItemTooLong, InputName(name), kParameterItemLimit);
-      return;
-    }
-    item += line;
-  }
-  if (!item.empty()) SetOption(job, item.c_str());
+void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name, FILE* notices) {
+  ReadItemsAt(job, input, name, notices, 0);
 }
 
 void AppendSqlFile(UnloadHandle* job) {

@@ -15,8 +15,10 @@ constexpr int kQueryLimit = 32767;          // characters of the query with the 
 
 // Argument pass 1 over argv[1..argc-1]: "parfile=NAME" reads a parameter file, "-si" makes the
 // user string "/", everything else goes to SetOption. An unknown keyword in first position is
-// taken whole as the user string; elsewhere it is ignored.
-void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv);
+// taken whole as the user string; elsewhere it is ignored with a notice on notices (standard
+// error, as standard output may carry the data; none when null). Bind arguments (":...") are
+// left to CollectBindArguments.
+void ApplyOptionArguments(UnloadHandle* job, int argc, char** argv, FILE* notices = stderr);
 
 // The user string an argument gives, as ApplyOptionArguments takes it (a "user=" item, or an
 // unknown item in first position), pointing into arg; null when it gives none.
@@ -29,12 +31,17 @@ void CollectBindArguments(UnloadHandle* job, int argc, char** argv);
 
 // Applies every item of a parameter file; a name beginning with "-" is standard input (left
 // open). A file that cannot be opened refuses the job.
-void ReadParameterFile(UnloadHandle* job, const char* name);
+void ReadParameterFile(UnloadHandle* job, const char* name, FILE* notices = stderr);
 // Applies the items read from input (named name in messages): a line starting with white space
 // continues the current item, blank lines change nothing, any other line starts a new item.
+// A continuation line is appended as it is, after a line feed for the SQL-valued keywords
+// (query, presql, postsql, alter). Trailing tabs and spaces of a line go, except where they are
+// all of a decoded text option's value (IsLiteralBlankItem). An item beginning with "#" is a
+// comment. "parfile=NAME" reads that file in turn, at most 8 files below the command line's; an
+// item SetOption does not know is ignored with a notice on notices (none when null).
 // Lines are read whole; an item longer than kParameterItemLimit or a NUL byte refuses the job
-// and ends the reading.
-void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name);
+// and ends the reading, as does any refusal of a file it names.
+void ReadParameterItems(UnloadHandle* job, FILE* input, const char* name, FILE* notices = stderr);
 
 // Appends the `sql` file to `query`, each whole line followed by a space; "-" reads standard
 // input up to a line that begins with "/". Nothing happens when `sql` is empty; a file that

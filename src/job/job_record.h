@@ -125,7 +125,8 @@ struct UnloadHandle {
   int32_t error_codes[kMaxErrorCodes];  // fetch errors that do not stop the unload
   void* callback_context;               // first argument of every callback call; never freed here
   RowCallback callback;                 // message callback set by a library caller
-  uint64_t cut_options;  // bit k: the keyword parser's option k holds a value cut to its limit
+  uint64_t cut_options;     // bit k: the keyword parser's option k holds a value cut to its limit
+  uint16_t preset_options;  // bit k: layout option k was last set by a preset (job/options.cpp)
   char refusal[kRefusalBytes];  // why the command line cannot run, as a message; empty when it can
 };
 

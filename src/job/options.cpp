@@ -1,8 +1,10 @@
 #include "job/options.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace rowflume {
 namespace {
@@ -255,6 +257,67 @@ constexpr TextPreset kTextPresets[] = {
       "ROWSUF=0x010x0a</DOC>"}},
 };
 
+// The options the layout presets (text=NAME, form=YES) set, one bit each in preset_options: the
+// bit is set when a preset gave the option its value, and cleared when an item of the user's did.
+constexpr const char* kLayoutOptions[] = {"escape", "field",  "record", "escf",   "esct",
+                                          "null",   "quote",  "head",   "format", "file",
+                                          "colsep", "rowpre", "rowsuf"};
+static_assert(std::size(kLayoutOptions) <= 8 * sizeof(UnloadHandle::preset_options),
+              "a layout option lies beyond the preset marks");
+
+constexpr size_t kOptionCount = std::size(kOptions);
+
+constexpr size_t TextLength(const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
+}
+
+// The preset_options bit of the option named by the keyword (of keyword_length characters, any
+// letter case), or -1 when no preset sets it.
+constexpr int LayoutBitOf(const char* keyword, size_t keyword_length) {
+  for (size_t bit = 0; bit < std::size(kLayoutOptions); ++bit) {
+    if (TextLength(kLayoutOptions[bit]) == keyword_length &&
+        EqualIgnoringCase(kLayoutOptions[bit], keyword, keyword_length)) {
+      return static_cast<int>(bit);
+    }
+  }
+  return -1;
+}
+
+// The bit of every keyword table entry, -1 for the options no preset sets.
+constexpr std::array<int8_t, kOptionCount> MakeLayoutBits() {
+  std::array<int8_t, kOptionCount> bits = {};
+  for (size_t idx = 0; idx < kOptionCount; ++idx) {
+    bits[idx] =
+        static_cast<int8_t>(LayoutBitOf(kOptions[idx].name, TextLength(kOptions[idx].name)));
+  }
+  return bits;
+}
+constexpr std::array<int8_t, kOptionCount> kLayoutBits = MakeLayoutBits();
+
+// True when every item of the presets names a layout option, and every layout option is a
+// keyword of the table: a preset leaves nothing behind that a later one would not reset.
+constexpr bool PresetsSetLayoutOptionsOnly() {
+  auto is_layout_item = [](const char* item) {
+    size_t keyword_length = 0;
+    while (item[keyword_length] != '=') ++keyword_length;
+    return LayoutBitOf(item, keyword_length) >= 0;
+  };
+  for (const char* item : kFormItems) {
+    if (!is_layout_item(item)) return false;
+  }
+  for (const TextPreset& preset : kTextPresets) {
+    for (const char* item : preset.items) {
+      if (item != nullptr && !is_layout_item(item)) return false;
+    }
+  }
+  size_t bits_found = 0;
+  for (int8_t bit : kLayoutBits) bits_found += bit >= 0 ? 1 : 0;
+  return bits_found == std::size(kLayoutOptions);
+}
+static_assert(PresetsSetLayoutOptionsOnly(), "a preset sets an option it cannot reset");
+
 // True when the value (of value_length characters) begins with word, letter case ignored.
 bool BeginsWith(const char* value, int value_length, const char* word) {
   int word_length = static_cast<int>(std::strlen(word));
@@ -294,6 +357,10 @@ int32_t ReadDecimal(const char* text, int length) {
 
 char* FieldAt(UnloadHandle* job, size_t offset) {
   return reinterpret_cast<char*>(job) + offset;
+}
+
+const char* FieldAt(const UnloadHandle* job, size_t offset) {
+  return reinterpret_cast<const char*>(job) + offset;
 }
 
 void StoreInt32(UnloadHandle* job, size_t offset, int32_t value) {
@@ -401,18 +468,131 @@ void SetEscape(UnloadHandle* job, const KeywordEntry& entry, const char* value, 
   job->escape = scratch[0];
 }
 
+// Bytes of the field an option stores its value in.
+size_t FieldBytes(const KeywordEntry& entry) {
+  switch (entry.kind) {
+    case OptionKind::kCopied:
+    case OptionKind::kDecoded:
+      return static_cast<size_t>(entry.capacity);
+    case OptionKind::kEscape:
+      return sizeof(UnloadHandle::escape);
+    default:
+      break;
+  }
+  switch (entry.type) {
+    case FieldType::kUint16:
+      return sizeof(uint16_t);
+    case FieldType::kUint8:
+      return sizeof(uint8_t);
+    default:
+      return sizeof(int32_t);
+  }
+}
+
+// The record InitJobDefaults gives, made once.
+const UnloadHandle& DefaultJob() {
+  static UnloadHandle defaults;
+  static const UnloadHandle* const made = InitJobDefaults(&defaults);
+  return *made;
+}
+
+// Every option a preset set, and the user has not set since, goes back to its default, so that
+// a preset never inherits the layout of the one before it.
+void ResetPresetOptions(UnloadHandle* job) {
+  if (job->preset_options == 0) return;
+  const UnloadHandle& defaults = DefaultJob();
+  for (size_t idx = 0; idx < kOptionCount; ++idx) {
+    const int bit = kLayoutBits[idx];
+    if (bit < 0 || (job->preset_options >> bit & 1) == 0) continue;
+    const KeywordEntry& entry = kOptions[idx];
+    std::memcpy(FieldAt(job, entry.offset), FieldAt(&defaults, entry.offset), FieldBytes(entry));
+    if (entry.length_offset != kNoLength) {
+      const auto length_offset = static_cast<size_t>(entry.length_offset);
+      std::memcpy(FieldAt(job, length_offset), FieldAt(&defaults, length_offset), sizeof(int32_t));
+    }
+  }
+  job->preset_options = 0;
+}
+
+int ApplyItem(UnloadHandle* job, const char* item, bool by_preset);
+
+void ApplyPresetItems(UnloadHandle* job, const char* const* items, size_t count) {
+  ResetPresetOptions(job);
+  for (size_t idx = 0; idx < count && items[idx] != nullptr; ++idx) {
+    ApplyItem(job, items[idx], true);
+  }
+}
+
 void ApplyTextPreset(UnloadHandle* job, const char* value, int value_length) {
   for (const TextPreset& preset : kTextPresets) {
     if (static_cast<int>(std::strlen(preset.name)) != value_length ||
         !EqualIgnoringCase(value, preset.name, value_length)) {
       continue;
     }
-    for (const char* item : preset.items) {
-      if (item == nullptr) break;
-      SetOption(job, item);
-    }
+    ApplyPresetItems(job, preset.items, std::size(preset.items));
     return;
   }
+}
+
+// The value SetOption takes from an item: the text after "=" and the white space after it, or,
+// for a decoded text whose value is white space only, that white space itself, so that a
+// separator given as the bytes themselves (field=<TAB>) is not taken as an empty one.
+void ValueOf(const char* item, const KeywordValue& split, const KeywordEntry& entry,
+             const char** value, int* value_length) {
+  *value = item + split.value_start;
+  *value_length = split.value_length;
+  if (entry.kind != OptionKind::kDecoded || split.value_length != 0) return;
+  const char* equals = std::strchr(item, '=');
+  if (equals == nullptr) return;
+  *value = equals + 1;
+  *value_length = static_cast<int>(std::strlen(equals + 1));
+}
+
+int ApplyItem(UnloadHandle* job, const char* item, bool by_preset) {
+  KeywordValue split = SplitKeywordValue(item);
+  const KeywordEntry* entry = FindOption(item + split.keyword_start, split.keyword_length);
+  if (entry == nullptr) return 0;
+  const char* value = nullptr;
+  int value_length = 0;
+  ValueOf(item, split, *entry, &value, &value_length);
+  if (const int bit = kLayoutBits[static_cast<size_t>(entry - kOptions)]; bit >= 0) {
+    const auto mark = static_cast<uint16_t>(1u << bit);
+    job->preset_options =
+        static_cast<uint16_t>(by_preset ? job->preset_options | mark : job->preset_options & ~mark);
+  }
+  switch (entry->kind) {
+    case OptionKind::kCopied:
+    case OptionKind::kDecoded:
+      SetText(job, *entry, value, value_length);
+      break;
+    case OptionKind::kEscape:
+      SetEscape(job, *entry, value, value_length);
+      break;
+    case OptionKind::kNumber:
+      SetNumber(job, *entry, value, value_length);
+      break;
+    case OptionKind::kErrorCode:
+      AddErrorCode(job, value, value_length);
+      break;
+    case OptionKind::kYesNo:
+      SetYesNo(job, *entry, value, value_length);
+      break;
+    case OptionKind::kFormPreset:
+      if (BeginsWith(value, value_length, "YES")) {
+        ApplyPresetItems(job, kFormItems, std::size(kFormItems));
+      }
+      break;
+    case OptionKind::kFastPreset:
+      // Session tuning, no layout: nothing of it is reset by a later preset.
+      if (BeginsWith(value, value_length, "YES")) {
+        for (const char* preset_item : kFastItems) ApplyItem(job, preset_item, true);
+      }
+      break;
+    case OptionKind::kTextPreset:
+      ApplyTextPreset(job, value, value_length);
+      break;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -489,43 +669,15 @@ bool IsKnownKeyword(const char* item) {
 }
 
 int SetOption(UnloadHandle* job, const char* item) {
+  return ApplyItem(job, item, false);
+}
+
+bool IsLiteralBlankItem(const char* item) {
   KeywordValue split = SplitKeywordValue(item);
   const KeywordEntry* entry = FindOption(item + split.keyword_start, split.keyword_length);
-  if (entry == nullptr) return 0;
-  const char* value = item + split.value_start;
-  int value_length = split.value_length;
-  switch (entry->kind) {
-    case OptionKind::kCopied:
-    case OptionKind::kDecoded:
-      SetText(job, *entry, value, value_length);
-      break;
-    case OptionKind::kEscape:
-      SetEscape(job, *entry, value, value_length);
-      break;
-    case OptionKind::kNumber:
-      SetNumber(job, *entry, value, value_length);
-      break;
-    case OptionKind::kErrorCode:
-      AddErrorCode(job, value, value_length);
-      break;
-    case OptionKind::kYesNo:
-      SetYesNo(job, *entry, value, value_length);
-      break;
-    case OptionKind::kFormPreset:
-      if (BeginsWith(value, value_length, "YES")) {
-        for (const char* preset_item : kFormItems) SetOption(job, preset_item);
-      }
-      break;
-    case OptionKind::kFastPreset:
-      if (BeginsWith(value, value_length, "YES")) {
-        for (const char* preset_item : kFastItems) SetOption(job, preset_item);
-      }
-      break;
-    case OptionKind::kTextPreset:
-      ApplyTextPreset(job, value, value_length);
-      break;
-  }
-  return 1;
+  const char* equals = std::strchr(item, '=');
+  return entry != nullptr && entry->kind == OptionKind::kDecoded && split.value_length == 0 &&
+         equals != nullptr && equals[1] != '\0';
 }
 
 }  // namespace rowflume

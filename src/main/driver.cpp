@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/ascii.h"
 #include "common/messages.h"
 #include "db/session.h"
 #include "job/command_line.h"
+#include "platform/platform.h"
 #include "run/job_checks.h"
 #include "run/job_run.h"
 #include "run/parallel_run.h"
@@ -56,7 +59,7 @@ int Uncrack(const char* name, const char* key) {
 }
 
 // Overwrites length characters at start with at most three stars, moving the rest of the text
-// up and clearing the bytes it leaves, so that neither the password nor its length shows.
+// up and clearing the bytes it leaves, so that no part of the password stays in the argument.
 void MaskText(char* text, size_t start, size_t length) {
   const size_t stars = length < 3 ? length : 3;
   const size_t total = std::strlen(text);
@@ -65,23 +68,59 @@ void MaskText(char* text, size_t start, size_t length) {
   std::memset(text + total - (length - stars), '\0', length - stars);
 }
 
-// The password of every user string on the command line (a plain one, or a scrambled one,
-// which gives the password back to anyone with the program) is overwritten in the arguments
-// themselves, which other users of the machine can read while the run lasts (ps,
-// /proc/PID/cmdline). The job holds its own copy.
+// Where the secret of a user string argument lies: the password, or a scrambled user string
+// whole (which gives the password back to anyone with the program). An unquoted at sign inside
+// a password ("ti@ger@orcl") ends it for the logon, but the text up to the last at sign outside
+// double quotes may well be the password's, so all of that is hidden.
+bool FindSecret(int arg_idx, char* arg, size_t* start, size_t* length) {
+  const char* user = UserStringArgument(arg_idx, arg);
+  if (user == nullptr || user[0] == '\0') return false;
+  const size_t user_offset = static_cast<size_t>(user - arg);
+  const size_t user_length = std::strlen(user);
+  bool scrambled = true;
+  for (size_t pos = 0; pos < user_length && scrambled; ++pos) scrambled = IsHexDigit(user[pos]);
+  if (scrambled) {
+    *start = user_offset;
+    *length = user_length;
+    return true;
+  }
+  const UserStringParts parts = SplitUserString(user);
+  if (parts.password_length == 0) return false;
+  size_t secret_end = parts.password_start + parts.password_length;
+  bool quoted = false;
+  for (size_t pos = 0; pos < user_length; ++pos) {
+    if (user[pos] == '"') quoted = !quoted;
+    if (user[pos] == '@' && !quoted && pos > secret_end) secret_end = pos;
+  }
+  *start = user_offset + parts.password_start;
+  *length = secret_end - parts.password_start;
+  return true;
+}
+
+// The secret of every user string on the command line is hidden from the arguments, which other
+// users of the machine can read while the run lasts (ps, /proc/PID/cmdline); the job is built
+// from copies. Where the platform can show a command line of its own, it shows the arguments
+// joined by spaces with "***" for each secret, so that not even its length shows; elsewhere each
+// secret is overwritten in its argument. Without a secret the arguments stay as they are.
 void HidePasswords(int argc, char** argv) {
-  for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
-    char* user = UserStringArgument(arg_idx, argv[arg_idx]);
-    if (user == nullptr || user[0] == '\0') continue;
-    const size_t length = std::strlen(user);
-    bool scrambled = true;
-    for (size_t pos = 0; pos < length && scrambled; ++pos) scrambled = IsHexDigit(user[pos]);
-    if (scrambled) {
-      MaskText(user, 0, length);
-      continue;
+  std::string title;
+  bool hidden = false;
+  for (int arg_idx = 0; arg_idx < argc; ++arg_idx) {
+    std::string shown = argv[arg_idx];
+    size_t start = 0;
+    size_t length = 0;
+    if (arg_idx > 0 && FindSecret(arg_idx, argv[arg_idx], &start, &length)) {
+      shown.replace(start, length, "***");
+      hidden = true;
     }
-    const UserStringParts parts = SplitUserString(user);
-    if (parts.password_length > 0) MaskText(user, parts.password_start, parts.password_length);
+    if (arg_idx > 0) title += ' ';
+    title += shown;
+  }
+  if (!hidden || ShowCommandLineAs(argc, argv, title.c_str())) return;
+  for (int arg_idx = 1; arg_idx < argc; ++arg_idx) {
+    size_t start = 0;
+    size_t length = 0;
+    if (FindSecret(arg_idx, argv[arg_idx], &start, &length)) MaskText(argv[arg_idx], start, length);
   }
 }
 
@@ -90,9 +129,15 @@ void HidePasswords(int argc, char** argv) {
 int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
   InitJobDefaults(job);
 
-  ApplyOptionArguments(job, argc, argv);
-  CollectBindArguments(job, argc, argv);
+  // The secrets leave the arguments before anything else runs (a parameter file on standard
+  // input may keep the program waiting): the job is built from copies.
+  std::vector<std::string> words(argv, argv + argc);
+  std::vector<char*> copies;
+  for (std::string& word : words) copies.push_back(word.data());
+  copies.push_back(nullptr);
   HidePasswords(argc, argv);
+  ApplyOptionArguments(job, argc, copies.data());
+  CollectBindArguments(job, argc, copies.data());
   AppendSqlFile(job);
 
   int status = 0;

@@ -22,17 +22,6 @@ bool IsPlainWord(uint64_t word, const EscapeTable& table, bool keep_pairs) {
   return true;
 }
 
-// A translation list read up to its NUL byte, with zeros after it: a from-list longer than the
-// to-list then maps its extra bytes to 0, and nothing is read past either text.
-struct TranslateList {
-  uint8_t bytes[kMaxEscapePairs + 1] = {};
-  explicit TranslateList(const char* text) {
-    for (int k = 0; k < kMaxEscapePairs && text[k] != '\0'; ++k) {
-      bytes[k] = static_cast<uint8_t>(text[k]);
-    }
-  }
-};
-
 }  // namespace
 
 bool IsDoubleBytePair(uint8_t first, uint8_t second) {
@@ -62,15 +51,6 @@ const char* ClientCharsetName(const char* charset, const char* nls_lang) {
 int CountEscapePairs(const char* escf, const char* esct) {
   int count = 0;
   while (count < kMaxEscapePairs && escf[count] != '\0' && esct[count] != '\0') ++count;
-  return count;
-}
-
-int CountTranslatePairs(const char* sedf, const char* sedt, int limit) {
-  TranslateList from(sedf);
-  TranslateList to(sedt);
-  if (limit > kMaxEscapePairs) limit = kMaxEscapePairs;
-  int count = 0;
-  while (count < limit && from.bytes[count] != to.bytes[count]) ++count;
   return count;
 }
 
@@ -190,18 +170,18 @@ int64_t CopyEscaped(char* dest, const char* value, int64_t length, const EscapeT
   return p - dest;
 }
 
-void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt) {
+bool BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt) {
   for (int b = 0; b < 256; ++b) table->map[b] = static_cast<uint8_t>(b);
-  int pairs = CountTranslatePairs(sedf, sedt, kMaxTranslatePairs);
-  TranslateList from(sedf);
-  TranslateList to(sedt);
+  bool changes = false;
   bool taken[256] = {};
-  for (int k = 0; k < pairs; ++k) {
-    uint8_t byte = from.bytes[k];
-    if (taken[byte]) continue;  // the first position naming a byte wins
-    taken[byte] = true;
-    table->map[byte] = to.bytes[k];
+  for (size_t k = 0; sedf[k] != '\0' && sedt[k] != '\0'; ++k) {
+    const auto from = static_cast<uint8_t>(sedf[k]);
+    if (taken[from]) continue;  // the first position naming a byte wins
+    taken[from] = true;
+    table->map[from] = static_cast<uint8_t>(sedt[k]);
+    changes = changes || sedt[k] != sedf[k];
   }
+  return changes;
 }
 
 void TranslateChars(char* value, int64_t length, const TranslateTable& table) {

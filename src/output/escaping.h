@@ -11,8 +11,7 @@
 
 namespace rowflume {
 
-constexpr int kMaxEscapePairs = 20;     // leading escf/esct positions taken
-constexpr int kMaxTranslatePairs = 10;  // leading sedf/sedt positions translated
+constexpr int kMaxEscapePairs = 20;  // leading escf/esct positions taken
 
 // Byte classes for escaping, built once per run: escaped[b] is non-zero when b is written as
 // the escape character followed by replacement[b] (the escape character maps to itself).
@@ -54,9 +53,6 @@ const char* ClientCharsetName(const char* charset, const char* nls_lang);
 
 // Leading positions, at most kMaxEscapePairs, at which both lists hold a non-zero byte.
 int CountEscapePairs(const char* escf, const char* esct);
-// Leading positions, at most limit, at which the two lists differ (equal bytes, both ends of
-// the texts included, end the list). A from-list longer than the to-list maps to the byte 0.
-int CountTranslatePairs(const char* sedf, const char* sedt, int limit);
 
 // The escape character is always doubled; escf[k] becomes the escape character and esct[k].
 void BuildEscapeTable(EscapeTable* table, char escape, const char* escf, const char* esct,
@@ -196,7 +192,12 @@ inline int64_t CopyLoneEscaped(char* dest, const char* value, int64_t length, in
   }
 }
 
-void BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt);
+// Every position k of the from-list is a pair, sedf[k] becoming sedt[k]; when a byte is listed
+// twice its first pair wins, and a pair of equal bytes leaves its byte as it is. The lists are
+// read up to their NUL bytes; the job checks refuse lists of different lengths, and here a
+// from-list longer than the to-list leaves its extra bytes untranslated. True when the table
+// changes some byte.
+bool BuildTranslateTable(TranslateTable* table, const char* sedf, const char* sedt);
 // Replaces every byte in place, in one pass (a replaced byte is not translated again).
 void TranslateChars(char* value, int64_t length, const TranslateTable& table);
 

@@ -265,8 +265,7 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   BuildEscapeTable(&enc->escapes, job->escape, job->escf, job->esct,
                    CountEscapePairs(job->escf, job->esct));
   enc->double_byte = IsDoubleByteCharset(client_charset);
-  enc->translating = CountTranslatePairs(job->sedf, job->sedt, kMaxEscapePairs) > 0;
-  BuildTranslateTable(&enc->translation, job->sedf, job->sedt);
+  enc->translating = BuildTranslateTable(&enc->translation, job->sedf, job->sedt);
   enc->format = job->format;
   enc->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
   enc->longest_name = 0;

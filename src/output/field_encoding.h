@@ -75,7 +75,7 @@ struct FieldEncoder {
   bool escaping;  // escape character is not a space
   EscapeTable escapes;
   bool double_byte;  // the client's character set is double-byte: text keeps its pairs whole
-  bool translating;  // sedf and sedt differ in a leading position
+  bool translating;  // the sedf/sedt translation changes some byte
   TranslateTable translation;
   int format;                // the job's `format`: kTextFormat, kMySqlFormat or kOracleFormat
   bool fixed_layout;         // `field` starts with a space

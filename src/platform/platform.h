@@ -89,6 +89,17 @@ char DirectorySeparator();
 // the environment is not changed; the program never changes it.
 const char* EnvironmentValue(const char* name);
 
+// ---- The process's command line -----------------------------------------------------------------
+
+// Makes title what other processes read as this process's command line (ps, /proc/PID/cmdline),
+// in place of the arguments argv[0..argc-1], whose texts it overwrites and which must not be
+// read afterwards. Done on Linux only, where the kernel shows the argument area: when the
+// arguments lie end to end in it, the area receives title, cut when needed to leave room, then
+// NUL bytes, and a last byte that is not NUL, by which the kernel shows it only up to its first
+// NUL. True when done; false, argv untouched, where it cannot be (elsewhere, and on Windows, whose
+// process command line is not changed).
+bool ShowCommandLineAs(int argc, char** argv, const char* title);
+
 // ---- Clock -------------------------------------------------------------------------------------
 
 struct LocalTime {

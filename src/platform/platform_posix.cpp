@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -256,6 +257,35 @@ char DirectorySeparator() {
 
 const char* EnvironmentValue(const char* name) {
   return std::getenv(name);
+}
+
+// ---- The process's command line -----------------------------------------------------------------
+
+bool ShowCommandLineAs(int argc, char** argv, const char* title) {
+#if defined(__linux__)
+  if (argc < 1 || argv[0] == nullptr) return false;
+  // The area the kernel reports runs from the first argument to the NUL after the last one.
+  char* const area = argv[0];
+  char* end = area;
+  for (int arg_idx = 0; arg_idx < argc; ++arg_idx) {
+    if (argv[arg_idx] != end) return false;
+    end += std::strlen(end) + 1;
+  }
+  const size_t area_bytes = static_cast<size_t>(end - area);
+  if (area_bytes < 2) return false;
+  // The title's NUL, and the last byte set apart from it, always lie inside the area, so that
+  // nothing after it (the environment) is ever shown.
+  const size_t title_length = std::min(std::strlen(title), area_bytes - 2);
+  std::memcpy(area, title, title_length);
+  std::memset(area + title_length, 0, area_bytes - title_length);
+  area[area_bytes - 1] = ' ';
+  return true;
+#else
+  (void)argc;
+  (void)argv;
+  (void)title;
+  return false;
+#endif
 }
 
 // ---- Clock -------------------------------------------------------------------------------------

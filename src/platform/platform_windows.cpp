@@ -441,6 +441,14 @@ const char* EnvironmentValue(const char* name) {
   return std::getenv(name);
 }
 
+// ---- The process's command line -----------------------------------------------------------------
+
+// Other processes read the command line Windows keeps for the process, which the arguments are
+// copies of: it is not changed.
+bool ShowCommandLineAs(int /*argc*/, char** /*argv*/, const char* /*title*/) {
+  return false;
+}
+
 // ---- Clock -------------------------------------------------------------------------------------
 
 int64_t CurrentTimeSeconds() {

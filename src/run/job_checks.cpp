@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "common/ascii.h"
 #include "common/messages.h"
@@ -72,7 +73,52 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
   return 0;
 }
 
+// sedf and sedt pair their characters position by position: lists of different lengths leave
+// characters without a partner, and an INSERT statement needs the table it inserts into. A bare
+// table name fills `table` when the query text is prepared, and the pieces of a parallel unload
+// take the split table's name, so only a statement of the user's own needs table=.
+int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
+  const size_t from_length = strnlen(job->sedf, sizeof job->sedf);
+  const size_t to_length = strnlen(job->sedt, sizeof job->sedt);
+  if (from_length != to_length) {
+    SessionMessageFormat(session, messages::kTranslationLengths, static_cast<int>(from_length),
+                         static_cast<int>(to_length));
+    return kRunRefused;
+  }
+  const bool parallel =
+      (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
+  if (job->format != kTextFormat && job->table[0] == '\0' && !parallel &&
+      IsQueryStatement(job->query)) {
+    return Refused(session, messages::kInsertNeedsTable);
+  }
+  return 0;
+}
+
 }  // namespace
+
+bool IsQueryStatement(const char* query) {
+  while (IsAsciiSpace(*query)) ++query;
+  for (std::string_view word : {std::string_view("with"), std::string_view("select")}) {
+    if (StartsWithIgnoringCase(query, word) && !IsNameChar(query[word.size()])) return true;
+  }
+  return false;
+}
+
+const char* AlterClauseEnd(const char* clause) {
+  char quote = '\0';  // the quote character of the literal or name the scan is inside
+  const char* at = clause;
+  for (; *at != '\0'; ++at) {
+    if (quote != '\0') {
+      // A doubled quote inside a literal closes it and opens it again: the same result.
+      if (*at == quote) quote = '\0';
+    } else if (*at == '\'' || *at == '"') {
+      quote = *at;
+    } else if (*at == ';') {
+      break;
+    }
+  }
+  return at;
+}
 
 bool HasPlaceholder(const char* text, const char* name) {
   const size_t length = std::strlen(name);
@@ -96,15 +142,15 @@ int CheckValuesTaken(const UnloadHandle* job, DbSession* session) {
 int CheckJob(const UnloadHandle* job, DbSession* session) {
   if (CheckValuesTaken(job, session) != 0) return kRunRefused;
   for (const char* piece = job->alter; *piece != '\0';) {
-    const char* end = std::strchr(piece, ';');
-    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
-    if (length > static_cast<size_t>(kMaxAlterClause)) {
+    const char* end = AlterClauseEnd(piece);
+    if (end - piece > kMaxAlterClause) {
       SessionMessageFormat(session, messages::kAlterTooLong, kMaxAlterClause);
       return kRunRefused;
     }
-    if (end == nullptr) break;
+    if (*end == '\0') break;
     piece = end + 1;
   }
+  if (CheckLayoutTexts(job, session) != 0) return kRunRefused;
   // Given a UTF-16 set the client would read every text it is passed (statements, names,
   // credentials) as UTF-16, and this program writes them in bytes.
   for (const char* wide : {"UTF16", "AL16UTF16", "AL16UTF16LE"}) {

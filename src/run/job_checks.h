@@ -28,4 +28,13 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session);
 // not followed by a further name character.
 bool HasPlaceholder(const char* text, const char* name);
 
+// True when the query text is a statement of the user's own: after leading white space it starts
+// with the word WITH or SELECT, letter case ignored, followed by a character that cannot
+// continue a name (or by nothing). Any other text is a table name (`withdrawals` included).
+bool IsQueryStatement(const char* query);
+
+// The end of the `alter` clause starting at clause: its ";" separator, or its terminating NUL.
+// A ";" inside a '...' literal or a "..." name is part of the clause.
+const char* AlterClauseEnd(const char* clause);
+
 }  // namespace rowflume

@@ -82,18 +82,18 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
                   job->trace);
     SendSetting(session, text);
   }
-  // `alter`: every non-empty piece between semicolons becomes one ALTER SESSION statement. The
-  // job checks refused a piece too long for the statement; one is never sent cut.
+  // `alter`: every non-empty piece between semicolons outside quotes becomes one ALTER SESSION
+  // statement. The job checks refused a piece too long for the statement; one is never sent cut.
   const char* piece = job->alter;
   while (*piece != '\0') {
-    const char* end = std::strchr(piece, ';');
-    size_t length = end != nullptr ? static_cast<size_t>(end - piece) : std::strlen(piece);
+    const char* end = AlterClauseEnd(piece);
+    const size_t length = static_cast<size_t>(end - piece);
     if (length > 0) {
       int written =
           std::snprintf(text, sizeof text, "%s%.*s", kAlterPrefix, static_cast<int>(length), piece);
       if (written > 0 && written < static_cast<int>(sizeof text)) SendSetting(session, text);
     }
-    if (end == nullptr) break;
+    if (*end == '\0') break;
     piece = end + 1;
   }
 }
@@ -201,7 +201,7 @@ bool PrepareQueryText(UnloadHandle* job) {
   while (length > 0 && IsQueryTrailer(query[length - 1])) query[--length] = '\0';
   const char* start = query;
   while (*start != '\0' && IsAsciiSpace(*start)) ++start;
-  if (StartsWithIgnoringCase(start, "with") || StartsWithIgnoringCase(start, "select")) return true;
+  if (IsQueryStatement(start)) return true;
 
   const size_t prefix_length = sizeof kWholeTable - 1;
   const size_t name_length = length - static_cast<size_t>(start - query);

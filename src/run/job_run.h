@@ -21,9 +21,9 @@ struct RunOutputs {
 };
 
 // Normalises the query text before a run: trailing blanks, ";" and "/" go; a text that does
-// not start with WITH or SELECT is a table name and becomes "select * from NAME", which also
-// fills `table` when it is empty and the name has at most 30 characters. False, the query left
-// without its trailer, when the statement would not fit the query field.
+// not start with the word WITH or SELECT (IsQueryStatement) is a table name and becomes "select *
+// from NAME", which also fills `table` when it is empty and the name has at most 30 characters.
+// False, the query left without its trailer, when the statement would not fit the query field.
 bool PrepareQueryText(UnloadHandle* job);
 
 // Runs the job; the result code (job_record.h) is also stored in job->run_status. A job the

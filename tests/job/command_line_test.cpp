@@ -46,13 +46,13 @@ std::string ContentOf(FILE* stream) {
 
 void ApplyItems(UnloadHandle* job, const std::string& text) {
   FILE* stream = StreamOf(text);
-  ReadParameterItems(job, stream, "test.par");
+  ReadParameterItems(job, stream, "test.par", nullptr);
   std::fclose(stream);
 }
 
 void RunPass1(UnloadHandle* job, std::vector<std::string> args) {
   Argv argv(std::move(args));
-  ApplyOptionArguments(job, argv.argc(), argv.argv());
+  ApplyOptionArguments(job, argv.argc(), argv.argv(), nullptr);
   CollectBindArguments(job, argv.argc(), argv.argv());
 }
 
@@ -135,18 +135,75 @@ TEST(ParameterFile, ItemsContinuationLinesAndBlankLines) {
   ApplyItems(job.get(), "file=out.txt\n  ,x\n");
   EXPECT_STREQ(job->file, "out.txt  ,x");
 
+  // SQL texts keep their line breaks, so that a "--" comment ends with its line; a comment
+  // item goes with its continuation lines.
   job = NewJob();
   ApplyItems(job.get(),
-             "query=select a, b\r\n  from t \t\r\n\twhere a > 0\r\n"
-             "# a comment is an unknown keyword\nparfile=other.par\nrows=5000");
-  EXPECT_STREQ(job->query, "select a, b  from t\twhere a > 0");
+             "query=select a, b -- note\r\n  from t \t\r\n\twhere a > 0\r\n"
+             "# a comment\n  rows=7000\nrows=5000\nPRESQL=begin\n null; end;\n");
+  EXPECT_STREQ(job->query, "select a, b -- note\n  from t\n\twhere a > 0");
+  EXPECT_STREQ(job->presql, "begin\n null; end;");
   EXPECT_EQ(job->rows, 5000u);
+
+  // A line giving a decoded text only tabs and spaces keeps them; its line end goes.
+  job = NewJob();
+  ApplyItems(job.get(), "field=\t\r\nrecord= \t\nnull=x \t\nfile=out.txt \n");
+  EXPECT_EQ(std::string(job->field, job->field_length), "\t");
+  EXPECT_EQ(std::string(job->record, job->record_length), " \t");
+  EXPECT_EQ(std::string(job->null, job->null_length), "x");
+  EXPECT_STREQ(job->file, "out.txt");
 
   // Parameter files hold no binds, switches or user strings.
   job = NewJob();
   ApplyItems(job.get(), "scott/tiger\n:id=1\n-si\n");
   EXPECT_STREQ(job->user, "");
   EXPECT_EQ(job->bind_count, 0);
+}
+
+// Unknown keywords are ignored, each with a notice naming it and where it was; the first
+// argument is the user string, binds are the second pass's, and no password is shown.
+TEST(CommandLine, UnknownKeywordsAreNamed) {
+  auto job = NewJob();
+  FILE* notices = std::tmpfile();
+  const std::string path = TempPath("unknown.par");
+  WriteFile(path, "fiel=|\n# not a keyword\nscott/tiger@db\nrows=2000\n");
+  Argv argv({"scott/tiger@db", "fiel=;", ":id=1", "parfile=" + path, "rows", "a/b@c"});
+  ApplyOptionArguments(job.get(), argv.argc(), argv.argv(), notices);
+  EXPECT_EQ(ContentOf(notices),
+            "WARNING -- Unknown keyword fiel ignored\n"
+            "WARNING -- Unknown keyword fiel in parameter file " +
+                path +
+                " ignored\n"
+                "WARNING -- Unknown keyword scott/... in parameter file " +
+                path +
+                " ignored\n"
+                "WARNING -- Unknown keyword a/... ignored\n");
+  std::fclose(notices);
+  EXPECT_STREQ(job->user, "scott/tiger@db");
+  EXPECT_EQ(job->rows, 1000u);  // "rows" alone is known: an empty number
+  unlink(path.c_str());
+}
+
+// A parameter file may name others, up to 8 below the command line's; one more refuses the job
+// naming it (refusals_test has a file naming itself).
+TEST(ParameterFile, NestedFilesAndTheirDepth) {
+  auto name = [](int level) { return TempPath("nested" + std::to_string(level) + ".par"); };
+  for (int level = 0; level < 9; ++level) {
+    WriteFile(name(level),
+              "rows=" + std::to_string(2000 + level) + "\nparfile=" + name(level + 1) + "\n");
+  }
+  WriteFile(name(9), "head=yes\n");
+  auto job = NewJob();
+  ReadParameterFile(job.get(), name(1).c_str());
+  EXPECT_STREQ(job->refusal, "");
+  EXPECT_EQ(job->head, 1);
+  EXPECT_EQ(job->rows, 2008u);
+  job = NewJob();
+  ReadParameterFile(job.get(), name(0).c_str());
+  EXPECT_EQ(std::string(job->refusal).find("Parameter file " + name(9) + " is nested more than 8"),
+            9u)
+      << job->refusal;
+  for (int level = 0; level <= 9; ++level) unlink(name(level).c_str());
 }
 
 TEST(ParameterFile, LongLinesAndItems) {
@@ -157,11 +214,16 @@ TEST(ParameterFile, LongLinesAndItems) {
   EXPECT_EQ(std::string(job->field, job->field_length), "|");
   EXPECT_STREQ(job->refusal, "");
 
-  // An item beyond 32767 characters, or a NUL byte, refuses the job and ends the reading.
+  // An item beyond 32767 characters, or a NUL byte, refuses the job and ends the reading. The
+  // line feeds that join a SQL text's lines count: 32767 characters with them are too many.
   std::string text = "alter=x";
   for (int line = 0; line < 100; ++line) text += "\n " + std::string(500, 'c');
+  const std::string exact = "width=" + std::string(16374, 'w') + "\n " + std::string(16386, 'c');
+  job = NewJob();
+  ApplyItems(job.get(), exact + "\n");
+  EXPECT_STREQ(job->refusal, "");
   const std::string inputs[] = {text + "\nfield=;\n", "rows=5000\n" + std::string(40000, 'x'),
-                                std::string("field=;\n\0\n", 10)};
+                                std::string("field=;\n\0\n", 10), "alter" + exact.substr(5) + "\n"};
   for (const std::string& input : inputs) {
     job = NewJob();
     ApplyItems(job.get(), input);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/job.h"
 
@@ -39,6 +41,21 @@ TEST(OptionSplit, KeywordAndValueBoundaries) {
   EXPECT_EQ(Bytes(job->field, job->field_length), "\t");
   ASSERT_EQ(SetOption(job.get(), "field=0x09  "), 1);
   EXPECT_EQ(Bytes(job->field, job->field_length), "\t  ");
+}
+
+// A decoded text given as the white space itself keeps it; other values lose the white space
+// after "=", and copied texts always do.
+TEST(OptionSplit, WhiteSpaceOnlyDecodedValueIsTakenLiterally) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"field=\t", "\t"}, {"FIELD = \r\n", " \r\n"}, {"field= \t|", "|"}, {"field=", ""}};
+  for (const auto& [item, field] : cases) {
+    auto job = NewJob();
+    SetOption(job.get(), item);
+    EXPECT_EQ(Bytes(job->field, job->field_length), field) << item;
+  }
+  auto job = NewJob();
+  SetOption(job.get(), "file= \t");
+  EXPECT_STREQ(job->file, "");
 }
 
 struct DecodeCase {
@@ -344,6 +361,31 @@ TEST(OptionPreset, TextLayouts) {
   EXPECT_EQ(Bytes(job->colsep, job->colsep_length), " : ");
   EXPECT_EQ(Bytes(job->record, job->record_length), "\n\n");
   EXPECT_EQ(Bytes(job->null, job->null_length), "(null)");
+}
+
+// A preset sets back what an earlier preset set, and keeps what the user set: every sequence
+// gives the record of its equivalent.
+TEST(OptionPreset, LaterPresetReplacesTheEarlierLayout) {
+  struct Case {
+    std::vector<const char*> items;
+    std::vector<const char*> same_as;
+  };
+  const Case cases[] = {
+      {{"text=ORACLEINS", "text=CSV"}, {"text=CSV"}},
+      {{"text=CSV", "text=MYSQL"}, {"text=MYSQL"}},
+      {{"text=SEARCH", "form=yes"}, {"form=yes"}},
+      {{"head=yes", "null=N", "text=MYSQLINS"}, {"text=MYSQLINS", "head=yes"}},
+      {{"text=ORACLEINS", "file=x.sql", "text=CSV"}, {"text=CSV", "file=x.sql"}},
+      {{"text=ORACLEINS", "text=nosuch"}, {"text=ORACLEINS"}},  // no preset: nothing reset
+      {{"text=MYSQLINS", "fast=yes", "text=CSV"}, {"fast=yes", "text=CSV"}},  // no layout
+  };
+  for (const Case& c : cases) {
+    auto job = NewJob();
+    auto expected = NewJob();
+    for (const char* item : c.items) SetOption(job.get(), item);
+    for (const char* item : c.same_as) SetOption(expected.get(), item);
+    EXPECT_EQ(std::memcmp(job.get(), expected.get(), sizeof(UnloadHandle)), 0) << c.items.back();
+  }
 }
 
 TEST(OptionPreset, FormAndFast) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,6 +144,7 @@ TEST(Driver, PasswordsLeaveTheArguments) {
       {"USER = scott/tiger", "USER = scott/***"},
       {"user=scott/t@orcl", "user=scott/*@orcl"},
       {"user=sys/\"p@ss\"@db", "user=sys/***@db"},
+      {"user=scott/ti@ger@orcl", "user=scott/***@orcl"},  // the logon takes "ger@orcl" whole
       {"user=scott@orcl", "user=scott@orcl"},
       {"user=/", "user=/"},
       {"user=" + scrambled, "user=***"},
@@ -181,6 +183,39 @@ TEST(Driver, RunningUnloadShowsNoPassword) {
                                      "tr '\\0' ' ' < /proc/$!/cmdline; wait");
   EXPECT_NE(run.out.find("user=scott/***@sqlite:"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("tiger"), std::string::npos) << run.out;
+}
+
+// The command line other users see while the program waits for a parameter file on standard
+// input: the secrets are hidden before anything is read, and not even their length shows.
+TEST(Driver, WaitingProgramShowsNoPasswordNorItsLength) {
+  const std::string program = ROWFLUME_BINARY;
+  struct Case {
+    std::vector<std::string> args;
+    std::string cmdline;  // /proc/PID/cmdline, whole
+  };
+  const Case cases[] = {
+      {{"user=scott/tiger@orcl", "parfile=-", "query=emp"},
+       program + " user=scott/***@orcl parfile=- query=emp" + '\0'},
+      {{"user=scott/ti@ger@orcl", "parfile=-"}, program + " user=scott/***@orcl parfile=-" + '\0'},
+      {{"scott/" + std::string(300, 'p') + "@db", "parfile=-"},
+       program + " scott/***@db parfile=-" + '\0'},
+      // Without a secret the arguments stay as they were given.
+      {{"query=emp", "parfile=-"}, program + '\0' + "query=emp" + '\0' + "parfile=-" + '\0'},
+  };
+  for (const Case& c : cases) {
+    StartedProgram* started = StartProgramOnOpenInput(".", c.args);
+    ASSERT_NE(started, nullptr);
+    const std::string proc = "/proc/" + std::to_string(ProgramId(started));
+    // Once it sleeps, the program started from this binary waits on its standard input.
+    auto waiting = [&proc, &program] {
+      const std::string stat = ReadFile(proc + "/stat");
+      return stat.find(") S ") != std::string::npos &&
+             std::filesystem::read_symlink(proc + "/exe") == program;
+    };
+    for (int tries = 0; tries < 500 && !waiting(); ++tries) usleep(10000);
+    EXPECT_EQ(ReadFile(proc + "/cmdline"), c.cmdline);
+    EXPECT_TRUE(KillProgram(started));
+  }
 }
 #endif
 

@@ -200,6 +200,10 @@ std::vector<Case> Cases() {
        .out = "ORA-01017: invalid username/password; logon denied\n",
        .file = "refused.txt"},
       {.args = {"user=SCOTT/tiger@sqlite:accounts.db", "query=dept", "file=-"}, .out = kDeptRows},
+      // A ";" inside a literal belongs to its alter clause, which goes whole to the session.
+      {.args = {"query=select hiredate from emp where empno = 7369",
+                "alter=SET NLS_DATE_FORMAT='YYYY;MM';SET NLS_NUMERIC_CHARACTERS=',.'", "file=-"},
+       .out = "1980;12\n"},
   };
 }
 

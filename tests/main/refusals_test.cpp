@@ -29,6 +29,7 @@ class Refusals : public ProgramFolderTest {
     WriteFile(Path("long.par"),
               "query=select * from T where " + std::string(33000, ' ') + "id=1\n");
     WriteFile(Path("out.bin"), std::string(100, 'x'));
+    WriteFile(Path("self.par"), "query=select * from T\nparfile=self.par\n");
     WriteFile(Path("other.plan"),
               "ROWFLUME SPLIT PLAN\nVERSION=2\nOWNER=NOBODY\nTABLE=OTHER\nPARTITION=\nSCN=\n"
               "DEGREE=2\nSEGMENTS=0 0 0 cbf29ce484222325\nPIECES=1\n"
@@ -102,8 +103,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{"query=select * from T where name = :v", ":v=" + std::string(128, 'v'), "file=t.txt"},
        4,
        "value of bind variable :v is longer than 127"},
-      // Files read whole or not at all.
+      // Files read whole or not at all, and parameter files that name themselves.
       {{"parfile=long.par", "file=t.txt"}, 4, "An item of parameter file long.par is longer"},
+      {{"parfile=self.par", "file=t.txt"}, 4, "Parameter file self.par is nested more than 8"},
       {{"parfile=missing.par", query, "file=t.txt"}, 4, "Cannot read parameter file missing.par"},
       {{"sql=missing.sql", query, "file=t.txt"}, 4, "Cannot read SQL file missing.sql"},
       // Binds: a name the query lacks fails where the client fails; a parallel query must read
@@ -133,6 +135,14 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "file=" + db_->path()}, 6, "would replace " + db_->path()},
       {{query, "split=T", "degree=2", "batch=yes", "file=o%p%b.txt"}, 4, "can give two files one"},
       {{query, "split=T", "degree=2", "size=5", "file=o%b1%P.txt"}, 4, "can give two files one"},
+      // A translation with characters left over, INSERT statements without their table.
+      {{query, "sedf=abc", "sedt=xy", "file=t.txt"},
+       4,
+       "sedf and sedt must list as many characters (3 and 2)"},
+      {{query, "text=ORACLEINS", "file=t.sql"}, 4, "INSERT statements need the name of their"},
+      {{"query=with x as (select * from T) select * from x", "text=MYSQLINS", "file=t.sql"},
+       4,
+       "give table=NAME with a query of your own"},
       // A UTF-16 client character set would have the client read every text as UTF-16.
       {{query, "charset=al16utf16", "file=t.txt"}, 4, "charset=al16utf16 is a UTF-16 character"},
       {{query, "charset=UTF16", "file=t.txt"}, 4, "charset=UTF16 is a UTF-16 character set"},

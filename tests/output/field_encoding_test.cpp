@@ -252,18 +252,32 @@ TEST(FieldEncoding, TranslationPairsRuleAndQuotableOnly) {
   SetValue(number, 0, "ab");  // not quotable: left alone
   EXPECT_EQ(Encode(job.get(), columns), "xyyx,ab\n");
 
-  // Equal first positions end the list: nothing is translated.
+  // Every position is a pair, an equal one included; the first pair of a byte wins.
   SetText(job->sedf, nullptr, "aq");
   SetText(job->sedt, nullptr, "ab");
   SetValue(columns.at(0), 0, "aqaq");
-  EXPECT_EQ(Encode(job.get(), columns), "aqaq,ab\n");
+  EXPECT_EQ(Encode(job.get(), columns), "abab,ab\n");
 
-  // One pass: a->b, b->a swaps rather than chaining; an extra from-byte maps to 0.
-  TranslateTable table;
-  BuildTranslateTable(&table, "abc", "ba");
-  char value[] = "abcd";
-  TranslateChars(value, 4, table);
-  EXPECT_EQ(std::string(value, 4), std::string("ba\0d", 4));
+  struct Case {
+    const char* sedf;
+    const char* sedt;
+    const char* translated;  // of "abcdAClmnopqrstuv"
+    bool changes;
+  };
+  const Case cases[] = {
+      {"AC", "Ax", "abcdAxlmnopqrstuv", true},
+      {"ab", "ba", "bacdAClmnopqrstuv", true},  // one pass: swapped, not chained
+      {"aab", "xyz", "xzcdAClmnopqrstuv", true},
+      {"aA", "aA", "abcdAClmnopqrstuv", false},
+      {"lmnopqrstuv", "LMNOPQRSTUV", "abcdACLMNOPQRSTUV", true},  // past ten pairs
+  };
+  for (const Case& c : cases) {
+    TranslateTable table;
+    EXPECT_EQ(BuildTranslateTable(&table, c.sedf, c.sedt), c.changes) << c.sedf;
+    std::string value = "abcdAClmnopqrstuv";
+    TranslateChars(value.data(), static_cast<int64_t>(value.size()), table);
+    EXPECT_EQ(value, c.translated) << c.sedf;
+  }
 }
 
 TEST(FieldEncoding, LongValueOfLength92IsEscapedLikeText) {

@@ -57,10 +57,16 @@ TEST(QueryText, QueriesStayAsWritten) {
   EXPECT_EQ(p.table, "");
   p = Prepare("With x as (select 1 from dual) select * from x;\n");
   EXPECT_EQ(p.query, "With x as (select 1 from dual) select * from x");
-  // Only the start of the word is looked at: a table called SELECTIONS is taken as a query.
-  p = Prepare("SELECTIONS");
-  EXPECT_EQ(p.query, "SELECTIONS");
-  EXPECT_EQ(p.table, "");
+  // WITH and SELECT count as whole words only: tables named after them are tables.
+  for (const char* name : {"SELECTIONS", "withdrawals", "select_1", "With$x", "select#"}) {
+    p = Prepare(name);
+    EXPECT_EQ(p.query, std::string("select * from ") + name);
+    EXPECT_EQ(p.table, name);
+  }
+  for (const char* query : {"select*from t", "with\nx as (select 1 from dual) select * from x",
+                            "SELECT(1)from dual", "select"}) {
+    EXPECT_EQ(Prepare(query).query, query);
+  }
   // A slash inside the statement stays; only the trailing run goes.
   p = Prepare("select a/b from t;;  //");
   EXPECT_EQ(p.query, "select a/b from t");

@@ -93,7 +93,7 @@ TEST(LibraryRecord, EveryRunOfAHandleIsLikeTheFirst) {
   for (const Layout& layout : {Layout{"text=ORACLEINS", " INTO dept (DEPTNO,DNAME) VALUES", false},
                                Layout{"text=CSV", "10,\"ACCOUNTING\"", true}}) {
     SCOPED_TRACE(layout.text);
-    ROWFLUMEHandleSetAttr(handle.get(), "format=text");  // the text presets leave `format` alone
+    // Each preset replaces the layout of the one before it, INSERT statements included.
     ROWFLUMEHandleSetAttr(handle.get(), layout.text);
     std::string outputs[3];
     for (int run = 0; run < 3; ++run) {

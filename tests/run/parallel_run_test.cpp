@@ -423,6 +423,13 @@ TEST_F(ParallelUnload, UserQueryReadsItsRange) {
   EXPECT_EQ(SortedRows(Files("u_")),
             (std::vector<std::string>{"100000", "99991", "99992", "99993", "99994", "99995",
                                       "99996", "99997", "99998", "99999"}));
+
+  // INSERT statements of the user's query name the split table.
+  run = Run({"split=BIG", "degree=2", "text=ORACLEINS", "file=i_%p.sql",
+             "query=select ID from BIG where ROWID >= :minrid and ROWID < :maxrid and ID > 99999"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(SortedRows(Files("i_")),
+            (std::vector<std::string>{"(100000);", "INSERT  INTO BIG (ID) VALUES "}));
 }
 
 }  // namespace

@@ -173,24 +173,48 @@ bool KillProgram(StartedProgram* program) {
 
 struct StartedProgram {
   pid_t pid;
+  int input_fd;  // the writing end of the program's standard input, or -1
 };
 
-StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args) {
+namespace {
+
+StartedProgram* Start(const std::string& dir, const std::vector<std::string>& args,
+                      bool open_input) {
   // The words are copied before the fork: the child only calls what is safe there.
   std::vector<std::string> words = args;
   std::vector<char*> argv = {const_cast<char*>(ROWFLUME_BINARY)};
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  int input[2] = {-1, -1};
+  if (open_input && pipe(input) != 0) return nullptr;
+  if (open_input) fcntl(input[1], F_SETFD, FD_CLOEXEC);  // the program's own end is 0 alone
   pid_t child = fork();
   if (child < 0) return nullptr;
   if (child == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
     int null_fd = open("/dev/null", O_WRONLY);
     dup2(null_fd, 1);
+    if (open_input) dup2(input[0], 0);
     execv(ROWFLUME_BINARY, argv.data());
     _exit(127);
   }
-  return new StartedProgram{child};
+  if (open_input) close(input[0]);
+  return new StartedProgram{child, input[1]};
+}
+
+}  // namespace
+
+StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args) {
+  return Start(dir, args, false);
+}
+
+StartedProgram* StartProgramOnOpenInput(const std::string& dir,
+                                        const std::vector<std::string>& args) {
+  return Start(dir, args, true);
+}
+
+long ProgramId(const StartedProgram* program) {
+  return static_cast<long>(program->pid);
 }
 
 bool KillProgram(StartedProgram* program) {
@@ -198,6 +222,8 @@ bool KillProgram(StartedProgram* program) {
   int status = 0;
   bool killed = waitpid(program->pid, &status, 0) == program->pid && WIFSIGNALED(status) &&
                 WTERMSIG(status) == SIGKILL;
+  // Closed only now: at the end of its input the program would end of its own accord.
+  if (program->input_fd >= 0) close(program->input_fd);
   delete program;
   return killed;
 }

@@ -44,6 +44,13 @@ ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& ar
 // the test goes on while it runs. Null when it could not be started.
 struct StartedProgram;
 StartedProgram* StartProgram(const std::string& dir, const std::vector<std::string>& args);
+#if !defined(_WIN32)
+// StartProgram with the program's standard input a pipe the test holds open until KillProgram,
+// so that a program reading it waits; ProgramId gives its process id.
+StartedProgram* StartProgramOnOpenInput(const std::string& dir,
+                                        const std::vector<std::string>& args);
+long ProgramId(const StartedProgram* program);
+#endif
 // Kills the program without warning, as a power cut or the system's own kill would end it, and
 // waits for its end. True when it was still running until then; the handle is released.
 bool KillProgram(StartedProgram* program);
