@@ -12,11 +12,11 @@ namespace rowflume {
 
 // What one run of a job wrote, for whoever runs it.
 struct RunOutputs {
-  bool control_by_caller = false;  // given by the caller: it writes the control file itself
+  bool control_by_caller = false;     // given by the caller: it writes the control file itself
   std::vector<std::string> reserved;  // given by the caller: files no data file may be, besides
                                       // the run's own log, control file, plan and database
-  UnloadOutputs unload;            // the data files, in order
-  bool control_wanted = false;     // a control file goes with the unload: `control` holds it
+  UnloadOutputs unload;               // the data files, in order
+  bool control_wanted = false;        // a control file goes with the unload: `control` holds it
   ControlLayout control;
 };
 
