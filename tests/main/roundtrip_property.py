@@ -104,6 +104,7 @@ class Unload:
     append: bool = False
     pattern: str = None
     pieces_seed: int = 0
+    client: bool = False
 
 
 def spell(rng, data, raw_ok=True):
@@ -289,7 +290,7 @@ def draw_table(rng, name, lay, latin1, rows, wide):
     return Table(name, columns, values)
 
 
-def draw_unload(rng, table, lay, mode, prefix="", presql=None, pattern=""):
+def draw_unload(rng, table, lay, mode, prefix="", presql=None, pattern="", client=None):
     name, limit = table.name, len(table.rows) // 2 + 1
     items, multiline = ["user=scott/tiger@sqlite:../src.db"], None
     keep = lambda row: presql is None or int(row[0]) % presql[0] != presql[1]
@@ -320,7 +321,9 @@ def draw_unload(rng, table, lay, mode, prefix="", presql=None, pattern=""):
         items += ["batch=yes", f"rows={rng.randint(1000, len(table.rows) // 2)}"]
     items += ["size=1"] if any(c.size == 400 for c in table.columns) else []
     items += [f"array={rng.choice([5, 7, 100, 999, 2000])}"] if rng.random() < 0.3 else []
-    items += ["client=yes"] if rng.random() < 0.15 else []
+    drawn = rng.random() < 0.15
+    client = drawn if client is None else client  # an appended unload keeps the fixed widths
+    items += ["client=yes"] if client else []
     if any(isinstance(v, str) and len(v) > 16384 for v in table.rows[0]) and rng.random() < 0.5:
         items.append("long=2097152")  # a CLOB past the 32768 bytes fetched inline by default
     items += ["lob=FILE", f"lobdir={rng.choice([8, 16])}"] if lay.lob else []
@@ -337,7 +340,7 @@ def draw_unload(rng, table, lay, mode, prefix="", presql=None, pattern=""):
             pattern = pattern.replace("> ", "> " + prefix) if command else prefix + pattern
     items += [] if pattern is None else ["file=" + pattern]
     stdout = pattern == "-" or pattern is None and lay.stdout_default
-    unload = Unload(table, lay, keep, stdout=stdout, pattern=pattern)
+    unload = Unload(table, lay, keep, stdout=stdout, pattern=pattern, client=client)
     if rng.random() < 0.3 or multiline:  # a slice of the items goes into a parameter file
         start = rng.randrange(1 if mode == "serial" else source_items, len(items))
         end = rng.randint(start, len(items))
@@ -367,7 +370,8 @@ def draw_case(seed):
     second, pattern = rng.random(), unloads[0].pattern
     if second < 0.12 and pattern and pattern[0] not in "-+" and not lay.head:
         # The same pattern again, appended (a header line would then stand between the two).
-        unloads.append(draw_unload(rng, table, lay, mode, "a2_", presql, "+" + pattern))
+        unloads.append(draw_unload(rng, table, lay, mode, "a2_", presql, "+" + pattern,
+                                   unloads[0].client))
         unloads[1].append = True
     elif second < 0.3:  # another table into the same folder
         lay2 = draw_layout(rng)
