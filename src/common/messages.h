@@ -174,6 +174,12 @@ inline constexpr char kCrackAppend[] =
 inline constexpr char kCommandRestarted[] =
     "ERROR -- The output command %s would start again for every file of a split output (batch "
     "or size): put %%b into it; nothing was run\n";
+inline constexpr char kEmptyRecord[] =
+    "ERROR -- record= is empty: every row would run into the next; give a separator such as "
+    "record=0x0a; nothing was run\n";
+inline constexpr char kEmptyField[] =
+    "ERROR -- field= is empty: the %d values of every row would run together; give a separator "
+    "such as field=0x2c; nothing was written\n";
 inline constexpr char kAppendSplit[] =
     "ERROR -- A split output (batch or size) cannot append all its files to %s, each with its "
     "own header line: put %%b into the name; nothing was run\n";

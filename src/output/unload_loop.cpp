@@ -43,6 +43,7 @@ struct UnloadRun {
   bool stdout_mode;
   bool fixed_layout;
   bool file_pending;  // the file before was closed; the next row opens the next one
+  bool headed;        // the open file wants a header line: not an appended file with rows
   char expanded[kExpandedNameBytes];
   std::unordered_set<std::string> opened;  // the files opened so far, lexically normal
   LobFileSink lob_files;                   // LOB values written to files of their own
@@ -102,6 +103,9 @@ bool OpenNext(UnloadRun* run) {
     SessionMessageFormat(run->session, messages::kWouldReplace, run->expanded, replaced);
     return false;
   }
+  // A header goes on top of a file's rows only: appended to a file that has some, it would
+  // stand between them and read as a row.
+  run->headed = !(run->expanded[0] == '+' && FileBytes(run->expanded + 1) > 0);
   OpenFailure failure = OpenFailure::kNone;
   run->out.stream =
       OpenOutput(run->job->file, run->expanded, run->sequence, run->job->piece, &failure);
@@ -209,7 +213,7 @@ bool OpenPending(UnloadRun* run) {
     Stop(run, kRunOpenFailed);
     return false;
   }
-  if (run->job->head && !run->fixed_layout) PutHeader(run);
+  if (run->job->head && !run->fixed_layout && run->headed) PutHeader(run);
   return true;
 }
 
@@ -245,6 +249,7 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   run->size_threshold = static_cast<double>(job->size);
   run->fixed_layout = job->field_length > 0 && job->field[0] == ' ';
   run->file_pending = false;
+  run->headed = true;  // standard output; a file's OpenNext decides for it
   // Decided once per run: whether text in the client's character set keeps double-byte pairs.
   InitFieldEncoder(&run->encoder, job, &run->out, head,
                    ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
@@ -278,7 +283,7 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
     Stop(run, kRunOpenFailed);
     return false;
   }
-  if (job->head && !run->fixed_layout) PutHeader(run);
+  if (job->head && !run->fixed_layout && run->headed) PutHeader(run);
   if (!run->stdout_mode) ReportProgress(run->session, 0, 0.0);
   return true;
 }

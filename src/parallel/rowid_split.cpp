@@ -70,6 +70,34 @@ char* PutRowidDigits(char* p, uint64_t value, int digits) {
   return p + digits;
 }
 
+// The value of count digits at text; false on a character that is no digit.
+bool ReadRowidDigits(const char* text, int count, uint64_t* value) {
+  *value = 0;
+  for (int k = 0; k < count; ++k) {
+    const char* digit = std::strchr(kRowidDigits, text[k]);
+    if (text[k] == '\0' || digit == nullptr) return false;
+    *value = *value * 64 + static_cast<uint64_t>(digit - kRowidDigits);
+  }
+  return true;
+}
+
+// The last ROWID before text's that no row can have: the top slot of the block before (of the
+// file or object before at their start). Rows never reach that slot, so a range may end there
+// and be read with BETWEEN as well as with >= and <, neither taking the next range's first row.
+bool RowidBefore(const char* text, char* before) {
+  uint64_t object, file, block, slot;
+  if (!ReadRowidDigits(text, 6, &object) || !ReadRowidDigits(text + 6, 3, &file) ||
+      !ReadRowidDigits(text + 9, 6, &block) || !ReadRowidDigits(text + 15, 3, &slot)) {
+    return false;
+  }
+  if (block > 0)
+    return FormatRowid(object, static_cast<uint32_t>(file), static_cast<uint32_t>(block - 1),
+                       0xFFFF, before);
+  if (file > 0)
+    return FormatRowid(object, static_cast<uint32_t>(file - 1), 0x3FFFFF, 0xFFFF, before);
+  return object > 0 && FormatRowid(object - 1, 1023, 0x3FFFFF, 0xFFFF, before);
+}
+
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 
@@ -141,14 +169,9 @@ void CoverSegments(const SegmentSet& segments, RowidRangeList* ranges) {
   RowidRange* last = &ranges->ranges[ranges->count - 1];
   FormatRowid(segments.lowest, 0, 0, 0, first->min_rowid);
   for (uint32_t idx = 0; idx + 1 < ranges->count; ++idx) {
-    std::memcpy(ranges->ranges[idx].max_rowid, ranges->ranges[idx + 1].min_rowid, kRowidTextBytes);
+    RowidBefore(ranges->ranges[idx + 1].min_rowid, ranges->ranges[idx].max_rowid);
   }
-  // An exclusive bound: the first ROWID of the next data object, or the very last one there is.
-  if (segments.highest < 0xFFFFFFFFU) {
-    FormatRowid(uint64_t{segments.highest} + 1, 0, 0, 0, last->max_rowid);
-  } else {
-    FormatRowid(segments.highest, 1023, 0x3FFFFF, 0xFFFF, last->max_rowid);
-  }
+  FormatRowid(segments.highest, 1023, 0x3FFFFF, 0xFFFF, last->max_rowid);
 }
 
 int QueryTotalWeight(DbSession* session, const char* owner, const char* table,

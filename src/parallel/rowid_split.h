@@ -45,8 +45,10 @@ bool FormatRowid(uint64_t object, uint32_t file, uint32_t block, uint32_t slot, 
 
 // Widens ranges cut from the segments' extents so that together they hold every ROWID the
 // segments can have, rows stored after the cut included: the first starts at the lowest
-// segment's first ROWID, each one ends where the next one starts, and the last ends after the
-// highest segment. Existing rows keep their range: between two extents lie no rows of the table.
+// segment's first ROWID, each one ends at the top slot of the block before the next one's start,
+// and the last at the top slot of the highest segment. No row reaches a top slot, so the bounds
+// serve ">= :minrid AND < :maxrid" and BETWEEN alike. Existing rows keep their range: between two
+// extents lie no rows of the table.
 // Ranges without segments, and segments without ranges, are left as they are.
 void CoverSegments(const SegmentSet& segments, RowidRangeList* ranges);
 

@@ -69,6 +69,8 @@ int RemoveEmptyDirectory(const char* path);
 // Calls visit(context, name) for every entry of the directory but "." and "..", in no set order.
 // False when the directory cannot be read.
 bool ListDirectory(const char* path, void (*visit)(void* context, const char* name), void* context);
+// Bytes of the file at path, or -1 when there is none (or it cannot be looked at).
+int64_t FileBytes(const char* path);
 // True when anything of that name exists (a file, a folder, a link, even a broken one).
 bool PathExists(const char* path);
 // True when both paths exist and name one file (through links or different spellings).

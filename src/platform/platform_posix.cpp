@@ -218,6 +218,11 @@ bool ListDirectory(const char* path, void (*visit)(void* context, const char* na
   return true;
 }
 
+int64_t FileBytes(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
 bool PathExists(const char* path) {
   struct stat info;
   return lstat(path, &info) == 0;

@@ -346,6 +346,12 @@ bool ListDirectory(const char* path, void (*visit)(void* context, const char* na
   return true;
 }
 
+int64_t FileBytes(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  return static_cast<int64_t>((ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+}
+
 bool PathExists(const char* path) {
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }

@@ -85,6 +85,13 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
                          static_cast<int>(to_length));
     return kRunRefused;
   }
+  // Without a record separator (or a row suffix) every row of a delimited layout runs into the
+  // next, and no reader can take them apart; fixed-width records have their length instead.
+  const bool fixed_width = job->field_length > 0 && job->field[0] == ' ';
+  if (job->format == kTextFormat && !fixed_width && job->record_length == 0 &&
+      job->rowsuf_length == 0) {
+    return Refused(session, messages::kEmptyRecord);
+  }
   const bool parallel =
       (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
   if (job->format != kTextFormat && job->table[0] == '\0' && !parallel &&
@@ -95,6 +102,12 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
 }
 
 }  // namespace
+
+int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* session) {
+  if (job->format != kTextFormat || job->field_length > 0 || column_count < 2) return 0;
+  SessionMessageFormat(session, messages::kEmptyField, column_count);
+  return kRunRefused;
+}
 
 bool IsQueryStatement(const char* query) {
   while (IsAsciiSpace(*query)) ++query;

@@ -24,6 +24,10 @@ int CheckJob(const UnloadHandle* job, DbSession* session);
 // The further checks of a parallel unload into `degree` pieces: 0 or kRunRefused, reported.
 int CheckParallelJob(const UnloadHandle* job, DbSession* session);
 
+// Once the query is described: an empty `field` would run the values of a row of several
+// columns together. 0, or kRunRefused after the message.
+int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* session);
+
 // True when text holds the placeholder ":name" (name in upper case; the text's in any case),
 // not followed by a further name character.
 bool HasPlaceholder(const char* text, const char* name);

@@ -301,8 +301,11 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
       }
       if (!bound || StmtExecuteQuery(&session, statement) != 0) {
         session.status = kRunQueryFailed;
-      } else if (DescribeColumns(&session, statement, &head, job->width, job) <= 0) {
+      } else if (const int described = DescribeColumns(&session, statement, &head, job->width, job);
+                 described <= 0) {
         session.status = kRunDescribeFailed;
+      } else if (CheckFieldSeparator(job, described, &session) != 0) {
+        session.status = kRunRefused;
       } else {
         if (job->unique[0] != '\0') FlagUniqueColumns(&head, job->unique, sizeof job->unique);
         if (control_wanted) {

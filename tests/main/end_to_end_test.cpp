@@ -318,6 +318,19 @@ TEST_F(EndToEnd, SizeSwitchesFilesAtTheRowEndPastEachShare) {
   }
 }
 
+// Appended to a file that has rows, a header would stand between them and read as a row: it
+// goes on top of the file only.
+TEST_F(EndToEnd, AppendedRowsGetNoSecondHeader) {
+  unlink(Path("head.csv").c_str());
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(Unload({"query=dept", "text=CSV", "file=+head.csv"}).status, 0);
+  }
+  const std::string rows =
+      "10,\"ACCOUNTING\",\"NEW YORK\"\n20,\"RESEARCH\",\"DALLAS\"\n30,\"SALES\",\"CHICAGO\"\n"
+      "40,\"OPERATIONS\",\"BOSTON\"\n";
+  EXPECT_EQ(ReadFile(Path("head.csv")), "DEPTNO,DNAME,LOC\n" + rows + rows);
+}
+
 TEST_F(EndToEnd, AppendCommandStdoutAndLog) {
   std::string plain = PlainOrders();
   unlink(Path("app.txt").c_str());

@@ -132,6 +132,9 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       {{query, "log=./t.txt", "file=+t.txt", "control=./t.txt"}, 4, "name the same file"},
       {{query, "crack=k3y", "file=+out.bin"}, 4, "crack cannot scramble output appended"},
       {{query, "batch=yes", "rows=1000", "file=+all.txt"}, 4, "cannot append all its files"},
+      // Separators that would run rows or values together.
+      {{query, "record=", "file=t.txt"}, 4, "record= is empty"},
+      {{query, "field=", "file=t.txt"}, 4, "field= is empty: the 2 values"},
       {{query, "file=" + db_->path()}, 6, "would replace " + db_->path()},
       {{query, "split=T", "degree=2", "batch=yes", "file=o%p%b.txt"}, 4, "can give two files one"},
       {{query, "split=T", "degree=2", "size=5", "file=o%b1%P.txt"}, 4, "can give two files one"},
