@@ -45,6 +45,21 @@ bool FormatSplitQuery(StoredText table_form, StoredText partition_form, const ch
   return written > 0 && written < kSqlBytes;
 }
 
+// Prepares and executes the table or partition form of a stored query: 0, or the failing step's
+// status (-1 when the names do not fit the text), reported. The statement is the caller's to free
+// whatever the result.
+int ExecuteSplitQuery(DbSession* session, StoredText table_form, StoredText partition_form,
+                      const char* owner, const char* table, const char* partition,
+                      OCIStmt** statement) {
+  char sql[kSqlBytes];
+  if (!FormatSplitQuery(table_form, partition_form, owner, table, partition, sql)) {
+    SessionMessage(session, messages::kSplitNamesTooLong);
+    return -1;
+  }
+  const int status = StmtPrepare(session, statement, sql);
+  return status == 0 ? StmtExecuteQuery(session, *statement) : status;
+}
+
 // Closes a range from start to end. Once the list is full, further stretches extend its last
 // range instead, so none is lost and nothing is written past the list.
 void CloseRange(RowidRangeList* ranges, const char* start, const char* end) {
@@ -121,16 +136,11 @@ bool FormatRowid(uint64_t object, uint32_t file, uint32_t block, uint32_t slot, 
 int QuerySegments(DbSession* session, const char* owner, const char* table, const char* partition,
                   SegmentSet* segments) {
   *segments = SegmentSet{0, 0, 0, kFnvOffset};
-  char sql[kSqlBytes];
-  if (!FormatSplitQuery(StoredText::kSplitSegmentsTable, StoredText::kSplitSegmentsPartition, owner,
-                        table, partition, sql)) {
-    SessionMessage(session, messages::kSplitNamesTooLong);
-    return -1;
-  }
   OCIStmt* statement = nullptr;
   OCIDefine* define = nullptr;
-  int status = StmtPrepare(session, &statement, sql);
-  if (status == 0) status = StmtExecuteQuery(session, statement);
+  int status =
+      ExecuteSplitQuery(session, StoredText::kSplitSegmentsTable,
+                        StoredText::kSplitSegmentsPartition, owner, table, partition, &statement);
   uint32_t numbers[kStretchRowsPerFetch];
   if (status == 0) {
     status = DefineColumn(session, statement, 1, numbers, sizeof numbers[0], SQLT_UIN, nullptr,
@@ -177,16 +187,11 @@ void CoverSegments(const SegmentSet& segments, RowidRangeList* ranges) {
 int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
                      const char* partition, uint32_t* total) {
   *total = 0;
-  char sql[kSqlBytes];
-  if (!FormatSplitQuery(StoredText::kSplitTotalTable, StoredText::kSplitTotalPartition, owner,
-                        table, partition, sql)) {
-    SessionMessage(session, messages::kSplitNamesTooLong);
-    return -1;
-  }
   OCIStmt* statement = nullptr;
   OCIDefine* define = nullptr;
-  int status = StmtPrepare(session, &statement, sql);
-  if (status == 0) status = StmtExecuteQuery(session, statement);
+  int status =
+      ExecuteSplitQuery(session, StoredText::kSplitTotalTable, StoredText::kSplitTotalPartition,
+                        owner, table, partition, &statement);
   if (status == 0) {
     status = DefineColumn(session, statement, 1, total, sizeof *total, SQLT_UIN, nullptr, nullptr,
                           nullptr, &define);
@@ -207,15 +212,10 @@ int QueryTotalWeight(DbSession* session, const char* owner, const char* table,
 int BuildRowidRanges(DbSession* session, const char* owner, const char* table,
                      const char* partition, uint32_t threshold, RowidRangeList* ranges) {
   ranges->count = 0;
-  char sql[kSqlBytes];
-  if (!FormatSplitQuery(StoredText::kSplitStretchTable, StoredText::kSplitStretchPartition, owner,
-                        table, partition, sql)) {
-    SessionMessage(session, messages::kSplitNamesTooLong);
-    return -1;
-  }
   OCIStmt* statement = nullptr;
-  int status = StmtPrepare(session, &statement, sql);
-  if (status == 0) status = StmtExecuteQuery(session, statement);
+  int status =
+      ExecuteSplitQuery(session, StoredText::kSplitStretchTable, StoredText::kSplitStretchPartition,
+                        owner, table, partition, &statement);
   if (status != 0) {
     StmtFree(session, statement);
     return status;
