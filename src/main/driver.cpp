@@ -186,10 +186,7 @@ int RunCommandLine(int argc, char** argv) {
   if (status != 0) return status;
 
   // Refusals come before the logon: nothing is sent for a job that cannot run.
-  // A split plan is written by a split run and its pieces are run from it: both are parallel
-  // runs, whatever the degree, and are refused as such when incomplete.
-  const bool parallel =
-      (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
+  const bool parallel = IsParallelJob(job.get());
   status = CheckJob(job.get(), &session);
   if (status == 0 && parallel) status = CheckParallelJob(job.get(), &session);
   if (status != 0) return status;

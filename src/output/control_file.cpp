@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "db/oracle_types.h"
+#include "output/name_pattern.h"
 #include "platform/platform.h"
 #include "scramble/scramble.h"
 
@@ -206,7 +207,7 @@ ControlLayout DescribeControlLayout(const ColumnDesc* head, const UnloadHandle* 
 }
 
 std::string LoadedFileName(const std::string& expanded) {
-  return !expanded.empty() && expanded[0] == '+' ? expanded.substr(1) : expanded;
+  return WrittenFile(expanded.c_str());
 }
 
 std::string QuotedLoaderFileName(const std::string& name) {

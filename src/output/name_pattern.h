@@ -16,6 +16,11 @@ namespace rowflume {
 constexpr int kExpandedNameBytes = 512;  // 511 characters and a NUL
 constexpr int kMaxExpandedName = kExpandedNameBytes - 1;
 
+// The file an expanded name writes: the name without the "+" of appending.
+inline const char* WrittenFile(const char* expanded) {
+  return expanded[0] == '+' ? expanded + 1 : expanded;
+}
+
 // True when the pattern has the field %<letter>, in either case (letter given in lower case).
 bool HasPatternField(const char* pattern, char letter);
 

@@ -72,8 +72,7 @@ void Stop(UnloadRun* run, int status) {
 // The file an expanded name writes, as a key of UnloadRun::opened; empty for a command.
 std::string WrittenFileKey(const char* expanded) {
   if (expanded[0] == '-') return std::string();
-  const char* name = expanded[0] == '+' ? expanded + 1 : expanded;
-  return std::filesystem::path(name).lexically_normal().string();
+  return std::filesystem::path(WrittenFile(expanded)).lexically_normal().string();
 }
 
 // The earlier output or reserved file the next one would be, or null. An appended file is

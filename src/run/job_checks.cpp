@@ -26,11 +26,9 @@ bool IsCommand(const char* pattern) {
   return pattern[0] == '-' && pattern[1] != '\0';
 }
 
-// The file an output name writes, without the "+" of appending; null for standard output and
-// commands, which replace no file.
-const char* WrittenFile(const char* expanded) {
-  if (expanded[0] == '-') return nullptr;
-  return expanded[0] == '+' ? expanded + 1 : expanded;
+// The file an output name writes; null for standard output and commands, which replace no file.
+const char* OutputFile(const char* expanded) {
+  return expanded[0] == '-' ? nullptr : WrittenFile(expanded);
 }
 
 // Names that differ only in their spelling ("./t.txt", "a/../t.txt") name one file, as do two
@@ -63,8 +61,8 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
                         {"control", control, "file", file},
                         {"control", control, "log", log}};
   for (const Pair& pair : pairs) {
-    const char* one = WrittenFile(pair.first);
-    if (SameFile(one, WrittenFile(pair.second))) {
+    const char* one = OutputFile(pair.first);
+    if (SameFile(one, OutputFile(pair.second))) {
       SessionMessageFormat(session, messages::kSameOutput, pair.first_option, pair.second_option,
                            one);
       return kRunRefused;
@@ -92,9 +90,7 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
       job->rowsuf_length == 0) {
     return Refused(session, messages::kEmptyRecord);
   }
-  const bool parallel =
-      (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' || job->pieces[0] != '\0';
-  if (job->format != kTextFormat && job->table[0] == '\0' && !parallel &&
+  if (job->format != kTextFormat && job->table[0] == '\0' && !IsParallelJob(job) &&
       IsQueryStatement(job->query)) {
     return Refused(session, messages::kInsertNeedsTable);
   }
@@ -107,6 +103,15 @@ int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* se
   if (job->format != kTextFormat || job->field_length > 0 || column_count < 2) return 0;
   SessionMessageFormat(session, messages::kEmptyField, column_count);
   return kRunRefused;
+}
+
+bool IsParallelJob(const UnloadHandle* job) {
+  return (job->degree > 1 && job->split[0] != '\0') || job->plan[0] != '\0' ||
+         job->pieces[0] != '\0';
+}
+
+bool SplitsOutput(const UnloadHandle* job) {
+  return job->batch != 0 || job->size < kUnsplitSize;
 }
 
 bool IsQueryStatement(const char* query) {
@@ -182,7 +187,7 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
   }
   // Every new file of a split output starts the command again, which would replace (or, fed to
   // the same file, interleave) what the one before received.
-  const bool split_output = job->batch != 0 || job->size < kUnsplitSize;
+  const bool split_output = SplitsOutput(job);
   if (split_output && IsCommand(job->file) && !HasPatternField(job->file, 'b')) {
     SessionMessageFormat(session, messages::kCommandRestarted, job->file + 1);
     return kRunRefused;
@@ -219,8 +224,7 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session) {
     SessionMessageFormat(session, messages::kParallelCommand, job->file + 1);
     return kRunRefused;
   }
-  const bool split_output = job->batch != 0 || job->size < kUnsplitSize;
-  if (HasAmbiguousNumbers(job->file, true, split_output)) {
+  if (HasAmbiguousNumbers(job->file, true, SplitsOutput(job))) {
     SessionMessageFormat(session, messages::kAmbiguousNames, job->file);
     return kRunRefused;
   }

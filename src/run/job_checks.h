@@ -28,6 +28,12 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session);
 // columns together. 0, or kRunRefused after the message.
 int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* session);
 
+// A parallel run: a split into pieces, or the writing or running of a split plan, which are
+// parallel runs whatever the degree.
+bool IsParallelJob(const UnloadHandle* job);
+// An output split into several files, by `batch` or `size`.
+bool SplitsOutput(const UnloadHandle* job);
+
 // True when text holds the placeholder ":name" (name in upper case; the text's in any case),
 // not followed by a further name character.
 bool HasPlaceholder(const char* text, const char* name);

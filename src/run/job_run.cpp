@@ -146,11 +146,6 @@ int PrepareScnRead(UnloadHandle* job, DbSession* session, bool* session_flashbac
   return kRunOk;
 }
 
-// The file an expanded log name writes: without the "+" of appending.
-std::string WrittenName(const char* expanded) {
-  return expanded[0] == '+' ? std::string(expanded + 1) : std::string(expanded);
-}
-
 // The database file of the embedded engine that a user string names (user/password@sqlite:PATH),
 // or "": an output over it would destroy what the run reads.
 std::string EmbeddedDatabase(const char* user_string) {
@@ -262,7 +257,7 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   // otherwise empty the log, the control file or the plan.
   UnloadOutputs& unload = outputs->unload;
   unload.reserved = outputs->reserved;
-  unload.reserved.emplace_back(WrittenName(log_name));
+  unload.reserved.emplace_back(WrittenFile(log_name));
   unload.reserved.emplace_back(job->plan);
   unload.reserved.emplace_back(EmbeddedDatabase(job->user));
   // The loader control file goes with text unloads, once per unload (from its first piece).

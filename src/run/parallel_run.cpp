@@ -111,9 +111,7 @@ void ReportNotStarted(DbSession* session, int piece) {
 // Whether the first file of a piece run elsewhere can be named from the pattern: not when it
 // holds the time, or when a piece may write several files.
 bool PredictableFirstFile(const UnloadHandle* job, const char* pattern) {
-  constexpr int32_t kUnsplitSize = 0x0FFFFFFF;
-  return pattern[0] != '-' && !HasPatternField(pattern, 't') && job->batch == 0 &&
-         job->size >= kUnsplitSize;
+  return pattern[0] != '-' && !HasPatternField(pattern, 't') && !SplitsOutput(job);
 }
 
 // The control file of a parallel unload, once its pieces have all succeeded: the files of every
@@ -166,7 +164,7 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
     auto add_log = [&](uint32_t piece) {
       char name[kExpandedNameBytes];
       if (ExpandOutputName(base.log, name, 0, static_cast<int>(piece))) {
-        logs.emplace_back(name[0] == '+' ? name + 1 : name);
+        logs.emplace_back(WrittenFile(name));
       }
     };
     for (int idx = 0; idx < count; ++idx) add_log(static_cast<uint32_t>(piece_number(idx)));
