@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "job/option_presets.h"
+
 namespace rowflume {
 namespace {
 
@@ -230,41 +232,6 @@ constexpr bool TextOptionsMarkable() {
 }
 static_assert(TextOptionsMarkable(), "a text option lies beyond the cut marks");
 
-constexpr const char* kFormItems[] = {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a",
-                                      "FILE=-"};
-constexpr const char* kFastItems[] = {"READ=128", "HASH=128", "SORT=128", "ARRAY=2000",
-                                      "SERIAL=YES"};
-
-struct TextPreset {
-  const char* name;
-  const char* items[9];  // applied in this order; the list ends at the first null
-};
-
-constexpr TextPreset kTextPresets[] = {
-    {"MYSQL",
-     {"ESCAPE=0x5c", "FIELD=0x2c", "RECORD=0x0a", "ESCF=0x0d0x0a0x220x27", "ESCT=rn0x220x27",
-      "NULL=0x5cN", "QUOTE=0x22"}},
-    {"CSV", {"ESCAPE=0x22", "FIELD=0x2c", "RECORD=0x0a", "QUOTE=0x22", "HEAD=YES"}},
-    {"MYSQLINS",
-     {"ESCAPE=0x5c", "FIELD=0x2c", "RECORD=0x0a", "ESCF=0x0d0x0a0x220x27", "ESCT=rn0x220x27",
-      "NULL=null", "QUOTE=0x27", "FORMAT=mysql", "FILE=-"}},
-    {"ORACLEINS",
-     {"ESCAPE=0x27", "FIELD=0x2c", "RECORD=0x0a", "NULL=null", "QUOTE=0x27", "FORMAT=SQL",
-      "FILE=-"}},
-    {"FORM", {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a", "NULL=(null)", "FILE=-"}},
-    {"SEARCH",
-     {"COLSEP==", "FIELD=0x010x0a", "RECORD=0x010x0a", "ROWPRE=<DOC>0x010x0a",
-      "ROWSUF=0x010x0a</DOC>"}},
-};
-
-// The options the layout presets (text=NAME, form=YES) set, one bit each in preset_options: the
-// bit is set when a preset gave the option its value, and cleared when an item of the user's did.
-constexpr const char* kLayoutOptions[] = {"escape", "field",  "record", "escf",   "esct",
-                                          "null",   "quote",  "head",   "format", "file",
-                                          "colsep", "rowpre", "rowsuf"};
-static_assert(std::size(kLayoutOptions) <= 8 * sizeof(UnloadHandle::preset_options),
-              "a layout option lies beyond the preset marks");
-
 constexpr size_t kOptionCount = std::size(kOptions);
 
 constexpr size_t TextLength(const char* text) {
@@ -318,12 +285,6 @@ constexpr bool PresetsSetLayoutOptionsOnly() {
 }
 static_assert(PresetsSetLayoutOptionsOnly(), "a preset sets an option it cannot reset");
 
-// True when the value (of value_length characters) begins with word, letter case ignored.
-bool BeginsWith(const char* value, int value_length, const char* word) {
-  int word_length = static_cast<int>(std::strlen(word));
-  return value_length >= word_length && EqualIgnoringCase(value, word, word_length);
-}
-
 const KeywordEntry* FindOption(const char* keyword, int keyword_length) {
   for (const KeywordEntry& entry : kOptions) {
     if (static_cast<int>(std::strlen(entry.name)) == keyword_length &&
@@ -332,27 +293,6 @@ const KeywordEntry* FindOption(const char* keyword, int keyword_length) {
     }
   }
   return nullptr;
-}
-
-// Reads a decimal number as atoi does (leading white space, a sign, digits up to the first
-// other character), looking at no more than length characters. Values beyond the 32-bit range
-// saturate instead of overflowing.
-int32_t ReadDecimal(const char* text, int length) {
-  int pos = 0;
-  while (pos < length && IsAsciiSpace(text[pos])) ++pos;
-  bool negative = false;
-  if (pos < length && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  int64_t magnitude = 0;
-  for (; pos < length && IsAsciiDigit(text[pos]); ++pos) {
-    if (magnitude <= INT32_MAX) magnitude = magnitude * 10 + (text[pos] - '0');
-  }
-  int64_t value = negative ? -magnitude : magnitude;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 char* FieldAt(UnloadHandle* job, size_t offset) {
@@ -412,7 +352,7 @@ int64_t AsFieldValue(int32_t number, FieldType type) {
 
 void SetNumber(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
   int length = value_length < kNumberTextLimit ? value_length : kNumberTextLimit;
-  int64_t number = AsFieldValue(ReadDecimal(value, length), entry.type);
+  int64_t number = AsFieldValue(ReadOptionNumber(value, length), entry.type);
   const NumberRule& rule = entry.number;
   if (number < rule.low) number = rule.kilobytes_below_low ? number * 1024 : rule.below_low;
   if (number > rule.high) number = rule.high;
@@ -421,7 +361,7 @@ void SetNumber(UnloadHandle* job, const KeywordEntry& entry, const char* value, 
 
 void AddErrorCode(UnloadHandle* job, const char* value, int value_length) {
   int length = value_length < kNumberTextLimit ? value_length : kNumberTextLimit;
-  int32_t code = ReadDecimal(value, length);
+  int32_t code = ReadOptionNumber(value, length);
   for (int idx = 0; idx < job->error_count; ++idx) {
     if (job->error_codes[idx] == code) return;
   }
@@ -434,7 +374,7 @@ void AddErrorCode(UnloadHandle* job, const char* value, int value_length) {
 void SetYesNo(UnloadHandle* job, const KeywordEntry& entry, const char* value, int value_length) {
   int32_t flag = entry.fallback;
   for (const YesNoWord& word : entry.words) {
-    if (word.word != nullptr && BeginsWith(value, value_length, word.word)) flag = word.result;
+    if (word.word != nullptr && ValueBeginsWith(value, value_length, word.word)) flag = word.result;
   }
   StoreNumber(job, entry.offset, entry.type, flag);
 }
@@ -578,13 +518,13 @@ int ApplyItem(UnloadHandle* job, const char* item, bool by_preset) {
       SetYesNo(job, *entry, value, value_length);
       break;
     case OptionKind::kFormPreset:
-      if (BeginsWith(value, value_length, "YES")) {
+      if (ValueBeginsWith(value, value_length, "YES")) {
         ApplyPresetItems(job, kFormItems, std::size(kFormItems));
       }
       break;
     case OptionKind::kFastPreset:
       // Session tuning, no layout: nothing of it is reset by a later preset.
-      if (BeginsWith(value, value_length, "YES")) {
+      if (ValueBeginsWith(value, value_length, "YES")) {
         for (const char* preset_item : kFastItems) ApplyItem(job, preset_item, true);
       }
       break;
@@ -596,59 +536,6 @@ int ApplyItem(UnloadHandle* job, const char* item, bool by_preset) {
 }
 
 }  // namespace
-
-int DecodeOptionText(const char* source, char* destination, int limit) {
-  int source_length = static_cast<int>(std::strlen(source));
-  int bound = limit < source_length ? limit : source_length;
-  int in = 0;
-  int out = 0;
-  while (in < bound) {
-    char c = source[in];
-    if (c != '0') {
-      destination[out++] = c;
-      ++in;
-      continue;
-    }
-    int rest = source_length - in - 1;  // characters after this "0"
-    if (rest == 0) {
-      ++out;  // position skipped: the caller's byte stays
-      ++in;
-    } else if (source[in + 1] != 'x' && source[in + 1] != 'X') {
-      destination[out++] = source[in + 1];
-      in += 2;
-    } else if (rest >= 3) {
-      destination[out++] =
-          static_cast<char>(HexDigitValue(source[in + 2]) * 16 + HexDigitValue(source[in + 3]));
-      in += 4;
-    } else if (rest == 2) {
-      destination[out++] = source[in + 2];
-      in += 3;
-    } else {
-      ++out;  // "0x" at the very end: position skipped
-      in += 2;
-    }
-  }
-  destination[out] = '\0';
-  return out;
-}
-
-KeywordValue SplitKeywordValue(const char* item) {
-  KeywordValue split = {};
-  int pos = 0;
-  while (item[pos] != '\0' && IsAsciiSpace(item[pos])) ++pos;
-  split.keyword_start = pos;
-  while (item[pos] != '\0' && item[pos] != '=') ++pos;
-  int keyword_end = pos;
-  while (keyword_end > split.keyword_start && IsAsciiSpace(item[keyword_end - 1])) --keyword_end;
-  split.keyword_length = keyword_end - split.keyword_start;
-  if (item[pos] == '=') {
-    ++pos;
-    while (item[pos] != '\0' && IsAsciiSpace(item[pos])) ++pos;
-  }
-  split.value_start = pos;
-  split.value_length = static_cast<int>(std::strlen(item + pos));
-  return split;
-}
 
 const char* FirstCutOption(const UnloadHandle* job, int* limit) {
   for (size_t idx = 0; idx < 64 && idx < sizeof kOptions / sizeof kOptions[0]; ++idx) {

@@ -1,23 +1,13 @@
 // The keyword parser: applies one keyword=value item to a job record, with the keyword table,
-// the value decoding of byte codes, the limits and clamps, and the presets form, fast and text.
-// Reading items from the command line or from files is the command-line module's business.
+// the limits and clamps, and the application of the presets form, fast and text. How an item's
+// text reads is job/option_text.h, the presets' items are job/option_presets.h; reading items
+// from the command line or from files is the command-line module's business.
 #pragma once
 
-#include "common/ascii.h"  // HexDigitValue, which option texts decode with
 #include "job/job_record.h"
+#include "job/option_text.h"  // the split and decoding the parser's users read items with
 
 namespace rowflume {
-
-// Where the keyword and the value lie inside an item (offsets from the item's start).
-struct KeywordValue {
-  int keyword_start;
-  int keyword_length;  // leading and trailing white space excluded
-  int value_start;
-  int value_length;  // to the end of the item; trailing white space is part of the value
-};
-
-// Splits "keyword = value". An item without "=" is all keyword with an empty value.
-KeywordValue SplitKeywordValue(const char* item);
 
 // The keywords SetOption knows, in the order of its table; null past the last.
 const char* KeywordAt(size_t index);
@@ -42,13 +32,5 @@ bool IsLiteralBlankItem(const char* item);
 // The keyword of the first option holding a cut value, with its limit (characters, or input
 // characters of a decoded text) in *limit; null when every value fits.
 const char* FirstCutOption(const UnloadHandle* job, int* limit);
-
-// Decodes source into destination, where "0x" with two hex digits stands for a byte, "0c" for
-// the character c, and a "0" (or "0x") at the very end of the source skips one output position
-// without writing it. Codes starting before min(limit, strlen(source)) are decoded whole.
-// Writes a NUL after the last output position and returns the count of output positions,
-// skipped ones included; that count never exceeds the bound, so destination needs bound + 1
-// bytes.
-int DecodeOptionText(const char* source, char* destination, int limit);
 
 }  // namespace rowflume
