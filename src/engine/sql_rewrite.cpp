@@ -215,6 +215,178 @@ bool Tokenize(const std::string& sql, std::vector<Token>* tokens) {
   return true;
 }
 
+// The rewritten text, built front to back: the source is copied up to each replacement.
+class Rewrite {
+ public:
+  explicit Rewrite(const std::string& sql) : sql_(sql) {}
+
+  // Puts text in place of the source bytes [from, to); from is never before an earlier to.
+  void Replace(size_t from, size_t to, const std::string& text) {
+    out_.append(sql_, copied_, from - copied_);
+    out_ += text;
+    copied_ = to;
+    changed_ = true;
+  }
+
+  // Source bytes before this offset are in the output already.
+  size_t copied() const { return copied_; }
+  const std::string& source() const { return sql_; }
+
+  // Stores the rewritten text in *target (which may be the source), when anything changed.
+  void Finish(std::string* target) {
+    if (!changed_) return;
+    out_.append(sql_, copied_, std::string::npos);
+    *target = std::move(out_);
+  }
+
+ private:
+  const std::string& sql_;
+  std::string out_;
+  size_t copied_ = 0;
+  bool changed_ = false;
+};
+
+// Where a token lies among the clauses: a ROWID rewrites differently in the select list and in
+// ORDER BY, each of them at its own bracket depth.
+struct ClauseState {
+  int depth = 0;
+  int select_list_depth = -1;  // depth of the select list being read, -1 outside one
+  int order_by_depth = -1;     // depth of the ORDER BY clause being read, -1 outside one
+};
+
+// Updates the clause state for the token at idx, before the token itself is rewritten.
+void TrackClauses(const std::vector<Token>& tokens, size_t idx, ClauseState* clauses) {
+  const Token& token = tokens[idx];
+  if (IsPunct(token, '(')) ++clauses->depth;
+  if (IsPunct(token, ')')) {
+    if (clauses->order_by_depth == clauses->depth) clauses->order_by_depth = -1;
+    if (clauses->select_list_depth == clauses->depth) clauses->select_list_depth = -1;
+    --clauses->depth;
+  }
+  if (IsWord(token, "SELECT")) clauses->select_list_depth = clauses->depth;
+  if (IsWord(token, "FROM") && clauses->select_list_depth == clauses->depth) {
+    clauses->select_list_depth = -1;
+  }
+  if (IsWord(token, "ORDER") && idx + 1 < tokens.size() && IsWord(tokens[idx + 1], "BY")) {
+    clauses->order_by_depth = clauses->depth;
+  }
+  if (IsWord(token, "UNION") || IsWord(token, "INTERSECT") || IsWord(token, "EXCEPT") ||
+      IsWord(token, "MINUS")) {
+    clauses->order_by_depth = -1;
+  }
+}
+
+// An aggregate's argument passes through rowflume_null_note, which counts the NULLs the
+// aggregate skips: a fetch of its rows warns of them, as Oracle's does. At token idx this closes
+// the note of an argument that ends there and opens one for an aggregate that starts there.
+void NoteAggregateNulls(const std::vector<Token>& tokens, size_t idx, Rewrite* rewrite,
+                        std::vector<size_t>* note_closes) {
+  if (!note_closes->empty() && note_closes->back() == idx) {
+    rewrite->Replace(tokens[idx].start, tokens[idx].start, ")");
+    note_closes->pop_back();
+  }
+  if (size_t argument = AggregateArgumentAt(tokens, idx); argument != 0) {
+    size_t close = ClosingBracket(tokens, idx + 1);
+    if (close != 0) {
+      rewrite->Replace(tokens[argument].start, tokens[argument].start, "rowflume_null_note(");
+      note_closes->push_back(close);
+    }
+  }
+}
+
+// A ROWID column reference being rewritten: the source it starts at (its qualifier included),
+// the rowid column SQLite reads, and the owner and table arguments of the engine's functions.
+struct RowidReference {
+  size_t from;
+  std::string column;
+  std::string table_arguments;
+};
+
+// ROWID compared with one bind or literal (at tokens[next]): a rowid comparison whose bound is
+// decoded once per execution. Returns the index of the last token taken, 0 when it is no such
+// comparison.
+size_t RewriteRowidComparison(const std::vector<Token>& tokens, size_t next, const std::string& sql,
+                              const RowidReference& rowid, Rewrite* rewrite) {
+  std::string op;
+  std::string operand;
+  int op_tokens = ComparisonAt(tokens, next, &op);
+  int operand_tokens = op_tokens ? OperandAt(tokens, next + op_tokens, sql, &operand) : 0;
+  if (!op_tokens || !operand_tokens) return 0;
+  size_t last = next + op_tokens + operand_tokens - 1;
+  // "<>" and "!=" are the negation of "=", whose bound serves both.
+  std::string bound_op = op == "<>" || op == "!=" ? "=" : op;
+  rewrite->Replace(rowid.from, tokens[last].end,
+                   rowid.column + " " + op + " rowflume_rowid_number(" + operand + ", '" +
+                       bound_op + "', " + rowid.table_arguments + ")");
+  return last;
+}
+
+// ROWID [NOT] BETWEEN two binds or literals (from tokens[next]): a rowid range. Returns the index
+// of the last token taken, 0 when it is no such range.
+size_t RewriteRowidBetween(const std::vector<Token>& tokens, size_t next, const std::string& sql,
+                           const RowidReference& rowid, Rewrite* rewrite) {
+  bool negated = next < tokens.size() && IsWord(tokens[next], "NOT");
+  size_t between = negated ? next + 1 : next;
+  if (between >= tokens.size() || !IsWord(tokens[between], "BETWEEN")) return 0;
+  std::string low;
+  std::string high;
+  int low_tokens = OperandAt(tokens, between + 1, sql, &low);
+  size_t and_idx = between + 1 + static_cast<size_t>(low_tokens);
+  int high_tokens = low_tokens && and_idx < tokens.size() && IsWord(tokens[and_idx], "AND")
+                        ? OperandAt(tokens, and_idx + 1, sql, &high)
+                        : 0;
+  if (!high_tokens) return 0;
+  size_t last = and_idx + static_cast<size_t>(high_tokens);
+  rewrite->Replace(rowid.from, tokens[last].end,
+                   rowid.column + (negated ? " NOT" : "") + " BETWEEN rowflume_rowid_number(" +
+                       low + ", '>=', " + rowid.table_arguments + ") AND rowflume_rowid_number(" +
+                       high + ", '<=', " + rowid.table_arguments + ")");
+  return last;
+}
+
+// Rewrites the ROWID at tokens[idx] as RewriteOracleForms says. Returns the index of the last
+// token it took: idx itself, or the end of a comparison or range it rewrote whole.
+size_t RewriteRowid(const std::vector<Token>& tokens, size_t idx, const ClauseState& clauses,
+                    Rewrite* rewrite) {
+  const Token& token = tokens[idx];
+  if (idx > 0 && IsPunct(tokens[idx - 1], '.') && (idx < 2 || !IsName(tokens[idx - 2]))) {
+    return idx;
+  }
+  const std::string& sql = rewrite->source();
+  std::string qualifier;
+  size_t from = token.start;
+  if (idx >= 2 && IsPunct(tokens[idx - 1], '.')) {
+    qualifier = tokens[idx - 2].text;
+    from = tokens[idx - 2].start;
+    // owner.table.ROWID: the owner belongs to the column reference too
+    if (idx >= 4 && IsPunct(tokens[idx - 3], '.') && IsName(tokens[idx - 4])) {
+      from = tokens[idx - 4].start;
+    }
+    // the qualifier was copied already: take the output back to its start
+    if (rewrite->copied() > from) return idx;
+  }
+  TableName table = RowidTable(tokens, qualifier);
+  const RowidReference rowid = {from, sql.substr(from, token.start - from) + "_rowid_",
+                                Quoted(table.owner, '\'') + ", " + Quoted(table.table, '\'')};
+  size_t next = idx + 1;
+  if (size_t last = RewriteRowidComparison(tokens, next, sql, rowid, rewrite); last != 0) {
+    return last;
+  }
+  if (size_t last = RewriteRowidBetween(tokens, next, sql, rowid, rewrite); last != 0) return last;
+  if (clauses.order_by_depth >= 0 && clauses.order_by_depth == clauses.depth) {
+    rewrite->Replace(from, token.end, rowid.column);
+    return idx;
+  }
+  std::string text = "rowflume_rowid_text(" + rowid.table_arguments + ", " + rowid.column + ")";
+  // A select-list ROWID without alias keeps its name.
+  if (clauses.select_list_depth == clauses.depth &&
+      (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {
+    text += " AS \"ROWID\"";
+  }
+  rewrite->Replace(from, token.end, text);
+  return idx;
+}
+
 }  // namespace
 
 int64_t ScnLiteral(std::string_view digits, bool negative) {
@@ -285,53 +457,15 @@ void TakeFlashbackForms(StatementPlan* plan) {
 }
 
 void RewriteOracleForms(StatementPlan* plan) {
-  const std::string& sql = plan->sql;
   std::vector<Token> tokens;
-  if (!Tokenize(sql, &tokens)) return;
-  std::string out;
-  size_t copied = 0;
-  int depth = 0;
-  int select_list_depth = -1;  // depth of the select list being read, -1 outside one
-  int order_by_depth = -1;     // depth of the ORDER BY clause being read, -1 outside one
-  bool changed = false;
-  auto replace = [&](size_t from, size_t to, const std::string& text) {
-    out.append(sql, copied, from - copied);
-    out += text;
-    copied = to;
-    changed = true;
-  };
-  // Brackets that close a wrapped aggregate argument, the innermost last.
-  std::vector<size_t> note_closes;
+  if (!Tokenize(plan->sql, &tokens)) return;
+  Rewrite rewrite(plan->sql);
+  ClauseState clauses;
+  std::vector<size_t> note_closes;  // brackets closing a wrapped aggregate argument, innermost last
   for (size_t idx = 0; idx < tokens.size(); ++idx) {
     const Token& token = tokens[idx];
-    // An aggregate's argument passes through rowflume_null_note, which counts the NULLs the
-    // aggregate skips: a fetch of its rows warns of them, as Oracle's does.
-    if (!note_closes.empty() && note_closes.back() == idx) {
-      replace(token.start, token.start, ")");
-      note_closes.pop_back();
-    }
-    if (size_t argument = AggregateArgumentAt(tokens, idx); argument != 0) {
-      size_t close = ClosingBracket(tokens, idx + 1);
-      if (close != 0) {
-        replace(tokens[argument].start, tokens[argument].start, "rowflume_null_note(");
-        note_closes.push_back(close);
-      }
-    }
-    if (IsPunct(token, '(')) ++depth;
-    if (IsPunct(token, ')')) {
-      if (order_by_depth == depth) order_by_depth = -1;
-      if (select_list_depth == depth) select_list_depth = -1;
-      --depth;
-    }
-    if (IsWord(token, "SELECT")) select_list_depth = depth;
-    if (IsWord(token, "FROM") && select_list_depth == depth) select_list_depth = -1;
-    if (IsWord(token, "ORDER") && idx + 1 < tokens.size() && IsWord(tokens[idx + 1], "BY")) {
-      order_by_depth = depth;
-    }
-    if (IsWord(token, "UNION") || IsWord(token, "INTERSECT") || IsWord(token, "EXCEPT") ||
-        IsWord(token, "MINUS")) {
-      order_by_depth = -1;
-    }
+    NoteAggregateNulls(tokens, idx, &rewrite, &note_closes);
+    TrackClauses(tokens, idx, &clauses);
     if (IsWord(token, "PARTITION") && idx + 1 < tokens.size() &&
         (IsPunct(tokens[idx + 1], '(') || IsWord(tokens[idx + 1], "FOR"))) {
       plan->refusal = &ora::kPartitionDoesNotExist;
@@ -339,79 +473,14 @@ void RewriteOracleForms(StatementPlan* plan) {
     }
     if (IsWord(token, "DBMS_ROWID") && idx + 2 < tokens.size() && IsPunct(tokens[idx + 1], '.') &&
         IsWord(tokens[idx + 2], "ROWID_CREATE")) {
-      replace(token.start, tokens[idx + 2].end, "rowflume_rowid_create");
+      rewrite.Replace(token.start, tokens[idx + 2].end, "rowflume_rowid_create");
       idx += 2;
       continue;
     }
-    if (!IsWord(token, "ROWID")) continue;
-    if (idx > 0 && IsPunct(tokens[idx - 1], '.') && (idx < 2 || !IsName(tokens[idx - 2]))) {
-      continue;
-    }
-    std::string qualifier;
-    size_t from = token.start;
-    if (idx >= 2 && IsPunct(tokens[idx - 1], '.')) {
-      qualifier = tokens[idx - 2].text;
-      from = tokens[idx - 2].start;
-      // owner.table.ROWID: the owner belongs to the column reference too
-      if (idx >= 4 && IsPunct(tokens[idx - 3], '.') && IsName(tokens[idx - 4])) {
-        from = tokens[idx - 4].start;
-      }
-      // the qualifier was copied already: take the output back to its start
-      if (copied > from) continue;
-    }
-    std::string column = sql.substr(from, token.start - from) + "_rowid_";
-    TableName table = RowidTable(tokens, qualifier);
-    std::string table_arguments = Quoted(table.owner, '\'') + ", " + Quoted(table.table, '\'');
-    std::string op;
-    std::string first;
-    std::string second;
-    size_t next = idx + 1;
-    int op_tokens = ComparisonAt(tokens, next, &op);
-    int operand_tokens = op_tokens ? OperandAt(tokens, next + op_tokens, sql, &first) : 0;
-    if (op_tokens && operand_tokens) {
-      size_t last = next + op_tokens + operand_tokens - 1;
-      // "<>" and "!=" are the negation of "=", whose bound serves both.
-      std::string bound_op = op == "<>" || op == "!=" ? "=" : op;
-      replace(from, tokens[last].end,
-              column + " " + op + " rowflume_rowid_number(" + first + ", '" + bound_op + "', " +
-                  table_arguments + ")");
-      idx = last;
-      continue;
-    }
-    bool negated = next < tokens.size() && IsWord(tokens[next], "NOT");
-    size_t between = negated ? next + 1 : next;
-    if (between < tokens.size() && IsWord(tokens[between], "BETWEEN")) {
-      int low_tokens = OperandAt(tokens, between + 1, sql, &first);
-      size_t and_idx = between + 1 + static_cast<size_t>(low_tokens);
-      int high_tokens = low_tokens && and_idx < tokens.size() && IsWord(tokens[and_idx], "AND")
-                            ? OperandAt(tokens, and_idx + 1, sql, &second)
-                            : 0;
-      if (high_tokens) {
-        size_t last = and_idx + static_cast<size_t>(high_tokens);
-        replace(from, tokens[last].end,
-                column + (negated ? " NOT" : "") + " BETWEEN rowflume_rowid_number(" + first +
-                    ", '>=', " + table_arguments + ") AND rowflume_rowid_number(" + second +
-                    ", '<=', " + table_arguments + ")");
-        idx = last;
-        continue;
-      }
-    }
-    if (order_by_depth >= 0 && order_by_depth == depth) {
-      replace(from, token.end, column);
-      continue;
-    }
-    std::string text = "rowflume_rowid_text(" + table_arguments + ", " + column + ")";
-    // A select-list ROWID without alias keeps its name.
-    if (select_list_depth == depth &&
-        (next >= tokens.size() || IsPunct(tokens[next], ',') || IsWord(tokens[next], "FROM"))) {
-      text += " AS \"ROWID\"";
-    }
-    replace(from, token.end, text);
+    if (IsWord(token, "ROWID")) idx = RewriteRowid(tokens, idx, clauses, &rewrite);
   }
   if (plan->stmt_type == kStmtSelect) FindRowidItems(tokens, plan);
-  if (!changed) return;
-  out.append(sql, copied, std::string::npos);
-  plan->sql = std::move(out);
+  rewrite.Finish(&plan->sql);
 }
 
 }  // namespace rowflume::engine
