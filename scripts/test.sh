@@ -1,24 +1,50 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release and the sanitizer build, and runs every test in
-# both (the fuzz corpus replay included); then the Windows builds (scripts/test_windows.sh: both
-# compiled, the 64-bit one tested under Wine); then a ThreadSanitizer build runs the tests of the
-# parallel unload, and each fuzz target runs for a short while with clang. Build folders:
-# build/release, build/asan, build/windows-x86_64, build/windows-i686, build/tsan and build/fuzz.
+# Runs the tests in one of two tiers, after installing what is missing:
+#   scripts/test.sh quick   the checks of the sources (format, layers, sizes), then the release
+#                           build and all of its tests (the fuzz corpus replay included): a few
+#                           minutes, for every change.
+#   scripts/test.sh         the quick tier, then the sanitizer build and all of its tests; the
+#                           Windows builds (scripts/test_windows.sh: both compiled, the 64-bit
+#                           one tested under Wine); the packages; a ThreadSanitizer build running
+#                           the tests of the parallel unload; and each fuzz target for a short
+#                           while with clang.
+#
+# Build folders: build/release, build/asan, build/windows-x86_64, build/windows-i686, build/tsan
+# and build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tier=${1:-full}
+case "$tier" in
+  quick | full) ;;
+  *)
+    echo "usage: scripts/test.sh [quick]" >&2
+    exit 2
+    ;;
+esac
 scripts/setup.sh
 jobs=$(nproc)
+
+# The checks of the sources, which need no build.
 echo "== format: every C and C++ file as .clang-format says (clang-format 14)"
 git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format-14 --dry-run -Werror
 echo "== layers: no folder of src/ includes a higher one"
 python3 tools/check_layers.py
+echo "== sizes: no file of src/ over 600 lines, no function over 120"
+python3 tools/check_sizes.py
+
 # The builds are the presets of CMakePresets.json.
-for kind in release asan; do
-  cmake --preset "$kind" -DROWFLUME_WERROR=ON >/dev/null
-  cmake --build --preset "$kind" -j "$jobs"
-  echo "== tests: $kind build"
-  ctest --preset "$kind" -j "$jobs"
-done
+cmake --preset release -DROWFLUME_WERROR=ON >/dev/null
+cmake --build --preset release -j "$jobs"
+# >>> Checks that read the release build's object files (the link-time ties between layers)
+#     go here, before any test runs.
+# <<<
+echo "== tests: release build"
+ctest --preset release -j "$jobs"
+if [ "$tier" = quick ]; then exit 0; fi
+cmake --preset asan -DROWFLUME_WERROR=ON >/dev/null
+cmake --build --preset asan -j "$jobs"
+echo "== tests: asan build"
+ctest --preset asan -j "$jobs"
 # The Windows builds: both compiled, the 64-bit one tested under Wine against the release build.
 scripts/test_windows.sh
 # The packages, made from those builds, with the Debian package's file list checked.
