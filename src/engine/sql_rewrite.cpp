@@ -400,18 +400,9 @@ int64_t ScnLiteral(std::string_view digits, bool negative) {
 }
 
 void TakeFlashbackForms(StatementPlan* plan) {
-  const std::string& sql = plan->sql;
   std::vector<Token> tokens;
-  if (!Tokenize(sql, &tokens)) return;
-  std::string out;
-  size_t copied = 0;
-  bool changed = false;
-  auto replace = [&](size_t from, size_t to, const char* text) {
-    out.append(sql, copied, from - copied);
-    out += text;
-    copied = to;
-    changed = true;
-  };
+  if (!Tokenize(plan->sql, &tokens)) return;
+  Rewrite rewrite(plan->sql);
   for (size_t idx = 0; idx < tokens.size(); ++idx) {
     const Token& token = tokens[idx];
     if (IsName(token) && EqualIgnoringCase(token.text, "V$DATABASE")) plan->reads_scn = true;
@@ -429,7 +420,7 @@ void TakeFlashbackForms(StatementPlan* plan) {
         return;
       }
       plan->as_of_scns.push_back(ScnLiteral(tokens[number].text, negative));
-      replace(token.start, tokens[number].end, "");
+      rewrite.Replace(token.start, tokens[number].end, "");
       idx = number;
       continue;
     }
@@ -446,14 +437,12 @@ void TakeFlashbackForms(StatementPlan* plan) {
           IsPunct(tokens[last + 2], ')')) {
         last += 2;
       }
-      replace(token.start, tokens[last].end, "rowflume_current_scn()");
+      rewrite.Replace(token.start, tokens[last].end, "rowflume_current_scn()");
       plan->reads_scn = true;
       idx = last;
     }
   }
-  if (!changed) return;
-  out.append(sql, copied, std::string::npos);
-  plan->sql = std::move(out);
+  rewrite.Finish(&plan->sql);
 }
 
 void RewriteOracleForms(StatementPlan* plan) {
