@@ -113,7 +113,7 @@ bool HasRewritableForm(const std::vector<Token>& tokens) {
   return false;
 }
 
-// A rewrite writes its text (a function's name) straight after the source byte before the part
+// A rewrite writes its text (a function's name) straight after the source byte before the text
 // it replaces or wraps. When that byte ends a word the two run together into one name and the
 // statement fails: an aggregate's argument right after DISTINCT or ALL (MAX(DISTINCT(sal))), a
 // quoted qualifier right after a word (SELECT"E".ROWID). Those rewrites are wrong; such texts are

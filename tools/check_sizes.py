@@ -4,8 +4,8 @@
 A function is a brace block at namespace or class scope whose head (the text since the last
 ";", "{" or "}" of that scope) has a parameter list and no "=": a brace-initialised table
 (`constexpr Entry kTable[] = {...}`) is data and is not measured, nor are the namespaces,
-classes and enumerations around the functions; lambdas and blocks inside a function count as
-part of it. A function's size is its lines from the opening brace to the closing one. Braces in
+classes and enumerations around the functions; lambdas and blocks inside a function belong to
+it. A function's size is its lines from the opening brace to the closing one. Braces in
 comments, string and character literals do not count. Exceptions are the entries of ALLOWED,
 each with its reason. Prints every oversized file and function and exits 1 when there is one.
 """

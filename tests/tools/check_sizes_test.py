@@ -33,7 +33,7 @@ class Functions(unittest.TestCase):
              []),
             ("enum class Kind : uint8_t {\n  kA,\n  kB,\n};\n", []),
             ("auto lambda = [](int x) {\n  return x;\n};\n", []),
-            # Lambdas and blocks inside a function are part of it.
+            # Lambdas and blocks inside a function belong to it.
             ("void H() {\n  auto f = [] {\n    if (a) {\n    }\n  };\n}\n", [("H", 6)]),
             # Braces in comments and literals count for nothing.
             ("void Q() {\n  // }\n  /* } */\n  s = \"}\\\"}\";\n  c = '}';\n  r = R\"x(})x\";\n}\n",
