@@ -220,9 +220,14 @@ class Rewrite {
  public:
   explicit Rewrite(const std::string& sql) : sql_(sql) {}
 
-  // Puts text in place of the source bytes [from, to); from is never before an earlier to.
+  // Puts text in place of the source bytes [from, to); from is never before an earlier to. A
+  // word written straight after a word of the source ("max(distinct(" or select"E".ROWID) is
+  // parted from it by kWordParting, so that the two never read as one name.
   void Replace(size_t from, size_t to, const std::string& text) {
     out_.append(sql_, copied_, from - copied_);
+    if (!text.empty() && !out_.empty() && IsSqlWordChar(out_.back()) && IsSqlWordChar(text[0])) {
+      out_ += kWordParting;
+    }
     out_ += text;
     copied_ = to;
     changed_ = true;

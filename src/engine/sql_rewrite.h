@@ -10,6 +10,11 @@
 
 namespace rowflume::engine {
 
+// What a rewrite puts between a word of the source and a word it writes right after it: an empty
+// comment parts two words as a blank does, and, unlike a blank, the name of an expression column
+// can shed it again without touching a blank the query had (statement.cpp).
+constexpr std::string_view kWordParting = "/**/";
+
 // Rewrites plan->sql (of a query, UPDATE or DELETE) in place: DBMS_ROWID.ROWID_CREATE; the ROWID
 // pseudo-column compared with a bind or a literal becomes a rowid comparison whose bound is
 // decoded once per execution, so that a range of ROWIDs is read as a rowid range; ROWID in ORDER

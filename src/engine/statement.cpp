@@ -10,6 +10,7 @@
 #include "engine/flashback.h"
 #include "engine/handles.h"
 #include "engine/injected_fault.h"
+#include "engine/sql_rewrite.h"
 #include "engine/sql_scanner.h"
 #include "platform/platform.h"
 
@@ -132,11 +133,17 @@ sword ApplyBinds(Stmt* stmt, Error* error) {
 }
 
 // A column named after its expression shows it as written: without the NULL counting wrapped
-// around aggregate arguments (sql_rewrite.cpp).
+// around aggregate arguments (sql_rewrite.cpp), and without the parting written before it.
 std::string WithoutNullNotes(std::string name) {
   constexpr std::string_view kNote = "rowflume_null_note(";
   for (size_t at = name.find(kNote); at != std::string::npos; at = name.find(kNote, at)) {
     name.erase(at, kNote.size());
+    if (at >= kWordParting.size() &&
+        std::string_view(name).substr(at - kWordParting.size(), kWordParting.size()) ==
+            kWordParting) {
+      at -= kWordParting.size();
+      name.erase(at, kWordParting.size());
+    }
     int depth = 1;
     for (size_t pos = at; pos < name.size(); ++pos) {
       if (name[pos] == '(') ++depth;

@@ -177,6 +177,8 @@ TEST(EngineDescribe, RowidPseudoColumnIsARowid) {
       {"select distinct ROWID from t", {kRowid}},
       {"select rowid from t union all select rowid from t", {kRowid}},
       {"select t.rowid r, u.* from t, u", {kRowid, 2}},
+      // A quoted qualifier straight after SELECT: the rewrite may not join the keyword's word.
+      {"select\"T\".ROWID, a from t \"T\"", {kRowid, 2}},
       // Where a column list of unknown width lies on both sides, the position is unknown.
       {"select t.*, t.rowid, u.* from t, u", {2, 1, 1, 2}},
       // An expression of a ROWID is text.

@@ -743,6 +743,9 @@ TEST(EngineFetch, AggregateOverNullWarns) {
       {"select g, max(v) from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "MAX(V)"},
       {"select g, min(v) m from t group by g order by g", {1, 0, 100}, {2, 2, 0}, "M"},
       {"select count(*), sum ( distinct v ) from t", {100}, {1}, "SUM ( DISTINCT V )"},
+      // A bracket straight after DISTINCT or ALL: the note may not join the keyword's word.
+      {"select count(*), max(distinct(v)) from t", {100}, {1}, "MAX(DISTINCT(V))"},
+      {"select count(*), min(all(v)) from t", {100}, {1}, "MIN(ALL(V))"},
       {"select count(*), avg(v) from t having count(*) > 0 union all select 1, 2",
        {1, 100},
        {2, 0},
