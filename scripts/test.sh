@@ -10,12 +10,16 @@ scripts/setup.sh
 jobs=$(nproc)
 echo "== format: every C and C++ file as .clang-format says (clang-format 14)"
 git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format-14 --dry-run -Werror
-echo "== layers: no folder of src/ includes a higher one"
+echo "== layers: every folder of src/ includes only the folders it may use"
 python3 tools/check_layers.py
 # The builds are the presets of CMakePresets.json.
 for kind in release asan; do
   cmake --preset "$kind" -DROWFLUME_WERROR=ON >/dev/null
   cmake --build --preset "$kind" -j "$jobs"
+  if [ "$kind" = release ]; then
+    echo "== layers: no object of a folder needs a symbol only a folder it may not use defines"
+    python3 tools/check_layers.py --objects build/release
+  fi
   echo "== tests: $kind build"
   ctest --preset "$kind" -j "$jobs"
 done
