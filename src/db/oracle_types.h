@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-#include "db/oci_api.h"
+#include "oci/oci_api.h"
 
 namespace rowflume {
 
-// Described codes beside the SQLT_ ones of db/oci_api.h: the binary type in length-prefixed
+// Described codes beside the SQLT_ ones of oci/oci_api.h: the binary type in length-prefixed
 // form, and the server's internal codes of the datetime and interval types, which some servers
 // report for them instead of the external ones.
 constexpr ub2 SQLT_VBI = 15;

@@ -264,18 +264,27 @@ int ParseUserString(const char* user_string, LogonCredentials* credentials, char
 
 // ---- Logon and logoff ---------------------------------------------------------------------------
 
-int LogonUserString(DbSession* session, const char* user_string) {
-  LogonCredentials credentials;
+int ReadUserString(DbSession* session, const char* user_string, LogonCredentials* credentials) {
   char message[160];
-  if (ParseUserString(user_string, &credentials, message, sizeof(message)) != 0) {
+  if (ParseUserString(user_string, credentials, message, sizeof(message)) != 0) {
     SessionMessage(session, message);
     return -1;
   }
-  int result = LogonWith(session, credentials.user, credentials.password, credentials.connect,
-                         credentials.credential_type, credentials.mode);
+  return 0;
+}
+
+int LogonCredentialsOnce(DbSession* session, LogonCredentials* credentials) {
+  int result = LogonWith(session, credentials->user, credentials->password, credentials->connect,
+                         credentials->credential_type, credentials->mode);
   // The password is not left behind on the stack.
-  memset(credentials.password, 0, sizeof(credentials.password));
+  memset(credentials->password, 0, sizeof(credentials->password));
   return result;
+}
+
+int LogonUserString(DbSession* session, const char* user_string) {
+  LogonCredentials credentials;
+  if (ReadUserString(session, user_string, &credentials) != 0) return -1;
+  return LogonCredentialsOnce(session, &credentials);
 }
 
 int LogonWith(DbSession* session, const char* user, const char* password, const char* connect,
@@ -284,15 +293,8 @@ int LogonWith(DbSession* session, const char* user, const char* password, const 
   if (password == nullptr) password = "";
   if (connect == nullptr) connect = "";
   if (session->oci == nullptr) {
-    char message[2048] = "";
-    session->oci = SelectProvider(connect, message, sizeof(message) - 1);
-    if (session->oci == nullptr) {
-      if (message[0] == '\0')
-        std::snprintf(message, sizeof(message) - 1, "%s", messages::kNoProvider);
-      strcat(message, "\n");  // one byte was kept free for the line feed
-      SessionMessage(session, message);
-      return -1;
-    }
+    SessionMessageFormat(session, "%s\n", messages::kNoProvider);
+    return -1;
   }
   const OciApi* oci = session->oci;
 

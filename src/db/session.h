@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "db/oci_api.h"
 #include "job/job_record.h"
+#include "oci/oci_api.h"
 #include "platform/platform.h"
 
 namespace rowflume {
@@ -28,7 +28,7 @@ struct DbSession {
   uint16_t ncharset_id;       // national character set; 0 = client default
   void* callback_context;     // first argument of every callback call
   RowCallback callback;       // message callback; the default one at creation
-  const OciApi* oci;          // provider of the client functions; chosen at logon unless preset
+  const OciApi* oci;          // provider of the client functions; set by the caller before logon
   int32_t warnings[8];        // Oracle numbers of the warnings already reported, in order
   int32_t warning_count;      // entries of warnings in use
 };
@@ -90,20 +90,24 @@ UserStringParts SplitUserString(const char* text);
 //   identifier are given and with external credentials otherwise. External credentials drop the
 //   password but keep the connect identifier ("/@alias" is a wallet logon on alias); without one
 //   they log on to the local default database. Any other name gives database credentials.
-// - Every connect identifier goes through ResolveConnect, the embedded engine's ("sqlite:PATH")
-//   included, so that the engine is given what a client would be.
+// - Every connect identifier goes through ResolveConnect, "sqlite:PATH" included, so that every
+//   provider of the client functions is given what a client would be.
 // Returns 0, or -1 with a message ending in a line feed when a part that the logon would use
 // does not fit its limit (user name or password over 131 bytes, connect string over 255 bytes
 // after resolution); nothing is ever cut.
 int ParseUserString(const char* user_string, LogonCredentials* credentials, char* message,
                     size_t message_size);
 
-// Parses the user string, resolves the connect identifier and logs on: 0, or -1 on failure. A
-// refused user string or a client library that cannot be loaded is reported through the
-// callback.
+// Parses the user string into credentials (ParseUserString): 0, or -1 after passing the refusal
+// to the callback.
+int ReadUserString(DbSession* session, const char* user_string, LogonCredentials* credentials);
+// Logs on with parsed credentials (LogonWith), then clears their password: 0, or -1.
+int LogonCredentialsOnce(DbSession* session, LogonCredentials* credentials);
+// Parses the user string, resolves the connect identifier and logs on with the table already set
+// on the session: 0, or -1 on failure. A refused user string is reported through the callback.
 int LogonUserString(DbSession* session, const char* user_string);
-// The logon sequence. The provider is the one already set on the session (so that a caller or a
-// test can supply its own table), otherwise the one chosen by the connect string.
+// The logon sequence, through the table the caller set on the session (this layer never chooses
+// one; without one the logon fails with a message).
 int LogonWith(DbSession* session, const char* user, const char* password, const char* connect,
               uint32_t credential_type, uint32_t mode);
 // Ends whatever the session holds and clears its handles and provider, so that calling it again

@@ -5,9 +5,9 @@
 // only pass the result on.
 #pragma once
 
-#include "db/oci_api.h"
 #include "db/session.h"
 #include "job/job_record.h"
+#include "oci/oci_api.h"
 
 namespace rowflume {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "db/oci_api.h"
 #include "engine/handles.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

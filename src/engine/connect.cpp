@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "engine/embedded_api.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/flashback.h"

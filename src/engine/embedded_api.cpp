@@ -1,5 +1,6 @@
 // The embedded engine's function table, the provider chosen for "sqlite:" connect identifiers.
-#include "db/oci_api.h"
+#include "engine/embedded_api.h"
+
 #include "engine/engine.h"
 
 namespace rowflume {

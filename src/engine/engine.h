@@ -1,4 +1,4 @@
-// The embedded engine: the 21 client functions of db/oci_api.h implemented on SQLite, behaving
+// The embedded engine: the 21 client functions of oci/oci_api.h implemented on SQLite, behaving
 // like an Oracle server seen through them. The program reaches it through EmbeddedApi(); the
 // stand-in client library exports the same functions under their client names.
 //
@@ -138,7 +138,7 @@
 
 #include <type_traits>
 
-#include "db/oci_api.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

@@ -2,8 +2,8 @@
 // SQLite's failures read as the Oracle errors that fit them.
 #pragma once
 
-#include "db/oci_api.h"
 #include "engine/ora_errors.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

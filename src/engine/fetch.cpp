@@ -8,7 +8,7 @@
 namespace rowflume::engine {
 namespace {
 
-// Client type codes that db/oci_api.h does not name.
+// Client type codes that oci/oci_api.h does not name.
 constexpr ub2 SQLT_FLT = 4;
 constexpr ub2 SQLT_BFLOAT = 21;
 constexpr ub2 SQLT_BDOUBLE = 22;

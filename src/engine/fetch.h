@@ -2,8 +2,8 @@
 // bound to their columns' value families when a fetch starts.
 #pragma once
 
-#include "db/oci_api.h"
 #include "engine/handles.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

@@ -311,6 +311,182 @@ bool DeliverInPlace(const Define* define, sqlite3_value* value, int storage, siz
   return true;
 }
 
+// The steps of DeliverValue, one per conversion. Each is inlined into it, as DeliverValue runs
+// once per fetched value: the steps are for the reader, the code stays one function. Each
+// returns what DeliverValue returns.
+#define ROWFLUME_DELIVER_STEP inline __attribute__((always_inline))
+
+// A NULL: length 0, the null code, a locator marked empty, and the indicator -1 where there is
+// one; without an indicator the NULL is an error.
+ROWFLUME_DELIVER_STEP const OraError* DeliverNull(Define* define, size_t row) {
+  if (define->lengths) define->lengths[row] = 0;
+  if (define->codes) define->codes[row] = ora::kFetchedColumnNull.code;
+  if (define->conversion == Conversion::kLocator) {
+    Handle* handle = nullptr;
+    std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
+    Lob* lob = CastLob(handle);
+    if (lob != nullptr) lob->has_value = false;
+  }
+  if (define->indicators == nullptr) return &ora::kFetchedColumnNull;
+  define->indicators[row] = -1;
+  return nullptr;
+}
+
+ROWFLUME_DELIVER_STEP const OraError* DeliverNumber(Stmt* stmt, Define* define,
+                                                    sqlite3_value* value, int storage, size_t row) {
+  // Integers and the common doubles are encoded without a decimal expansion, straight into a
+  // slot that holds their bytes.
+  const bool in_slot = define->framing == Framing::kPlain &&
+                       static_cast<size_t>(define->value_sz) >= kShortNumberBytesMax;
+  auto* fast_out = in_slot ? reinterpret_cast<uint8_t*>(define->buffer + row * define->stride)
+                           : reinterpret_cast<uint8_t*>(stmt->scratch);
+  size_t fast_len = 0;
+  if (storage == SQLITE_INTEGER && (!define->rounds || define->round_scale >= 0)) {
+    fast_len = EncodeInteger(sqlite3_value_int64(value), fast_out);
+  } else if (storage == SQLITE_FLOAT) {
+    fast_len = EncodeShortDouble(sqlite3_value_double(value), define->rounds, define->round_scale,
+                                 fast_out);
+  }
+  if (fast_len != 0) {
+    if (!in_slot) return Frame(define, row, fast_out, fast_len);
+    MarkWhole(define, row, fast_len);
+    return nullptr;
+  }
+  Decimal dec;
+  if (storage == SQLITE_INTEGER) {
+    DecimalFromInteger(sqlite3_value_int64(value), &dec);
+  } else if (storage == SQLITE_FLOAT) {
+    if (!DecimalFromDouble(sqlite3_value_double(value), &dec)) return &ora::kNumericOverflow;
+  } else {
+    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    if (!ParseDecimal(text, static_cast<size_t>(sqlite3_value_bytes(value)), &dec)) {
+      return &ora::kInvalidNumber;
+    }
+  }
+  if (define->rounds) RoundToScale(&dec, define->round_scale);
+  auto* out = reinterpret_cast<uint8_t*>(stmt->scratch);
+  size_t len = EncodeNumber(dec, out);
+  if (len == 0) return &ora::kNumericOverflow;
+  return Frame(define, row, out, len);
+}
+
+ROWFLUME_DELIVER_STEP const OraError* DeliverDate(Define* define, sqlite3_value* value, int storage,
+                                                  size_t row) {
+  if (storage != SQLITE_TEXT) return &ora::kInconsistentDatatypes;
+  DateTime moment;
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  if (!ParseDateTime(text, static_cast<size_t>(sqlite3_value_bytes(value)), &moment)) {
+    return &ora::kLiteralDoesNotMatchFormat;
+  }
+  uint8_t out[7];
+  if (!EncodeDate(moment, out)) return &ora::kYearOutOfRange;
+  if (define->framing != Framing::kPlain || define->value_sz < 7) {
+    return Frame(define, row, out, sizeof out);
+  }
+  // The common slot of exactly the seven bytes: filled without the general framing.
+  std::memcpy(define->buffer + row * define->stride, out, sizeof out);
+  MarkWhole(define, row, sizeof out);
+  return nullptr;
+}
+
+// A binary integer of the define's width (1, 2, 4 or 8 bytes), signed for SQLT_INT; a value
+// that does not fit is an overflow, never cut.
+ROWFLUME_DELIVER_STEP const OraError* DeliverInteger(Define* define, sqlite3_value* value,
+                                                     int storage, size_t row) {
+  int64_t number = 0;
+  if (storage == SQLITE_INTEGER) {
+    number = sqlite3_value_int64(value);
+  } else {
+    double real = 0;
+    if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
+    real = std::round(real);
+    if (!(real >= -9.2e18 && real <= 9.2e18)) return &ora::kIntegerOverflow;
+    number = static_cast<int64_t>(real);
+  }
+  bool is_signed = define->dty == SQLT_INT;
+  unsigned bits = static_cast<unsigned>(define->value_sz) * 8;
+  if (is_signed) {
+    if (bits < 64) {
+      int64_t limit = int64_t(1) << (bits - 1);
+      if (number < -limit || number >= limit) return &ora::kIntegerOverflow;
+    }
+  } else {
+    if (number < 0 || (bits < 64 && static_cast<uint64_t>(number) >= (uint64_t(1) << bits))) {
+      return &ora::kIntegerOverflow;
+    }
+  }
+  uint8_t out[8];
+  switch (define->value_sz) {
+    case 1: {
+      auto v = static_cast<uint8_t>(number);
+      std::memcpy(out, &v, 1);
+      break;
+    }
+    case 2: {
+      auto v = static_cast<uint16_t>(number);
+      std::memcpy(out, &v, 2);
+      break;
+    }
+    case 4: {
+      auto v = static_cast<uint32_t>(number);
+      std::memcpy(out, &v, 4);
+      break;
+    }
+    default:
+      std::memcpy(out, &number, 8);
+      break;
+  }
+  return FrameFixed(define, row, out);
+}
+
+ROWFLUME_DELIVER_STEP const OraError* DeliverDouble(Define* define, sqlite3_value* value,
+                                                    int storage, size_t row) {
+  double real = 0;
+  if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
+  if (define->value_sz == 4) {
+    auto single = static_cast<float>(real);
+    return FrameFixed(define, row, &single);
+  }
+  return FrameFixed(define, row, &real);
+}
+
+// The value goes into the locator the slot points to, converted to the client's character set
+// when it is text; the slot itself keeps the pointer.
+ROWFLUME_DELIVER_STEP const OraError* DeliverLocator(Stmt* stmt, Define* define,
+                                                     sqlite3_value* value, int storage,
+                                                     size_t row) {
+  Handle* handle = nullptr;
+  std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
+  Lob* lob = CastLob(handle);
+  if (lob == nullptr) return &ora::kInvalidLobLocator;
+  const void* bytes = nullptr;
+  size_t len = 0;
+  if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+    ValueText(stmt, define, value, storage, &bytes, &len);
+  } else {
+    bytes = sqlite3_value_blob(value);
+    len = static_cast<size_t>(sqlite3_value_bytes(value));
+    if (define->text_from != 0 && storage == SQLITE_TEXT) {
+      ConvertText(define->text_from, define->text_to, static_cast<const char*>(bytes), len,
+                  &stmt->wide);
+      bytes = stmt->wide.data();
+      len = stmt->wide.size();
+    }
+  }
+  // The locator keeps its own copy; assign reuses its capacity from row to row.
+  if (len == 0) {
+    lob->data.clear();
+  } else {
+    lob->data.assign(static_cast<const char*>(bytes), len);
+  }
+  lob->has_value = true;
+  lob->charset_form = define->charset_form;
+  lob->is_open = false;
+  lob->polling = false;
+  MarkWhole(define, row, sizeof(void*));
+  return nullptr;
+}
+
 // Converts the current row's value of the define's column into row `row` of the define. Returns
 // null when the value is delivered whole, &ora::kFetchedColumnTruncated when it was cut short to
 // fit, or the error of a value that cannot be delivered (a NULL without indicator among them).
@@ -319,19 +495,7 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
   // accessors, which matters at millions of values. The connection is used by one thread only.
   sqlite3_value* value = sqlite3_column_value(stmt->st, static_cast<int>(define->position - 1));
   int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_NULL) {
-    if (define->lengths) define->lengths[row] = 0;
-    if (define->codes) define->codes[row] = ora::kFetchedColumnNull.code;
-    if (define->conversion == Conversion::kLocator) {
-      Handle* handle = nullptr;
-      std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
-      Lob* lob = CastLob(handle);
-      if (lob != nullptr) lob->has_value = false;
-    }
-    if (define->indicators == nullptr) return &ora::kFetchedColumnNull;
-    define->indicators[row] = -1;
-    return nullptr;
-  }
+  if (storage == SQLITE_NULL) return DeliverNull(define, row);
   // Checked before the conversion is looked at: most values of most columns end here.
   if (define->in_place && DeliverInPlace(define, value, storage, row)) return nullptr;
   const void* bytes = nullptr;
@@ -348,147 +512,21 @@ const OraError* DeliverValue(Stmt* stmt, Define* define, size_t row) {
         len = static_cast<size_t>(sqlite3_value_bytes(value));
       }
       return Frame(define, row, bytes, len);
-    case Conversion::kNumber: {
-      // Integers and the common doubles are encoded without a decimal expansion, straight into
-      // a slot that holds their bytes.
-      const bool in_slot = define->framing == Framing::kPlain &&
-                           static_cast<size_t>(define->value_sz) >= kShortNumberBytesMax;
-      auto* fast_out = in_slot ? reinterpret_cast<uint8_t*>(define->buffer + row * define->stride)
-                               : reinterpret_cast<uint8_t*>(stmt->scratch);
-      size_t fast_len = 0;
-      if (storage == SQLITE_INTEGER && (!define->rounds || define->round_scale >= 0)) {
-        fast_len = EncodeInteger(sqlite3_value_int64(value), fast_out);
-      } else if (storage == SQLITE_FLOAT) {
-        fast_len = EncodeShortDouble(sqlite3_value_double(value), define->rounds,
-                                     define->round_scale, fast_out);
-      }
-      if (fast_len != 0) {
-        if (!in_slot) return Frame(define, row, fast_out, fast_len);
-        MarkWhole(define, row, fast_len);
-        return nullptr;
-      }
-      Decimal dec;
-      if (storage == SQLITE_INTEGER) {
-        DecimalFromInteger(sqlite3_value_int64(value), &dec);
-      } else if (storage == SQLITE_FLOAT) {
-        if (!DecimalFromDouble(sqlite3_value_double(value), &dec)) return &ora::kNumericOverflow;
-      } else {
-        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        if (!ParseDecimal(text, static_cast<size_t>(sqlite3_value_bytes(value)), &dec)) {
-          return &ora::kInvalidNumber;
-        }
-      }
-      if (define->rounds) RoundToScale(&dec, define->round_scale);
-      auto* out = reinterpret_cast<uint8_t*>(stmt->scratch);
-      len = EncodeNumber(dec, out);
-      if (len == 0) return &ora::kNumericOverflow;
-      return Frame(define, row, out, len);
-    }
-    case Conversion::kDate: {
-      if (storage != SQLITE_TEXT) return &ora::kInconsistentDatatypes;
-      DateTime moment;
-      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      if (!ParseDateTime(text, static_cast<size_t>(sqlite3_value_bytes(value)), &moment)) {
-        return &ora::kLiteralDoesNotMatchFormat;
-      }
-      uint8_t out[7];
-      if (!EncodeDate(moment, out)) return &ora::kYearOutOfRange;
-      if (define->framing != Framing::kPlain || define->value_sz < 7) {
-        return Frame(define, row, out, sizeof out);
-      }
-      // The common slot of exactly the seven bytes: filled without the general framing.
-      std::memcpy(define->buffer + row * define->stride, out, sizeof out);
-      MarkWhole(define, row, sizeof out);
-      return nullptr;
-    }
-    case Conversion::kInteger: {
-      int64_t number = 0;
-      if (storage == SQLITE_INTEGER) {
-        number = sqlite3_value_int64(value);
-      } else {
-        double real = 0;
-        if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
-        real = std::round(real);
-        if (!(real >= -9.2e18 && real <= 9.2e18)) return &ora::kIntegerOverflow;
-        number = static_cast<int64_t>(real);
-      }
-      bool is_signed = define->dty == SQLT_INT;
-      unsigned bits = static_cast<unsigned>(define->value_sz) * 8;
-      if (is_signed) {
-        if (bits < 64) {
-          int64_t limit = int64_t(1) << (bits - 1);
-          if (number < -limit || number >= limit) return &ora::kIntegerOverflow;
-        }
-      } else {
-        if (number < 0 || (bits < 64 && static_cast<uint64_t>(number) >= (uint64_t(1) << bits))) {
-          return &ora::kIntegerOverflow;
-        }
-      }
-      uint8_t out[8];
-      switch (define->value_sz) {
-        case 1: {
-          auto v = static_cast<uint8_t>(number);
-          std::memcpy(out, &v, 1);
-          break;
-        }
-        case 2: {
-          auto v = static_cast<uint16_t>(number);
-          std::memcpy(out, &v, 2);
-          break;
-        }
-        case 4: {
-          auto v = static_cast<uint32_t>(number);
-          std::memcpy(out, &v, 4);
-          break;
-        }
-        default:
-          std::memcpy(out, &number, 8);
-          break;
-      }
-      return FrameFixed(define, row, out);
-    }
-    case Conversion::kDouble: {
-      double real = 0;
-      if (!ColumnDouble(value, storage, &real)) return &ora::kInvalidNumber;
-      if (define->value_sz == 4) {
-        auto single = static_cast<float>(real);
-        return FrameFixed(define, row, &single);
-      }
-      return FrameFixed(define, row, &real);
-    }
-    case Conversion::kLocator: {
-      Handle* handle = nullptr;
-      std::memcpy(&handle, define->buffer + row * define->stride, sizeof handle);
-      Lob* lob = CastLob(handle);
-      if (lob == nullptr) return &ora::kInvalidLobLocator;
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        ValueText(stmt, define, value, storage, &bytes, &len);
-      } else {
-        bytes = sqlite3_value_blob(value);
-        len = static_cast<size_t>(sqlite3_value_bytes(value));
-        if (define->text_from != 0 && storage == SQLITE_TEXT) {
-          ConvertText(define->text_from, define->text_to, static_cast<const char*>(bytes), len,
-                      &stmt->wide);
-          bytes = stmt->wide.data();
-          len = stmt->wide.size();
-        }
-      }
-      // The locator keeps its own copy; assign reuses its capacity from row to row.
-      if (len == 0) {
-        lob->data.clear();
-      } else {
-        lob->data.assign(static_cast<const char*>(bytes), len);
-      }
-      lob->has_value = true;
-      lob->charset_form = define->charset_form;
-      lob->is_open = false;
-      lob->polling = false;
-      MarkWhole(define, row, sizeof(void*));
-      return nullptr;
-    }
+    case Conversion::kNumber:
+      return DeliverNumber(stmt, define, value, storage, row);
+    case Conversion::kDate:
+      return DeliverDate(define, value, storage, row);
+    case Conversion::kInteger:
+      return DeliverInteger(define, value, storage, row);
+    case Conversion::kDouble:
+      return DeliverDouble(define, value, storage, row);
+    case Conversion::kLocator:
+      return DeliverLocator(stmt, define, value, storage, row);
   }
   return nullptr;
 }
+
+#undef ROWFLUME_DELIVER_STEP
 
 }  // namespace
 

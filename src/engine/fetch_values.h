@@ -3,8 +3,8 @@
 // code. The row loop and the conversions share one file so the per-value work inlines.
 #pragma once
 
-#include "db/oci_api.h"
 #include "engine/handles.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

@@ -44,7 +44,7 @@
 
 #include <cstdint>
 
-#include "db/oci_api.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "db/oci_api.h"
 #include "engine/column_types.h"
 #include "engine/date_time.h"
 #include "engine/number.h"
 #include "engine/schemas.h"
 #include "engine/sql_text.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

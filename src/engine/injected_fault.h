@@ -2,8 +2,8 @@
 // database lists their MINRID bind in rowflume_faults.
 #pragma once
 
-#include "db/oci_api.h"
 #include "engine/handles.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::engine {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "db/oci_api.h"
 #include "engine/ora_errors.h"
+#include "oci/oci_api.h"
 // ROWID texts, which rewritten statements compare; users of statement plans work with them too.
 #include "engine/rowid.h"
 

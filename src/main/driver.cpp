@@ -11,6 +11,7 @@
 #include "db/session.h"
 #include "job/command_line.h"
 #include "platform/platform.h"
+#include "run/client_choice.h"
 #include "run/job_checks.h"
 #include "run/job_run.h"
 #include "run/parallel_run.h"
@@ -191,7 +192,7 @@ int RunCommandLine(int argc, char** argv) {
   if (status == 0 && parallel) status = CheckParallelJob(job.get(), &session);
   if (status != 0) return status;
 
-  if (LogonUserString(&session, job->user) != 0) {
+  if (LogonChosenClient(&session, job->user) != 0) {
     Logoff(&session);
     return kOneShotStatus;
   }

@@ -17,6 +17,7 @@
 #include "output/output_files.h"
 #include "output/unload_loop.h"
 #include "platform/platform.h"
+#include "run/client_choice.h"
 #include "run/job_checks.h"
 #include "run/point_in_time.h"
 
@@ -245,7 +246,7 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   session.charset_id = job->charset_id;
   session.ncharset_id = job->ncharset_id;
 
-  if (LogonUserString(&session, job->user) != 0) {
+  if (LogonChosenClient(&session, job->user) != 0) {
     Logoff(&session);
     if (log_stream != nullptr) CloseStream(log_stream);
     job->run_status = kRunLogonFailed;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "db/oci_api.h"
+#include "oci/oci_api.h"
 #include "support/fake_oci.h"
 
 namespace rowflume::testing_support {

@@ -12,6 +12,9 @@
 #include "common/messages.h"
 #include "db/scripted_client.h"
 #include "db/statement.h"
+#include "engine/embedded_api.h"
+#include "oci/client_library.h"
+#include "run/client_choice.h"
 #include "run/job_run.h"
 #include "support/files.h"
 #include "support/messages.h"
@@ -431,11 +434,40 @@ TEST(ClientLoader, MissingClientGivesOneMessageNamingEveryFile) {
   std::vector<std::string> captured;
   session.callback = CaptureMessage;
   session.callback_context = &captured;
-  EXPECT_EQ(LogonUserString(&session, "scott/tiger@orcl"), -1);
+  EXPECT_EQ(LogonChosenClient(&session, "scott/tiger@orcl"), -1);
   ASSERT_EQ(captured.size(), 1u);
   EXPECT_EQ(captured[0], text + "\n");
   EXPECT_EQ(session.environment, nullptr);
   EXPECT_EQ(Logoff(&session), 0);
+}
+
+// Each logon reports exactly one failure, the first that applies: a refused user string before
+// any client is chosen, and a session given no table fails without a client call.
+TEST(ClientLoader, LogonReportsTheFirstFailureOnly) {
+  const std::string long_user = std::string(140, 'u') + "/pw@orcl";
+  const struct {
+    bool chosen;  // through the run layer's chooser, else with no table set
+    const char* user_string;
+    std::string message;
+  } cases[] = {
+      {true, long_user.c_str(), "logon refused"},
+      {false, "scott/tiger@orcl", std::string(messages::kNoProvider) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user_string);
+    DbSession session;
+    SessionInit(&session);
+    std::vector<std::string> captured;
+    session.callback = CaptureMessage;
+    session.callback_context = &captured;
+    EXPECT_EQ(c.chosen ? LogonChosenClient(&session, c.user_string)
+                       : LogonUserString(&session, c.user_string),
+              -1);
+    ASSERT_EQ(captured.size(), 1u);
+    EXPECT_NE(captured[0].find(c.message), std::string::npos) << captured[0];
+    EXPECT_EQ(session.oci, nullptr);
+    EXPECT_EQ(session.environment, nullptr);
+  }
 }
 
 TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
@@ -471,7 +503,7 @@ TEST(ClientLoader, ProviderFollowsTheConnectIdentifier) {
     std::vector<std::string> captured;
     session.callback = CaptureMessage;
     session.callback_context = &captured;
-    ASSERT_EQ(LogonUserString(&session, (logon.user + path).c_str()), logon.result);
+    ASSERT_EQ(LogonChosenClient(&session, (logon.user + path).c_str()), logon.result);
     EXPECT_EQ(session.oci, EmbeddedApi());
     if (logon.result == 0) {
       char name[30];

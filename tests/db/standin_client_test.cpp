@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "db/statement.h"
+#include "oci/client_library.h"
+#include "run/client_choice.h"
 #include "run/job_run.h"
 #include "support/messages.h"
 #include "support/sqlite_file.h"
@@ -32,7 +34,7 @@ void RunWorker(void* arg) {
   Worker* worker = static_cast<Worker*>(arg);
   DbSession session;
   SessionInit(&session);
-  worker->logon = LogonUserString(&session, worker->user_string.c_str());
+  worker->logon = LogonChosenClient(&session, worker->user_string.c_str());
   worker->provider = session.oci;
   if (worker->logon == 0) worker->query = QueryCurrentUser(&session, worker->user);
   Logoff(&session);
@@ -84,7 +86,7 @@ TEST(StandinClient, LoadedFromTheSearchPathLogsOnAndQueries) {
   std::vector<std::string> texts;
   session.callback = CaptureMessage;
   session.callback_context = &texts;
-  EXPECT_EQ(LogonUserString(&session, ("scott/wrong@" + path).c_str()), -1);
+  EXPECT_EQ(LogonChosenClient(&session, ("scott/wrong@" + path).c_str()), -1);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("ORA-01017: ", 0), 0u) << texts[0];
   EXPECT_EQ(session.last_error_code, 1017);

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "db/oci_api.h"
+#include "engine/embedded_api.h"
+#include "oci/oci_api.h"
 #include "support/environment.h"
 #include "support/files.h"
 #include "support/sqlite_file.h"

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "db/statement.h"
+#include "engine/embedded_api.h"
 #include "engine/sql_text.h"
+#include "run/client_choice.h"
 #include "run/job_run.h"
 #include "support/environment.h"
 #include "support/fake_oci.h"
@@ -82,8 +84,13 @@ class Split : public ::testing::Test {
       static_cast<Split*>(context)->messages_ += text;
     };
     session_.callback_context = this;
+    const std::string user_string = "scott/tiger@sqlite:" + path_;
     session_.oci = provider;
-    ASSERT_EQ(LogonUserString(&session_, ("scott/tiger@sqlite:" + path_).c_str()), 0) << messages_;
+    // Without a table of its own the test logs on as the program does.
+    ASSERT_EQ(provider != nullptr ? LogonUserString(&session_, user_string.c_str())
+                                  : LogonChosenClient(&session_, user_string.c_str()),
+              0)
+        << messages_;
   }
   // (first stretch, last stretch) of every range, 0-based, given equal stretches stated with
   // StateEqualExtents.

@@ -18,6 +18,7 @@
 
 #include "job/options.h"
 #include "main/driver.h"
+#include "run/client_choice.h"
 #include "run/job_run.h"
 #include "support/fake_oci.h"
 #include "support/files.h"

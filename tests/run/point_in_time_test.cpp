@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "db/oci_api.h"
 #include "main/driver.h"
+#include "oci/oci_api.h"
+#include "run/client_choice.h"
 #include "support/fake_oci.h"
 #include "support/files.h"
 #include "support/program_run.h"

@@ -1,6 +1,7 @@
 #include "support/described_query.h"
 
 #include "db/statement.h"
+#include "run/client_choice.h"
 #include "support/messages.h"
 
 namespace rowflume::testing_support {
@@ -17,7 +18,7 @@ DescribedQuery::~DescribedQuery() {
 }
 
 int DescribedQuery::Open(const std::string& path) {
-  return LogonUserString(&session_, ("scott/tiger@sqlite:" + path).c_str());
+  return LogonChosenClient(&session_, ("scott/tiger@sqlite:" + path).c_str());
 }
 
 int DescribedQuery::Describe(const std::string& query, UnloadHandle* job) {

@@ -1,5 +1,5 @@
 // One configurable client provider for tests, generated from the list of client functions
-// (db/oci_functions.h), so a function added there is faked here without an edit. Each call is
+// (oci/oci_functions.h), so a function added there is faked here without an edit. Each call is
 // logged, may be made to fail on its n-th use, and is then answered by the test's script for
 // that function, else passed through to a real provider (the embedded engine, say), else
 // refused with OCI_ERROR. Calls are serialised by one lock, so the workers of a parallel unload
@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "db/oci_api.h"
+#include "oci/oci_api.h"
 
 namespace rowflume::testing_support {
 

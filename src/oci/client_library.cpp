@@ -1,9 +1,7 @@
-// The choice of provider and the run-time loading of the Oracle client library. This is the only
-// file that knows the client library's file names and symbol names; everything else sees an
-// OciApi table.
-#include "db/oci_api.h"
+// The run-time loading of the Oracle client library. This is the only file that knows the client
+// library's file names and symbol names; everything else sees an OciApi table.
+#include "oci/client_library.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -81,8 +79,6 @@ std::mutex client_mutex;
 OciApi client_api;
 bool client_loaded = false;
 
-std::atomic<ProviderFilter> provider_filter{nullptr};
-
 bool LoadClientLibrary(char* message, size_t message_size) {
   char first_error[512] = "";
   constexpr size_t kFileCount = sizeof(kClientFiles) / sizeof(kClientFiles[0]);
@@ -123,10 +119,6 @@ bool LoadClientLibrary(char* message, size_t message_size) {
 
 }  // namespace
 
-bool IsEmbeddedConnect(const char* connect) {
-  return connect != nullptr && strncmp(connect, kEmbeddedPrefix, sizeof(kEmbeddedPrefix) - 1) == 0;
-}
-
 const OciApi* ClientLibraryApi(char* message, size_t message_size) {
   char scratch[1];
   if (message == nullptr || message_size == 0) {
@@ -136,18 +128,6 @@ const OciApi* ClientLibraryApi(char* message, size_t message_size) {
   std::lock_guard<std::mutex> lock(client_mutex);
   if (client_loaded || LoadClientLibrary(message, message_size)) return &client_api;
   return nullptr;
-}
-
-const OciApi* SelectProvider(const char* connect, char* message, size_t message_size) {
-  const OciApi* chosen =
-      IsEmbeddedConnect(connect) ? EmbeddedApi() : ClientLibraryApi(message, message_size);
-  ProviderFilter filter = provider_filter.load(std::memory_order_acquire);
-  if (chosen != nullptr && filter != nullptr) chosen = filter(chosen);
-  return chosen;
-}
-
-void SetProviderFilter(ProviderFilter filter) {
-  provider_filter.store(filter, std::memory_order_release);
 }
 
 }  // namespace rowflume

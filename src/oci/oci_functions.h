@@ -5,7 +5,7 @@
 //
 // ROWFLUME_OCI_FUNCTIONS(X) expands X(result, Name, (parameters), (arguments)) once per
 // function, in the order of the table; the client library exports each as OCI<Name>. Include
-// this header through db/oci_api.h, which declares the types the signatures use.
+// this header through oci/oci_api.h, which declares the types the signatures use.
 #pragma once
 
 // clang-format off

@@ -1,14 +1,14 @@
 // The Oracle Call Interface as this program uses it: the scalar types, the constants and the 21
 // functions, declared here so that nothing links against an Oracle client. Every call goes
 // through an OciApi table, filled either from an Oracle client library loaded at run time or by
-// the embedded engine. This header owns the table and the choice of provider; it does not know
-// how either provider works inside.
+// the embedded engine. This header owns the table's shape only: it neither fills a table nor
+// chooses one, so both the callers of the client (db) and a provider (engine) may use it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "db/oci_functions.h"
+#include "oci/oci_functions.h"
 
 namespace rowflume {
 
@@ -119,7 +119,7 @@ constexpr ub2 SQLT_INTERVAL_DS = 190;
 constexpr ub2 SQLT_TIMESTAMP_LTZ = 232;
 
 // The client functions, with the C signatures of the client library: one pointer type
-// OCI<Name>Fn for each entry of the list in db/oci_functions.h.
+// OCI<Name>Fn for each entry of the list in oci/oci_functions.h.
 #define ROWFLUME_OCI_POINTER_TYPE(result, name, parameters, arguments) \
   using OCI##name##Fn = result(*) parameters;
 ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_POINTER_TYPE)
@@ -138,31 +138,5 @@ struct OciApi {
   ROWFLUME_OCI_FUNCTIONS(ROWFLUME_OCI_MEMBER)
 #undef ROWFLUME_OCI_MEMBER
 };
-
-// Connect identifiers with this prefix select the embedded engine; the rest names the database.
-constexpr char kEmbeddedPrefix[] = "sqlite:";
-
-// True when the connect identifier selects the embedded engine.
-bool IsEmbeddedConnect(const char* connect);
-
-// The table of the embedded engine; always available.
-const OciApi* EmbeddedApi();
-
-// The table of the Oracle client library, loaded on first use and kept for the process. On
-// failure returns null and writes one message into `message` naming every file tried, the
-// loader's own error text and what to do.
-const OciApi* ClientLibraryApi(char* message, size_t message_size);
-
-// The provider for one logon, chosen from its connect identifier, then passed through the
-// provider filter when one is set.
-const OciApi* SelectProvider(const char* connect, char* message, size_t message_size);
-
-// A seam for fault-injection tests: a process-wide filter that SelectProvider applies to every
-// table it chooses, e.g. to hand out a wrapper whose calls fail on demand. The filter returns
-// the table the logon uses (the chosen one to leave it alone). Null, the default, removes it.
-// Read once per logon, never on the row path; safe to set while other threads log on, but the
-// tables it returns must stay valid for as long as sessions made with them live.
-using ProviderFilter = const OciApi* (*)(const OciApi* chosen);
-void SetProviderFilter(ProviderFilter filter);
 
 }  // namespace rowflume
