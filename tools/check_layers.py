@@ -6,7 +6,8 @@ use itself. The lists must form no cycle. Two kinds of use are checked:
 
 - Includes: a file of folder F may include "X/..." only when X is F or in ALLOWED[F].
 - Link-time ties, with --objects BUILD_DIR, after a build: the object files of folder F are
-  those under BUILD_DIR/CMakeFiles/<target>/src/F/ (every target, as CMake lays them out). They
+  those under BUILD_DIR/CMakeFiles/<target>/src/F/ (every target, as CMake lays them out; where
+  the build has compile_commands.json, only those it still makes). They
   are read with nm (mangled names, so overloads stay apart). A symbol that F's objects leave
   undefined must not be defined only by objects of folders F may not use: a function declared in
   a lower header but defined in a higher folder would pass the include check and still tie the
@@ -17,6 +18,7 @@ Prints every offence and exits 1 when there is one; with --graph prints the incl
 """
 import argparse
 import glob
+import json
 import os
 import re
 import subprocess
@@ -97,13 +99,36 @@ def check_includes(src, edges):
     return problems
 
 
+def current_objects(build_dir):
+    """The object files the build's compile commands produce, or None when it lists none.
+
+    A source file removed from the tree leaves its object in the build folder; only the
+    objects the build still makes are the program's."""
+    listing = os.path.join(build_dir, "compile_commands.json")
+    if not os.path.exists(listing):
+        return None
+    with open(listing, encoding="utf-8") as handle:
+        commands = json.load(handle)
+    made = set()
+    for command in commands:
+        output = command.get("output")
+        if output is None:
+            words = command.get("command", "").split()
+            output = words[words.index("-o") + 1] if "-o" in words[:-1] else None
+        if output is not None:
+            made.add(os.path.normpath(os.path.join(command["directory"], output)))
+    return made
+
+
 def read_symbols(build_dir, nm):
     """(defined, undefined): folder -> set of symbols, from the objects of every target."""
     defined, undefined = {}, {}
+    made = current_objects(build_dir)
     for folder_dir in glob.glob(os.path.join(build_dir, "CMakeFiles", "*", "src", "*")):
         folder = os.path.basename(folder_dir)
         objects = [path for path in glob.glob(os.path.join(folder_dir, "**", "*"), recursive=True)
-                   if path.endswith((".o", ".obj"))]
+                   if path.endswith((".o", ".obj")) and
+                   (made is None or os.path.normpath(os.path.abspath(path)) in made)]
         if not objects:
             continue
         out = subprocess.run([nm, "-P", "-A"] + objects, check=True, capture_output=True,
