@@ -72,10 +72,12 @@
 // SQLite's that has no Oracle counterpart is ORA-00600 with SQLite's result code and its generic
 // name. SQLite's own words go to standard error, and only when the environment variable
 // ROWFLUME_ENGINE_DEBUG is set (not to "" or "0").
-// Fault hook, for tests: when the database holds rowflume_faults(minrid TEXT, remaining INTEGER)
-// and a statement is executed with a bind named MINRID whose value is listed there with
-// remaining > 0, remaining is lowered by one and the execute fails with "ORA-01555: snapshot too
-// old: rollback segment number  with name "" too small". Databases without that table never
+// Fault hook, for tests, compiled only into the builds made with ROWFLUME_FAULT_HOOK (the
+// stand-in client and the test programs; the shipped program and library never look for the
+// table): when the database holds rowflume_faults(minrid TEXT, remaining INTEGER) and a
+// statement is executed with a bind named MINRID whose value is listed there with remaining > 0,
+// remaining is lowered by one and the execute fails with "ORA-01555: snapshot too old: rollback
+// segment number  with name "" too small". Databases without that table never
 // write anything for it. Lowering remaining is a commit: the SCN moves on, and reads at the SCN
 // before it fail with ORA-01555 from then on, as they would on a server whose undo is gone.
 // System change numbers (flashback.h): SELECT CURRENT_SCN FROM V$DATABASE (a one-row view) and

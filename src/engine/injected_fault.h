@@ -1,5 +1,6 @@
 // The fault hook for tests described in engine.h: executes that fail with ORA-01555 because the
-// database lists their MINRID bind in rowflume_faults.
+// database lists their MINRID bind in rowflume_faults. Compiled and called only with
+// ROWFLUME_FAULT_HOOK, in the builds for tests.
 #pragma once
 
 #include "engine/handles.h"

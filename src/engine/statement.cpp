@@ -9,7 +9,9 @@
 #include "engine/fetch_values.h"
 #include "engine/flashback.h"
 #include "engine/handles.h"
+#if defined(ROWFLUME_FAULT_HOOK)
 #include "engine/injected_fault.h"
+#endif
 #include "engine/sql_rewrite.h"
 #include "engine/sql_scanner.h"
 #include "platform/platform.h"
@@ -352,7 +354,9 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   stmt->finished = false;
   const bool is_query = sqlite3_column_count(st) > 0;
   sword status = ApplyBinds(stmt, error);
+#if defined(ROWFLUME_FAULT_HOOK)
   if (status == OCI_SUCCESS) status = InjectedFault(stmt, server, error);
+#endif
   if (status == OCI_SUCCESS && is_query) status = EnterScn(stmt, error);
   // A write would join the read transaction of the connection's reads at an SCN and commit only
   // when it ends, if at all.

@@ -288,7 +288,9 @@ void WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
   WriteFieldList(out, layout);
   out->Printf("\n)\n");
   out->Flush();
-  CloseStream(stream);
+  // Half a control file would load part of the data as if it were all of it.
+  const bool closed = CloseStream(stream) == 0;
+  if (writer.failed || !closed) RemoveRegularFile(name);
 }
 
 }  // namespace rowflume

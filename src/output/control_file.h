@@ -52,8 +52,9 @@ std::string LoadedFileName(const std::string& expanded);
 // of data_files (loader file names, see LoadedFileName), in their order. The caller decides
 // whether one is wanted (a `table`, a text format, the first piece) and when: after the files
 // exist. A file that cannot be created is skipped without a message: the unload does not depend
-// on it. With a header line and several files every file's first record is skipped (FIELD
-// NAMES ALL FILES IGNORE: SKIP would skip the first file's only).
+// on it; one that cannot be written or closed whole is removed again. With a header line and
+// several files every file's first record is skipped (FIELD NAMES ALL FILES IGNORE: SKIP would skip
+// the first file's only).
 //
 // Column clauses follow what the unload writes: DATE and TIMESTAMP fields carry the masks of the
 // session formats the job run sets, and CLOB and BLOB columns fetched through locators read

@@ -53,6 +53,21 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count);
 // the command failed or was killed. The stream is released in every case.
 int CloseStream(OutputStream* stream);
 
+#if defined(ROWFLUME_FAULT_HOOK) && !defined(_WIN32)
+// The system calls of the output streams, for tests that make them fail; only the builds for
+// tests (ROWFLUME_FAULT_HOOK) can replace them, the shipped ones call the system directly.
+// open takes the flags and mode of open(2); write and close are those of the system. A test
+// changes entries only while no run is active (parallel workers read the table without a lock)
+// and puts DefaultSystemCalls() back when it is done.
+struct SystemCalls {
+  int (*open)(const char* path, int flags, unsigned mode);
+  long (*write)(int fd, const void* data, size_t count);
+  int (*close)(int fd);
+};
+SystemCalls DefaultSystemCalls();
+SystemCalls* ReplaceableSystemCalls();
+#endif
+
 // ---- Files and directories ---------------------------------------------------------------------
 
 // Creates one directory level; 0 when it was made or already exists.

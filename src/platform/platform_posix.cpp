@@ -58,6 +58,42 @@ void PauseMilliseconds(int milliseconds) {
 
 // ---- Output streams ----------------------------------------------------------------------------
 
+namespace {
+
+// open(2) is variadic; the table holds a plain function.
+int OpenPath(const char* path, int flags, unsigned mode) {
+  return open(path, flags, static_cast<mode_t>(mode));
+}
+long WriteBytes(int fd, const void* data, size_t count) {
+  return static_cast<long>(write(fd, data, count));
+}
+
+// Every open, write and close of an output stream goes through this table. Constant in the
+// shipped builds, so that each call is a direct one.
+#if defined(ROWFLUME_FAULT_HOOK)
+SystemCalls g_system_calls = {&OpenPath, &WriteBytes, &close};
+#else
+struct SystemCallTable {
+  static int open(const char* path, int flags, unsigned mode) {
+    return OpenPath(path, flags, mode);
+  }
+  static long write(int fd, const void* data, size_t count) { return WriteBytes(fd, data, count); }
+  static int close(int fd) { return ::close(fd); }
+};
+constexpr SystemCallTable g_system_calls;
+#endif
+
+}  // namespace
+
+#if defined(ROWFLUME_FAULT_HOOK)
+SystemCalls DefaultSystemCalls() {
+  return SystemCalls{&OpenPath, &WriteBytes, &close};
+}
+SystemCalls* ReplaceableSystemCalls() {
+  return &g_system_calls;
+}
+#endif
+
 struct OutputStream {
   int fd;
   pid_t child;     // the command reading the stream, or -1
@@ -71,11 +107,11 @@ OutputStream* OpenFileStream(const char* path, OpenMode mode) {
   if (mode == OpenMode::kCreateNew) flags |= O_EXCL;
   int fd;
   do {
-    fd = open(path, flags, 0666);
+    fd = g_system_calls.open(path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
   auto* stream = new (std::nothrow) OutputStream{fd, -1, false};
-  if (stream == nullptr) close(fd);
+  if (stream == nullptr) g_system_calls.close(fd);
   return stream;
 }
 
@@ -138,7 +174,7 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   bool ok = true;
   bool broken_pipe = false;
   while (count > 0) {
-    ssize_t written = write(stream->fd, bytes, count);
+    long written = g_system_calls.write(stream->fd, bytes, count);
     if (written < 0) {
       if (errno == EINTR) continue;
       broken_pipe = (errno == EPIPE);
@@ -163,7 +199,7 @@ int CloseStream(OutputStream* stream) {
   if (stream->is_stdout) {
     // Nothing is buffered on our side; standard output stays open.
   } else {
-    if (close(stream->fd) != 0 && errno != EINTR) result = -1;
+    if (g_system_calls.close(stream->fd) != 0 && errno != EINTR) result = -1;
     if (stream->child > 0) {
       int status = 0;
       pid_t waited;

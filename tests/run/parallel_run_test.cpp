@@ -101,6 +101,11 @@ class ParallelUnload : public ::testing::Test {
     args.insert(args.begin(), "user=scott/tiger@sqlite:" + db_);
     return RunProgram(dir_, args);
   }
+  // Run with the test build of the program, whose engine fails what rowflume_faults lists.
+  ProgramRun RunHooked(std::vector<std::string> args) {
+    args.insert(args.begin(), "user=scott/tiger@sqlite:" + db_);
+    return RunHookedProgram(dir_, args);
+  }
   void Sql(const std::string& sql) {
     EXPECT_TRUE(SqliteFile(db_, SqliteFile::Mode::kOpen).Exec(sql));
   }
@@ -287,7 +292,7 @@ TEST_F(ParallelUnload, NamesWithoutPieceFieldGetOne) {
 TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
   // Degree 2 cuts 13 extents after the 7th: the second range starts at rowid 57344.
   Sql("INSERT INTO rowflume_faults VALUES('" + RangeStart(57344) + "', 1)");
-  ProgramRun run = Run({"split=BIG", "degree=2", "file=f_%p.txt", "sleep=1"});
+  ProgramRun run = RunHooked({"split=BIG", "degree=2", "file=f_%p.txt", "sleep=1"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(Count(run.out, "ORA-01555: snapshot too old"), 1u) << run.out;
   EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
@@ -295,14 +300,14 @@ TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
 
   // Without re-runs the failure stands: its status, and no file for that piece.
   Sql("UPDATE rowflume_faults SET remaining = 1");
-  run = Run({"split=BIG", "degree=2", "file=g_%p.txt", "retry=0"});
+  run = RunHooked({"split=BIG", "degree=2", "file=g_%p.txt", "retry=0"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_EQ(Files("g_"), std::vector<std::string>{"g_1.txt"});
   EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "0");
 
   // A piece that appends is not run again: its rows would be appended twice.
   Sql("UPDATE rowflume_faults SET remaining = 1");
-  run = Run({"split=BIG", "degree=2", "file=+a_%p.txt", "sleep=0"});
+  run = RunHooked({"split=BIG", "degree=2", "file=+a_%p.txt", "sleep=0"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_NE(
       run.out.find("Parallel piece 2 failed after appending to a_%p.txt; it is not run again"),
@@ -312,7 +317,7 @@ TEST_F(ParallelUnload, FailedPieceIsRerunAlone) {
 
   // A piece that keeps failing is run once and re-run `retry` times.
   Sql("UPDATE rowflume_faults SET remaining = 10");
-  run = Run({"split=BIG", "degree=2", "file=h_%p.txt", "retry=2", "sleep=0"});
+  run = RunHooked({"split=BIG", "degree=2", "file=h_%p.txt", "retry=2", "sleep=0"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_EQ(One("SELECT remaining FROM rowflume_faults"), "7");
 }
@@ -366,7 +371,7 @@ TEST_F(ParallelUnload, EveryPieceFailingIsNotRerun) {
   ASSERT_TRUE(engine::EncodeRowid({big_object_, 0, 0, 0}, first));
   Sql("INSERT INTO rowflume_faults VALUES('" + std::string(first) + "', 5), ('" +
       RangeStart(57344) + "', 5)");
-  ProgramRun run = Run({"split=BIG", "degree=2", "file=f_%p.txt"});
+  ProgramRun run = RunHooked({"split=BIG", "degree=2", "file=f_%p.txt"});
   EXPECT_EQ(run.status, 6) << run.out;  // 3 + 3
   EXPECT_EQ(Count(run.out, "ORA-01555"), 2u);
   EXPECT_EQ(One("SELECT SUM(remaining) FROM rowflume_faults"), "8");

@@ -54,6 +54,10 @@ std::string ProgramWord() {
   return ShellQuote(NativePath(ROWFLUME_BINARY));
 }
 
+std::string HookedProgramWord() {
+  return ShellQuote(NativePath(ROWFLUME_HOOKED_BINARY));
+}
+
 // cmd.exe keeps the variable for the rest of its line, which is that command's.
 std::string EnvironmentPrefix(const std::string& name, const std::string& value) {
   return "set \"" + name + "=" + value + "\" && ";
@@ -81,6 +85,10 @@ std::string ShellQuote(const std::string& word) {
 
 std::string ProgramWord() {
   return ShellQuote(ROWFLUME_BINARY);
+}
+
+std::string HookedProgramWord() {
+  return ShellQuote(ROWFLUME_HOOKED_BINARY);
 }
 
 std::string EnvironmentPrefix(const std::string& name, const std::string& value) {
@@ -125,11 +133,23 @@ ProgramRun RunShell(const std::string& dir, const std::string& command, const st
   return run;
 }
 
-ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args,
-                      const std::string& input) {
-  std::string command = ProgramWord();
+namespace {
+
+ProgramRun RunWords(const std::string& dir, std::string command,
+                    const std::vector<std::string>& args, const std::string& input) {
   for (const std::string& arg : args) command += " " + ShellQuote(arg);
   return RunShell(dir, command, input);
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args,
+                      const std::string& input) {
+  return RunWords(dir, ProgramWord(), args, input);
+}
+
+ProgramRun RunHookedProgram(const std::string& dir, const std::vector<std::string>& args) {
+  return RunWords(dir, HookedProgramWord(), args, "");
 }
 
 #if defined(_WIN32)

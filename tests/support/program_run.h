@@ -25,8 +25,10 @@ std::string ReadAllThenExitCommand(int status);
 // Reads a little of standard input and exits with 0, leaving the rest unread.
 std::string ReadLittleCommand();
 
-// The built program as the first word of a command line.
+// The built program as the first word of a command line; the hooked one is the test build of
+// it whose engine fails the executes that a database's rowflume_faults table lists (engine.h).
 std::string ProgramWord();
+std::string HookedProgramWord();
 // Put before a command, sets the environment variable for that command only.
 std::string EnvironmentPrefix(const std::string& name, const std::string& value);
 
@@ -39,6 +41,8 @@ ProgramRun RunShell(const std::string& dir, const std::string& command,
 // Runs the built program in dir, each argument passed as one word.
 ProgramRun RunProgram(const std::string& dir, const std::vector<std::string>& args,
                       const std::string& input = "");
+// RunProgram with the test build that has the engine's fault hook.
+ProgramRun RunHookedProgram(const std::string& dir, const std::vector<std::string>& args);
 
 // The built program started in dir, each argument one word, with its standard output discarded;
 // the test goes on while it runs. Null when it could not be started.
