@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/ascii.h"
+#include "common/digits.h"
 
 namespace rowflume::engine {
 namespace {
@@ -33,21 +34,15 @@ constexpr uint64_t kPowersOf10Int[] = {1u,
                                        1000000000000000000u,
                                        10000000000000000000u};
 
-// Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // Writes exactly count digits (at most 8) of value < 10^count ending just before end, zeros in
 // front. 32-bit steps: a 64-bit division by 100 costs more on the 32-bit targets and no less here.
 void WriteDigits8(uint32_t value, char* end, size_t count) {
   char* pos = end;
   while (count >= 2) {
-    const uint32_t pair = (value % 100) * 2;
+    const uint32_t pair = value % 100;
     value /= 100;
     pos -= 2;
-    std::memcpy(pos, kDigitPairs + pair, 2);
+    std::memcpy(pos, Digits2(pair), 2);
     count -= 2;
   }
   if (count > 0) pos[-1] = static_cast<char>('0' + value);
