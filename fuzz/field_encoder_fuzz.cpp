@@ -249,7 +249,6 @@ void Restore(std::vector<std::unique_ptr<Column>>& columns) {
     if (!column->original.empty()) {
       std::memcpy(column->desc.define_buffer, column->original.data(), column->original.size());
     }
-    column->desc.size_cache = 0;
   }
 }
 

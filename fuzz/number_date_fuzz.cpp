@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "output/field_encoding.h"
+#include "output/oracle_values.h"
 
 namespace rowflume::fuzz {
 namespace {

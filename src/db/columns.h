@@ -32,7 +32,6 @@ struct ColumnDesc {
   int16_t quotable;        // 1 for every described type but the numeric ones
   uint8_t charset_form;    // OCI_ATTR_CHARSET_FORM of character types and CLOBs, else 0
   uint16_t char_size;      // OCI_ATTR_CHAR_SIZE of character types; 0 when not given
-  uint32_t size_cache;     // worst-case encoded field size; 0 until the unload loop sets it
   char* define_buffer;     // array rows x define_width bytes
   int16_t indicators[kMaxFetchRows];         // -1 for a NULL value
   uint16_t returned_lengths[kMaxFetchRows];  // bytes returned per row

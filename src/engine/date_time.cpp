@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "common/ascii.h"
+#include "common/digits.h"
+#include "common/inlining.h"
 
 namespace rowflume::engine {
 namespace {
@@ -14,9 +16,9 @@ const char* const kMonthNames[12] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL
 const char* const kDayNames[7] = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
                                   "THURSDAY", "FRIDAY", "SATURDAY"};
 
+// The last two digits of a value that is not negative.
 char* PutTwo(char* out, int value) {
-  out[0] = static_cast<char>('0' + value % 100 / 10);
-  out[1] = static_cast<char>('0' + value % 10);
+  std::memcpy(out, Digits2(static_cast<size_t>(value % 100)), 2);
   return out + 2;
 }
 
@@ -103,7 +105,7 @@ bool IsPlainDateTime(const char* text) {
 // The fields of text that IsPlainDateTime accepted, into the date and time of out; false when
 // one is out of its range, the same checks the general scan applies. Inlined, so that the
 // canonical copy, which keeps only the checks, pays for no call and no stores.
-inline __attribute__((always_inline)) bool ReadPlainDateTime(const char* text, DateTime* out) {
+inline ROWFLUME_ALWAYS_INLINE bool ReadPlainDateTime(const char* text, DateTime* out) {
   auto two = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
   out->year = two(0) * 100 + two(2);
   out->month = two(5);

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "common/ascii.h"
+#include "common/digits.h"
 
 namespace rowflume::engine {
 namespace {
@@ -33,21 +33,15 @@ constexpr uint64_t kPowersOf10Int[] = {1u,
                                        1000000000000000000u,
                                        10000000000000000000u};
 
-// Two digits per step: "00".."99" in one table, so an integer costs one division per pair.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // Writes exactly count digits (at most 8) of value < 10^count ending just before end, zeros in
 // front. 32-bit steps: a 64-bit division by 100 costs more on the 32-bit targets and no less here.
 void WriteDigits8(uint32_t value, char* end, size_t count) {
   char* pos = end;
   while (count >= 2) {
-    const uint32_t pair = (value % 100) * 2;
+    const uint32_t pair = value % 100;
     value /= 100;
     pos -= 2;
-    std::memcpy(pos, kDigitPairs + pair, 2);
+    std::memcpy(pos, Digits2(pair), 2);
     count -= 2;
   }
   if (count > 0) pos[-1] = static_cast<char>('0' + value);
@@ -167,149 +161,39 @@ void DecimalFromScientific(const char* text, size_t len, Decimal* out) {
   StripTrailingZeros(out);
 }
 
-// Shortest round-trip digits without a general conversion. A double in the range below is
-// written as digits / 10^fraction. Dividing two exactly represented operands rounds correctly,
-// the same rounding that reading decimal text applies, so `candidate / 10^k == value` tells
-// exactly whether a candidate reads back as value. The general conversion answers with the fewest
-// digits that read back and, among those, the one nearest the exact value; this path answers only
-// when that choice is unique and otherwise leaves the value to the general conversion.
-//
-// Where intermediate results carry more precision than a double (x87 arithmetic), the division
-// test is not exact, so the general conversion serves every value there.
-constexpr bool kExactDoubleArithmetic = FLT_EVAL_METHOD == 0;
-constexpr double kShortestMin = 1e-5;  // up to 21 fraction digits: 10^k and 5^k stay exact
+constexpr double kShortestMin = 1e-5;  // the digits have at most 21 fraction places from here
 constexpr double kShortestMax = 1e15;  // the fixed layout's limit in FormatDouble
 
 constexpr double kPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-constexpr uint64_t PowerOf5(int exponent) {
-  uint64_t power = 1;
-  for (int idx = 0; idx < exponent; ++idx) power *= 5;
-  return power;
-}
-
-// Product of two 64-bit numbers as two 64-bit halves, from 32-bit pieces so that every target
-// computes it the same way.
-void MultiplyWide(uint64_t left, uint64_t right, uint64_t* high, uint64_t* low) {
-  const uint64_t left_lo = left & 0xFFFFFFFFu;
-  const uint64_t left_hi = left >> 32;
-  const uint64_t right_lo = right & 0xFFFFFFFFu;
-  const uint64_t right_hi = right >> 32;
-  const uint64_t lo_lo = left_lo * right_lo;
-  const uint64_t hi_lo = left_hi * right_lo;
-  const uint64_t lo_hi = left_lo * right_hi;
-  const uint64_t hi_hi = left_hi * right_hi;
-  const uint64_t middle = (lo_lo >> 32) + (hi_lo & 0xFFFFFFFFu) + (lo_hi & 0xFFFFFFFFu);
-  *low = (middle << 32) | (lo_lo & 0xFFFFFFFFu);
-  *high = hi_hi + (hi_lo >> 32) + (lo_hi >> 32) + (middle >> 32);
-}
-
-// How many integers m with |m - value x 10^k| inside the rounding interval read back as value:
-// 0, 1 (then *found is it) or 2. The caller guarantees that the interval is narrower than 1.9
-// at this scale and that value x 10^k is below 9e15: the product is then off by at most 0.5, so
-// every such m is within 1 of its nearest integer, and m +- 1 are exact doubles.
-int ReadBackCandidates(double value, int k, uint64_t* found) {
-  const double scale = kPowersOf10[k];
-  // Adding and taking away 2^52 rounds to an integer in the current (nearest) rounding, which
-  // nearbyint would do through a library call; from 2^52 on, doubles are integers already.
-  constexpr double kTwo52 = 4503599627370496.0;
-  const double product = value * scale;
-  const double nearest = product < kTwo52 ? (product + kTwo52) - kTwo52 : product;
-  int count = 0;
-  for (double candidate = nearest - 1; candidate <= nearest + 1; candidate += 1) {
-    if (candidate >= 1 && candidate / scale == value) {
-      *found = static_cast<uint64_t>(candidate);
-      ++count;
-    }
-  }
-  return count;
-}
-
-// 17 significant digits, value x 10^k rounded to nearest from its exact binary expansion; false
-// on an exact tie (the general conversion settles those).
-bool SeventeenDigits(uint64_t mantissa, int binary_exponent, int k, uint64_t* digits) {
-  static constexpr uint64_t kPowersOf5[] = {
-      PowerOf5(0),  PowerOf5(1),  PowerOf5(2),  PowerOf5(3),  PowerOf5(4),  PowerOf5(5),
-      PowerOf5(6),  PowerOf5(7),  PowerOf5(8),  PowerOf5(9),  PowerOf5(10), PowerOf5(11),
-      PowerOf5(12), PowerOf5(13), PowerOf5(14), PowerOf5(15), PowerOf5(16), PowerOf5(17),
-      PowerOf5(18), PowerOf5(19), PowerOf5(20), PowerOf5(21), PowerOf5(22)};
-  // value x 10^k = mantissa x 5^k x 2^(binary_exponent + k); shift is the count of fraction bits.
-  const int shift = -(binary_exponent + k);
-  if (shift < 1 || shift > 63) return false;
-  uint64_t high = 0;
-  uint64_t low = 0;
-  MultiplyWide(mantissa, kPowersOf5[k], &high, &low);
-  if ((high >> shift) != 0) return false;
-  uint64_t integer = (low >> shift) | (high << (64 - shift));
-  const uint64_t fraction = low & ((uint64_t(1) << shift) - 1);
-  const uint64_t half = uint64_t(1) << (shift - 1);
-  if (fraction == half) return false;
-  if (fraction > half) ++integer;
-  if (integer < 10000000000000000u || integer >= 100000000000000000u) return false;
-  *digits = integer;
-  return true;
-}
-
-// The shortest digits of a positive finite value in [kShortestMin, kShortestMax) that read back
-// as it: value = *digits / 10^*fraction. False when this path cannot tell them for certain.
+// The shortest digits that read back as a positive value in [kShortestMin, kShortestMax): value
+// = *digits / 10^*fraction, fraction from 0 to 21. They are the library's shortest round-trip
+// conversion, the one every other double text of the engine is written from: among the fewest
+// digits that read back, the nearest to the exact value. False outside the range.
 bool ShortestDigits(double value, uint64_t* digits, int* fraction) {
-  if (!kExactDoubleArithmetic || !(value >= kShortestMin && value < kShortestMax)) return false;
-  // k16 places the 16th significant digit at the units of value x 10^k16.
-  // A count off by one near a power of ten only costs a fallback: the checks below and the
-  // digit count of the 17-digit answer catch it.
-  static constexpr double kFractionPowers[] = {1e-4, 1e-3, 1e-2, 1e-1};
-  int int_digits = -4;  // value >= 10^(int_digits - 1)
-  while (int_digits < 0 && value >= kFractionPowers[int_digits + 4]) ++int_digits;
-  while (int_digits >= 0 && int_digits < 15 && value >= kPowersOf10[int_digits]) ++int_digits;
-  const int k16 = 16 - int_digits;
-  uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  const int binary_exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1075;
-  const uint64_t mantissa = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
-  double unit = 0;  // the spacing of doubles at value
-  const uint64_t unit_bits = (bits & (uint64_t(0x7FF) << 52)) - (uint64_t(52) << 52);
-  std::memcpy(&unit, &unit_bits, sizeof unit);
-  if (unit * kPowersOf10[k16] >= 1.9 || value * kPowersOf10[k16] >= 9e15) return false;
-  uint64_t found = 0;
-  int count = ReadBackCandidates(value, k16, &found);
-  if (count == 0) {
-    // No 16 digits read back, so the answer has 17: the nearest 17-digit number.
-    if (!SeventeenDigits(mantissa, binary_exponent, k16 + 1, digits)) return false;
-    *fraction = k16 + 1;
-    return true;
+  if (!(value >= kShortestMin && value < kShortestMax)) return false;
+  // d.ddde-XX with at most 17 digits, and never a trailing zero among them.
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+  uint64_t units = 0;
+  int count = 0;
+  const char* pos = text;
+  for (; pos < result.ptr && *pos != 'e'; ++pos) {
+    if (*pos == '.') continue;
+    units = units * 10 + static_cast<uint64_t>(*pos - '0');
+    ++count;
   }
-  // A scale that has a candidate keeps one at every larger scale (append a zero): search for the
-  // smallest. Random doubles mostly need all 16 digits, so the scale below is tried first.
-  int low = 0;
-  int high = k16;
-  if (k16 > 0) {
-    uint64_t below = 0;
-    int below_count = ReadBackCandidates(value, k16 - 1, &below);
-    if (below_count == 0) {
-      low = k16;
-    } else {
-      high = k16 - 1;
-      found = below;
-      count = below_count;
-    }
-  }
-  while (low < high) {
-    const int middle = (low + high) / 2;
-    uint64_t candidate = 0;
-    const int middle_count = ReadBackCandidates(value, middle, &candidate);
-    if (middle_count == 0) {
-      low = middle + 1;
-    } else {
-      high = middle;
-      found = candidate;
-      count = middle_count;
-    }
-  }
-  if (count != 1) return false;
-  *digits = found;
-  *fraction = high;
+  int exponent = 0;
+  const bool negative = pos + 1 < result.ptr && pos[1] == '-';
+  for (pos += 2; pos < result.ptr; ++pos) exponent = exponent * 10 + (*pos - '0');
+  if (negative) exponent = -exponent;
+  // Whole values below 1E15 are written with their zeros: 1500 is 1500 / 10^0.
+  int places = count - 1 - exponent;
+  for (; places < 0; ++places) units *= 10;
+  *digits = units;
+  *fraction = places;
   return true;
 }
 

@@ -32,8 +32,8 @@ size_t FormatInteger(int64_t value, char* out);
 // Writes the shortest text that reads back as the same double, in positional notation without
 // a leading zero before the point ("Inf", "-Inf", "Nan" for non-finite values); returns length.
 size_t FormatDouble(double value, char* out);
-// FormatDouble's text of the values in the common range (about 1E-5 to 1E15) whose shortest
-// digits are found without the general conversion; 0, and nothing written, for the others.
+// FormatDouble's text of the values in the common range (1E-5 to 1E15), written in place
+// without the decimal expansion; 0, and nothing written, for the others.
 // Writes at most kShortDoubleTextMax bytes.
 constexpr size_t kShortDoubleTextMax = 24;
 size_t FormatShortDouble(double value, char* out);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/inlining.h"
+
 namespace rowflume {
 
 constexpr int kMaxEscapePairs = 20;  // leading escf/esct positions taken
@@ -80,7 +82,7 @@ inline void StoreWord(char* dest, uint64_t word) {
 // rest zero), read from two overlapping halves, or the first, middle and last byte: bytes copied
 // into a word in memory and read back as the word would stall the load. Out of line: inlined,
 // this rare path costs the common ones registers.
-__attribute__((noinline)) inline uint64_t LoadShort(const char* value, int64_t length) {
+ROWFLUME_NOINLINE inline uint64_t LoadShort(const char* value, int64_t length) {
   if constexpr (std::endian::native == std::endian::little) {
     if (length >= 4) {
       uint32_t low;

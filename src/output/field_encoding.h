@@ -2,7 +2,9 @@
 // escapes with the double-byte guard, character translation, MySQL hex, client-side NUMBER and
 // DATE conversion, long values, LOB file names and the fixed-width layout; and the names of the
 // header line. The encoder appends straight into the run's output buffer and keeps no state
-// between fields but the count of fixed-width fields it had to cut.
+// between fields but the count of fixed-width fields it had to cut. Its planning, quick paths and
+// general path are internals (output/field_plan.h); the number and date texts are
+// output/oracle_values.h.
 #pragma once
 
 #include <array>
@@ -12,18 +14,10 @@
 #include "db/oracle_types.h"
 #include "job/job_record.h"
 #include "output/escaping.h"
+#include "output/oracle_values.h"
 #include "output/output_buffer.h"
 
 namespace rowflume {
-
-constexpr int kNumberTextBytes = 256;  // scratch for FormatOracleNumber; the longest text is 171
-constexpr int kDateTextBytes = 20;     // 19 characters and a NUL
-
-// Decimal text of an Oracle internal NUMBER; fractions are written in whole base-100 pairs
-// (12.5 gives 12.50). dest holds kNumberTextBytes. Returns characters written, 0 for no bytes.
-int FormatOracleNumber(char* dest, const uint8_t* value, int length);
-// "YYYY-MM-DD HH:MI:SS" of an Oracle internal 7-byte DATE; 0 when fewer than 7 bytes.
-int FormatOracleDate(char* dest, const uint8_t* value, int length);
 
 // Writes the value of a LOB locator column (at row_idx of the fetched array) to a file and puts
 // the file's name into name (capacity name_capacity). row_number counts the rows the job
@@ -35,8 +29,8 @@ using LobFileWriter = int (*)(void* context, ColumnDesc* column, int row_idx, ui
 
 // How the field at one select-list position is written, worked out on its first use (the
 // encoder keeps no state between fields beyond this). The rooms are what must be left in the
-// buffer for the quick paths of field_encoding.cpp to write a field without any flush; they
-// include up to 16 bytes that whole-word stores may overwrite past the field.
+// buffer for a quick path to write the field without any flush, by the rule of QuickPathRoom
+// (output/field_plan.h).
 struct FieldPlan {
   const ColumnDesc* column;  // the column the plan was made for; none until then
   uint64_t prefix;           // separator and opening quote, when prefix_length <= 8
@@ -44,6 +38,7 @@ struct FieldPlan {
   uint64_t null_text;        // separator and NULL text, when null_length <= 8
   int64_t room;              // for a value
   int64_t null_room;         // for a NULL
+  int64_t worst;             // the general path's worst case for the column (WorstCaseFieldSize)
   int32_t lead_offset;       // in FieldEncoder::leads: the lead of a colsep or fixed layout
   uint16_t lead_length;      // separator, name, its padding and colsep, written before a value
   uint8_t kind;              // which path writes the field
@@ -102,9 +97,6 @@ struct FieldEncoder {
 // whether text keeps its double-byte characters whole.
 void InitFieldEncoder(FieldEncoder* encoder, const UnloadHandle* job, OutputBuffer* out,
                       const ColumnDesc* head, const char* client_charset);
-
-// The worst-case size of one encoded field of the column, cached in its size_cache.
-int64_t WorstCaseFieldSize(const FieldEncoder& encoder, ColumnDesc* column);
 
 // Appends the field of column at row row_idx of the fetched array; position is the 0-based
 // select-list position. A failed flush leaves out->failed set.

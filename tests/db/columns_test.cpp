@@ -58,7 +58,6 @@ void ExpectColumns(const std::vector<ColumnDesc*>& got, const std::vector<Want>&
     EXPECT_EQ(got[k]->display_width, want[k].display_width);
     EXPECT_EQ(got[k]->hex, want[k].hex);
     EXPECT_EQ(got[k]->quotable, want[k].quotable);
-    EXPECT_EQ(got[k]->size_cache, 0u);
     EXPECT_NE(got[k]->define_buffer, nullptr);
   }
 }

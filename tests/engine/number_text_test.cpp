@@ -86,11 +86,11 @@ void ExpectLibraryForm(double value) {
   ASSERT_EQ(DecimalDigits(dec), DecimalDigits(LibraryDecimal(value))) << value;
 }
 
-// Every family of doubles the digit search treats differently: random bit patterns (mostly 17
-// digits), quotients like the ones a division stores (16 and 17), short decimals (few digits,
-// found by the search), integers, the neighbours of powers of ten and two (where the digit count
-// and the rounding interval change), and the ends of the searched range.
-TEST(NumberText, ShortestDigitsMatchTheLibraryConversion) {
+// Every family of doubles whose text takes a different shape: random bit patterns (mostly 17
+// digits), quotients like the ones a division stores (16 and 17), short decimals (few digits),
+// integers (zeros before the point), the neighbours of powers of ten and two (where the digit
+// count and the exponent change), and the ends of the range written in place.
+TEST(NumberText, DoubleTextsMatchTheLibraryConversion) {
   std::mt19937_64 random(11);
   std::vector<double> edges;
   for (int exponent = -8; exponent <= 16; ++exponent) {
@@ -112,20 +112,20 @@ TEST(NumberText, ShortestDigitsMatchTheLibraryConversion) {
     ExpectLibraryForm(edge);
     ExpectLibraryForm(-edge);
   }
-  for (int round = 0; round < 1000000; ++round) {
+  for (int round = 0; round < 20000; ++round) {
     // Bit patterns from just below 1e-5 to just above 1e15.
     uint64_t bits = (uint64_t(1006) + random() % 67) << 52 | (random() & ((uint64_t(1) << 52) - 1));
     double value = 0;
     std::memcpy(&value, &bits, sizeof value);
     ExpectLibraryForm(round % 2 ? value : -value);
   }
-  for (int round = 0; round < 1000000; ++round) {
+  for (int round = 0; round < 20000; ++round) {
     const double numerator =
         static_cast<double>(static_cast<int64_t>(random() % 2000000) - 1000000);
     const double denominator = static_cast<double>(random() % 999 + 1);
     ExpectLibraryForm(numerator / denominator);
   }
-  for (int round = 0; round < 1000000; ++round) {
+  for (int round = 0; round < 20000; ++round) {
     const int digits = static_cast<int>(random() % 16) + 1;
     const int scale = static_cast<int>(random() % 20);
     uint64_t units = random() % static_cast<uint64_t>(std::pow(10.0, digits));
