@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/flashback.h"
 #include "engine/handles.h"
+#include "engine/nls_numeric.h"
 #include "engine/ora_errors.h"
 #include "platform/platform.h"
 

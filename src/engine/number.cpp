@@ -1,6 +1,7 @@
 #include "engine/number.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -12,26 +13,16 @@
 namespace rowflume::engine {
 namespace {
 
-constexpr uint64_t kPowersOf10Int[] = {1u,
-                                       10u,
-                                       100u,
-                                       1000u,
-                                       10000u,
-                                       100000u,
-                                       1000000u,
-                                       10000000u,
-                                       100000000u,
-                                       1000000000u,
-                                       10000000000u,
-                                       100000000000u,
-                                       1000000000000u,
-                                       10000000000000u,
-                                       100000000000000u,
-                                       1000000000000000u,
-                                       10000000000000000u,
-                                       100000000000000000u,
-                                       1000000000000000000u,
-                                       10000000000000000000u};
+// 10^0 to 10^19, every power of ten a uint64_t holds.
+constexpr auto kPowersOf10Int = [] {
+  std::array<uint64_t, 20> powers{};
+  uint64_t power = 1;
+  for (uint64_t& entry : powers) {
+    entry = power;
+    power *= 10;  // wraps once, after the last entry, which unsigned arithmetic allows
+  }
+  return powers;
+}();
 
 // Writes exactly count digits (at most 8) of value < 10^count ending just before end, zeros in
 // front. 32-bit steps: a 64-bit division by 100 costs more on the 32-bit targets and no less here.
@@ -197,38 +188,7 @@ bool ShortestDigits(double value, uint64_t* digits, int* fraction) {
   return true;
 }
 
-// Territories whose numbers are written with a decimal comma, as NLS_LANG names them.
-constexpr const char* kCommaTerritories[] = {
-    "ARGENTINA", "AUSTRIA",   "BELGIUM",        "BRAZIL",      "BULGARIA", "CATALONIA", "CHILE",
-    "COLOMBIA",  "CROATIA",   "CZECH REPUBLIC", "DENMARK",     "ECUADOR",  "ESTONIA",   "FINLAND",
-    "FRANCE",    "GERMANY",   "GREECE",         "HUNGARY",     "ICELAND",  "INDONESIA", "ITALY",
-    "LATVIA",    "LITHUANIA", "LUXEMBOURG",     "NETHERLANDS", "NORWAY",   "POLAND",    "PORTUGAL",
-    "ROMANIA",   "RUSSIA",    "SLOVAKIA",       "SLOVENIA",    "SPAIN",    "SWEDEN",    "TURKEY",
-    "UKRAINE",   "URUGUAY",   "VENEZUELA",
-};
-
 }  // namespace
-
-char TerritoryDecimalCharacter(const char* nls_lang) {
-  if (nls_lang == nullptr) return '.';
-  const std::string_view text(nls_lang);
-  const size_t underscore = text.find('_');
-  if (underscore == std::string_view::npos) return '.';
-  std::string_view territory = text.substr(underscore + 1);
-  territory = territory.substr(0, territory.find('.'));
-  for (const char* name : kCommaTerritories) {
-    if (EqualIgnoringCase(territory, name)) return ',';
-  }
-  return '.';
-}
-
-bool IsNumericCharacters(std::string_view text) {
-  auto allowed = [](char ch) {
-    return (static_cast<unsigned char>(ch) & 0x80) == 0 && !IsAsciiDigit(ch) && ch != '+' &&
-           ch != '-' && ch != '<' && ch != '>';
-  };
-  return text.size() == 2 && text[0] != text[1] && allowed(text[0]) && allowed(text[1]);
-}
 
 size_t FormatInteger(int64_t value, char* out) {
   if (value < 0) {

@@ -64,13 +64,6 @@ void DecimalFromInteger(int64_t value, Decimal* out);
 void RoundToScale(Decimal* value, int scale);
 // Positional text of a decimal; returns the length (at most kNumberTextMax).
 size_t FormatDecimal(const Decimal& value, char* out);
-// The decimal character of a client whose NLS_LANG (LANGUAGE_TERRITORY.CHARSET, each part
-// optional, letter case ignored) is the text given, null when it is not set: ',' for the
-// territories that write a decimal comma, '.' for every other one and without a territory.
-char TerritoryDecimalCharacter(const char* nls_lang);
-// Whether text can be NLS_NUMERIC_CHARACTERS: a decimal character and a group separator, two
-// different ASCII characters, neither a digit nor one of "+-<>".
-bool IsNumericCharacters(std::string_view text);
 
 // Oracle NUMBER bytes of a decimal; returns the length, or 0 when the magnitude is outside what
 // NUMBER can hold (at least 1E126): the caller reports an overflow. Values below 1E-130 become 0.

@@ -9,6 +9,7 @@
 #include "engine/fetch_values.h"
 #include "engine/flashback.h"
 #include "engine/handles.h"
+#include "engine/nls_numeric.h"
 #if defined(ROWFLUME_FAULT_HOOK)
 #include "engine/injected_fault.h"
 #endif
@@ -285,6 +286,32 @@ sword BindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraText
   return OCI_SUCCESS;
 }
 
+namespace {
+
+// ALTER SESSION: all settings of the statement take effect together or not at all.
+sword AlterSession(const StatementPlan& plan, Session* session, Error* error) {
+  if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
+  DateFormat formats[3] = {session->date_format, session->timestamp_format,
+                           session->timestamp_tz_format};
+  char decimal_character = session->decimal_character;
+  for (const SessionSetting& setting : plan.settings) {
+    if (setting.which == SessionSetting::kNumericCharacters) {
+      if (!IsNumericCharacters(setting.value)) return Fail(error, ora::kInvalidNlsEnvironment);
+      decimal_character = setting.value[0];
+    } else if (!CompileDateFormat(setting.value.data(), setting.value.size(),
+                                  &formats[setting.which])) {
+      return Fail(error, ora::kDateFormatNotRecognized);
+    }
+  }
+  session->date_format = formats[0];
+  session->timestamp_format = formats[1];
+  session->timestamp_tz_format = formats[2];
+  session->decimal_character = decimal_character;
+  return OCI_SUCCESS;
+}
+
+}  // namespace
+
 sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, ub4 /*rowoff*/,
                   const OCISnapshot* /*snap_in*/, OCISnapshot* /*snap_out*/, ub4 /*mode*/) {
   SvcCtx* svc = Cast<SvcCtx>(svchp, OCI_HTYPE_SVCCTX);
@@ -303,27 +330,7 @@ sword StmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters, 
   stmt->session = session;
   const StatementPlan& plan = stmt->plan;
 
-  if (plan.kind == StatementKind::kAlterSession) {
-    if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
-    // All settings of the statement take effect together or not at all.
-    DateFormat formats[3] = {session->date_format, session->timestamp_format,
-                             session->timestamp_tz_format};
-    char decimal_character = session->decimal_character;
-    for (const SessionSetting& setting : plan.settings) {
-      if (setting.which == SessionSetting::kNumericCharacters) {
-        if (!IsNumericCharacters(setting.value)) return Fail(error, ora::kInvalidNlsEnvironment);
-        decimal_character = setting.value[0];
-      } else if (!CompileDateFormat(setting.value.data(), setting.value.size(),
-                                    &formats[setting.which])) {
-        return Fail(error, ora::kDateFormatNotRecognized);
-      }
-    }
-    session->date_format = formats[0];
-    session->timestamp_format = formats[1];
-    session->timestamp_tz_format = formats[2];
-    session->decimal_character = decimal_character;
-    return OCI_SUCCESS;
-  }
+  if (plan.kind == StatementKind::kAlterSession) return AlterSession(plan, session, error);
 
   if (plan.refusal != nullptr) return Fail(error, *plan.refusal);
   if (plan.kind == StatementKind::kFlashback) {
