@@ -12,7 +12,6 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "output/control_file.h"
-#include "output/insert_text.h"
 #include "output/lob_files.h"
 #include "output/output_files.h"
 #include "output/unload_loop.h"
@@ -302,7 +301,6 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
       } else if (CheckFieldSeparator(job, described, &session) != 0) {
         session.status = kRunRefused;
       } else {
-        if (job->unique[0] != '\0') FlagUniqueColumns(&head, job->unique, sizeof job->unique);
         if (control_wanted) {
           outputs->control = DescribeControlLayout(&head, job);
           outputs->control_wanted = true;
