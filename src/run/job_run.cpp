@@ -273,7 +273,6 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
     OCIStmt* statement = nullptr;
     if (ExecuteStatement(&session, &statement, job->presql) != 0) session.status = kRunPresqlFailed;
   }
-  for (BindEntry& entry : job->binds) entry.bind = nullptr;
   bool session_flashback = false;
   if (session.status == kRunOk && job->scn[0] != '\0') {
     session.status = PrepareScnRead(job, &session, &session_flashback);
@@ -289,9 +288,11 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
       session.status = kRunQueryFailed;
     } else {
       // A bind that fails leaves the query unrun: executed, it would read with a value missing.
+      // The bind handles belong to the statement, which frees them.
+      OCIBind* binds[kMaxBinds] = {};
       bool bound = true;
       for (int i = 0; bound && i < job->bind_count && i < kMaxBinds; ++i) {
-        bound = BindByName(&session, statement, &job->binds[i]) == 0;
+        bound = BindByName(&session, statement, &job->binds[i], &binds[i]) == 0;
       }
       if (!bound || StmtExecuteQuery(&session, statement) != 0) {
         session.status = kRunQueryFailed;
