@@ -40,12 +40,14 @@ struct ColumnDesc {
 };
 
 // Builds the column list after head for the executed statement, with the define types and widths
-// of the type table (db/oracle_types.h) and the `width` list, defines the fetch buffers and
-// lowers job->array to what they hold. Describing only describes: the control file is the
-// run's next step. Returns the column count, or -1 on failure, reported
-// (records already linked are left for FreeColumns).
+// of the type table (db/oracle_types.h) and the `width` list, and defines the fetch buffers for
+// the rows of one array fetch, which it decides: the job's `array`, lowered to what the buffers
+// hold. *fetch_rows receives that decision (the job's `array` until it is made); every fetch of
+// the statement must ask for at most that many rows. Describing only describes: the control
+// file is the run's next step. Returns the column count, or -1 on failure, reported (records
+// already linked are left for FreeColumns).
 int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
-                    UnloadHandle* job);
+                    const UnloadHandle* job, uint32_t* fetch_rows);
 
 // The error of a fetch that cut a value to its fetch width (ORA-24345).
 constexpr int kTruncatedFetch = 24345;
