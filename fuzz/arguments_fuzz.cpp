@@ -59,7 +59,6 @@ void CheckBinds(const UnloadHandle& job, const std::vector<std::string>& args) {
     for (size_t pos = value.size(); pos < sizeof bind.value; ++pos) {
       FUZZ_CHECK(bind.value[pos] == 0);
     }
-    FUZZ_CHECK(bind.bind == nullptr);
   }
   FUZZ_CHECK(job.bind_count == static_cast<int32_t>(entry));
   if (refused) FUZZ_CHECK(job.refusal[0] != '\0');

@@ -136,10 +136,160 @@ void ApplyTypeTable(ColumnDesc* column, int32_t listed_width, int client_max_byt
   column->display_width = width;
 }
 
+// Reads the described attributes of select-list position (from 1) into column: 0, or -1 after the
+// client's error is reported. client_charset is the client's character set.
+int ReadDescribedColumn(DbSession* session, OCIStmt* statement, int position, ub2 client_charset,
+                        ColumnDesc* column) {
+  const OciApi* oci = session->oci;
+  void* parameter = nullptr;
+  ub2 data_type = 0;
+  OraText* name = nullptr;
+  ub4 name_length = 0;
+  ub2 data_size = 0;
+  sb2 precision = 0;
+  sb1 scale = 0;
+  if (oci->ParamGet(statement, OCI_HTYPE_STMT, session->error, &parameter,
+                    static_cast<ub4>(position)) != OCI_SUCCESS ||
+      oci->AttrGet(parameter, OCI_DTYPE_PARAM, &data_type, nullptr, OCI_ATTR_DATA_TYPE,
+                   session->error) != OCI_SUCCESS ||
+      oci->AttrGet(parameter, OCI_DTYPE_PARAM, &name, &name_length, OCI_ATTR_NAME,
+                   session->error) != OCI_SUCCESS ||
+      oci->AttrGet(parameter, OCI_DTYPE_PARAM, &data_size, nullptr, OCI_ATTR_DATA_SIZE,
+                   session->error) != OCI_SUCCESS ||
+      oci->AttrGet(parameter, OCI_DTYPE_PARAM, &precision, nullptr, OCI_ATTR_PRECISION,
+                   session->error) != OCI_SUCCESS ||
+      oci->AttrGet(parameter, OCI_DTYPE_PARAM, &scale, nullptr, OCI_ATTR_SCALE, session->error) !=
+          OCI_SUCCESS) {
+    ReportError(session);
+    return -1;
+  }
+  column->parameter = static_cast<OCIParam*>(parameter);
+  column->define_type = static_cast<int16_t>(data_type);
+  column->described_type = static_cast<int16_t>(data_type);
+  column->name_text = name;
+  // Names longer than the record holds (expressions without an alias) are cut to 30 bytes.
+  column->name_length = name_length > 30 ? 30 : name_length;
+  if (name != nullptr) std::memcpy(column->name, name, column->name_length);
+  column->define_width = data_size;
+  column->precision = precision;
+  column->scale = scale;
+  // Character data carries its form: a national LOB must be read under its own, and only
+  // character types have one (a client may refuse the attribute on others).
+  if (data_type == SQLT_CHR || data_type == SQLT_AFC || data_type == SQLT_CLOB) {
+    ub1 form = 0;
+    if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &form, nullptr, OCI_ATTR_CHARSET_FORM,
+                     session->error) != OCI_SUCCESS) {
+      ReportError(session);
+      return -1;
+    }
+    column->charset_form = form;
+  }
+  // Text reaches the client converted from the column's set into the client's. Its length in
+  // characters sizes the fetch where the sets differ; text already in the client's set keeps
+  // its byte size.
+  if (data_type == SQLT_CHR || data_type == SQLT_AFC) {
+    ub2 column_charset = 0;
+    ub2 char_size = 0;
+    if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &column_charset, nullptr, OCI_ATTR_CHARSET_ID,
+                     session->error) != OCI_SUCCESS ||
+        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &char_size, nullptr, OCI_ATTR_CHAR_SIZE,
+                     session->error) != OCI_SUCCESS) {
+      ReportError(session);
+      return -1;
+    }
+    if (column_charset != client_charset) column->char_size = char_size;
+  }
+  return 0;
+}
+
+// Sizes one described column for the fetch: its define type and widths from the type table and
+// its `width` entry (listed_width, 0 when none), bounded by `long`. *row_bytes receives the bytes
+// it takes in one row of the fetch buffers. False when it cannot be fetched at all (reported).
+bool SizeForFetch(DbSession* session, ColumnDesc* column, int32_t listed_width,
+                  int client_max_bytes, const UnloadHandle* job, uint32_t* row_bytes) {
+  ApplyTypeTable(column, listed_width, client_max_bytes, job);
+  const bool locator = IsLobLocator(column->define_type);
+  // A client reads a BFILE only through its locator (it refuses the long-value define with
+  // ORA-00932), and inline values are not read through locators: refused before any fetch.
+  if (column->described_type == SQLT_BFILEE && !locator) {
+    SessionMessageFormat(session, messages::kBfileNeedsLobFiles, column->name);
+    return false;
+  }
+  const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
+  // `long` bounds long values, a `width` entry for one included, and stands in for a size
+  // describe did not give; every other column keeps the width its values need.
+  if (!locator && ((long_value && column->define_width > static_cast<int32_t>(job->long_limit)) ||
+                   column->define_width == 0)) {
+    column->define_width = static_cast<int32_t>(job->long_limit);
+    column->display_width = column->define_width;
+  }
+  // A long value's slot starts with its 4-byte length, so the slot is that much wider than
+  // the largest value: a value of exactly `long` bytes is then fetched whole.
+  if (long_value) column->define_width += kLongLengthBytes;
+  // A LOB fetched through a locator stands as a file name in the row; every other column,
+  // LOBs fetched inline included, takes its whole define width in the fetch buffers.
+  *row_bytes = locator ? kLobNameWidth : static_cast<uint32_t>(column->define_width);
+  return true;
+}
+
+// The rows of one array fetch: the job's `array`, lowered so that the define buffers of all
+// columns stay within kFetchBufferBytes, and held to kMinArray..kMaxFetchRows.
+uint32_t DecideFetchRows(uint32_t asked, uint32_t row_width) {
+  uint32_t rows = asked;
+  uint32_t limit = kFetchBufferBytes / row_width;
+  if (rows > limit) rows = limit;
+  if (rows > static_cast<uint32_t>(kMaxFetchRows)) rows = kMaxFetchRows;
+  if (rows < kMinArray) rows = kMinArray;
+  return rows;
+}
+
+// Allocates every column's define buffer for rows rows (a locator in each slot of a LOB fetched
+// through one) and defines it by position: 0, or -1 on failure, reported.
+int DefineFetchBuffers(DbSession* session, OCIStmt* statement, ColumnDesc* head, uint32_t rows) {
+  const OciApi* oci = session->oci;
+  int position = 0;
+  for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
+    ++position;
+    size_t bytes = static_cast<size_t>(rows) * static_cast<size_t>(column->define_width);
+    column->define_buffer = static_cast<char*>(std::calloc(bytes > 0 ? bytes : 1, 1));
+    if (column->define_buffer == nullptr) return -1;
+    const bool locator = IsLobLocator(column->define_type);
+    if (locator) {
+      auto** slots = reinterpret_cast<OCILobLocator**>(column->define_buffer);
+      const ub4 descriptor_type =
+          column->define_type == SQLT_BFILEE ? OCI_DTYPE_FILE : OCI_DTYPE_LOB;
+      for (uint32_t row = 0; row < rows; ++row) {
+        void* locator_handle = nullptr;
+        // A fetch into a slot without a locator would fail later or worse; the locators made
+        // so far go with the environment at logoff.
+        if (oci->DescriptorAlloc(session->environment, &locator_handle, descriptor_type, 0,
+                                 nullptr) != OCI_SUCCESS ||
+            locator_handle == nullptr) {
+          SessionMessage(session, messages::kNoLobLocator);
+          return -1;
+        }
+        slots[row] = static_cast<OCILobLocator*>(locator_handle);
+      }
+    }
+    void* define = nullptr;
+    if (oci->DefineByPos(statement, reinterpret_cast<OCIDefine**>(&define), session->error,
+                         static_cast<ub4>(position), column->define_buffer, column->define_width,
+                         static_cast<ub2>(column->define_type), column->indicators,
+                         column->returned_lengths, column->return_codes,
+                         OCI_DEFAULT) != OCI_SUCCESS) {
+      ReportError(session);
+      return -1;
+    }
+    column->define = static_cast<OCIDefine*>(define);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
-                    UnloadHandle* job) {
+                    const UnloadHandle* job, uint32_t* fetch_rows) {
+  *fetch_rows = job->array;
   const OciApi* oci = session->oci;
   int32_t widths[kMaxColumns] = {0};
   ParseWidthList(width, widths);
@@ -171,135 +321,22 @@ int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, co
   for (int position = 1; position <= described; ++position) {
     auto* column = static_cast<ColumnDesc*>(std::calloc(1, sizeof(ColumnDesc)));
     if (column == nullptr) return -1;
-    void* parameter = nullptr;
-    ub2 data_type = 0;
-    OraText* name = nullptr;
-    ub4 name_length = 0;
-    ub2 data_size = 0;
-    sb2 precision = 0;
-    sb1 scale = 0;
-    if (oci->ParamGet(statement, OCI_HTYPE_STMT, session->error, &parameter,
-                      static_cast<ub4>(position)) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &data_type, nullptr, OCI_ATTR_DATA_TYPE,
-                     session->error) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &name, &name_length, OCI_ATTR_NAME,
-                     session->error) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &data_size, nullptr, OCI_ATTR_DATA_SIZE,
-                     session->error) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &precision, nullptr, OCI_ATTR_PRECISION,
-                     session->error) != OCI_SUCCESS ||
-        oci->AttrGet(parameter, OCI_DTYPE_PARAM, &scale, nullptr, OCI_ATTR_SCALE, session->error) !=
-            OCI_SUCCESS) {
-      ReportError(session);
+    if (ReadDescribedColumn(session, statement, position, client_charset, column) != 0) {
       std::free(column);
       return -1;
     }
-    column->parameter = static_cast<OCIParam*>(parameter);
-    column->define_type = static_cast<int16_t>(data_type);
-    column->described_type = static_cast<int16_t>(data_type);
-    column->name_text = name;
-    // Names longer than the record holds (expressions without an alias) are cut to 30 bytes.
-    column->name_length = name_length > 30 ? 30 : name_length;
-    if (name != nullptr) std::memcpy(column->name, name, column->name_length);
-    column->define_width = data_size;
-    column->precision = precision;
-    column->scale = scale;
-    // Character data carries its form: a national LOB must be read under its own, and only
-    // character types have one (a client may refuse the attribute on others).
-    if (data_type == SQLT_CHR || data_type == SQLT_AFC || data_type == SQLT_CLOB) {
-      ub1 form = 0;
-      if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &form, nullptr, OCI_ATTR_CHARSET_FORM,
-                       session->error) != OCI_SUCCESS) {
-        ReportError(session);
-        std::free(column);
-        return -1;
-      }
-      column->charset_form = form;
-    }
-    // Text reaches the client converted from the column's set into the client's. Its length in
-    // characters sizes the fetch where the sets differ; text already in the client's set keeps
-    // its byte size.
-    if (data_type == SQLT_CHR || data_type == SQLT_AFC) {
-      ub2 column_charset = 0;
-      ub2 char_size = 0;
-      if (oci->AttrGet(parameter, OCI_DTYPE_PARAM, &column_charset, nullptr, OCI_ATTR_CHARSET_ID,
-                       session->error) != OCI_SUCCESS ||
-          oci->AttrGet(parameter, OCI_DTYPE_PARAM, &char_size, nullptr, OCI_ATTR_CHAR_SIZE,
-                       session->error) != OCI_SUCCESS) {
-        ReportError(session);
-        std::free(column);
-        return -1;
-      }
-      if (column_charset != client_charset) column->char_size = char_size;
-    }
     last->next = column;
     last = column;
-
-    ApplyTypeTable(column, widths[position - 1], client_max_bytes, job);
-    const bool locator = IsLobLocator(column->define_type);
-    // A client reads a BFILE only through its locator (it refuses the long-value define with
-    // ORA-00932), and inline values are not read through locators: refused before any fetch.
-    if (column->described_type == SQLT_BFILEE && !locator) {
-      SessionMessageFormat(session, messages::kBfileNeedsLobFiles, column->name);
+    uint32_t row_bytes = 0;
+    if (!SizeForFetch(session, column, widths[position - 1], client_max_bytes, job, &row_bytes)) {
       return -1;
     }
-    const bool long_value = column->define_type == SQLT_LVC || column->define_type == SQLT_LVB;
-    // `long` bounds long values, a `width` entry for one included, and stands in for a size
-    // describe did not give; every other column keeps the width its values need.
-    if (!locator && ((long_value && column->define_width > static_cast<int32_t>(job->long_limit)) ||
-                     column->define_width == 0)) {
-      column->define_width = static_cast<int32_t>(job->long_limit);
-      column->display_width = column->define_width;
-    }
-    // A long value's slot starts with its 4-byte length, so the slot is that much wider than
-    // the largest value: a value of exactly `long` bytes is then fetched whole.
-    if (long_value) column->define_width += kLongLengthBytes;
-    // A LOB fetched through a locator stands as a file name in the row; every other column,
-    // LOBs fetched inline included, takes its whole define width in the fetch buffers.
-    row_width += locator ? kLobNameWidth : static_cast<uint32_t>(column->define_width);
+    row_width += row_bytes;
   }
 
   row_width += static_cast<uint32_t>(job->record_length);
-  uint32_t limit = kFetchBufferBytes / row_width;
-  if (job->array > limit) job->array = limit;
-  if (job->array > static_cast<uint32_t>(kMaxFetchRows)) job->array = kMaxFetchRows;
-  if (job->array < kMinArray) job->array = kMinArray;
-
-  int position = 0;
-  for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
-    ++position;
-    size_t bytes = static_cast<size_t>(job->array) * static_cast<size_t>(column->define_width);
-    column->define_buffer = static_cast<char*>(std::calloc(bytes > 0 ? bytes : 1, 1));
-    if (column->define_buffer == nullptr) return -1;
-    const bool locator = IsLobLocator(column->define_type);
-    if (locator) {
-      auto** slots = reinterpret_cast<OCILobLocator**>(column->define_buffer);
-      const ub4 descriptor_type =
-          column->define_type == SQLT_BFILEE ? OCI_DTYPE_FILE : OCI_DTYPE_LOB;
-      for (uint32_t row = 0; row < job->array; ++row) {
-        void* locator_handle = nullptr;
-        // A fetch into a slot without a locator would fail later or worse; the locators made
-        // so far go with the environment at logoff.
-        if (oci->DescriptorAlloc(session->environment, &locator_handle, descriptor_type, 0,
-                                 nullptr) != OCI_SUCCESS ||
-            locator_handle == nullptr) {
-          SessionMessage(session, messages::kNoLobLocator);
-          return -1;
-        }
-        slots[row] = static_cast<OCILobLocator*>(locator_handle);
-      }
-    }
-    void* define = nullptr;
-    if (oci->DefineByPos(statement, reinterpret_cast<OCIDefine**>(&define), session->error,
-                         static_cast<ub4>(position), column->define_buffer, column->define_width,
-                         static_cast<ub2>(column->define_type), column->indicators,
-                         column->returned_lengths, column->return_codes,
-                         OCI_DEFAULT) != OCI_SUCCESS) {
-      ReportError(session);
-      return -1;
-    }
-    column->define = static_cast<OCIDefine*>(define);
-  }
+  *fetch_rows = DecideFetchRows(job->array, row_width);
+  if (DefineFetchBuffers(session, statement, head, *fetch_rows) != 0) return -1;
   return static_cast<int>(count);
 }
 

@@ -19,7 +19,6 @@ struct ColumnDesc {
   OCIDefine* define;       // from OCIDefineByPos
   OCIParam* parameter;     // select-list parameter, used only while describing
   uint8_t hex;             // character, long or raw data: written through unhex( for MySQL
-  uint8_t unique;          // named in the job's unique list
   int16_t define_type;     // external type passed to OCIDefineByPos
   int16_t described_type;  // OCI_ATTR_DATA_TYPE of the column
   char name[32];           // column name, NUL-terminated, up to 30 bytes
@@ -40,12 +39,14 @@ struct ColumnDesc {
 };
 
 // Builds the column list after head for the executed statement, with the define types and widths
-// of the type table (db/oracle_types.h) and the `width` list, defines the fetch buffers and
-// lowers job->array to what they hold. Describing only describes: the control file and the
-// unique flags are the run's next steps. Returns the column count, or -1 on failure, reported
-// (records already linked are left for FreeColumns).
+// of the type table (db/oracle_types.h) and the `width` list, and defines the fetch buffers for
+// the rows of one array fetch, which it decides: the job's `array`, lowered to what the buffers
+// hold. *fetch_rows receives that decision (the job's `array` until it is made); every fetch of
+// the statement must ask for at most that many rows. Describing only describes: the control
+// file is the run's next step. Returns the column count, or -1 on failure, reported (records
+// already linked are left for FreeColumns).
 int DescribeColumns(DbSession* session, OCIStmt* statement, ColumnDesc* head, const char* width,
-                    UnloadHandle* job);
+                    const UnloadHandle* job, uint32_t* fetch_rows);
 
 // The error of a fetch that cut a value to its fetch width (ORA-24345).
 constexpr int kTruncatedFetch = 24345;

@@ -79,7 +79,7 @@ int ExecuteStatement(DbSession* session, OCIStmt** statement, const char* text) 
   return result != 0 ? result : freed;
 }
 
-int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry) {
+int BindByName(DbSession* session, OCIStmt* statement, const BindEntry* entry, OCIBind** bind) {
   if (!Usable(session) || statement == nullptr) return -1;
   // Lengths are clamped to the entry's arrays so that a damaged entry is never read past.
   sb4 name_length = entry->name_length;
@@ -88,11 +88,14 @@ int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry) {
   sb4 value_length = entry->value_length;
   if (value_length < 0) value_length = 0;
   if (value_length > static_cast<sb4>(sizeof(entry->value))) value_length = sizeof(entry->value);
-  return Reported(session,
-                  session->oci->BindByName(
-                      statement, reinterpret_cast<OCIBind**>(&entry->bind), session->error,
-                      reinterpret_cast<const OraText*>(entry->name), name_length, entry->value,
-                      value_length, SQLT_CHR, nullptr, nullptr, nullptr, 1, nullptr, OCI_DEFAULT));
+  // The client's signature takes the value writable, as for output binds; an input bind's value
+  // is only read.
+  void* value = const_cast<char*>(entry->value);
+  return Reported(
+      session, session->oci->BindByName(statement, bind, session->error,
+                                        reinterpret_cast<const OraText*>(entry->name), name_length,
+                                        value, value_length, SQLT_CHR, nullptr, nullptr, nullptr, 1,
+                                        nullptr, OCI_DEFAULT));
 }
 
 int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes) {

@@ -21,9 +21,11 @@ int StmtExecuteQuery(DbSession* session, OCIStmt* statement);
 int StmtFree(DbSession* session, OCIStmt* statement);
 // Prepares, executes once and frees; *statement is none afterwards.
 int ExecuteStatement(DbSession* session, OCIStmt** statement, const char* text);
-// Binds the entry's value as text by its placeholder name; a failure (a name the statement lacks)
-// is reported. Returns the client status.
-int BindByName(DbSession* session, OCIStmt* statement, BindEntry* entry);
+// Binds the entry's value as text by its placeholder name; *bind receives the client's bind
+// handle, which the statement owns and frees. The entry must stay in place until the statement
+// has run: the client reads the value from it then. A failure (a name the statement lacks) is
+// reported. Returns the client status.
+int BindByName(DbSession* session, OCIStmt* statement, const BindEntry* entry, OCIBind** bind);
 // Runs the query and fetches the first column of its first row as text into buffer (bytes, the
 // terminator included). The status of the last client call: OCI_NO_DATA when there is no row,
 // the value left empty unless it is OCI_SUCCESS. Prepare and execute failures are reported.

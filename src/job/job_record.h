@@ -1,6 +1,8 @@
 // The job record: every option of one unload job, the values resolved from some of them, the
-// bind variables of the query and the little run state read back after a run. It is a flat value
-// with fixed-capacity texts and owns no memory, so a byte copy is an independent job.
+// names and values of the query's bind variables and the little run state read back after a
+// run. It is a flat value with fixed-capacity texts and owns no memory, so a byte copy is an
+// independent job. The option parsers fill it and the run layer (src/run) writes it while it
+// runs; the database, output and parallel layers only read it.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,6 @@ constexpr int32_t kNoLobSet = -1;  // `lob_set` before a run has claimed a set o
 constexpr int kRefusalBytes = 320;  // the refusal message kept in the record
 
 struct BindEntry {
-  void* bind;            // OCIBind handle; none until the job run binds it
   char name[32];         // placeholder without the colon, up to 30 characters
   int32_t name_length;   // bytes of name
   char value[256];       // value text, bound as SQLT_CHR

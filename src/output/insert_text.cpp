@@ -59,13 +59,18 @@ int BuildInsertHead(const ColumnDesc* head, char* dest, int capacity, const char
   return area.Finish();
 }
 
-int BuildDuplicateUpdate(const ColumnDesc* head, char* dest, int capacity) {
+int BuildDuplicateUpdate(const ColumnDesc* head, const char* unique, int unique_bytes, char* dest,
+                         int capacity) {
   TextArea area{dest, capacity, 0};
   if (capacity <= 0) return 0;
+  uint8_t unique_flags[kMaxColumns];
+  FlagUniqueColumns(head, unique, unique_bytes, unique_flags);
   area.Append("\nON DUPLICATE KEY UPDATE ");
   int assigned = 0;
-  for (const ColumnDesc* column = head->next; column != nullptr; column = column->next) {
-    if (column->unique) continue;
+  int position = 0;
+  for (const ColumnDesc* column = head->next; column != nullptr && position < kMaxColumns;
+       column = column->next) {
+    if (unique_flags[position++] != 0) continue;
     if (assigned > 0) area.Append(", ");
     if (assigned % 3 == 0) area.Append("\n    ");
     area.Append("`");
@@ -95,15 +100,19 @@ int NextToken(TokenCursor* cursor) {
   return end - start;
 }
 
-void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes) {
+void FlagUniqueColumns(const ColumnDesc* head, const char* unique, int unique_bytes,
+                       uint8_t* flags) {
+  std::memset(flags, 0, kMaxColumns);
   TokenCursor tokens;
   StartTokens(&tokens, unique, static_cast<int>(strnlen(unique, unique_bytes)));
   for (int length = NextToken(&tokens); length > 0; length = NextToken(&tokens)) {
     const char* token = unique + tokens.start;
-    for (ColumnDesc* column = head->next; column != nullptr; column = column->next) {
+    int position = 0;
+    for (const ColumnDesc* column = head->next; column != nullptr && position < kMaxColumns;
+         column = column->next, ++position) {
       if (column->name_length == static_cast<uint32_t>(length) &&
           EqualIgnoringCase(column->name, token, static_cast<size_t>(length))) {
-        column->unique = 1;
+        flags[position] = 1;
       }
     }
   }

@@ -25,10 +25,12 @@ constexpr int kDuplicateTailBytes = 32 + kMaxColumns * (2 + 5 + 2 * kMaxInsertNa
 int BuildInsertHead(const ColumnDesc* head, char* dest, int capacity, const char* table, int format,
                     const char* hint);
 
-// Writes "\nON DUPLICATE KEY UPDATE " and, for every column without the unique flag, counting
-// them from 0 as i: ", " when i > 0, "\n    " when i is a multiple of 3, then
-// "`name`=VALUES(`name`)". Returns the length; the same capacity rule as above.
-int BuildDuplicateUpdate(const ColumnDesc* head, char* dest, int capacity);
+// Writes "\nON DUPLICATE KEY UPDATE " and, for every column not named in the `unique` list
+// (FlagUniqueColumns; unique_bytes its field's size), counting them from 0 as i: ", " when
+// i > 0, "\n    " when i is a multiple of 3, then "`name`=VALUES(`name`)". Returns the length;
+// the same capacity rule as above.
+int BuildDuplicateUpdate(const ColumnDesc* head, const char* unique, int unique_bytes, char* dest,
+                         int capacity);
 
 // Splits a comma-separated list. Each call starts one byte after the end of the previous token
 // (at 0 on the first call) and ends at the next comma or at the end of the text; it returns
@@ -46,7 +48,10 @@ int NextToken(TokenCursor* cursor);
 
 // Flags every column named in the comma-separated `unique` list (unique_bytes its field's size),
 // the names compared without regard to letter case; the first empty entry ends the list.
-// Entries are taken exactly: a blank after a comma belongs to the next name.
-void FlagUniqueColumns(ColumnDesc* head, const char* unique, int unique_bytes);
+// Entries are taken exactly: a blank after a comma belongs to the next name. flags has
+// kMaxColumns entries, one per select-list position from 0: 1 for a named column, else 0. The
+// flags belong to the INSERT writer, not to the described columns.
+void FlagUniqueColumns(const ColumnDesc* head, const char* unique, int unique_bytes,
+                       uint8_t* flags);
 
 }  // namespace rowflume

@@ -260,8 +260,8 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   run->duplicate_tail[0] = '\0';
   run->duplicate_tail_length = 0;
   if (job->format == kMySqlFormat && job->update) {
-    run->duplicate_tail_length =
-        BuildDuplicateUpdate(head, run->duplicate_tail, kDuplicateTailBytes);
+    run->duplicate_tail_length = BuildDuplicateUpdate(head, job->unique, sizeof job->unique,
+                                                      run->duplicate_tail, kDuplicateTailBytes);
   }
   run->statement_open = false;
   run->first_in_statement = true;

@@ -12,7 +12,6 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "output/control_file.h"
-#include "output/insert_text.h"
 #include "output/lob_files.h"
 #include "output/output_files.h"
 #include "output/unload_loop.h"
@@ -177,6 +176,124 @@ void RemoveFailedOutputs(DbSession* session, const UnloadHandle* job, const RunO
   if (removed > 0) SessionMessageFormat(session, messages::kFailedOutputsRemoved, removed);
 }
 
+// Opens the job's log, when it names one, as the session's message stream: 0, or kRunOpenFailed
+// after saying so on standard error, as without its log the run would lose every message it has.
+// log_name (kExpandedNameBytes) receives the expanded name, "" for none.
+int OpenRunLog(const UnloadHandle* job, DbSession* session, char* log_name,
+               OutputStream** log_stream) {
+  *log_stream = nullptr;
+  if (job->log[0] == '\0') return kRunOk;
+  *log_stream = OpenOutput(job->log, log_name, 0, job->piece);
+  if (*log_stream == nullptr) {
+    session->messages = StderrStream();
+    SessionMessageFormat(session, messages::kCannotOpenLog, log_name);
+    return kRunOpenFailed;
+  }
+  session->messages = *log_stream;
+  return kRunOk;
+}
+
+// Lists the files no data file of the run may become: a later file of a split output could
+// otherwise empty the log, the control file or the plan. Returns whether a loader control file
+// goes with the run: with text unloads, once per unload (from its first piece).
+bool ReserveRunFiles(const UnloadHandle* job, const char* log_name, RunOutputs* outputs) {
+  UnloadOutputs& unload = outputs->unload;
+  unload.reserved = outputs->reserved;
+  unload.reserved.emplace_back(WrittenFile(log_name));
+  unload.reserved.emplace_back(job->plan);
+  unload.reserved.emplace_back(EmbeddedDatabase(job->user));
+  const bool control_wanted =
+      job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1;
+  if (control_wanted) {
+    char control[kControlNameBytes];
+    ControlFileName(job, control, sizeof control);
+    unload.reserved.emplace_back(control);
+  }
+  return control_wanted;
+}
+
+// Binds the job's values to the prepared query and executes it: 0, or kRunQueryFailed. The bind
+// handles belong to the statement, which frees them; a bind that fails leaves the query unrun, as
+// executed it would read with a value missing.
+int BindAndExecute(DbSession* session, OCIStmt* statement, const UnloadHandle* job) {
+  OCIBind* binds[kMaxBinds] = {};
+  for (int bind_idx = 0; bind_idx < job->bind_count && bind_idx < kMaxBinds; ++bind_idx) {
+    if (BindByName(session, statement, &job->binds[bind_idx], &binds[bind_idx]) != 0) {
+      return kRunQueryFailed;
+    }
+  }
+  return StmtExecuteQuery(session, statement) == 0 ? kRunOk : kRunQueryFailed;
+}
+
+// Describes the executed query into the column list after head and unloads its rows; the outcome
+// is left in session->status. The fetch size describing decides becomes the job's `array`, which
+// the unload loop fetches by. A run that writes LOB files claims a set of LOB folders of its own
+// (*own_set), unless the parallel run it is a piece of has claimed one for all its pieces.
+void DescribeAndUnload(UnloadHandle* job, DbSession* session, OCIStmt* statement, ColumnDesc* head,
+                       bool control_wanted, RunOutputs* outputs, bool* own_set) {
+  uint32_t fetch_rows = job->array;
+  const int described = DescribeColumns(session, statement, head, job->width, job, &fetch_rows);
+  job->array = fetch_rows;
+  if (described <= 0) {
+    session->status = kRunDescribeFailed;
+    return;
+  }
+  if (CheckFieldSeparator(job, described, session) != 0) {
+    session->status = kRunRefused;
+    return;
+  }
+  if (control_wanted) {
+    outputs->control = DescribeControlLayout(head, job);
+    outputs->control_wanted = true;
+  }
+  if (job->data != 0 && job->lob_set == kNoLobSet && HasLobFileColumns(head)) {
+    int set = kNoLobSet;
+    if (ClaimLobSet(session, job->lobdir, &set) != 0) {
+      session->status = kRunWriteFailed;
+    } else {
+      job->lob_set = set;
+      *own_set = true;
+    }
+  }
+  if (job->data != 0 && session->status == kRunOk) {
+    UnloadRows(job, session, statement, head, &outputs->unload);
+  }
+}
+
+// The run's statements on a logged-on session: the settings, presql, the read at the job's SCN,
+// the query with its unload, then postsql; the outcome is left in session->status.
+void RunStatements(UnloadHandle* job, DbSession* session, bool control_wanted, RunOutputs* outputs,
+                   bool* own_set) {
+  ApplySessionSettings(session, job);
+  if (job->presql[0] != '\0') {
+    OCIStmt* statement = nullptr;
+    if (ExecuteStatement(session, &statement, job->presql) != 0) session->status = kRunPresqlFailed;
+  }
+  bool session_flashback = false;
+  if (session->status == kRunOk && job->scn[0] != '\0') {
+    session->status = PrepareScnRead(job, session, &session_flashback);
+  }
+  if (session->status != kRunOk) return;
+
+  ColumnDesc head;
+  std::memset(&head, 0, sizeof head);
+  OCIStmt* statement = nullptr;
+  if (StmtPrepare(session, &statement, job->query) != 0) {
+    session->status = kRunQueryFailed;
+  } else if (const int executed = BindAndExecute(session, statement, job); executed != kRunOk) {
+    session->status = executed;
+  } else {
+    DescribeAndUnload(job, session, statement, &head, control_wanted, outputs, own_set);
+  }
+  FreeColumns(session, &head);
+  StmtFree(session, statement);
+  if (session_flashback) DisableSessionFlashback(session);
+  if (session->status == kRunOk && job->postsql[0] != '\0') {
+    OCIStmt* post = nullptr;
+    if (ExecuteStatement(session, &post, job->postsql) != 0) session->status = kRunPostsqlFailed;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> LoadedFiles(const UnloadHandle* job,
@@ -218,8 +335,6 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   outputs->control_wanted = false;
   DbSession session;
   SessionInit(&session);
-  ColumnDesc head;
-  std::memset(&head, 0, sizeof head);
   if (job->callback != nullptr) {
     session.callback = job->callback;
     session.callback_context = job->callback_context != nullptr ? job->callback_context : &session;
@@ -232,16 +347,9 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
 
   OutputStream* log_stream = nullptr;
   char log_name[kExpandedNameBytes] = "";
-  if (job->log[0] != '\0') {
-    log_stream = OpenOutput(job->log, log_name, 0, job->piece);
-    if (log_stream == nullptr) {
-      // Without its log the run would lose every message it has: it does not start.
-      session.messages = StderrStream();
-      SessionMessageFormat(&session, messages::kCannotOpenLog, log_name);
-      job->run_status = kRunOpenFailed;
-      return kRunOpenFailed;
-    }
-    session.messages = log_stream;
+  if (OpenRunLog(job, &session, log_name, &log_stream) != kRunOk) {
+    job->run_status = kRunOpenFailed;
+    return kRunOpenFailed;
   }
   session.charset_id = job->charset_id;
   session.ncharset_id = job->ncharset_id;
@@ -254,88 +362,16 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   }
   session.status = kRunOk;
 
-  // The files no data file of the run may become: a later file of a split output could
-  // otherwise empty the log, the control file or the plan.
-  UnloadOutputs& unload = outputs->unload;
-  unload.reserved = outputs->reserved;
-  unload.reserved.emplace_back(WrittenFile(log_name));
-  unload.reserved.emplace_back(job->plan);
-  unload.reserved.emplace_back(EmbeddedDatabase(job->user));
-  // The loader control file goes with text unloads, once per unload (from its first piece).
-  const bool control_wanted =
-      job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1;
-  if (control_wanted) {
-    char control[kControlNameBytes];
-    ControlFileName(job, control, sizeof control);
-    unload.reserved.emplace_back(control);
-  }
-
-  ApplySessionSettings(&session, job);
-  if (job->presql[0] != '\0') {
-    OCIStmt* statement = nullptr;
-    if (ExecuteStatement(&session, &statement, job->presql) != 0) session.status = kRunPresqlFailed;
-  }
-  for (BindEntry& entry : job->binds) entry.bind = nullptr;
-  bool session_flashback = false;
-  if (session.status == kRunOk && job->scn[0] != '\0') {
-    session.status = PrepareScnRead(job, &session, &session_flashback);
-  }
-
-  // A run that writes LOB files claims a set of LOB folders of its own, unless the parallel run
-  // it is a piece of has claimed one for all its pieces.
+  const bool control_wanted = ReserveRunFiles(job, log_name, outputs);
   const int32_t given_set = job->lob_set;
   bool own_set = false;
-  if (session.status == kRunOk) {
-    OCIStmt* statement = nullptr;
-    if (StmtPrepare(&session, &statement, job->query) != 0) {
-      session.status = kRunQueryFailed;
-    } else {
-      // A bind that fails leaves the query unrun: executed, it would read with a value missing.
-      bool bound = true;
-      for (int i = 0; bound && i < job->bind_count && i < kMaxBinds; ++i) {
-        bound = BindByName(&session, statement, &job->binds[i]) == 0;
-      }
-      if (!bound || StmtExecuteQuery(&session, statement) != 0) {
-        session.status = kRunQueryFailed;
-      } else if (const int described = DescribeColumns(&session, statement, &head, job->width, job);
-                 described <= 0) {
-        session.status = kRunDescribeFailed;
-      } else if (CheckFieldSeparator(job, described, &session) != 0) {
-        session.status = kRunRefused;
-      } else {
-        if (job->unique[0] != '\0') FlagUniqueColumns(&head, job->unique, sizeof job->unique);
-        if (control_wanted) {
-          outputs->control = DescribeControlLayout(&head, job);
-          outputs->control_wanted = true;
-        }
-        if (job->data != 0 && job->lob_set == kNoLobSet && HasLobFileColumns(&head)) {
-          int set = kNoLobSet;
-          if (ClaimLobSet(&session, job->lobdir, &set) != 0) {
-            session.status = kRunWriteFailed;
-          } else {
-            job->lob_set = set;
-            own_set = true;
-          }
-        }
-        if (job->data != 0 && session.status == kRunOk) {
-          UnloadRows(job, &session, statement, &head, &unload);
-        }
-      }
-    }
-    FreeColumns(&session, &head);
-    StmtFree(&session, statement);
-    if (session_flashback) DisableSessionFlashback(&session);
-    if (session.status == kRunOk && job->postsql[0] != '\0') {
-      OCIStmt* post = nullptr;
-      if (ExecuteStatement(&session, &post, job->postsql) != 0) session.status = kRunPostsqlFailed;
-    }
-  }
+  RunStatements(job, &session, control_wanted, outputs, &own_set);
 
   int result = session.status;
   if (result != kRunOk) {
     RemoveFailedOutputs(&session, job, *outputs);
   } else if (outputs->control_wanted && !outputs->control_by_caller) {
-    WriteControlFile(outputs->control, job, LoadedFiles(job, unload.files));
+    WriteControlFile(outputs->control, job, LoadedFiles(job, outputs->unload.files));
   }
   if (own_set) ReleaseLobSet(job->lob_set, job->lobdir);
   job->lob_set = given_set;

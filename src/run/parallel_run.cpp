@@ -375,6 +375,68 @@ int WritePlan(const UnloadHandle* job, const SplitPlan& plan, DbSession* session
   return kRunOk;
 }
 
+// The split table's names, checked and resolved: the dictionary names (the owner the logged-on
+// user when none is given), the names as SQL text, and what the statements read.
+struct SplitNames {
+  char table[kNameBytes];
+  char table_sql[kNameBytes];
+  char owner[kNameBytes];
+  char owner_sql[kNameBytes];
+  char partition[kNameBytes];
+  char partition_sql[kNameBytes];
+  char table_ref[2 * kNameBytes];  // [owner.]table as SQL text
+  char source[4 * kNameBytes];     // table_ref with its PARTITION clause
+};
+
+// Checks and resolves the split table's names into *names and stores the resolved ones in the
+// job: 0, or kSplitRefused or kRunRefused after the message. plan, when given, is the plan a
+// pieces run reads: its table must be the one named.
+int ResolveSplitNames(UnloadHandle* job, DbSession* session, const SplitPlan* plan,
+                      SplitNames* names) {
+  SplitPartitionName(job);
+  SplitOwnerName(job);
+
+  // Every name is checked before it goes into a dictionary query or a statement.
+  *names = SplitNames{};
+  bool valid =
+      CheckSplitName(job->split, names->table, names->table_sql) &&
+      (job->split_owner[0] == '\0' ||
+       CheckSplitName(job->split_owner, names->owner, names->owner_sql)) &&
+      (job->part[0] == '\0' || CheckSplitName(job->part, names->partition, names->partition_sql));
+  if (!valid) {
+    SessionMessageFormat(session, messages::kSplitRefused, job->split_owner,
+                         job->split_owner[0] ? "." : "", job->split, job->part[0] ? ":" : "",
+                         job->part);
+    return kSplitRefused;
+  }
+  if (names->owner[0] == '\0') {
+    QueryCurrentUser(session, names->owner);
+    // A name with a quote in it is never pasted into a literal.
+    if (std::strchr(names->owner, '\'') != nullptr) names->owner[0] = '\0';
+  }
+  if (plan != nullptr &&
+      (std::strcmp(names->owner, plan->owner) != 0 || std::strcmp(names->table, plan->table) != 0 ||
+       std::strcmp(names->partition, plan->partition) != 0)) {
+    SessionMessageFormat(session, messages::kPlanOtherTable, job->plan, plan->owner, plan->table,
+                         plan->partition[0] != '\0' ? ":" : "", plan->partition);
+    return kRunRefused;
+  }
+  // The statements read the table the ranges are cut from: the named owner's, not the table of
+  // that name the logged-on user may have as well.
+  std::snprintf(names->table_ref, sizeof names->table_ref, "%s%s%s", names->owner_sql,
+                names->owner_sql[0] ? "." : "", names->table_sql);
+  if (names->partition[0] != '\0') {
+    std::snprintf(names->source, sizeof names->source, "%s PARTITION (%s)", names->table_ref,
+                  names->partition_sql);
+  } else {
+    std::snprintf(names->source, sizeof names->source, "%s", names->table_ref);
+  }
+  std::memcpy(job->split, names->table_sql, sizeof job->split);
+  std::memcpy(job->part, names->partition, sizeof job->part);
+  std::memcpy(job->split_owner, names->owner, sizeof job->split_owner);
+  return 0;
+}
+
 }  // namespace
 
 void WorkerMain(void* work) {
@@ -436,50 +498,9 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     if (ReadPlan(job, session, plan.get()) != 0) return kRunRefused;
     if (TakeFromPlan(job, *plan, session) != 0) return kRunRefused;
   }
-  SplitPartitionName(job);
-  SplitOwnerName(job);
-
-  // Every name is checked before it goes into a dictionary query or a statement.
-  char table[kNameBytes];
-  char table_sql[kNameBytes];
-  char owner[kNameBytes] = "";
-  char owner_sql[kNameBytes] = "";
-  char partition[kNameBytes] = "";
-  char partition_sql[kNameBytes] = "";
-  bool valid =
-      CheckSplitName(job->split, table, table_sql) &&
-      (job->split_owner[0] == '\0' || CheckSplitName(job->split_owner, owner, owner_sql)) &&
-      (job->part[0] == '\0' || CheckSplitName(job->part, partition, partition_sql));
-  if (!valid) {
-    SessionMessageFormat(session, messages::kSplitRefused, job->split_owner,
-                         job->split_owner[0] ? "." : "", job->split, job->part[0] ? ":" : "",
-                         job->part);
-    return kSplitRefused;
-  }
-  if (owner[0] == '\0') {
-    QueryCurrentUser(session, owner);
-    if (std::strchr(owner, '\'') != nullptr) owner[0] = '\0';  // never pasted into a literal
-  }
-  if (pieces_run && (std::strcmp(owner, plan->owner) != 0 || std::strcmp(table, plan->table) != 0 ||
-                     std::strcmp(partition, plan->partition) != 0)) {
-    SessionMessageFormat(session, messages::kPlanOtherTable, job->plan, plan->owner, plan->table,
-                         plan->partition[0] != '\0' ? ":" : "", plan->partition);
-    return kRunRefused;
-  }
-  // The statements read the table the ranges are cut from: the named owner's, not the table of
-  // that name the logged-on user may have as well.
-  char table_ref[2 * kNameBytes];
-  std::snprintf(table_ref, sizeof table_ref, "%s%s%s", owner_sql, owner_sql[0] ? "." : "",
-                table_sql);
-  char source[4 * kNameBytes];
-  if (partition[0] != '\0') {
-    std::snprintf(source, sizeof source, "%s PARTITION (%s)", table_ref, partition_sql);
-  } else {
-    std::snprintf(source, sizeof source, "%s", table_ref);
-  }
-  std::memcpy(job->split, table_sql, sizeof job->split);
-  std::memcpy(job->part, partition, sizeof job->part);
-  std::memcpy(job->split_owner, owner, sizeof job->split_owner);
+  SplitNames names;
+  const int refused = ResolveSplitNames(job, session, pieces_run ? plan.get() : nullptr, &names);
+  if (refused != 0) return refused;
 
   // One point in time for every piece: taken here, before the first one starts.
   if (IsCurrentScn(job->scn) && ResolveCurrentScn(session, job->scn, sizeof job->scn) != 0) {
@@ -503,7 +524,8 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   // The segments the table has now: a plan is refused for a table whose segments changed since,
   // and ranges are widened to hold every ROWID the segments can have.
   SegmentSet segments;
-  if (int status = QuerySegments(session, owner, table, partition, &segments); status != 0) {
+  if (int status = QuerySegments(session, names.owner, names.table, names.partition, &segments);
+      status != 0) {
     return IsFaithfulExitStatus(status) ? status : kParallelFailed;
   }
   auto ranges = std::make_unique<RowidRangeList>();
@@ -518,16 +540,16 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
       return kRunRefused;
     }
   } else {
-    int status = SplitRowidRanges(session, owner, table, partition,
+    int status = SplitRowidRanges(session, names.owner, names.table, names.partition,
                                   static_cast<uint32_t>(job->degree), ranges.get());
     if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
     CoverSegments(segments, ranges.get());
   }
   if (plan_run) {
     std::memset(plan.get(), 0, sizeof *plan);
-    std::memcpy(plan->owner, owner, sizeof plan->owner);
-    std::memcpy(plan->table, table, sizeof plan->table);
-    std::memcpy(plan->partition, partition, sizeof plan->partition);
+    std::memcpy(plan->owner, names.owner, sizeof plan->owner);
+    std::memcpy(plan->table, names.table, sizeof plan->table);
+    std::memcpy(plan->partition, names.partition, sizeof plan->partition);
     std::snprintf(plan->scn, sizeof plan->scn, "%s", job->scn);
     plan->degree = static_cast<uint32_t>(job->degree);
     plan->segments = segments;
@@ -535,7 +557,7 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     // Pieces read through MINRID and MAXRID, so a table without ranges gets one range: over its
     // whole segment, which rows stored later fill.
     if (ranges->count == 0) {
-      if (EmptyTableRange(job, source, base.as_of, session, &plan->ranges) != 0) {
+      if (EmptyTableRange(job, names.source, base.as_of, session, &plan->ranges) != 0) {
         return kParallelFailed;
       }
       CoverSegments(segments, &plan->ranges);
@@ -555,12 +577,12 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   std::memcpy(base.query, job->query, sizeof base.query);
   int status;
   if (ranges->count == 0) {
-    status = RunWithoutRanges(&base, source, segments, session);
+    status = RunWithoutRanges(&base, names.source, segments, session);
   } else {
     if (!user_query) {
       std::snprintf(base.query, sizeof base.query,
-                    "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid", table_ref,
-                    base.as_of);
+                    "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid",
+                    names.table_ref, base.as_of);
     }
     base.ranged = true;
     status = RunPieces(base, ranges.get(), static_cast<int>(ranges->count),

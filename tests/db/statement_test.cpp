@@ -106,17 +106,18 @@ TEST_F(Statements, BindByNameBindsTextAndStoresTheHandle) {
   entry.value_length = 18;
   OCIStmt* statement = nullptr;
   ASSERT_EQ(StmtPrepare(&session_, &statement, "select * from t where rowid >= :MINRID"), 0);
-  EXPECT_EQ(BindByName(&session_, statement, &entry), 0);
+  OCIBind* bind = nullptr;
+  EXPECT_EQ(BindByName(&session_, statement, &entry, &bind), 0);
   EXPECT_EQ(Scripted().bind_name, "MINRID");
   EXPECT_EQ(Scripted().bind_value, "AAAR3sAAEAAAACXAAA");
   EXPECT_EQ(Scripted().bind_type, SQLT_CHR);
   EXPECT_EQ(Scripted().bind_max_array, 1u);
-  EXPECT_NE(entry.bind, nullptr);
+  EXPECT_NE(bind, nullptr);
 
   // Damaged lengths are held to the entry's arrays.
   entry.name_length = 1000;
   entry.value_length = 100000;
-  BindByName(&session_, statement, &entry);
+  BindByName(&session_, statement, &entry, &bind);
   EXPECT_EQ(Scripted().bind_name.size(), sizeof(entry.name));
   EXPECT_EQ(Scripted().bind_value.size(), sizeof(entry.value));
 
@@ -124,7 +125,7 @@ TEST_F(Statements, BindByNameBindsTextAndStoresTheHandle) {
   FailWith("BindByName", 1036, "ORA-01036: illegal variable name/number\n");
   entry.name_length = 6;
   entry.value_length = 18;
-  EXPECT_NE(BindByName(&session_, statement, &entry), 0);
+  EXPECT_NE(BindByName(&session_, statement, &entry, &bind), 0);
   EXPECT_EQ(messages_, std::vector<std::string>{"ORA-01036: illegal variable name/number\n"});
   StmtFree(&session_, statement);
 }

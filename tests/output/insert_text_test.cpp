@@ -26,9 +26,10 @@ std::string Head(Columns& columns, const char* table, int format, const char* hi
   return std::string(area.data(), static_cast<size_t>(length));
 }
 
-std::string Tail(Columns& columns) {
+std::string Tail(Columns& columns, const char* unique) {
   std::vector<char> area(kDuplicateTailBytes);
-  int length = BuildDuplicateUpdate(columns.head(), area.data(), kDuplicateTailBytes);
+  int length = BuildDuplicateUpdate(columns.head(), unique, static_cast<int>(std::strlen(unique)),
+                                    area.data(), kDuplicateTailBytes);
   return std::string(area.data(), static_cast<size_t>(length));
 }
 
@@ -48,16 +49,16 @@ TEST(InsertText, HeadsForBothFormats) {
 // Three assignments a line, key columns left out; all keys leaves the bare clause.
 TEST(InsertText, DuplicateKeyTail) {
   Columns columns(1);
-  columns.Number("ID")->unique = 1;
+  columns.Number("ID");
   for (const char* name : {"A", "B", "C", "D", "E"}) columns.Text(name);
-  EXPECT_EQ(Tail(columns),
+  EXPECT_EQ(Tail(columns, "ID"),
             "\nON DUPLICATE KEY UPDATE \n"
             "    `A`=VALUES(`A`), `B`=VALUES(`B`), `C`=VALUES(`C`), \n"
             "    `D`=VALUES(`D`), `E`=VALUES(`E`)");
   Columns keys(1);
-  keys.Number("ID")->unique = 1;
-  keys.Text("CODE")->unique = 1;
-  EXPECT_EQ(Tail(keys), "\nON DUPLICATE KEY UPDATE ");
+  keys.Number("ID");
+  keys.Text("CODE");
+  EXPECT_EQ(Tail(keys, "ID,CODE"), "\nON DUPLICATE KEY UPDATE ");
 }
 
 // The areas hold the longest lists: 1023 columns of 31-byte names with the longest table and
@@ -79,7 +80,7 @@ TEST(InsertText, LongestListsFitAndSmallAreasAreNotOverrun) {
   EXPECT_EQ(head.size(), expected_head);
   EXPECT_LT(head.size(), static_cast<size_t>(kInsertHeadBytes));
   EXPECT_EQ(head.substr(head.size() - 10), ") VALUES \n");
-  std::string tail = Tail(columns);
+  std::string tail = Tail(columns, "");
   size_t assignment = 2 * name.size() + 13;  // `N`=VALUES(`N`)
   size_t expected_tail =
       25 + kMaxColumns * assignment + (kMaxColumns - 1) * 2 + ((kMaxColumns + 2) / 3) * 5;
@@ -93,7 +94,7 @@ TEST(InsertText, LongestListsFitAndSmallAreasAreNotOverrun) {
   EXPECT_EQ(small[31], '\0');
   EXPECT_EQ(small[32], '#');
   std::fill(small.begin(), small.end(), '#');
-  length = BuildDuplicateUpdate(columns.head(), small.data(), 16);
+  length = BuildDuplicateUpdate(columns.head(), "", 0, small.data(), 16);
   EXPECT_EQ(length, 15);
   EXPECT_EQ(std::string(small.data(), 15), "\nON DUPLICATE K");
   EXPECT_EQ(small[15], '\0');
@@ -120,7 +121,7 @@ TEST(InsertText, UniqueListTokens) {
   EXPECT_EQ(Tokens(""), (std::vector<std::string>{}));
 }
 
-// The run flags the columns of the unique list once they are described.
+// The unique list flags the described columns it names, by their select-list position.
 TEST(InsertText, UniqueListFlagsDescribedColumns) {
   DescribedQuery query;
   ASSERT_EQ(query.Open(MakeDatabase(
@@ -129,27 +130,25 @@ TEST(InsertText, UniqueListFlagsDescribedColumns) {
             0);
   std::unique_ptr<UnloadHandle> job = NewJob();
   const char* select = "select id, name, code, idx from u";
+  uint8_t got[kMaxColumns];
   ASSERT_EQ(SetOption(job.get(), "unique=ID,Code"), 1);
   ASSERT_EQ(query.Describe(select, job.get()), 4);
-  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
-  std::vector<ColumnDesc*> got = query.Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[1]->unique, 0);
-  EXPECT_EQ(got[2]->unique, 1);
-  EXPECT_EQ(got[3]->unique, 0);  // a longer name with the same start is another column
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique, got);
+  EXPECT_EQ(got[0], 1);
+  EXPECT_EQ(got[1], 0);
+  EXPECT_EQ(got[2], 1);
+  EXPECT_EQ(got[3], 0);  // a longer name with the same start is another column
   // A space counts as part of the entry, and the first empty entry ends the list.
   ASSERT_EQ(SetOption(job.get(), "unique=name, code"), 1);
   ASSERT_EQ(query.Describe(select, job.get()), 4);
-  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
-  got = query.Columns();
-  EXPECT_EQ(got[1]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique, got);
+  EXPECT_EQ(got[1], 1);
+  EXPECT_EQ(got[2], 0);
   ASSERT_EQ(SetOption(job.get(), "unique=id,,code"), 1);
   ASSERT_EQ(query.Describe(select, job.get()), 4);
-  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique);
-  got = query.Columns();
-  EXPECT_EQ(got[0]->unique, 1);
-  EXPECT_EQ(got[2]->unique, 0);
+  FlagUniqueColumns(query.head(), job->unique, sizeof job->unique, got);
+  EXPECT_EQ(got[0], 1);
+  EXPECT_EQ(got[2], 0);
 }
 
 }  // namespace

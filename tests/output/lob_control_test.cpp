@@ -404,15 +404,16 @@ TEST_F(ControlFiles, InlineLobsAreCharacterFields) {
   EXPECT_EQ(data.substr(12, 5), "clob ");
 }
 
-// Describes a query on the engine with the job given and flags its unique columns, as the job
-// run does; the column list is handed to check and freed afterwards.
+// Describes a query on the engine with the job given and flags its unique columns, as the INSERT
+// writer does; the flags by select-list position are handed to check.
 template <typename Check>
 void Describe(const std::string& path, const char* query, UnloadHandle* job, Check check) {
   DescribedQuery described;
   ASSERT_EQ(described.Open(path), 0);
   ASSERT_GT(described.Describe(query, job), 0);
-  FlagUniqueColumns(described.head(), job->unique, sizeof job->unique);
-  check(described.head()->next);
+  uint8_t flags[kMaxColumns];
+  FlagUniqueColumns(described.head(), job->unique, sizeof job->unique, flags);
+  check(flags);
 }
 
 // A job run that describes and fetches nothing (data=no): only its control file is written.
@@ -433,19 +434,19 @@ TEST_F(ControlFiles, DescribeWritesOnceAndFlagsUniqueColumns) {
   SetText(job->table, nullptr, "CT");
   job->piece = 2;
   SetText(job->unique, nullptr, "amount, n5");
-  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
-    EXPECT_EQ(c->unique, 1);
-    EXPECT_EQ(c->next->unique, 0) << "a blank after the comma is part of the name";
+  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](const uint8_t* flags) {
+    EXPECT_EQ(flags[0], 1);
+    EXPECT_EQ(flags[1], 0) << "a blank after the comma is part of the name";
   });
   EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT, N5, V from CT", job.get()), 0);
   EXPECT_FALSE(FileExists(control));
 
   job->piece = 1;
   SetText(job->unique, nullptr, "v,Amount,,n5");
-  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](ColumnDesc* c) {
-    EXPECT_EQ(c->unique, 1);
-    EXPECT_EQ(c->next->unique, 0) << "the empty entry ends the list";
-    EXPECT_EQ(c->next->next->unique, 1);
+  Describe(db_->path(), "select AMOUNT, N5, V from CT", job.get(), [](const uint8_t* flags) {
+    EXPECT_EQ(flags[0], 1);
+    EXPECT_EQ(flags[1], 0) << "the empty entry ends the list";
+    EXPECT_EQ(flags[2], 1);
   });
   EXPECT_EQ(RunDescribeOnly(db_->user(), "select AMOUNT, N5, V from CT", job.get()), 0);
   EXPECT_TRUE(FileExists(control));

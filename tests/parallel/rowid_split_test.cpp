@@ -265,7 +265,8 @@ TEST_F(Split, ComputedExtentsCoverEveryRowOnce) {
       std::snprintf(binds[bind_idx].value, sizeof binds[bind_idx].value, "%s",
                     bind_idx == 0 ? list->ranges[idx].min_rowid : list->ranges[idx].max_rowid);
       binds[bind_idx].value_length = 18;
-      BindByName(&session_, statement, &binds[bind_idx]);
+      OCIBind* bind = nullptr;
+      BindByName(&session_, statement, &binds[bind_idx], &bind);
     }
     ASSERT_EQ(StmtExecuteQuery(&session_, statement), 0) << messages_;
     int64_t ids[64];

@@ -25,7 +25,12 @@ int DescribedQuery::Describe(const std::string& query, UnloadHandle* job) {
   Release();
   if (StmtPrepare(&session_, &statement_, query.c_str()) != 0) return -100;
   if (StmtExecuteQuery(&session_, statement_) != 0) return -101;
-  return DescribeColumns(&session_, statement_, &head_, job->width, job);
+  // The run keeps the fetch size describing decides in the job, as the unload loop reads it there.
+  uint32_t fetch_rows = job->array;
+  const int described =
+      DescribeColumns(&session_, statement_, &head_, job->width, job, &fetch_rows);
+  job->array = fetch_rows;
+  return described;
 }
 
 std::vector<ColumnDesc*> DescribedQuery::Columns() {
