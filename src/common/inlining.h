@@ -4,7 +4,7 @@
 #pragma once
 
 #if defined(__GNUC__) || defined(__clang__)
-// Keeps a rare or large path out of its callers, so that they save no registers for it.
+// Keeps a rare or large path out of its callers, so that their loops stay small.
 #define ROWFLUME_NOINLINE __attribute__((noinline))
 // Inlines a quick path into its loop even where the compiler's size estimate would not.
 #define ROWFLUME_ALWAYS_INLINE __attribute__((always_inline))

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/inlining.h"
 #include "engine/charsets.h"
 #include "engine/date_time.h"
 #include "engine/errors.h"
@@ -314,7 +315,7 @@ bool DeliverInPlace(const Define* define, sqlite3_value* value, int storage, siz
 // The steps of DeliverValue, one per conversion. Each is inlined into it, as DeliverValue runs
 // once per fetched value: the steps are for the reader, the code stays one function. Each
 // returns what DeliverValue returns.
-#define ROWFLUME_DELIVER_STEP inline __attribute__((always_inline))
+#define ROWFLUME_DELIVER_STEP inline ROWFLUME_ALWAYS_INLINE
 
 // A NULL: length 0, the null code, a locator marked empty, and the indicator -1 where there is
 // one; without an indicator the NULL is an error.
