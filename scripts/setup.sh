@@ -14,6 +14,11 @@ command -v clang-format-14 >/dev/null || need+=(clang-format-14)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# SHA-256 of the manifests through the system's crypto library; their JSON through nlohmann's
+# header-only library (the Windows builds take the same header); jq reads them in a test.
+[ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v jq >/dev/null || need+=(jq)
 command -v clang++-14 >/dev/null || need+=(clang-14)
 ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
   need+=(libclang-rt-14-dev)

@@ -30,8 +30,12 @@ inline void PauseTenths(int tenths) {
 struct OutputStream;  // opaque
 
 // kCreateNew makes a file that does not exist yet and fails on any that does, so that what it
-// writes never replaces another file.
-enum class OpenMode { kTruncate, kAppend, kCreateNew };
+// writes never replaces another file. kReplaceOnClose writes a plain file under its temporary
+// name (TemporaryFileName) and puts it in place of the named one only when CloseStream succeeds,
+// so that no file under the name is ever partly written; when the name is something else than a
+// plain file or nothing (a device, a link, a file with other names), it is written as kTruncate
+// writes it, as a rename would put a file in place of the device or the link.
+enum class OpenMode { kTruncate, kAppend, kCreateNew, kReplaceOnClose };
 
 OutputStream* OpenFileStream(const char* path, OpenMode mode);
 // Runs the command through the platform's command processor with its standard input as stream.
@@ -49,9 +53,30 @@ void UseBinaryStandardStreams();
 
 // True when every byte was written.
 bool WriteAll(OutputStream* stream, const void* data, size_t count);
+// What a stream wrote, given by CloseStream: every byte WriteAll took, and their SHA-256 when the
+// stream keeps a digest (DigestStream).
+struct StreamTally {
+  uint64_t bytes = 0;
+  bool digested = false;
+  unsigned char sha256[32] = {};
+};
+
+// From now on the stream keeps the SHA-256 of the bytes it writes; false when no digest can be
+// made (the stream then writes on without one).
+bool DigestStream(OutputStream* stream);
+
 // Closes the stream (a command is waited for). 0 on success; non-zero when the close failed or
-// the command failed or was killed. The stream is released in every case.
-int CloseStream(OutputStream* stream);
+// the command failed or was killed, or a kReplaceOnClose file could not be put in place (its
+// temporary file is then removed). The stream is released in every case; tally, when given,
+// receives what it wrote.
+int CloseStream(OutputStream* stream, StreamTally* tally = nullptr);
+// Closes a stream whose output is not to be kept: a kReplaceOnClose file's temporary file is
+// removed and the named file left as it was; any other stream is closed as CloseStream does.
+void DiscardStream(OutputStream* stream);
+
+// The name under which a kReplaceOnClose file of that name is written until it is whole: in the
+// same folder, "." before the file's own name and ".part" after it (".emp.csv.part").
+void TemporaryFileName(const char* path, char* out, size_t capacity);
 
 #if defined(ROWFLUME_FAULT_HOOK) && !defined(_WIN32)
 // The system calls of the output streams, for tests that make them fail; only the builds for
@@ -88,8 +113,23 @@ bool ListDirectory(const char* path, void (*visit)(void* context, const char* na
 int64_t FileBytes(const char* path);
 // True when anything of that name exists (a file, a folder, a link, even a broken one).
 bool PathExists(const char* path);
+// Puts the file from in place of to, replacing a file of that name in one step; 0 on success.
+int RenameReplacing(const char* from, const char* to);
 // True when both paths exist and name one file (through links or different spellings).
 bool SameExistingFile(const char* first, const char* second);
+
+// ---- Digests ------------------------------------------------------------------------------------
+
+// SHA-256 through the system's crypto library, which uses the processor's SHA instructions where
+// it has them.
+constexpr int kSha256Bytes = 32;
+struct Sha256Digest;  // opaque
+
+// A new digest; null when none can be made.
+Sha256Digest* Sha256Begin();
+void Sha256Add(Sha256Digest* digest, const void* data, size_t count);
+// Gives the digest of everything added and releases it; false when it could not be finished.
+bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]);
 
 // ---- Dynamic loading ---------------------------------------------------------------------------
 

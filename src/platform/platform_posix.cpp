@@ -14,11 +14,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -94,25 +97,104 @@ SystemCalls* ReplaceableSystemCalls() {
 }
 #endif
 
-struct OutputStream {
-  int fd;
-  pid_t child;     // the command reading the stream, or -1
-  bool is_stdout;  // standard output is never closed
+// ---- Digests ------------------------------------------------------------------------------------
+
+struct Sha256Digest {
+  EVP_MD_CTX* context;
 };
 
-OutputStream* OpenFileStream(const char* path, OpenMode mode) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode == OpenMode::kAppend) flags |= O_APPEND;
-  if (mode == OpenMode::kTruncate) flags |= O_TRUNC;
-  if (mode == OpenMode::kCreateNew) flags |= O_EXCL;
+Sha256Digest* Sha256Begin() {
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (context == nullptr) return nullptr;
+  auto* digest = new (std::nothrow) Sha256Digest{context};
+  if (digest == nullptr || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
+    EVP_MD_CTX_free(context);
+    delete digest;
+    return nullptr;
+  }
+  return digest;
+}
+
+void Sha256Add(Sha256Digest* digest, const void* data, size_t count) {
+  if (digest != nullptr && count > 0) EVP_DigestUpdate(digest->context, data, count);
+}
+
+bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]) {
+  if (digest == nullptr) return false;
+  unsigned int length = 0;
+  const bool done = EVP_DigestFinal_ex(digest->context, out, &length) == 1 &&
+                    length == static_cast<unsigned int>(kSha256Bytes);
+  EVP_MD_CTX_free(digest->context);
+  delete digest;
+  return done;
+}
+
+struct OutputStream {
+  int fd;
+  pid_t child;             // the command reading the stream, or -1
+  bool is_stdout;          // standard output is never closed
+  uint64_t bytes;          // every byte WriteAll took
+  Sha256Digest* digest;    // of those bytes, after DigestStream
+  std::string final_path;  // kReplaceOnClose: the name the temporary file is put in place of
+  std::string temp_path;   // ... and that file; both empty otherwise
+};
+
+namespace {
+
+// Whether a kReplaceOnClose name may be written through a temporary file: nothing of that name
+// yet, or a plain file with no other name.
+bool ReplaceableByRename(const char* path) {
+  struct stat info;
+  if (lstat(path, &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
+int OpenDescriptor(const char* path, int flags) {
   int fd;
   do {
     fd = g_system_calls.open(path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+void TemporaryFileName(const char* path, char* out, size_t capacity) {
+  const char* slash = std::strrchr(path, '/');
+  const int folder = slash != nullptr ? static_cast<int>(slash - path + 1) : 0;
+  std::snprintf(out, capacity, "%.*s.%s.part", folder, path, path + folder);
+}
+
+OutputStream* OpenFileStream(const char* path, OpenMode mode) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (mode == OpenMode::kAppend) flags |= O_APPEND;
+  if (mode == OpenMode::kTruncate || mode == OpenMode::kReplaceOnClose) flags |= O_TRUNC;
+  if (mode == OpenMode::kCreateNew) flags |= O_EXCL;
+  std::string temp;
+  if (mode == OpenMode::kReplaceOnClose && ReplaceableByRename(path)) {
+    temp.resize(std::strlen(path) + 8);
+    TemporaryFileName(path, temp.data(), temp.size());
+    temp.resize(std::strlen(temp.c_str()));
+  }
+  int fd = OpenDescriptor(temp.empty() ? path : temp.c_str(), flags);
   if (fd < 0) return nullptr;
-  auto* stream = new (std::nothrow) OutputStream{fd, -1, false};
-  if (stream == nullptr) g_system_calls.close(fd);
+  auto* stream = new (std::nothrow) OutputStream{fd, -1, false, 0, nullptr, {}, {}};
+  if (stream == nullptr) {
+    g_system_calls.close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+    return nullptr;
+  }
+  if (!temp.empty()) {
+    stream->final_path = path;
+    stream->temp_path = std::move(temp);
+  }
   return stream;
+}
+
+bool DigestStream(OutputStream* stream) {
+  if (stream == nullptr) return false;
+  if (stream->digest == nullptr) stream->digest = Sha256Begin();
+  return stream->digest != nullptr;
 }
 
 OutputStream* OpenCommandStream(const char* command) {
@@ -143,7 +225,7 @@ OutputStream* OpenCommandStream(const char* command) {
     close(pipe_fds[1]);
     return nullptr;
   }
-  auto* stream = new (std::nothrow) OutputStream{pipe_fds[1], child, false};
+  auto* stream = new (std::nothrow) OutputStream{pipe_fds[1], child, false, 0, nullptr, {}, {}};
   if (stream == nullptr) {
     close(pipe_fds[1]);
     waitpid(child, nullptr, 0);
@@ -153,11 +235,11 @@ OutputStream* OpenCommandStream(const char* command) {
 
 OutputStream* StdoutStream() {
   fflush(stdout);  // keep order with anything printed through the C library
-  return new (std::nothrow) OutputStream{STDOUT_FILENO, -1, true};
+  return new (std::nothrow) OutputStream{STDOUT_FILENO, -1, true, 0, nullptr, {}, {}};
 }
 
 OutputStream* StderrStream() {
-  static OutputStream stream{STDERR_FILENO, -1, true};
+  static OutputStream stream{STDERR_FILENO, -1, true, 0, nullptr, {}, {}};
   return &stream;
 }
 
@@ -171,6 +253,8 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   sigaddset(&pipe_only, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
   const char* bytes = static_cast<const char*>(data);
+  stream->bytes += count;
+  Sha256Add(stream->digest, data, count);
   bool ok = true;
   bool broken_pipe = false;
   while (count > 0) {
@@ -193,24 +277,57 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   return ok;
 }
 
-int CloseStream(OutputStream* stream) {
-  if (stream == nullptr) return -1;
+namespace {
+
+// Closes the descriptor and waits for the command: 0, or -1 when either failed.
+int CloseDescriptor(OutputStream* stream) {
+  if (stream->is_stdout) return 0;  // nothing is buffered on our side; standard output stays open
   int result = 0;
-  if (stream->is_stdout) {
-    // Nothing is buffered on our side; standard output stays open.
-  } else {
-    if (g_system_calls.close(stream->fd) != 0 && errno != EINTR) result = -1;
-    if (stream->child > 0) {
-      int status = 0;
-      pid_t waited;
-      do {
-        waited = waitpid(stream->child, &status, 0);
-      } while (waited < 0 && errno == EINTR);
-      if (waited < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = -1;
-    }
+  if (g_system_calls.close(stream->fd) != 0 && errno != EINTR) result = -1;
+  if (stream->child > 0) {
+    int status = 0;
+    pid_t waited;
+    do {
+      waited = waitpid(stream->child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) result = -1;
+  }
+  return result;
+}
+
+// Gives what the stream wrote and releases it.
+void ReleaseStream(OutputStream* stream, StreamTally* tally) {
+  unsigned char ignored[kSha256Bytes];
+  const bool digested = stream->digest != nullptr &&
+                        Sha256End(stream->digest, tally != nullptr ? tally->sha256 : ignored);
+  if (tally != nullptr) {
+    tally->bytes = stream->bytes;
+    tally->digested = digested;
   }
   delete stream;
+}
+
+}  // namespace
+
+int CloseStream(OutputStream* stream, StreamTally* tally) {
+  if (tally != nullptr) *tally = StreamTally{};
+  if (stream == nullptr) return -1;
+  int result = CloseDescriptor(stream);
+  if (!stream->temp_path.empty()) {
+    if (result == 0 && rename(stream->temp_path.c_str(), stream->final_path.c_str()) != 0) {
+      result = -1;
+    }
+    if (result != 0) unlink(stream->temp_path.c_str());
+  }
+  ReleaseStream(stream, tally);
   return result;
+}
+
+void DiscardStream(OutputStream* stream) {
+  if (stream == nullptr) return;
+  CloseDescriptor(stream);
+  if (!stream->temp_path.empty()) unlink(stream->temp_path.c_str());
+  ReleaseStream(stream, nullptr);
 }
 
 // POSIX streams carry bytes as they are.
@@ -262,6 +379,10 @@ int64_t FileBytes(const char* path) {
 bool PathExists(const char* path) {
   struct stat info;
   return lstat(path, &info) == 0;
+}
+
+int RenameReplacing(const char* from, const char* to) {
+  return rename(from, to) == 0 ? 0 : -1;
 }
 
 bool SameExistingFile(const char* first, const char* second) {
