@@ -108,6 +108,17 @@ inline constexpr char kNoRoomForFlashback[] =
     "ERROR -- The query has no room for its flashback clause; nothing was run\n";
 inline constexpr char kPlanWritten[] = "Split plan of %u pieces of %s.%s%s%s written to %s\n";
 inline constexpr char kPlanNotWritten[] = "ERROR -- Cannot write the split plan to %s\n";
+inline constexpr char kManifestWritten[] = "Manifest of %llu files written to %s\n";
+inline constexpr char kManifestNotWritten[] = "ERROR -- Cannot write the manifest to %s\n";
+inline constexpr char kResumeNeeds[] =
+    "ERROR -- resume=yes needs %s=: it resumes the pieces of a plan recorded in a manifest\n";
+inline constexpr char kResumeOfAppend[] =
+    "ERROR -- resume=yes needs plain output files: a piece run again would write its rows twice "
+    "into an appended file or a command\n";
+inline constexpr char kResumeNothing[] = "No manifest %s yet: every piece runs\n";
+inline constexpr char kResumeRefused[] = "ERROR -- manifest=%s cannot be resumed: %s\n";
+inline constexpr char kResumeRerun[] = "Piece %d runs again: %s\n";
+inline constexpr char kResumeSkipped[] = "Piece %d is complete: its %llu files verify\n";
 inline constexpr char kPlanUnreadable[] = "ERROR -- plan=%s cannot be read; nothing was run\n";
 inline constexpr char kPlanInvalid[] =
     "ERROR -- plan=%s is not a valid split plan (%s); nothing was run\n";

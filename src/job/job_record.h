@@ -81,6 +81,9 @@ struct UnloadHandle {
   char scn[24];           // read at this system change number: "current", digits, or empty
   char plan[255];         // split plan file: written by a split run, read by a pieces run
   char pieces[256];       // pieces of the plan this run unloads, e.g. "1,4-6"; empty: all
+  char manifest[255];     // manifest file of the run: its outputs with rows, bytes and SHA-256
+  char verify[255];       // manifest whose files a verify run checks
+  char layout[16];        // the `text` layout last asked for; empty for none
   char crack[32];         // content scramble key for the output, decoded
   char uncrack[32];       // content scramble key for the unscramble tool, decoded
   uint32_t rows;          // progress interval, and rows per file with batch; at least 1000
@@ -99,6 +102,7 @@ struct UnloadHandle {
   int32_t head;    // header line of column names
   int32_t safe;    // large fetch buffers
   int32_t crypt;   // only print the scrambled user string
+  int32_t resume;  // a pieces run skips the pieces its manifest holds complete and verified
   int32_t null_length;
   int32_t format;  // kTextFormat, kMySqlFormat or kOracleFormat
   int32_t update;  // MySQL ON DUPLICATE KEY UPDATE tail

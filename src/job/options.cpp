@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -108,6 +109,8 @@ constexpr KeywordEntry kOptions[] = {
     {"scn", OptionKind::kCopied, ROWFLUME_TEXT(scn), 23},
     {"plan", OptionKind::kCopied, ROWFLUME_TEXT(plan), 254},
     {"pieces", OptionKind::kCopied, ROWFLUME_TEXT(pieces), 255},
+    {"manifest", OptionKind::kCopied, ROWFLUME_TEXT(manifest), 254},
+    {"verify", OptionKind::kCopied, ROWFLUME_TEXT(verify), 254},
     {"charset", OptionKind::kCopied, ROWFLUME_TEXT(charset), 63},
     {"ncharset", OptionKind::kCopied, ROWFLUME_TEXT(ncharset), 63},
     {"width", OptionKind::kCopied, ROWFLUME_TEXT(width), 2047},
@@ -178,6 +181,7 @@ constexpr KeywordEntry kOptions[] = {
     YesNo("update", ROWFLUME_FIELD(update), FieldType::kInt32),
     YesNo("safe", ROWFLUME_FIELD(safe), FieldType::kInt32),
     YesNo("crypt", ROWFLUME_FIELD(crypt), FieldType::kInt32),
+    YesNo("resume", ROWFLUME_FIELD(resume), FieldType::kInt32),
     YesNo("client", ROWFLUME_FIELD(client), FieldType::kUint8),
     YesNo("serial", ROWFLUME_FIELD(serial), FieldType::kInt32),
     {.name = "help",
@@ -470,6 +474,7 @@ void ApplyTextPreset(UnloadHandle* job, const char* value, int value_length) {
       continue;
     }
     ApplyPresetItems(job, preset.items, std::size(preset.items));
+    std::snprintf(job->layout, sizeof job->layout, "%s", preset.name);
     return;
   }
 }

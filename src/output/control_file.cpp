@@ -232,12 +232,13 @@ std::string QuotedLoaderFileName(const std::string& name) {
   return text;
 }
 
-void WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
-                      const std::vector<std::string>& data_files) {
+bool WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
+                      const std::vector<std::string>& data_files, ManifestFile* written) {
   char name[kControlNameBytes];
   ControlFileName(job, name, sizeof name);
-  OutputStream* stream = OpenFileStream(name, OpenMode::kTruncate);
-  if (stream == nullptr) return;
+  OutputStream* stream = OpenFileStream(name, OpenMode::kReplaceOnClose);
+  if (stream == nullptr) return false;
+  if (written != nullptr) DigestStream(stream);
   ControlWriter writer;
   writer.stream = stream;
   writer.fill = 0;
@@ -288,9 +289,20 @@ void WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
   WriteFieldList(out, layout);
   out->Printf("\n)\n");
   out->Flush();
-  // Half a control file would load part of the data as if it were all of it.
-  const bool closed = CloseStream(stream) == 0;
-  if (writer.failed || !closed) RemoveRegularFile(name);
+  // Half a control file would load part of the data as if it were all of it: it is never put in
+  // place.
+  if (writer.failed) {
+    DiscardStream(stream);
+    return false;
+  }
+  StreamTally tally;
+  if (CloseStream(stream, &tally) != 0) return false;
+  if (written != nullptr) {
+    written->name = name;
+    written->kind = kControlFile;
+    TakeTally(tally, written);
+  }
+  return true;
 }
 
 }  // namespace rowflume

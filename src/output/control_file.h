@@ -9,6 +9,7 @@
 
 #include "db/columns.h"
 #include "job/job_record.h"
+#include "output/manifest.h"
 
 namespace rowflume {
 
@@ -60,8 +61,10 @@ std::string LoadedFileName(const std::string& expanded);
 // session formats the job run sets, and CLOB and BLOB columns fetched through locators read
 // their values from the LOB file named in the data. A LOB fetched inline is written as text of
 // its display width, so its clause is a plain character field of that width.
-void WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
-                      const std::vector<std::string>& data_files);
+// The file is written under a temporary name and put in place when whole. written, when given,
+// receives its name, bytes and digest when it was written.
+bool WriteControlFile(const ControlLayout& layout, const UnloadHandle* job,
+                      const std::vector<std::string>& data_files, ManifestFile* written = nullptr);
 
 // The text of a loader file name between quotes that keep every byte: apostrophes when the
 // name has none, else double quotes when it has none of those, else apostrophes with each one

@@ -101,6 +101,14 @@ int ClaimLobSet(DbSession* session, int lobdir, int* set) {
   return -1;
 }
 
+int ReclaimLobSet(DbSession* session, int set) {
+  char directory[kLobDirectoryLength + 1];
+  FormatLobDirectory(directory, set, 0);
+  if (MakeDirectory(directory) == 0) return 0;
+  ReportCannotWrite(session, directory);
+  return -1;
+}
+
 void ReleaseLobSet(int set, int lobdir) {
   char directory[kLobDirectoryLength + 1];
   bool emptied = true;
@@ -146,8 +154,8 @@ int FormatLobFileName(char* dest, int capacity, int lobdir, int set, int piece, 
   return static_cast<int>(p - dest);
 }
 
-int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form,
-                 const char* name) {
+int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form, const char* name,
+                 bool digest, StreamTally* tally) {
   sword status = OpenLob(session, locator);
   if (status != OCI_SUCCESS) return ClientFailure(session, status, name);
 
@@ -157,6 +165,7 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_for
     ReportCannotWrite(session, name);
     result = -1;
   } else {
+    if (digest) DigestStream(file);
     static_assert(kLobReadBytes <= 65536, "the read buffer lives on the stack");
     char buffer[kLobReadBytes];
     std::memset(buffer, 0, sizeof buffer);
@@ -170,7 +179,7 @@ int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_for
       if (written && !WriteAll(file, buffer, amount)) written = false;
       offset += amount;
     } while (status == OCI_NEED_DATA);
-    const bool closed = CloseStream(file) == 0;
+    const bool closed = CloseStream(file, tally) == 0;
     if (status != OCI_SUCCESS) {
       result = ClientFailure(session, status, name);
     } else if (!written || !closed) {
@@ -213,9 +222,19 @@ int WriteLobValue(void* context, ColumnDesc* column, int row_idx, uint64_t row_n
   }
   std::memcpy(&locator, column->define_buffer + static_cast<size_t>(row_idx) * slot,
               sizeof locator);
-  if (WriteLobFile(sink->session, locator, column->charset_form, file_name) != 0) {
+  StreamTally tally;
+  if (WriteLobFile(sink->session, locator, column->charset_form, file_name, sink->digest, &tally) !=
+      0) {
     sink->failures += 1;
     return -1;
+  }
+  if (sink->written != nullptr) {
+    ManifestFile file;
+    file.name = file_name;
+    file.kind = kLobFile;
+    file.piece = sink->piece;
+    TakeTally(tally, &file);
+    sink->written->push_back(std::move(file));
   }
   std::memcpy(name, file_name, static_cast<size_t>(length) + 1);
   return length;

@@ -25,6 +25,7 @@
 #include "db/columns.h"
 #include "db/oracle_types.h"
 #include "db/session.h"
+#include "output/manifest.h"
 
 namespace rowflume {
 
@@ -40,6 +41,9 @@ constexpr int kLobSets = 64;              // sets that four hexadecimal digits c
 // subdirectories none exists: 0 with *set, or -1 after a message when every set is taken or none
 // can be made. Every file in a claimed set is then the claiming unload's own.
 int ClaimLobSet(DbSession* session, int lobdir, int* set);
+// Takes up again the set of an unload that is being resumed: its first subdirectory made when it
+// is gone. 0, or -1 after a message.
+int ReclaimLobSet(DbSession* session, int set);
 // Gives back what of a set holds no file: its empty subdirectories go, the first one (the claim)
 // only when all the others have gone.
 void ReleaseLobSet(int set, int lobdir);
@@ -58,9 +62,10 @@ int FormatLobFileName(char* dest, int capacity, int lobdir, int set, int piece, 
 // failed (its error reported through ReportError), or -1 when the file could not be opened, written
 // or closed (reported as "ERROR -- Cannot write to file : <name>"). The LOB is closed whenever it
 // was opened. Bytes are written as the client library delivers them, untranslated. charset_form is
-// the column's (ColumnDesc::charset_form), which every read names.
-int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form,
-                 const char* name);
+// the column's (ColumnDesc::charset_form), which every read names. With digest the file's SHA-256
+// is made as it is written; tally, when given, receives its bytes (and digest).
+int WriteLobFile(DbSession* session, OCILobLocator* locator, uint8_t charset_form, const char* name,
+                 bool digest = false, StreamTally* tally = nullptr);
 
 // The job-side state of the encoder's LOB hook.
 struct LobFileSink {
@@ -69,6 +74,8 @@ struct LobFileSink {
   int set;       // the run's claimed LOB set
   int piece;     // the job's piece number
   int failures;  // values that could not be written; the run then ends with a failed write
+  std::vector<ManifestFile>* written = nullptr;  // every LOB file written whole, when kept
+  bool digest = false;                           // ... with its SHA-256
 };
 
 void InitLobFileSink(LobFileSink* sink, DbSession* session, int lobdir, int set, int piece);

@@ -5,7 +5,7 @@
 namespace rowflume {
 
 OutputStream* OpenOutput(const char* pattern, char* expanded, int sequence, int piece,
-                         OpenFailure* failure) {
+                         OpenFailure* failure, OpenMode plain_mode) {
   OpenFailure reason = OpenFailure::kNone;
   OutputStream* stream = nullptr;
   if (!ExpandOutputName(pattern, expanded, sequence, piece)) {
@@ -16,7 +16,7 @@ OutputStream* OpenOutput(const char* pattern, char* expanded, int sequence, int 
     } else if (expanded[0] == '-') {
       stream = OpenCommandStream(expanded + 1);
     } else {
-      stream = OpenFileStream(expanded, OpenMode::kTruncate);
+      stream = OpenFileStream(expanded, plain_mode);
     }
     if (stream == nullptr) reason = OpenFailure::kCannotOpen;
   }

@@ -17,9 +17,11 @@ namespace rowflume {
 enum class OpenFailure { kNone, kNameTooLong, kCannotOpen };
 
 // Expands and opens; null on failure, with the reason in *failure when it is given. The log
-// file is opened with sequence 0.
+// file is opened with sequence 0. A plain file is opened with plain_mode: the data files are
+// written under a temporary name and put in place when closed whole (OpenMode::kReplaceOnClose),
+// the log as it goes, so that it can be followed while the run lasts.
 OutputStream* OpenOutput(const char* pattern, char* expanded, int sequence, int piece,
-                         OpenFailure* failure = nullptr);
+                         OpenFailure* failure = nullptr, OpenMode plain_mode = OpenMode::kTruncate);
 
 // "%12llu rows exported at YYYY-MM-DD HH:MI:SS, size %.0f MB.\n" with the local time.
 void ReportProgress(DbSession* session, uint64_t rows, double mb_written);

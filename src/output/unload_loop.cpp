@@ -36,10 +36,11 @@ struct UnloadRun {
   FieldEncoder encoder;
   ColumnDesc* columns[kMaxColumns];
   int column_count;
-  uint64_t row_count;     // rows completed in the current output file
-  uint64_t job_rows;      // rows completed by the run over all its files: names LOB files
-  int sequence;           // file sequence number, from 1
-  double size_threshold;  // MiB produced after which the next row end switches files
+  uint64_t row_count;       // rows completed in the current output file
+  uint64_t job_rows;        // rows completed by the run over all its files: names LOB files
+  uint64_t file_first_row;  // the number, from 1, of the open file's first row
+  int sequence;             // file sequence number, from 1
+  double size_threshold;    // MiB produced after which the next row end switches files
   bool stdout_mode;
   bool fixed_layout;
   bool file_pending;  // the file before was closed; the next row opens the next one
@@ -61,9 +62,10 @@ void ReportWriteFailure(UnloadRun* run) {
                        run->stdout_mode ? messages::kStandardOutput : run->expanded);
 }
 
-// Ends the run on a failure: no further writes or messages, the file closed, the buffer freed.
+// Ends the run on a failure: no further writes or messages, the file closed (a plain file never
+// put in place), the buffer freed.
 void Stop(UnloadRun* run, int status) {
-  if (run->out.stream != nullptr) CloseStream(run->out.stream);
+  if (run->out.stream != nullptr) DiscardStream(run->out.stream);
   run->out.stream = nullptr;
   OutputBufferRelease(&run->out);
   run->session->status = status;
@@ -106,12 +108,14 @@ bool OpenNext(UnloadRun* run) {
   // stand between them and read as a row.
   run->headed = !(run->expanded[0] == '+' && FileBytes(run->expanded + 1) > 0);
   OpenFailure failure = OpenFailure::kNone;
-  run->out.stream =
-      OpenOutput(run->job->file, run->expanded, run->sequence, run->job->piece, &failure);
+  run->out.stream = OpenOutput(run->job->file, run->expanded, run->sequence, run->job->piece,
+                               &failure, OpenMode::kReplaceOnClose);
   if (run->out.stream == nullptr) {
     ReportOpenFailure(run->session, run->expanded, failure);
     return false;
   }
+  if (run->outputs != nullptr && run->outputs->digest) DigestStream(run->out.stream);
+  run->file_first_row = run->job_rows + 1;
   if (!key.empty()) run->opened.insert(key);
   if (run->outputs != nullptr) run->outputs->files.emplace_back(run->expanded);
   return true;
@@ -179,6 +183,33 @@ void AssembleRow(UnloadRun* run, int row_idx) {
   }
 }
 
+// Closes the open output (a plain file is put in place under its name) and lists it among the
+// outputs written whole; 0, or the close's failure.
+int CloseOutput(UnloadRun* run) {
+  StreamTally tally;
+  const int closed = CloseStream(run->out.stream, &tally);
+  run->out.stream = nullptr;
+  if (closed != 0 || run->outputs == nullptr) return closed;
+  ManifestFile file;
+  const char* expanded = run->expanded;
+  file.kind = run->stdout_mode ? kStandardOutput : expanded[0] == '-' ? kCommandOutput : kDataFile;
+  file.name = run->stdout_mode                           ? "-"
+              : expanded[0] == '+' || expanded[0] == '-' ? expanded + 1
+                                                         : expanded;
+  file.piece = run->job->piece;
+  file.rows = run->row_count;
+  file.first_row = run->row_count > 0 ? run->file_first_row : 0;
+  file.last_row = run->row_count > 0 ? run->file_first_row + run->row_count - 1 : 0;
+  TakeTally(tally, &file);
+  file.appended = expanded[0] == '+' && !run->stdout_mode;
+  // What an appended file holds is more than this run wrote: its digest is the whole file's.
+  if (file.appended && run->outputs->digest && !HashFile(file.name, &file.bytes, &file.sha256)) {
+    file.sha256.clear();
+  }
+  run->outputs->written.push_back(std::move(file));
+  return 0;
+}
+
 // Ends the current file; the next one is opened by the row that goes into it (OpenPending), so
 // that a split output never ends with a file of no rows. False when the run stopped.
 bool SwitchFile(UnloadRun* run) {
@@ -190,9 +221,7 @@ bool SwitchFile(UnloadRun* run) {
     return false;
   }
   ReportFileClosed(run->session, run->expanded, run->row_count, run->out.mb_written);
-  int closed = CloseStream(run->out.stream);
-  run->out.stream = nullptr;
-  if (closed != 0) {
+  if (CloseOutput(run) != 0) {
     SessionMessageFormat(run->session, messages::kCannotCloseFile, run->expanded);
     Stop(run, kRunWriteFailed);
     return false;
@@ -253,6 +282,10 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   InitFieldEncoder(&run->encoder, job, &run->out, head,
                    ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
   InitLobFileSink(&run->lob_files, run->session, job->lobdir, job->lob_set, job->piece);
+  if (run->outputs != nullptr) {
+    run->lob_files.written = &run->outputs->written;
+    run->lob_files.digest = run->outputs->digest;
+  }
   run->encoder.lob_writer = WriteLobValue;
   run->encoder.lob_context = &run->lob_files;
   run->insert_head_length =
@@ -278,6 +311,8 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
       Stop(run, kRunWriteFailed);
       return false;
     }
+    if (run->outputs != nullptr && run->outputs->digest) DigestStream(run->out.stream);
+    run->file_first_row = 1;
   } else if (!OpenNext(run)) {
     Stop(run, kRunOpenFailed);
     return false;
@@ -321,9 +356,7 @@ void FinishRun(UnloadRun* run) {
     }
     ReportFileClosed(run->session, run->expanded, run->row_count, run->out.mb_written);
   }
-  int closed = CloseStream(run->out.stream);
-  run->out.stream = nullptr;
-  if (closed != 0 && !run->stdout_mode) {
+  if (CloseOutput(run) != 0 && !run->stdout_mode) {
     SessionMessageFormat(run->session, messages::kCannotCloseFile, run->expanded);
     Stop(run, kRunWriteFailed);
     return;

@@ -9,6 +9,7 @@
 #include "db/columns.h"
 #include "db/session.h"
 #include "job/job_record.h"
+#include "output/manifest.h"
 
 namespace rowflume {
 
@@ -23,9 +24,15 @@ struct UnloadOutputs {
   // Given by the caller: files no data file of the run may be (its log, the control file written
   // after it, a plan); an empty name is skipped.
   std::vector<std::string> reserved;
+  // Given by the caller: every output keeps the SHA-256 of what it writes, for a manifest.
+  bool digest = false;
   // Every data file the run opened, as expanded (a leading "+" or "-" kept), in order. None in
   // stdout mode.
   std::vector<std::string> files;
+  // Every output closed whole, standard output included, and every LOB file, in order, with its
+  // rows, bytes and digest. A file whose run stopped while it was open is not among them: a
+  // plain file of that name was never put in place (OpenMode::kReplaceOnClose).
+  std::vector<ManifestFile> written;
 };
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "common/ascii.h"
@@ -57,9 +58,18 @@ int CheckDistinctOutputs(const UnloadHandle* job, DbSession* session) {
     const char* second_option;
     const char* second;
   };
+  // The manifest and its checksum list are rewritten while the run goes on.
+  const std::string manifest = job->manifest;
+  const std::string sums = manifest.empty() ? "" : manifest + ".sha256";
   const Pair pairs[] = {{"log", log, "file", file},
                         {"control", control, "file", file},
-                        {"control", control, "log", log}};
+                        {"control", control, "log", log},
+                        {"manifest", manifest.c_str(), "file", file},
+                        {"manifest", manifest.c_str(), "log", log},
+                        {"manifest", manifest.c_str(), "control", control},
+                        {"manifest", manifest.c_str(), "plan", job->plan},
+                        {"manifest", sums.c_str(), "file", file},
+                        {"manifest", sums.c_str(), "log", log}};
   for (const Pair& pair : pairs) {
     const char* one = OutputFile(pair.first);
     if (SameFile(one, OutputFile(pair.second))) {

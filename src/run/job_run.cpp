@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "run/client_choice.h"
 #include "run/job_checks.h"
+#include "run/manifest_keeper.h"
 #include "run/point_in_time.h"
 
 namespace rowflume {
@@ -162,14 +163,16 @@ bool HasLobFileColumns(const ColumnDesc* head) {
   return false;
 }
 
-// A failed run takes back the files it made: its data files (an appended file keeps its rows, a
-// command has nothing to take back) and the LOB files of its piece.
-void RemoveFailedOutputs(DbSession* session, const UnloadHandle* job, const RunOutputs& outputs) {
+// A failed run takes back the files it made: the data files it put in place (an appended file
+// keeps its rows, a command has nothing to take back, and the file it stopped in was never put in
+// place, so an older file of that name is left as it was) and the LOB files of its piece.
+void RemoveFailedOutputs(DbSession* session, const UnloadHandle* job, RunOutputs* outputs) {
   int removed = 0;
-  for (const std::string& file : outputs.unload.files) {
-    if (file[0] == '+' || file[0] == '-') continue;
-    if (RemoveRegularFile(file.c_str()) == 0) ++removed;
+  for (const ManifestFile& file : outputs->unload.written) {
+    if (file.kind != kDataFile || file.appended) continue;
+    if (RemoveRegularFile(file.name.c_str()) == 0) ++removed;
   }
+  outputs->unload.written.clear();
   if (job->lob_set != kNoLobSet && !RemovePieceLobFiles(job->lob_set, job->lobdir, job->piece)) {
     SessionMessage(session, messages::kLobFilesLeft);
   }
@@ -202,6 +205,10 @@ bool ReserveRunFiles(const UnloadHandle* job, const char* log_name, RunOutputs* 
   unload.reserved.emplace_back(WrittenFile(log_name));
   unload.reserved.emplace_back(job->plan);
   unload.reserved.emplace_back(EmbeddedDatabase(job->user));
+  if (job->manifest[0] != '\0') {
+    unload.reserved.emplace_back(job->manifest);
+    unload.reserved.emplace_back(std::string(job->manifest) + ".sha256");
+  }
   const bool control_wanted =
       job->table[0] != '\0' && job->format == kTextFormat && job->piece == 1;
   if (control_wanted) {
@@ -245,6 +252,9 @@ void DescribeAndUnload(UnloadHandle* job, DbSession* session, OCIStmt* statement
   if (control_wanted) {
     outputs->control = DescribeControlLayout(head, job);
     outputs->control_wanted = true;
+  }
+  if (job->field_length > 0 && job->field[0] == ' ') {
+    outputs->record_length = FixedRecordLength(head, job);
   }
   if (job->data != 0 && job->lob_set == kNoLobSet && HasLobFileColumns(head)) {
     int set = kNoLobSet;
@@ -332,7 +342,9 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   RunOutputs own_outputs;
   if (outputs == nullptr) outputs = &own_outputs;
   outputs->unload.files.clear();
+  outputs->unload.written.clear();
   outputs->control_wanted = false;
+  outputs->failure.clear();
   DbSession session;
   SessionInit(&session);
   if (job->callback != nullptr) {
@@ -353,28 +365,42 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   }
   session.charset_id = job->charset_id;
   session.ncharset_id = job->ncharset_id;
+  ManifestKeeper manifest(job);
+  outputs->unload.digest = outputs->unload.digest || manifest.active();
+  manifest.AddPiece(job->piece, "", "");
 
-  if (LogonChosenClient(&session, job->user) != 0) {
-    Logoff(&session);
-    if (log_stream != nullptr) CloseStream(log_stream);
-    job->run_status = kRunLogonFailed;
-    return kRunLogonFailed;
+  int result = kRunOk;
+  if (!manifest.Start(&session)) {
+    result = kRunWriteFailed;
+  } else if (LogonChosenClient(&session, job->user) != 0) {
+    result = kRunLogonFailed;
+  } else {
+    session.status = kRunOk;
+    const bool control_wanted = ReserveRunFiles(job, log_name, outputs);
+    const int32_t given_set = job->lob_set;
+    bool own_set = false;
+    manifest.PieceStarted(job->piece);
+    RunStatements(job, &session, control_wanted, outputs, &own_set);
+    manifest.SetRead(job, job->query, outputs->record_length);
+    manifest.SetLobSet(job->lob_set, job->lobdir);
+
+    result = session.status;
+    if (result != kRunOk) {
+      RemoveFailedOutputs(&session, job, outputs);
+      outputs->failure = FailureText(result, &session);
+    }
+    manifest.PieceEnded(job->piece, result, *outputs);
+    if (result == kRunOk && outputs->control_wanted && !outputs->control_by_caller) {
+      ManifestFile control;
+      if (WriteControlFile(outputs->control, job, LoadedFiles(job, outputs->unload.files),
+                           &control)) {
+        manifest.AddControlFile(control);
+      }
+    }
+    if (own_set) ReleaseLobSet(job->lob_set, job->lobdir);
+    job->lob_set = given_set;
   }
-  session.status = kRunOk;
-
-  const bool control_wanted = ReserveRunFiles(job, log_name, outputs);
-  const int32_t given_set = job->lob_set;
-  bool own_set = false;
-  RunStatements(job, &session, control_wanted, outputs, &own_set);
-
-  int result = session.status;
-  if (result != kRunOk) {
-    RemoveFailedOutputs(&session, job, *outputs);
-  } else if (outputs->control_wanted && !outputs->control_by_caller) {
-    WriteControlFile(outputs->control, job, LoadedFiles(job, outputs->unload.files));
-  }
-  if (own_set) ReleaseLobSet(job->lob_set, job->lobdir);
-  job->lob_set = given_set;
+  result = manifest.Finish(result, &session);
   Logoff(&session);
   if (log_stream != nullptr) result = CloseLog(&session, log_stream, log_name, result);
   job->run_status = result;

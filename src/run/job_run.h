@@ -18,6 +18,8 @@ struct RunOutputs {
   UnloadOutputs unload;               // the data files, in order
   bool control_wanted = false;        // a control file goes with the unload: `control` holds it
   ControlLayout control;
+  int64_t record_length = 0;  // the fixed-width layout's record length, once described
+  std::string failure;        // what went wrong, when the run failed (run/manifest_keeper.h)
 };
 
 // Normalises the query text before a run: trailing blanks, ";" and "/" go; a text that does
@@ -31,7 +33,8 @@ bool PrepareQueryText(UnloadHandle* job);
 // has written removes the data and LOB files it made (an appended file keeps what it was given):
 // what a failed run leaves could be taken for complete. The loader control file is written once
 // the run has succeeded, naming the files written, unless outputs->control_by_caller; outputs
-// may be null.
+// may be null. A job with `manifest` writes its manifest (run/manifest_keeper.h) as it runs, and
+// the outputs keep their digests when outputs->unload.digest is set or the job has a manifest.
 int RunJob(UnloadHandle* job, RunOutputs* outputs = nullptr);
 
 // The data files a control file names for a run that wrote files (as the unload loop expanded

@@ -20,48 +20,18 @@
 #include "platform/platform.h"
 #include "run/job_checks.h"
 #include "run/job_run.h"
+#include "run/manifest_keeper.h"
 #include "run/point_in_time.h"
+#include "run/resume.h"
+#include "run/split_names.h"
+#include "run/split_plans.h"
 
 namespace rowflume {
 namespace {
 
-constexpr int kNameBytes = 132;        // the name fields of the job record
-constexpr size_t kMaxNameChars = 128;  // longest Oracle identifier
-
-constexpr int kPieceBinds = 2;            // MINRID and MAXRID, added to every piece's binds
-constexpr size_t kPlanFileBytes = 65536;  // far more than a plan of 128 pieces takes
+constexpr int kPieceBinds = 2;  // MINRID and MAXRID, added to every piece's binds
 // The bounds of a range that holds nothing: no ROWID is at least this and below it.
 constexpr char kEmptyRangeRowid[] = "AAAAAAAAAAAAAAAAAA";
-
-static_assert(sizeof(UnloadHandle::split) == kNameBytes &&
-                  sizeof(UnloadHandle::split_owner) == kNameBytes &&
-                  sizeof(UnloadHandle::part) == kNameBytes,
-              "split names share one capacity");
-
-// Position of the first ch outside double quotes, or -1.
-int FindOutsideQuotes(const char* text, char ch) {
-  bool quoted = false;
-  for (int pos = 0; text[pos] != '\0'; ++pos) {
-    if (text[pos] == '"') quoted = !quoted;
-    if (!quoted && text[pos] == ch) return pos;
-  }
-  return -1;
-}
-
-// Splits field at its first separator outside double quotes, unless that is its first or last
-// character. With other_is_head the part before goes to other and field keeps the part after;
-// otherwise field keeps the part before and other receives the part after.
-void SplitAt(char* field, char separator, char* other, bool other_is_head) {
-  int pos = FindOutsideQuotes(field, separator);
-  int length = static_cast<int>(std::strlen(field));
-  if (pos <= 0 || pos >= length - 1) return;
-  char before[kNameBytes];
-  char after[kNameBytes];
-  std::snprintf(before, sizeof before, "%.*s", pos, field);
-  std::snprintf(after, sizeof after, "%s", field + pos + 1);
-  std::snprintf(other, kNameBytes, "%s", other_is_head ? before : after);
-  std::snprintf(field, kNameBytes, "%s", other_is_head ? after : before);
-}
 
 bool IsFaithfulExitStatus(long long status) {
   return (status >= 1 && status <= 255) || (status >= -255 && status <= -1);
@@ -75,6 +45,8 @@ struct PieceTemplate {
   char log[sizeof(UnloadHandle::log)];      // log pattern with a piece field
   bool ranged;                              // pieces read ROWID ranges through MINRID and MAXRID
   char as_of[48];                           // the flashback clause after the table, or ""
+  ManifestKeeper* manifest;                 // the run's manifest (inactive without one)
+  const ResumeState* resume;                // what a resumed run skips; null for none
 };
 
 void AddBind(UnloadHandle* copy, const char* name, const char* rowid) {
@@ -92,6 +64,7 @@ UnloadHandle* MakePieceCopy(const PieceTemplate& base, const RowidRange* range, 
   if (copy == nullptr) return nullptr;
   std::memcpy(copy, base.job, sizeof *copy);
   copy->run_status = 0;
+  copy->manifest[0] = '\0';  // the pieces' files go into the run's one manifest
   std::memcpy(copy->query, base.query, sizeof copy->query);
   std::memcpy(copy->file, base.file, sizeof copy->file);
   std::memcpy(copy->log, base.log, sizeof copy->log);
@@ -144,7 +117,50 @@ void WritePiecesControlFile(const PieceTemplate& base, const std::vector<PieceWo
   for (const auto& piece : pieces)
     files.insert(files.end(), piece.second.begin(), piece.second.end());
   if (unnamed) SessionMessage(session, messages::kControlNamesPiecesHere);
-  WriteControlFile(first->outputs.control, first->copy, files);
+  ManifestFile control;
+  if (WriteControlFile(first->outputs.control, first->copy, files, &control)) {
+    base.manifest->AddControlFile(control);
+  }
+}
+
+// The files no piece's data file may be: any piece's log, here or in another process of the
+// plan, and the run's manifest with its checksums.
+std::vector<std::string> PieceReservedFiles(const PieceTemplate& base, const RowidRangeList* ranges,
+                                            int count, const RowidRangeList* elsewhere) {
+  std::vector<std::string> reserved;
+  if (base.job->manifest[0] != '\0') {
+    reserved.emplace_back(base.job->manifest);
+    reserved.emplace_back(std::string(base.job->manifest) + ".sha256");
+  }
+  if (base.log[0] == '\0') return reserved;
+  auto add_log = [&](uint32_t piece) {
+    char name[kExpandedNameBytes];
+    if (ExpandOutputName(base.log, name, 0, static_cast<int>(piece))) {
+      reserved.emplace_back(WrittenFile(name));
+    }
+  };
+  for (int idx = 0; idx < count; ++idx) {
+    add_log(ranges != nullptr ? ranges->ranges[idx].seq : static_cast<uint32_t>(idx + 1));
+  }
+  for (uint32_t idx = 0; elsewhere != nullptr && idx < elsewhere->count; ++idx) {
+    add_log(elsewhere->ranges[idx].seq);
+  }
+  return reserved;
+}
+
+// A piece a resumed run skips: it counts as succeeded with the files the manifest lists. When it
+// is the piece the control file comes with, its query is described again (no row fetched) for
+// the control file's columns. Returns the piece's status.
+int SkipResumedPiece(const PieceTemplate& base, PieceWork* work) {
+  int status = kRunOk;
+  if (work->copy->piece == 1 && work->copy->table[0] != '\0' && work->copy->format == kTextFormat) {
+    const int32_t data = work->copy->data;
+    work->copy->data = 0;
+    status = RunJob(work->copy, &work->outputs);
+    work->copy->data = data;
+  }
+  work->outputs.unload.files = CarriedDataFiles(*base.resume, work->copy->piece);
+  return status;
 }
 
 // Runs the pieces, one thread each, then re-runs failed ones one at a time; frees every copy.
@@ -158,21 +174,12 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
     return ranges != nullptr ? static_cast<int>(ranges->ranges[idx].seq) : idx + 1;
   };
   auto range_of = [&](int idx) { return ranges != nullptr ? &ranges->ranges[idx] : nullptr; };
-  // No piece's data file may be any piece's log, here or in another process of the plan.
-  std::vector<std::string> logs;
-  if (base.log[0] != '\0') {
-    auto add_log = [&](uint32_t piece) {
-      char name[kExpandedNameBytes];
-      if (ExpandOutputName(base.log, name, 0, static_cast<int>(piece))) {
-        logs.emplace_back(WrittenFile(name));
-      }
-    };
-    for (int idx = 0; idx < count; ++idx) add_log(static_cast<uint32_t>(piece_number(idx)));
-    for (uint32_t idx = 0; elsewhere != nullptr && idx < elsewhere->count; ++idx) {
-      add_log(elsewhere->ranges[idx].seq);
-    }
+  const std::vector<std::string> reserved = PieceReservedFiles(base, ranges, count, elsewhere);
+  for (PieceWork& work : works) {
+    work.outputs.reserved = reserved;
+    work.outputs.unload.digest = base.manifest->active();
+    work.manifest = base.manifest;
   }
-  for (PieceWork& work : works) work.outputs.reserved = logs;
   // Starts piece idx on a thread of its own, its copy made first when it has none.
   auto start = [&](int idx) -> ThreadHandle* {
     PieceWork& work = works[static_cast<size_t>(idx)];
@@ -182,6 +189,13 @@ int RunPieces(const PieceTemplate& base, const RowidRangeList* ranges, int count
   };
 
   for (int idx = 0; idx < count; ++idx) {
+    if (base.resume != nullptr && base.resume->skip[piece_number(idx)]) {
+      PieceWork& work = works[static_cast<size_t>(idx)];
+      work.copy = MakePieceCopy(base, range_of(idx), piece_number(idx));
+      work.outputs.control_by_caller = true;
+      statuses[idx] = work.copy != nullptr ? SkipResumedPiece(base, &work) : kParallelFailed;
+      continue;
+    }
     threads[idx] = start(idx);
     if (threads[idx] == nullptr) {
       statuses[idx] = kParallelFailed;
@@ -276,220 +290,101 @@ int RunWithoutRanges(PieceTemplate* base, const char* source, const SegmentSet& 
   return RunPieces(*base, &empty, 1, nullptr, session);
 }
 
-// A dictionary name (at most kMaxNameChars) as the split value would give it: as it stands
-// when it reads the same unquoted (upper case), otherwise in double quotes.
-void QuoteName(const char* name, char* out) {
-  size_t length = strnlen(name, kMaxNameChars);
-  bool plain = IsAsciiLetter(name[0]);
-  for (size_t pos = 0; plain && pos < length; ++pos) {
-    plain = IsNameChar(name[pos]) && AsciiUpper(name[pos]) == name[pos];
+// Writes the plan of the split (a plan run): the table's names, SCN, segments and ranges.
+int WritePlanOf(const UnloadHandle* job, const SplitNames& names, const SegmentSet& segments,
+                const RowidRangeList& ranges, const char* as_of, DbSession* session) {
+  auto plan = std::make_unique<SplitPlan>();
+  std::memset(plan.get(), 0, sizeof *plan);
+  std::memcpy(plan->owner, names.owner, sizeof plan->owner);
+  std::memcpy(plan->table, names.table, sizeof plan->table);
+  std::memcpy(plan->partition, names.partition, sizeof plan->partition);
+  std::snprintf(plan->scn, sizeof plan->scn, "%s", job->scn);
+  plan->degree = static_cast<uint32_t>(job->degree);
+  plan->segments = segments;
+  plan->ranges = ranges;
+  // Pieces read through MINRID and MAXRID, so a table without ranges gets one range: over its
+  // whole segment, which rows stored later fill.
+  if (ranges.count == 0) {
+    if (EmptyTableRange(job, names.source, as_of, session, &plan->ranges) != 0) {
+      return kParallelFailed;
+    }
+    CoverSegments(segments, &plan->ranges);
   }
-  if (plain) {
-    std::memcpy(out, name, length + 1);
-    return;
-  }
-  out[0] = '"';
-  std::memcpy(out + 1, name, length);
-  out[length + 1] = '"';
-  out[length + 2] = '\0';
+  return WritePlan(job, *plan, session);
 }
 
-// Reads the plan file named by `plan` whole: 0, or kRunRefused after a message.
-int ReadPlan(const UnloadHandle* job, DbSession* session, SplitPlan* plan) {
-  std::FILE* input = std::fopen(job->plan, "rb");
-  if (input == nullptr) {
-    SessionMessageFormat(session, messages::kPlanUnreadable, job->plan);
-    return kRunRefused;
+// The LOB set every piece writes into, claimed for the whole unload; a resumed unload takes up
+// the set it had, and the pieces it runs again lose the LOB files their cut attempts left.
+int PrepareLobSet(UnloadHandle* job, const ResumeState& resume, const RowidRangeList& ranges,
+                  DbSession* session) {
+  job->lob_set = kNoLobSet;
+  if (job->lob == 0 || job->data == 0) return 0;
+  const int32_t before = resume.found ? resume.before.lob_set : kNoLobSet;
+  if (before == kNoLobSet) {
+    int set = kNoLobSet;
+    if (ClaimLobSet(session, job->lobdir, &set) != 0) return kRunWriteFailed;
+    job->lob_set = set;
+    return 0;
   }
-  auto text = std::make_unique<char[]>(kPlanFileBytes);
-  size_t length = std::fread(text.get(), 1, kPlanFileBytes, input);
-  const bool read_whole = std::ferror(input) == 0 && length < kPlanFileBytes;
-  std::fclose(input);
-  char error[128] = "too long";
-  if (!read_whole || !ParseSplitPlan(text.get(), length, plan, error, sizeof error)) {
-    SessionMessageFormat(session, messages::kPlanInvalid, job->plan, error);
-    return kRunRefused;
+  if (ReclaimLobSet(session, before) != 0) return kRunWriteFailed;
+  job->lob_set = before;
+  for (uint32_t idx = 0; idx < ranges.count; ++idx) {
+    const auto piece = static_cast<int>(ranges.ranges[idx].seq);
+    if (!resume.skip[piece] && !RemovePieceLobFiles(before, job->lobdir, piece)) {
+      SessionMessage(session, messages::kLobFilesLeft);
+      return kRunWriteFailed;
+    }
   }
   return 0;
 }
 
-// A pieces run takes its table and SCN from the plan: the split value, when the command line
-// gives none, names the plan's table in quotes (its exact dictionary names); an scn of the
-// command line must be the plan's.
-int TakeFromPlan(UnloadHandle* job, const SplitPlan& plan, DbSession* session) {
-  if (job->scn[0] != '\0' && std::strcmp(job->scn, plan.scn) != 0) {
-    SessionMessageFormat(session, messages::kPlanOtherScn, job->plan,
-                         plan.scn[0] != '\0' ? plan.scn : "(none)", job->scn);
+// Unloads the pieces of the ranges (a resumed run skipping those done), keeping the manifest.
+int UnloadPieces(UnloadHandle* job, PieceTemplate* base, const SplitNames& names,
+                 const SegmentSet& segments, const RowidRangeList& ranges,
+                 const RowidRangeList* elsewhere, const SplitPlan& plan, DbSession* session,
+                 ManifestKeeper* manifest) {
+  std::memcpy(base->query, job->query, sizeof base->query);
+  if (job->query[0] == '\0' && ranges.count > 0) {
+    std::snprintf(base->query, sizeof base->query,
+                  "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid", names.table_ref,
+                  base->as_of);
+  }
+  auto resume = std::make_unique<ResumeState>();
+  if (job->resume != 0 && LoadResume(job, plan, base->query, session, resume.get()) != 0) {
     return kRunRefused;
   }
-  std::memcpy(job->scn, plan.scn, sizeof job->scn);
-  if (job->split[0] == '\0') {
-    QuoteName(plan.owner, job->split_owner);
-    QuoteName(plan.table, job->split);
-    if (plan.partition[0] != '\0') QuoteName(plan.partition, job->part);
+  manifest->SetRead(job, base->query, 0);
+  DecideResume(ranges, session, resume.get(), manifest);
+  for (uint32_t idx = 0; idx < ranges.count; ++idx) {
+    const RowidRange& range = ranges.ranges[idx];
+    if (!resume->skip[range.seq]) {
+      const auto number = static_cast<int32_t>(range.seq);
+      manifest->AddPiece(number, range.min_rowid, range.max_rowid, AttemptsBefore(*resume, number));
+    }
   }
-  return 0;
-}
-
-// The plan's ranges of the pieces the list selects, in the plan's order: 0, or kRunRefused
-// after naming a selected piece the plan lacks.
-int SelectPlannedPieces(const UnloadHandle* job, const SplitPlan& plan, DbSession* session,
-                        RowidRangeList* ranges, RowidRangeList* elsewhere) {
-  bool selected[kMaxRowidRanges + 1];
-  ParsePieceList(job->pieces, selected);  // checked before the logon
-  bool planned[kMaxRowidRanges + 1] = {};
-  ranges->count = 0;
-  elsewhere->count = 0;
-  for (uint32_t idx = 0; idx < plan.ranges.count; ++idx) {
-    const RowidRange& range = plan.ranges.ranges[idx];
-    planned[range.seq] = true;
-    if (selected[range.seq]) {
-      ranges->ranges[ranges->count++] = range;
+  if (ranges.count == 0) manifest->AddPiece(1, "", "");
+  if (const int lobs = PrepareLobSet(job, *resume, ranges, session); lobs != 0) return lobs;
+  manifest->SetLobSet(job->lob_set, job->lobdir);
+  base->manifest = manifest;
+  base->resume = resume.get();
+  int status = kRunWriteFailed;
+  if (manifest->Start(session)) {
+    if (ranges.count == 0) {
+      status = RunWithoutRanges(base, names.source, segments, session);
     } else {
-      elsewhere->ranges[elsewhere->count++] = range;
+      base->ranged = true;
+      status = RunPieces(*base, &ranges, static_cast<int>(ranges.count), elsewhere, session);
     }
+    manifest->SetRead(job, base->query, 0);  // a table read whole in one piece has its query now
   }
-  for (int piece = 1; piece <= kMaxRowidRanges; ++piece) {
-    if (selected[piece] && !planned[piece]) {
-      SessionMessageFormat(session, messages::kPieceNotInPlan, piece, job->plan, plan.ranges.count);
-      return kRunRefused;
-    }
-  }
-  return 0;
+  if (job->lob_set != kNoLobSet) ReleaseLobSet(job->lob_set, job->lobdir);
+  job->lob_set = kNoLobSet;
+  return status;
 }
 
-// Writes the plan file: 0, or kRunWriteFailed after a message.
-int WritePlan(const UnloadHandle* job, const SplitPlan& plan, DbSession* session) {
-  auto text = std::make_unique<char[]>(kPlanFileBytes);
-  OutputStream* out = nullptr;
-  bool written = FormatSplitPlan(plan, text.get(), kPlanFileBytes) &&
-                 (out = OpenFileStream(job->plan, OpenMode::kTruncate)) != nullptr &&
-                 WriteAll(out, text.get(), std::strlen(text.get()));
-  if (out != nullptr && CloseStream(out) != 0) written = false;
-  if (!written) {
-    SessionMessageFormat(session, messages::kPlanNotWritten, job->plan);
-    return kRunWriteFailed;
-  }
-  SessionMessageFormat(session, messages::kPlanWritten, plan.ranges.count, plan.owner, plan.table,
-                       plan.partition[0] != '\0' ? ":" : "", plan.partition, job->plan);
-  return kRunOk;
-}
-
-// The split table's names, checked and resolved: the dictionary names (the owner the logged-on
-// user when none is given), the names as SQL text, and what the statements read.
-struct SplitNames {
-  char table[kNameBytes];
-  char table_sql[kNameBytes];
-  char owner[kNameBytes];
-  char owner_sql[kNameBytes];
-  char partition[kNameBytes];
-  char partition_sql[kNameBytes];
-  char table_ref[2 * kNameBytes];  // [owner.]table as SQL text
-  char source[4 * kNameBytes];     // table_ref with its PARTITION clause
-};
-
-// Checks and resolves the split table's names into *names and stores the resolved ones in the
-// job: 0, or kSplitRefused or kRunRefused after the message. plan, when given, is the plan a
-// pieces run reads: its table must be the one named.
-int ResolveSplitNames(UnloadHandle* job, DbSession* session, const SplitPlan* plan,
-                      SplitNames* names) {
-  SplitPartitionName(job);
-  SplitOwnerName(job);
-
-  // Every name is checked before it goes into a dictionary query or a statement.
-  *names = SplitNames{};
-  bool valid =
-      CheckSplitName(job->split, names->table, names->table_sql) &&
-      (job->split_owner[0] == '\0' ||
-       CheckSplitName(job->split_owner, names->owner, names->owner_sql)) &&
-      (job->part[0] == '\0' || CheckSplitName(job->part, names->partition, names->partition_sql));
-  if (!valid) {
-    SessionMessageFormat(session, messages::kSplitRefused, job->split_owner,
-                         job->split_owner[0] ? "." : "", job->split, job->part[0] ? ":" : "",
-                         job->part);
-    return kSplitRefused;
-  }
-  if (names->owner[0] == '\0') {
-    QueryCurrentUser(session, names->owner);
-    // A name with a quote in it is never pasted into a literal.
-    if (std::strchr(names->owner, '\'') != nullptr) names->owner[0] = '\0';
-  }
-  if (plan != nullptr &&
-      (std::strcmp(names->owner, plan->owner) != 0 || std::strcmp(names->table, plan->table) != 0 ||
-       std::strcmp(names->partition, plan->partition) != 0)) {
-    SessionMessageFormat(session, messages::kPlanOtherTable, job->plan, plan->owner, plan->table,
-                         plan->partition[0] != '\0' ? ":" : "", plan->partition);
-    return kRunRefused;
-  }
-  // The statements read the table the ranges are cut from: the named owner's, not the table of
-  // that name the logged-on user may have as well.
-  std::snprintf(names->table_ref, sizeof names->table_ref, "%s%s%s", names->owner_sql,
-                names->owner_sql[0] ? "." : "", names->table_sql);
-  if (names->partition[0] != '\0') {
-    std::snprintf(names->source, sizeof names->source, "%s PARTITION (%s)", names->table_ref,
-                  names->partition_sql);
-  } else {
-    std::snprintf(names->source, sizeof names->source, "%s", names->table_ref);
-  }
-  std::memcpy(job->split, names->table_sql, sizeof job->split);
-  std::memcpy(job->part, names->partition, sizeof job->part);
-  std::memcpy(job->split_owner, names->owner, sizeof job->split_owner);
-  return 0;
-}
-
-}  // namespace
-
-void WorkerMain(void* work) {
-  auto* piece = static_cast<PieceWork*>(work);
-  RunJob(piece->copy, &piece->outputs);
-}
-
-void SplitPartitionName(UnloadHandle* job) {
-  SplitAt(job->split, ':', job->part, false);
-}
-
-void SplitOwnerName(UnloadHandle* job) {
-  SplitAt(job->split, '.', job->split_owner, true);
-}
-
-bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name) {
-  size_t length = std::strlen(text);
-  if (length >= 2 && text[0] == '"' && text[length - 1] == '"') {
-    size_t inner = length - 2;
-    if (inner == 0 || inner > kMaxNameChars) return false;
-    for (size_t pos = 1; pos + 1 < length; ++pos) {
-      auto ch = static_cast<unsigned char>(text[pos]);
-      if (ch < 0x20 || ch == 0x7f || ch == '"' || ch == '\'') return false;
-    }
-    std::snprintf(dictionary_name, kNameBytes, "%.*s", static_cast<int>(inner), text + 1);
-    std::snprintf(sql_name, kNameBytes, "%s", text);
-    return true;
-  }
-  if (length == 0 || length > kMaxNameChars || !IsAsciiLetter(text[0])) return false;
-  for (size_t pos = 0; pos < length; ++pos) {
-    if (!IsNameChar(text[pos])) return false;
-  }
-  for (size_t pos = 0; pos <= length; ++pos) dictionary_name[pos] = AsciiUpper(text[pos]);
-  std::memcpy(sql_name, dictionary_name, length + 1);
-  return true;
-}
-
-int CombinePieceStatuses(const int* statuses, int count) {
-  long long sum = 0;
-  bool positive = false;
-  bool negative = false;
-  for (int idx = 0; idx < count; ++idx) {
-    sum += statuses[idx];
-    positive = positive || statuses[idx] > 0;
-    negative = negative || statuses[idx] < 0;
-  }
-  if (!positive && !negative) return 0;
-  if (positive && negative) return kParallelFailed;
-  return IsFaithfulExitStatus(sum) ? static_cast<int>(sum) : kParallelFailed;
-}
-
-int RunParallel(UnloadHandle* job, DbSession* session) {
-  if (CheckParallelJob(job, session) != 0) return kRunRefused;
+// The parallel run up to its pieces: the plan read (a pieces run) or the table's names, the SCN,
+// the segments and the ranges; then the plan written (a plan run) or the pieces unloaded.
+int SplitAndRun(UnloadHandle* job, DbSession* session, ManifestKeeper* manifest) {
   // A pieces run reads everything it cuts by from the plan; a plan run cuts and writes it.
   const bool pieces_run = job->pieces[0] != '\0';
   const bool plan_run = !pieces_run && job->plan[0] != '\0';
@@ -506,9 +401,8 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
   if (IsCurrentScn(job->scn) && ResolveCurrentScn(session, job->scn, sizeof job->scn) != 0) {
     return kRunQueryFailed;
   }
-  PieceTemplate base;
+  PieceTemplate base{};
   base.job = job;
-  base.as_of[0] = '\0';
   if (job->scn[0] != '\0') FormatFlashbackClause(base.as_of, sizeof base.as_of, job->scn);
   std::memcpy(base.file, job->file, sizeof base.file);
   std::memcpy(base.log, job->log, sizeof base.log);
@@ -545,52 +439,45 @@ int RunParallel(UnloadHandle* job, DbSession* session) {
     if (status != 0) return IsFaithfulExitStatus(status) ? status : kParallelFailed;
     CoverSegments(segments, ranges.get());
   }
-  if (plan_run) {
-    std::memset(plan.get(), 0, sizeof *plan);
-    std::memcpy(plan->owner, names.owner, sizeof plan->owner);
-    std::memcpy(plan->table, names.table, sizeof plan->table);
-    std::memcpy(plan->partition, names.partition, sizeof plan->partition);
-    std::snprintf(plan->scn, sizeof plan->scn, "%s", job->scn);
-    plan->degree = static_cast<uint32_t>(job->degree);
-    plan->segments = segments;
-    plan->ranges = *ranges;
-    // Pieces read through MINRID and MAXRID, so a table without ranges gets one range: over its
-    // whole segment, which rows stored later fill.
-    if (ranges->count == 0) {
-      if (EmptyTableRange(job, names.source, base.as_of, session, &plan->ranges) != 0) {
-        return kParallelFailed;
-      }
-      CoverSegments(segments, &plan->ranges);
-    }
-    return WritePlan(job, *plan, session);
-  }
+  if (plan_run) return WritePlanOf(job, names, segments, *ranges, base.as_of, session);
+  return UnloadPieces(job, &base, names, segments, *ranges, pieces_run ? elsewhere.get() : nullptr,
+                      *plan, session, manifest);
+}
 
-  // Every piece writes its LOB files into one set of LOB folders, claimed for the whole unload.
-  int32_t lob_set = kNoLobSet;
-  if (job->lob != 0 && job->data != 0) {
-    int set = kNoLobSet;
-    if (ClaimLobSet(session, job->lobdir, &set) != 0) return kRunWriteFailed;
-    lob_set = set;
+}  // namespace
+
+void WorkerMain(void* work) {
+  auto* piece = static_cast<PieceWork*>(work);
+  if (piece->manifest != nullptr) piece->manifest->PieceStarted(piece->copy->piece);
+  RunJob(piece->copy, &piece->outputs);
+  if (piece->manifest != nullptr) {
+    piece->manifest->PieceEnded(piece->copy->piece, piece->copy->run_status, piece->outputs);
   }
-  job->lob_set = lob_set;
-  const bool user_query = job->query[0] != '\0';
-  std::memcpy(base.query, job->query, sizeof base.query);
-  int status;
-  if (ranges->count == 0) {
-    status = RunWithoutRanges(&base, names.source, segments, session);
-  } else {
-    if (!user_query) {
-      std::snprintf(base.query, sizeof base.query,
-                    "SELECT * FROM %s%s WHERE ROWID >= :minrid AND ROWID < :maxrid",
-                    names.table_ref, base.as_of);
-    }
-    base.ranged = true;
-    status = RunPieces(base, ranges.get(), static_cast<int>(ranges->count),
-                       pieces_run ? elsewhere.get() : nullptr, session);
+}
+
+int CombinePieceStatuses(const int* statuses, int count) {
+  long long sum = 0;
+  bool positive = false;
+  bool negative = false;
+  for (int idx = 0; idx < count; ++idx) {
+    sum += statuses[idx];
+    positive = positive || statuses[idx] > 0;
+    negative = negative || statuses[idx] < 0;
   }
-  if (lob_set != kNoLobSet) ReleaseLobSet(lob_set, job->lobdir);
-  job->lob_set = kNoLobSet;
-  return status;
+  if (!positive && !negative) return 0;
+  if (positive && negative) return kParallelFailed;
+  return IsFaithfulExitStatus(sum) ? static_cast<int>(sum) : kParallelFailed;
+}
+
+int RunParallel(UnloadHandle* job, DbSession* session) {
+  if (CheckParallelJob(job, session) != 0 || CheckResumeJob(job, session) != 0) return kRunRefused;
+  // The manifest is only kept where pieces run: a plan run unloads nothing.
+  const bool keeps_manifest = job->pieces[0] != '\0' || job->plan[0] == '\0';
+  ManifestKeeper manifest(keeps_manifest ? job : nullptr);
+  const int status = SplitAndRun(job, session, &manifest);
+  // A job refused before it started leaves no manifest: there is no run to describe.
+  if (status == kRunRefused && !manifest.started()) return status;
+  return manifest.Finish(status, session);
 }
 
 }  // namespace rowflume

@@ -10,11 +10,11 @@
 #include "db/session.h"
 #include "job/job_record.h"
 #include "run/job_run.h"
+#include "run/split_names.h"
 
 namespace rowflume {
 
 // Statuses of a parallel run beside the pieces' own result codes.
-constexpr int kSplitRefused = 1;     // the split value is not [OWNER.]TABLE[:PARTITION]
 constexpr int kParallelFailed = 10;  // a failure that no faithful sum of result codes can carry
 
 // Status of a parallel run:
@@ -33,28 +33,18 @@ constexpr int kParallelFailed = 10;  // a failure that no faithful sum of result
 // the first file of each planned piece it did not run, when the pattern says what that is.
 int RunParallel(UnloadHandle* job, DbSession* session);
 
+class ManifestKeeper;
+
 // One piece's work: its job copy and what its runs wrote.
 struct PieceWork {
-  UnloadHandle* copy;
+  UnloadHandle* copy = nullptr;
   RunOutputs outputs;
+  ManifestKeeper* manifest = nullptr;  // told when each attempt starts and ends; may be null
 };
 
 // Thread entry of one piece (a PieceWork): runs the job copy, whose run status then holds the
 // result.
 void WorkerMain(void* work);
-
-// "TABLE:PART" leaves TABLE in `split` and PART in `part`; "OWNER.TABLE" leaves TABLE in `split`
-// and OWNER in `split_owner`. Only the first separator outside double quotes counts, and one in
-// the first or last position does not split.
-void SplitPartitionName(UnloadHandle* job);
-void SplitOwnerName(UnloadHandle* job);
-
-// Checks one name: unquoted, a letter followed by letters, digits, "_", "$" and "#", at most
-// 128 characters, stored upper-cased; in double quotes, 1 to 128 characters without quotes or
-// control characters, kept as written. dictionary_name receives the name as the dictionary
-// stores it, sql_name the name as a statement writes it (both at least 132 bytes). False when
-// text is no valid name.
-bool CheckSplitName(const char* text, char* dictionary_name, char* sql_name);
 
 // The exit status of the pieces' result codes: 0 when all are 0; their sum when every non-zero
 // code has the same sign and the sum stays within 1 to 255 (or -255 to -1), so that the exit

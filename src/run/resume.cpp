@@ -1,0 +1,162 @@
+#include "run/resume.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "common/messages.h"
+
+namespace rowflume {
+namespace {
+
+constexpr size_t kMaxManifestBytes = size_t{1} << 30;  // a manifest of millions of LOB files
+
+// The manifest's text, whole: 0, 1 when there is no file of that name, -1 when it cannot be read.
+int ReadWholeFile(const char* path, std::string* text) {
+  if (!PathExists(path)) return 1;
+  std::FILE* input = std::fopen(path, "rb");
+  if (input == nullptr) return -1;
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, input)) > 0 &&
+         text->size() < kMaxManifestBytes) {
+    text->append(block, got);
+  }
+  const bool whole = std::ferror(input) == 0 && text->size() < kMaxManifestBytes;
+  std::fclose(input);
+  return whole ? 0 : -1;
+}
+
+bool SameLayout(const ManifestLayout& a, const ManifestLayout& b) {
+  return a.format == b.format && a.field == b.field && a.record == b.record && a.quote == b.quote &&
+         a.null_text == b.null_text && a.rowpre == b.rowpre && a.rowsuf == b.rowsuf &&
+         a.colsep == b.colsep && a.prehead == b.prehead && a.exec == b.exec &&
+         a.escape == b.escape && a.head == b.head && a.charset == b.charset &&
+         a.ncharset == b.ncharset && a.client == b.client && a.scrambled == b.scrambled;
+}
+
+// Why the manifest cannot be continued by this run, or "".
+std::string Mismatch(const UnloadHandle* job, const SplitPlan& plan, const std::string& query,
+                     const Manifest& before) {
+  if (before.scn != plan.scn) return "it was read at another SCN";
+  if (!before.query.empty() && before.query != query) return "it ran another query";
+  // Only the layout's options are compared: the record length is known once described.
+  if (!SameLayout(before.layout, ManifestLayoutOf(job, 0)))
+    return "it was written with other options";
+  for (const ManifestPiece& piece : before.pieces) {
+    bool planned = false;
+    for (uint32_t idx = 0; idx < plan.ranges.count; ++idx) {
+      const RowidRange& range = plan.ranges.ranges[idx];
+      if (static_cast<int32_t>(range.seq) != piece.number) continue;
+      planned = piece.min_rowid == range.min_rowid && piece.max_rowid == range.max_rowid;
+    }
+    if (!planned) return "its piece " + std::to_string(piece.number) + " is not this plan's";
+  }
+  return "";
+}
+
+const ManifestPiece* FindPiece(const Manifest& manifest, int32_t number) {
+  for (const ManifestPiece& piece : manifest.pieces) {
+    if (piece.number == number) return &piece;
+  }
+  return nullptr;
+}
+
+std::vector<ManifestFile> PieceFiles(const Manifest& manifest, int32_t number) {
+  std::vector<ManifestFile> files;
+  for (const ManifestFile& file : manifest.files) {
+    if (file.piece == number && file.kind != kControlFile) files.push_back(file);
+  }
+  return files;
+}
+
+}  // namespace
+
+int CheckResumeJob(const UnloadHandle* job, DbSession* session) {
+  if (job->resume == 0) return 0;
+  const char* missing = job->plan[0] == '\0'       ? "plan"
+                        : job->pieces[0] == '\0'   ? "pieces"
+                        : job->manifest[0] == '\0' ? "manifest"
+                                                   : nullptr;
+  if (missing != nullptr) {
+    SessionMessageFormat(session, messages::kResumeNeeds, missing);
+    return kRunRefused;
+  }
+  if (job->file[0] == '+' || job->file[0] == '-') {
+    SessionMessage(session, messages::kResumeOfAppend);
+    return kRunRefused;
+  }
+  return 0;
+}
+
+int LoadResume(const UnloadHandle* job, const SplitPlan& plan, const std::string& query,
+               DbSession* session, ResumeState* resume) {
+  std::string text;
+  const int read = ReadWholeFile(job->manifest, &text);
+  if (read == 1) {
+    SessionMessageFormat(session, messages::kResumeNothing, job->manifest);
+    return 0;
+  }
+  std::string error = "it cannot be read";
+  if (read != 0 || !ParseManifest(text, &resume->before, &error)) {
+    SessionMessageFormat(session, messages::kResumeRefused, job->manifest, error.c_str());
+    return kRunRefused;
+  }
+  const std::string mismatch = Mismatch(job, plan, query, resume->before);
+  if (!mismatch.empty()) {
+    SessionMessageFormat(session, messages::kResumeRefused, job->manifest, mismatch.c_str());
+    return kRunRefused;
+  }
+  resume->found = true;
+  return 0;
+}
+
+void DecideResume(const RowidRangeList& ranges, DbSession* session, ResumeState* resume,
+                  ManifestKeeper* keeper) {
+  if (!resume->found) return;
+  const Manifest& before = resume->before;
+  bool selected[kMaxRowidRanges + 1] = {};
+  for (uint32_t idx = 0; idx < ranges.count; ++idx) {
+    const int32_t number = static_cast<int32_t>(ranges.ranges[idx].seq);
+    selected[number] = true;
+    const ManifestPiece* piece = FindPiece(before, number);
+    if (piece == nullptr || !piece->complete) continue;
+    const std::vector<ManifestFile> files = PieceFiles(before, number);
+    std::string why;
+    for (const ManifestFile& file : files) {
+      if (file.kind == kCommandOutput || file.kind == kStandardOutput) {
+        why = file.name + ": an output that cannot be read again";
+      } else if (const std::string mismatch = FileMismatch(file); !mismatch.empty()) {
+        why = file.name + ": " + mismatch;
+      }
+      if (!why.empty()) break;
+    }
+    if (!why.empty()) {
+      SessionMessageFormat(session, messages::kResumeRerun, number, why.c_str());
+      continue;
+    }
+    resume->skip[number] = true;
+    keeper->CarryPiece(*piece, files);
+    SessionMessageFormat(session, messages::kResumeSkipped, number,
+                         static_cast<unsigned long long>(files.size()));
+  }
+  for (const ManifestPiece& piece : before.pieces) {
+    if (piece.number < 1 || piece.number > kMaxRowidRanges || selected[piece.number]) continue;
+    keeper->CarryPiece(
+        piece, piece.complete ? PieceFiles(before, piece.number) : std::vector<ManifestFile>{});
+  }
+}
+
+int32_t AttemptsBefore(const ResumeState& resume, int32_t piece) {
+  const ManifestPiece* entry = resume.found ? FindPiece(resume.before, piece) : nullptr;
+  return entry != nullptr ? entry->attempts : 0;
+}
+
+std::vector<std::string> CarriedDataFiles(const ResumeState& resume, int32_t piece) {
+  std::vector<std::string> names;
+  for (const ManifestFile& file : resume.before.files) {
+    if (file.piece == piece && file.kind == kDataFile) names.push_back(file.name);
+  }
+  return names;
+}
+
+}  // namespace rowflume
