@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "support/files.h"
@@ -12,6 +14,18 @@ namespace rowflume {
 namespace {
 
 using namespace testing_support;
+
+std::string HexOf(const unsigned char (&sha256)[kSha256Bytes]) {
+  return Hex(std::string(reinterpret_cast<const char*>(sha256), kSha256Bytes));
+}
+
+// The digest of the bytes added in one piece.
+std::string Sha256Hex(const std::string& bytes) {
+  Sha256Digest* digest = Sha256Begin();
+  unsigned char sha256[kSha256Bytes];
+  Sha256Add(digest, bytes.data(), bytes.size());
+  return Sha256End(digest, sha256) ? HexOf(sha256) : "no digest";
+}
 
 TEST(PlatformStreams, FileTruncateAndAppend) {
   std::string path = TempPath("platform_stream.txt");
@@ -32,9 +46,13 @@ TEST(PlatformStreams, CommandReceivesBytesAndItsFailureIsReported) {
   std::string command = CopyToFileCommand(path);
   OutputStream* out = OpenCommandStream(command.c_str());
   ASSERT_NE(out, nullptr);
+  ASSERT_TRUE(DigestStream(out));
   ASSERT_TRUE(WriteAll(out, "piped\n", 6));
-  EXPECT_EQ(CloseStream(out), 0);
+  StreamTally tally;
+  EXPECT_EQ(CloseStream(out, &tally), 0);
   EXPECT_EQ(ReadFile(path), "piped\n");
+  EXPECT_EQ(tally.bytes, 6u);
+  EXPECT_EQ(HexOf(tally.sha256), Sha256Hex("piped\n"));
 
   out = OpenCommandStream("exit 3");
   ASSERT_NE(out, nullptr);
@@ -50,6 +68,57 @@ TEST(PlatformStreams, CommandThatExitsEarlyGivesFailedWriteNotSignal) {
   for (int i = 0; i < 8 && all_ok; ++i) all_ok = WriteAll(out, block.data(), block.size());
   EXPECT_FALSE(all_ok);
   CloseStream(out);
+}
+
+TEST(PlatformDigest, KnownVectorsAddedInUnevenPieces) {
+  const struct {
+    std::string text;
+    const char* sha256;
+  } vectors[] = {
+      {"", "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
+      {"abc", "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+      {std::string(1000000, 'a'),
+       "CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0"},
+  };
+  // Around the 64-byte block, so that pieces end inside blocks, on their edges and across them;
+  // an empty piece among them must change nothing.
+  const size_t pieces[] = {1, 63, 64, 65, 127, 0, 1000, 4099};
+  for (const auto& vector : vectors) {
+    Sha256Digest* digest = Sha256Begin();
+    ASSERT_NE(digest, nullptr);
+    for (size_t at = 0, piece_idx = 0; at < vector.text.size(); ++piece_idx) {
+      const size_t piece = std::min(pieces[piece_idx % std::size(pieces)], vector.text.size() - at);
+      Sha256Add(digest, vector.text.data() + at, piece);
+      at += piece;
+    }
+    unsigned char sha256[kSha256Bytes];
+    ASSERT_TRUE(Sha256End(digest, sha256));
+    EXPECT_EQ(HexOf(sha256), vector.sha256) << vector.text.size() << " bytes";
+  }
+}
+
+TEST(PlatformStreams, TallyCountsEveryByteAndDigestsThemWhenAsked) {
+  const std::string bytes = PatternBytes(100000);
+  const std::string path = TempPath("platform_tally.bin");
+  for (bool digested : {false, true}) {
+    SCOPED_TRACE(digested ? "digested" : "counted only");
+    OutputStream* out = OpenFileStream(path.c_str(), OpenMode::kTruncate);
+    ASSERT_NE(out, nullptr);
+    if (digested) {
+      ASSERT_TRUE(DigestStream(out));
+    }
+    for (size_t at = 0; at < bytes.size(); at += 7919) {
+      ASSERT_TRUE(WriteAll(out, bytes.data() + at, std::min<size_t>(7919, bytes.size() - at)));
+    }
+    StreamTally tally;
+    ASSERT_EQ(CloseStream(out, &tally), 0);
+    EXPECT_EQ(tally.bytes, bytes.size());
+    EXPECT_EQ(tally.digested, digested);
+    EXPECT_EQ(ReadFile(path), bytes);
+    if (digested) {
+      EXPECT_EQ(HexOf(tally.sha256), Sha256Hex(bytes));
+    }
+  }
 }
 
 TEST(PlatformFiles, MakeDirectoryIsIdempotent) {
