@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "support/files.h"
 #include "support/program_run.h"
@@ -121,6 +123,127 @@ TEST(PlatformStreams, TallyCountsEveryByteAndDigestsThemWhenAsked) {
   }
 }
 
+TEST(PlatformStreams, TemporaryFileNameStaysInTheFolder) {
+  const std::vector<std::pair<std::string, std::string>> names = {
+    {"emp.csv", ".emp.csv.part"},
+    {"out/2026/emp.csv", "out/2026/.emp.csv.part"},
+#if defined(_WIN32)
+    {"out\\2026/x\\emp.csv", "out\\2026/x\\.emp.csv.part"},
+    {"C:emp.csv", "C:.emp.csv.part"},
+    {"C:\\emp.csv", "C:\\.emp.csv.part"},
+#endif
+  };
+  for (const auto& [name, temp_name] : names) {
+    char temp[64];
+    TemporaryFileName(name.c_str(), temp, sizeof temp);
+    EXPECT_EQ(temp, temp_name);
+  }
+}
+
+// Until the close the name shows what it held before, or nothing; then exactly the new bytes,
+// or after a discard what it held before; no temporary file is left either way.
+TEST(PlatformReplaceOnClose, NameShowsOnlyWholeOutput) {
+  const std::string bytes = PatternBytes(5000);
+  const std::vector<std::pair<std::string, std::string>> names = {
+    {"x.txt", ".x.txt.part"},
+    {"sub/x.txt", "sub/.x.txt.part"},
+#if defined(_WIN32)
+    {"sub\\y.txt", "sub\\.y.txt.part"},
+#endif
+  };
+  for (const auto& [name, temp_name] : names) {
+    for (const char* old : {static_cast<const char*>(nullptr), "old"}) {
+      for (bool keep : {true, false}) {
+        SCOPED_TRACE(name + (old != nullptr ? " over a file" : " new") +
+                     (keep ? " closed" : " discarded"));
+        const std::string dir = MakeTempDir();
+        ASSERT_EQ(MakeDirectory((dir + "/sub").c_str()), 0);
+        const std::string path = dir + "/" + name;
+        const std::string temp = dir + "/" + temp_name;
+        if (old != nullptr) WriteFile(path, old);
+        OutputStream* out = OpenFileStream(path.c_str(), OpenMode::kReplaceOnClose);
+        ASSERT_NE(out, nullptr);
+        ASSERT_TRUE(WriteAll(out, bytes.data(), bytes.size()));
+        EXPECT_TRUE(PathExists(temp.c_str()));
+        EXPECT_EQ(PathExists(path.c_str()), old != nullptr);
+        EXPECT_EQ(ReadFile(path), old != nullptr ? old : "");
+        if (keep) {
+          EXPECT_EQ(CloseStream(out), 0);
+        } else {
+          DiscardStream(out);
+        }
+        EXPECT_FALSE(PathExists(temp.c_str()));
+        EXPECT_EQ(PathExists(path.c_str()), keep || old != nullptr);
+        EXPECT_EQ(ReadFile(path), keep ? bytes : old != nullptr ? old : "");
+      }
+    }
+  }
+}
+
+TEST(PlatformReplaceOnClose, FailedMoveRemovesTheTemporaryFile) {
+  const std::string dir = MakeTempDir();
+  const std::string path = dir + "/x.txt";
+  OutputStream* out = OpenFileStream(path.c_str(), OpenMode::kReplaceOnClose);
+  ASSERT_NE(out, nullptr);
+  ASSERT_TRUE(WriteAll(out, "new", 3));
+  // A folder takes the name meanwhile, which no file may replace.
+  ASSERT_EQ(MakeDirectory(path.c_str()), 0);
+  WriteFile(path + "/kept", "kept");
+  EXPECT_NE(CloseStream(out), 0);
+  EXPECT_EQ(FilesStartingWith(dir, "."), std::vector<std::string>{});
+  EXPECT_EQ(ReadFile(path + "/kept"), "kept");
+}
+
+// A rename would put a plain file in place of a device or a link, or part a file from its other
+// names: these are written where they are, as kTruncate writes them.
+TEST(PlatformReplaceOnClose, DevicesAndLinksAreWrittenInPlace) {
+  namespace fs = std::filesystem;
+  const std::string dir = MakeTempDir();
+  const std::string target = dir + "/target.txt";
+  WriteFile(target, "old");
+  fs::create_hard_link(target, dir + "/hard.txt");
+  struct Name {
+    std::string path;
+    std::string lands_in;  // the file that receives the bytes; "" for a device
+  };
+  std::vector<Name> names = {{dir + "/hard.txt", target}};
+#if defined(_WIN32)
+  ASSERT_EQ(MakeDirectory((dir + "/sub").c_str()), 0);
+  names.insert(names.end(), {{"NUL", ""}, {"\\\\.\\NUL", ""}, {dir + "\\sub\\nUl.txt", ""}});
+#else
+  fs::create_symlink("target.txt", dir + "/soft.txt");
+  names.insert(names.end(), {{"/dev/null", ""}, {dir + "/soft.txt", target}});
+#endif
+  for (const Name& name : names) {
+    SCOPED_TRACE(name.path);
+    char temp[512];
+    TemporaryFileName(name.path.c_str(), temp, sizeof temp);
+    OutputStream* out = OpenFileStream(name.path.c_str(), OpenMode::kReplaceOnClose);
+    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(WriteAll(out, name.path.data(), name.path.size()));
+    EXPECT_FALSE(PathExists(temp));
+    EXPECT_EQ(CloseStream(out), 0);
+    EXPECT_FALSE(PathExists(temp));
+    if (!name.lands_in.empty()) {
+      EXPECT_EQ(ReadFile(name.lands_in), name.path);
+    }
+  }
+  EXPECT_TRUE(SameExistingFile(target.c_str(), (dir + "/hard.txt").c_str()));
+#if defined(_WIN32)
+  // Ports that are not there: the open may fail, but no file is ever readied under their names.
+  for (const std::string& port : {std::string("COM9"), dir + "\\sub\\lPt9 .log"}) {
+    char temp[512];
+    TemporaryFileName(port.c_str(), temp, sizeof temp);
+    OutputStream* out = OpenFileStream(port.c_str(), OpenMode::kReplaceOnClose);
+    EXPECT_FALSE(PathExists(temp)) << port;
+    DiscardStream(out);
+  }
+#else
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_symlink(dir + "/soft.txt"));
+#endif
+}
+
 TEST(PlatformFiles, MakeDirectoryIsIdempotent) {
   std::string dir = TempPath("platform_dir");
   EXPECT_EQ(MakeDirectory(dir.c_str()), 0);
@@ -130,6 +253,17 @@ TEST(PlatformFiles, MakeDirectoryIsIdempotent) {
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   EXPECT_NE(MakeDirectory(file.c_str()), 0);
+}
+
+TEST(PlatformFiles, RenameReplacingPutsTheFileInPlace) {
+  const std::string from = TempPath("rename_from.txt");
+  const std::string to = TempPath("rename_to.txt");
+  WriteFile(from, "new");
+  WriteFile(to, "old");
+  ASSERT_EQ(RenameReplacing(from.c_str(), to.c_str()), 0);
+  EXPECT_EQ(ReadFile(to), "new");
+  EXPECT_FALSE(PathExists(from.c_str()));
+  EXPECT_NE(RenameReplacing(from.c_str(), to.c_str()), 0);
 }
 
 void Increment(void* arg) {
