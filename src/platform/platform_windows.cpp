@@ -12,6 +12,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -23,6 +25,10 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <string>
+#include <string_view>
+
+#include "common/ascii.h"
 
 namespace rowflume {
 
@@ -69,12 +75,76 @@ void PauseMilliseconds(int milliseconds) {
   Sleep(static_cast<DWORD>(milliseconds));
 }
 
+// ---- Digests ------------------------------------------------------------------------------------
+
+namespace {
+
+// The provider is opened once for the process, by whichever thread first asks (the initialisation
+// of a local static is thread-safe), and never closed: every digest on every thread shares it.
+BCRYPT_ALG_HANDLE Sha256Provider() {
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+      return BCRYPT_ALG_HANDLE{nullptr};
+    }
+    return opened;
+  }();
+  return provider;
+}
+
+}  // namespace
+
+struct Sha256Digest {
+  BCRYPT_HASH_HANDLE hash;
+  bool failed;  // a piece could not be added: the digest would not be of every byte
+};
+
+// The system keeps the hash object's memory itself when given none.
+Sha256Digest* Sha256Begin() {
+  BCRYPT_ALG_HANDLE provider = Sha256Provider();
+  if (provider == nullptr) return nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0))) {
+    return nullptr;
+  }
+  auto* digest = new (std::nothrow) Sha256Digest{hash, false};
+  if (digest == nullptr) BCryptDestroyHash(hash);
+  return digest;
+}
+
+void Sha256Add(Sha256Digest* digest, const void* data, size_t count) {
+  if (digest == nullptr) return;
+  // BCryptHashData takes a 32-bit count, and a pointer to bytes it does not change.
+  constexpr size_t kMostPerCall = size_t{1} << 30;
+  auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
+  while (count > 0 && !digest->failed) {
+    const ULONG piece = static_cast<ULONG>(count < kMostPerCall ? count : kMostPerCall);
+    digest->failed = !BCRYPT_SUCCESS(BCryptHashData(digest->hash, bytes, piece, 0));
+    bytes += piece;
+    count -= piece;
+  }
+}
+
+bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]) {
+  if (digest == nullptr) return false;
+  const bool done =
+      !digest->failed && BCRYPT_SUCCESS(BCryptFinishHash(digest->hash, out, kSha256Bytes, 0));
+  BCryptDestroyHash(digest->hash);
+  delete digest;
+  return done;
+}
+
 // ---- Output streams ----------------------------------------------------------------------------
 
 struct OutputStream {
-  HANDLE handle;      // the file or the pipe's write end; null for a standard stream
-  HANDLE process;     // the command reading the stream, or null
-  DWORD standard_id;  // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE for a standard stream, else 0
+  HANDLE handle;           // the file or the pipe's write end; null for a standard stream
+  HANDLE process;          // the command reading the stream, or null
+  DWORD standard_id;       // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE for a standard stream, else 0
+  uint64_t bytes;          // every byte WriteAll took
+  Sha256Digest* digest;    // of those bytes, after DigestStream
+  std::string final_path;  // kReplaceOnClose: the name the temporary file is put in place of
+  std::string temp_path;   // ... and that file; both empty otherwise
 };
 
 namespace {
@@ -176,26 +246,113 @@ HANDLE StartWithHandles(char* command_line, HANDLE input, HANDLE output, HANDLE 
   return process;
 }
 
+bool IsFolderSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+// Where the file's own name starts: after the last separator, or after the drive of a
+// drive-relative name ("C:emp.csv"), whose temporary file must stay on that drive and folder.
+size_t FileNameStart(const char* path) {
+  size_t start = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
+  for (size_t at = start; path[at] != '\0'; ++at) {
+    if (IsFolderSeparator(path[at])) start = at + 1;
+  }
+  return start;
+}
+
+// Whether the system takes the name for a device: the device namespaces, and the DOS device
+// names in any folder, in any letter case, with any extension or stream, with spaces before the
+// extension. A name taken for a device that is none only loses the temporary file.
+bool NamesDevice(const char* path) {
+  // \\.\ and \\?\ (either separator in each place), and \??\, the system's own prefix.
+  if (IsFolderSeparator(path[0]) && IsFolderSeparator(path[1]) &&
+      (path[2] == '.' || path[2] == '?') && IsFolderSeparator(path[3])) {
+    return true;
+  }
+  if (path[0] == '\\' && path[1] == '?' && path[2] == '?' && path[3] == '\\') return true;
+  const char* name = path + FileNameStart(path);
+  size_t stem = std::strcspn(name, ".:");
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  const std::string_view base(name, stem);
+  for (std::string_view device : {"NUL", "CON", "PRN", "AUX", "CONIN$", "CONOUT$"}) {
+    if (EqualIgnoringCase(base, device)) return true;
+  }
+  return base.size() == 4 &&
+         (EqualIgnoringCase(base.substr(0, 3), "COM") ||
+          EqualIgnoringCase(base.substr(0, 3), "LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// Whether a kReplaceOnClose name may be written through a temporary file: nothing of that name
+// yet, or a plain file on a disk with no other name. A name with a stream (":") is left alone,
+// as the temporary name would be a stream of another file. A read-only file is written directly
+// so that it fails at the open, as kTruncate does, not at the rename after everything is written.
+bool ReplaceableByRename(const char* path) {
+  if (NamesDevice(path) || std::strchr(path + FileNameStart(path), ':') != nullptr) return false;
+  // The link itself is looked at, not what it points to; backup semantics opens a folder too.
+  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                              FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool plain = GetFileType(file) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(file, &info) &&
+                     (info.dwFileAttributes & kNotPlain) == 0 && info.nNumberOfLinks == 1;
+  CloseHandle(file);
+  return plain;
+}
+
 }  // namespace
+
+void TemporaryFileName(const char* path, char* out, size_t capacity) {
+  const int folder = static_cast<int>(FileNameStart(path));
+  std::snprintf(out, capacity, "%.*s.%s.part", folder, path, path + folder);
+}
 
 // The handle is never inherited, as O_CLOEXEC on POSIX. Append is asked for as append-only
 // access, which makes the system put every write at the end of the file even while other
 // processes append to it too.
 OutputStream* OpenFileStream(const char* path, OpenMode mode) {
   bool append = (mode == OpenMode::kAppend);
-  HANDLE file = CreateFileA(path, append ? FILE_APPEND_DATA : GENERIC_WRITE, kShareAll, nullptr,
-                            mode == OpenMode::kCreateNew ? CREATE_NEW : OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string temp;
+  if (mode == OpenMode::kReplaceOnClose && ReplaceableByRename(path)) {
+    temp.resize(std::strlen(path) + 8);
+    TemporaryFileName(path, temp.data(), temp.size());
+    temp.resize(std::strlen(temp.c_str()));
+  }
+  HANDLE file =
+      CreateFileA(temp.empty() ? path : temp.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                  kShareAll, nullptr, mode == OpenMode::kCreateNew ? CREATE_NEW : OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   // Truncated after opening rather than with CREATE_ALWAYS, which refuses hidden files and resets
   // attributes; a device such as NUL has no end to set and is written as it is.
   if (!append && GetFileType(file) == FILE_TYPE_DISK && !SetEndOfFile(file)) {
     CloseHandle(file);
+    if (!temp.empty()) DeleteFileA(temp.c_str());
     return nullptr;
   }
-  auto* stream = new (std::nothrow) OutputStream{file, nullptr, 0};
-  if (stream == nullptr) CloseHandle(file);
+  auto* stream = new (std::nothrow) OutputStream{file, nullptr, 0, 0, nullptr, {}, {}};
+  if (stream == nullptr) {
+    CloseHandle(file);
+    if (!temp.empty()) DeleteFileA(temp.c_str());
+    return nullptr;
+  }
+  if (!temp.empty()) {
+    stream->final_path = path;
+    stream->temp_path = std::move(temp);
+  }
   return stream;
+}
+
+bool DigestStream(OutputStream* stream) {
+  if (stream == nullptr) return false;
+  if (stream->digest == nullptr) stream->digest = Sha256Begin();
+  return stream->digest != nullptr;
 }
 
 // Only the pipe's read end goes to the command; our write end is never inheritable, or the
@@ -223,7 +380,7 @@ OutputStream* OpenCommandStream(const char* command) {
     CloseHandle(write_end);
     return nullptr;
   }
-  auto* stream = new (std::nothrow) OutputStream{write_end, process, 0};
+  auto* stream = new (std::nothrow) OutputStream{write_end, process, 0, 0, nullptr, {}, {}};
   if (stream == nullptr) {
     CloseHandle(write_end);
     WaitForSingleObject(process, INFINITE);
@@ -236,11 +393,11 @@ OutputStream* OpenCommandStream(const char* command) {
 // whatever mode the C library's stdout is in; that mode is left to the program.
 OutputStream* StdoutStream() {
   fflush(stdout);  // keep order with anything printed through the C library
-  return new (std::nothrow) OutputStream{nullptr, nullptr, STD_OUTPUT_HANDLE};
+  return new (std::nothrow) OutputStream{nullptr, nullptr, STD_OUTPUT_HANDLE, 0, nullptr, {}, {}};
 }
 
 OutputStream* StderrStream() {
-  static OutputStream stream{nullptr, nullptr, STD_ERROR_HANDLE};
+  static OutputStream stream{nullptr, nullptr, STD_ERROR_HANDLE, 0, nullptr, {}, {}};
   return &stream;
 }
 
@@ -251,6 +408,8 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   HANDLE target = TargetHandle(stream);
   if (target == nullptr || target == INVALID_HANDLE_VALUE) return false;
   const char* bytes = static_cast<const char*>(data);
+  stream->bytes += count;
+  Sha256Add(stream->digest, data, count);
   // One WriteFile takes a 32-bit count; a larger block goes in several.
   constexpr size_t kMostPerWrite = size_t{1} << 30;
   while (count > 0) {
@@ -264,24 +423,60 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   return true;
 }
 
-int CloseStream(OutputStream* stream) {
-  if (stream == nullptr) return -1;
+namespace {
+
+// Closes the handle and waits for the command: 0, or -1 when either failed.
+int CloseHandles(OutputStream* stream) {
+  if (stream->standard_id != 0) return 0;  // nothing is buffered on our side; it stays open
   int result = 0;
-  if (stream->standard_id != 0) {
-    // Nothing is buffered on our side; the standard stream stays open.
-  } else {
-    if (!CloseHandle(stream->handle)) result = -1;
-    if (stream->process != nullptr) {
-      DWORD exit_code = 1;
-      if (WaitForSingleObject(stream->process, INFINITE) != WAIT_OBJECT_0 ||
-          !GetExitCodeProcess(stream->process, &exit_code) || exit_code != 0) {
-        result = -1;
-      }
-      CloseHandle(stream->process);
+  if (!CloseHandle(stream->handle)) result = -1;
+  if (stream->process != nullptr) {
+    DWORD exit_code = 1;
+    if (WaitForSingleObject(stream->process, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(stream->process, &exit_code) || exit_code != 0) {
+      result = -1;
     }
+    CloseHandle(stream->process);
+  }
+  return result;
+}
+
+// Gives what the stream wrote and releases it.
+void ReleaseStream(OutputStream* stream, StreamTally* tally) {
+  unsigned char ignored[kSha256Bytes];
+  const bool digested = stream->digest != nullptr &&
+                        Sha256End(stream->digest, tally != nullptr ? tally->sha256 : ignored);
+  if (tally != nullptr) {
+    tally->bytes = stream->bytes;
+    tally->digested = digested;
   }
   delete stream;
+}
+
+}  // namespace
+
+// Write-through: the move is on the disk when the close reports success, as the file's name
+// is what tells a reader the file is whole.
+int CloseStream(OutputStream* stream, StreamTally* tally) {
+  if (tally != nullptr) *tally = StreamTally{};
+  if (stream == nullptr) return -1;
+  int result = CloseHandles(stream);
+  if (!stream->temp_path.empty()) {
+    if (result == 0 && !MoveFileExA(stream->temp_path.c_str(), stream->final_path.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      result = -1;
+    }
+    if (result != 0) DeleteFileA(stream->temp_path.c_str());
+  }
+  ReleaseStream(stream, tally);
   return result;
+}
+
+void DiscardStream(OutputStream* stream) {
+  if (stream == nullptr) return;
+  CloseHandles(stream);
+  if (!stream->temp_path.empty()) DeleteFileA(stream->temp_path.c_str());
+  ReleaseStream(stream, nullptr);
 }
 
 void UseBinaryStandardStreams() {
@@ -354,6 +549,10 @@ int64_t FileBytes(const char* path) {
 
 bool PathExists(const char* path) {
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int RenameReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
 }
 
 namespace {
