@@ -119,6 +119,19 @@ inline constexpr char kResumeNothing[] = "No manifest %s yet: every piece runs\n
 inline constexpr char kResumeRefused[] = "ERROR -- manifest=%s cannot be resumed: %s\n";
 inline constexpr char kResumeRerun[] = "Piece %d runs again: %s\n";
 inline constexpr char kResumeSkipped[] = "Piece %d is complete: its %llu files verify\n";
+inline constexpr char kVerifyUnreadable[] = "ERROR -- verify=%s cannot be read: %s\n";
+inline constexpr char kVerifyDataFile[] = "OK       %s: %llu rows, %llu bytes\n";
+inline constexpr char kVerifyNotAFile[] =
+    "NOT READ %s: an output into a command or standard output (%llu rows) cannot be read again\n";
+inline constexpr char kVerifyMismatch[] = "MISMATCH %s: %s\n";
+inline constexpr char kVerifyIncomplete[] = "MISMATCH %s: the unload did not complete: %s\n";
+inline constexpr char kVerifyNoScn[] =
+    "No SCN was recorded: the rows in the database cannot be counted as of the unload\n";
+inline constexpr char kVerifyCounted[] = "OK       piece %d: %llu rows in the database at SCN %s\n";
+inline constexpr char kVerifyCountDiffers[] =
+    "MISMATCH piece %d: %llu rows in the database at SCN %s, %llu in its files\n";
+inline constexpr char kVerifyFailed[] = "ERROR -- %d mismatches: %s does not verify\n";
+inline constexpr char kVerifyPassed[] = "Verified %llu files, %llu rows: %s matches\n";
 inline constexpr char kPlanUnreadable[] = "ERROR -- plan=%s cannot be read; nothing was run\n";
 inline constexpr char kPlanInvalid[] =
     "ERROR -- plan=%s is not a valid split plan (%s); nothing was run\n";

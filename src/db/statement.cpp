@@ -98,10 +98,15 @@ int BindByName(DbSession* session, OCIStmt* statement, const BindEntry* entry, O
                                         nullptr, OCI_DEFAULT));
 }
 
-int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes) {
+int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes,
+                    const BindEntry* binds, int bind_count) {
   buffer[0] = '\0';
   OCIStmt* statement = nullptr;
   int status = StmtPrepare(session, &statement, text);
+  for (int idx = 0; status == 0 && idx < bind_count; ++idx) {
+    OCIBind* bind = nullptr;
+    if (BindByName(session, statement, &binds[idx], &bind) != OCI_SUCCESS) status = -1;
+  }
   if (status == 0) status = StmtExecuteQuery(session, statement);
   if (status == 0) {
     const OciApi* oci = session->oci;

@@ -28,8 +28,10 @@ int ExecuteStatement(DbSession* session, OCIStmt** statement, const char* text);
 int BindByName(DbSession* session, OCIStmt* statement, const BindEntry* entry, OCIBind** bind);
 // Runs the query and fetches the first column of its first row as text into buffer (bytes, the
 // terminator included). The status of the last client call: OCI_NO_DATA when there is no row,
-// the value left empty unless it is OCI_SUCCESS. Prepare and execute failures are reported.
-int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes);
+// the value left empty unless it is OCI_SUCCESS. Prepare and execute failures are reported. The
+// bind entries, when given, are bound by name first (a failed bind leaves the query unrun).
+int QueryFirstValue(DbSession* session, const char* text, char* buffer, int bytes,
+                    const BindEntry* binds = nullptr, int bind_count = 0);
 // Current user name into buffer (at least 30 bytes), by QueryFirstValue.
 int QueryCurrentUser(DbSession* session, char* buffer);
 

@@ -15,6 +15,7 @@
 #include "run/job_checks.h"
 #include "run/job_run.h"
 #include "run/parallel_run.h"
+#include "run/verify.h"
 #include "scramble/scramble.h"
 #include "version.h"
 
@@ -142,7 +143,8 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
   AppendSqlFile(job);
 
   int status = 0;
-  if (job->user[0] == '\0') job->user[0] = '/';
+  // A verify run logs on only when a user is given: it counts the rows in the database then.
+  if (job->user[0] == '\0' && job->verify[0] == '\0') job->user[0] = '/';
   // Nothing runs on a command line that could not be taken whole, not even the one-shot modes.
   DbSession console;
   SessionInit(&console);
@@ -156,7 +158,7 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
   } else {
     UnscrambleUserString(job->user);
     if (job->query[0] == '\0' && job->split[0] == '\0' && job->plan[0] == '\0' &&
-        job->pieces[0] == '\0') {
+        job->pieces[0] == '\0' && job->verify[0] == '\0') {
       PrintUsage(job->help != 0);
       std::fflush(stdout);
       status = kOneShotStatus;
@@ -185,6 +187,8 @@ int RunCommandLine(int argc, char** argv) {
   auto job = std::make_unique<UnloadHandle>();
   int status = PrepareCommandLineJob(job.get(), argc, argv);
   if (status != 0) return status;
+
+  if (job->verify[0] != '\0') return RunVerify(job.get());
 
   // Refusals come before the logon: nothing is sent for a job that cannot run.
   const bool parallel = IsParallelJob(job.get());

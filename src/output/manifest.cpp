@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/ascii.h"
+#include "output/escaping.h"
 
 namespace rowflume {
 namespace {
@@ -110,6 +111,7 @@ Json LayoutJson(const ManifestLayout& layout) {
       {"colsep", &layout.colsep},  {"prehead", &layout.prehead}, {"exec", &layout.exec}};
   for (const auto& [key, value] : texts) options[key] = ByteCodes(*value);
   options["escape"] = layout.escape == ' ' ? Json(nullptr) : Json(ByteCodes({layout.escape}));
+  options["double_byte"] = layout.double_byte;
   options["head"] = layout.head;
   options["charset"] = OrNull(layout.charset);
   options["ncharset"] = OrNull(layout.ncharset);
@@ -135,6 +137,7 @@ void ReadLayout(const Json& options, ManifestLayout* layout) {
   layout->escape = FromByteCodes(StringOrEmpty(options, "escape"), &escape) && escape.size() == 1
                        ? escape[0]
                        : ' ';
+  layout->double_byte = options.value("double_byte", false);
   layout->head = options.value("head", false);
   layout->charset = StringOrEmpty(options, "charset");
   layout->ncharset = StringOrEmpty(options, "ncharset");
@@ -245,6 +248,10 @@ ManifestLayout ManifestLayoutOf(const UnloadHandle* job, int64_t fixed_record_le
   layout.prehead.assign(job->prehead, static_cast<size_t>(job->prehead_length));
   layout.exec.assign(job->exec, static_cast<size_t>(job->exec_length));
   layout.escape = job->escape;
+  layout.escf = job->escf;
+  layout.esct = job->esct;
+  layout.double_byte =
+      IsDoubleByteCharset(ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
   // The fixed-width layout never writes its header line.
   layout.head = job->head != 0 && !fixed;
   layout.charset = job->charset;
@@ -344,6 +351,26 @@ bool ParseManifest(const std::string& text, Manifest* manifest, std::string* err
     return false;
   }
   return true;
+}
+
+int LoadManifest(const std::string& path, Manifest* manifest, std::string* error) {
+  if (!PathExists(path.c_str())) return kNoManifest;
+  std::FILE* input = std::fopen(path.c_str(), "rb");
+  if (input == nullptr) {
+    *error = "it cannot be read";
+    return kManifestInvalid;
+  }
+  std::string text;
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, input)) > 0) text.append(block, got);
+  const bool whole = std::ferror(input) == 0;
+  std::fclose(input);
+  if (!whole) {
+    *error = "it cannot be read";
+    return kManifestInvalid;
+  }
+  return ParseManifest(text, manifest, error) ? kManifestLoaded : kManifestInvalid;
 }
 
 std::string ChecksumLines(const Manifest& manifest) {

@@ -52,6 +52,8 @@ struct ManifestLayout {
   int32_t format = kTextFormat;
   std::string field, record, quote, null_text, rowpre, rowsuf, colsep, prehead, exec;
   char escape = ' ';
+  std::string escf, esct;    // bytes escaped besides the escape character, and what each becomes
+  bool double_byte = false;  // the client's character set keeps double-byte characters whole
   bool head = false;
   std::string charset, ncharset;
   bool client = false;
@@ -86,6 +88,13 @@ ManifestLayout ManifestLayoutOf(const UnloadHandle* job, int64_t fixed_record_le
 std::string ManifestJson(const Manifest& manifest);
 // Reads a manifest's text; false with a reason when it is not one this program wrote.
 bool ParseManifest(const std::string& text, Manifest* manifest, std::string* error);
+
+// Reads the manifest file: kManifestLoaded, kNoManifest when nothing has that name, or
+// kManifestInvalid with the reason.
+constexpr int kManifestLoaded = 0;
+constexpr int kNoManifest = 1;
+constexpr int kManifestInvalid = -1;
+int LoadManifest(const std::string& path, Manifest* manifest, std::string* error);
 
 // One "HEX  NAME" line for every file with a digest, as sha256sum writes them (a name holding a
 // backslash or a line break is escaped and its line starts with a backslash).

@@ -1,37 +1,17 @@
 #include "run/resume.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "common/messages.h"
 
 namespace rowflume {
 namespace {
 
-constexpr size_t kMaxManifestBytes = size_t{1} << 30;  // a manifest of millions of LOB files
-
-// The manifest's text, whole: 0, 1 when there is no file of that name, -1 when it cannot be read.
-int ReadWholeFile(const char* path, std::string* text) {
-  if (!PathExists(path)) return 1;
-  std::FILE* input = std::fopen(path, "rb");
-  if (input == nullptr) return -1;
-  char block[65536];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof block, input)) > 0 &&
-         text->size() < kMaxManifestBytes) {
-    text->append(block, got);
-  }
-  const bool whole = std::ferror(input) == 0 && text->size() < kMaxManifestBytes;
-  std::fclose(input);
-  return whole ? 0 : -1;
-}
-
 bool SameLayout(const ManifestLayout& a, const ManifestLayout& b) {
   return a.format == b.format && a.field == b.field && a.record == b.record && a.quote == b.quote &&
          a.null_text == b.null_text && a.rowpre == b.rowpre && a.rowsuf == b.rowsuf &&
-         a.colsep == b.colsep && a.prehead == b.prehead && a.exec == b.exec &&
-         a.escape == b.escape && a.head == b.head && a.charset == b.charset &&
-         a.ncharset == b.ncharset && a.client == b.client && a.scrambled == b.scrambled;
+         a.colsep == b.colsep && a.prehead == b.prehead && a.exec == b.exec && a.escf == b.escf &&
+         a.esct == b.esct && a.double_byte == b.double_byte && a.escape == b.escape &&
+         a.head == b.head && a.charset == b.charset && a.ncharset == b.ncharset &&
+         a.client == b.client && a.scrambled == b.scrambled;
 }
 
 // Why the manifest cannot be continued by this run, or "".
@@ -90,14 +70,13 @@ int CheckResumeJob(const UnloadHandle* job, DbSession* session) {
 
 int LoadResume(const UnloadHandle* job, const SplitPlan& plan, const std::string& query,
                DbSession* session, ResumeState* resume) {
-  std::string text;
-  const int read = ReadWholeFile(job->manifest, &text);
-  if (read == 1) {
+  std::string error;
+  const int loaded = LoadManifest(job->manifest, &resume->before, &error);
+  if (loaded == kNoManifest) {
     SessionMessageFormat(session, messages::kResumeNothing, job->manifest);
     return 0;
   }
-  std::string error = "it cannot be read";
-  if (read != 0 || !ParseManifest(text, &resume->before, &error)) {
+  if (loaded != kManifestLoaded) {
     SessionMessageFormat(session, messages::kResumeRefused, job->manifest, error.c_str());
     return kRunRefused;
   }

@@ -1,0 +1,260 @@
+#include "run/verify.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/messages.h"
+#include "db/session.h"
+#include "db/statement.h"
+#include "output/manifest.h"
+#include "output/record_count.h"
+#include "platform/platform.h"
+#include "run/client_choice.h"
+#include "run/point_in_time.h"
+
+namespace rowflume {
+namespace {
+
+constexpr size_t kReadBlockBytes = size_t{1} << 20;
+
+RecordLayout RecordLayoutOfManifest(const ManifestLayout& layout, bool appended) {
+  RecordLayout records;
+  records.format = layout.format;
+  records.record = layout.record;
+  records.field = layout.field;
+  records.quote = layout.quote;
+  records.escape = layout.escape;
+  records.escf = layout.escf;
+  records.esct = layout.esct;
+  records.null = layout.null_text;
+  records.colsep = layout.colsep;
+  records.rowpre = layout.rowpre;
+  records.rowsuf = layout.rowsuf;
+  records.exec = layout.exec;
+  records.fixed_record_length = layout.fixed_record_length;
+  records.head = layout.head && !appended;
+  records.double_byte = layout.double_byte;
+  return records;
+}
+
+// One file read again: its bytes, digest and, for a data file of a layout that can be counted,
+// its records.
+struct FileReading {
+  bool found = false;
+  bool read = false;
+  uint64_t bytes = 0;
+  std::string sha256;
+  bool counted = false;
+  bool whole = false;  // the counter took the bytes as whole records
+  uint64_t records = 0;
+  std::string problem;  // why the counter refused them
+  bool exact = true;    // the layout's count is its rows, whatever the values hold
+};
+
+FileReading ReadAgain(const ManifestFile& file, const ManifestLayout& layout) {
+  FileReading reading;
+  if (FileBytes(file.name.c_str()) < 0) return reading;
+  reading.found = true;
+  std::FILE* input = std::fopen(file.name.c_str(), "rb");
+  if (input == nullptr) return reading;
+  // The recount follows the layout: a scrambled file's bytes say nothing of its records.
+  const bool count = file.kind == kDataFile && !layout.scrambled;
+  const RecordLayout records = RecordLayoutOfManifest(layout, file.appended);
+  RecordCounter counter(records);
+  Sha256Digest* digest = Sha256Begin();
+  std::vector<char> block(kReadBlockBytes);
+  size_t got;
+  while ((got = std::fread(block.data(), 1, block.size(), input)) > 0) {
+    Sha256Add(digest, block.data(), got);
+    if (count) counter.Add(block.data(), got);
+    reading.bytes += got;
+  }
+  reading.read = std::ferror(input) == 0;
+  std::fclose(input);
+  unsigned char value[kSha256Bytes];
+  if (Sha256End(digest, value)) reading.sha256 = Sha256Hex(value);
+  // What an appended file held before the run is not the run's rows: its records are not its own.
+  if (count && !file.appended) {
+    reading.counted = true;
+    reading.whole = counter.Finish(&reading.records, &reading.problem);
+    reading.exact = RecordCountIsExact(records);
+  }
+  return reading;
+}
+
+std::string RowsText(uint64_t records, uint64_t rows) {
+  std::string text = std::to_string(records) + " rows instead of " + std::to_string(rows);
+  if (records < rows) return text + " (" + std::to_string(rows - records) + " missing)";
+  return text + " (" + std::to_string(records - rows) + " extra)";
+}
+
+// "" when the file matches its entry; otherwise every way in which it does not.
+std::string Mismatches(const ManifestFile& file, const FileReading& reading) {
+  if (!reading.found) return "missing";
+  if (!reading.read) return "cannot be read";
+  std::string found;
+  auto add = [&](const std::string& text) { found += (found.empty() ? "" : "; ") + text; };
+  if (reading.bytes != file.bytes) {
+    add(std::string(reading.bytes < file.bytes ? "short" : "longer") + ": " +
+        std::to_string(reading.bytes) + " bytes instead of " + std::to_string(file.bytes));
+  } else if (!file.sha256.empty() && reading.sha256 != file.sha256) {
+    add("changed: its SHA-256 is " + reading.sha256);
+  }
+  if (!reading.counted) return found;
+  // Unchanged bytes hold the rows written; a layout that cannot protect its record separator
+  // counts more records than rows where values hold it, which is no mismatch.
+  const bool unchanged = found.empty() && !file.sha256.empty();
+  if (!reading.whole && !(unchanged && !reading.exact))
+    add("not whole records: " + reading.problem);
+  if (reading.records != file.rows && !(unchanged && !reading.exact)) {
+    add(RowsText(reading.records, file.rows));
+  }
+  return found;
+}
+
+// Checks every file of the manifest, naming each; returns the mismatches.
+int CheckFiles(const Manifest& manifest, DbSession* session, uint64_t* rows) {
+  int mismatches = 0;
+  for (const ManifestFile& file : manifest.files) {
+    if (file.kind == kCommandOutput || file.kind == kStandardOutput) {
+      SessionMessageFormat(session, messages::kVerifyNotAFile, file.name.c_str(),
+                           static_cast<unsigned long long>(file.rows));
+      *rows += file.rows;
+      continue;
+    }
+    const FileReading reading = ReadAgain(file, manifest.layout);
+    const std::string mismatch = Mismatches(file, reading);
+    if (file.kind == kDataFile) *rows += file.rows;
+    if (!mismatch.empty()) {
+      ++mismatches;
+      SessionMessageFormat(session, messages::kVerifyMismatch, file.name.c_str(), mismatch.c_str());
+    } else if (file.kind == kDataFile) {
+      SessionMessageFormat(session, messages::kVerifyDataFile, file.name.c_str(),
+                           static_cast<unsigned long long>(file.rows),
+                           static_cast<unsigned long long>(file.bytes));
+    }
+  }
+  return mismatches;
+}
+
+bool HasPlaceholder(const std::string& query, const char* name) {
+  for (size_t at = query.find(':'); at != std::string::npos; at = query.find(':', at + 1)) {
+    const size_t length = std::strlen(name);
+    if (query.size() - at - 1 < length) return false;
+    bool same = true;
+    for (size_t k = 0; k < length && same; ++k) {
+      same = (query[at + 1 + k] | 0x20) == (name[k] | 0x20);
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+void AddBind(std::vector<BindEntry>* binds, const std::string& name, const std::string& value) {
+  BindEntry entry{};
+  std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
+  entry.name_length = static_cast<int32_t>(std::strlen(entry.name));
+  std::snprintf(entry.value, sizeof entry.value, "%s", value.c_str());
+  entry.value_length = static_cast<int32_t>(std::strlen(entry.value));
+  binds->push_back(entry);
+}
+
+// The rows of one piece in the database, counted by the query the unload sent, with its binds:
+// 0 with *count, or kRunQueryFailed after the database's message.
+int CountPieceRows(DbSession* session, const Manifest& manifest, const ManifestPiece& piece,
+                   unsigned long long* count) {
+  std::vector<BindEntry> binds;
+  for (const auto& [name, value] : manifest.binds) AddBind(&binds, name, value);
+  if (!piece.min_rowid.empty() && HasPlaceholder(manifest.query, "MINRID")) {
+    AddBind(&binds, "MINRID", piece.min_rowid);
+    AddBind(&binds, "MAXRID", piece.max_rowid);
+  }
+  const std::string text = "SELECT COUNT(*) FROM (" + manifest.query + ")";
+  char value[32];
+  const int status = QueryFirstValue(session, text.c_str(), value, sizeof value, binds.data(),
+                                     static_cast<int>(binds.size()));
+  if (status != OCI_SUCCESS) return kRunQueryFailed;
+  *count = std::strtoull(value, nullptr, 10);
+  return kRunOk;
+}
+
+// Counts each complete piece's rows in the database as of the manifest's SCN: 0 with the
+// mismatches added to *mismatches, or the failing status.
+int CountInDatabase(const UnloadHandle* job, const Manifest& manifest, DbSession* session,
+                    int* mismatches) {
+  if (manifest.scn.empty()) {
+    SessionMessage(session, messages::kVerifyNoScn);
+    return kRunOk;
+  }
+  if (LogonChosenClient(session, job->user) != 0) return kRunLogonFailed;
+  char clause[48];
+  FormatFlashbackClause(clause, sizeof clause, manifest.scn.c_str());
+  // A query that reads at the SCN by itself (a table's, a piece's) needs no session flashback.
+  const bool session_flashback = manifest.query.find(clause) == std::string::npos;
+  if (session_flashback && EnableSessionFlashback(session, manifest.scn.c_str()) != 0) {
+    return kRunQueryFailed;
+  }
+  int status = kRunOk;
+  for (const ManifestPiece& piece : manifest.pieces) {
+    if (!piece.complete) continue;
+    unsigned long long count = 0;
+    status = CountPieceRows(session, manifest, piece, &count);
+    if (status != kRunOk) break;
+    uint64_t rows = 0;
+    for (const ManifestFile& file : manifest.files) {
+      if (file.piece == piece.number && file.kind != kLobFile && file.kind != kControlFile) {
+        rows += file.rows;
+      }
+    }
+    if (count == rows) {
+      SessionMessageFormat(session, messages::kVerifyCounted, piece.number, count,
+                           manifest.scn.c_str());
+    } else {
+      ++*mismatches;
+      SessionMessageFormat(session, messages::kVerifyCountDiffers, piece.number, count,
+                           manifest.scn.c_str(), static_cast<unsigned long long>(rows));
+    }
+  }
+  if (session_flashback) DisableSessionFlashback(session);
+  return status;
+}
+
+}  // namespace
+
+int RunVerify(UnloadHandle* job) {
+  DbSession session;
+  SessionInit(&session);
+  if (job->callback != nullptr) {
+    session.callback = job->callback;
+    session.callback_context = job->callback_context != nullptr ? job->callback_context : &session;
+  }
+  Manifest manifest;
+  std::string error = "no such file";
+  if (LoadManifest(job->verify, &manifest, &error) != kManifestLoaded) {
+    SessionMessageFormat(&session, messages::kVerifyUnreadable, job->verify, error.c_str());
+    return job->run_status = kRunRefused;
+  }
+  uint64_t rows = 0;
+  int mismatches = CheckFiles(manifest, &session, &rows);
+  if (!manifest.complete) {
+    ++mismatches;
+    SessionMessageFormat(&session, messages::kVerifyIncomplete, job->verify,
+                         manifest.failure.empty() ? "it never ended" : manifest.failure.c_str());
+  }
+  int status = kRunOk;
+  if (job->user[0] != '\0') status = CountInDatabase(job, manifest, &session, &mismatches);
+  Logoff(&session);
+  if (status != kRunOk) return job->run_status = status;
+  if (mismatches > 0) {
+    SessionMessageFormat(&session, messages::kVerifyFailed, mismatches, job->verify);
+    return job->run_status = kVerifyMismatch;
+  }
+  SessionMessageFormat(&session, messages::kVerifyPassed,
+                       static_cast<unsigned long long>(manifest.files.size()),
+                       static_cast<unsigned long long>(rows), job->verify);
+  return job->run_status = kRunOk;
+}
+
+}  // namespace rowflume
