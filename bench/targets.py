@@ -10,6 +10,8 @@ machine; on a busy machine the CPU-time ratio, printed too, varies far less than
                       machine the time to write a new file's pages swings by a second from one
                       run to the next (freed memory goes back to the host and must be fetched
                       again), so the /dev/null figure is the one that measures the programs.
+  manifest / without  the CSV unload keeping a manifest (every byte hashed, the manifest and its
+                      checksum list written) against the same unload without, both to /dev/null
   LAYOUT / CSV        each other layout against the CSV run of the same pair, both written to
                       /dev/null
   encoder GB/s        bench/encoder_bench, output bytes per second on one core
@@ -142,6 +144,12 @@ def serial_pairs(programs, db, rows, pairs, layouts):
             program.add(("sqlite", rows), t_null / t_theirs_null)
             program.add(("sqlite cpu", rows), cpu_null / cpu_theirs_null)
             program.add(("csv null seconds", rows), t_null)
+            # The same unload keeping its manifest: every byte hashed, the manifest written.
+            t_proof, cpu_proof, rss = program.unload(
+                db, ["query=ORDERS", "text=CSV", "manifest=bench_manifest.json"], "/dev/null")
+            program.add(("manifest", rows), t_proof / t_null)
+            program.add(("manifest cpu", rows), cpu_proof / cpu_null)
+            program.add(("rss", rows), rss)
             for label, items in layouts:
                 t_layout, cpu_layout, rss = program.unload(db, ["query=ORDERS", *items],
                                                            "/dev/null")
@@ -149,7 +157,8 @@ def serial_pairs(programs, db, rows, pairs, layouts):
                 program.add((label + " cpu", rows), cpu_layout / cpu_null)
                 program.add(("rss", rows), rss)
     for program in programs:
-        for name in ("out.csv", "out.txt", "sqlite3.csv"):
+        for name in ("out.csv", "out.txt", "sqlite3.csv", "bench_manifest.json",
+                     "bench_manifest.json.sha256"):
             path = os.path.join(program.workdir, name)
             if os.path.exists(path):
                 os.remove(path)
@@ -237,6 +246,8 @@ def report(programs, rows_list, layouts, pairs, places):
         cpu_key=("sqlite cpu", largest))
     row("CSV / sqlite3 -csv, to files", ("sqlite file", largest), "",
         cpu_key=("sqlite file cpu", largest))
+    row("CSV with manifest / without, /dev/null", ("manifest", largest), "<= 1.10",
+        cpu_key=("manifest cpu", largest))
     for label, _ in layouts:
         row(f"{label} / CSV, to /dev/null", (label, largest), "<= 1.30",
             cpu_key=(label + " cpu", largest))

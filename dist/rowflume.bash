@@ -7,8 +7,8 @@ _rowflume() {
     ncharset= read= sort= hash= array= head= batch= size= serial= trace= table= control= mode=
     buffer= long= width= quote= data= alter= safe= crypt= sedf= sedt= null= escape= escf= esct=
     format= exec= prehead= rowpre= rowsuf= colsep= presql= postsql= lob= lobdir= split= part=
-    degree= retry= sleep= scn= plan= pieces= hint= unique= update= crack= uncrack= client=
-    error= form= help="
+    degree= retry= sleep= scn= plan= pieces= manifest= verify= resume= hint= unique= update=
+    crack= uncrack= client= error= form= help="
   if [[ $word != *=* ]]; then
     compopt -o nospace 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -W "$keywords --version --help" -- "$word")
@@ -19,14 +19,14 @@ _rowflume() {
   local values
   case ${keyword,,} in
     text) values="CSV MYSQL MYSQLINS ORACLEINS FORM SEARCH" ;;
-    head | batch | safe | crypt | serial | update | client | fast | form) values="YES NO" ;;
+    head | batch | safe | crypt | serial | update | client | fast | form | resume) values="YES NO" ;;
     data) values="YES NO" ;;
     lob) values="FILE" ;;
     format) values="MYSQL SQL" ;;
     mode) values="INSERT APPEND REPLACE TRUNCATE" ;;
     scn) values="CURRENT" ;;
     help) values="YES" ;;
-    parfile | sql | file | log | control | plan)
+    parfile | sql | file | log | control | plan | manifest | verify)
       mapfile -t COMPREPLY < <(compgen -f -- "$value")
       return
       ;;

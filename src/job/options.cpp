@@ -289,6 +289,13 @@ constexpr bool PresetsSetLayoutOptionsOnly() {
 }
 static_assert(PresetsSetLayoutOptionsOnly(), "a preset sets an option it cannot reset");
 
+// The name of the layout a preset set; the whole field is rewritten, so that two jobs that ended
+// with the same preset are equal byte for byte.
+void SetLayoutName(UnloadHandle* job, const char* name) {
+  std::memset(job->layout, 0, sizeof job->layout);
+  std::snprintf(job->layout, sizeof job->layout, "%s", name);
+}
+
 const KeywordEntry* FindOption(const char* keyword, int keyword_length) {
   for (const KeywordEntry& entry : kOptions) {
     if (static_cast<int>(std::strlen(entry.name)) == keyword_length &&
@@ -474,7 +481,7 @@ void ApplyTextPreset(UnloadHandle* job, const char* value, int value_length) {
       continue;
     }
     ApplyPresetItems(job, preset.items, std::size(preset.items));
-    std::snprintf(job->layout, sizeof job->layout, "%s", preset.name);
+    SetLayoutName(job, preset.name);
     return;
   }
 }
@@ -525,6 +532,7 @@ int ApplyItem(UnloadHandle* job, const char* item, bool by_preset) {
     case OptionKind::kFormPreset:
       if (ValueBeginsWith(value, value_length, "YES")) {
         ApplyPresetItems(job, kFormItems, std::size(kFormItems));
+        SetLayoutName(job, "FORM");
       }
       break;
     case OptionKind::kFastPreset:

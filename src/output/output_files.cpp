@@ -16,6 +16,9 @@ OutputStream* OpenOutput(const char* pattern, char* expanded, int sequence, int 
     } else if (expanded[0] == '-') {
       stream = OpenCommandStream(expanded + 1);
     } else {
+      // A file written whole under a temporary name first takes the place of the old one: until
+      // the new one is whole, nothing of either stands under the name.
+      if (plain_mode == OpenMode::kReplaceOnClose) RemoveRegularFile(expanded);
       stream = OpenFileStream(expanded, plain_mode);
     }
     if (stream == nullptr) reason = OpenFailure::kCannotOpen;

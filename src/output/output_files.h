@@ -19,7 +19,9 @@ enum class OpenFailure { kNone, kNameTooLong, kCannotOpen };
 // Expands and opens; null on failure, with the reason in *failure when it is given. The log
 // file is opened with sequence 0. A plain file is opened with plain_mode: the data files are
 // written under a temporary name and put in place when closed whole (OpenMode::kReplaceOnClose),
-// the log as it goes, so that it can be followed while the run lasts.
+// an older plain file of that name removed first, as opening it empty did (so a run that fails
+// or is killed leaves nothing under the name); the log as it goes, so that it can be followed
+// while the run lasts.
 OutputStream* OpenOutput(const char* pattern, char* expanded, int sequence, int piece,
                          OpenFailure* failure = nullptr, OpenMode plain_mode = OpenMode::kTruncate);
 

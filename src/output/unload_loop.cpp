@@ -65,7 +65,7 @@ void ReportWriteFailure(UnloadRun* run) {
 // Ends the run on a failure: no further writes or messages, the file closed (a plain file never
 // put in place), the buffer freed.
 void Stop(UnloadRun* run, int status) {
-  if (run->out.stream != nullptr) DiscardStream(run->out.stream);
+  if (DiscardStream(run->out.stream) && run->outputs != nullptr) run->outputs->discarded += 1;
   run->out.stream = nullptr;
   OutputBufferRelease(&run->out);
   run->session->status = status;

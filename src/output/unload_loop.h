@@ -33,6 +33,8 @@ struct UnloadOutputs {
   // rows, bytes and digest. A file whose run stopped while it was open is not among them: a
   // plain file of that name was never put in place (OpenMode::kReplaceOnClose).
   std::vector<ManifestFile> written;
+  // Plain files the run stopped in, whose temporary files it removed.
+  int discarded = 0;
 };
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on

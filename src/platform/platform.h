@@ -72,7 +72,8 @@ bool DigestStream(OutputStream* stream);
 int CloseStream(OutputStream* stream, StreamTally* tally = nullptr);
 // Closes a stream whose output is not to be kept: a kReplaceOnClose file's temporary file is
 // removed and the named file left as it was; any other stream is closed as CloseStream does.
-void DiscardStream(OutputStream* stream);
+// True when a temporary file was removed.
+bool DiscardStream(OutputStream* stream);
 
 // The name under which a kReplaceOnClose file of that name is written until it is whole: in the
 // same folder, "." before the file's own name and ".part" after it (".emp.csv.part").

@@ -323,11 +323,13 @@ int CloseStream(OutputStream* stream, StreamTally* tally) {
   return result;
 }
 
-void DiscardStream(OutputStream* stream) {
-  if (stream == nullptr) return;
+bool DiscardStream(OutputStream* stream) {
+  if (stream == nullptr) return false;
   CloseDescriptor(stream);
-  if (!stream->temp_path.empty()) unlink(stream->temp_path.c_str());
+  const bool temporary = !stream->temp_path.empty();
+  if (temporary) unlink(stream->temp_path.c_str());
   ReleaseStream(stream, nullptr);
+  return temporary;
 }
 
 // POSIX streams carry bytes as they are.

@@ -472,11 +472,13 @@ int CloseStream(OutputStream* stream, StreamTally* tally) {
   return result;
 }
 
-void DiscardStream(OutputStream* stream) {
-  if (stream == nullptr) return;
+bool DiscardStream(OutputStream* stream) {
+  if (stream == nullptr) return false;
   CloseHandles(stream);
-  if (!stream->temp_path.empty()) DeleteFileA(stream->temp_path.c_str());
+  const bool temporary = !stream->temp_path.empty();
+  if (temporary) DeleteFileA(stream->temp_path.c_str());
   ReleaseStream(stream, nullptr);
+  return temporary;
 }
 
 void UseBinaryStandardStreams() {

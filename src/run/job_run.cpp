@@ -167,7 +167,7 @@ bool HasLobFileColumns(const ColumnDesc* head) {
 // keeps its rows, a command has nothing to take back, and the file it stopped in was never put in
 // place, so an older file of that name is left as it was) and the LOB files of its piece.
 void RemoveFailedOutputs(DbSession* session, const UnloadHandle* job, RunOutputs* outputs) {
-  int removed = 0;
+  int removed = outputs->unload.discarded;
   for (const ManifestFile& file : outputs->unload.written) {
     if (file.kind != kDataFile || file.appended) continue;
     if (RemoveRegularFile(file.name.c_str()) == 0) ++removed;
@@ -343,6 +343,7 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
   if (outputs == nullptr) outputs = &own_outputs;
   outputs->unload.files.clear();
   outputs->unload.written.clear();
+  outputs->unload.discarded = 0;
   outputs->control_wanted = false;
   outputs->failure.clear();
   DbSession session;

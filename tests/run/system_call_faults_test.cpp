@@ -60,13 +60,29 @@ bool Fires(Call call) {
   return true;
 }
 
-int TrackedOpen(const char* path, int flags, unsigned mode) {
+// Data and control files are written under a temporary name (".emp_1.txt.part") that becomes
+// theirs when whole; a call on it is a call on that file.
+std::string FinalName(const char* path) {
+  std::string name = path;
+  const size_t folder = name.rfind('/') + 1;  // 0 when there is none
+  const std::string part = ".part";
+  if (name.size() > folder + part.size() + 1 && name[folder] == '.' &&
+      name.compare(name.size() - part.size(), part.size(), part) == 0) {
+    name = name.substr(0, folder) + name.substr(folder + 1, name.size() - folder - 1 - part.size());
+  }
+  return name;
+}
+
+int TrackedOpen(const char* given, int flags, unsigned mode) {
+  const std::string name = FinalName(given);
+  const char* path = name.c_str();
+  const char* opened = given;
   if (Fires(Call::kOpen)) {
     g_run.record.push_back({Call::kOpen, path, false});
     errno = EACCES;
     return -1;
   }
-  int fd = DefaultSystemCalls().open(path, flags, mode);
+  int fd = DefaultSystemCalls().open(opened, flags, mode);
   g_run.record.push_back({Call::kOpen, path, fd < 0});
   if (fd >= 0) g_run.paths[fd] = path;
   return fd;
