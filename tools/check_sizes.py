@@ -19,7 +19,11 @@ FUNCTION_LIMIT = 120
 
 # (path under src/, function name or None for the whole file): the reason it may be longer,
 # e.g. ("engine/example.cpp", "Dispatch"): "one case per attribute, nothing to divide".
-ALLOWED = {}
+ALLOWED = {
+    ("platform/platform_windows.cpp", None):
+        "every Windows call of the program in the one file of its platform; Windows needs more "
+        "words than POSIX for the same calls (handles, command lines, devices, CNG digests)",
+}
 
 SCOPE_WORDS = re.compile(r"\b(namespace|class|struct|union|enum|extern)\b")
 QUALIFIERS_ONLY = re.compile(r"^(\s|const\b|noexcept\b|override\b|final\b|volatile\b|&|"
