@@ -118,6 +118,8 @@ inline constexpr char kResumeOfAppend[] =
 inline constexpr char kResumeNothing[] = "No manifest %s yet: every piece runs\n";
 inline constexpr char kResumeRefused[] = "ERROR -- manifest=%s cannot be resumed: %s\n";
 inline constexpr char kResumeRerun[] = "Piece %d runs again: %s\n";
+inline constexpr char kCannotRemoveCutFile[] =
+    "ERROR -- Cannot remove %s, a file of a piece that runs again\n";
 inline constexpr char kResumeSkipped[] = "Piece %d is complete: its %llu files verify\n";
 inline constexpr char kVerifyUnreadable[] = "ERROR -- verify=%s cannot be read: %s\n";
 inline constexpr char kVerifyDataFile[] = "OK       %s: %llu rows, %llu bytes\n";

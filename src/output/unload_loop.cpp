@@ -207,6 +207,7 @@ int CloseOutput(UnloadRun* run) {
     file.sha256.clear();
   }
   run->outputs->written.push_back(std::move(file));
+  if (run->outputs->file_closed) run->outputs->file_closed(run->outputs->written.back());
   return 0;
 }
 

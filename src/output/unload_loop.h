@@ -3,6 +3,7 @@
 // size, and reports progress and file closes through the session's callback.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct UnloadOutputs {
   std::vector<ManifestFile> written;
   // Plain files the run stopped in, whose temporary files it removed.
   int discarded = 0;
+  // Given by the caller, may be empty: told of each data file once it is closed whole, so that a
+  // manifest lists it even when the run is killed before its end.
+  std::function<void(const ManifestFile&)> file_closed;
 };
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on

@@ -167,6 +167,29 @@ int CheckValuesTaken(const UnloadHandle* job, DbSession* session) {
   return 0;
 }
 
+namespace {
+
+// resume=yes resumes the pieces of a plan from a manifest, and the pieces it runs again must not
+// write their rows twice into an appended file or a command.
+int CheckResume(const UnloadHandle* job, DbSession* session) {
+  if (job->resume == 0) return 0;
+  const char* missing = job->plan[0] == '\0'       ? "plan"
+                        : job->pieces[0] == '\0'   ? "pieces"
+                        : job->manifest[0] == '\0' ? "manifest"
+                                                   : nullptr;
+  if (missing != nullptr) {
+    SessionMessageFormat(session, messages::kResumeNeeds, missing);
+    return kRunRefused;
+  }
+  if (job->file[0] == '+' || job->file[0] == '-') {
+    SessionMessage(session, messages::kResumeOfAppend);
+    return kRunRefused;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int CheckJob(const UnloadHandle* job, DbSession* session) {
   if (CheckValuesTaken(job, session) != 0) return kRunRefused;
   for (const char* piece = job->alter; *piece != '\0';) {
@@ -178,7 +201,7 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
     if (*end == '\0') break;
     piece = end + 1;
   }
-  if (CheckLayoutTexts(job, session) != 0) return kRunRefused;
+  if (CheckLayoutTexts(job, session) != 0 || CheckResume(job, session) != 0) return kRunRefused;
   // Given a UTF-16 set the client would read every text it is passed (statements, names,
   // credentials) as UTF-16, and this program writes them in bytes.
   for (const char* wide : {"UTF16", "AL16UTF16", "AL16UTF16LE"}) {

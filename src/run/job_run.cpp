@@ -381,7 +381,13 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
     const int32_t given_set = job->lob_set;
     bool own_set = false;
     manifest.PieceStarted(job->piece);
+    if (manifest.active()) {
+      outputs->unload.file_closed = [&manifest, job](const ManifestFile& file) {
+        manifest.FileClosed(job->piece, file);
+      };
+    }
     RunStatements(job, &session, control_wanted, outputs, &own_set);
+    if (manifest.active()) outputs->unload.file_closed = nullptr;
     manifest.SetRead(job, job->query, outputs->record_length);
     manifest.SetLobSet(job->lob_set, job->lobdir);
 

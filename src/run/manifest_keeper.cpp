@@ -72,9 +72,24 @@ ManifestPiece* ManifestKeeper::FindPiece(int32_t number) {
   return nullptr;
 }
 
+void ManifestKeeper::DropFiles(int32_t number) {
+  std::erase_if(manifest_.files, [number](const ManifestFile& file) {
+    return file.piece == number && file.kind != kControlFile;
+  });
+}
+
+void ManifestKeeper::FileClosed(int32_t number, const ManifestFile& file) {
+  if (!active_) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  manifest_.files.push_back(file);
+  manifest_.files.back().piece = number;
+  WriteLocked();
+}
+
 void ManifestKeeper::PieceStarted(int32_t number) {
   if (!active_) return;
   std::lock_guard<std::mutex> hold(lock_);
+  DropFiles(number);
   if (ManifestPiece* piece = FindPiece(number)) {
     piece->attempts += 1;
     piece->status = -1;
@@ -89,6 +104,7 @@ void ManifestKeeper::PieceEnded(int32_t number, int status, const RunOutputs& ou
   if (piece == nullptr) return;
   piece->status = status;
   piece->complete = status == kRunOk;
+  DropFiles(number);
   if (status == kRunOk) {
     manifest_.files.insert(manifest_.files.end(), outputs.unload.written.begin(),
                            outputs.unload.written.end());

@@ -35,8 +35,10 @@ class ManifestKeeper {
   // A piece a resumed run does not unload again: its entry and files, from the manifest before.
   void CarryPiece(const ManifestPiece& piece, const std::vector<ManifestFile>& files);
   void PieceStarted(int32_t number);
-  // An attempt of the piece ended with status: on success its files are listed. Writes the
-  // manifest.
+  // A data file of the piece closed whole while it runs: listed, and the manifest written.
+  void FileClosed(int32_t number, const ManifestFile& file);
+  // An attempt of the piece ended with status: on success its files are listed, on failure none
+  // (the run took them back). Writes the manifest.
   void PieceEnded(int32_t number, int status, const RunOutputs& outputs);
   // The control file written once the pieces have succeeded.
   void AddControlFile(const ManifestFile& file);
@@ -51,6 +53,7 @@ class ManifestKeeper {
   // Writes the manifest as it stands; the caller holds the lock.
   bool WriteLocked();
   ManifestPiece* FindPiece(int32_t number);
+  void DropFiles(int32_t number);
 
   bool active_ = false;
   bool started_ = false;  // Start wrote the first manifest

@@ -65,6 +65,7 @@ UnloadHandle* MakePieceCopy(const PieceTemplate& base, const RowidRange* range, 
   std::memcpy(copy, base.job, sizeof *copy);
   copy->run_status = 0;
   copy->manifest[0] = '\0';  // the pieces' files go into the run's one manifest
+  copy->resume = 0;          // ... which the parallel run resumes
   std::memcpy(copy->query, base.query, sizeof copy->query);
   std::memcpy(copy->file, base.file, sizeof copy->file);
   std::memcpy(copy->log, base.log, sizeof copy->log);
@@ -363,6 +364,7 @@ int UnloadPieces(UnloadHandle* job, PieceTemplate* base, const SplitNames& names
     }
   }
   if (ranges.count == 0) manifest->AddPiece(1, "", "");
+  if (!RemoveCutFiles(ranges, *resume, session)) return kRunWriteFailed;
   if (const int lobs = PrepareLobSet(job, *resume, ranges, session); lobs != 0) return lobs;
   manifest->SetLobSet(job->lob_set, job->lobdir);
   base->manifest = manifest;
@@ -448,7 +450,12 @@ int SplitAndRun(UnloadHandle* job, DbSession* session, ManifestKeeper* manifest)
 
 void WorkerMain(void* work) {
   auto* piece = static_cast<PieceWork*>(work);
-  if (piece->manifest != nullptr) piece->manifest->PieceStarted(piece->copy->piece);
+  if (piece->manifest != nullptr) {
+    piece->manifest->PieceStarted(piece->copy->piece);
+    piece->outputs.unload.file_closed = [piece](const ManifestFile& file) {
+      piece->manifest->FileClosed(piece->copy->piece, file);
+    };
+  }
   RunJob(piece->copy, &piece->outputs);
   if (piece->manifest != nullptr) {
     piece->manifest->PieceEnded(piece->copy->piece, piece->copy->run_status, piece->outputs);
@@ -470,7 +477,7 @@ int CombinePieceStatuses(const int* statuses, int count) {
 }
 
 int RunParallel(UnloadHandle* job, DbSession* session) {
-  if (CheckParallelJob(job, session) != 0 || CheckResumeJob(job, session) != 0) return kRunRefused;
+  if (CheckParallelJob(job, session) != 0) return kRunRefused;
   // The manifest is only kept where pieces run: a plan run unloads nothing.
   const bool keeps_manifest = job->pieces[0] != '\0' || job->plan[0] == '\0';
   ManifestKeeper manifest(keeps_manifest ? job : nullptr);

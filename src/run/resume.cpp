@@ -51,23 +51,6 @@ std::vector<ManifestFile> PieceFiles(const Manifest& manifest, int32_t number) {
 
 }  // namespace
 
-int CheckResumeJob(const UnloadHandle* job, DbSession* session) {
-  if (job->resume == 0) return 0;
-  const char* missing = job->plan[0] == '\0'       ? "plan"
-                        : job->pieces[0] == '\0'   ? "pieces"
-                        : job->manifest[0] == '\0' ? "manifest"
-                                                   : nullptr;
-  if (missing != nullptr) {
-    SessionMessageFormat(session, messages::kResumeNeeds, missing);
-    return kRunRefused;
-  }
-  if (job->file[0] == '+' || job->file[0] == '-') {
-    SessionMessage(session, messages::kResumeOfAppend);
-    return kRunRefused;
-  }
-  return 0;
-}
-
 int LoadResume(const UnloadHandle* job, const SplitPlan& plan, const std::string& query,
                DbSession* session, ResumeState* resume) {
   std::string error;
@@ -123,6 +106,22 @@ void DecideResume(const RowidRangeList& ranges, DbSession* session, ResumeState*
     keeper->CarryPiece(
         piece, piece.complete ? PieceFiles(before, piece.number) : std::vector<ManifestFile>{});
   }
+}
+
+bool RemoveCutFiles(const RowidRangeList& ranges, const ResumeState& resume, DbSession* session) {
+  if (!resume.found) return true;
+  for (uint32_t idx = 0; idx < ranges.count; ++idx) {
+    const auto number = static_cast<int32_t>(ranges.ranges[idx].seq);
+    if (resume.skip[number]) continue;
+    for (const ManifestFile& file : resume.before.files) {
+      if (file.piece != number || file.kind != kDataFile || file.appended) continue;
+      if (RemoveRegularFile(file.name.c_str()) != 0 && PathExists(file.name.c_str())) {
+        SessionMessageFormat(session, messages::kCannotRemoveCutFile, file.name.c_str());
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 int32_t AttemptsBefore(const ResumeState& resume, int32_t piece) {

@@ -22,10 +22,6 @@ struct ResumeState {
   bool skip[kMaxRowidRanges + 1] = {};  // selected pieces complete and verified
 };
 
-// The refusals of resume before anything is read: it needs a plan, a piece list and a manifest,
-// and no appending output. 0, or kRunRefused after the message.
-int CheckResumeJob(const UnloadHandle* job, DbSession* session);
-
 // Reads the manifest a resumed run continues: 0 (found false when there is none yet), or
 // kRunRefused after a message when it cannot be read or belongs to another plan (its pieces'
 // ranges, its SCN) or other options (the layout's, the query's).
@@ -37,6 +33,12 @@ int LoadResume(const UnloadHandle* job, const SplitPlan& plan, const std::string
 // run does not select, as they were.
 void DecideResume(const RowidRangeList& ranges, DbSession* session, ResumeState* resume,
                   ManifestKeeper* keeper);
+
+// Removes the data files that the manifest lists for the selected pieces that run again (a cut
+// or failed attempt's, or files that no longer verify), so that none stays beside the new ones
+// under a name the new run does not write (a `%t` name, a last file of a split output). False
+// after a message when one cannot be removed.
+bool RemoveCutFiles(const RowidRangeList& ranges, const ResumeState& resume, DbSession* session);
 
 // The attempts the runs before made at the piece (0 when none is recorded).
 int32_t AttemptsBefore(const ResumeState& resume, int32_t piece);
