@@ -149,6 +149,18 @@ TEST_F(Refusals, EachSaysWhyRunsNothingAndWritesNothing) {
       // A UTF-16 client character set would have the client read every text as UTF-16.
       {{query, "charset=al16utf16", "file=t.txt"}, 4, "charset=al16utf16 is a UTF-16 character"},
       {{query, "charset=UTF16", "file=t.txt"}, 4, "charset=UTF16 is a UTF-16 character set"},
+      // A manifest over another output, and resumes that could write rows twice or resume
+      // nothing of a plan.
+      {{query, "manifest=t.txt", "file=t.txt"}, 4, "manifest and file name the same file"},
+      {{query, "manifest=run.log", "log=run.log", "file=t.txt"}, 4, "manifest and log name"},
+      {{query, "manifest=m.json", "resume=yes", "file=t.txt"}, 4, "resume=yes needs plan="},
+      {{"plan=other.plan", "pieces=1", "resume=yes", "file=t_%p.txt"}, 4, "needs manifest="},
+      {{"plan=other.plan", "pieces=1", "resume=yes", "manifest=m.json", "file=+t_%p.txt"},
+       4,
+       "resume=yes needs plain output files"},
+      {{"plan=other.plan", "pieces=1", "resume=yes", "manifest=long.sql", "file=t_%p.txt"},
+       4,
+       "manifest=long.sql cannot be resumed: not a JSON document"},
       // Messages that would be lost, and the unscramble tool's failures.
       {{query, "log=-", "file=t.txt"}, 4, "log=- names no file"},
       {{"uncrack=k3y", "file=missing.bin"}, 2, "!Cannot read file : missing.bin"},
