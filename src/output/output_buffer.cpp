@@ -15,6 +15,7 @@ bool OutputBufferInit(OutputBuffer* out, int capacity, const char* crack) {
   out->crack = crack;
   out->mb_written = 0.0;
   out->failed = false;
+  out->digest = nullptr;
   if (out->data == nullptr) return false;
   std::memset(out->data, ' ', static_cast<size_t>(capacity));
   return true;
@@ -41,6 +42,7 @@ void FlushBuffer(OutputBuffer* out) {
     return;
   }
   out->mb_written += done / 1048576.0;
+  DigestWorkerAdd(out->digest, out->data, static_cast<size_t>(done));
   int rest = out->fill - done;
   std::memmove(out->data, out->data + done, static_cast<size_t>(rest));
   out->fill = rest;
@@ -51,7 +53,10 @@ bool WriteAllBuffered(OutputBuffer* out) {
   if (out->fill <= 0) return true;
   ContentScramble(out->data, out->fill, out->crack);
   bool ok = WriteAll(out->stream, out->data, static_cast<size_t>(out->fill));
-  if (ok) out->mb_written += out->fill / 1048576.0;
+  if (ok) {
+    out->mb_written += out->fill / 1048576.0;
+    DigestWorkerAdd(out->digest, out->data, static_cast<size_t>(out->fill));
+  }
   out->fill = 0;
   if (!ok) out->failed = true;
   return ok;

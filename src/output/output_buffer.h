@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "output/digest_worker.h"
 #include "platform/platform.h"
 
 namespace rowflume {
@@ -22,6 +23,7 @@ struct OutputBuffer {
   const char* crack;     // content scramble key; empty for none
   double mb_written;     // MiB written by the run, over all its files
   bool failed;           // a write failed; later bytes are dropped and never written
+  DigestWorker* digest;  // given every byte written, for a manifest; none without one
 };
 
 // Obtains the buffer; false when it cannot be allocated.

@@ -66,6 +66,7 @@ void ReportWriteFailure(UnloadRun* run) {
 // put in place), the buffer freed.
 void Stop(UnloadRun* run, int status) {
   if (DiscardStream(run->out.stream) && run->outputs != nullptr) run->outputs->discarded += 1;
+  DigestWorkerTake(run->out.digest);  // the digest of a file never put in place
   run->out.stream = nullptr;
   OutputBufferRelease(&run->out);
   run->session->status = status;
@@ -114,7 +115,6 @@ bool OpenNext(UnloadRun* run) {
     ReportOpenFailure(run->session, run->expanded, failure);
     return false;
   }
-  if (run->outputs != nullptr && run->outputs->digest) DigestStream(run->out.stream);
   run->file_first_row = run->job_rows + 1;
   if (!key.empty()) run->opened.insert(key);
   if (run->outputs != nullptr) run->outputs->files.emplace_back(run->expanded);
@@ -201,6 +201,7 @@ int CloseOutput(UnloadRun* run) {
   file.first_row = run->row_count > 0 ? run->file_first_row : 0;
   file.last_row = run->row_count > 0 ? run->file_first_row + run->row_count - 1 : 0;
   TakeTally(tally, &file);
+  file.sha256 = DigestWorkerTake(run->out.digest);
   file.appended = expanded[0] == '+' && !run->stdout_mode;
   // What an appended file holds is more than this run wrote: its digest is the whole file's.
   if (file.appended && run->outputs->digest && !HashFile(file.name, &file.bytes, &file.sha256)) {
@@ -272,6 +273,14 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
     Stop(run, kRunWriteFailed);
     return false;
   }
+  if (run->outputs != nullptr && run->outputs->digest) {
+    run->out.digest = StartDigestWorker(static_cast<size_t>(run->out.capacity));
+    if (run->out.digest == nullptr) {
+      SessionMessage(run->session, messages::kNoOutputBuffer);
+      Stop(run, kRunWriteFailed);
+      return false;
+    }
+  }
   run->row_count = 0;
   run->job_rows = 0;
   run->sequence = 1;
@@ -312,7 +321,6 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
       Stop(run, kRunWriteFailed);
       return false;
     }
-    if (run->outputs != nullptr && run->outputs->digest) DigestStream(run->out.stream);
     run->file_first_row = 1;
   } else if (!OpenNext(run)) {
     Stop(run, kRunOpenFailed);
@@ -470,8 +478,9 @@ void UnloadRowsWithBuffer(const UnloadHandle* job, DbSession* session, OCIStmt* 
   run->session = session;
   run->statement = statement;
   run->outputs = outputs;
-  if (!StartRun(run.get(), head, buffer_bytes) || !UnloadAllRows(run.get())) return;
-  FinishRun(run.get());
+  if (StartRun(run.get(), head, buffer_bytes) && UnloadAllRows(run.get())) FinishRun(run.get());
+  StopDigestWorker(run->out.digest);
+  run->out.digest = nullptr;
   // A LOB value that could not be written (each one already reported) fails the run once all
   // rows are out, so that nothing else of the unload is lost on its account.
   if (run->lob_files.failures > 0 && session->status == kRunOk) session->status = kRunWriteFailed;

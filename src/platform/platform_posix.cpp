@@ -14,7 +14,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
+// The digest functions of OpenSSL 1.x, which 3.x keeps: the same SHA instructions as its EVP
+// interface, without the 2 MiB its provider tables take when first used.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -100,15 +103,12 @@ SystemCalls* ReplaceableSystemCalls() {
 // ---- Digests ------------------------------------------------------------------------------------
 
 struct Sha256Digest {
-  EVP_MD_CTX* context;
+  SHA256_CTX context;
 };
 
 Sha256Digest* Sha256Begin() {
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
-  if (context == nullptr) return nullptr;
-  auto* digest = new (std::nothrow) Sha256Digest{context};
-  if (digest == nullptr || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
-    EVP_MD_CTX_free(context);
+  auto* digest = new (std::nothrow) Sha256Digest;
+  if (digest != nullptr && SHA256_Init(&digest->context) != 1) {
     delete digest;
     return nullptr;
   }
@@ -116,15 +116,13 @@ Sha256Digest* Sha256Begin() {
 }
 
 void Sha256Add(Sha256Digest* digest, const void* data, size_t count) {
-  if (digest != nullptr && count > 0) EVP_DigestUpdate(digest->context, data, count);
+  if (digest != nullptr && count > 0) SHA256_Update(&digest->context, data, count);
 }
 
 bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]) {
   if (digest == nullptr) return false;
-  unsigned int length = 0;
-  const bool done = EVP_DigestFinal_ex(digest->context, out, &length) == 1 &&
-                    length == static_cast<unsigned int>(kSha256Bytes);
-  EVP_MD_CTX_free(digest->context);
+  static_assert(kSha256Bytes == SHA256_DIGEST_LENGTH, "a SHA-256 digest has 32 bytes");
+  const bool done = SHA256_Final(out, &digest->context) == 1;
   delete digest;
   return done;
 }

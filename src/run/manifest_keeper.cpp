@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "common/messages.h"
 #include "version.h"
@@ -12,6 +13,7 @@ ManifestKeeper::ManifestKeeper(const UnloadHandle* job) {
   if (job == nullptr || job->manifest[0] == '\0') return;
   active_ = true;
   path_ = job->manifest;
+  quiet_ = std::strcmp(job->file, "-") == 0 && job->log[0] == '\0';
   manifest_.program = std::string("rowflume ") + ROWFLUME_VERSION;
   manifest_.started = UtcTimestamp(CurrentTimeSeconds());
   const UserStringParts parts = SplitUserString(job->user);
@@ -164,6 +166,7 @@ int ManifestKeeper::Finish(int status, DbSession* session) {
     SessionMessageFormat(session, messages::kManifestNotWritten, path_.c_str());
     return status == kRunOk ? kRunWriteFailed : status;
   }
+  if (quiet_) return status;
   SessionMessageFormat(session, messages::kManifestWritten,
                        static_cast<unsigned long long>(manifest_.files.size()), path_.c_str());
   return status;

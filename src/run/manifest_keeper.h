@@ -58,6 +58,7 @@ class ManifestKeeper {
   bool active_ = false;
   bool started_ = false;  // Start wrote the first manifest
   bool failed_ = false;   // a write of the manifest failed: the run cannot succeed
+  bool quiet_ = false;    // the data goes to standard output with the messages: no note there
   std::string path_;
   std::mutex lock_;
   Manifest manifest_;

@@ -1,7 +1,10 @@
 #include "output/manifest.h"
 
+#include "output/digest_worker.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/files.h"
@@ -116,6 +119,28 @@ TEST(Manifest, FileMismatchNamesTheDifference) {
   EXPECT_EQ(FileMismatch(file).rfind("changed", 0), 0u) << FileMismatch(file);
   WriteFile(file.name, "ab");
   EXPECT_EQ(FileMismatch(file), "short: 2 bytes instead of 3");
+}
+
+// The worker's digest is the file's, whatever the pieces it is given (larger than its own piece
+// included), and each Take starts the next file's digest afresh.
+TEST(Manifest, DigestWorkerMatchesTheWholeFile) {
+  const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
+  std::string data;
+  for (int k = 0; k < 100000; ++k) data += static_cast<char>(k * 7919 % 251);
+  WriteFile(dir + "/d.bin", data);
+  uint64_t bytes = 0;
+  std::string expected;
+  ASSERT_TRUE(HashFile(dir + "/d.bin", &bytes, &expected));
+  DigestWorker* worker = StartDigestWorker(4096);
+  ASSERT_NE(worker, nullptr);
+  for (size_t step : {7u, 1000u, 4096u, 9999u, 100000u}) {
+    for (size_t at = 0; at < data.size(); at += step) {
+      DigestWorkerAdd(worker, data.data() + at, std::min(step, data.size() - at));
+    }
+    EXPECT_EQ(DigestWorkerTake(worker), expected) << step;
+  }
+  StopDigestWorker(worker);
 }
 
 }  // namespace

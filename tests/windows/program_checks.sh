@@ -135,6 +135,20 @@ case $case_name in
       <(grep -v '^ORDER_ID' windows/serial.csv | sort) >/dev/null ||
       fail "the pieces differ from the serial unload"
     ;;
+  manifest)
+    # Both programs write the same bytes, so their manifests hold the same digests; the Windows
+    # program's verifies, and a file it changed no longer does.
+    both "$user" query=orders text=CSV rows=10000 batch=yes file=part_%b.csv manifest=m.json
+    same_file m.json.sha256
+    (cd windows && sha256sum --check --quiet m.json.sha256) || fail "sha256sum rejects the files"
+    (cd windows && "$wine" "$exe" verify=m.json >verify.txt) ||
+      fail "verify failed: $(cat windows/verify.txt)"
+    printf 'x' >>windows/part_2.csv
+    status=0
+    (cd windows && "$wine" "$exe" verify=m.json >verify.txt) || status=$?
+    [ "$status" = 11 ] && grep -q 'MISMATCH part_2.csv' windows/verify.txt ||
+      fail "verify passed a changed file: $(cat windows/verify.txt)"
+    ;;
   client_library)
     # Without oci.dll on the search path: the files tried, status 1.
     status=0
