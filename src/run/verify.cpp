@@ -12,6 +12,7 @@
 #include "output/record_count.h"
 #include "platform/platform.h"
 #include "run/client_choice.h"
+#include "run/job_checks.h"
 #include "run/point_in_time.h"
 
 namespace rowflume {
@@ -139,19 +140,6 @@ int CheckFiles(const Manifest& manifest, DbSession* session, uint64_t* rows) {
   return mismatches;
 }
 
-bool HasPlaceholder(const std::string& query, const char* name) {
-  for (size_t at = query.find(':'); at != std::string::npos; at = query.find(':', at + 1)) {
-    const size_t length = std::strlen(name);
-    if (query.size() - at - 1 < length) return false;
-    bool same = true;
-    for (size_t k = 0; k < length && same; ++k) {
-      same = (query[at + 1 + k] | 0x20) == (name[k] | 0x20);
-    }
-    if (same) return true;
-  }
-  return false;
-}
-
 void AddBind(std::vector<BindEntry>* binds, const std::string& name, const std::string& value) {
   BindEntry entry{};
   std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
@@ -167,7 +155,7 @@ int CountPieceRows(DbSession* session, const Manifest& manifest, const ManifestP
                    unsigned long long* count) {
   std::vector<BindEntry> binds;
   for (const auto& [name, value] : manifest.binds) AddBind(&binds, name, value);
-  if (!piece.min_rowid.empty() && HasPlaceholder(manifest.query, "MINRID")) {
+  if (!piece.min_rowid.empty() && HasPlaceholder(manifest.query.c_str(), "MINRID")) {
     AddBind(&binds, "MINRID", piece.min_rowid);
     AddBind(&binds, "MAXRID", piece.max_rowid);
   }
