@@ -160,6 +160,7 @@ Json FileJson(const ManifestFile& file) {
     entry["last_row"] = file.rows > 0 ? Json(file.last_row) : Json(nullptr);
   }
   if (file.appended) entry["appended"] = true;
+  if (!file.whole) entry["whole"] = false;
   entry["bytes"] = file.bytes;
   entry["sha256"] = OrNull(file.sha256);
   return entry;
@@ -171,6 +172,7 @@ ManifestFile ReadFile(const Json& entry) {
   file.kind = StringOrEmpty(entry, "kind");
   file.piece = entry.value("piece", 1);
   file.appended = entry.value("appended", false);
+  file.whole = entry.value("whole", true);
   file.rows = entry.contains("rows") ? entry["rows"].get<uint64_t>() : 0;
   if (file.rows > 0) {
     file.first_row = entry["first_row"].get<uint64_t>();
@@ -376,7 +378,8 @@ int LoadManifest(const std::string& path, Manifest* manifest, std::string* error
 std::string ChecksumLines(const Manifest& manifest) {
   std::string lines;
   for (const ManifestFile& file : manifest.files) {
-    if (file.sha256.empty() || file.kind == kCommandOutput || file.kind == kStandardOutput) {
+    if (file.sha256.empty() || !file.whole || file.kind == kCommandOutput ||
+        file.kind == kStandardOutput) {
       continue;
     }
     lines += ChecksumLine(file);

@@ -34,6 +34,7 @@ struct ManifestFile {
   uint64_t last_row = 0;
   uint64_t bytes = 0;
   std::string sha256;  // lower-case hexadecimal; empty when no digest was made
+  bool whole = true;   // false for a file still being written: its name only
 };
 
 struct ManifestPiece {

@@ -117,7 +117,18 @@ bool OpenNext(UnloadRun* run) {
   }
   run->file_first_row = run->job_rows + 1;
   if (!key.empty()) run->opened.insert(key);
-  if (run->outputs != nullptr) run->outputs->files.emplace_back(run->expanded);
+  if (run->outputs != nullptr) {
+    run->outputs->files.emplace_back(run->expanded);
+    if (run->outputs->file_noted && run->expanded[0] != '-') {
+      ManifestFile opened;
+      opened.name = WrittenFile(run->expanded);
+      opened.kind = kDataFile;
+      opened.piece = run->job->piece;
+      opened.whole = false;
+      opened.appended = run->expanded[0] == '+';
+      run->outputs->file_noted(opened);
+    }
+  }
   return true;
 }
 
@@ -208,7 +219,7 @@ int CloseOutput(UnloadRun* run) {
     file.sha256.clear();
   }
   run->outputs->written.push_back(std::move(file));
-  if (run->outputs->file_closed) run->outputs->file_closed(run->outputs->written.back());
+  if (run->outputs->file_noted) run->outputs->file_noted(run->outputs->written.back());
   return 0;
 }
 

@@ -36,9 +36,10 @@ struct UnloadOutputs {
   std::vector<ManifestFile> written;
   // Plain files the run stopped in, whose temporary files it removed.
   int discarded = 0;
-  // Given by the caller, may be empty: told of each data file once it is closed whole, so that a
-  // manifest lists it even when the run is killed before its end.
-  std::function<void(const ManifestFile&)> file_closed;
+  // Given by the caller, may be empty: told of each data file when it is opened (not whole yet)
+  // and again once it is closed whole, so that a manifest names every file of the run before it
+  // stands under its name, even when the run is killed before its end.
+  std::function<void(const ManifestFile&)> file_noted;
 };
 
 // Runs the loop to the end of the data. The outcome is left in session->status: untouched on

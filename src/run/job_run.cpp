@@ -382,12 +382,12 @@ int RunJob(UnloadHandle* job, RunOutputs* outputs) {
     bool own_set = false;
     manifest.PieceStarted(job->piece);
     if (manifest.active()) {
-      outputs->unload.file_closed = [&manifest, job](const ManifestFile& file) {
-        manifest.FileClosed(job->piece, file);
+      outputs->unload.file_noted = [&manifest, job](const ManifestFile& file) {
+        manifest.FileNoted(job->piece, file);
       };
     }
     RunStatements(job, &session, control_wanted, outputs, &own_set);
-    if (manifest.active()) outputs->unload.file_closed = nullptr;
+    if (manifest.active()) outputs->unload.file_noted = nullptr;
     manifest.SetRead(job, job->query, outputs->record_length);
     manifest.SetLobSet(job->lob_set, job->lobdir);
 

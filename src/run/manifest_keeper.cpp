@@ -80,9 +80,12 @@ void ManifestKeeper::DropFiles(int32_t number) {
   });
 }
 
-void ManifestKeeper::FileClosed(int32_t number, const ManifestFile& file) {
+void ManifestKeeper::FileNoted(int32_t number, const ManifestFile& file) {
   if (!active_) return;
   std::lock_guard<std::mutex> hold(lock_);
+  std::erase_if(manifest_.files, [&](const ManifestFile& listed) {
+    return !listed.whole && listed.piece == number && listed.name == file.name;
+  });
   manifest_.files.push_back(file);
   manifest_.files.back().piece = number;
   WriteLocked();

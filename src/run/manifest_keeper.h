@@ -35,8 +35,9 @@ class ManifestKeeper {
   // A piece a resumed run does not unload again: its entry and files, from the manifest before.
   void CarryPiece(const ManifestPiece& piece, const std::vector<ManifestFile>& files);
   void PieceStarted(int32_t number);
-  // A data file of the piece closed whole while it runs: listed, and the manifest written.
-  void FileClosed(int32_t number, const ManifestFile& file);
+  // A data file of the piece opened (not whole yet) or closed whole while the piece runs: listed,
+  // in place of its entry when opened, and the manifest written.
+  void FileNoted(int32_t number, const ManifestFile& file);
   // An attempt of the piece ended with status: on success its files are listed, on failure none
   // (the run took them back). Writes the manifest.
   void PieceEnded(int32_t number, int status, const RunOutputs& outputs);

@@ -452,8 +452,8 @@ void WorkerMain(void* work) {
   auto* piece = static_cast<PieceWork*>(work);
   if (piece->manifest != nullptr) {
     piece->manifest->PieceStarted(piece->copy->piece);
-    piece->outputs.unload.file_closed = [piece](const ManifestFile& file) {
-      piece->manifest->FileClosed(piece->copy->piece, file);
+    piece->outputs.unload.file_noted = [piece](const ManifestFile& file) {
+      piece->manifest->FileNoted(piece->copy->piece, file);
     };
   }
   RunJob(piece->copy, &piece->outputs);
