@@ -15,6 +15,7 @@
 #include "engine/engine.h"
 #include "engine/sql_text.h"
 #include "main/driver.h"
+#include "output/manifest.h"
 #include "support/files.h"
 #include "support/program_run.h"
 #include "support/sqlite_file.h"
@@ -217,6 +218,30 @@ TEST_F(ParallelUnload, EveryEnvironmentIsThreaded) {
   EXPECT_GE(after.threaded - before.threaded, 5);
   EXPECT_EQ(after.unthreaded - before.unthreaded, 0);
   EXPECT_EQ(after.unsafe_overlaps - before.unsafe_overlaps, 0);
+}
+
+// Pieces ending on their own threads keep one manifest, in this process (so that the
+// thread-sanitised build sees its lock and the hashing threads): every piece complete, every
+// file's digest its bytes'.
+TEST_F(ParallelUnload, PiecesKeepOneManifest) {
+  const std::string manifest_path = dir_ + "/m.json";
+  std::vector<std::string> args = {
+      "rowflume", "user=scott/tiger@sqlite:" + db_, "split=BIG",
+      "degree=4", "file=" + dir_ + "/mf_%p.txt",    "manifest=" + manifest_path};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  ASSERT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
+  Manifest manifest;
+  std::string error;
+  ASSERT_EQ(LoadManifest(manifest_path, &manifest, &error), kManifestLoaded) << error;
+  EXPECT_TRUE(manifest.complete);
+  ASSERT_EQ(manifest.pieces.size(), 4u);
+  uint64_t rows = 0;
+  for (const ManifestFile& file : manifest.files) {
+    EXPECT_EQ(FileMismatch(file), "") << file.name;
+    if (file.kind == kDataFile) rows += file.rows;
+  }
+  EXPECT_EQ(rows, 100000u);
 }
 
 TEST_F(ParallelUnload, PiecesIntoCommandsOfTheirOwn) {
