@@ -20,6 +20,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,9 +130,11 @@ bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]) {
 
 struct OutputStream {
   int fd;
-  pid_t child;             // the command reading the stream, or -1
-  bool is_stdout;          // standard output is never closed
-  uint64_t bytes;          // every byte WriteAll took
+  pid_t child;     // the command reading the stream, or -1
+  bool is_stdout;  // standard output is never closed
+  // Every byte WriteAll took; atomic, as the program's message streams are shared by the
+  // threads of a parallel run.
+  std::atomic<uint64_t> bytes;
   Sha256Digest* digest;    // of those bytes, after DigestStream
   std::string final_path;  // kReplaceOnClose: the name the temporary file is put in place of
   std::string temp_path;   // ... and that file; both empty otherwise
@@ -251,7 +254,7 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   sigaddset(&pipe_only, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
   const char* bytes = static_cast<const char*>(data);
-  stream->bytes += count;
+  stream->bytes.fetch_add(count, std::memory_order_relaxed);
   Sha256Add(stream->digest, data, count);
   bool ok = true;
   bool broken_pipe = false;
@@ -299,7 +302,7 @@ void ReleaseStream(OutputStream* stream, StreamTally* tally) {
   const bool digested = stream->digest != nullptr &&
                         Sha256End(stream->digest, tally != nullptr ? tally->sha256 : ignored);
   if (tally != nullptr) {
-    tally->bytes = stream->bytes;
+    tally->bytes = stream->bytes.load(std::memory_order_relaxed);
     tally->digested = digested;
   }
   delete stream;

@@ -20,6 +20,7 @@
 #include <process.h>
 #include <time.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,10 +139,12 @@ bool Sha256End(Sha256Digest* digest, unsigned char (&out)[kSha256Bytes]) {
 // ---- Output streams ----------------------------------------------------------------------------
 
 struct OutputStream {
-  HANDLE handle;           // the file or the pipe's write end; null for a standard stream
-  HANDLE process;          // the command reading the stream, or null
-  DWORD standard_id;       // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE for a standard stream, else 0
-  uint64_t bytes;          // every byte WriteAll took
+  HANDLE handle;      // the file or the pipe's write end; null for a standard stream
+  HANDLE process;     // the command reading the stream, or null
+  DWORD standard_id;  // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE for a standard stream, else 0
+  // Every byte WriteAll took; atomic, as the program's message streams are shared by the
+  // threads of a parallel run.
+  std::atomic<uint64_t> bytes;
   Sha256Digest* digest;    // of those bytes, after DigestStream
   std::string final_path;  // kReplaceOnClose: the name the temporary file is put in place of
   std::string temp_path;   // ... and that file; both empty otherwise
@@ -408,7 +411,7 @@ bool WriteAll(OutputStream* stream, const void* data, size_t count) {
   HANDLE target = TargetHandle(stream);
   if (target == nullptr || target == INVALID_HANDLE_VALUE) return false;
   const char* bytes = static_cast<const char*>(data);
-  stream->bytes += count;
+  stream->bytes.fetch_add(count, std::memory_order_relaxed);
   Sha256Add(stream->digest, data, count);
   // One WriteFile takes a 32-bit count; a larger block goes in several.
   constexpr size_t kMostPerWrite = size_t{1} << 30;
@@ -447,7 +450,7 @@ void ReleaseStream(OutputStream* stream, StreamTally* tally) {
   const bool digested = stream->digest != nullptr &&
                         Sha256End(stream->digest, tally != nullptr ? tally->sha256 : ignored);
   if (tally != nullptr) {
-    tally->bytes = stream->bytes;
+    tally->bytes = stream->bytes.load(std::memory_order_relaxed);
     tally->digested = digested;
   }
   delete stream;
