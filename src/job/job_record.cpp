@@ -1,8 +1,19 @@
 #include "job/job_record.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace rowflume {
+
+BindEntry MakeBindEntry(const char* name, const char* value) {
+  BindEntry entry;
+  std::memset(&entry, 0, sizeof entry);
+  std::snprintf(entry.name, sizeof entry.name, "%s", name);
+  entry.name_length = static_cast<int32_t>(std::strlen(entry.name));
+  std::snprintf(entry.value, sizeof entry.value, "%s", value);
+  entry.value_length = static_cast<int32_t>(std::strlen(entry.value));
+  return entry;
+}
 
 UnloadHandle* InitJobDefaults(UnloadHandle* job) {
   std::memset(job, 0, sizeof(*job));

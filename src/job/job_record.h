@@ -135,6 +135,10 @@ struct UnloadHandle {
   char refusal[kRefusalBytes];  // why the command line cannot run, as a message; empty when it can
 };
 
+// A bind entry of that name (without its colon) and value, each cut to its field's capacity
+// (the option parser has refused longer ones before a run makes one).
+BindEntry MakeBindEntry(const char* name, const char* value);
+
 // Clears every field and sets the defaults; returns the record.
 UnloadHandle* InitJobDefaults(UnloadHandle* job);
 

@@ -1,5 +1,6 @@
 #include "output/manifest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -236,28 +237,35 @@ bool WriteWhole(const std::string& path, const std::string& text) {
 }  // namespace
 
 ManifestLayout ManifestLayoutOf(const UnloadHandle* job, int64_t fixed_record_length) {
+  // A text with its length, or up to its NUL; never past its field.
+  auto text = [](const char* bytes, size_t capacity, int32_t length = -1) {
+    const size_t count = length >= 0 ? static_cast<size_t>(length) : strnlen(bytes, capacity);
+    return std::string(bytes, std::min(count, capacity));
+  };
   ManifestLayout layout;
   const bool fixed = job->field_length > 0 && job->field[0] == ' ';
-  layout.layout = job->layout[0] != '\0' ? job->layout : fixed ? "FIXED" : "TEXT";
+  layout.layout = job->layout[0] != '\0' ? text(job->layout, sizeof job->layout)
+                  : fixed                ? "FIXED"
+                                         : "TEXT";
   layout.format = job->format;
-  layout.field.assign(job->field, static_cast<size_t>(job->field_length));
-  layout.record.assign(job->record, static_cast<size_t>(job->record_length));
-  layout.quote = job->quote;
-  layout.null_text.assign(job->null, static_cast<size_t>(job->null_length));
-  layout.rowpre.assign(job->rowpre, static_cast<size_t>(job->rowpre_length));
-  layout.rowsuf.assign(job->rowsuf, static_cast<size_t>(job->rowsuf_length));
-  layout.colsep.assign(job->colsep, static_cast<size_t>(job->colsep_length));
-  layout.prehead.assign(job->prehead, static_cast<size_t>(job->prehead_length));
-  layout.exec.assign(job->exec, static_cast<size_t>(job->exec_length));
+  layout.field = text(job->field, sizeof job->field, job->field_length);
+  layout.record = text(job->record, sizeof job->record, job->record_length);
+  layout.quote = text(job->quote, sizeof job->quote);
+  layout.null_text = text(job->null, sizeof job->null, job->null_length);
+  layout.rowpre = text(job->rowpre, sizeof job->rowpre, job->rowpre_length);
+  layout.rowsuf = text(job->rowsuf, sizeof job->rowsuf, job->rowsuf_length);
+  layout.colsep = text(job->colsep, sizeof job->colsep, job->colsep_length);
+  layout.prehead = text(job->prehead, sizeof job->prehead, job->prehead_length);
+  layout.exec = text(job->exec, sizeof job->exec, job->exec_length);
   layout.escape = job->escape;
-  layout.escf = job->escf;
-  layout.esct = job->esct;
+  layout.escf = text(job->escf, sizeof job->escf);
+  layout.esct = text(job->esct, sizeof job->esct);
   layout.double_byte =
       IsDoubleByteCharset(ClientCharsetName(job->charset, EnvironmentValue("NLS_LANG")));
   // The fixed-width layout never writes its header line.
   layout.head = job->head != 0 && !fixed;
-  layout.charset = job->charset;
-  layout.ncharset = job->ncharset;
+  layout.charset = text(job->charset, sizeof job->charset);
+  layout.ncharset = text(job->ncharset, sizeof job->ncharset);
   layout.client = job->client != 0;
   layout.fixed_record_length = fixed ? fixed_record_length : 0;
   layout.scrambled = job->crack[0] != '\0';
@@ -357,18 +365,8 @@ bool ParseManifest(const std::string& text, Manifest* manifest, std::string* err
 
 int LoadManifest(const std::string& path, Manifest* manifest, std::string* error) {
   if (!PathExists(path.c_str())) return kNoManifest;
-  std::FILE* input = std::fopen(path.c_str(), "rb");
-  if (input == nullptr) {
-    *error = "it cannot be read";
-    return kManifestInvalid;
-  }
   std::string text;
-  char block[65536];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof block, input)) > 0) text.append(block, got);
-  const bool whole = std::ferror(input) == 0;
-  std::fclose(input);
-  if (!whole) {
+  if (!ReadFileBlocks(path, [&](const char* data, size_t count) { text.append(data, count); })) {
     *error = "it cannot be read";
     return kManifestInvalid;
   }
@@ -408,21 +406,26 @@ void TakeTally(const StreamTally& tally, ManifestFile* file) {
   file->sha256 = tally.digested ? Sha256Hex(tally.sha256) : "";
 }
 
-bool HashFile(const std::string& path, uint64_t* bytes, std::string* sha256) {
+bool ReadFileBlocks(const std::string& path, const std::function<void(const char*, size_t)>& take) {
   std::FILE* input = std::fopen(path.c_str(), "rb");
   if (input == nullptr) return false;
-  Sha256Digest* digest = Sha256Begin();
-  std::vector<char> block(1 << 20);
-  uint64_t total = 0;
+  std::vector<char> block(size_t{1} << 20);
   size_t got;
-  while ((got = std::fread(block.data(), 1, block.size(), input)) > 0) {
-    Sha256Add(digest, block.data(), got);
-    total += got;
-  }
-  const bool read_whole = std::ferror(input) == 0;
+  while ((got = std::fread(block.data(), 1, block.size(), input)) > 0) take(block.data(), got);
+  const bool whole = std::ferror(input) == 0;
   std::fclose(input);
+  return whole;
+}
+
+bool HashFile(const std::string& path, uint64_t* bytes, std::string* sha256) {
+  Sha256Digest* digest = Sha256Begin();
+  uint64_t total = 0;
+  const bool read = ReadFileBlocks(path, [&](const char* data, size_t count) {
+    Sha256Add(digest, data, count);
+    total += count;
+  });
   unsigned char value[kSha256Bytes];
-  if (!Sha256End(digest, value) || !read_whole) return false;
+  if (!Sha256End(digest, value) || !read) return false;
   *bytes = total;
   *sha256 = Sha256Hex(value);
   return true;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,6 +109,9 @@ bool WriteManifestFiles(const std::string& path, const Manifest& manifest);
 std::string Sha256Hex(const unsigned char (&digest)[kSha256Bytes]);
 // The file's rows and position come from the caller; bytes and digest from the stream's tally.
 void TakeTally(const StreamTally& tally, ManifestFile* file);
+// Reads the file from its start to its end in blocks of up to 1 MiB, handing each to take; false
+// when it cannot be opened or read to its end.
+bool ReadFileBlocks(const std::string& path, const std::function<void(const char*, size_t)>& take);
 // The bytes and SHA-256 of a whole file, read again; false when it cannot be read.
 bool HashFile(const std::string& path, uint64_t* bytes, std::string* sha256);
 // Why a file does not match its entry ("missing", "short: 24 bytes of 1088", "changed: ..."),

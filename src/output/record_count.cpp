@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "output/escaping.h"
-#include "platform/platform.h"
 
 namespace rowflume {
 namespace {
@@ -22,15 +21,6 @@ constexpr uint8_t kNameQuote = '`';
 constexpr char kFirstTuple[] = ") VALUES \n(";
 constexpr char kNextTuple[] = "),\n(";
 constexpr char kUpdateTail[] = "\nON DUPLICATE KEY UPDATE ";
-
-std::string TextOf(const char* bytes, int32_t length, size_t capacity) {
-  const size_t count = length > 0 ? static_cast<size_t>(length) : 0;
-  return std::string(bytes, std::min(count, capacity));
-}
-
-std::string TextUpToNul(const char* bytes, size_t capacity) {
-  return std::string(bytes, strnlen(bytes, capacity));
-}
 
 bool StartsWithSpace(const std::string& field) {
   return !field.empty() && field[0] == ' ';
@@ -160,27 +150,28 @@ CountRule RuleOf(const RecordLayout& layout) {
 
 }  // namespace
 
-RecordLayout RecordLayoutOf(const UnloadHandle* job, int64_t fixed_record_length) {
+RecordLayout RecordLayoutOf(const ManifestLayout& written, bool appended) {
   RecordLayout layout;
-  layout.format = job->format;
-  layout.record = TextOf(job->record, job->record_length, sizeof job->record);
-  layout.field = TextOf(job->field, job->field_length, sizeof job->field);
-  layout.quote = TextUpToNul(job->quote, sizeof job->quote);
-  layout.escape = job->escape;
-  layout.escf = TextUpToNul(job->escf, sizeof job->escf);
-  layout.esct = TextUpToNul(job->esct, sizeof job->esct);
-  layout.null = TextOf(job->null, job->null_length, sizeof job->null);
-  layout.colsep = TextOf(job->colsep, job->colsep_length, sizeof job->colsep);
-  layout.rowpre = TextOf(job->rowpre, job->rowpre_length, sizeof job->rowpre);
-  layout.rowsuf = TextOf(job->rowsuf, job->rowsuf_length, sizeof job->rowsuf);
-  layout.exec = TextOf(job->exec, job->exec_length, sizeof job->exec);
-  layout.fixed_record_length = fixed_record_length;
-  // The run writes no header line in the fixed-width layout, whatever the format.
-  layout.head = job->head != 0 && !StartsWithSpace(layout.field);
-  const std::string charset = TextUpToNul(job->charset, sizeof job->charset);
-  layout.double_byte =
-      IsDoubleByteCharset(ClientCharsetName(charset.c_str(), EnvironmentValue("NLS_LANG")));
+  layout.format = written.format;
+  layout.record = written.record;
+  layout.field = written.field;
+  layout.quote = written.quote;
+  layout.escape = written.escape;
+  layout.escf = written.escf;
+  layout.esct = written.esct;
+  layout.null = written.null_text;
+  layout.colsep = written.colsep;
+  layout.rowpre = written.rowpre;
+  layout.rowsuf = written.rowsuf;
+  layout.exec = written.exec;
+  layout.fixed_record_length = written.fixed_record_length;
+  layout.head = written.head && !appended;
+  layout.double_byte = written.double_byte;
   return layout;
+}
+
+RecordLayout RecordLayoutOf(const UnloadHandle* job, int64_t fixed_record_length) {
+  return RecordLayoutOf(ManifestLayoutOf(job, fixed_record_length), false);
 }
 
 bool RecordCountIsExact(const RecordLayout& layout) {

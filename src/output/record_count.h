@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "job/job_record.h"
+#include "output/manifest.h"
 
 namespace rowflume {
 
@@ -54,9 +55,12 @@ struct RecordLayout {
   bool double_byte = false;         // the client's character set keeps double-byte characters whole
 };
 
-// The layout of the job's data files. fixed_record_length is read for the fixed-width layout only.
-// head follows the job; a file the run appended to, which got no header line, needs it cleared.
-// double_byte is decided as the run decides it, from `charset` or NLS_LANG.
+// The layout a manifest records (output/manifest.h): head is cleared for a file the run appended
+// to, which got no header line.
+RecordLayout RecordLayoutOf(const ManifestLayout& written, bool appended);
+// The layout of the job's data files, as its manifest would record it. fixed_record_length is read
+// for the fixed-width layout only; double_byte is decided as the run decides it, from `charset`
+// or NLS_LANG.
 RecordLayout RecordLayoutOf(const UnloadHandle* job, int64_t fixed_record_length);
 
 // True when the count of a file the program wrote in the layout is its number of rows, whatever

@@ -50,12 +50,7 @@ struct PieceTemplate {
 };
 
 void AddBind(UnloadHandle* copy, const char* name, const char* rowid) {
-  BindEntry& entry = copy->binds[copy->bind_count++];
-  std::memset(&entry, 0, sizeof entry);
-  std::snprintf(entry.name, sizeof entry.name, "%s", name);
-  entry.name_length = static_cast<int32_t>(std::strlen(entry.name));
-  std::snprintf(entry.value, sizeof entry.value, "%s", rowid);
-  entry.value_length = static_cast<int32_t>(std::strlen(entry.value));
+  copy->binds[copy->bind_count++] = MakeBindEntry(name, rowid);
 }
 
 // A new heap copy of the job for one piece; none when memory is short.

@@ -1,6 +1,6 @@
 #include "run/verify.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,28 +17,6 @@
 
 namespace rowflume {
 namespace {
-
-constexpr size_t kReadBlockBytes = size_t{1} << 20;
-
-RecordLayout RecordLayoutOfManifest(const ManifestLayout& layout, bool appended) {
-  RecordLayout records;
-  records.format = layout.format;
-  records.record = layout.record;
-  records.field = layout.field;
-  records.quote = layout.quote;
-  records.escape = layout.escape;
-  records.escf = layout.escf;
-  records.esct = layout.esct;
-  records.null = layout.null_text;
-  records.colsep = layout.colsep;
-  records.rowpre = layout.rowpre;
-  records.rowsuf = layout.rowsuf;
-  records.exec = layout.exec;
-  records.fixed_record_length = layout.fixed_record_length;
-  records.head = layout.head && !appended;
-  records.double_byte = layout.double_byte;
-  return records;
-}
 
 // One file read again: its bytes, digest and, for a data file of a layout that can be counted,
 // its records.
@@ -58,22 +36,16 @@ FileReading ReadAgain(const ManifestFile& file, const ManifestLayout& layout) {
   FileReading reading;
   if (FileBytes(file.name.c_str()) < 0) return reading;
   reading.found = true;
-  std::FILE* input = std::fopen(file.name.c_str(), "rb");
-  if (input == nullptr) return reading;
   // The recount follows the layout: a scrambled file's bytes say nothing of its records.
   const bool count = file.kind == kDataFile && !layout.scrambled;
-  const RecordLayout records = RecordLayoutOfManifest(layout, file.appended);
+  const RecordLayout records = RecordLayoutOf(layout, file.appended);
   RecordCounter counter(records);
   Sha256Digest* digest = Sha256Begin();
-  std::vector<char> block(kReadBlockBytes);
-  size_t got;
-  while ((got = std::fread(block.data(), 1, block.size(), input)) > 0) {
-    Sha256Add(digest, block.data(), got);
-    if (count) counter.Add(block.data(), got);
+  reading.read = ReadFileBlocks(file.name, [&](const char* data, size_t got) {
+    Sha256Add(digest, data, got);
+    if (count) counter.Add(data, got);
     reading.bytes += got;
-  }
-  reading.read = std::ferror(input) == 0;
-  std::fclose(input);
+  });
   unsigned char value[kSha256Bytes];
   if (Sha256End(digest, value)) reading.sha256 = Sha256Hex(value);
   // What an appended file held before the run is not the run's rows: its records are not its own.
@@ -141,24 +113,17 @@ int CheckFiles(const Manifest& manifest, DbSession* session, uint64_t* rows) {
   return mismatches;
 }
 
-void AddBind(std::vector<BindEntry>* binds, const std::string& name, const std::string& value) {
-  BindEntry entry{};
-  std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-  entry.name_length = static_cast<int32_t>(std::strlen(entry.name));
-  std::snprintf(entry.value, sizeof entry.value, "%s", value.c_str());
-  entry.value_length = static_cast<int32_t>(std::strlen(entry.value));
-  binds->push_back(entry);
-}
-
 // The rows of one piece in the database, counted by the query the unload sent, with its binds:
 // 0 with *count, or kRunQueryFailed after the database's message.
 int CountPieceRows(DbSession* session, const Manifest& manifest, const ManifestPiece& piece,
                    unsigned long long* count) {
   std::vector<BindEntry> binds;
-  for (const auto& [name, value] : manifest.binds) AddBind(&binds, name, value);
+  for (const auto& [name, value] : manifest.binds) {
+    binds.push_back(MakeBindEntry(name.c_str(), value.c_str()));
+  }
   if (!piece.min_rowid.empty() && HasPlaceholder(manifest.query.c_str(), "MINRID")) {
-    AddBind(&binds, "MINRID", piece.min_rowid);
-    AddBind(&binds, "MAXRID", piece.max_rowid);
+    binds.push_back(MakeBindEntry("MINRID", piece.min_rowid.c_str()));
+    binds.push_back(MakeBindEntry("MAXRID", piece.max_rowid.c_str()));
   }
   const std::string text = "SELECT COUNT(*) FROM (" + manifest.query + ")";
   char value[32];
