@@ -444,6 +444,27 @@ int CloseHandles(OutputStream* stream) {
   return result;
 }
 
+// Windows refuses to replace a file that any process has open, even only to read its
+// attributes and with every sharing allowed: an indexer, a virus scanner, a user's viewer, or
+// another thread of ours checking that an output is not the manifest. Those opens are brief,
+// so the move is tried again for up to two seconds before it counts as failed.
+bool MoveReplacing(const char* from, const char* to, DWORD flags) {
+  constexpr int kMostWaitMilliseconds = 2000;
+  int waited = 0;
+  for (int pause = 1;; pause = pause < 64 ? pause * 2 : 64) {
+    if (MoveFileExA(from, to, flags | MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                      error == ERROR_LOCK_VIOLATION;
+    // A folder under that name is refused with the same code, and is there to stay.
+    const DWORD target = GetFileAttributesA(to);
+    const bool folder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
+    if (!held || folder || waited >= kMostWaitMilliseconds) return false;
+    Sleep(static_cast<DWORD>(pause));
+    waited += pause;
+  }
+}
+
 // Gives what the stream wrote and releases it.
 void ReleaseStream(OutputStream* stream, StreamTally* tally) {
   unsigned char ignored[kSha256Bytes];
@@ -465,8 +486,8 @@ int CloseStream(OutputStream* stream, StreamTally* tally) {
   if (stream == nullptr) return -1;
   int result = CloseHandles(stream);
   if (!stream->temp_path.empty()) {
-    if (result == 0 && !MoveFileExA(stream->temp_path.c_str(), stream->final_path.c_str(),
-                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (result == 0 && !MoveReplacing(stream->temp_path.c_str(), stream->final_path.c_str(),
+                                      MOVEFILE_WRITE_THROUGH)) {
       result = -1;
     }
     if (result != 0) DeleteFileA(stream->temp_path.c_str());
@@ -557,7 +578,7 @@ bool PathExists(const char* path) {
 }
 
 int RenameReplacing(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+  return MoveReplacing(from, to, 0) ? 0 : -1;
 }
 
 namespace {

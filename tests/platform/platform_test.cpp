@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/files.h"
@@ -192,6 +193,25 @@ TEST(PlatformReplaceOnClose, FailedMoveRemovesTheTemporaryFile) {
   EXPECT_NE(CloseStream(out), 0);
   EXPECT_EQ(FilesStartingWith(dir, "."), std::vector<std::string>{});
   EXPECT_EQ(ReadFile(path + "/kept"), "kept");
+}
+
+// A reader that holds the old file open for a moment (on Windows, even one only checking its
+// attributes) does not make the closing rename fail.
+TEST(PlatformReplaceOnClose, ABriefReaderOfTheOldFileIsWaitedFor) {
+  const std::string path = MakeTempDir() + "/held.txt";
+  WriteFile(path, "old");
+  std::FILE* reader = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(reader, nullptr);
+  OutputStream* out = OpenFileStream(path.c_str(), OpenMode::kReplaceOnClose);
+  ASSERT_NE(out, nullptr);
+  ASSERT_TRUE(WriteAll(out, "new", 3));
+  std::thread closer([reader] {
+    PauseMilliseconds(200);
+    std::fclose(reader);
+  });
+  EXPECT_EQ(CloseStream(out), 0);
+  closer.join();
+  EXPECT_EQ(ReadFile(path), "new");
 }
 
 // A rename would put a plain file in place of a device or a link, or part a file from its other
