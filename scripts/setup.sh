@@ -19,6 +19,9 @@ command -v clang-format-14 >/dev/null || need+=(clang-format-14)
 [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 command -v jq >/dev/null || need+=(jq)
+# Parquet pages are compressed with ZSTD or Snappy through the system's libraries.
+[ -f /usr/include/zstd.h ] || need+=(libzstd-dev)
+[ -f /usr/include/snappy-c.h ] || need+=(libsnappy-dev)
 command -v clang++-14 >/dev/null || need+=(clang-14)
 ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
   need+=(libclang-rt-14-dev)
