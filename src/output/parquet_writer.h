@@ -64,12 +64,14 @@ struct ParquetWriter;
 
 // Starts a file of those columns, writing its magic bytes through the sink. Null when out of
 // memory, the sink failed, the columns are not valid (no column, a decimal whose precision does
-// not fit its physical type), or the codec is not in this build.
-ParquetWriter* ParquetOpen(const std::vector<ParquetColumn>& columns,
-                           const ParquetOptions& options, ParquetSink sink, void* context);
+// not fit its physical type, a logical type its physical type cannot hold), or the codec is not
+// in this build.
+ParquetWriter* ParquetOpen(const std::vector<ParquetColumn>& columns, const ParquetOptions& options,
+                           ParquetSink sink, void* context);
 
 // The values of one row, one call per column in column order, then ParquetEndRow. The value
-// must be of the column's physical type; kFixedBytes values have type_length bytes.
+// must be of the column's physical type; kFixedBytes values have type_length bytes. A call that
+// does not fit the schema fails the writer, as the file could not be trusted.
 void ParquetNull(ParquetWriter* writer, int column);
 void ParquetInt32(ParquetWriter* writer, int column, int32_t value);
 void ParquetInt64(ParquetWriter* writer, int column, int64_t value);
