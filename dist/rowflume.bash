@@ -8,7 +8,7 @@ _rowflume() {
     buffer= long= width= quote= data= alter= safe= crypt= sedf= sedt= null= escape= escf= esct=
     format= exec= prehead= rowpre= rowsuf= colsep= presql= postsql= lob= lobdir= split= part=
     degree= retry= sleep= scn= plan= pieces= manifest= verify= resume= hint= unique= update=
-    crack= uncrack= client= error= form= help="
+    crack= uncrack= client= error= form= rowgroup= compress= number= help="
   if [[ $word != *=* ]]; then
     compopt -o nospace 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -W "$keywords --version --help" -- "$word")
@@ -18,11 +18,13 @@ _rowflume() {
   local keyword=${word%%=*} value=${word#*=}
   local values
   case ${keyword,,} in
-    text) values="CSV MYSQL MYSQLINS ORACLEINS FORM SEARCH" ;;
+    text) values="CSV MYSQL MYSQLINS ORACLEINS FORM SEARCH PARQUET" ;;
+    compress) values="ZSTD SNAPPY NONE" ;;
+    number) values="TEXT DOUBLE" ;;
     head | batch | safe | crypt | serial | update | client | fast | form | resume) values="YES NO" ;;
     data) values="YES NO" ;;
     lob) values="FILE" ;;
-    format) values="MYSQL SQL" ;;
+    format) values="MYSQL SQL PARQUET" ;;
     mode) values="INSERT APPEND REPLACE TRUNCATE" ;;
     scn) values="CURRENT" ;;
     help) values="YES" ;;

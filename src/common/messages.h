@@ -115,6 +115,26 @@ inline constexpr char kResumeNeeds[] =
 inline constexpr char kResumeOfAppend[] =
     "ERROR -- resume=yes needs plain output files: a piece run again would write its rows twice "
     "into an appended file or a command\n";
+inline constexpr char kParquetOutput[] =
+    "ERROR -- Parquet output needs a file of its own (file=NAME): its footer is written last, "
+    "so it cannot go to standard output, a command or an appended file\n";
+inline constexpr char kParquetControl[] =
+    "ERROR -- control= describes a text data file; a Parquet file carries its own schema\n";
+inline constexpr char kParquetCharset[] =
+    "ERROR -- Parquet text is UTF-8: %s=%s cannot be used with it (leave it out, or give "
+    "AL32UTF8)\n";
+inline constexpr char kParquetCodec[] =
+    "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
+inline constexpr char kParquetCodecMissing[] =
+    "ERROR -- compress=%s: this build cannot compress so; give NONE\n";
+inline constexpr char kParquetNumber[] = "ERROR -- number=%s: give TEXT or DOUBLE\n";
+inline constexpr char kParquetOnly[] =
+    "ERROR -- %s= applies to Parquet output only (text=PARQUET)\n";
+inline constexpr char kParquetValue[] =
+    "ERROR -- Column %s: the value \"%.*s\" cannot be written as its Parquet type (%s); "
+    "the unload stopped at row %llu\n";
+inline constexpr char kParquetWriter[] =
+    "ERROR -- The Parquet writer failed on %s (out of memory, or the file could not be written)\n";
 inline constexpr char kResumeNothing[] = "No manifest %s yet: every piece runs\n";
 inline constexpr char kResumeRefused[] = "ERROR -- manifest=%s cannot be resumed: %s\n";
 inline constexpr char kResumeRerun[] = "Piece %d runs again: %s\n";

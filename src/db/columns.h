@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "db/oracle_types.h"
 #include "db/session.h"
 #include "job/job_record.h"
 #include "oci/oci_api.h"
@@ -37,6 +39,28 @@ struct ColumnDesc {
   uint16_t return_codes[kMaxFetchRows];      // column return code per row
   ColumnDesc* next;  // next column in select-list order; none after the last
 };
+
+// The bytes of the value at row_idx of the fetched array: a long value's after its 4-byte length,
+// any other's as long as the client returned, and never past the column's slot whatever length
+// was reported. *length is 0 for a NULL and for a LOB locator, which holds no value bytes.
+inline char* ColumnValue(const ColumnDesc* column, int row_idx, int64_t* length) {
+  const int64_t width = column->define_width > 0 ? column->define_width : 0;
+  char* slot = column->define_buffer + static_cast<size_t>(row_idx) * static_cast<size_t>(width);
+  *length = 0;
+  if (column->indicators[row_idx] == -1 || IsLobLocator(column->define_type) || width == 0) {
+    return slot;
+  }
+  if (column->define_type == SQLT_LVC || column->define_type == SQLT_LVB) {
+    if (width < 4) return slot;
+    uint32_t stored = 0;
+    std::memcpy(&stored, slot, 4);
+    *length = stored > width - 4 ? width - 4 : stored;
+    return slot + 4;
+  }
+  const int64_t returned = column->returned_lengths[row_idx];
+  *length = returned > width ? width : returned;
+  return slot;
+}
 
 // Builds the column list after head for the executed statement, with the define types and widths
 // of the type table (db/oracle_types.h) and the `width` list, and defines the fetch buffers for

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace rowflume {
 
 BindEntry MakeBindEntry(const char* name, const char* value) {
@@ -37,9 +39,22 @@ UnloadHandle* InitJobDefaults(UnloadHandle* job) {
   job->sleep = 3;
   job->array = 1000;
   job->long_limit = 32768;
+  job->rowgroup = 64 << 20;
   job->run_status = 1;
   job->piece = 1;
   return job;
+}
+
+void ResolveOutputFormat(UnloadHandle* job) {
+  static constexpr char kSuffix[] = ".parquet";
+  constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+  const size_t length = strnlen(job->file, sizeof job->file);
+  const bool named = length > kSuffixLength &&
+                     EqualIgnoringCase(job->file + length - kSuffixLength, kSuffix);
+  if (named && job->format == kTextFormat && job->layout[0] == '\0') job->format = kParquetFormat;
+  if (job->format != kParquetFormat) return;
+  if (job->charset[0] == '\0') std::strcpy(job->charset, "AL32UTF8");
+  if (job->ncharset[0] == '\0') std::strcpy(job->ncharset, "AL32UTF8");
 }
 
 }  // namespace rowflume

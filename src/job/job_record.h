@@ -20,6 +20,7 @@ constexpr int kMaxErrorCodes = 32;        // tolerated fetch error numbers
 constexpr int32_t kTextFormat = 0;    // delimited text and its relatives
 constexpr int32_t kMySqlFormat = 1;   // MySQL INSERT statements
 constexpr int32_t kOracleFormat = 2;  // Oracle INSERT statements
+constexpr int32_t kParquetFormat = 3;  // Apache Parquet files of typed columns
 
 // Result codes of a job run, kept in `run_status` and passed on as the exit status.
 constexpr int kRunOk = 0;
@@ -84,6 +85,8 @@ struct UnloadHandle {
   char manifest[255];     // manifest file of the run: its outputs with rows, bytes and SHA-256
   char verify[255];       // manifest whose files a verify run checks
   char layout[16];        // the `text` layout last asked for; empty for none
+  char compress[16];      // Parquet codec: ZSTD, SNAPPY or NONE; empty for the build's default
+  char number[16];        // Parquet column of NUMBER without precision and FLOAT: TEXT or DOUBLE
   char crack[32];         // content scramble key for the output, decoded
   char uncrack[32];       // content scramble key for the unscramble tool, decoded
   uint32_t rows;          // progress interval, and rows per file with batch; at least 1000
@@ -104,7 +107,8 @@ struct UnloadHandle {
   int32_t crypt;   // only print the scrambled user string
   int32_t resume;  // a pieces run skips the pieces its manifest holds complete and verified
   int32_t null_length;
-  int32_t format;  // kTextFormat, kMySqlFormat or kOracleFormat
+  int32_t format;  // kTextFormat, kMySqlFormat, kOracleFormat or kParquetFormat
+  int32_t rowgroup;  // bytes a Parquet row group holds in memory at most (set in megabytes)
   int32_t update;  // MySQL ON DUPLICATE KEY UPDATE tail
   int32_t size;    // output file piece size in megabytes
   int32_t colsep_length;
@@ -134,6 +138,11 @@ struct UnloadHandle {
   uint16_t preset_options;  // bit k: layout option k was last set by a preset (job/options.cpp)
   char refusal[kRefusalBytes];  // why the command line cannot run, as a message; empty when it can
 };
+
+// Settles what the job record leaves to its other options: a `file` ending in ".parquet"
+// (letter case aside), with no layout asked for, writes Parquet; and a Parquet run asks the
+// client for UTF-8 text unless a character set was named. Running it twice changes nothing.
+void ResolveOutputFormat(UnloadHandle* job);
 
 // A bind entry of that name (without its colon) and value, each cut to its field's capacity
 // (the option parser has refused longer ones before a run makes one).

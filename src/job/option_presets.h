@@ -31,6 +31,7 @@ inline constexpr TextPreset kTextPresets[] = {
      {"ESCAPE=0x27", "FIELD=0x2c", "RECORD=0x0a", "NULL=null", "QUOTE=0x27", "FORMAT=SQL",
       "FILE=-"}},
     {"FORM", {"COLSEP=0x20:0x20", "FIELD=0x0a", "RECORD=0x0a0x0a", "NULL=(null)", "FILE=-"}},
+    {"PARQUET", {"FORMAT=PARQUET"}},
     {"SEARCH",
      {"COLSEP==", "FIELD=0x010x0a", "RECORD=0x010x0a", "ROWPRE=<DOC>0x010x0a",
       "ROWSUF=0x010x0a</DOC>"}},

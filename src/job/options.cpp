@@ -55,7 +55,7 @@ struct KeywordEntry {
   FieldType type = FieldType::kInt32;
   NumberRule number = {};
   int32_t fallback = 0;  // yes/no value before the words are tried
-  YesNoWord words[2] = {};
+  YesNoWord words[3] = {};
   bool unique_sets_update = false;  // a non-empty value also switches `update` on
 };
 
@@ -112,6 +112,8 @@ constexpr KeywordEntry kOptions[] = {
     {"manifest", OptionKind::kCopied, ROWFLUME_TEXT(manifest), 254},
     {"verify", OptionKind::kCopied, ROWFLUME_TEXT(verify), 254},
     {"charset", OptionKind::kCopied, ROWFLUME_TEXT(charset), 63},
+    {"compress", OptionKind::kCopied, ROWFLUME_TEXT(compress), 15},
+    {"number", OptionKind::kCopied, ROWFLUME_TEXT(number), 15},
     {"ncharset", OptionKind::kCopied, ROWFLUME_TEXT(ncharset), 63},
     {"width", OptionKind::kCopied, ROWFLUME_TEXT(width), 2047},
     {"alter", OptionKind::kCopied, ROWFLUME_TEXT(alter), 2047},
@@ -139,6 +141,10 @@ constexpr KeywordEntry kOptions[] = {
      .kind = OptionKind::kNumber,
      .offset = ROWFLUME_FIELD(buffer),
      .number = {.low = 8, .below_low = 8, .high = 100, .scale = 1048576}},
+    {.name = "rowgroup",
+     .kind = OptionKind::kNumber,
+     .offset = ROWFLUME_FIELD(rowgroup),
+     .number = {.low = 1, .below_low = 1, .high = 1024, .scale = 1048576}},
     {.name = "hash",
      .kind = OptionKind::kNumber,
      .offset = ROWFLUME_FIELD(hash),
@@ -202,7 +208,7 @@ constexpr KeywordEntry kOptions[] = {
     {.name = "format",
      .kind = OptionKind::kYesNo,
      .offset = ROWFLUME_FIELD(format),
-     .words = {{"MYSQL", kMySqlFormat}, {"SQ", kOracleFormat}}},
+     .words = {{"MYSQL", kMySqlFormat}, {"SQ", kOracleFormat}, {"PARQUET", kParquetFormat}}},
 
     {.name = "form", .kind = OptionKind::kFormPreset},
     {.name = "fast", .kind = OptionKind::kFastPreset},

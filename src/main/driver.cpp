@@ -141,6 +141,7 @@ int PrepareCommandLineJob(UnloadHandle* job, int argc, char** argv) {
   ApplyOptionArguments(job, argc, copies.data());
   CollectBindArguments(job, argc, copies.data());
   AppendSqlFile(job);
+  ResolveOutputFormat(job);
 
   int status = 0;
   // A verify run logs on only when a user is given: it counts the rows in the database then.

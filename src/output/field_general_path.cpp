@@ -119,24 +119,8 @@ ROWFLUME_NOINLINE void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column,
   const bool is_null = column->indicators[row_idx] == -1;
   const bool lob = IsLobLocator(define_type);
   const bool long_value = define_type == SQLT_LVC || define_type == SQLT_LVB;
-  const int64_t width = column->define_width > 0 ? column->define_width : 0;
-  char* slot = column->define_buffer + static_cast<size_t>(row_idx) * static_cast<size_t>(width);
-
-  // The value bytes, never taken past the column's slot whatever length was reported.
-  char* value = slot;
   int64_t length = 0;
-  if (!is_null && !lob && width > 0) {
-    if (long_value) {
-      uint32_t stored = 0;
-      if (width >= 4) std::memcpy(&stored, slot, 4);
-      value = slot + 4;
-      length = width >= 4 ? stored : 0;
-      if (length > width - 4) length = width >= 4 ? width - 4 : 0;
-    } else {
-      length = column->returned_lengths[row_idx];
-      if (length > width) length = width;
-    }
-  }
+  char* value = ColumnValue(column, row_idx, &length);
 
   if (!is_null && enc->translating && column->quotable && !lob && define_type != SQLT_NUM &&
       define_type != SQLT_DAT) {

@@ -99,7 +99,10 @@ std::string StringOrEmpty(const Json& object, const char* key) {
 }
 
 const char* FormatName(int32_t format) {
-  return format == kMySqlFormat ? "mysql" : format == kOracleFormat ? "oracle" : "text";
+  return format == kMySqlFormat    ? "mysql"
+         : format == kOracleFormat  ? "oracle"
+         : format == kParquetFormat ? "parquet"
+                                    : "text";
 }
 
 Json LayoutJson(const ManifestLayout& layout) {
@@ -127,8 +130,9 @@ void ReadLayout(const Json& options, ManifestLayout* layout) {
   layout->layout = StringOrEmpty(options, "layout");
   const std::string format = StringOrEmpty(options, "format");
   layout->format = format == "mysql"    ? kMySqlFormat
-                   : format == "oracle" ? kOracleFormat
-                                        : kTextFormat;
+                   : format == "oracle"  ? kOracleFormat
+                   : format == "parquet" ? kParquetFormat
+                                         : kTextFormat;
   const std::pair<const char*, std::string*> texts[] = {
       {"field", &layout->field},    {"record", &layout->record},   {"quote", &layout->quote},
       {"null", &layout->null_text}, {"rowpre", &layout->rowpre},   {"rowsuf", &layout->rowsuf},

@@ -14,6 +14,7 @@
 #include "output/lob_files.h"
 #include "output/output_buffer.h"
 #include "output/output_files.h"
+#include "output/parquet_rows.h"
 #include "platform/platform.h"
 
 namespace rowflume {
@@ -55,6 +56,8 @@ struct UnloadRun {
   int duplicate_tail_length;  // 0 unless MySQL statements with `update`
   bool statement_open;        // a MySQL statement has its head written and awaits its tail
   bool first_in_statement;    // the next MySQL tuple is the first of its statement
+  bool parquet_mode;          // the rows go into Parquet files, not text
+  ParquetRows parquet;        // their schema and the open file's writer
 };
 
 void ReportWriteFailure(UnloadRun* run) {
@@ -65,6 +68,7 @@ void ReportWriteFailure(UnloadRun* run) {
 // Ends the run on a failure: no further writes or messages, the file closed (a plain file never
 // put in place), the buffer freed.
 void Stop(UnloadRun* run, int status) {
+  DiscardParquetFile(&run->parquet);
   if (DiscardStream(run->out.stream) && run->outputs != nullptr) run->outputs->discarded += 1;
   DigestWorkerTake(run->out.digest);  // the digest of a file never put in place
   run->out.stream = nullptr;
@@ -117,6 +121,10 @@ bool OpenNext(UnloadRun* run) {
   }
   run->file_first_row = run->job_rows + 1;
   if (!key.empty()) run->opened.insert(key);
+  if (run->parquet_mode && !StartParquetFile(&run->parquet, &run->out)) {
+    SessionMessageFormat(run->session, messages::kParquetWriter, run->expanded);
+    return false;
+  }
   if (run->outputs != nullptr) {
     run->outputs->files.emplace_back(run->expanded);
     if (run->outputs->file_noted && run->expanded[0] != '-') {
@@ -223,16 +231,28 @@ int CloseOutput(UnloadRun* run) {
   return 0;
 }
 
-// Ends the current file; the next one is opened by the row that goes into it (OpenPending), so
-// that a split output never ends with a file of no rows. False when the run stopped.
-bool SwitchFile(UnloadRun* run) {
-  const UnloadHandle* job = run->job;
-  if (job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
+// Writes out what the open file still has to receive: a Parquet file's last row group and
+// footer, and the buffer. False when the run stopped.
+bool FinishFileData(UnloadRun* run) {
+  if (run->parquet_mode && !FinishParquetFile(&run->parquet)) {
+    SessionMessageFormat(run->session, messages::kParquetWriter, run->expanded);
+    Stop(run, kRunWriteFailed);
+    return false;
+  }
   if (!WriteAllBuffered(&run->out)) {
     ReportWriteFailure(run);
     Stop(run, kRunWriteFailed);
     return false;
   }
+  return true;
+}
+
+// Ends the current file; the next one is opened by the row that goes into it (OpenPending), so
+// that a split output never ends with a file of no rows. False when the run stopped.
+bool SwitchFile(UnloadRun* run) {
+  const UnloadHandle* job = run->job;
+  if (job->format == kMySqlFormat && run->statement_open) CloseMySqlStatement(run);
+  if (!FinishFileData(run)) return false;
   ReportFileClosed(run->session, run->expanded, run->row_count, run->out.mb_written);
   if (CloseOutput(run) != 0) {
     SessionMessageFormat(run->session, messages::kCannotCloseFile, run->expanded);
@@ -254,13 +274,14 @@ bool OpenPending(UnloadRun* run) {
     Stop(run, kRunOpenFailed);
     return false;
   }
-  if (run->job->head && !run->fixed_layout && run->headed) PutHeader(run);
+  if (run->job->head && !run->fixed_layout && run->headed && !run->parquet_mode) PutHeader(run);
   return true;
 }
 
-// MiB the run has produced: written, and still in the buffer.
-double MbProduced(const OutputBuffer& out) {
-  return out.mb_written + out.fill / 1048576.0;
+// MiB the run has produced: written, still in the buffer, and held for a Parquet row group.
+double MbProduced(const UnloadRun& run) {
+  const double held = static_cast<double>(ParquetPendingBytes(&run.parquet));
+  return run.out.mb_written + (run.out.fill + held) / 1048576.0;
 }
 
 // Counts a closed row; reports progress and switches files. False when the run stopped.
@@ -270,7 +291,7 @@ bool CountRow(UnloadRun* run) {
   if (run->stdout_mode) return true;
   uint32_t rows = job->rows > 0 ? job->rows : 1;
   bool at_mark = run->row_count % rows == 0;
-  bool over_size = MbProduced(run->out) > run->size_threshold;
+  bool over_size = MbProduced(*run) > run->size_threshold;
   if (!at_mark && !over_size) return true;
   if (at_mark) ReportProgress(run->session, run->row_count, run->out.mb_written);
   if ((job->batch && at_mark) || over_size) return SwitchFile(run);
@@ -323,6 +344,13 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
   for (ColumnDesc* c = head->next; c != nullptr && run->column_count < kMaxColumns; c = c->next) {
     run->columns[run->column_count++] = c;
   }
+  run->parquet_mode = job->format == kParquetFormat;
+  if (run->parquet_mode &&
+      !PlanParquetRows(&run->parquet, run->columns, run->column_count, job)) {
+    SessionMessageFormat(run->session, messages::kParquetCodec, job->compress);
+    Stop(run, kRunRefused);
+    return false;
+  }
   run->expanded[0] = '\0';
   run->stdout_mode = job->file[0] == '-' && job->file[1] == '\0';
   if (run->stdout_mode) {
@@ -337,7 +365,7 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
     Stop(run, kRunOpenFailed);
     return false;
   }
-  if (job->head && !run->fixed_layout && run->headed) PutHeader(run);
+  if (job->head && !run->fixed_layout && run->headed && !run->parquet_mode) PutHeader(run);
   if (!run->stdout_mode) ReportProgress(run->session, 0, 0.0);
   return true;
 }
@@ -364,11 +392,7 @@ void FinishRun(UnloadRun* run) {
     OutputBufferRelease(&run->out);
     return;
   }
-  if (!WriteAllBuffered(&run->out)) {
-    ReportWriteFailure(run);
-    Stop(run, kRunWriteFailed);
-    return;
-  }
+  if (!FinishFileData(run)) return;
   if (!run->stdout_mode) {
     uint32_t rows = job->rows > 0 ? job->rows : 1;
     if (run->row_count % rows != 0) {
@@ -405,6 +429,24 @@ namespace {
 bool WriteOk(UnloadRun* run) {
   if (!run->out.failed) return true;
   ReportWriteFailure(run);
+  Stop(run, kRunWriteFailed);
+  return false;
+}
+
+// Adds a row to the open Parquet file; a value that is not of its column's type stops the run
+// at that row, as a value cut to a fixed width does. True while the run goes on.
+bool AddParquetRowOrStop(UnloadRun* run, int row_idx) {
+  ParquetRows* parquet = &run->parquet;
+  if (AddParquetRow(parquet, run->columns, run->column_count, row_idx, &run->encoder)) return true;
+  if (parquet->bad_position < 0) {
+    SessionMessageFormat(run->session, messages::kParquetWriter, run->expanded);
+  } else {
+    const auto position = static_cast<size_t>(parquet->bad_position);
+    SessionMessageFormat(run->session, messages::kParquetValue, run->columns[position]->name,
+                         static_cast<int>(parquet->bad_value.size()), parquet->bad_value.c_str(),
+                         parquet->plans[position].title,
+                         static_cast<unsigned long long>(run->job_rows + 1));
+  }
   Stop(run, kRunWriteFailed);
   return false;
 }
@@ -464,8 +506,12 @@ bool UnloadAllRows(UnloadRun* run) {
     for (uint32_t row_idx = 0; row_idx < got; ++row_idx) {
       if (!OpenPending(run)) return false;
       run->encoder.row_number = run->job_rows;
-      AssembleRow(run, static_cast<int>(row_idx));
-      if (!NothingCut(run)) return false;
+      if (run->parquet_mode) {
+        if (!AddParquetRowOrStop(run, static_cast<int>(row_idx))) return false;
+      } else {
+        AssembleRow(run, static_cast<int>(row_idx));
+        if (!NothingCut(run)) return false;
+      }
       run->job_rows += 1;
       if (!WriteOk(run) || !CountRow(run)) return false;
     }

@@ -10,6 +10,7 @@
 #include "job/options.h"
 #include "output/control_file.h"
 #include "output/name_pattern.h"
+#include "output/parquet_rows.h"
 #include "parallel/split_plan.h"
 #include "run/point_in_time.h"
 
@@ -100,7 +101,8 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
       job->rowsuf_length == 0) {
     return Refused(session, messages::kEmptyRecord);
   }
-  if (job->format != kTextFormat && job->table[0] == '\0' && !IsParallelJob(job) &&
+  const bool inserts = job->format == kMySqlFormat || job->format == kOracleFormat;
+  if (inserts && job->table[0] == '\0' && !IsParallelJob(job) &&
       IsQueryStatement(job->query)) {
     return Refused(session, messages::kInsertNeedsTable);
   }
@@ -188,6 +190,48 @@ int CheckResume(const UnloadHandle* job, DbSession* session) {
   return 0;
 }
 
+bool IsUtf8Name(const char* charset) {
+  return EqualIgnoringCase(charset, "AL32UTF8") || EqualIgnoringCase(charset, "UTF8");
+}
+
+// A Parquet file is written whole, footer last, in UTF-8; its options mean nothing to text.
+int CheckParquet(const UnloadHandle* job, DbSession* session) {
+  if (job->format != kParquetFormat) {
+    for (const char* option : {"compress", "number"}) {
+      const char* value = std::strcmp(option, "compress") == 0 ? job->compress : job->number;
+      if (value[0] == '\0') continue;
+      SessionMessageFormat(session, messages::kParquetOnly, option);
+      return kRunRefused;
+    }
+    return 0;
+  }
+  if (job->file[0] == '-' || job->file[0] == '+') {
+    return Refused(session, messages::kParquetOutput);
+  }
+  if (job->control[0] != '\0') return Refused(session, messages::kParquetControl);
+  for (const char* option : {"charset", "ncharset"}) {
+    const char* value = std::strcmp(option, "charset") == 0 ? job->charset : job->ncharset;
+    if (value[0] == '\0' || IsUtf8Name(value)) continue;
+    SessionMessageFormat(session, messages::kParquetCharset, option, value);
+    return kRunRefused;
+  }
+  ParquetCodec codec = ParquetCodec::kNone;
+  if (!ParseParquetCodec(job->compress, &codec)) {
+    SessionMessageFormat(session, messages::kParquetCodec, job->compress);
+    return kRunRefused;
+  }
+  if (!ParquetCodecAvailable(codec)) {
+    SessionMessageFormat(session, messages::kParquetCodecMissing, job->compress);
+    return kRunRefused;
+  }
+  if (job->number[0] != '\0' && !EqualIgnoringCase(job->number, "TEXT") &&
+      !EqualIgnoringCase(job->number, "DOUBLE")) {
+    SessionMessageFormat(session, messages::kParquetNumber, job->number);
+    return kRunRefused;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int CheckJob(const UnloadHandle* job, DbSession* session) {
@@ -201,7 +245,10 @@ int CheckJob(const UnloadHandle* job, DbSession* session) {
     if (*end == '\0') break;
     piece = end + 1;
   }
-  if (CheckLayoutTexts(job, session) != 0 || CheckResume(job, session) != 0) return kRunRefused;
+  if (CheckLayoutTexts(job, session) != 0 || CheckResume(job, session) != 0 ||
+      CheckParquet(job, session) != 0) {
+    return kRunRefused;
+  }
   // Given a UTF-16 set the client would read every text it is passed (statements, names,
   // credentials) as UTF-16, and this program writes them in bytes.
   for (const char* wide : {"UTF16", "AL16UTF16", "AL16UTF16LE"}) {

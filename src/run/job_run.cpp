@@ -102,6 +102,7 @@ void ApplySessionSettings(DbSession* session, const UnloadHandle* job) {
 // Forms the query text and runs the job checks: 0, or kRunRefused after the message. The query
 // comes first: a table name it gives may name the control file the checks look at.
 int PrepareAndCheck(UnloadHandle* job, DbSession* session) {
+  ResolveOutputFormat(job);
   const bool query_fits = PrepareQueryText(job);
   if (CheckJob(job, session) != 0) return kRunRefused;
   if (query_fits) return 0;

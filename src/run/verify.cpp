@@ -9,6 +9,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "output/manifest.h"
+#include "output/parquet_writer.h"
 #include "output/record_count.h"
 #include "platform/platform.h"
 #include "run/client_choice.h"
@@ -37,7 +38,9 @@ FileReading ReadAgain(const ManifestFile& file, const ManifestLayout& layout) {
   if (FileBytes(file.name.c_str()) < 0) return reading;
   reading.found = true;
   // The recount follows the layout: a scrambled file's bytes say nothing of its records.
-  const bool count = file.kind == kDataFile && !layout.scrambled;
+  // A Parquet file's rows are counted by its footer, read once its bytes have been checked.
+  const bool parquet = layout.format == kParquetFormat;
+  const bool count = file.kind == kDataFile && !layout.scrambled && !parquet;
   const RecordLayout records = RecordLayoutOf(layout, file.appended);
   RecordCounter counter(records);
   Sha256Digest* digest = Sha256Begin();
@@ -53,6 +56,11 @@ FileReading ReadAgain(const ManifestFile& file, const ManifestLayout& layout) {
     reading.counted = true;
     reading.whole = counter.Finish(&reading.records, &reading.problem);
     reading.exact = RecordCountIsExact(records);
+  }
+  if (parquet && file.kind == kDataFile && !layout.scrambled && reading.read) {
+    reading.counted = true;
+    reading.whole = ParquetFileRows(file.name, &reading.records);
+    if (!reading.whole) reading.problem = "its Parquet footer cannot be read";
   }
   return reading;
 }
