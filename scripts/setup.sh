@@ -66,3 +66,23 @@ if ! (cd "$sqlite_dir" 2>/dev/null && sha256sum --check --status "$sums"); then
   mv "$fetch/package/deps/sqlite3/sqlite3.c" "$fetch/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
   rm -rf "$fetch"
 fi
+
+# The Parquet readers that the tests check written files with, none of them this project's: one
+# pinned npm project (tests/readers), installed from its lock file into the build tree. A stamp of
+# the two files it was installed from is written last, so a changed pin or a broken install is
+# installed again.
+readers_dir=build/deps/readers
+readers_stamp=$(cat tests/readers/package.json tests/readers/package-lock.json | sha256sum)
+if [ ! -d "$readers_dir/node_modules" ] ||
+    [ "$(cat "$readers_dir/installed.sha256" 2>/dev/null)" != "$readers_stamp" ]; then
+  echo "installing the Parquet readers (tests/readers/package-lock.json)"
+  rm -rf "$readers_dir"
+  mkdir -p "$readers_dir"
+  cp tests/readers/package.json tests/readers/package-lock.json "$readers_dir/"
+  if ! log=$(npm ci --prefix "$readers_dir" --no-audit --no-fund --loglevel=error 2>&1); then
+    printf '%s\n' "$log" >&2
+    echo "npm ci of the Parquet readers into $readers_dir failed" >&2
+    exit 1
+  fi
+  echo "$readers_stamp" >"$readers_dir/installed.sha256"
+fi
