@@ -123,8 +123,7 @@ inline constexpr char kParquetControl[] =
 inline constexpr char kParquetCharset[] =
     "ERROR -- Parquet text is UTF-8: %s=%s cannot be used with it (leave it out, or give "
     "AL32UTF8)\n";
-inline constexpr char kParquetCodec[] =
-    "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
+inline constexpr char kParquetCodec[] = "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
 inline constexpr char kParquetCodecMissing[] =
     "ERROR -- compress=%s: this build cannot compress so; give NONE\n";
 inline constexpr char kParquetNumber[] = "ERROR -- number=%s: give TEXT or DOUBLE\n";

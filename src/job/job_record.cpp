@@ -49,8 +49,8 @@ void ResolveOutputFormat(UnloadHandle* job) {
   static constexpr char kSuffix[] = ".parquet";
   constexpr size_t kSuffixLength = sizeof kSuffix - 1;
   const size_t length = strnlen(job->file, sizeof job->file);
-  const bool named = length > kSuffixLength &&
-                     EqualIgnoringCase(job->file + length - kSuffixLength, kSuffix);
+  const bool named =
+      length > kSuffixLength && EqualIgnoringCase(job->file + length - kSuffixLength, kSuffix);
   if (named && job->format == kTextFormat && job->layout[0] == '\0') job->format = kParquetFormat;
   if (job->format != kParquetFormat) return;
   if (job->charset[0] == '\0') std::strcpy(job->charset, "AL32UTF8");

@@ -17,9 +17,9 @@ constexpr int kMaxCommandLineBinds = 18;  // bind arguments taken from the comma
 constexpr int kMaxErrorCodes = 32;        // tolerated fetch error numbers
 
 // Values of `format`: what the rows are written as.
-constexpr int32_t kTextFormat = 0;    // delimited text and its relatives
-constexpr int32_t kMySqlFormat = 1;   // MySQL INSERT statements
-constexpr int32_t kOracleFormat = 2;  // Oracle INSERT statements
+constexpr int32_t kTextFormat = 0;     // delimited text and its relatives
+constexpr int32_t kMySqlFormat = 1;    // MySQL INSERT statements
+constexpr int32_t kOracleFormat = 2;   // Oracle INSERT statements
 constexpr int32_t kParquetFormat = 3;  // Apache Parquet files of typed columns
 
 // Result codes of a job run, kept in `run_status` and passed on as the exit status.
@@ -107,10 +107,10 @@ struct UnloadHandle {
   int32_t crypt;   // only print the scrambled user string
   int32_t resume;  // a pieces run skips the pieces its manifest holds complete and verified
   int32_t null_length;
-  int32_t format;  // kTextFormat, kMySqlFormat, kOracleFormat or kParquetFormat
+  int32_t format;    // kTextFormat, kMySqlFormat, kOracleFormat or kParquetFormat
   int32_t rowgroup;  // bytes a Parquet row group holds in memory at most (set in megabytes)
-  int32_t update;  // MySQL ON DUPLICATE KEY UPDATE tail
-  int32_t size;    // output file piece size in megabytes
+  int32_t update;    // MySQL ON DUPLICATE KEY UPDATE tail
+  int32_t size;      // output file piece size in megabytes
   int32_t colsep_length;
   int32_t exec_length;
   int32_t prehead_length;

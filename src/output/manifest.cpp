@@ -99,7 +99,7 @@ std::string StringOrEmpty(const Json& object, const char* key) {
 }
 
 const char* FormatName(int32_t format) {
-  return format == kMySqlFormat    ? "mysql"
+  return format == kMySqlFormat     ? "mysql"
          : format == kOracleFormat  ? "oracle"
          : format == kParquetFormat ? "parquet"
                                     : "text";
@@ -129,7 +129,7 @@ Json LayoutJson(const ManifestLayout& layout) {
 void ReadLayout(const Json& options, ManifestLayout* layout) {
   layout->layout = StringOrEmpty(options, "layout");
   const std::string format = StringOrEmpty(options, "format");
-  layout->format = format == "mysql"    ? kMySqlFormat
+  layout->format = format == "mysql"     ? kMySqlFormat
                    : format == "oracle"  ? kOracleFormat
                    : format == "parquet" ? kParquetFormat
                                          : kTextFormat;

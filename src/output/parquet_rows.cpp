@@ -36,8 +36,8 @@ ParquetColumn TextColumn(const ColumnDesc* column, bool text) {
 // a reader takes holds every value: the column is then written as its text.
 int DecimalPrecision(const ColumnDesc* column) {
   const int precision = column->precision > 0 ? column->precision : kMostDecimalDigits;
-  const int digits = column->scale < 0 ? precision - column->scale
-                                       : std::max<int>(precision, column->scale);
+  const int digits =
+      column->scale < 0 ? precision - column->scale : std::max<int>(precision, column->scale);
   return digits <= kMostDecimalDigits ? digits : 0;
 }
 
@@ -68,8 +68,8 @@ ParquetColumnPlan PlanColumn(const ColumnDesc* column, const UnloadHandle* job,
       return {ParquetValue::kDecimal, parquet->scale, false, "DECIMAL"};
     }
     case TypeFamily::kBinaryFloat: {
-      const bool single = column->described_type == SQLT_IBFLOAT ||
-                          column->described_type == SQLT_BFLOAT;
+      const bool single =
+          column->described_type == SQLT_IBFLOAT || column->described_type == SQLT_BFLOAT;
       parquet->physical = single ? ParquetPhysical::kFloat : ParquetPhysical::kDouble;
       parquet->logical = ParquetLogical::kNone;
       return {single ? ParquetValue::kFloat : ParquetValue::kDouble, 0, false,
@@ -84,9 +84,9 @@ ParquetColumnPlan PlanColumn(const ColumnDesc* column, const UnloadHandle* job,
       parquet->physical = ParquetPhysical::kInt64;
       parquet->logical = nanos ? ParquetLogical::kTimestampNanos : ParquetLogical::kTimestampMicros;
       parquet->utc = type.family == TypeFamily::kTimestampTz;
-      const ParquetValue value = date                 ? ParquetValue::kDate
-                                 : parquet->utc       ? ParquetValue::kTimestampTz
-                                                      : ParquetValue::kTimestamp;
+      const ParquetValue value = date           ? ParquetValue::kDate
+                                 : parquet->utc ? ParquetValue::kTimestampTz
+                                                : ParquetValue::kTimestamp;
       return {value, 0, nanos, "TIMESTAMP"};
     }
     case TypeFamily::kRaw:
@@ -361,8 +361,9 @@ bool ParseParquetCodec(const char* text, ParquetCodec* codec) {
   static constexpr struct {
     const char* name;
     ParquetCodec codec;
-  } kCodecs[] = {
-      {"ZSTD", ParquetCodec::kZstd}, {"SNAPPY", ParquetCodec::kSnappy}, {"NONE", ParquetCodec::kNone}};
+  } kCodecs[] = {{"ZSTD", ParquetCodec::kZstd},
+                 {"SNAPPY", ParquetCodec::kSnappy},
+                 {"NONE", ParquetCodec::kNone}};
   for (const auto& known : kCodecs) {
     if (EqualIgnoringCase(text, known.name)) {
       *codec = known.codec;
@@ -382,7 +383,8 @@ bool PlanParquetRows(ParquetRows* rows, ColumnDesc* const* columns, int count,
   }
   rows->options = ParquetOptions{};
   if (!ParseParquetCodec(job->compress, &rows->options.codec)) return false;
-  rows->options.row_group_bytes = job->rowgroup > 0 ? job->rowgroup : ParquetOptions{}.row_group_bytes;
+  rows->options.row_group_bytes =
+      job->rowgroup > 0 ? job->rowgroup : ParquetOptions{}.row_group_bytes;
   rows->options.created_by = std::string("rowflume ") + ROWFLUME_VERSION;
   rows->options.metadata.emplace_back("rowflume.query", job->query);
   if (job->scn[0] != '\0') rows->options.metadata.emplace_back("rowflume.scn", job->scn);

@@ -345,8 +345,7 @@ bool StartRun(UnloadRun* run, ColumnDesc* head, int buffer_bytes) {
     run->columns[run->column_count++] = c;
   }
   run->parquet_mode = job->format == kParquetFormat;
-  if (run->parquet_mode &&
-      !PlanParquetRows(&run->parquet, run->columns, run->column_count, job)) {
+  if (run->parquet_mode && !PlanParquetRows(&run->parquet, run->columns, run->column_count, job)) {
     SessionMessageFormat(run->session, messages::kParquetCodec, job->compress);
     Stop(run, kRunRefused);
     return false;

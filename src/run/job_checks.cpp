@@ -102,8 +102,7 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
     return Refused(session, messages::kEmptyRecord);
   }
   const bool inserts = job->format == kMySqlFormat || job->format == kOracleFormat;
-  if (inserts && job->table[0] == '\0' && !IsParallelJob(job) &&
-      IsQueryStatement(job->query)) {
+  if (inserts && job->table[0] == '\0' && !IsParallelJob(job) && IsQueryStatement(job->query)) {
     return Refused(session, messages::kInsertNeedsTable);
   }
   return 0;
