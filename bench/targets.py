@@ -10,6 +10,8 @@ machine; on a busy machine the CPU-time ratio, printed too, varies far less than
                       machine the time to write a new file's pages swings by a second from one
                       run to the next (freed memory goes back to the host and must be fetched
                       again), so the /dev/null figure is the one that measures the programs.
+  Parquet / CSV       text=PARQUET (zstd) against the CSV unload, both to files; its bytes against
+                      the CSV file's, and its peak resident set for each table size
   manifest / without  the CSV unload keeping a manifest (every byte hashed, the manifest and its
                       checksum list written) against the same unload without, both to /dev/null
   LAYOUT / CSV        each other layout against the CSV run of the same pair, both written to
@@ -102,6 +104,10 @@ class Program:
         values = self.samples.get(key)
         return statistics.median(values) if values else None
 
+    def writes_parquet(self):
+        usage = subprocess.run([self.binary, "help=yes"], capture_output=True, text=True).stdout
+        return "text=PARQUET" in usage
+
     def unload(self, db, items, out_name):
         # Every program writes a new file: the one a redirection truncates for sqlite3 is
         # emptied before its clock starts, and freeing an old file's pages costs tens of
@@ -150,6 +156,16 @@ def serial_pairs(programs, db, rows, pairs, layouts):
             program.add(("manifest", rows), t_proof / t_null)
             program.add(("manifest cpu", rows), cpu_proof / cpu_null)
             program.add(("rss", rows), rss)
+            # Parquet to a file of its own (its footer needs one), against the CSV file above.
+            if program.writes_parquet():
+                t_pq, cpu_pq, rss = program.unload(db, ["query=ORDERS", "text=PARQUET"],
+                                                   "out.parquet")
+                program.add(("parquet", rows), t_pq / t_csv)
+                program.add(("parquet cpu", rows), cpu_pq / cpu_csv)
+                program.add(("parquet bytes", rows),
+                            os.path.getsize(os.path.join(program.workdir, "out.parquet")) /
+                            os.path.getsize(os.path.join(program.workdir, "out.csv")))
+                program.add(("parquet rss", rows), rss)
             for label, items in layouts:
                 t_layout, cpu_layout, rss = program.unload(db, ["query=ORDERS", *items],
                                                            "/dev/null")
@@ -157,7 +173,7 @@ def serial_pairs(programs, db, rows, pairs, layouts):
                 program.add((label + " cpu", rows), cpu_layout / cpu_null)
                 program.add(("rss", rows), rss)
     for program in programs:
-        for name in ("out.csv", "out.txt", "sqlite3.csv", "bench_manifest.json",
+        for name in ("out.csv", "out.txt", "out.parquet", "sqlite3.csv", "bench_manifest.json",
                      "bench_manifest.json.sha256"):
             path = os.path.join(program.workdir, name)
             if os.path.exists(path):
@@ -248,6 +264,12 @@ def report(programs, rows_list, layouts, pairs, places):
         cpu_key=("sqlite file cpu", largest))
     row("CSV with manifest / without, /dev/null", ("manifest", largest), "<= 1.10",
         cpu_key=("manifest cpu", largest))
+    row("Parquet / CSV, to files", ("parquet", largest), "<= 1.50",
+        cpu_key=("parquet cpu", largest))
+    row("Parquet bytes / CSV bytes", ("parquet bytes", largest), "<= 0.35")
+    for rows in rows_list:
+        row(f"Parquet peak RSS KiB, {rows} rows", ("parquet rss", rows), "<= row group + 32 MiB",
+            digits=0)
     for label, _ in layouts:
         row(f"{label} / CSV, to /dev/null", (label, largest), "<= 1.30",
             cpu_key=(label + " cpu", largest))
