@@ -227,7 +227,9 @@ TEST(ParquetWriter, CodecsOfThisBuild) {
   ParquetOptions options;
   options.codec = ParquetCodec::kZstd;
   Capture capture;
-  EXPECT_EQ(ParquetOpen(kColumns, options, CaptureSink, &capture) != nullptr, expected);
+  ParquetWriter* writer = ParquetOpen(kColumns, options, CaptureSink, &capture);
+  EXPECT_EQ(writer != nullptr, expected);
+  if (writer != nullptr) ParquetDiscard(writer);
   if (expected) {
     // Repeated rows compress: the pages did go through the codec.
     EXPECT_LT(WrittenFile(20000, int64_t{64} << 20, ParquetCodec::kZstd).size(),
