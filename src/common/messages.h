@@ -129,6 +129,9 @@ inline constexpr char kParquetCodecMissing[] =
 inline constexpr char kParquetNumber[] = "ERROR -- number=%s: give TEXT or DOUBLE\n";
 inline constexpr char kParquetOnly[] =
     "ERROR -- %s= applies to Parquet output only (text=PARQUET)\n";
+inline constexpr char kParquetTimeZone[] =
+    "ERROR -- alter= cannot set TIME_ZONE for Parquet output: the run reads in UTC, so that "
+    "TIMESTAMP WITH LOCAL TIME ZONE values arrive as the instants stored\n";
 inline constexpr char kParquetValue[] =
     "ERROR -- Column %s: the value \"%.*s\" cannot be written as its Parquet type (%s); "
     "the unload stopped at row %llu\n";

@@ -78,6 +78,12 @@ Session::Session(Env* owner)
   CompileDateFormat(kDefaultTimestampFormat, sizeof kDefaultTimestampFormat - 1, &timestamp_format);
   CompileDateFormat(kDefaultTimestampTzFormat, sizeof kDefaultTimestampTzFormat - 1,
                     &timestamp_tz_format);
+  // A client names its zone in ORA_SDTZ; a region name, which this engine cannot follow, leaves
+  // the session in UTC, the zone the stored values are in.
+  const char* zone = EnvironmentValue("ORA_SDTZ");
+  if (zone != nullptr && ReadTimeZone(zone, std::strlen(zone), &local_time_zone_minutes)) {
+    time_zone_minutes = local_time_zone_minutes;
+  }
 }
 
 sword ServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, sb4 dblink_len,

@@ -191,6 +191,76 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   return pos == len;
 }
 
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back: the era-based
+// forms, exact for negative years too.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+void CivilFromDays(int64_t days, DateTime* out) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t month_index = (5 * day_of_year + 2) / 153;
+  out->day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
+  out->month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
+  out->year = static_cast<int>(year_of_era + era * 400 + (out->month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+DateTime ShiftedToZone(const DateTime& value, int tz_minutes) {
+  const int from = value.has_tz ? value.tz_minutes : 0;
+  // Stored years have no year 0 (-1 is the year before 1); the calendar arithmetic counts one.
+  const int64_t year = value.year < 0 ? value.year + 1 : value.year;
+  int64_t minutes = DaysFromCivil(year, value.month, value.day) * 1440 + value.hour * 60 +
+                    value.minute - from + tz_minutes;
+  int64_t days = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+  minutes -= days * 1440;
+  DateTime out = value;
+  CivilFromDays(days, &out);
+  if (out.year <= 0) --out.year;
+  out.hour = static_cast<int>(minutes / 60);
+  out.minute = static_cast<int>(minutes % 60);
+  out.tz_minutes = tz_minutes;
+  return out;
+}
+
+bool ReadTimeZone(const char* text, size_t len, int* tz_minutes) {
+  while (len > 0 && text[0] == ' ') ++text, --len;
+  while (len > 0 && text[len - 1] == ' ') --len;
+  const std::string_view name(text, len);
+  if (EqualIgnoringCase(name, "UTC") || EqualIgnoringCase(name, "GMT") ||
+      EqualIgnoringCase(name, "DBTIMEZONE")) {
+    *tz_minutes = 0;
+    return true;
+  }
+  // [+|-]H[H]:MM
+  size_t pos = 0;
+  const bool west = len > 0 && text[0] == '-';
+  if (len > 0 && (text[0] == '+' || text[0] == '-')) ++pos;
+  int hours = 0;
+  int minutes = 0;
+  if (!ReadNumber(text, len, &pos, 1, 2, &hours) || pos >= len || text[pos] != ':') return false;
+  ++pos;
+  if (!ReadNumber(text, len, &pos, 2, 2, &minutes) || pos != len || minutes > 59) return false;
+  const int total = (west ? -1 : 1) * (hours * 60 + minutes);
+  if (total < -12 * 60 || total > 14 * 60) return false;
+  *tz_minutes = total;
+  return true;
+}
+
 bool EncodeDate(const DateTime& value, uint8_t* out) {
   if (value.year == 0 || value.year < -4712 || value.year > 9999) return false;
   // Century and year of century are the truncated quotient and remainder, each plus 100; the
@@ -474,6 +544,18 @@ size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fract
     }
   }
   return static_cast<size_t>(pos - out);
+}
+
+size_t StoredDateTimeText(const DateFormat& format, const char* text, size_t len,
+                          int fraction_digits, bool local_zone, int tz_minutes, char* out) {
+  if (tz_minutes == 0) {
+    const size_t copied = CopyCanonicalDateTime(format, text, len, fraction_digits, out);
+    if (copied != 0) return copied;
+  }
+  DateTime moment;
+  if (!ParseDateTime(text, len, &moment)) return 0;
+  if (local_zone) moment = ShiftedToZone(moment, tz_minutes);
+  return FormatDateTime(format, moment, fraction_digits, out);
 }
 
 }  // namespace rowflume::engine

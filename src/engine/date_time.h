@@ -28,6 +28,13 @@ struct DateTime {
 bool ParseDateTime(const char* text, size_t len, DateTime* out);
 // The 7-byte Oracle DATE of a point in time; false for years outside -4712..9999 or year 0.
 bool EncodeDate(const DateTime& value, uint8_t* out);
+// The same instant as the wall time of the zone tz_minutes east of UTC: a value without an
+// offset is taken as UTC. The fields are carried across days, months and years.
+DateTime ShiftedToZone(const DateTime& value, int tz_minutes);
+// A session time zone as TIME_ZONE and ORA_SDTZ give it: '[+|-]HH:MM' (-12:00 to +14:00), or
+// UTC, GMT or DBTIMEZONE, the database's own zone here. False for anything else, such as a
+// region name: this engine knows no region's rules.
+bool ReadTimeZone(const char* text, size_t len, int* tz_minutes);
 
 // A compiled date format model (NLS_DATE_FORMAT and friends).
 struct DateFormat {
@@ -88,5 +95,11 @@ size_t FormatDateTime(const DateFormat& format, const DateTime& value, int fract
 constexpr size_t kCanonicalDateText = 19;
 size_t CopyCanonicalDateTime(const DateFormat& format, const char* text, size_t len,
                              int fraction_digits, char* out);
+// The text of a stored value under format: copied when the format is canonical and no zone
+// moves it, else read and formatted, a local time zone value (local_zone) first moved into the
+// zone tz_minutes east of UTC. 0 when the text is no date or time, and nothing is written; out
+// must hold kDateTextMax bytes.
+size_t StoredDateTimeText(const DateFormat& format, const char* text, size_t len,
+                          int fraction_digits, bool local_zone, int tz_minutes, char* out);
 
 }  // namespace rowflume::engine

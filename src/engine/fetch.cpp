@@ -46,6 +46,8 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     }
     Session* session = stmt->session;
     define->decimal_character = session->decimal_character;
+    define->local_zone = column.family == Family::kTimestampLtz;
+    define->zone_minutes = define->local_zone ? session->time_zone_minutes : 0;
     switch (column.family) {
       case Family::kDate:
         define->date_format = &session->date_format;
@@ -66,7 +68,8 @@ sword PlanDefines(Stmt* stmt, Error* error) {
     define->in_place = define->conversion == Conversion::kText &&
                        define->framing == Framing::kPlain && define->text_from == 0 &&
                        column.family != Family::kBinaryFloat &&
-                       column.family != Family::kBinaryDouble && column.family != Family::kBinary;
+                       column.family != Family::kBinaryDouble && column.family != Family::kBinary &&
+                       define->zone_minutes == 0;
   }
   stmt->plan_ready = true;
   return OCI_SUCCESS;

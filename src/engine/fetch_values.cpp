@@ -211,16 +211,11 @@ void ValueText(Stmt* stmt, Define* define, sqlite3_value* value, int storage, co
           *bytes = scratch;
         }
       } else if (define->date_format != nullptr) {
-        size_t copied = CopyCanonicalDateTime(*define->date_format, text, text_len,
-                                              define->fraction_digits, scratch);
-        if (copied != 0) {
-          *len = copied;
-          *bytes = scratch;
-          return;
-        }
-        DateTime moment;
-        if (ParseDateTime(text, text_len, &moment)) {
-          *len = FormatDateTime(*define->date_format, moment, define->fraction_digits, scratch);
+        const size_t written =
+            StoredDateTimeText(*define->date_format, text, text_len, define->fraction_digits,
+                               define->local_zone, define->zone_minutes, scratch);
+        if (written != 0) {
+          *len = written;
           *bytes = scratch;
         }
       } else {

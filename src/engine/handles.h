@@ -88,8 +88,10 @@ struct Session : Handle {
   DateFormat date_format;
   DateFormat timestamp_format;
   DateFormat timestamp_tz_format;
-  char decimal_character;     // of number text: NLS_NUMERIC_CHARACTERS' first character
-  int64_t flashback_scn = 0;  // DBMS_FLASHBACK's: every query reads at it; 0 while disabled
+  char decimal_character;           // of number text: NLS_NUMERIC_CHARACTERS' first character
+  int time_zone_minutes = 0;        // TIME_ZONE, east of UTC
+  int local_time_zone_minutes = 0;  // the client's zone: ORA_SDTZ's, else UTC
+  int64_t flashback_scn = 0;        // DBMS_FLASHBACK's: every query reads at it; 0 while disabled
 };
 
 struct SvcCtx : Handle {
@@ -138,6 +140,10 @@ struct Define : Handle {
   Family family = Family::kText;
   uint8_t fraction_digits = 0;
   const DateFormat* date_format = nullptr;  // session format for text of dates and timestamps
+  // TIMESTAMP WITH LOCAL TIME ZONE: values are stored as UTC (or with their own offset) and shown
+  // in the session's time zone, zone_minutes east of UTC.
+  bool local_zone = false;
+  int zone_minutes = 0;
   bool rounds = false;  // NUMBER(p,s): values are rounded to the scale, as stored by Oracle
   sb1 round_scale = 0;
   char decimal_character = '.';  // the session's, in number text

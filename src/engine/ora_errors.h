@@ -51,6 +51,7 @@ inline constexpr OraError kCommentNotTerminated{1742, "comment not terminated pr
 inline constexpr OraError kDateFormatNotRecognized{1821, "date format not recognized"};
 inline constexpr OraError kYearOutOfRange{
     1841, "(full) year must be between -4713 and +9999, and not be 0"};
+inline constexpr OraError kTimeZoneRegionNotFound{1882, "timezone region not found"};
 inline constexpr OraError kLiteralDoesNotMatchFormat{1861, "literal does not match format string"};
 inline constexpr OraError kPartitionDoesNotExist{2149, "Specified partition does not exist"};
 inline constexpr OraError kInvalidAlterSessionOption{2248, "invalid option for ALTER SESSION"};

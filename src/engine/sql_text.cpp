@@ -70,6 +70,8 @@ void InspectAlterSession(Scanner* scanner, StatementPlan* plan) {
       plan->settings.push_back(setting);
     } else if (!quoted && EqualIgnoringCase(name, "NLS_NUMERIC_CHARACTERS")) {
       plan->settings.push_back(SessionSetting{SessionSetting::kNumericCharacters, token});
+    } else if (!quoted && EqualIgnoringCase(name, "TIME_ZONE")) {
+      plan->settings.push_back(SessionSetting{SessionSetting::kTimeZone, token});
     } else if (!IsTuningParameter(name, quoted)) {
       Refuse(plan, ora::kInvalidAlterSessionOption);
       return;

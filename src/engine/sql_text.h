@@ -34,9 +34,15 @@ enum class StatementKind : uint8_t {
 
 // One NAME=VALUE pair of ALTER SESSION SET that the engine keeps.
 struct SessionSetting {
-  enum Which : uint8_t { kDateFormat, kTimestampFormat, kTimestampTzFormat, kNumericCharacters };
+  enum Which : uint8_t {
+    kDateFormat,
+    kTimestampFormat,
+    kTimestampTzFormat,
+    kNumericCharacters,
+    kTimeZone,
+  };
   Which which;
-  std::string value;  // the format model or the numeric characters, quotes removed
+  std::string value;  // the format model, numeric characters or zone, quotes removed
 };
 
 struct StatementPlan {

@@ -294,8 +294,16 @@ sword AlterSession(const StatementPlan& plan, Session* session, Error* error) {
   DateFormat formats[3] = {session->date_format, session->timestamp_format,
                            session->timestamp_tz_format};
   char decimal_character = session->decimal_character;
+  int time_zone_minutes = session->time_zone_minutes;
   for (const SessionSetting& setting : plan.settings) {
-    if (setting.which == SessionSetting::kNumericCharacters) {
+    if (setting.which == SessionSetting::kTimeZone) {
+      // LOCAL is the client's own zone, the one the session began with.
+      if (EqualIgnoringCase(setting.value, "LOCAL")) {
+        time_zone_minutes = session->local_time_zone_minutes;
+      } else if (!ReadTimeZone(setting.value.data(), setting.value.size(), &time_zone_minutes)) {
+        return Fail(error, ora::kTimeZoneRegionNotFound);
+      }
+    } else if (setting.which == SessionSetting::kNumericCharacters) {
       if (!IsNumericCharacters(setting.value)) return Fail(error, ora::kInvalidNlsEnvironment);
       decimal_character = setting.value[0];
     } else if (!CompileDateFormat(setting.value.data(), setting.value.size(),
@@ -307,6 +315,7 @@ sword AlterSession(const StatementPlan& plan, Session* session, Error* error) {
   session->timestamp_format = formats[1];
   session->timestamp_tz_format = formats[2];
   session->decimal_character = decimal_character;
+  session->time_zone_minutes = time_zone_minutes;
   return OCI_SUCCESS;
 }
 

@@ -84,9 +84,11 @@ ParquetColumnPlan PlanColumn(const ColumnDesc* column, const UnloadHandle* job,
       parquet->physical = ParquetPhysical::kInt64;
       parquet->logical = nanos ? ParquetLogical::kTimestampNanos : ParquetLogical::kTimestampMicros;
       parquet->utc = type.family == TypeFamily::kTimestampTz;
-      const ParquetValue value = date           ? ParquetValue::kDate
-                                 : parquet->utc ? ParquetValue::kTimestampTz
-                                                : ParquetValue::kTimestamp;
+      // A local time zone value has no offset in its text: the run's session shows it in UTC.
+      const bool offset = parquet->utc && column->described_type != SQLT_TIMESTAMP_LTZ;
+      const ParquetValue value = date     ? ParquetValue::kDate
+                                 : offset ? ParquetValue::kTimestampTz
+                                          : ParquetValue::kTimestamp;
       return {value, 0, nanos, "TIMESTAMP"};
     }
     case TypeFamily::kRaw:

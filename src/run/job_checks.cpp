@@ -223,6 +223,12 @@ int CheckParquet(const UnloadHandle* job, DbSession* session) {
     SessionMessageFormat(session, messages::kParquetCodecMissing, job->compress);
     return kRunRefused;
   }
+  constexpr char kZoneName[] = "TIME_ZONE";
+  for (const char* at = job->alter; *at != '\0'; ++at) {
+    if (EqualIgnoringCase(at, kZoneName, sizeof kZoneName - 1)) {
+      return Refused(session, messages::kParquetTimeZone);
+    }
+  }
   if (job->number[0] != '\0' && !EqualIgnoringCase(job->number, "TEXT") &&
       !EqualIgnoringCase(job->number, "DOUBLE")) {
     SessionMessageFormat(session, messages::kParquetNumber, job->number);

@@ -26,6 +26,7 @@ namespace {
 
 // What a bare table name becomes: the query of the whole table.
 constexpr char kWholeTable[] = "select * from ";
+constexpr char kParquetSessionZone[] = "ALTER SESSION SET TIME_ZONE='+00:00'";
 
 bool IsQueryTrailer(char c) {
   return IsAsciiSpace(c) || c == ';' || c == '/';
@@ -279,6 +280,14 @@ void RunStatements(UnloadHandle* job, DbSession* session, bool control_wanted, R
   if (job->presql[0] != '\0') {
     OCIStmt* statement = nullptr;
     if (ExecuteStatement(session, &statement, job->presql) != 0) session->status = kRunPresqlFailed;
+  }
+  // Parquet timestamps with a local time zone are written as UTC instants; the session shows
+  // them in UTC once this is the last zone set before the query (presql included).
+  if (session->status == kRunOk && job->format == kParquetFormat) {
+    OCIStmt* statement = nullptr;
+    if (ExecuteStatement(session, &statement, kParquetSessionZone) != 0) {
+      session->status = kRunQueryFailed;
+    }
   }
   bool session_flashback = false;
   if (session->status == kRunOk && job->scn[0] != '\0') {

@@ -2,6 +2,7 @@
 // reading must still accept or refuse as before.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -90,6 +91,80 @@ TEST(DateTimeText, CanonicalCopyAgreesWithFormatting) {
         "017-07-14 02:40:37"}) {
     EXPECT_EQ(CopyCanonicalDateTime(format, refused, std::strlen(refused), 0, copied), 0u)
         << refused;
+  }
+}
+
+// The wall time of an instant in another zone, against the standard library's calendar: every
+// day of a 400-year cycle's worth of sample dates, across month, year and leap-day edges, in
+// zones from -12:00 to +14:00, from UTC and from a stored offset.
+TEST(DateTimeText, ShiftsToAZoneAsTheCalendarDoes) {
+  using namespace std::chrono;
+  const sys_days first = sys_days{year{1600} / January / 1};
+  for (int day_idx = 0; day_idx < 146097 * 3; day_idx += 97) {
+    const sys_days day = first + days{day_idx};
+    for (int zone = -720; zone <= 840; zone += 195) {
+      for (int stored = -570; stored <= 600; stored += 390) {
+        const year_month_day date{day};
+        DateTime value{static_cast<int>(date.year()),
+                       static_cast<int>(unsigned{date.month()}),
+                       static_cast<int>(unsigned{date.day()}),
+                       23,
+                       50,
+                       7,
+                       5,
+                       stored,
+                       true};
+        const auto wall = day + hours{23} + minutes{50} - minutes{stored} + minutes{zone};
+        const year_month_day want{floor<days>(wall)};
+        const hh_mm_ss<minutes> time{floor<minutes>(wall - floor<days>(wall))};
+        const DateTime got = ShiftedToZone(value, zone);
+        ASSERT_EQ(got.year, static_cast<int>(want.year())) << day_idx << " " << zone;
+        ASSERT_EQ(got.month, static_cast<int>(unsigned{want.month()})) << day_idx << " " << zone;
+        ASSERT_EQ(got.day, static_cast<int>(unsigned{want.day()})) << day_idx << " " << zone;
+        ASSERT_EQ(got.hour, time.hours().count()) << day_idx << " " << zone;
+        ASSERT_EQ(got.minute, time.minutes().count()) << day_idx << " " << zone;
+        ASSERT_EQ(got.second, 7);
+        ASSERT_EQ(got.nanos, 5);
+        ASSERT_EQ(got.tz_minutes, zone);
+      }
+    }
+  }
+  // Stored years skip 0: an hour west of the first instant of year 1 is in year -1.
+  const DateTime got = ShiftedToZone(DateTime{1, 1, 1, 0, 30, 0, 0, 0, false}, -60);
+  EXPECT_EQ(got.year, -1);
+  EXPECT_EQ(got.month, 12);
+  EXPECT_EQ(got.day, 31);
+  EXPECT_EQ(got.hour, 23);
+}
+
+TEST(DateTimeText, SessionTimeZones) {
+  const struct {
+    const char* text;
+    bool valid;
+    int minutes;
+  } cases[] = {
+      {"+00:00", true, 0},
+      {"-03:30", true, -210},
+      {"5:45", true, 345},
+      {" +14:00 ", true, 840},
+      {"-12:00", true, -720},
+      {"UTC", true, 0},
+      {"gmt", true, 0},
+      {"DBTIMEZONE", true, 0},
+      {"+14:01", false, 0},
+      {"-12:30", false, 0},
+      {"+05:60", false, 0},
+      {"+05", false, 0},
+      {"Europe/Berlin", false, 0},
+      {"", false, 0},
+      {"+05:30x", false, 0},
+  };
+  for (const auto& c : cases) {
+    int minutes = 99;
+    ASSERT_EQ(ReadTimeZone(c.text, std::strlen(c.text), &minutes), c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(minutes, c.minutes) << c.text;
+    }
   }
 }
 

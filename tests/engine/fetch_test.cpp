@@ -497,6 +497,43 @@ TEST(EngineFetch, SessionDateAndTimestampFormats) {
   EXPECT_EQ(conn.One("select ts from t"), "21:05:06.12");
 }
 
+// TIMESTAMP WITH LOCAL TIME ZONE is stored in UTC and shown in the session's zone: the client's
+// (ORA_SDTZ) until TIME_ZONE changes it; other timestamps keep their text.
+TEST(EngineFetch, LocalTimeZoneValuesFollowTheSessionZone) {
+  std::string path =
+      MakeDatabase("ltz",
+                   "CREATE TABLE t(l 'TIMESTAMP(3) WITH LOCAL TIME ZONE', ts TIMESTAMP(3));"
+                   "INSERT INTO t VALUES ('2024-12-31 23:30:00.250', '2024-12-31 23:30:00.250');"
+                   "INSERT INTO t VALUES ('2024-03-31 03:00:00 +02:00', NULL);");
+  SetEnvironment("ORA_SDTZ", "+05:30");
+  Connection conn;
+  ASSERT_EQ(conn.Logon(path), OCI_SUCCESS);
+  UnsetEnvironment("ORA_SDTZ");
+  ASSERT_EQ(conn.Execute("ALTER SESSION SET NLS_TIMESTAMP_FORMAT='YYYY-MM-DD HH24:MI:SSXFF'"),
+            OCI_SUCCESS);
+  EXPECT_EQ(conn.One("select l from t where ts is not null"), "2025-01-01 05:00:00.250");
+  EXPECT_EQ(conn.One("select ts from t where ts is not null"), "2024-12-31 23:30:00.250");
+  const struct {
+    const char* setting;
+    sword result;
+    const char* first;
+    const char* second;
+  } steps[] = {
+      {"'-10:00'", OCI_SUCCESS, "2024-12-31 13:30:00.250", "2024-03-30 15:00:00.000"},
+      {"'Europe/Paris'", OCI_ERROR, "2024-12-31 13:30:00.250", "2024-03-30 15:00:00.000"},
+      {"DBTIMEZONE", OCI_SUCCESS, "2024-12-31 23:30:00.250", "2024-03-31 01:00:00.000"},
+      {"LOCAL", OCI_SUCCESS, "2025-01-01 05:00:00.250", "2024-03-31 06:30:00.000"},
+  };
+  for (const auto& step : steps) {
+    EXPECT_EQ(conn.Execute(std::string("ALTER SESSION SET TIME_ZONE=") + step.setting), step.result)
+        << step.setting;
+    EXPECT_EQ(conn.One("select l from t where ts is not null"), step.first) << step.setting;
+    EXPECT_EQ(conn.One("select l from t where ts is null"), step.second) << step.setting;
+  }
+  EXPECT_EQ(conn.Execute("ALTER SESSION SET TIME_ZONE='Europe/Paris'"), OCI_ERROR);
+  EXPECT_EQ(conn.ErrorText(), "ORA-01882: timezone region not found\n");
+}
+
 TEST(EngineFetch, SessionStatementsOfTheJobRun) {
   std::string path = MakeDatabase("alter", "CREATE TABLE t(a);");
   Connection conn;

@@ -42,14 +42,19 @@ COLUMNS = [
     ("'TIMESTAMP(6) WITH TIME ZONE'", "TIMESTAMPTZ_US",
      [("2024-03-31 01:59:59.5 +01:00", "2024-03-31T00:59:59.500000Z"),
       ("2024-03-31 03:00:00 +02:00", "2024-03-31T01:00:00.000000Z")]),
+    # Stored in UTC (or with an offset); the client's zone below must not move the instant.
+    ("'TIMESTAMP(6) WITH LOCAL TIME ZONE'", "TIMESTAMPTZ_US",
+     [("2024-03-31 00:59:59.5", "2024-03-31T00:59:59.500000Z"),
+      ("2024-03-31 01:00:00 +02:00", "2024-03-30T23:00:00.000000Z")]),
     ("VARCHAR2(40)", "STRING", [("héllo wörld ✓", "héllo wörld ✓"), ("a,\"b\"\n", "a,\"b\"\n")]),
     ("RAW(8)", "BINARY", [(b"\x00\xff'", "0x00ff27"), (b"", "0x")]),
     ("BLOB", "BINARY", [(BLOB, "0x" + BLOB.hex()), (b"\x01", "0x01")]),
 ]
 
 
-def run(binary, *items, cwd, status=0):
-    done = subprocess.run([binary, *items], cwd=cwd, capture_output=True, text=True)
+def run(binary, *items, cwd, status=0, env=None):
+    done = subprocess.run([binary, *items], cwd=cwd, capture_output=True, text=True,
+                          env=None if env is None else {**os.environ, **env})
     if done.returncode != status:
         sys.exit(f"{' '.join(items)} ended with {done.returncode}, not {status}:\n"
                  f"{done.stdout}{done.stderr}")
@@ -75,7 +80,7 @@ def check_hard_values(binary, work, user):
     for codec in ("ZSTD", "SNAPPY", "NONE"):
         name = f"hard_{codec}.parquet"
         run(binary, user + "hard.db", "query=H", f"file={name}", f"compress={codec}", "long=2097152",
-            cwd=work)
+            cwd=work, env={"ORA_SDTZ": "+05:30"})
         document = parquet_readers.read_agreed([os.path.join(work, name)])
         types = [(column["name"], column["type"]) for column in document["columns"]]
         assert types == list(zip(names, [t for _, t, _ in COLUMNS])), types
@@ -116,7 +121,8 @@ def check_refusals(binary, work, user):
     for items in (["text=PARQUET", "file=-"], ["text=PARQUET", "file=-cat >x.parquet"],
                   ["file=+a.parquet"], ["file=a.parquet", "control=a.ctl"],
                   ["file=a.parquet", "charset=WE8ISO8859P1"], ["file=a.parquet", "compress=lz4"],
-                  ["file=a.parquet", "number=float"], ["text=CSV", "file=a.csv", "compress=zstd"]):
+                  ["file=a.parquet", "number=float"], ["text=CSV", "file=a.csv", "compress=zstd"],
+                  ["file=a.parquet", "alter=set time_zone='+01:00'"]):
         run(binary, user + "hard.db", "query=H", *items, cwd=work, status=4)
 
 
