@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/ascii.h"
+#include "common/calendar.h"
 #include "common/digits.h"
 #include "common/inlining.h"
 
@@ -191,35 +192,6 @@ bool ParseDateTime(const char* text, size_t len, DateTime* out) {
   return pos == len;
 }
 
-namespace {
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back: the era-based
-// forms, exact for negative years too.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-void CivilFromDays(int64_t days, DateTime* out) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t month_index = (5 * day_of_year + 2) / 153;
-  out->day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
-  out->month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
-  out->year = static_cast<int>(year_of_era + era * 400 + (out->month <= 2 ? 1 : 0));
-}
-
-}  // namespace
-
 DateTime ShiftedToZone(const DateTime& value, int tz_minutes) {
   const int from = value.has_tz ? value.tz_minutes : 0;
   // Stored years have no year 0 (-1 is the year before 1); the calendar arithmetic counts one.
@@ -229,8 +201,10 @@ DateTime ShiftedToZone(const DateTime& value, int tz_minutes) {
   int64_t days = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
   minutes -= days * 1440;
   DateTime out = value;
-  CivilFromDays(days, &out);
-  if (out.year <= 0) --out.year;
+  const CivilDate date = CivilFromDays(days);
+  out.year = static_cast<int>(date.year <= 0 ? date.year - 1 : date.year);
+  out.month = date.month;
+  out.day = date.day;
   out.hour = static_cast<int>(minutes / 60);
   out.minute = static_cast<int>(minutes % 60);
   out.tz_minutes = tz_minutes;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/ascii.h"
+#include "common/calendar.h"
 #include "db/oracle_types.h"
 #include "version.h"
 
@@ -133,16 +134,6 @@ bool Expect(Cursor* cursor, char c) {
   return true;
 }
 
-// Days from 1970-01-01 to that day of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
 // "YYYY-MM-DD HH24:MI:SS", then (with fraction) "." and up to nine digits, then (with zone)
 // " +HH:MM" or " -HH:MM": the seconds since the epoch in the value's own clock, its nanoseconds,
 // and the offset in seconds east of UTC.
@@ -155,7 +146,8 @@ bool ReadDateTime(const char* text, int64_t length, bool fraction, bool zone, in
       !Digits(&c, 2, &minute) || !Expect(&c, ':') || !Digits(&c, 2, &second)) {
     return false;
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+      minute > 59 || second > 59) {
     return false;
   }
   *nanos = 0;
