@@ -68,8 +68,11 @@ struct ParquetColumnState {
   std::vector<uint32_t> slots;     // open addressing: entry + 1, 0 for none
   int slot_shift = 0;              // 64 - log2(slots)
 
-  // The chunk: data pages encoded and compressed, headers included.
-  std::vector<char> pages;
+  // The chunk: data pages encoded and compressed, headers included, each in a block of its own
+  // size, so that the memory they take is the bytes they hold (one growing buffer would take up
+  // to twice as much, and three times while it moves).
+  std::vector<std::string> pages;
+  int64_t pages_bytes = 0;  // in those blocks
   int64_t pages_uncompressed = 0;  // those pages' bytes before compression, headers included
   int64_t num_values = 0;          // in the pages, nulls included
   int64_t null_count = 0;          // in the chunk, the current page included

@@ -180,8 +180,11 @@ void EndPage(ParquetWriter* writer, ParquetColumnState* column) {
                 &packed_count)) {
     return;
   }
-  column->pages.insert(column->pages.end(), writer->header.begin(), writer->header.end());
-  column->pages.insert(column->pages.end(), packed, packed + packed_count);
+  std::string& page = column->pages.emplace_back();
+  page.reserve(writer->header.size() + packed_count);
+  page.append(writer->header.data(), writer->header.size());
+  page.append(packed, packed_count);
+  column->pages_bytes += static_cast<int64_t>(page.size());
   column->pages_uncompressed += static_cast<int64_t>(writer->header.size() + body.size());
   column->encodings |= 1u << encoding;
   column->num_values += column->page_values;
@@ -219,6 +222,7 @@ int64_t WriteDictionaryPage(ParquetWriter* writer, const ParquetColumnState& col
 // The column as a fresh row group finds it: the buffers keep their room for the next chunk.
 void ResetChunk(ParquetColumnState* column) {
   column->pages.clear();
+  column->pages_bytes = 0;
   column->pages_uncompressed = 0;
   column->num_values = 0;
   column->null_count = 0;
@@ -248,7 +252,7 @@ void WriteRowGroup(ParquetWriter* writer) {
     place.has_dictionary = column.entry_count > 0;
     int64_t dictionary_bytes = place.has_dictionary ? WriteDictionaryPage(writer, column) : 0;
     place.data_start = writer->position;
-    PutBytes(writer, column.pages.data(), column.pages.size());
+    for (const std::string& page : column.pages) PutBytes(writer, page.data(), page.size());
     place.uncompressed_bytes = dictionary_bytes + column.pages_uncompressed;
     place.compressed_bytes = writer->position - place.chunk_start;
     group_uncompressed += place.uncompressed_bytes;

@@ -309,7 +309,7 @@ ROWFLUME_ALWAYS_INLINE inline void AddFixed(ParquetWriter* writer, int column_id
 }
 
 int64_t HeldBytes(const ParquetColumnState& column) {
-  return static_cast<int64_t>(column.pages.size() + PageBytes(column) + column.entries.size()) +
+  return column.pages_bytes + static_cast<int64_t>(PageBytes(column) + column.entries.size()) +
          column.entry_count * kEntryOverhead;
 }
 
