@@ -3,6 +3,7 @@
 // footer back). Only parquet_writer.h is for other modules.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -72,7 +73,6 @@ struct ParquetColumnState {
   // size, so that the memory they take is the bytes they hold (one growing buffer would take up
   // to twice as much, and three times while it moves).
   std::vector<std::string> pages;
-  int64_t pages_bytes = 0;  // in those blocks
   int64_t pages_uncompressed = 0;  // those pages' bytes before compression, headers included
   int64_t num_values = 0;          // in the pages, nulls included
   int64_t null_count = 0;          // in the chunk, the current page included
@@ -80,12 +80,36 @@ struct ParquetColumnState {
   ColumnStats stats;
 };
 
+// What compressing a page takes: one for each thread that compresses.
+struct PageScratch {
+  void* zstd = nullptr;      // the compression context, reused for every page
+  std::string header;        // the page's header
+  std::vector<char> packed;  // its compressed body
+};
+
+// Obtains what the codec needs; false when it cannot.
+bool StartScratch(PageScratch* scratch, ParquetCodec codec);
+void FreeScratch(PageScratch* scratch);
+
+// Compresses a page body and sets scratch->header; *packed is the compressed body (the body
+// itself when not compressed). False when it cannot be compressed or is too large for the
+// header's sizes.
+bool PackPage(ParquetCodec codec, PageScratch* scratch, int type, const char* body, size_t count,
+              int32_t values, int encoding, const char** packed, size_t* packed_count);
+
+struct PagePacker;  // parquet_packer.cpp
+
 struct ParquetWriter {
   std::vector<ParquetColumnState> columns;
   ParquetOptions options;
   ParquetSink sink = nullptr;
   void* context = nullptr;
-  void* zstd = nullptr;    // the compression context, reused for every page
+  PageScratch scratch;  // the row loop's thread's: dictionary pages, and data pages without
+                        // a packer
+  PagePacker* packer = nullptr;  // compresses data pages on a thread of its own; none: here
+  // Bytes of the data pages ended in the row group: compressed ones in their chunks and bodies
+  // waiting for the packer. The packer changes it as it works.
+  std::atomic<int64_t> pages_bytes{0};
   bool failed = false;     // a write or an allocation failed; nothing more is written
   int64_t position = 0;    // bytes written to the sink
   int64_t group_rows = 0;  // rows of the row group being held
@@ -93,15 +117,31 @@ struct ParquetWriter {
   int32_t group_count = 0;
   std::string group_structs;  // the RowGroup structs written, for the footer's list
   std::string body;           // a page being encoded
-  std::string header;         // its header
-  std::vector<char> packed;   // its compressed body
 };
 
 // Writes bytes through the sink unless the writer has failed; a failed write fails it.
 void PutBytes(ParquetWriter* writer, const void* data, size_t count);
 
-// Ends the page being filled: its levels and values encoded, compressed and added to the chunk.
+// Ends the page being filled: its levels and values encoded, compressed and added to the chunk,
+// here or by the packer.
 void EndPage(ParquetWriter* writer, ParquetColumnState* column);
+
+// Adds a compressed page, scratch's header before it, to the column's chunk.
+void AddPage(ParquetWriter* writer, ParquetColumnState* column, const PageScratch& scratch,
+             const char* packed, size_t packed_count, size_t body_count);
+
+// The packer: data pages are compressed on its thread, in the order they were ended, and added
+// to their chunks there; a few wait at most, so that the row loop's thread fills the next while
+// the packer compresses. Null when the codec leaves nothing to do or no thread can start: pages
+// are then compressed where they end.
+PagePacker* StartPacker(ParquetWriter* writer);
+// Takes the page body (moved from *body) of a column's page of values values.
+void QueuePage(PagePacker* packer, ParquetColumnState* column, std::string* body, int32_t values,
+               int encoding);
+// Waits until every queued page is in its chunk; false when one could not be compressed.
+bool DrainPacker(PagePacker* packer);
+// Ends the thread; pages still queued are dropped.
+void StopPacker(PagePacker* packer);
 
 // Ends every column's page and writes the row group's chunks out (nothing when it has no row),
 // keeping its RowGroup struct for the footer.

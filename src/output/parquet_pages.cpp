@@ -85,31 +85,32 @@ void PutHybrid(std::string* bytes, const T* values, size_t count, int bit_width)
   }
 }
 
-// The body compressed with the file's codec: body itself for none.
-bool Compress(ParquetWriter* writer, const char* body, size_t count, const char** packed,
-              size_t* packed_count) {
-  switch (writer->options.codec) {
+// The body compressed with the codec: body itself for none.
+bool Compress(ParquetCodec codec, PageScratch* scratch, const char* body, size_t count,
+              const char** packed, size_t* packed_count) {
+  std::vector<char>& room = scratch->packed;
+  switch (codec) {
     case ParquetCodec::kNone:
       *packed = body;
       *packed_count = count;
       return true;
 #ifdef ROWFLUME_HAVE_ZSTD
     case ParquetCodec::kZstd: {
-      writer->packed.resize(std::max(writer->packed.size(), ZSTD_compressBound(count)));
-      size_t got = ZSTD_compressCCtx(static_cast<ZSTD_CCtx*>(writer->zstd), writer->packed.data(),
-                                     writer->packed.size(), body, count, kZstdLevel);
+      room.resize(std::max(room.size(), ZSTD_compressBound(count)));
+      size_t got = ZSTD_compressCCtx(static_cast<ZSTD_CCtx*>(scratch->zstd), room.data(),
+                                     room.size(), body, count, kZstdLevel);
       if (ZSTD_isError(got)) return false;
-      *packed = writer->packed.data();
+      *packed = room.data();
       *packed_count = got;
       return true;
     }
 #endif
 #ifdef ROWFLUME_HAVE_SNAPPY
     case ParquetCodec::kSnappy: {
-      writer->packed.resize(std::max(writer->packed.size(), snappy_max_compressed_length(count)));
-      size_t got = writer->packed.size();
-      if (snappy_compress(body, count, writer->packed.data(), &got) != SNAPPY_OK) return false;
-      *packed = writer->packed.data();
+      room.resize(std::max(room.size(), snappy_max_compressed_length(count)));
+      size_t got = room.size();
+      if (snappy_compress(body, count, room.data(), &got) != SNAPPY_OK) return false;
+      *packed = room.data();
       *packed_count = got;
       return true;
     }
@@ -119,18 +120,34 @@ bool Compress(ParquetWriter* writer, const char* body, size_t count, const char*
   }
 }
 
-// Compresses a page body and sets its header: false when it cannot be compressed or is too
-// large for the header's sizes.
-bool PackPage(ParquetWriter* writer, int type, const char* body, size_t count, int32_t values,
-              int encoding, const char** packed, size_t* packed_count) {
-  if (count > INT32_MAX || !Compress(writer, body, count, packed, packed_count) ||
+}  // namespace
+
+bool StartScratch(PageScratch* scratch, ParquetCodec codec) {
+#ifdef ROWFLUME_HAVE_ZSTD
+  if (codec == ParquetCodec::kZstd) {
+    scratch->zstd = ZSTD_createCCtx();
+    return scratch->zstd != nullptr;
+  }
+#endif
+  return ParquetCodecAvailable(codec);
+}
+
+void FreeScratch(PageScratch* scratch) {
+#ifdef ROWFLUME_HAVE_ZSTD
+  ZSTD_freeCCtx(static_cast<ZSTD_CCtx*>(scratch->zstd));
+#endif
+  scratch->zstd = nullptr;
+}
+
+bool PackPage(ParquetCodec codec, PageScratch* scratch, int type, const char* body, size_t count,
+              int32_t values, int encoding, const char** packed, size_t* packed_count) {
+  if (count > INT32_MAX || !Compress(codec, scratch, body, count, packed, packed_count) ||
       *packed_count > INT32_MAX) {
-    writer->failed = true;
     return false;
   }
-  writer->header.clear();
+  scratch->header.clear();
   ThriftOut out;
-  ThriftStart(&out, &writer->header);
+  ThriftStart(&out, &scratch->header);
   ThriftBeginStruct(&out);
   ThriftI32(&out, 1, type);
   ThriftI32(&out, 2, static_cast<int32_t>(count));
@@ -150,8 +167,6 @@ bool PackPage(ParquetWriter* writer, int type, const char* body, size_t count, i
   ThriftEnd(&out);
   return true;
 }
-
-}  // namespace
 
 void EndPage(ParquetWriter* writer, ParquetColumnState* column) {
   if (column->page_values == 0 || writer->failed) return;
@@ -174,24 +189,34 @@ void EndPage(ParquetWriter* writer, ParquetColumnState* column) {
   } else {
     body.append(column->values.data(), column->values.size());
   }
-  const char* packed;
-  size_t packed_count;
-  if (!PackPage(writer, kPageData, body.data(), body.size(), column->page_values, encoding, &packed,
-                &packed_count)) {
-    return;
+  if (writer->packer != nullptr) {
+    QueuePage(writer->packer, column, &body, column->page_values, encoding);
+  } else {
+    const char* packed;
+    size_t packed_count;
+    if (!PackPage(writer->options.codec, &writer->scratch, kPageData, body.data(), body.size(),
+                  column->page_values, encoding, &packed, &packed_count)) {
+      writer->failed = true;
+      return;
+    }
+    AddPage(writer, column, writer->scratch, packed, packed_count, body.size());
   }
-  std::string& page = column->pages.emplace_back();
-  page.reserve(writer->header.size() + packed_count);
-  page.append(writer->header.data(), writer->header.size());
-  page.append(packed, packed_count);
-  column->pages_bytes += static_cast<int64_t>(page.size());
-  column->pages_uncompressed += static_cast<int64_t>(writer->header.size() + body.size());
   column->encodings |= 1u << encoding;
   column->num_values += column->page_values;
   column->page_values = 0;
   column->levels.clear();
   column->values.clear();
   column->indices.clear();
+}
+
+void AddPage(ParquetWriter* writer, ParquetColumnState* column, const PageScratch& scratch,
+             const char* packed, size_t packed_count, size_t body_count) {
+  std::string& page = column->pages.emplace_back();
+  page.reserve(scratch.header.size() + packed_count);
+  page.append(scratch.header.data(), scratch.header.size());
+  page.append(packed, packed_count);
+  writer->pages_bytes += static_cast<int64_t>(page.size());
+  column->pages_uncompressed += static_cast<int64_t>(scratch.header.size() + body_count);
 }
 
 void PutBytes(ParquetWriter* writer, const void* data, size_t count) {
@@ -210,19 +235,21 @@ namespace {
 int64_t WriteDictionaryPage(ParquetWriter* writer, const ParquetColumnState& column) {
   const char* packed;
   size_t packed_count;
-  if (!PackPage(writer, kPageDictionary, column.entries.data(), column.entries.size(),
-                static_cast<int32_t>(column.entry_count), kEncodingPlain, &packed, &packed_count)) {
+  PageScratch* scratch = &writer->scratch;
+  if (!PackPage(writer->options.codec, scratch, kPageDictionary, column.entries.data(),
+                column.entries.size(), static_cast<int32_t>(column.entry_count), kEncodingPlain,
+                &packed, &packed_count)) {
+    writer->failed = true;
     return 0;
   }
-  PutBytes(writer, writer->header.data(), writer->header.size());
+  PutBytes(writer, scratch->header.data(), scratch->header.size());
   PutBytes(writer, packed, packed_count);
-  return static_cast<int64_t>(writer->header.size() + column.entries.size());
+  return static_cast<int64_t>(scratch->header.size() + column.entries.size());
 }
 
 // The column as a fresh row group finds it: the buffers keep their room for the next chunk.
 void ResetChunk(ParquetColumnState* column) {
   column->pages.clear();
-  column->pages_bytes = 0;
   column->pages_uncompressed = 0;
   column->num_values = 0;
   column->null_count = 0;
@@ -245,8 +272,13 @@ void WriteRowGroup(ParquetWriter* writer) {
   ThriftListField(&out, 1, ThriftType::kStruct, writer->columns.size());
   int64_t group_start = writer->position;
   int64_t group_uncompressed = 0;
+  // Every chunk's last page is ended before any chunk is written, so that the packer works on
+  // them together; the chunks are complete once it has drained.
+  for (ParquetColumnState& column : writer->columns) EndPage(writer, &column);
+  if (writer->packer != nullptr && !DrainPacker(writer->packer)) writer->failed = true;
+  if (writer->failed) return;
+  writer->pages_bytes = 0;
   for (ParquetColumnState& column : writer->columns) {
-    EndPage(writer, &column);
     ChunkPlace place;
     place.chunk_start = writer->position;
     place.has_dictionary = column.entry_count > 0;

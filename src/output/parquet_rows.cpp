@@ -210,6 +210,16 @@ bool ReadUnscaled(const char* text, int64_t length, int scale, int precision, bo
 
 // Big-endian two's complement of the digits in bytes bytes (at most 16).
 void UnscaledBytes(const char* digits, int count, bool negative, unsigned char* out, int bytes) {
+  if (count <= kInt64Digits) {
+    // Most values of a wide column are small: one integer, sign-extended byte by byte.
+    int64_t unscaled = 0;
+    for (int idx = 0; idx < count; ++idx) unscaled = unscaled * 10 + (digits[idx] - '0');
+    if (negative) unscaled = -unscaled;
+    for (int pos = bytes - 1; pos >= 0; --pos, unscaled >>= 8) {
+      out[pos] = static_cast<unsigned char>(unscaled & 0xff);
+    }
+    return;
+  }
   unsigned char value[16] = {};
   for (int idx = 0; idx < count; ++idx) {
     unsigned carry = static_cast<unsigned>(digits[idx] - '0');

@@ -13,10 +13,6 @@
 #include "common/inlining.h"
 #include "output/parquet_internal.h"
 
-#ifdef ROWFLUME_HAVE_ZSTD
-#include <zstd.h>
-#endif
-
 namespace rowflume {
 namespace {
 
@@ -110,9 +106,8 @@ void InitColumn(ParquetColumnState* state, const ParquetColumn& column) {
 }
 
 void FreeWriter(ParquetWriter* writer) {
-#ifdef ROWFLUME_HAVE_ZSTD
-  ZSTD_freeCCtx(static_cast<ZSTD_CCtx*>(writer->zstd));
-#endif
+  StopPacker(writer->packer);
+  FreeScratch(&writer->scratch);
   delete writer;
 }
 
@@ -309,7 +304,7 @@ ROWFLUME_ALWAYS_INLINE inline void AddFixed(ParquetWriter* writer, int column_id
 }
 
 int64_t HeldBytes(const ParquetColumnState& column) {
-  return column.pages_bytes + static_cast<int64_t>(PageBytes(column) + column.entries.size()) +
+  return static_cast<int64_t>(PageBytes(column) + column.entries.size()) +
          column.entry_count * kEntryOverhead;
 }
 
@@ -355,12 +350,8 @@ ParquetWriter* ParquetOpen(const std::vector<ParquetColumn>& columns, const Parq
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-#ifdef ROWFLUME_HAVE_ZSTD
-  if (options.codec == ParquetCodec::kZstd) {
-    writer->zstd = ZSTD_createCCtx();
-    if (writer->zstd == nullptr) writer->failed = true;
-  }
-#endif
+  if (!StartScratch(&writer->scratch, options.codec)) writer->failed = true;
+  writer->packer = writer->failed ? nullptr : StartPacker(writer);
   PutBytes(writer, "PAR1", 4);
   if (writer->failed) {
     FreeWriter(writer);
@@ -476,7 +467,7 @@ bool ParquetEndRow(ParquetWriter* writer) {
 }
 
 int64_t ParquetHeldBytes(const ParquetWriter* writer) {
-  int64_t held = 0;
+  int64_t held = writer->pages_bytes;
   for (const ParquetColumnState& column : writer->columns) held += HeldBytes(column);
   return held;
 }

@@ -65,6 +65,8 @@ TEST(ParquetRows, EachTextIsItsExactValueOrStopsTheRow) {
       {SQLT_NUM, 5, -2, "1234500", P::kInt32, 0, Little(1234500, 4)},
       {SQLT_NUM, 2, 4, ".0012", P::kInt32, 0, Little(12, 4)},
       {SQLT_NUM, 38, 0, "-1", P::kFixedBytes, 16, std::string(16, '\xff')},
+      {SQLT_NUM, 20, 0, "-300", P::kFixedBytes, 9,
+       Big({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xfe, 0xd4})},
       {SQLT_NUM, 20, 0, "18446744073709551616", P::kFixedBytes, 9,
        Big({1, 0, 0, 0, 0, 0, 0, 0, 0})},
       {SQLT_NUM, 20, 0, "-18446744073709551616", P::kFixedBytes, 9,
