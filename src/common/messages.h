@@ -123,6 +123,9 @@ inline constexpr char kParquetControl[] =
 inline constexpr char kParquetCharset[] =
     "ERROR -- Parquet text is UTF-8: %s=%s cannot be used with it (leave it out, or give "
     "AL32UTF8)\n";
+inline constexpr char kUnwritableOracleName[] =
+    "ERROR -- Column name \"%s\" cannot stand in an Oracle INSERT statement (Oracle names hold "
+    "no double quote and are not empty): name the column with an alias in the query\n";
 inline constexpr char kParquetCodec[] = "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
 inline constexpr char kParquetCodecMissing[] =
     "ERROR -- compress=%s: this build cannot compress so; give NONE\n";
