@@ -130,10 +130,10 @@ inline constexpr char kTooLongForOracleInsert[] =
     "ERROR -- A value of column %s has %lld bytes, more than an Oracle INSERT statement can "
     "carry as hexadecimal (%d); nothing is cut: write the column with lob=FILE, or use another "
     "layout\n";
-inline constexpr char kDatetimeForOracleInsert[] =
-    "ERROR -- A value of column %s is not in the date format YYYY-MM-DD HH24:MI:SS that Oracle "
-    "INSERT statements name; nothing is changed: leave the session's date formats as they are "
-    "(alter=)\n";
+inline constexpr char kDatetimeForInsert[] =
+    "ERROR -- A value of column %s is not in the date format YYYY-MM-DD HH24:MI:SS[.FF] "
+    "[+TZH:TZM] that INSERT statements are written in; nothing is changed: leave the session's "
+    "date formats as they are (alter=)\n";
 inline constexpr char kParquetCodec[] = "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
 inline constexpr char kParquetCodecMissing[] =
     "ERROR -- compress=%s: this build cannot compress so; give NONE\n";

@@ -83,9 +83,9 @@ struct FieldEncoder {
   uint64_t cut_fields;
   const char* cut_column;  // none until a field is cut
   int32_t cut_width;
-  // The first value an Oracle statement cannot carry as fetched: its column, and its bytes for
-  // binary data longer than kOracleHexBytes, or -1 for datetime text not in the session format
-  // the statement names. The run stops at its row. None until then.
+  // The first value an INSERT statement cannot carry as fetched: its column, and its bytes for
+  // binary data longer than kOracleHexBytes (Oracle), or -1 for datetime text not in the session
+  // format the statement is written for. The run stops at its row. None until then.
   const char* refused_column;
   int64_t refused_bytes;
   std::array<FieldPlan, kMaxColumns> plans;  // per select-list position

@@ -157,8 +157,8 @@ ROWFLUME_NOINLINE void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column,
     return;
   }
 
-  if (enc->format == kOracleFormat && !lob && !enc->fixed_layout &&
-      EmitOracleValue(enc, column, value, length, keep_pairs)) {
+  if ((enc->format == kOracleFormat || enc->format == kMySqlFormat) && !lob && !enc->fixed_layout &&
+      EmitStatementValue(enc, column, value, length, keep_pairs)) {
     return;
   }
   const bool quoted = enc->quote_length > 0 && column->quotable && !enc->fixed_layout;

@@ -451,14 +451,13 @@ bool AddParquetRowOrStop(UnloadRun* run, int row_idx) {
 }
 
 // Stops the run at the first row whose fixed-width record had a value cut to its field, or whose
-// Oracle statement could not carry a value as fetched, as a failed write does (the buffer
+// INSERT statement could not carry a value as fetched, as a failed write does (the buffer
 // dropped, the file left unfinished); true while nothing was cut or refused.
 bool NothingCut(UnloadRun* run) {
   const FieldEncoder& encoder = run->encoder;
   if (encoder.refused_column != nullptr) {
     if (encoder.refused_bytes < 0) {
-      SessionMessageFormat(run->session, messages::kDatetimeForOracleInsert,
-                           encoder.refused_column);
+      SessionMessageFormat(run->session, messages::kDatetimeForInsert, encoder.refused_column);
     } else {
       SessionMessageFormat(run->session, messages::kTooLongForOracleInsert, encoder.refused_column,
                            static_cast<long long>(encoder.refused_bytes),

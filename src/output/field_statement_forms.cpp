@@ -5,9 +5,11 @@
 #include "output/escaping.h"
 #include "output/field_plan.h"
 
-// The forms values take in Oracle INSERT statements so that a session with any NLS settings runs
-// them as written: datetimes through TO_DATE and TO_TIMESTAMP with the format they were fetched
-// in, binary data through HEXTORAW, text longer than one literal piece as joined TO_CLOB pieces.
+// The forms values take in INSERT statements so that the target runs them as written. Oracle,
+// whatever the session's NLS settings: datetimes through TO_DATE and TO_TIMESTAMP with the
+// format they were fetched in, binary data through HEXTORAW, text longer than one literal piece
+// as joined TO_CLOB pieces. MySQL, whose DATETIME has no zone: a time with a zone as the same
+// instant in UTC.
 
 namespace rowflume {
 
@@ -16,13 +18,14 @@ namespace {
 // The format model of a datetime text as the session writes it (db/oracle_types.h masks), with
 // the radix written as "." rather than X: the fetch session's decimal point is ".", and X would
 // read the loading session's own. Chosen by what the text holds, so that a value without a
-// fraction or a zone is not read against elements it lacks.
+// fraction or a zone is not read against elements it lacks. *timestamp is set for a value with
+// a fraction or a zone, and left for one without.
 const char* DatetimeFormat(const char* text, int64_t length, bool* timestamp, bool* zoned) {
   // "YYYY-MM-DD HH24:MI:SS" is 19 bytes; a fraction starts at 19, a zone after a second blank.
   const bool fraction = length > 19 && text[19] == '.';
   const void* zone =
-      length > 20 ? std::memchr(text + 20, ' ', static_cast<size_t>(length - 20)) : nullptr;
-  *timestamp = fraction || zone != nullptr;
+      length > 19 ? std::memchr(text + 19, ' ', static_cast<size_t>(length - 19)) : nullptr;
+  *timestamp = *timestamp || fraction || zone != nullptr;
   *zoned = zone != nullptr;
   if (zone != nullptr) {
     return fraction ? ",'YYYY-MM-DD HH24:MI:SS.FF TZH:TZM')" : ",'YYYY-MM-DD HH24:MI:SS TZH:TZM')";
@@ -63,7 +66,8 @@ void EmitDatetime(FieldEncoder* enc, const ColumnDesc* column, const char* value
     Refuse(enc, column, -1);
     return;
   }
-  bool timestamp = false;
+  const TypeFamily family = LookupType(column->described_type).family;
+  bool timestamp = family == TypeFamily::kTimestamp || family == TypeFamily::kTimestampTz;
   bool zoned = false;
   const char* format = DatetimeFormat(value, length, &timestamp, &zoned);
   PutText(out, zoned ? "TO_TIMESTAMP_TZ(" : timestamp ? "TO_TIMESTAMP(" : "TO_DATE(");
@@ -140,10 +144,99 @@ void EmitTextPieces(FieldEncoder* enc, const char* value, int64_t length, bool k
   }
 }
 
+// Days since 1970-01-01 of a proleptic Gregorian date, and back: H. Hinnant's days_from_civil
+// and civil_from_days ("chrono-Compatible Low-Level Date Algorithms"), exact for every year.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+int Digits(const char* text, int count) {
+  int value = 0;
+  for (int k = 0; k < count; ++k) value = value * 10 + (text[k] - '0');
+  return value;
+}
+
+char* PutDigits(char* p, int64_t value, int count) {
+  for (int k = count - 1; k >= 0; --k, value /= 10) p[k] = static_cast<char>('0' + value % 10);
+  return p + count;
+}
+
+// "YYYY-MM-DD HH24:MI:SS[.FF] +HH:MM" as the same instant in UTC without its zone, into dest
+// (kNumberTextBytes). Returns the length; -1 for text of another shape or a year out of 1..9999.
+int ZonedToUtc(const char* text, int64_t length, char* dest) {
+  if (!HasDatetimeShape(text, length) || length < 26 || length > kNumberTextBytes) return -1;
+  const char* zone = text + length - 6;
+  if (zone[-1] != ' ' || (zone[0] != '+' && zone[0] != '-') || !IsAsciiDigit(zone[1]) ||
+      !IsAsciiDigit(zone[2]) || zone[3] != ':' || !IsAsciiDigit(zone[4]) ||
+      !IsAsciiDigit(zone[5])) {
+    return -1;
+  }
+  const int offset = (zone[0] == '-' ? -1 : 1) * (Digits(zone + 1, 2) * 60 + Digits(zone + 4, 2));
+  int64_t days = DaysFromCivil(Digits(text, 4), Digits(text + 5, 2), Digits(text + 8, 2));
+  int64_t minutes = Digits(text + 11, 2) * 60 + Digits(text + 14, 2) - offset;
+  days += minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
+  minutes -= (minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440)) * 1440;
+  int64_t year = 0;
+  int month = 0;
+  int day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1 || year > 9999) return -1;
+  char* p = PutDigits(dest, year, 4);
+  *p++ = '-';
+  p = PutDigits(p, month, 2);
+  *p++ = '-';
+  p = PutDigits(p, day, 2);
+  *p++ = ' ';
+  p = PutDigits(p, minutes / 60, 2);
+  *p++ = ':';
+  p = PutDigits(p, minutes % 60, 2);
+  // The seconds and their fraction stay as they were: zones are whole minutes.
+  const int64_t rest = zone - 1 - (text + 16);
+  std::memcpy(p, text + 16, static_cast<size_t>(rest));
+  return static_cast<int>(p + rest - dest);
+}
+
+bool EmitMySqlValue(FieldEncoder* enc, const ColumnDesc* column, const char* value,
+                    int64_t length) {
+  if (LookupType(column->described_type).family != TypeFamily::kTimestampTz) return false;
+  const bool zoned = length > 19 && std::memchr(value + 19, ' ', static_cast<size_t>(length - 19));
+  if (!zoned) return false;
+  char text[kNumberTextBytes];
+  const int utc_length = ZonedToUtc(value, length, text);
+  if (utc_length < 0) {
+    Refuse(enc, column, -1);
+    return true;
+  }
+  Put(enc->out, enc->quote, enc->quote_length);
+  Put(enc->out, text, utc_length);
+  Put(enc->out, enc->quote, enc->quote_length);
+  return true;
+}
+
 }  // namespace
 
-bool EmitOracleValue(FieldEncoder* enc, const ColumnDesc* column, const char* value, int64_t length,
-                     bool keep_pairs) {
+bool EmitStatementValue(FieldEncoder* enc, const ColumnDesc* column, const char* value,
+                        int64_t length, bool keep_pairs) {
+  if (enc->format == kMySqlFormat) return EmitMySqlValue(enc, column, value, length);
   const OracleType& type = LookupType(column->described_type);
   if (column->define_type == SQLT_DAT || type.family == TypeFamily::kDate ||
       type.family == TypeFamily::kTimestamp || type.family == TypeFamily::kTimestampTz) {
