@@ -3,11 +3,15 @@
 // SQLite. Each loaded table must equal the source rows byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
 
+#include <sqlite3.h>
+
+#include "common/ascii.h"
 #include "support/files.h"
 #include "support/private_server.h"
 #include "support/program_folder.h"
@@ -153,6 +157,8 @@ TEST_F(Consumers, MySqlLoadLayoutLoadsWithLoadData) {
   EXPECT_EQ(TabsToBars(loaded.out), SourceRows(columns + kSqliteAmount));
 }
 
+void DefineOracleFunctions(SqliteFile* copy);
+
 TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   // One statement per row, to standard output; executed as a script by SQLite.
   ProgramRun unload =
@@ -167,6 +173,7 @@ TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   EXPECT_EQ(statements, 7u);
 
   SqliteFile copy(dir_ + "/copy.db");
+  DefineOracleFunctions(&copy);
   ASSERT_TRUE(copy.Exec("CREATE TABLE COPY (ID, NAME, AMOUNT, CREATED);"));
   ASSERT_TRUE(copy.Exec(unload.out));
   const std::string columns =
@@ -174,6 +181,197 @@ TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
       "CASE WHEN CREATED IS NULL THEN 'N' ELSE CREATED END" +
       std::string(kSqliteAmount);
   EXPECT_EQ(copy.Rows("SELECT " + columns + " FROM COPY ORDER BY ID"), SourceRows(columns));
+}
+
+// What Oracle would refuse in a script of INSERT statements: a string literal over 4000 bytes, a
+// literal that reads as a date or time outside TO_DATE, TO_TIMESTAMP or TO_TIMESTAMP_TZ (the
+// loading session's NLS formats would read it), and a name in a head that Oracle would not read
+// as written (bare but not upper case, or a reserved word of the table below). One line a fault.
+std::string OracleRuleBreaks(const std::string& script, int* statements) {
+  std::string breaks;
+  bool in_head = false;
+  for (size_t at = 0; at < script.size();) {
+    const char c = script[at];
+    if (c == '\'') {
+      std::string value;
+      size_t end = at + 1;
+      for (; end < script.size(); ++end) {
+        if (script[end] != '\'') {
+          value += script[end];
+        } else if (end + 1 < script.size() && script[end + 1] == '\'') {
+          value += script[end++];
+        } else {
+          break;
+        }
+      }
+      if (value.size() > 4000) breaks += "literal of " + std::to_string(value.size()) + " bytes\n";
+      const bool datelike =
+          value.size() >= 10 && IsAsciiDigit(value[0]) && value[4] == '-' && value[7] == '-';
+      const std::string before = script.substr(at > 16 ? at - 16 : 0, at > 16 ? 16 : at);
+      if (datelike && !before.ends_with("TO_DATE(") && !before.ends_with("TO_TIMESTAMP(") &&
+          !before.ends_with("TO_TIMESTAMP_TZ(")) {
+        breaks += "bare date " + value + "\n";
+      }
+      at = end + 1;
+    } else if (c == '"') {
+      const size_t end = script.find('"', at + 1);
+      if (end == std::string::npos || end == at + 1 || end - at - 1 > 128) breaks += "bad name\n";
+      at = end == std::string::npos ? script.size() : end + 1;
+    } else if (script.compare(at, 13, "INSERT  INTO ") == 0) {
+      ++*statements;
+      in_head = true;
+      at += 13;
+    } else if (script.compare(at, 8, " VALUES ") == 0) {
+      in_head = false;
+      at += 8;
+    } else if (in_head && IsAsciiLetter(c)) {
+      size_t end = at;
+      while (end < script.size() &&
+             (IsNameChar(script[end]) || script[end] == '$' || script[end] == '#')) {
+        ++end;
+      }
+      const std::string name = script.substr(at, end - at);
+      for (const char* reserved : {"DATE", "LEVEL", "NUMBER", "TABLE"}) {
+        if (EqualIgnoringCase(name, reserved)) breaks += "reserved word " + name + "\n";
+      }
+      if (name != "HARD" &&
+          std::any_of(name.begin(), name.end(), [](char ch) { return ch >= 'a' && ch <= 'z'; })) {
+        breaks += "lower-case name " + name + "\n";
+      }
+      at = end;
+    } else {
+      ++at;
+    }
+  }
+  return breaks;
+}
+
+void FirstArgument(sqlite3_context* context, int, sqlite3_value** args) {
+  sqlite3_result_value(context, args[0]);
+}
+
+void BytesOfHex(sqlite3_context* context, int, sqlite3_value** args) {
+  const std::string hex(reinterpret_cast<const char*>(sqlite3_value_text(args[0])),
+                        static_cast<size_t>(sqlite3_value_bytes(args[0])));
+  std::string bytes;
+  for (size_t k = 0; k + 1 < hex.size(); k += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+  }
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// The Oracle functions the statements call, as the Oracle session would read them here: the
+// datetime and CLOB functions give back the text they were given, HEXTORAW the bytes.
+void DefineOracleFunctions(SqliteFile* copy) {
+  for (const char* name : {"TO_DATE", "TO_TIMESTAMP", "TO_TIMESTAMP_TZ"}) {
+    sqlite3_create_function(copy->handle(), name, 2, SQLITE_UTF8, nullptr, FirstArgument, nullptr,
+                            nullptr);
+  }
+  sqlite3_create_function(copy->handle(), "TO_CLOB", 1, SQLITE_UTF8, nullptr, FirstArgument,
+                          nullptr, nullptr);
+  sqlite3_create_function(copy->handle(), "HEXTORAW", 1, SQLITE_UTF8, nullptr, BytesOfHex, nullptr,
+                          nullptr);
+}
+
+// A table of the values INSERT statements find hardest: reserved words and a mixed-case name
+// among the columns, quotes and a backslash, NULL beside '', a date with its time, TIMESTAMP(9),
+// times with a zone (+14:00 crosses the date line), a 5000-character CLOB of apostrophes and
+// UTF-8, and binary data up to the 2000 bytes an Oracle statement can carry.
+class HardValues : public ProgramFolderTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ProgramFolderTest::SetUp());
+    std::string doc;
+    for (int k = 0; k < 625; ++k) doc += "it''s \xc3\xa9\xe2\x82\xac ";  // 8 characters
+    ASSERT_TRUE(db_->Exec(
+        "CREATE TABLE HARD (ID NUMBER(6), NAME VARCHAR2(40), \"DATE\" DATE, \"LEVEL\" NUMBER(3), "
+        "TS TIMESTAMP(9), TZ \"TIMESTAMP(6) WITH TIME ZONE\", DOC CLOB, BIN BLOB);"
+        "INSERT INTO HARD VALUES (1, 'O''Brien \"q\" \\', '1980-12-17 00:00:00', 5,"
+        " '2020-01-02 03:04:05.123456789', '2020-01-02 03:04:05.123456 +02:00', '" +
+        doc +
+        "', NULL);"
+        "INSERT INTO HARD VALUES (2, '', '2038-01-19 03:14:07', NULL,"
+        " '1999-12-31 23:59:59.000000001', '2020-01-01 01:00:00.000000 +14:00', '', x'27');"
+        "INSERT INTO HARD VALUES (3, NULL, NULL, 0, NULL, NULL, NULL, NULL);"));
+    std::mt19937 random(29);
+    std::string noise(2000, '\0');
+    for (char& byte : noise) byte = static_cast<char>(random());
+    ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 1", noise));
+  }
+};
+
+constexpr char kHardQuery[] =
+    "query=select ID, NAME \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC, BIN from HARD "
+    "order by ID";
+
+TEST_F(HardValues, OracleStatementsKeepOraclesRulesAndRunInSqlite) {
+  ProgramRun unload = RunProgram(dir_, {db_->user(), kHardQuery, "text=ORACLEINS", "table=HARD"});
+  ASSERT_EQ(unload.status, 0) << unload.out;
+  int statements = 0;
+  EXPECT_EQ(OracleRuleBreaks(unload.out, &statements), "");
+  EXPECT_EQ(statements, 3);
+
+  SqliteFile copy(dir_ + "/copy.db");
+  DefineOracleFunctions(&copy);
+  ASSERT_TRUE(
+      copy.Exec("CREATE TABLE HARD (ID, \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC, BIN);"));
+  ASSERT_TRUE(copy.Exec(unload.out));
+  const std::string columns =
+      "quote(ID), quote(%), quote(\"DATE\"), quote(\"LEVEL\"), quote(TS), "
+      "quote(TZ), quote(DOC), quote(BIN)";
+  auto with = [&](const char* name) {
+    std::string text = columns;
+    return text.replace(text.find('%'), 1, name);
+  };
+  EXPECT_EQ(copy.Rows("SELECT " + with("\"Mixed Name\"") + " FROM HARD ORDER BY ID"),
+            db_->Rows("SELECT " + with("NAME") + " FROM HARD ORDER BY ID"));
+
+  // Binary data an Oracle statement cannot carry stops the run, named; nothing is left.
+  ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 2", std::string(2001, 'b')));
+  unload =
+      RunProgram(dir_, {db_->user(), kHardQuery, "text=ORACLEINS", "table=HARD", "file=hard.sql"});
+  EXPECT_EQ(unload.status, 2);
+  EXPECT_NE(unload.out.find("column BIN has 2001 bytes"), std::string::npos) << unload.out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/hard.sql"));
+}
+
+TEST_F(HardValues, MySqlStatementsLoadIntoStrictMariaDb) {
+  bool installed = false;
+  std::string why;
+  PrivateServer* server = PrivateServer::Get("mariadb_server.sh", &installed, &why);
+  if (server == nullptr && installed) FAIL() << "MariaDB did not start:\n" << why;
+  if (server == nullptr) GTEST_SKIP() << "MariaDB is not installed; the MySQL consumer is skipped";
+  ASSERT_EQ(server
+                ->Sql("DROP TABLE IF EXISTS HARD;"
+                      "CREATE TABLE HARD (ID INT PRIMARY KEY, `Mixed Name` VARCHAR(40), "
+                      "`DATE` DATETIME, `LEVEL` INT, TS DATETIME(6), TZ DATETIME(6), "
+                      "DOC MEDIUMTEXT, BIN BLOB) CHARACTER SET utf8mb4;")
+                .status,
+            0);
+  ASSERT_EQ(server->Sql("SELECT @@sql_mode;").out.find("STRICT_TRANS_TABLES") != std::string::npos,
+            true);
+  ProgramRun unload =
+      RunProgram(dir_, {db_->user(), kHardQuery, "text=MYSQLINS", "table=HARD", "file=hard.sql"});
+  ASSERT_EQ(unload.status, 0) << unload.out;
+  ProgramRun load = server->SourceFile(dir_ + "/hard.sql");
+  ASSERT_EQ(load.status, 0) << load.out;
+  // DATETIME(6) keeps six digits of a second; a time with a zone arrives as its instant in UTC.
+  const std::string columns =
+      "ID, CASE WHEN % IS NULL THEN 'N' ELSE hex(%) END, COALESCE(`DATE`, 'N'), "
+      "COALESCE(`LEVEL`, 'N'), COALESCE(substr(TS, 1, 26), 'N'), "
+      "CASE WHEN DOC IS NULL THEN 'N' ELSE hex(DOC) END, "
+      "CASE WHEN BIN IS NULL THEN 'N' ELSE hex(BIN) END";
+  auto with = [&](const char* name) {
+    std::string text = columns;
+    text.replace(text.find('%'), 1, name);
+    return text.replace(text.find('%'), 1, name);
+  };
+  ProgramRun loaded = server->Sql("SELECT " + with("`Mixed Name`") + " FROM HARD ORDER BY ID;");
+  ASSERT_EQ(loaded.status, 0) << loaded.out;
+  std::string source = db_->Rows("SELECT " + with("NAME") + " FROM HARD ORDER BY ID");
+  EXPECT_EQ(TabsToBars(loaded.out), source);
+  EXPECT_EQ(server->Sql("SELECT COALESCE(TZ, 'N') FROM HARD ORDER BY ID;").out,
+            "2020-01-02 01:04:05.123456\n2019-12-31 11:00:00.000000\nN\n");
 }
 
 }  // namespace
