@@ -3,15 +3,14 @@
 // SQLite. Each loaded table must equal the source rows byte for byte.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <regex>
 #include <string>
 
 #include <sqlite3.h>
 
-#include "common/ascii.h"
 #include "support/files.h"
 #include "support/private_server.h"
 #include "support/program_folder.h"
@@ -183,64 +182,33 @@ TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   EXPECT_EQ(copy.Rows("SELECT " + columns + " FROM COPY ORDER BY ID"), SourceRows(columns));
 }
 
-// What Oracle would refuse in a script of INSERT statements: a string literal over 4000 bytes, a
-// literal that reads as a date or time outside TO_DATE, TO_TIMESTAMP or TO_TIMESTAMP_TZ (the
-// loading session's NLS formats would read it), and a name in a head that Oracle would not read
-// as written (bare but not upper case, or a reserved word of the table below). One line a fault.
+// What Oracle would refuse in a script of INSERT statements, one line a fault: a string literal
+// over 4000 bytes, a literal reading as a date outside TO_DATE, TO_TIMESTAMP or TO_TIMESTAMP_TZ
+// (the loading session's NLS formats would read it), a bare name in a head that is not upper
+// case or is a reserved word of the table below.
 std::string OracleRuleBreaks(const std::string& script, int* statements) {
   std::string breaks;
-  bool in_head = false;
-  for (size_t at = 0; at < script.size();) {
-    const char c = script[at];
-    if (c == '\'') {
-      std::string value;
-      size_t end = at + 1;
-      for (; end < script.size(); ++end) {
-        if (script[end] != '\'') {
-          value += script[end];
-        } else if (end + 1 < script.size() && script[end + 1] == '\'') {
-          value += script[end++];
-        } else {
-          break;
-        }
+  static const std::regex literal("'((?:[^']|'')*)'");
+  for (std::sregex_iterator it(script.begin(), script.end(), literal), end; it != end; ++it) {
+    const std::string value = std::regex_replace(it->str(1), std::regex("''"), "'");
+    if (value.size() > 4000) breaks += "literal of " + std::to_string(value.size()) + " bytes\n";
+    const std::string before = script.substr(0, static_cast<size_t>(it->position()));
+    if (std::regex_search(value, std::regex("^\\d{4}-\\d\\d-\\d\\d")) &&
+        !std::regex_search(before, std::regex("TO_(DATE|TIMESTAMP|TIMESTAMP_TZ)\\($"))) {
+      breaks += "bare date " + value + "\n";
+    }
+  }
+  static const std::regex head("INSERT  INTO (.*) \\((.*)\\) VALUES \n");
+  for (std::sregex_iterator it(script.begin(), script.end(), head), end; it != end; ++it) {
+    ++*statements;
+    const std::string names = it->str(1) + "," + it->str(2);
+    static const std::regex bare("(^|[,.])([^\",.]+)(?=$|[,.])");
+    for (std::sregex_iterator n(names.begin(), names.end(), bare); n != end; ++n) {
+      const std::string name = n->str(2);
+      if (!std::regex_match(name, std::regex("[A-Z][A-Z0-9_$#]*")) || name == "DATE" ||
+          name == "LEVEL") {
+        breaks += "bare name " + name + "\n";
       }
-      if (value.size() > 4000) breaks += "literal of " + std::to_string(value.size()) + " bytes\n";
-      const bool datelike =
-          value.size() >= 10 && IsAsciiDigit(value[0]) && value[4] == '-' && value[7] == '-';
-      const std::string before = script.substr(at > 16 ? at - 16 : 0, at > 16 ? 16 : at);
-      if (datelike && !before.ends_with("TO_DATE(") && !before.ends_with("TO_TIMESTAMP(") &&
-          !before.ends_with("TO_TIMESTAMP_TZ(")) {
-        breaks += "bare date " + value + "\n";
-      }
-      at = end + 1;
-    } else if (c == '"') {
-      const size_t end = script.find('"', at + 1);
-      if (end == std::string::npos || end == at + 1 || end - at - 1 > 128) breaks += "bad name\n";
-      at = end == std::string::npos ? script.size() : end + 1;
-    } else if (script.compare(at, 13, "INSERT  INTO ") == 0) {
-      ++*statements;
-      in_head = true;
-      at += 13;
-    } else if (script.compare(at, 8, " VALUES ") == 0) {
-      in_head = false;
-      at += 8;
-    } else if (in_head && IsAsciiLetter(c)) {
-      size_t end = at;
-      while (end < script.size() &&
-             (IsNameChar(script[end]) || script[end] == '$' || script[end] == '#')) {
-        ++end;
-      }
-      const std::string name = script.substr(at, end - at);
-      for (const char* reserved : {"DATE", "LEVEL", "NUMBER", "TABLE"}) {
-        if (EqualIgnoringCase(name, reserved)) breaks += "reserved word " + name + "\n";
-      }
-      if (name != "HARD" &&
-          std::any_of(name.begin(), name.end(), [](char ch) { return ch >= 'a' && ch <= 'z'; })) {
-        breaks += "lower-case name " + name + "\n";
-      }
-      at = end;
-    } else {
-      ++at;
     }
   }
   return breaks;
@@ -251,8 +219,7 @@ void FirstArgument(sqlite3_context* context, int, sqlite3_value** args) {
 }
 
 void BytesOfHex(sqlite3_context* context, int, sqlite3_value** args) {
-  const std::string hex(reinterpret_cast<const char*>(sqlite3_value_text(args[0])),
-                        static_cast<size_t>(sqlite3_value_bytes(args[0])));
+  const std::string hex(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
   std::string bytes;
   for (size_t k = 0; k + 1 < hex.size(); k += 2) {
     bytes += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
@@ -263,12 +230,10 @@ void BytesOfHex(sqlite3_context* context, int, sqlite3_value** args) {
 // The Oracle functions the statements call, as the Oracle session would read them here: the
 // datetime and CLOB functions give back the text they were given, HEXTORAW the bytes.
 void DefineOracleFunctions(SqliteFile* copy) {
-  for (const char* name : {"TO_DATE", "TO_TIMESTAMP", "TO_TIMESTAMP_TZ"}) {
-    sqlite3_create_function(copy->handle(), name, 2, SQLITE_UTF8, nullptr, FirstArgument, nullptr,
+  for (const char* name : {"TO_DATE", "TO_TIMESTAMP", "TO_TIMESTAMP_TZ", "TO_CLOB"}) {
+    sqlite3_create_function(copy->handle(), name, -1, SQLITE_UTF8, nullptr, FirstArgument, nullptr,
                             nullptr);
   }
-  sqlite3_create_function(copy->handle(), "TO_CLOB", 1, SQLITE_UTF8, nullptr, FirstArgument,
-                          nullptr, nullptr);
   sqlite3_create_function(copy->handle(), "HEXTORAW", 1, SQLITE_UTF8, nullptr, BytesOfHex, nullptr,
                           nullptr);
 }
@@ -298,14 +263,16 @@ class HardValues : public ProgramFolderTest {
     for (char& byte : noise) byte = static_cast<char>(random());
     ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 1", noise));
   }
+  // The unload of the table as `text`, to standard output or to file.
+  ProgramRun UnloadHard(const char* text, const char* file = "file=-") {
+    return RunProgram(dir_, {db_->user(), "table=HARD", text, file,
+                             "query=select ID, NAME \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, "
+                             "DOC, BIN from HARD order by ID"});
+  }
 };
 
-constexpr char kHardQuery[] =
-    "query=select ID, NAME \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC, BIN from HARD "
-    "order by ID";
-
 TEST_F(HardValues, OracleStatementsKeepOraclesRulesAndRunInSqlite) {
-  ProgramRun unload = RunProgram(dir_, {db_->user(), kHardQuery, "text=ORACLEINS", "table=HARD"});
+  ProgramRun unload = UnloadHard("text=ORACLEINS");
   ASSERT_EQ(unload.status, 0) << unload.out;
   int statements = 0;
   EXPECT_EQ(OracleRuleBreaks(unload.out, &statements), "");
@@ -314,22 +281,18 @@ TEST_F(HardValues, OracleStatementsKeepOraclesRulesAndRunInSqlite) {
   SqliteFile copy(dir_ + "/copy.db");
   DefineOracleFunctions(&copy);
   ASSERT_TRUE(
-      copy.Exec("CREATE TABLE HARD (ID, \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC, BIN);"));
+      copy.Exec("CREATE TABLE HARD (ID, \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC,"
+                " BIN);"));
   ASSERT_TRUE(copy.Exec(unload.out));
-  const std::string columns =
-      "quote(ID), quote(%), quote(\"DATE\"), quote(\"LEVEL\"), quote(TS), "
-      "quote(TZ), quote(DOC), quote(BIN)";
-  auto with = [&](const char* name) {
-    std::string text = columns;
-    return text.replace(text.find('%'), 1, name);
-  };
-  EXPECT_EQ(copy.Rows("SELECT " + with("\"Mixed Name\"") + " FROM HARD ORDER BY ID"),
-            db_->Rows("SELECT " + with("NAME") + " FROM HARD ORDER BY ID"));
+  const std::string rest =
+      "quote(\"DATE\"), quote(\"LEVEL\"), quote(TS), quote(TZ), quote(DOC), "
+      "quote(BIN) FROM HARD ORDER BY ID";
+  EXPECT_EQ(copy.Rows("SELECT ID, quote(\"Mixed Name\"), " + rest),
+            db_->Rows("SELECT ID, quote(NAME), " + rest));
 
   // Binary data an Oracle statement cannot carry stops the run, named; nothing is left.
   ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 2", std::string(2001, 'b')));
-  unload =
-      RunProgram(dir_, {db_->user(), kHardQuery, "text=ORACLEINS", "table=HARD", "file=hard.sql"});
+  unload = UnloadHard("text=ORACLEINS", "file=hard.sql");
   EXPECT_EQ(unload.status, 2);
   EXPECT_NE(unload.out.find("column BIN has 2001 bytes"), std::string::npos) << unload.out;
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/hard.sql"));
@@ -348,28 +311,24 @@ TEST_F(HardValues, MySqlStatementsLoadIntoStrictMariaDb) {
                       "DOC MEDIUMTEXT, BIN BLOB) CHARACTER SET utf8mb4;")
                 .status,
             0);
-  ASSERT_EQ(server->Sql("SELECT @@sql_mode;").out.find("STRICT_TRANS_TABLES") != std::string::npos,
-            true);
-  ProgramRun unload =
-      RunProgram(dir_, {db_->user(), kHardQuery, "text=MYSQLINS", "table=HARD", "file=hard.sql"});
+  EXPECT_NE(server->Sql("SELECT @@sql_mode;").out.find("STRICT_TRANS_TABLES"), std::string::npos);
+  ProgramRun unload = UnloadHard("text=MYSQLINS", "file=hard.sql");
   ASSERT_EQ(unload.status, 0) << unload.out;
   ProgramRun load = server->SourceFile(dir_ + "/hard.sql");
   ASSERT_EQ(load.status, 0) << load.out;
   // DATETIME(6) keeps six digits of a second; a time with a zone arrives as its instant in UTC.
-  const std::string columns =
-      "ID, CASE WHEN % IS NULL THEN 'N' ELSE hex(%) END, COALESCE(`DATE`, 'N'), "
-      "COALESCE(`LEVEL`, 'N'), COALESCE(substr(TS, 1, 26), 'N'), "
-      "CASE WHEN DOC IS NULL THEN 'N' ELSE hex(DOC) END, "
-      "CASE WHEN BIN IS NULL THEN 'N' ELSE hex(BIN) END";
-  auto with = [&](const char* name) {
-    std::string text = columns;
-    text.replace(text.find('%'), 1, name);
-    return text.replace(text.find('%'), 1, name);
+  auto rows = [](const char* name) {
+    std::string hex;
+    for (const char* column : {name, "DOC", "BIN"})
+      hex +=
+          std::string(", CASE WHEN ") + column + " IS NULL THEN 'N' ELSE hex(" + column + ") END";
+    return "SELECT ID" + hex +
+           ", COALESCE(`DATE`, 'N'), COALESCE(`LEVEL`, 'N'), "
+           "COALESCE(substr(TS, 1, 26), 'N') FROM HARD ORDER BY ID";
   };
-  ProgramRun loaded = server->Sql("SELECT " + with("`Mixed Name`") + " FROM HARD ORDER BY ID;");
+  ProgramRun loaded = server->Sql(rows("`Mixed Name`") + ";");
   ASSERT_EQ(loaded.status, 0) << loaded.out;
-  std::string source = db_->Rows("SELECT " + with("NAME") + " FROM HARD ORDER BY ID");
-  EXPECT_EQ(TabsToBars(loaded.out), source);
+  EXPECT_EQ(TabsToBars(loaded.out), db_->Rows(rows("NAME")));
   EXPECT_EQ(server->Sql("SELECT COALESCE(TZ, 'N') FROM HARD ORDER BY ID;").out,
             "2020-01-02 01:04:05.123456\n2019-12-31 11:00:00.000000\nN\n");
 }
