@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "db/columns.h"
+#include "db/oracle_types.h"
 #include "fuzz/fuzz_input.h"
 #include "job/job_record.h"
 #include "job/options.h"
@@ -187,6 +188,46 @@ std::string Hex(const std::string& bytes) {
 }
 
 // Takes an expected head off text; false when text does not start with it.
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Oracle statements: datetimes through TO_DATE and friends, binary data through HEXTORAW (or
+// nothing, refused, past 2000 bytes), text of more than one piece as TO_CLOB pieces. True when
+// the field took such a form and was checked; a refused field (empty) is counted.
+bool CheckOracleForm(const ColumnDesc& c, const std::string& value, const std::string& quote,
+                     const std::string& text, int* refusals) {
+  const TypeFamily family = LookupType(c.described_type).family;
+  if (c.define_type == SQLT_DAT || family == TypeFamily::kDate ||
+      family == TypeFamily::kTimestamp || family == TypeFamily::kTimestampTz) {
+    if (text.empty()) {
+      ++*refusals;
+    } else {
+      FUZZ_CHECK(StartsWith(text, "TO_DATE(" + quote) ||
+                 StartsWith(text, "TO_TIMESTAMP(" + quote) ||
+                 StartsWith(text, "TO_TIMESTAMP_TZ(" + quote));
+      FUZZ_CHECK(EndsWith(text, "')"));
+    }
+    return true;
+  }
+  if (LookupType(c.described_type).binary) {
+    if (value.size() > 2000) {
+      FUZZ_CHECK(text.empty());
+      ++*refusals;
+    } else {
+      FUZZ_CHECK(text == "HEXTORAW(" + quote + Hex(value) + quote + ")");
+    }
+    return true;
+  }
+  if (!StartsWith(text, "TO_CLOB(" + quote)) return false;
+  FUZZ_CHECK(value.size() > 500 && EndsWith(text, quote + ")"));
+  return true;
+}
+
 bool Take(std::string* text, const std::string& head) {
   if (text->compare(0, head.size(), head) != 0) return false;
   text->erase(0, head.size());
@@ -335,6 +376,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EncodeAll(&encoder, columns, rows, &field_ends);
   FUZZ_CHECK(large.mb_written == 0.0 && !large.failed);
   const uint64_t cut_fields = encoder.cut_fields;  // the small buffer's paths must count the same
+  const char* const refused = encoder.refused_column;
+  int refusals = 0;
   std::string whole(large.data, static_cast<size_t>(large.fill));
   OutputBufferRelease(&large);
 
@@ -367,8 +410,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       const int64_t display = c.display_width > 0 ? c.display_width : 0;
       const bool is_null = c.indicators[row] == -1;
-      // MySQL statements write hex columns through unhex(); Oracle statements write binary
-      // values (RAW, LONG RAW, a BLOB fetched inline) as bare hexadecimal text.
+      // MySQL statements write hex columns through unhex(); Oracle statements in a fixed layout
+      // write binary values (RAW, LONG RAW, a BLOB fetched inline) as bare hexadecimal text.
       const bool mysql_hex = job->format == 1 && c.hex;
       const bool oracle_hex =
           job->format == 2 && !IsLob(c.define_type) && IsBinary(c.described_type);
@@ -379,6 +422,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           null_text.resize(static_cast<size_t>(display), ' ');
         }
         FUZZ_CHECK(text == null_text);
+        continue;
+      }
+      if (job->format == 2 && !fixed && !IsLob(c.define_type) &&
+          CheckOracleForm(c, ValueOf(c, row), quote, text, &refusals)) {
         continue;
       }
       const bool quoted = quote_length > 0 && c.quotable && !fixed;
@@ -428,6 +475,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   encoder.lob_context = &columns;
   EncodeAll(&encoder, columns, rows, nullptr);
   FUZZ_CHECK(encoder.cut_fields == cut_fields);
+  FUZZ_CHECK(encoder.refused_column == refused);
+  FUZZ_CHECK((refused != nullptr) == (refusals > 0));
   FUZZ_CHECK(WriteAllBuffered(&small));
   FUZZ_CHECK(CloseStream(small.stream) == 0);
   OutputBufferRelease(&small);

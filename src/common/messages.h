@@ -123,6 +123,17 @@ inline constexpr char kParquetControl[] =
 inline constexpr char kParquetCharset[] =
     "ERROR -- Parquet text is UTF-8: %s=%s cannot be used with it (leave it out, or give "
     "AL32UTF8)\n";
+inline constexpr char kUnwritableOracleName[] =
+    "ERROR -- Column name \"%s\" cannot stand in an Oracle INSERT statement (Oracle names hold "
+    "no double quote and are not empty): name the column with an alias in the query\n";
+inline constexpr char kTooLongForOracleInsert[] =
+    "ERROR -- A value of column %s has %lld bytes, more than an Oracle INSERT statement can "
+    "carry as hexadecimal (%d); nothing is cut: write the column with lob=FILE, or use another "
+    "layout\n";
+inline constexpr char kDatetimeForInsert[] =
+    "ERROR -- A value of column %s is not in the date format YYYY-MM-DD HH24:MI:SS[.FF] "
+    "[+TZH:TZM] that INSERT statements are written in; nothing is changed: leave the session's "
+    "date formats as they are (alter=)\n";
 inline constexpr char kParquetCodec[] = "ERROR -- compress=%s: give ZSTD, SNAPPY or NONE\n";
 inline constexpr char kParquetCodecMissing[] =
     "ERROR -- compress=%s: this build cannot compress so; give NONE\n";

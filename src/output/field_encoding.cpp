@@ -39,6 +39,8 @@ void InitFieldEncoder(FieldEncoder* enc, const UnloadHandle* job, OutputBuffer* 
   enc->cut_fields = 0;
   enc->cut_column = nullptr;
   enc->cut_width = 0;
+  enc->refused_column = nullptr;
+  enc->refused_bytes = 0;
   for (FieldPlan& plan : enc->plans) plan.column = nullptr;
   enc->leads_used = 0;
   std::memset(enc->leads.data() + kLeadBytes, 0, kLeadReadSlack);

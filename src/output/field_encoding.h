@@ -83,6 +83,11 @@ struct FieldEncoder {
   uint64_t cut_fields;
   const char* cut_column;  // none until a field is cut
   int32_t cut_width;
+  // The first value an INSERT statement cannot carry as fetched: its column, and its bytes for
+  // binary data longer than kOracleHexBytes (Oracle), or -1 for datetime text not in the session
+  // format the statement is written for. The run stops at its row. None until then.
+  const char* refused_column;
+  int64_t refused_bytes;
   std::array<FieldPlan, kMaxColumns> plans;  // per select-list position
   std::array<char, kLeadBytes + kLeadReadSlack> leads;
   int leads_used;
@@ -92,6 +97,15 @@ struct FieldEncoder {
   int planned_count;
   uint8_t row_path;
 };
+
+// Oracle statements: a string literal holds at most 4000 bytes in the database's character set.
+// Text is written in literal pieces of at most kOraclePieceBytes bytes as written (escapes
+// included), joined as TO_CLOB('...')||TO_CLOB('...') once it is longer than one piece: no
+// character grows more than fourfold in conversion, so a piece never exceeds the limit in any
+// database set. Binary data is written as HEXTORAW('...'), which holds at most kOracleHexBytes
+// bytes; a longer value stops the run (refused_column) rather than be cut.
+constexpr int64_t kOraclePieceBytes = 1000;
+constexpr int64_t kOracleHexBytes = 2000;
 
 // client_charset names the session's client character set (ClientCharsetName), which decides
 // whether text keeps its double-byte characters whole.

@@ -157,6 +157,10 @@ ROWFLUME_NOINLINE void EncodeGeneralField(FieldEncoder* enc, ColumnDesc* column,
     return;
   }
 
+  if ((enc->format == kOracleFormat || enc->format == kMySqlFormat) && !lob && !enc->fixed_layout &&
+      EmitStatementValue(enc, column, value, length, keep_pairs)) {
+    return;
+  }
   const bool quoted = enc->quote_length > 0 && column->quotable && !enc->fixed_layout;
   if (mysql_hex) Put(out, kUnhexOpen, sizeof kUnhexOpen - 1);
   if (quoted) Put(out, enc->quote, enc->quote_length);

@@ -48,6 +48,19 @@ bool KeepsPairs(const FieldEncoder* enc, const ColumnDesc* column) {
   return enc->double_byte && !LookupType(column->described_type).binary;
 }
 
+bool TakesStatementForm(const FieldEncoder* enc, const ColumnDesc* column, bool escaped) {
+  if (enc->fixed_layout || IsLobLocator(column->define_type)) return false;
+  const OracleType& type = LookupType(column->described_type);
+  if (enc->format == kMySqlFormat) return type.family == TypeFamily::kTimestampTz;
+  if (enc->format != kOracleFormat) return false;
+  if (column->define_type == SQLT_DAT || type.binary || type.family == TypeFamily::kDate ||
+      type.family == TypeFamily::kTimestamp || type.family == TypeFamily::kTimestampTz) {
+    return true;
+  }
+  const int64_t width = column->define_width > 0 ? column->define_width : 0;
+  return column->quotable && (escaped ? 2 : 1) * width > kOraclePieceBytes;
+}
+
 int64_t WorstCaseFieldSize(const FieldEncoder& enc, const ColumnDesc* column) {
   // Numbers and dates converted here, and LOB file names, can be wider than what is fetched.
   const int32_t widest =
@@ -141,6 +154,7 @@ ROWFLUME_NOINLINE void PlanField(FieldEncoder* enc, ColumnDesc* column, int posi
 
   const int define_type = column->define_type;
   const int64_t width = column->define_width;
+  if (TakesStatementForm(enc, column, (flags & kPlanEscaped) != 0)) return;
   if ((enc->fixed_layout || enc->colsep_length > 0) && width > 0) {
     PlanLayoutField(enc, column, position, &plan);
     return;

@@ -83,6 +83,16 @@ inline int64_t PlannedWorstCase(const FieldEncoder& encoder, const ColumnDesc* c
 // Whether a value of the column may hold bytes to escape; long_value when it is fetched as a
 // long value (a LONG, or a LOB fetched inline).
 bool MayNeedEscapes(const ColumnDesc* column, bool long_value);
+// Whether the column's values may take a form of their own in INSERT statements, which only the
+// general path writes: in Oracle's, dates and timestamps with their format, binary data through
+// HEXTORAW, text that may need more than one literal piece; in MySQL's, times with a zone.
+// escaped: its values are escaped.
+bool TakesStatementForm(const FieldEncoder* encoder, const ColumnDesc* column, bool escaped);
+// Writes such a value of the column (not NULL, after its separator): false, having written
+// nothing, for a value that needs no form of its own (text of one piece, a number, a time
+// without a zone).
+bool EmitStatementValue(FieldEncoder* encoder, const ColumnDesc* column, const char* value,
+                        int64_t length, bool keep_pairs);
 // Whether escaping the column's values copies double-byte characters whole.
 bool KeepsPairs(const FieldEncoder* encoder, const ColumnDesc* column);
 

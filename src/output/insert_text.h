@@ -11,23 +11,41 @@ namespace rowflume {
 
 // Longest column name a ColumnDesc holds: its 32-byte field less the terminator.
 constexpr int kMaxInsertName = 31;
+// Longest quoted name: every byte doubled (a name of backquotes) and the two quotes.
+constexpr int kMaxQuotedName = 2 * kMaxInsertName + 2;
 // Areas for the two texts, sized for the longest possible lists: 1023 columns of the longest
-// names with the longest `hint` and `table` texts of the job record. Each builder also takes
-// its capacity and never writes past it.
+// quoted names with the longest `hint` and `table` texts of the job record (a table of one-byte
+// parts between dots grows threefold when each is quoted). Each builder also takes its capacity
+// and never writes past it.
 constexpr int kInsertHeadBytes =
-    32 + 255 + 131 + kMaxColumns * (kMaxInsertName + 3) + 16;                              // 35,216
-constexpr int kDuplicateTailBytes = 32 + kMaxColumns * (2 + 5 + 2 * kMaxInsertName + 13);  // 83,918
+    32 + 255 + 3 * 131 + 2 + kMaxColumns * (kMaxQuotedName + 1) + 16;  // 67,193
+constexpr int kDuplicateTailBytes =
+    32 + kMaxColumns * (2 + 5 + 2 * kMaxQuotedName + 11);  // 149,390
 
-// Writes "INSERT <hint> INTO <table> (<names>) VALUES \n" into dest: for MySQL the table and
-// every name stand between backquotes, names separated by ",". Returns the text's length; dest
-// is NUL-terminated. A text that does not fit (impossible with the sizes above) is cut at the
-// capacity.
+// Writes "INSERT <hint> INTO <table> (<names>) VALUES \n" into dest, names separated by ",".
+// For MySQL the table's parts (between dots) and every name stand between backquotes, a
+// backquote inside doubled. For Oracle a name stands bare only where Oracle reads it as written
+// (OracleNameIsPlain); any other is double-quoted. The table is the user's text: a part Oracle
+// takes bare in any letter case stays as typed, a reserved word is quoted in upper case (the
+// only table such a bare name could mean), and any other part is quoted as typed. A table that
+// holds the format's own quote character is taken as quoted by the user and written unchanged.
+// Returns the text's length; dest is NUL-terminated. A text that does not fit (impossible with
+// the sizes above) is cut at the capacity.
 int BuildInsertHead(const ColumnDesc* head, char* dest, int capacity, const char* table, int format,
                     const char* hint);
 
+// Whether Oracle reads the described name bare as this very name: an upper-case letter, then
+// upper-case letters, digits, "_", "$" and "#", and no reserved word.
+bool OracleNameIsPlain(const char* name, int length);
+
+// The first column whose name no Oracle statement can carry (empty, or holding a double quote
+// or a NUL byte, which a quoted Oracle name cannot hold); none when every name can be written.
+const ColumnDesc* UnwritableOracleName(const ColumnDesc* head);
+
 // Writes "\nON DUPLICATE KEY UPDATE " and, for every column not named in the `unique` list
 // (FlagUniqueColumns; unique_bytes its field's size), counting them from 0 as i: ", " when
-// i > 0, "\n    " when i is a multiple of 3, then "`name`=VALUES(`name`)". Returns the length;
+// i > 0, "\n    " when i is a multiple of 3, then "`name`=VALUES(`name`)", each name quoted
+// as in the head. Returns the length;
 // the same capacity rule as above.
 int BuildDuplicateUpdate(const ColumnDesc* head, const char* unique, int unique_bytes, char* dest,
                          int capacity);

@@ -450,9 +450,22 @@ bool AddParquetRowOrStop(UnloadRun* run, int row_idx) {
   return false;
 }
 
-// Stops the run at the first row whose fixed-width record had a value cut to its field, as a
-// failed write does (the buffer dropped, the file left unfinished); true while nothing was cut.
+// Stops the run at the first row whose fixed-width record had a value cut to its field, or whose
+// INSERT statement could not carry a value as fetched, as a failed write does (the buffer
+// dropped, the file left unfinished); true while nothing was cut or refused.
 bool NothingCut(UnloadRun* run) {
+  const FieldEncoder& encoder = run->encoder;
+  if (encoder.refused_column != nullptr) {
+    if (encoder.refused_bytes < 0) {
+      SessionMessageFormat(run->session, messages::kDatetimeForInsert, encoder.refused_column);
+    } else {
+      SessionMessageFormat(run->session, messages::kTooLongForOracleInsert, encoder.refused_column,
+                           static_cast<long long>(encoder.refused_bytes),
+                           static_cast<int>(kOracleHexBytes));
+    }
+    Stop(run, kRunWriteFailed);
+    return false;
+  }
   if (run->encoder.cut_fields == 0) return true;
   SessionMessageFormat(run->session, messages::kLongerThanFixedWidth, run->encoder.cut_column,
                        run->encoder.cut_width);

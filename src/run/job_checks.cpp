@@ -9,6 +9,7 @@
 #include "common/messages.h"
 #include "job/options.h"
 #include "output/control_file.h"
+#include "output/insert_text.h"
 #include "output/name_pattern.h"
 #include "output/parquet_rows.h"
 #include "parallel/split_plan.h"
@@ -113,6 +114,14 @@ int CheckLayoutTexts(const UnloadHandle* job, DbSession* session) {
 int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* session) {
   if (job->format != kTextFormat || job->field_length > 0 || column_count < 2) return 0;
   SessionMessageFormat(session, messages::kEmptyField, column_count);
+  return kRunRefused;
+}
+
+int CheckInsertNames(const UnloadHandle* job, const ColumnDesc* head, DbSession* session) {
+  if (job->format != kOracleFormat) return 0;
+  const ColumnDesc* column = UnwritableOracleName(head);
+  if (column == nullptr) return 0;
+  SessionMessageFormat(session, messages::kUnwritableOracleName, column->name);
   return kRunRefused;
 }
 

@@ -3,6 +3,7 @@
 // interleave one another. Each refusal is one message through the session and kRunRefused.
 #pragma once
 
+#include "db/columns.h"
 #include "db/session.h"
 #include "job/job_record.h"
 
@@ -27,6 +28,9 @@ int CheckParallelJob(const UnloadHandle* job, DbSession* session);
 // Once the query is described: an empty `field` would run the values of a row of several
 // columns together. 0, or kRunRefused after the message.
 int CheckFieldSeparator(const UnloadHandle* job, int column_count, DbSession* session);
+// Once the query is described: Oracle INSERT statements need every column name in a form Oracle
+// can read, which a name holding a double quote has not. 0, or kRunRefused after the message.
+int CheckInsertNames(const UnloadHandle* job, const ColumnDesc* head, DbSession* session);
 
 // A parallel run: a split into pieces, or the writing or running of a split plan, which are
 // parallel runs whatever the degree.

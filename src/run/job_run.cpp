@@ -247,7 +247,8 @@ void DescribeAndUnload(UnloadHandle* job, DbSession* session, OCIStmt* statement
     session->status = kRunDescribeFailed;
     return;
   }
-  if (CheckFieldSeparator(job, described, session) != 0) {
+  if (CheckFieldSeparator(job, described, session) != 0 ||
+      CheckInsertNames(job, head, session) != 0) {
     session->status = kRunRefused;
     return;
   }

@@ -556,6 +556,11 @@ def read_sqlite(path, lay, table, out, mariadb):
     try:
         text = path.read_bytes().decode("utf-8")
         db = sqlite3.connect(":memory:")
+        # What Oracle's functions give back here: the text as written (datetimes are compared as
+        # text, binary values as their hexadecimal text).
+        for name, arity in (("TO_DATE", 2), ("TO_TIMESTAMP", 2), ("TO_TIMESTAMP_TZ", 2),
+                            ("TO_CLOB", 1), ("HEXTORAW", 1)):
+            db.create_function(name, arity, lambda text, *_: text, deterministic=True)
         targets = sorted({t.upper() for t in re.findall(r"INSERT\s+(?:\S+\s+)?INTO\s+(\w+)", text)})
         for target in targets:
             db.execute(f"CREATE TABLE {target} ({', '.join(c.name for c in table.columns)})")

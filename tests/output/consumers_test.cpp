@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <regex>
 #include <string>
+
+#include <sqlite3.h>
 
 #include "support/files.h"
 #include "support/private_server.h"
@@ -153,6 +156,8 @@ TEST_F(Consumers, MySqlLoadLayoutLoadsWithLoadData) {
   EXPECT_EQ(TabsToBars(loaded.out), SourceRows(columns + kSqliteAmount));
 }
 
+void DefineOracleFunctions(SqliteFile* copy);
+
 TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   // One statement per row, to standard output; executed as a script by SQLite.
   ProgramRun unload =
@@ -167,6 +172,7 @@ TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
   EXPECT_EQ(statements, 7u);
 
   SqliteFile copy(dir_ + "/copy.db");
+  DefineOracleFunctions(&copy);
   ASSERT_TRUE(copy.Exec("CREATE TABLE COPY (ID, NAME, AMOUNT, CREATED);"));
   ASSERT_TRUE(copy.Exec(unload.out));
   const std::string columns =
@@ -174,6 +180,157 @@ TEST_F(Consumers, OracleInsertStatementsRunInSqlite) {
       "CASE WHEN CREATED IS NULL THEN 'N' ELSE CREATED END" +
       std::string(kSqliteAmount);
   EXPECT_EQ(copy.Rows("SELECT " + columns + " FROM COPY ORDER BY ID"), SourceRows(columns));
+}
+
+// What Oracle would refuse in a script of INSERT statements, one line a fault: a string literal
+// over 4000 bytes, a literal reading as a date outside TO_DATE, TO_TIMESTAMP or TO_TIMESTAMP_TZ
+// (the loading session's NLS formats would read it), a bare name in a head that is not upper
+// case or is a reserved word of the table below.
+std::string OracleRuleBreaks(const std::string& script, int* statements) {
+  std::string breaks;
+  static const std::regex literal("'((?:[^']|'')*)'");
+  for (std::sregex_iterator it(script.begin(), script.end(), literal), end; it != end; ++it) {
+    const std::string value = std::regex_replace(it->str(1), std::regex("''"), "'");
+    if (value.size() > 4000) breaks += "literal of " + std::to_string(value.size()) + " bytes\n";
+    const std::string before = script.substr(0, static_cast<size_t>(it->position()));
+    if (std::regex_search(value, std::regex("^\\d{4}-\\d\\d-\\d\\d")) &&
+        !std::regex_search(before, std::regex("TO_(DATE|TIMESTAMP|TIMESTAMP_TZ)\\($"))) {
+      breaks += "bare date " + value + "\n";
+    }
+  }
+  static const std::regex head("INSERT  INTO (.*) \\((.*)\\) VALUES \n");
+  for (std::sregex_iterator it(script.begin(), script.end(), head), end; it != end; ++it) {
+    ++*statements;
+    const std::string names = it->str(1) + "," + it->str(2);
+    static const std::regex bare("(^|[,.])([^\",.]+)(?=$|[,.])");
+    for (std::sregex_iterator n(names.begin(), names.end(), bare); n != end; ++n) {
+      const std::string name = n->str(2);
+      if (!std::regex_match(name, std::regex("[A-Z][A-Z0-9_$#]*")) || name == "DATE" ||
+          name == "LEVEL") {
+        breaks += "bare name " + name + "\n";
+      }
+    }
+  }
+  return breaks;
+}
+
+void FirstArgument(sqlite3_context* context, int, sqlite3_value** args) {
+  sqlite3_result_value(context, args[0]);
+}
+
+void BytesOfHex(sqlite3_context* context, int, sqlite3_value** args) {
+  const std::string hex(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  std::string bytes;
+  for (size_t k = 0; k + 1 < hex.size(); k += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+  }
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// The Oracle functions the statements call, as the Oracle session would read them here: the
+// datetime and CLOB functions give back the text they were given, HEXTORAW the bytes.
+void DefineOracleFunctions(SqliteFile* copy) {
+  for (const char* name : {"TO_DATE", "TO_TIMESTAMP", "TO_TIMESTAMP_TZ", "TO_CLOB"}) {
+    sqlite3_create_function(copy->handle(), name, -1, SQLITE_UTF8, nullptr, FirstArgument, nullptr,
+                            nullptr);
+  }
+  sqlite3_create_function(copy->handle(), "HEXTORAW", 1, SQLITE_UTF8, nullptr, BytesOfHex, nullptr,
+                          nullptr);
+}
+
+// A table of the values INSERT statements find hardest: reserved words and a mixed-case name
+// among the columns, quotes and a backslash, NULL beside '', a date with its time, TIMESTAMP(9),
+// times with a zone (+14:00 crosses the date line), a 5000-character CLOB of apostrophes and
+// UTF-8, and binary data up to the 2000 bytes an Oracle statement can carry.
+class HardValues : public ProgramFolderTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ProgramFolderTest::SetUp());
+    std::string doc;
+    for (int k = 0; k < 625; ++k) doc += "it''s \xc3\xa9\xe2\x82\xac ";  // 8 characters
+    ASSERT_TRUE(db_->Exec(
+        "CREATE TABLE HARD (ID NUMBER(6), NAME VARCHAR2(40), \"DATE\" DATE, \"LEVEL\" NUMBER(3), "
+        "TS TIMESTAMP(9), TZ \"TIMESTAMP(6) WITH TIME ZONE\", DOC CLOB, BIN BLOB);"
+        "INSERT INTO HARD VALUES (1, 'O''Brien \"q\" \\', '1980-12-17 00:00:00', 5,"
+        " '2020-01-02 03:04:05.123456789', '2020-01-02 03:04:05.123456 +02:00', '" +
+        doc +
+        "', NULL);"
+        "INSERT INTO HARD VALUES (2, '', '2038-01-19 03:14:07', NULL,"
+        " '1999-12-31 23:59:59.000000001', '2020-01-01 01:00:00.000000 +14:00', '', x'27');"
+        "INSERT INTO HARD VALUES (3, NULL, NULL, 0, NULL, NULL, NULL, NULL);"));
+    std::mt19937 random(29);
+    std::string noise(2000, '\0');
+    for (char& byte : noise) byte = static_cast<char>(random());
+    ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 1", noise));
+  }
+  // The unload of the table as `text`, to standard output or to file.
+  ProgramRun UnloadHard(const char* text, const char* file = "file=-") {
+    return RunProgram(dir_, {db_->user(), "table=HARD", text, file,
+                             "query=select ID, NAME \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, "
+                             "DOC, BIN from HARD order by ID"});
+  }
+};
+
+TEST_F(HardValues, OracleStatementsKeepOraclesRulesAndRunInSqlite) {
+  ProgramRun unload = UnloadHard("text=ORACLEINS");
+  ASSERT_EQ(unload.status, 0) << unload.out;
+  int statements = 0;
+  EXPECT_EQ(OracleRuleBreaks(unload.out, &statements), "");
+  EXPECT_EQ(statements, 3);
+
+  SqliteFile copy(dir_ + "/copy.db");
+  DefineOracleFunctions(&copy);
+  ASSERT_TRUE(
+      copy.Exec("CREATE TABLE HARD (ID, \"Mixed Name\", \"DATE\", \"LEVEL\", TS, TZ, DOC,"
+                " BIN);"));
+  ASSERT_TRUE(copy.Exec(unload.out));
+  const std::string rest =
+      "quote(\"DATE\"), quote(\"LEVEL\"), quote(TS), quote(TZ), quote(DOC), "
+      "quote(BIN) FROM HARD ORDER BY ID";
+  EXPECT_EQ(copy.Rows("SELECT ID, quote(\"Mixed Name\"), " + rest),
+            db_->Rows("SELECT ID, quote(NAME), " + rest));
+
+  // Binary data an Oracle statement cannot carry stops the run, named; nothing is left.
+  ASSERT_TRUE(db_->ExecWithBlob("UPDATE HARD SET BIN = ?1 WHERE ID = 2", std::string(2001, 'b')));
+  unload = UnloadHard("text=ORACLEINS", "file=hard.sql");
+  EXPECT_EQ(unload.status, 2);
+  EXPECT_NE(unload.out.find("column BIN has 2001 bytes"), std::string::npos) << unload.out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/hard.sql"));
+}
+
+TEST_F(HardValues, MySqlStatementsLoadIntoStrictMariaDb) {
+  bool installed = false;
+  std::string why;
+  PrivateServer* server = PrivateServer::Get("mariadb_server.sh", &installed, &why);
+  if (server == nullptr && installed) FAIL() << "MariaDB did not start:\n" << why;
+  if (server == nullptr) GTEST_SKIP() << "MariaDB is not installed; the MySQL consumer is skipped";
+  ASSERT_EQ(server
+                ->Sql("DROP TABLE IF EXISTS HARD;"
+                      "CREATE TABLE HARD (ID INT PRIMARY KEY, `Mixed Name` VARCHAR(40), "
+                      "`DATE` DATETIME, `LEVEL` INT, TS DATETIME(6), TZ DATETIME(6), "
+                      "DOC MEDIUMTEXT, BIN BLOB) CHARACTER SET utf8mb4;")
+                .status,
+            0);
+  EXPECT_NE(server->Sql("SELECT @@sql_mode;").out.find("STRICT_TRANS_TABLES"), std::string::npos);
+  ProgramRun unload = UnloadHard("text=MYSQLINS", "file=hard.sql");
+  ASSERT_EQ(unload.status, 0) << unload.out;
+  ProgramRun load = server->SourceFile(dir_ + "/hard.sql");
+  ASSERT_EQ(load.status, 0) << load.out;
+  // DATETIME(6) keeps six digits of a second; a time with a zone arrives as its instant in UTC.
+  auto rows = [](const char* name) {
+    std::string hex;
+    for (const char* column : {name, "DOC", "BIN"})
+      hex +=
+          std::string(", CASE WHEN ") + column + " IS NULL THEN 'N' ELSE hex(" + column + ") END";
+    return "SELECT ID" + hex +
+           ", COALESCE(`DATE`, 'N'), COALESCE(`LEVEL`, 'N'), "
+           "COALESCE(substr(TS, 1, 26), 'N') FROM HARD ORDER BY ID";
+  };
+  ProgramRun loaded = server->Sql(rows("`Mixed Name`") + ";");
+  ASSERT_EQ(loaded.status, 0) << loaded.out;
+  EXPECT_EQ(TabsToBars(loaded.out), db_->Rows(rows("NAME")));
+  EXPECT_EQ(server->Sql("SELECT COALESCE(TZ, 'N') FROM HARD ORDER BY ID;").out,
+            "2020-01-02 01:04:05.123456\n2019-12-31 11:00:00.000000\nN\n");
 }
 
 }  // namespace

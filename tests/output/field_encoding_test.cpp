@@ -25,9 +25,11 @@ using namespace testing_support;
 // Encodes rows [0, rows) of the columns with the job's options into an output buffer of
 // capacity bytes that writes to a temporary file, and returns the file's bytes. Rows end with
 // the job's record separator; charset names the client's character set. The encoder's count of
-// cut fixed-width fields goes to cut_fields when given.
+// cut fixed-width fields goes to cut_fields, and the column of a value refused in an Oracle
+// statement to refused_column, when given.
 std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1, int capacity = 1 << 20,
-                   const char* charset = "", uint64_t* cut_fields = nullptr) {
+                   const char* charset = "", uint64_t* cut_fields = nullptr,
+                   const char** refused_column = nullptr) {
   static int serial = 0;
   std::string path = TempPath("encode_" + std::to_string(++serial) + ".out");
   OutputBuffer out;
@@ -45,6 +47,7 @@ std::string Encode(const UnloadHandle* job, Columns& columns, int rows = 1, int 
   EXPECT_EQ(CloseStream(out.stream), 0);
   OutputBufferRelease(&out);
   if (cut_fields != nullptr) *cut_fields = encoder.cut_fields;
+  if (refused_column != nullptr) *refused_column = encoder.refused_column;
   return ReadFile(path);
 }
 
@@ -181,15 +184,73 @@ TEST(FieldEncoding, MySqlFormatWritesHexColumnsThroughUnhex) {
   EXPECT_EQ(Encode(job.get(), columns, 2), "unhex('4142'),'2013-01-02 03:04:05'\nnull,null\n");
 }
 
-TEST(FieldEncoding, OracleFormatWritesBinaryValuesAsHexText) {
-  // text=ORACLEINS: an apostrophe among RAW bytes must not end the string literal; Oracle turns
-  // the hexadecimal text back into the bytes. Character values are escaped as before.
-  std::unique_ptr<UnloadHandle> job = NewJob();
-  ASSERT_EQ(SetOption(job.get(), "text=oracleins"), 1);
-  Columns columns;
-  SetValue(columns.Add("BIN", SQLT_BIN, SQLT_BIN, 8, true, true), 0, std::string("A'\0\xff", 4));
-  SetValue(columns.Text("NAME"), 0, "O'Hara");
-  EXPECT_EQ(Encode(job.get(), columns), "'412700ff','O''Hara'\n");
+std::string Repeat(const std::string& text, int times) {
+  std::string repeated;
+  for (int k = 0; k < times; ++k) repeated += text;
+  return repeated;
+}
+
+// INSERT statements: each value in a form the target reads as written, at every buffer size. For
+// Oracle, whatever the session's NLS settings; for MySQL, a time with a zone as the same instant
+// in UTC, as DATETIME holds no zone. A value no statement can carry is refused (an empty field,
+// its column kept for the run to stop at).
+TEST(FieldEncoding, StatementFormsOfValues) {
+  const std::string x999(999, 'x');
+  struct Case {
+    const char* preset;
+    int described;
+    int define;
+    std::string value;
+    std::string field;  // empty: refused
+  } cases[] = {
+      {"oracleins", SQLT_DAT, SQLT_CHR, "1980-12-17 00:00:00",
+       "TO_DATE('1980-12-17 00:00:00','YYYY-MM-DD HH24:MI:SS')"},
+      {"oracleins", SQLT_DAT, SQLT_DAT, std::string("\x77\xb4\x0c\x11\x01\x01\x01", 7),
+       "TO_DATE('1980-12-17 00:00:00','YYYY-MM-DD HH24:MI:SS')"},
+      {"oracleins", SQLT_TIMESTAMP, SQLT_CHR, "2020-01-02 03:04:05.123456789",
+       "TO_TIMESTAMP('2020-01-02 03:04:05.123456789','YYYY-MM-DD HH24:MI:SS.FF')"},
+      {"oracleins", SQLT_TIMESTAMP, SQLT_CHR, "2020-01-02 03:04:05",
+       "TO_TIMESTAMP('2020-01-02 03:04:05','YYYY-MM-DD HH24:MI:SS')"},
+      {"oracleins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2020-01-02 03:04:05.5 +02:00",
+       "TO_TIMESTAMP_TZ('2020-01-02 03:04:05.5 +02:00','YYYY-MM-DD HH24:MI:SS.FF TZH:TZM')"},
+      {"oracleins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2020-01-02 03:04:05 -11:30",
+       "TO_TIMESTAMP_TZ('2020-01-02 03:04:05 -11:30','YYYY-MM-DD HH24:MI:SS TZH:TZM')"},
+      {"oracleins", SQLT_DAT, SQLT_CHR, "17-DEC-80", ""},  // a session format changed by alter=
+      {"oracleins", SQLT_BIN, SQLT_BIN, std::string("A'\0\xff", 4), "HEXTORAW('412700ff')"},
+      {"oracleins", SQLT_BIN, SQLT_BIN, std::string(2000, 'b'),
+       "HEXTORAW('" + Repeat("62", 2000) + "')"},
+      {"oracleins", SQLT_BIN, SQLT_BIN, std::string(2001, 'b'), ""},
+      {"oracleins", SQLT_CHR, SQLT_CHR, "O'Hara", "'O''Hara'"},
+      {"oracleins", SQLT_CHR, SQLT_CHR, x999 + "x", "'" + x999 + "x'"},
+      // A piece holds at most 1000 bytes as written, and never part of a character.
+      {"oracleins", SQLT_CHR, SQLT_CHR, x999 + "'", "TO_CLOB('" + x999 + "')||TO_CLOB('''')"},
+      {"oracleins", SQLT_CHR, SQLT_CHR, x999 + "\xc3\xa9",
+       "TO_CLOB('" + x999 + "')||TO_CLOB('\xc3\xa9')"},
+      {"oracleins", SQLT_CHR, SQLT_CHR, Repeat("ab'", 700),
+       "TO_CLOB('" + Repeat("ab''", 250) + "')||TO_CLOB('" + Repeat("ab''", 250) + "')||TO_CLOB('" +
+           Repeat("ab''", 200) + "')"},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2020-01-01 01:04:05 +02:00",
+       "'2019-12-31 23:04:05'"},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2024-02-28 23:30:00.5 -01:00",
+       "'2024-02-29 00:30:00.5'"},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2100-03-01 03:04:05.123456789 +14:00",
+       "'2100-02-28 13:04:05.123456789'"},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2020-01-02 03:04:05", "'2020-01-02 03:04:05'"},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "0001-01-01 00:00:00 +01:00", ""},
+      {"mysqlins", SQLT_TIMESTAMP_TZ, SQLT_CHR, "2020-01-02 03:04:05 EUROPE/PARIS", ""},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<UnloadHandle> job = NewJob();
+    ASSERT_EQ(SetOption(job.get(), (std::string("text=") + c.preset).c_str()), 1);
+    for (int capacity : {kMinOutputBufferBytes, 1 << 20}) {
+      Columns columns;
+      SetValue(columns.Add("C", c.described, c.define, 2100, true, false), 0, c.value);
+      const char* refused = nullptr;
+      EXPECT_EQ(Encode(job.get(), columns, 1, capacity, "", nullptr, &refused), c.field + "\n")
+          << c.value.substr(0, 40) << " at " << capacity;
+      EXPECT_EQ(refused != nullptr, c.field.empty()) << c.value.substr(0, 40);
+    }
+  }
 }
 
 TEST(FieldEncoding, FormAlignsNamesAndSearchWrapsThem) {

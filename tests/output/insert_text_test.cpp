@@ -46,6 +46,40 @@ TEST(InsertText, HeadsForBothFormats) {
   EXPECT_EQ(Head(none, "", kMySqlFormat, ""), "INSERT  INTO `` () VALUES \n");
 }
 
+// Oracle takes a name bare only when it reads it back as that very name; the user's table text
+// keeps its letter case where Oracle would fold it anyway. MySQL quotes every part.
+TEST(InsertText, NamesAreQuotedWhereTheTargetNeedsIt) {
+  struct Case {
+    const char* column;
+    const char* table;
+    int format;
+    const char* head;
+  } cases[] = {
+      {"ID", "emp", kOracleFormat, "INSERT  INTO emp (ID) VALUES \n"},
+      {"A$#_9", "SCOTT.EMP", kOracleFormat, "INSERT  INTO SCOTT.EMP (A$#_9) VALUES \n"},
+      {"Mixed", "My Table", kOracleFormat, "INSERT  INTO \"My Table\" (\"Mixed\") VALUES \n"},
+      {"DATE", "scott.level", kOracleFormat, "INSERT  INTO scott.\"LEVEL\" (\"DATE\") VALUES \n"},
+      {"level", "1T", kOracleFormat, "INSERT  INTO \"1T\" (\"level\") VALUES \n"},
+      {"A B", "\"Odd\".T", kOracleFormat, "INSERT  INTO \"Odd\".T (\"A B\") VALUES \n"},
+      {"_X", "t", kOracleFormat, "INSERT  INTO t (\"_X\") VALUES \n"},
+      {"a`b", "db.t", kMySqlFormat, "INSERT  INTO `db`.`t` (`a``b`) VALUES \n"},
+      {"DATE", "`my.t`", kMySqlFormat, "INSERT  INTO `my.t` (`DATE`) VALUES \n"},
+  };
+  for (const Case& c : cases) {
+    Columns columns(1);
+    columns.Text(c.column);
+    EXPECT_EQ(Head(columns, c.table, c.format, ""), c.head);
+    EXPECT_EQ(UnwritableOracleName(columns.head()), nullptr);
+  }
+  Columns quoted(1);
+  quoted.Text("ID");
+  ColumnDesc* bad = quoted.Text("x\"q");
+  EXPECT_EQ(UnwritableOracleName(quoted.head()), bad);
+  Columns tail(1);
+  tail.Text("a`b");
+  EXPECT_EQ(Tail(tail, ""), "\nON DUPLICATE KEY UPDATE \n    `a``b`=VALUES(`a``b`)");
+}
+
 // Three assignments a line, key columns left out; all keys leaves the bare clause.
 TEST(InsertText, DuplicateKeyTail) {
   Columns columns(1);

@@ -28,6 +28,8 @@ class SqliteFile {
   std::string One(const std::string& sql);
 
   const std::string& path() const { return path_; }
+  // The open connection, for a test to define SQL functions of its own on it.
+  sqlite3* handle() const { return db_; }
   // The logon of the program onto this file through the embedded engine, as a `user` item.
   std::string user() const { return "user=scott/tiger@sqlite:" + path_; }
 
