@@ -67,7 +67,9 @@ unmount_all() {
 
 # Runs a command line as root in the fresh system, with a login's plain environment.
 in_root() {
+  # Node takes no system certificates by itself: it is given the bundle when the host gives it.
   chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+    ${NODE_EXTRA_CA_CERTS:+NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt} \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "$1"
 }
 
@@ -90,9 +92,16 @@ mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
 mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
 cp /etc/resolv.conf /etc/hosts "$root/etc/"
-cp /etc/apt/sources.list.d/debian.sources "$root/etc/apt/sources.list.d/" 2>/dev/null || true
-mkdir -p "$root/etc/ssl/certs"
+# The host's package sources (in place of debootstrap's one line), and the certificate
+# authorities it trusts: a host that reaches the internet through a proxy of its own needs them,
+# and /usr/local/share/ca-certificates keeps them when the root's ca-certificates is installed.
+if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+  cp /etc/apt/sources.list.d/debian.sources "$root/etc/apt/sources.list.d/"
+  rm -f "$root/etc/apt/sources.list"
+fi
+mkdir -p "$root/etc/ssl/certs" "$root/usr/local/share/ca-certificates"
 cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/"
+cp -r /usr/local/share/ca-certificates/. "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
 # Services are not started inside a chroot: the tests start their own servers.
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
