@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The tests too large for every run (CTest label large), on the builds scripts/test_windows.sh
-# made: a file past 4 GiB written by the 32-bit Windows build under Wine and compared with the
-# Linux program's bytes. It needs about 4.5 GB free in the temporary folder (TMPDIR) and takes a
-# few minutes; everything it writes is removed when it ends.
+# made: a file past 4 GiB, and a BLOB of 999,999,000 bytes with lob=FILE, written by the 32-bit
+# Windows build under Wine and compared with the Linux program's bytes. It needs about 4.5 GB free
+# in the temporary folder (TMPDIR) and takes a few minutes; everything it writes is removed when
+# each check ends.
 # (A LOB past 2 GiB cannot be tested: the engine keeps each value in SQLite, which refuses a
 # string or blob longer than SQLITE_MAX_LENGTH, 1,000,000,000 bytes in both the Debian library
 # and the pinned amalgamation, and at most 2^31 - 1 by SQLite's own design.)

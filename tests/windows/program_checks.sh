@@ -214,6 +214,18 @@ ROWFLUMEHandleFree ROWFLUMEHandleSetAttr " ] || fail "$dll exports: $names"
     linux_sum=$(cd linux && "$linux" "$user" "query=$query" file=- 2>/dev/null | sha256sum)
     [ "$windows_sum" = "$linux_sum" ] || fail "big.txt differs from the Linux program's output"
     ;;
+  large_lob)
+    # The longest BLOB the engine holds (SQLite refuses values past 10^9 bytes) written to its
+    # file with lob=FILE: SQLite's copy and the locator's must both fit in the program's memory.
+    sqlite3 windows/demo.db "CREATE TABLE DOCS (ID NUMBER(4), PIC BLOB);
+      INSERT INTO DOCS VALUES (1, zeroblob(999999000)); INSERT INTO DOCS VALUES (2, x'0a0d');"
+    ln -sf ../windows/demo.db linux/demo.db
+    both "$user" query=docs text=CSV lob=FILE file=docs.csv
+    lob=LOB0000/010000000000_0001.dat
+    [ "$(stat -c %s "windows/$lob")" = 999999000 ] || fail "the LOB file is not 999999000 bytes"
+    tr '\\' '/' <windows/docs.csv | cmp - linux/docs.csv || fail "the LOB references differ"
+    for lob in $(cd linux && find . -type f -name '*.dat' | sort); do same_file "$lob"; done
+    ;;
   *)
     echo "unknown case $case_name"
     exit 2
