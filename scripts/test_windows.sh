@@ -31,6 +31,7 @@ why_no_32bit() {
   fi
   i686-w64-mingw32-gcc-posix -static -o "$probe" tests/windows/pe32_probe.c
   output=$(scripts/wine-run.sh "$probe" 2>&1) || status=$?
+  output=${output%$'\r'}  # the console's line end
   if [ "$status" != 32 ] || [ "$output" != 4 ]; then
     echo "a PE32 program ended with status $status and printed '$output' under Wine, not 32 and" \
       "'4' (a prefix made before the 32-bit Wine was installed lacks its 32-bit half:" \
