@@ -5,11 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-command -v dpkg-shlibdeps >/dev/null || {
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq dpkg-dev
-}
 for preset in release windows-x86_64 windows-i686; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$(nproc)" --target rowflume rowflume_shared

@@ -4,8 +4,8 @@
 #                           build and all of its tests (the fuzz corpus replay included): a few
 #                           minutes, for every change.
 #   scripts/test.sh         the quick tier, then the sanitizer build and all of its tests; the
-#                           Windows builds (scripts/test_windows.sh: both compiled, the 64-bit
-#                           one tested under Wine); the packages; a ThreadSanitizer build running
+#                           Windows builds (scripts/test_windows.sh: both compiled and tested
+#                           under Wine, 64-bit and 32-bit); the packages; a ThreadSanitizer build running
 #                           the tests of the parallel unload; and each fuzz target for a short
 #                           while with clang.
 #
@@ -44,7 +44,7 @@ cmake --preset asan -DROWFLUME_WERROR=ON >/dev/null
 cmake --build --preset asan -j "$jobs"
 echo "== tests: asan build"
 ctest --preset asan -j "$jobs"
-# The Windows builds: both compiled, the 64-bit one tested under Wine against the release build.
+# The Windows builds: both compiled and tested under Wine against the release build.
 scripts/test_windows.sh
 # The packages, made from those builds, with the Debian package's file list checked.
 echo "== packages"

@@ -73,5 +73,28 @@ TEST(OutputFiles, MessageTexts) {
   EXPECT_EQ(messages.size(), 5u);
 }
 
+// Row counts past 2^32 - 1 reach the progress and close lines whole, in the builds whose long
+// and size_t are 32 bits too.
+TEST(OutputFiles, CountsPastTwoToThe32InMessages) {
+  std::vector<std::string> messages;
+  DbSession session{};
+  session.callback = CaptureMessage;
+  session.callback_context = &messages;
+  for (uint64_t rows :
+       {uint64_t{4294967296}, uint64_t{4294967295} + 1000000, uint64_t{999999999999}}) {
+    messages.clear();
+    ReportProgress(&session, rows, 5000.4);
+    ReportFileClosed(&session, "big.txt", rows, 5000.4);
+    ASSERT_EQ(messages.size(), 2u);
+    std::string text = std::to_string(rows);
+    EXPECT_EQ(messages[0].substr(0, 29),
+              std::string(12 - text.size(), ' ') + text + " rows exported at")
+        << messages[0];
+    EXPECT_EQ(messages[0].substr(messages[0].size() - 16), ", size 5000 MB.\n");
+    EXPECT_EQ(messages[1],
+              "         output file big.txt closed at " + text + " rows, size 5000 MB.\n");
+  }
+}
+
 }  // namespace
 }  // namespace rowflume

@@ -186,6 +186,46 @@ ROWFLUMEHandleFree ROWFLUMEHandleSetAttr " ] || fail "$dll exports: $names"
     count=$(exported "$build/standin/oci.dll" | grep -c '^OCI')
     [ "$count" = 21 ] || fail "oci.dll exports $count client functions"
     ;;
+  orders_csv)
+    # Two million ORDERS rows as CSV, byte for byte: the number text of the doubles (which the
+    # 32-bit build computes in x87 registers), the amounts and the dates of every row.
+    "$source_dir/tools/make_demo_db.sh" orders.db 2000000 >/dev/null
+    cp orders.db linux/ && mv orders.db windows/
+    both user=scott/tiger@sqlite:orders.db query=orders text=CSV file=orders.csv
+    same_file orders.csv
+    ;;
+  large_file)
+    # One file past 4 GiB (no size= splitting), where 32-bit file offsets and sizes would wrap:
+    # its bytes, its size and the row count and size of the close line.
+    rows=4500000
+    query="with recursive r(n) as (select 1 union all select n + 1 from r where n < $rows)
+      select n, substr(hex(zeroblob(495)), 1, 990) as pad from r"
+    (cd windows && "$wine" "$exe" "$user" "query=$query" file=big.txt >stdout.txt 2>stderr.txt) ||
+      fail "the run failed: $(cat windows/stdout.txt windows/stderr.txt)"
+    bytes=$(stat -c %s windows/big.txt)
+    [ "$bytes" -gt 4294967296 ] || fail "big.txt holds $bytes bytes, not more than 4 GiB"
+    mb=$(awk -v bytes="$bytes" 'BEGIN {printf "%.0f", bytes / 1048576}')
+    grep -qxF "         output file big.txt closed at $rows rows, size $mb MB." windows/stdout.txt ||
+      fail "no close line of $rows rows and $mb MB: $(cat windows/stdout.txt)"
+    grep -qE "^ +4000000 rows exported at .*, size [0-9]+ MB\.$" windows/stdout.txt ||
+      fail "no progress line at 4000000 rows: $(cat windows/stdout.txt)"
+    windows_sum=$(sha256sum <windows/big.txt)
+    rm windows/big.txt
+    linux_sum=$(cd linux && "$linux" "$user" "query=$query" file=- 2>/dev/null | sha256sum)
+    [ "$windows_sum" = "$linux_sum" ] || fail "big.txt differs from the Linux program's output"
+    ;;
+  large_lob)
+    # The longest BLOB the engine holds (SQLite refuses values past 10^9 bytes) written to its
+    # file with lob=FILE: SQLite's copy and the locator's must both fit in the program's memory.
+    sqlite3 windows/demo.db "CREATE TABLE DOCS (ID NUMBER(4), PIC BLOB);
+      INSERT INTO DOCS VALUES (1, zeroblob(999999000)); INSERT INTO DOCS VALUES (2, x'0a0d');"
+    ln -sf ../windows/demo.db linux/demo.db
+    both "$user" query=docs text=CSV lob=FILE file=docs.csv
+    lob=LOB0000/010000000000_0001.dat
+    [ "$(stat -c %s "windows/$lob")" = 999999000 ] || fail "the LOB file is not 999999000 bytes"
+    tr '\\' '/' <windows/docs.csv | cmp - linux/docs.csv || fail "the LOB references differ"
+    for lob in $(cd linux && find . -type f -name '*.dat' | sort); do same_file "$lob"; done
+    ;;
   *)
     echo "unknown case $case_name"
     exit 2
