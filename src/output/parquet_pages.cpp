@@ -88,7 +88,7 @@ void PutHybrid(std::string* bytes, const T* values, size_t count, int bit_width)
 // The body compressed with the codec: body itself for none.
 bool Compress(ParquetCodec codec, PageScratch* scratch, const char* body, size_t count,
               const char** packed, size_t* packed_count) {
-  std::vector<char>& room = scratch->packed;
+  [[maybe_unused]] std::vector<char>& room = scratch->packed;
   switch (codec) {
     case ParquetCodec::kNone:
       *packed = body;
@@ -122,7 +122,7 @@ bool Compress(ParquetCodec codec, PageScratch* scratch, const char* body, size_t
 
 }  // namespace
 
-bool StartScratch(PageScratch* scratch, ParquetCodec codec) {
+bool StartScratch([[maybe_unused]] PageScratch* scratch, ParquetCodec codec) {
 #ifdef ROWFLUME_HAVE_ZSTD
   if (codec == ParquetCodec::kZstd) {
     scratch->zstd = ZSTD_createCCtx();
