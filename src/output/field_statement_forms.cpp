@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "common/ascii.h"
+#include "common/calendar.h"
 #include "db/oracle_types.h"
 #include "output/escaping.h"
 #include "output/field_plan.h"
@@ -144,31 +145,6 @@ void EmitTextPieces(FieldEncoder* enc, const char* value, int64_t length, bool k
   }
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back: H. Hinnant's days_from_civil
-// and civil_from_days ("chrono-Compatible Low-Level Date Algorithms"), exact for every year.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t shifted_month = (5 * day_of_year + 2) / 153;
-  *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-  *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-  *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
-}
-
 int Digits(const char* text, int count) {
   int value = 0;
   for (int k = 0; k < count; ++k) value = value * 10 + (text[k] - '0');
@@ -195,16 +171,13 @@ int ZonedToUtc(const char* text, int64_t length, char* dest) {
   int64_t minutes = Digits(text + 11, 2) * 60 + Digits(text + 14, 2) - offset;
   days += minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
   minutes -= (minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440)) * 1440;
-  int64_t year = 0;
-  int month = 0;
-  int day = 0;
-  CivilFromDays(days, &year, &month, &day);
-  if (year < 1 || year > 9999) return -1;
-  char* p = PutDigits(dest, year, 4);
+  const CivilDate date = CivilFromDays(days);
+  if (date.year < 1 || date.year > 9999) return -1;
+  char* p = PutDigits(dest, date.year, 4);
   *p++ = '-';
-  p = PutDigits(p, month, 2);
+  p = PutDigits(p, date.month, 2);
   *p++ = '-';
-  p = PutDigits(p, day, 2);
+  p = PutDigits(p, date.day, 2);
   *p++ = ' ';
   p = PutDigits(p, minutes / 60, 2);
   *p++ = ':';

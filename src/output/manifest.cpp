@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/ascii.h"
+#include "common/calendar.h"
 #include "output/escaping.h"
 
 namespace rowflume {
@@ -455,17 +456,8 @@ std::string UtcTimestamp(int64_t seconds) {
   // Civil date from days since 1970 (proleptic Gregorian), without the C library's time zone.
   int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
   const int64_t second_of_day = seconds - days * 86400;
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t month_index = (5 * day_of_year + 2) / 153;
-  const int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
-  const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
-  const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  const CivilDate date = CivilFromDays(days);
+  const int64_t year = date.year, month = date.month, day = date.day;
   char text[128];
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
                 static_cast<long long>(year), static_cast<long long>(month),
