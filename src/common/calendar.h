@@ -24,6 +24,12 @@ constexpr int DaysInMonth(int64_t year, int month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// The quotient rounded toward minus infinity, for splitting a count of minutes or seconds into
+// whole days and the rest of a day, both of the right sign.
+constexpr int64_t FloorDivide(int64_t value, int64_t divisor) {
+  return value >= 0 ? value / divisor : -((divisor - 1 - value) / divisor);
+}
+
 struct CivilDate {
   int64_t year;
   int month;

@@ -198,7 +198,7 @@ DateTime ShiftedToZone(const DateTime& value, int tz_minutes) {
   const int64_t year = value.year < 0 ? value.year + 1 : value.year;
   int64_t minutes = DaysFromCivil(year, value.month, value.day) * 1440 + value.hour * 60 +
                     value.minute - from + tz_minutes;
-  int64_t days = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+  const int64_t days = FloorDivide(minutes, 1440);
   minutes -= days * 1440;
   DateTime out = value;
   const CivilDate date = CivilFromDays(days);

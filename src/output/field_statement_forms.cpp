@@ -169,8 +169,9 @@ int ZonedToUtc(const char* text, int64_t length, char* dest) {
   const int offset = (zone[0] == '-' ? -1 : 1) * (Digits(zone + 1, 2) * 60 + Digits(zone + 4, 2));
   int64_t days = DaysFromCivil(Digits(text, 4), Digits(text + 5, 2), Digits(text + 8, 2));
   int64_t minutes = Digits(text + 11, 2) * 60 + Digits(text + 14, 2) - offset;
-  days += minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
-  minutes -= (minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440)) * 1440;
+  const int64_t day_shift = FloorDivide(minutes, 1440);
+  days += day_shift;
+  minutes -= day_shift * 1440;
   const CivilDate date = CivilFromDays(days);
   if (date.year < 1 || date.year > 9999) return -1;
   char* p = PutDigits(dest, date.year, 4);

@@ -454,7 +454,7 @@ std::string FileMismatch(const ManifestFile& file) {
 
 std::string UtcTimestamp(int64_t seconds) {
   // Civil date from days since 1970 (proleptic Gregorian), without the C library's time zone.
-  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  const int64_t days = FloorDivide(seconds, 86400);
   const int64_t second_of_day = seconds - days * 86400;
   const CivilDate date = CivilFromDays(days);
   const int64_t year = date.year, month = date.month, day = date.day;
